@@ -1,0 +1,65 @@
+#include "atmosphere/atmosphere.hpp"
+
+#include <cmath>
+
+namespace ascent {
+
+namespace {
+
+AtmosphereTables build_tables() {
+  AtmosphereTables t;
+  // Base temperature and pressure of every layer from the one below it: a
+  // linear temperature profile integrated hydrostatically.
+  t.Tb[0] = 288.15;    // K
+  t.Pb[0] = 101325.0;  // Pa
+  for (int i = 0; i < n_layers - 1; ++i) {
+    t.Tb[i + 1] = t.Tb[i] + Lb[i] * (Hb[i + 1] - Hb[i]);
+    if (Lb[i] == 0.0) {
+      t.Pb[i + 1] = t.Pb[i] * std::exp(-hydrostatic_k * (Hb[i + 1] - Hb[i]) / t.Tb[i]);
+    } else {
+      t.Pb[i + 1] = t.Pb[i] * std::exp(hydrostatic_k * std::log(t.Tb[i] / t.Tb[i + 1]) / Lb[i]);
+    }
+  }
+  upper_atmosphere_init(t);
+  return t;
+}
+
+void lower_atmosphere(const AtmosphereTables& t, double H, double& p, double& rho, double& a_s) {
+  int i = 0;
+  while (i < n_layers - 1 && Hb[i + 1] < H) ++i;
+  double T = t.Tb[i] + Lb[i] * (H - Hb[i]);
+  if (Lb[i] == 0.0) {
+    p = t.Pb[i] * std::exp(-hydrostatic_k * (H - Hb[i]) / t.Tb[i]);
+  } else {
+    p = t.Pb[i] * std::exp(hydrostatic_k * std::log(t.Tb[i] / T) / Lb[i]);
+  }
+  rho = density_k * p / T;
+  a_s = std::sqrt(sound_k * T);
+}
+
+}  // namespace
+
+const AtmosphereTables& atmosphere_tables() {
+  // Built once, read-only afterwards; thread-safe initialisation lets many
+  // flights share it.
+  static const AtmosphereTables tables = build_tables();
+  return tables;
+}
+
+void atmosphere_init() { (void)atmosphere_tables(); }
+
+void atmosphere(double h, double& p, double& rho, double& a_s) {
+  const AtmosphereTables& t = atmosphere_tables();
+  // Geopotential altitude over the program's own Earth (mu, Re), then the
+  // geometric altitude that has it in the standard's Earth model.
+  double H = (gs / g0) * Re * h / (h + Re);
+  double Z = Rstd * H / (Rstd - H);
+  if (Z < Z_switch) {
+    lower_atmosphere(t, H, p, rho, a_s);
+  } else {
+    if (Z > Z_clamp) Z = Z_clamp;
+    upper_atmosphere(t, Z, p, rho, a_s);
+  }
+}
+
+}  // namespace ascent

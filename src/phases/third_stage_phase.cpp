@@ -1,0 +1,114 @@
+#include "phases/third_stage_phase.hpp"
+
+#include <cmath>
+
+#include "phases/mission_summary.hpp"
+#include "phases/phase_support.hpp"
+
+namespace ascent {
+
+namespace {
+
+constexpr double M_adaptor = 1175.0;     // kg, adaptor: above station 3 but not carried by the stage
+constexpr double Mp_stage3 = 3274.0;     // kg, propellant load of the burn
+constexpr double h_target = 398600.0;    // m, target altitude
+constexpr double ignition_factor = 1.0108;  // coast ends at h0 >= h_target / 1.0108
+constexpr double F_aj10 = 26689.0;       // N, AJ10-190 vacuum thrust
+constexpr double c_aj10 = 3071.4;        // m/s, AJ10-190 exhaust velocity
+constexpr double d2_aj10_exit = 1.364224;  // m^2, square of the nozzle exit diameter
+
+double circular_speed(const FlightState& s) { return std::sqrt(mu / (s.h0 + Re)); }
+
+// Coast up to just below the target altitude. A coast that turns downward
+// first (the core fell short of the target apogee) ends there instead of
+// coasting round the orbit or into the atmosphere.
+void coast(Session& S) {
+  FlightState& s = S.fs;
+  long n = 0;
+  while (h_target > ignition_factor * s.h0 && ++n < max_search_steps) {
+    step(S);
+    if (s.vy < 0) break;
+  }
+}
+
+// The AJ10-190 burn along the velocity to circular speed, trimmed at the end
+// with the rocket equation.
+void burn_to_circular(Session& S) {
+  FlightState& s = S.fs;
+  s.mode = 2;
+  s.Ae = pi * d2_aj10_exit / 4;
+  s.Fvac = F_aj10;
+  s.mdot = -s.Fvac / c_aj10;
+  s.dt = 1.0;
+  long n = 0;
+  double v_circ;
+  do {
+    step(S);
+    v_circ = circular_speed(s);
+  } while (!(s.vi > v_circ) && finite2(s.vi, v_circ) && ++n < max_search_steps);
+  s.dt = -1.0;
+  step(S);
+  v_circ = circular_speed(s);
+  double m_burn = (s.m0 + s.Me) * (1 - std::exp(-(v_circ - s.vi) / c_aj10));
+  s.dt = -m_burn / s.mdot;
+  step(S);
+}
+
+bool read_transfer_answer(Session& S) {
+  S.con->put("Transfer to apogee? ");
+  S.con->flush();
+  std::string reply;
+  if (!S.input.next_line(reply)) reply.clear();  // no answer counts as an empty line
+  return reply.empty() || reply == "y" || reply == "Y";
+}
+
+}  // namespace
+
+void third_stage_phase(Session& S) {
+  FlightState& s = S.fs;
+  bool transfer = read_transfer_answer(S);
+  double m0_core = s.m0;
+  double dV_start = s.dV;
+  double dV3 = 0;
+
+  if (transfer) {
+    s.Sref = s.Sst[3];
+    s.Ae = 0;
+    s.m0 = Mp_stage3;
+    s.Me = s.Mst[3] - M_adaptor - Mp_stage3;
+    s.Fvac = 0;
+    s.mdot = 0;
+    s.kick = 0;
+    s.dt = 1.0;
+    s.kick_rate = 0;
+    s.Fdot = 0;
+    s.mddot = 0;
+    s.mode = 0;
+    s.follow_air = true;
+    coast(S);
+    write_orbit_line(S);
+    S.main->line("AJ10-190 ignition!");
+    burn_to_circular(S);
+    dV3 = s.dV - dV_start;
+  }
+  S.main->line("AJ10-190 cutoff!");
+  S.main->line("Vacuum and zero gravity delta-V = " + real_text(dV3, 3, 1) + " m/s");
+
+  S.main->end_line();
+  std::string line = "Turn Time = " + real_text(S.tt, 5, 3) + " s, Maximum angle of attack = " +
+                     real_text(s.alpha_max * 180 / pi, 7, 4);
+  line += static_cast<char>(S.ch_deg);
+  S.main->line(line);
+  S.main->line("Orvalon 5 in Orbit! Remaining propellant = " + real_text(m0_core, 1, 0) + " kg.");
+  write_orbit_line(S);
+  S.main->line("Vacuum and zero gravity delta-V = " + real_text(s.dV, 1, 0) + " m/s");
+
+  S.record.transfer = transfer;
+  S.record.m0_core = m0_core;
+  S.record.dV3 = dV3;
+  S.record.hp_final = s.hp;
+  S.record.ha_final = s.ha;
+  mission_summary(S, m0_core, dV3);
+}
+
+}  // namespace ascent

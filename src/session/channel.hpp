@@ -1,0 +1,69 @@
+#pragma once
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace ascent {
+
+// A buffered text output. Every line ends with CR LF. Bytes are handed to the
+// system only when the buffer fills, on flush() and on close(), and every
+// hand-over is checked: a failed write stops the run with exit code 101.
+class Channel {
+ public:
+  enum class Kind { closed, stream, memory, discard };
+
+  Channel() = default;
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  ~Channel();
+
+  // Creates (or empties) the file `path`; a failure to do so stops the run.
+  void open_file(const std::string& path);
+  // Writes to an already open stream it does not own (standard output).
+  void open_stream(std::FILE* f, std::string name);
+  // Collects the bytes in memory, for tests and tools.
+  void open_memory();
+  // Accepts and drops everything, formatting nothing.
+  void open_discard();
+
+  bool is_open() const { return kind_ != Kind::closed; }
+  // True when nothing written here is kept: writers may skip formatting.
+  bool discards() const { return kind_ == Kind::discard; }
+  const std::string& name() const { return name_; }
+
+  void put(std::string_view text) {
+    if (kind_ == Kind::discard) return;
+    buf_.append(text);
+    if (buf_.size() >= flush_size) drain();
+  }
+  void put(char c) {
+    if (kind_ == Kind::discard) return;
+    buf_.push_back(c);
+  }
+  void end_line() { put(std::string_view("\r\n", 2)); }
+  void line(std::string_view text) {
+    put(text);
+    end_line();
+  }
+
+  void flush();
+  void close();
+  // Flushes what it can, ignoring failures: used on the way out after a fault.
+  void salvage() noexcept;
+
+  // Memory channel: everything written so far.
+  const std::string& contents() const { return memory_; }
+
+ private:
+  static constexpr std::size_t flush_size = 1 << 16;  // bytes
+  void drain();
+
+  Kind kind_ = Kind::closed;
+  std::FILE* file_ = nullptr;
+  bool owns_file_ = false;
+  std::string name_;
+  std::string buf_;
+  std::string memory_;
+};
+
+}  // namespace ascent

@@ -1,0 +1,94 @@
+#include "session/line_reader.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "session/fatal_error.hpp"
+
+namespace ascent {
+
+bool LineReader::next_line(std::string& line) {
+  line.clear();
+  if (file_ == nullptr) {
+    if (pos_ >= text_.size()) return false;
+    std::size_t end = text_.find('\n', pos_);
+    if (end == std::string::npos) {
+      line.assign(text_, pos_, std::string::npos);
+      pos_ = text_.size();
+    } else {
+      line.assign(text_, pos_, end - pos_);
+      pos_ = end + 1;
+    }
+  } else {
+    int c;
+    bool any = false;
+    while ((c = std::getc(file_)) != EOF) {
+      any = true;
+      if (c == '\n') break;
+      line.push_back(static_cast<char>(c));
+    }
+    if (std::ferror(file_)) throw FatalError{err_read, name_ + ": read error"};
+    if (!any) return false;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  ++line_no_;
+  return true;
+}
+
+static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool parse_real(const std::string& text, double& x) {
+  std::size_t i = 0, n = text.size();
+  if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t int_digits = 0, frac_digits = 0;
+  while (i < n && is_digit(text[i])) ++i, ++int_digits;
+  if (i < n && text[i] == '.') {
+    ++i;
+    while (i < n && is_digit(text[i])) ++i, ++frac_digits;
+  }
+  if (int_digits + frac_digits == 0) return false;
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    while (i < n && is_digit(text[i])) ++i, ++exp_digits;
+    if (exp_digits == 0) return false;
+  }
+  if (i != n) return false;
+  // The text is now known to be a plain decimal number, which strtod reads
+  // correctly rounded in the C locale the program runs in.
+  errno = 0;
+  double v = std::strtod(text.c_str(), nullptr);
+  if (!std::isfinite(v)) return false;
+  x = v;
+  return true;
+}
+
+bool NumberReader::next(double& x) {
+  for (;;) {
+    if (!have_line_) {
+      if (!in_.next_line(line_)) return false;
+      pos_ = 0;
+      have_line_ = true;
+    }
+    while (pos_ < line_.size() && is_blank(line_[pos_])) ++pos_;
+    if (pos_ < line_.size()) break;
+    have_line_ = false;
+  }
+  std::size_t start = pos_;
+  while (pos_ < line_.size() && !is_blank(line_[pos_])) ++pos_;
+  std::string token = line_.substr(start, pos_ - start);
+  if (!parse_real(token, x)) {
+    if (token.size() > 40) token = token.substr(0, 40) + "...";
+    // The report goes to a terminal: show no control bytes from the input.
+    for (char& c : token)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    throw FatalError{err_number, in_.name() + ": line " + std::to_string(in_.line_number()) +
+                                     ": not a number: '" + token + "'"};
+  }
+  return true;
+}
+
+}  // namespace ascent

@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdio>
+#include <string>
+
+namespace ascent {
+
+// Reads text line by line from a stream or from memory. A line ends at LF; a
+// CR right before the LF belongs to the line end, so scripts written with
+// either convention read alike. The last line need not end in LF.
+class LineReader {
+ public:
+  void open_stream(std::FILE* f, std::string name) {
+    file_ = f;
+    name_ = std::move(name);
+  }
+  void open_memory(std::string text, std::string name) {
+    file_ = nullptr;
+    text_ = std::move(text);
+    pos_ = 0;
+    name_ = std::move(name);
+  }
+
+  // Reads the next line into `line` without its line end; false at the end of
+  // the input. A read error stops the run (exit code 100).
+  bool next_line(std::string& line);
+
+  const std::string& name() const { return name_; }
+  long line_number() const { return line_no_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string text_;
+  std::size_t pos_ = 0;
+  std::string name_;
+  long line_no_ = 0;
+};
+
+// Reads real numbers the way the program's questions and its booster profile
+// take them: blanks (and empty lines) before a number are skipped; the number
+// is an optional sign, digits with an optional point and further digits (or a
+// point and digits), and an optional exponent; it ends at a blank or at the
+// line end. Anything else stops the run with exit code 106.
+class NumberReader {
+ public:
+  explicit NumberReader(LineReader& in) : in_(in) {}
+
+  // Reads the next number; false when the input ends before one.
+  bool next(double& x);
+  // Drops what is left of the current line.
+  void skip_rest_of_line() { have_line_ = false; }
+
+ private:
+  LineReader& in_;
+  std::string line_;
+  std::size_t pos_ = 0;
+  bool have_line_ = false;
+};
+
+// Parses `text` as one number of the form above; false when it is not one
+// (or when it overflows to infinity).
+bool parse_real(const std::string& text, double& x);
+
+}  // namespace ascent

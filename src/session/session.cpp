@@ -1,0 +1,192 @@
+#include "session/session.hpp"
+
+#include <cmath>
+#include <filesystem>
+
+#include "atmosphere/atmosphere.hpp"
+#include "phases/booster_phase.hpp"
+#include "phases/core_phase.hpp"
+#include "phases/third_stage_phase.hpp"
+#include "session/fatal_error.hpp"
+#include "trajectory/number_format.hpp"
+
+namespace ascent {
+
+namespace {
+
+constexpr std::size_t max_reply = 255;  // characters kept of a text reply
+
+// True when the two names denote one file (the same path, or links to one).
+bool same_file(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec1, ec2;
+  if (fs::exists(a, ec1) && fs::exists(b, ec2)) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) return true;
+  }
+  std::error_code ec;
+  fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
+  fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+  return !pa.empty() && pa == pb;
+}
+
+// An output named like one of the files the session reads or writes itself
+// would destroy the booster profile or interleave two outputs in one file:
+// refuse it before anything is created or emptied.
+void refuse_clashing_name(const Session& S) {
+  const std::string others[] = {S.profile_path, "speed.dat", "height.dat",
+                                "accel.dat",    "dynpres.dat", "const_n.pas"};
+  for (const std::string& other : others) {
+    if (same_file(S.fname, other)) {
+      throw FatalError{err_access_denied,
+                       S.fname + ": refused: the output would overwrite " + other};
+    }
+  }
+}
+
+void write_header(Session& S) {
+  Channel& out = *S.main;
+  out.end_line();
+  out.put("   t      a     vi     h0       r0      alpha  beta  theta     Pq");
+  out.line("     m0+Me");
+  out.put("  sec    m/s");
+  out.put(static_cast<char>(S.ch_sq));
+  out.put("  m/s   metres   metres     deg    deg   deg");
+  out.line("      Pa       kg");
+  out.put("-------------------------------------------------------------------");
+  out.line("----------");
+}
+
+}  // namespace
+
+void open_output_file(Session& S, Channel& ch, const std::string& path) {
+  switch (S.file_sink) {
+    case FileSink::disk: ch.open_file(path); break;
+    case FileSink::memory: ch.open_memory(); break;
+    case FileSink::discard: ch.open_discard(); break;
+  }
+}
+
+void setup_session(Session& S) {
+  FlightState& s = S.fs;
+  s.amax = 0;
+  s.t_amax = 0;
+  s.Pqmax = 0;
+  s.t_Pqmax = 0;
+  S.tt_prev = 0;
+  S.running = true;
+
+  S.con = &S.stdout_ch;
+  S.con->put("Enter output filename (return = standard output, i = iterate): ");
+  S.con->flush();
+  std::string reply;
+  if (!S.input.next_line(reply)) reply.clear();  // no answer: standard output
+  if (reply.size() > max_reply) reply.resize(max_reply);
+
+  S.iterate_mode = reply == "i";
+  S.iterating = S.iterate_mode;
+  S.iter = 1;
+  S.fname = S.iterate_mode ? std::string() : reply;
+
+  if (S.fname.empty()) {
+    S.main = &S.stdout_ch;
+  } else {
+    refuse_clashing_name(S);
+    open_output_file(S, S.file_ch, S.fname);
+    S.main = &S.file_ch;
+  }
+
+  s.tofile = !S.fname.empty();
+  if (s.tofile) {
+    S.ch_deg = 0xB0;  // ISO 8859-1
+    S.ch_pm = 0xB1;
+    S.ch_sq = 0xB2;
+    open_output_file(S, S.speedfile, "speed.dat");
+    open_output_file(S, S.heightfile, "height.dat");
+    open_output_file(S, S.accelfile, "accel.dat");
+    open_output_file(S, S.dynpresfile, "dynpres.dat");
+  } else {
+    S.ch_deg = 0xF8;  // code page 437, the console's
+    S.ch_pm = 0xF1;
+    S.ch_sq = 0xFD;
+  }
+  S.out.main = S.main;
+  S.out.speedfile = &S.speedfile;
+  S.out.heightfile = &S.heightfile;
+  S.out.accelfile = &S.accelfile;
+  S.out.dynpresfile = &S.dynpresfile;
+
+  atmosphere_init();
+  write_header(S);
+}
+
+void ask_real(Session& S, const std::string& prompt, double& x) {
+  if (S.iterating && S.iter != 1) return;
+  S.con->put(prompt);
+  S.con->flush();
+  if (!S.answers.next(x)) throw EndOfInput{};
+  S.answers.skip_rest_of_line();
+  if (S.fs.tofile) {
+    S.main->put(prompt);
+    S.main->line(real_text(x, 6, 3));
+  }
+}
+
+void close_outputs(Session& S) {
+  if (S.main != nullptr) S.main->close();
+  if (S.con != nullptr) S.con->close();
+  if (S.fs.tofile) {
+    S.speedfile.close();
+    S.heightfile.close();
+    S.accelfile.close();
+    S.dynpresfile.close();
+  }
+}
+
+void salvage_outputs(Session& S) noexcept {
+  S.stdout_ch.salvage();
+  S.file_ch.salvage();
+  S.speedfile.salvage();
+  S.heightfile.salvage();
+  S.accelfile.salvage();
+  S.dynpresfile.salvage();
+}
+
+void run_session(Session& S) {
+  setup_session(S);
+  try {
+    while (S.running) {
+      ask_real(S, "Turn time (s)? ", S.tt);
+      if (S.tt >= 1) {
+        S.record.passes = 0;
+        do {
+          if (S.iter == 1) {
+            S.tt_prev = 0;  // the secant iteration starts afresh
+            S.hp_prev = 0;
+          }
+          booster_phase(S);
+          core_phase(S);
+          ++S.record.passes;
+          if (S.iterating) {
+            ++S.iter;
+            S.iterating = S.iter < 50 && S.tt > 0 && S.tt < 90.0 &&
+                          std::fabs(S.tt - S.tt_prev) > 5e-05;
+          }
+        } while (S.iterating);
+        third_stage_phase(S);
+        S.iterating = S.iterate_mode;
+        S.iter = 1;
+      } else if (S.tt >= 0) {
+        S.main->line("Error! Turn time must be greater than one second.");
+      } else {
+        S.running = false;
+      }
+    }
+  } catch (const EndOfInput&) {
+    // The answers ran out: end as after a negative turn time.
+    S.running = false;
+  }
+  close_outputs(S);
+}
+
+}  // namespace ascent

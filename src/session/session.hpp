@@ -1,0 +1,106 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "session/channel.hpp"
+#include "session/line_reader.hpp"
+#include "trajectory/flight_state.hpp"
+#include "trajectory/step_table.hpp"
+
+namespace ascent {
+
+// Where the files a session creates (the named output, the data files and the
+// constants file) go: to disk, into memory (tests, fuzzing) or nowhere (tools
+// that fly many flights and read the results from the session).
+enum class FileSink { disk, memory, discard };
+
+// What one flight established, kept for tools that compare many flights.
+struct FlightRecord {
+  double tt_flown = 0;     // s, turn time of the last booster pass
+  double hp_core = 0;      // m, perigee at core separation
+  double ha_core = 0;      // m, apogee at core separation
+  double m0_core = 0;      // kg, core propellant left at cut-off
+  double dV3 = 0;          // m/s, delta-V of the third-stage burn
+  double hp_final = 0;     // m, perigee at the end of the flight
+  double ha_final = 0;     // m, apogee at the end of the flight
+  double Mad = 0, Mused = 0, Mcut = 0, Msc = 0, Mtop = 0;  // kg, the sized masses
+  bool transfer = false;   // the third stage flew
+  int passes = 0;          // booster-and-core passes of the series
+};
+
+// Everything one session owns: the flight state, the turn-time loop, the
+// channels and the input. Two sessions share nothing.
+struct Session {
+  FlightState fs;
+
+  // Turn-time loop.
+  double tt = 0;       // s, turn time of the flight being flown
+  double tt_prev = 0;  // s, turn time of the previous pass (0: no history)
+  double hp_prev = 0;  // m, perigee of the previous pass (0: no history)
+  std::int16_t iter = 1;
+  bool iterating = false;
+  bool iterate_mode = false;
+  bool running = false;
+
+  // Output choice and the bytes of the degree, plus-minus and superscript-two signs.
+  std::string fname;
+  unsigned char ch_deg = 0, ch_pm = 0, ch_sq = 0;
+
+  // Channels. Standard output carries the prompts and, in console mode, the
+  // main output too: one buffer keeps them in the order written.
+  Channel stdout_ch;
+  Channel file_ch;
+  Channel speedfile, heightfile, accelfile, dynpresfile;
+  Channel* main = nullptr;
+  Channel* con = nullptr;
+  StepOutputs out;
+
+  // The answers.
+  LineReader input;
+  NumberReader answers{input};
+
+  // Values the booster phase leaves for the summary, and the orbit figures
+  // the reports share.
+  double M_lo = 0;     // kg, ignition mass
+  double F_lo = 0;     // N, liftoff thrust
+  double a_lo = 0;     // m/s^2, liftoff thrust acceleration
+  double h_pitch = 0;  // m, altitude that ends the vertical rise
+  double h_avg = 0;    // m, mean of perigee and apogee altitudes
+  double h_dev = 0;    // m, apogee altitude less h_avg
+
+  // Where the booster profile comes from and where the files go.
+  std::string profile_path = "s1.dat";
+  const std::string* profile_text = nullptr;  // when set, read instead of the file
+  FileSink file_sink = FileSink::disk;
+  std::string const_text;  // the constants file, when file_sink is memory
+
+  FlightRecord record;
+
+  Session() = default;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+};
+
+// Asks where the output goes, opens the channels, initialises the atmosphere
+// and writes the table header.
+void setup_session(Session& S);
+
+// Asks `prompt` and reads a real into x (nothing is asked in the later passes
+// of an iteration series). In file mode the answer is echoed to the main output.
+void ask_real(Session& S, const std::string& prompt, double& x);
+
+// Closes every channel, checking each close.
+void close_outputs(Session& S);
+
+// Flushes what every channel holds, ignoring failures: after a fatal error.
+void salvage_outputs(Session& S) noexcept;
+
+// The whole session: set-up, turn times and flights, close. Returns when the
+// session ends (a negative turn time or the end of the answers); a fault
+// escapes as FatalError.
+void run_session(Session& S);
+
+// Creates a file for writing according to the session's file sink.
+void open_output_file(Session& S, Channel& ch, const std::string& path);
+
+}  // namespace ascent

@@ -1,0 +1,80 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+
+#include "atmosphere/earth.hpp"
+
+namespace ascent {
+
+// Values at the load stations 1 to 3 (bottom of the vehicle upwards). Indexed
+// as the stations are numbered; an index outside 1..3 throws instead of
+// reading a neighbour's value.
+class StationArray {
+ public:
+  double& operator[](int i) { return v_.at(check(i)); }
+  double operator[](int i) const { return v_.at(check(i)); }
+
+ private:
+  static std::size_t check(int i) {
+    if (i < 1 || i > 3) throw std::out_of_range("load station index");
+    return static_cast<std::size_t>(i - 1);
+  }
+  std::array<double, 3> v_{};
+};
+
+// The one record of simulation variables that the trajectory step advances
+// and the flight phases read and set between steps. SI units; angles in rad.
+struct FlightState {
+  // Integrated quantities.
+  double t = 0;     // s, time since ignition on the pad
+  double vx = 0;    // m/s, local-horizontal component of the inertial velocity
+  double h0 = 0;    // m, altitude above the reference sphere
+  double vy = 0;    // m/s, vertical velocity (rate of climb)
+  double r0 = 0;    // m, ground range over the rotating Earth, on the reference sphere
+  double kick = 0;  // rad, pitch-program angle added to the thrust direction
+  double m0 = 0;    // kg, mass the step changes: propellant of the burning engines
+  double mdot = 0;  // kg/s, mass-flow rate (negative while burning)
+  double Fvac = 0;  // N, vacuum thrust of all burning engines
+  double dV = 0;    // m/s, velocity given by thrust alone since liftoff
+
+  // Rates and vehicle parameters, constant through a step.
+  double dt = 0;         // s, length of the next step (negative steps back)
+  double kick_rate = 0;  // rad/s, rate of kick
+  double mddot = 0;      // kg/s^2, rate of mdot
+  double Fdot = 0;       // N/s, rate of Fvac
+  double Me = 0;         // kg, mass the step holds constant (structure, upper stages)
+  double Ae = 0;         // m^2, nozzle exit area of the burning engines
+  double Sref = 0;       // m^2, aerodynamic reference area
+  double vrot = 0;       // m/s, surface speed of the Earth credited along the flight
+  double alpha_max = 0;  // rad, largest angle of attack of steering mode 1
+  double kv = 0;         // exponent of the vertical-acceleration law of mode 1
+
+  // Steering and output controls.
+  std::int32_t mode = 0;  // 0 pitch program, 1 vertical-acceleration law, 2 vacuum steering
+  bool law_init = false;  // next mode-1 step captures cv first
+  bool follow_air = false;  // mode 0: thrust along the air-relative path plus kick
+  bool tofile = false;      // table goes to a file: data files written, extremes tracked
+
+  // Results of the latest step.
+  double a = 0;      // m/s^2, thrust acceleration (thrust after back-pressure / total mass)
+  double vi = 0;     // m/s, inertial speed
+  double alpha = 0;  // rad, angle of attack (thrust direction minus inertial path, without kick)
+  double hp = 0;     // m, perigee altitude of the osculating orbit
+  double ha = 0;     // m, apogee altitude of the osculating orbit
+  double cv = 0;     // (m/s^2)/(m/s)^kv, coefficient of the mode-1 law
+
+  // Running maxima (tracked only while tofile) and load stations.
+  double amax = 0, t_amax = 0;    // m/s^2, s
+  double Pqmax = 0, t_Pqmax = 0;  // Pa, s
+  std::int16_t nst = 0;           // number of load stations in use (at most 3)
+  StationArray Mst;               // kg, mass carried above station i
+  StationArray Sst;               // m^2, reference area above station i
+  StationArray Fst_max;           // N, largest axial force at station i
+  StationArray t_Fst_max;         // s, its time
+
+  // Phase bookkeeping, never touched by the step.
+  double tleft = 0;  // s, time left in the current flight segment
+};
+
+}  // namespace ascent

@@ -1,0 +1,60 @@
+#include "trajectory/step_table.hpp"
+
+#include <string>
+
+#include "trajectory/number_format.hpp"
+
+namespace ascent {
+
+namespace {
+
+// A per-thread scratch line, so that formatting a step allocates nothing once
+// it has grown.
+std::string& scratch() {
+  thread_local std::string s = [] {
+    std::string r;
+    r.reserve(512);
+    return r;
+  }();
+  s.clear();
+  return s;
+}
+
+void data_line(Channel& ch, double t, double y, int w, int d) {
+  std::string& s = scratch();
+  append_real(s, t, 7, 2);
+  append_real(s, y, w, d);
+  s.append("\r\n");
+  ch.put(s);
+}
+
+}  // namespace
+
+void write_table_line(Channel& main, double t, double a, double vi, double h0, double r0,
+                      double alpha_deg, double beta_deg, double theta_deg, double q, double m) {
+  if (main.discards()) return;
+  std::string& s = scratch();
+  append_real(s, t, 7, 2);
+  append_real(s, a, 6, 1);
+  append_rounded(s, vi, 6);
+  append_rounded(s, h0, 8);
+  append_rounded(s, r0, 10);
+  append_real(s, alpha_deg, 7, 2);
+  append_real(s, beta_deg, 7, 2);
+  append_real(s, theta_deg, 7, 2);
+  append_real(s, q, 9, 1);
+  append_real(s, m, 10, 1);
+  s.append("\r\n");
+  main.put(s);
+}
+
+void write_data_lines(StepOutputs& out, bool tofile, double t, double vi, double h0, double a,
+                      double q) {
+  if (!tofile) return;
+  data_line(*out.speedfile, t, vi / 1000, 6, 3);
+  data_line(*out.heightfile, t, h0 / 1000, 9, 3);
+  data_line(*out.accelfile, t, a, 8, 3);
+  data_line(*out.dynpresfile, t, q / 1000, 9, 4);
+}
+
+}  // namespace ascent
