@@ -47,8 +47,8 @@ void run_segment(Session& S) {
   step(S);
 }
 
-// Speed at the present radius on the orbit with the present perigee and the
-// target apogee (vis-viva).
+}  // namespace
+
 double v_target(const FlightState& s) {
   double r = Re + s.h0;
   double a = Re + (s.hp + ha_target) / 2;
@@ -60,6 +60,8 @@ double v_target(const FlightState& s) {
 double burn_time(const FlightState& s) {
   return (s.m0 + s.Me) * (std::exp((v_target(s) - s.vi) * s.mdot / s.Fvac) - 1) / s.mdot;
 }
+
+namespace {
 
 // Time until the thrust acceleration reaches a_lim at constant thrust and flow.
 double time_to_limit(const FlightState& s) { return (s.Fvac / a_lim - s.m0 - s.Me) / s.mdot; }
@@ -158,8 +160,8 @@ void engine_shutdowns(Session& S) {
   }
 }
 
-// Secant step on the perigee altitude at core separation, with a nudge when
-// it fails or leaves the accepted range.
+}  // namespace
+
 void correct_turn_time(Session& S) {
   const FlightState& s = S.fs;
   double h_target = s.vy < 0 ? h_target_descending : h_target_climbing;
@@ -179,8 +181,6 @@ void correct_turn_time(Session& S) {
     S.tt_prev = 0;
   }
 }
-
-}  // namespace
 
 void core_phase(Session& S) {
   FlightState& s = S.fs;

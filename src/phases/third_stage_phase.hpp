@@ -3,6 +3,16 @@
 
 namespace ascent {
 
+// Asks for the transfer to apogee and, if wanted, coasts to just below the
+// target altitude and burns the AJ10-190 to circular speed; then the orbit
+// report and the mission summary.
 void third_stage_phase(Session& S);
+
+// Propellant (kg) that gives a vehicle of total mass m (kg) the speed dv (m/s)
+// with the AJ10-190's exhaust velocity (rocket equation).
+double rocket_propellant(double m, double dv);
+
+// Burn time (s) of the AJ10-190 for m_burn kg of propellant.
+double aj10_burn_time(double m_burn);
 
 }  // namespace ascent
