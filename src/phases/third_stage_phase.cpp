@@ -50,7 +50,7 @@ void burn_to_circular(Session& S) {
   step(S);
   v_circ = circular_speed(s);
   double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi);
-  s.dt = -m_burn / s.mdot;  // the same as aj10_burn_time(m_burn) while the engine burns
+  s.dt = -m_burn / s.mdot;
   step(S);
 }
 
@@ -65,8 +65,6 @@ bool read_transfer_answer(Session& S) {
 }  // namespace
 
 double rocket_propellant(double m, double dv) { return m * (1 - std::exp(-dv / c_aj10)); }
-
-double aj10_burn_time(double m_burn) { return -m_burn / (-F_aj10 / c_aj10); }
 
 void third_stage_phase(Session& S) {
   FlightState& s = S.fs;

@@ -12,7 +12,4 @@ void third_stage_phase(Session& S);
 // with the AJ10-190's exhaust velocity (rocket equation).
 double rocket_propellant(double m, double dv);
 
-// Burn time (s) of the AJ10-190 for m_burn kg of propellant.
-double aj10_burn_time(double m_burn);
-
 }  // namespace ascent
