@@ -1,0 +1,23 @@
+// Fuzzes a whole session: the bytes before the first NUL are the answers,
+// the bytes after it the booster profile.
+#include <algorithm>
+
+#include "fuzz/fuzz_support.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace ascent;
+  const char* begin = reinterpret_cast<const char*>(data);
+  const char* end = begin + size;
+  const char* split = std::find(begin, end, '\0');
+  std::string answers(begin, split);
+  const std::string profile(split == end ? split : split + 1, end);
+  Session S;
+  fuzz::prepare(S, std::move(answers), &profile);
+  try {
+    run_session(S);
+  } catch (const FatalError& e) {
+    fuzz::check_code(e);
+  } catch (const StepBudgetExhausted&) {
+  }
+  return 0;
+}
