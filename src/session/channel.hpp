@@ -53,6 +53,11 @@ class Channel {
 
   // Memory channel: everything written so far.
   const std::string& contents() const { return memory_; }
+  // Memory channel: forgets what was written (long runs that only time it).
+  void clear_memory() {
+    buf_.clear();
+    memory_.clear();
+  }
 
  private:
   static constexpr std::size_t flush_size = 1 << 16;  // bytes
