@@ -27,18 +27,20 @@ struct Rates {
 struct Air {
   double vxr;    // m/s, horizontal speed relative to the air
   double vr;     // m/s, speed relative to the air
-  double theta;  // rad, air-relative flight-path angle
   double F;      // N, thrust after back-pressure loss
   double q;      // Pa, dynamic pressure
   double CdQ;    // Pa, drag coefficient times q
 };
+
+// Air-relative flight-path angle: vertical while the vehicle moves no faster
+// horizontally than the air (on the pad, and in the vertical rise).
+double path_angle(double vy, double vxr) { return vxr < guard ? pi / 2 : std::atan(vy / vxr); }
 
 Air air_at(const FlightState& s, double vx, double h0, double vy, double Fvac, double r) {
   Air w;
   // The atmosphere turns with the Earth: its horizontal speed grows with r.
   w.vxr = vx - r * s.vrot / Re;
   w.vr = std::sqrt(w.vxr * w.vxr + vy * vy);
-  w.theta = w.vxr < guard ? pi / 2 : std::atan(vy / w.vxr);
   double p, rho, a_s;
   atmosphere(h0, p, rho, a_s);
   w.F = Fvac - p * s.Ae;
@@ -78,7 +80,10 @@ Law vertical_law(const FlightState& s, double F, double m, double r, double vx, 
 Rates rates(FlightState& s, const Stage& z) {
   const double r = Re + z.h0;
   const double m = z.m0 + s.Me;
-  const double beta = std::atan(z.vy / z.vx);
+  // The inertial flight-path angle; a mode-0 step along the air path has no
+  // use for it, and the arc tangent is a good part of a stage's cost.
+  const bool needs_beta = s.mode != 0 || !s.follow_air;
+  const double beta = needs_beta ? std::atan(z.vy / z.vx) : 0.0;
   const double curvature_x = z.vx * z.vy / r;  // m/s^2, turning of the local horizontal
   const double gravity = mu / (r * r);         // m/s^2
   double ax, ay;
@@ -94,9 +99,10 @@ Rates rates(FlightState& s, const Stage& z) {
     if (s.mode == 0) {
       // Pitch program: along the air-relative path, or at the frozen angle
       // off the inertial path; drag against the air-relative velocity.
-      double psi = s.follow_air ? w.theta + z.kick : s.alpha + beta + z.kick;
-      ax = (w.F * std::cos(psi) - D * std::cos(w.theta)) / m - curvature_x;
-      ay = (w.F * std::sin(psi) - D * std::sin(w.theta)) / m + z.vx * z.vx / r - gravity;
+      double theta = path_angle(z.vy, w.vxr);
+      double psi = s.follow_air ? theta + z.kick : s.alpha + beta + z.kick;
+      ax = (w.F * std::cos(psi) - D * std::cos(theta)) / m - curvature_x;
+      ay = (w.F * std::sin(psi) - D * std::sin(theta)) / m + z.vx * z.vx / r - gravity;
     } else {
       if (s.law_init) {
         // Start the law from the vertical acceleration that the present
@@ -181,7 +187,7 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
   const double beta = std::atan(s.vy / s.vx);
   double vxr = s.vx - r * s.vrot / Re;
   double vr = std::sqrt(vxr * vxr + s.vy * s.vy);
-  double theta = vxr < guard ? pi / 2 : std::atan(s.vy / vxr);
+  double theta = path_angle(s.vy, vxr);
   double q, F = 0, CdQ;
   if (s.mode == 2) {
     q = 0;
