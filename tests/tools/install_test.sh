@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The install tree: `cmake --install BUILD --prefix P` puts ascent and
+# ascent-plot in P/bin and the bundled booster profile in P/share/ascent, and
+# both commands work from there.
+#
+# Usage: install_test.sh CMAKE BUILD_DIR SOURCE_DIR
+set -u
+export LC_ALL=C
+
+[ $# -eq 3 ] || { echo "usage: $0 CMAKE BUILD_DIR SOURCE_DIR" >&2; exit 1; }
+cmake=$1 build=$(realpath "$2") src=$(realpath "$3")
+work=$(mktemp -d "${TMPDIR:-/tmp}/install_test.XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+failures=0
+check() { # description command...
+  local what=$1; shift
+  if "$@"; then printf 'ok:   %s\n' "$what"; else printf 'FAIL: %s\n' "$what"; failures=$((failures + 1)); fi
+}
+
+"$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
+check "cmake --install exits 0" test $? -eq 0 || cat "$work/install.log"
+
+check "bin/ascent is installed and executable" test -x "$prefix/bin/ascent"
+check "bin/ascent-plot is installed and executable" test -x "$prefix/bin/ascent-plot"
+check "share/ascent/s1.dat is the bundled profile" cmp -s "$src/data/s1.dat" "$prefix/share/ascent/s1.dat"
+check "ascent-plot is the plot tool, byte for byte" cmp -s "$src/tools/plot" "$prefix/bin/ascent-plot"
+[ "$failures" -eq 0 ] || exit 1
+
+# Both commands from the PATH, in a fresh working directory with the
+# installed profile: a file-mode session, then its picture.
+export PATH="$prefix/bin:$PATH"
+run=$work/run
+mkdir -p "$run" && cp "$prefix/share/ascent/s1.dat" "$run/"
+(cd "$run" && printf 'out.txt\n40\n3\ny\n-1\n' | ascent >/dev/null)
+check "the installed ascent flies a session (exit 0)" test $? -eq 0
+check "the session wrote its four data files" \
+  test -s "$run/speed.dat" -a -s "$run/height.dat" -a -s "$run/accel.dat" -a -s "$run/dynpres.dat"
+(cd "$run" && ascent-plot --help >/dev/null)
+check "the installed ascent-plot answers --help" test $? -eq 0
+(cd "$run" && ascent-plot -m out.txt --list >"$work/list.txt" 2>/dev/null)
+check "the installed ascent-plot reads the session" grep -qx 'flights: 1' "$work/list.txt"
+if command -v gnuplot >/dev/null 2>&1; then
+  (cd "$run" && ascent-plot -m out.txt >/dev/null 2>&1)
+  check "the installed ascent-plot draws flight.png" test -s "$run/flight.png"
+fi
+
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+echo "all checks passed"
