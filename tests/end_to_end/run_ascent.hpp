@@ -1,0 +1,180 @@
+// Runs the built ascent binary in a fresh scratch directory with scripted
+// answers and hands back what it wrote. POSIX only, like the tests that use it.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  std::string out;         // standard output, bytes
+  std::string err;         // standard error, bytes
+  int exit_code = -1;      // valid when the program exited by itself
+  bool signaled = false;   // died by a signal (the timeout's kill included)
+  bool timed_out = false;  // still running after the time limit: killed
+};
+
+// A temporary directory holding the program's working directory ("work")
+// and, beside it, the files that carry its standard streams. Removed with
+// everything in it when the object goes.
+class Scratch {
+ public:
+  Scratch() {
+    std::string templ = (std::filesystem::temp_directory_path() / "ascent-e2e-XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = templ;
+    std::filesystem::create_directory(dir());
+  }
+  ~Scratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  // The program's working directory.
+  std::filesystem::path dir() const { return root_ / "work"; }
+
+  void write(const std::string& name, const std::string& bytes) const {
+    std::ofstream f(dir() / name, std::ios::binary | std::ios::trunc);
+    f << bytes;
+    if (!f) throw std::runtime_error("cannot write " + name);
+  }
+  bool exists(const std::string& name) const { return std::filesystem::exists(dir() / name); }
+  std::string read(const std::string& name) const { return slurp(dir() / name); }
+
+  // Runs the program with `input` on standard input; standard output goes
+  // to /dev/full when `stdout_full` is set. Killed after `timeout_s` seconds.
+  RunResult run(const std::string& input, bool stdout_full = false, int timeout_s = 20) const {
+    const std::filesystem::path in = root_ / "stdin", out = root_ / "stdout", err = root_ / "stderr";
+    {
+      std::ofstream f(in, std::ios::binary | std::ios::trunc);
+      f << input;
+    }
+    const std::string wd = dir().string(), in_s = in.string(), err_s = err.string();
+    const std::string out_s = stdout_full ? std::string("/dev/full") : out.string();
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      int fi = open(in_s.c_str(), O_RDONLY);
+      int fo = open(out_s.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int fe = open(err_s.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fi < 0 || fo < 0 || fe < 0 || chdir(wd.c_str()) != 0 || dup2(fi, 0) < 0 ||
+          dup2(fo, 1) < 0 || dup2(fe, 2) < 0)
+        _exit(127);
+      execl(ASCENT_BINARY, ASCENT_BINARY, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    RunResult r;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        r.timed_out = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+    r.signaled = WIFSIGNALED(status);
+    if (!stdout_full) r.out = slurp(out);
+    r.err = slurp(err);
+    return r;
+  }
+
+ private:
+  static std::string slurp(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + p.string());
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+
+  std::filesystem::path root_;
+};
+
+}  // namespace e2e
+
+// ---------------------------------------------------------------------------
+// Reading what it wrote.
+
+namespace e2e {
+
+// Splits text at LF; each line keeps whatever precedes the LF (its CR too).
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> v;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    v.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return v;
+}
+
+// The same, for text whose every line must end in CR LF: the CR is dropped.
+inline std::vector<std::string> crlf_lines(const std::string& text) {
+  std::vector<std::string> v = lines_of(text);
+  for (std::string& l : v)
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+  return v;
+}
+
+// True when every line ends in CR LF: no bare LF, no stray CR, nothing after
+// the last line end.
+inline bool all_crlf(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
+  }
+  return text.empty() || text.back() == '\n';
+}
+
+// A line of the step table: ten fixed-width numeric fields.
+inline bool is_table_line(const std::string& l) {
+  static const std::regex re(
+      R"( *-?\d+\.\d\d *-?\d+\.\d *-?\d+ *-?\d+ *-?\d+ *-?\d+\.\d\d *-?\d+\.\d\d *-?\d+\.\d\d *-?\d+\.\d *-?\d+\.\d)");
+  return std::regex_match(l, re);
+}
+
+// Field i (0-based) of a table line, as a number.
+inline double field(const std::string& l, int i) {
+  std::istringstream s(l);
+  double x = 0;
+  for (int k = 0; k <= i; ++k) s >> x;
+  return x;
+}
+
+constexpr double t_pitch = 0.986832971065;  // s, spacing of the profile points
+
+// A booster profile with points k*t_pitch, k = 1..n, on the straight line
+// F = F0 - slope*t of one booster's vacuum thrust.
+inline std::string linear_profile(int n = 150, double F0 = 18e6, double slope = 6e4) {
+  std::string text;
+  char buf[80];
+  for (int k = 1; k <= n; ++k) {
+    double t = k * t_pitch;
+    std::snprintf(buf, sizeof buf, "%.12f %.3f\n", t, F0 - slope * t);
+    text += buf;
+  }
+  return text;
+}
+
+}  // namespace e2e
