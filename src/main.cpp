@@ -1,6 +1,7 @@
 // ascent: flies a three-stage launch vehicle from the pad into Earth orbit,
 // one integration step at a time, from the answers on standard input and the
 // booster thrust profile "s1.dat".
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -8,6 +9,11 @@
 #include "session/session.hpp"
 
 int main() {
+#ifdef SIGPIPE
+  // A reader that goes away (ascent | head) is a failed write like any
+  // other: exit code 101, not a silent death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   ascent::Session S;
   S.stdout_ch.open_stream(stdout, "standard output");
   S.input.open_stream(stdin, "standard input");

@@ -73,6 +73,9 @@ void open_profile(Session& S, Profile& P) {
 void read_point(Session& S, Profile& P) {
   double t, F;
   if (!P.numbers.next(t) || !P.numbers.next(F)) {
+    if (P.lines.line_number() == 0) {
+      throw FatalError{err_read, S.profile_path + ": unexpected end of file: the booster profile is empty"};
+    }
     throw FatalError{err_read, S.profile_path + ": line " + std::to_string(P.lines.line_number()) +
                                    ": unexpected end of file: the booster profile ends at t = " +
                                    real_text(P.t_cur, 1, 3) + " s, before the flight needs its next point"};
