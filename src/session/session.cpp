@@ -110,6 +110,15 @@ void setup_session(Session& S) {
     S.ch_pm = 0xF1;
     S.ch_sq = 0xFD;
   }
+  if (S.track_flight_extremes && !s.tofile) {
+    // The step tracks its extremes only for a table that goes to a file,
+    // alongside the data files: give it data channels that keep nothing.
+    S.speedfile.open_discard();
+    S.heightfile.open_discard();
+    S.accelfile.open_discard();
+    S.dynpresfile.open_discard();
+    s.tofile = true;
+  }
   S.out.main = S.main;
   S.out.speedfile = &S.speedfile;
   S.out.heightfile = &S.heightfile;
@@ -164,9 +173,16 @@ void run_session(Session& S) {
             S.tt_prev = 0;  // the secant iteration starts afresh
             S.hp_prev = 0;
           }
+          if (S.track_flight_extremes) {
+            S.fs.amax = 0;
+            S.fs.t_amax = 0;
+            S.fs.Pqmax = 0;
+            S.fs.t_Pqmax = 0;
+          }
           booster_phase(S);
           core_phase(S);
           ++S.record.passes;
+          S.record.tt_recommended = S.tt;
           if (S.iterating) {
             ++S.iter;
             S.iterating = S.iter < 50 && S.tt > 0 && S.tt < 90.0 &&

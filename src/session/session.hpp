@@ -24,6 +24,7 @@ struct FlightRecord {
   double hp_final = 0;     // m, perigee at the end of the flight
   double ha_final = 0;     // m, apogee at the end of the flight
   double Mad = 0, Mused = 0, Mcut = 0, Msc = 0, Mtop = 0;  // kg, the sized masses
+  double tt_recommended = 0;  // s, turn time the last pass recommended
   bool transfer = false;   // the third stage flew
   int passes = 0;          // booster-and-core passes of the series
 };
@@ -75,6 +76,13 @@ struct Session {
   std::string const_text;  // the constants file, when file_sink is memory
 
   FlightRecord record;
+
+  // For tools that read the extremes from fs after the session and discard
+  // every output: the step tracks the largest dynamic pressure and thrust
+  // acceleration in every output mode (iterate mode included), and each
+  // booster-and-core pass starts them afresh, so that they belong to the
+  // flight last flown. The program itself never sets it.
+  bool track_flight_extremes = false;
 
   Session() = default;
   Session(const Session&) = delete;

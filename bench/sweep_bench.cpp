@@ -1,0 +1,120 @@
+// Throughput of ascent-sweep: flights with the transfer per second, on one
+// and on two jobs, with the bundled profile.
+//
+//   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release
+//   cmake --build build-bench -j 2 --target ascent_sweep_bench
+//   build-bench/bench/ascent_sweep_bench --benchmark_repetitions=3
+//
+// Counters: flights_per_s for the whole sweep, flights_per_s_per_job for
+// each job (the scaling shows as this staying put from 1 to 2 jobs),
+// steps_per_flight, and us_per_step, the cost of one trajectory step with
+// everything around it on one job (printed as seconds per million steps).
+// ASCENT_SWEEP_BENCH_TT and ASCENT_SWEEP_BENCH_ALPHA (FIRST:LAST:STEP) time
+// another part of the grid. Run it on an otherwise idle machine.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sweep_lib.hpp"
+
+namespace {
+
+using namespace ascent::sweep;
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+const std::string& bundled_profile() {
+  static const std::string text = read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat");
+  return text;
+}
+
+// The grid from the environment variable `name` (FIRST:LAST:STEP), or the
+// default: lets the same benchmark time another region of the grid.
+std::vector<double> grid(const char* name, const char* fallback) {
+  const char* text = std::getenv(name);
+  Range r;
+  if (text == nullptr || !parse_range(text, r).empty()) parse_range(fallback, r);
+  return range_values(r);
+}
+
+// A grid of 64 flights around the usual turn time and angle limit (40 s,
+// 3 degrees), each with the transfer; iterate: one series per angle limit.
+// ASCENT_SWEEP_BENCH_TT and ASCENT_SWEEP_BENCH_ALPHA override the grid.
+Plan bench_plan(bool iterate) {
+  Plan p;
+  p.profile_text = &bundled_profile();
+  p.transfer = true;
+  p.iterate = iterate;
+  p.tt = iterate ? std::vector<double>{40} : grid("ASCENT_SWEEP_BENCH_TT", "30:44:2");
+  p.alpha = grid("ASCENT_SWEEP_BENCH_ALPHA", "1:8:1");
+  return p;
+}
+
+void report(benchmark::State& state, long long flights, long long steps, unsigned jobs) {
+  state.counters["flights_per_s"] = benchmark::Counter(static_cast<double>(flights), benchmark::Counter::kIsRate);
+  state.counters["flights_per_s_per_job"] =
+      benchmark::Counter(static_cast<double>(flights) / jobs, benchmark::Counter::kIsRate);
+  state.counters["steps_per_flight"] = static_cast<double>(steps) / static_cast<double>(flights);
+  state.counters["us_per_step"] = benchmark::Counter(
+      static_cast<double>(steps) / jobs / 1e6, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_SweepGrid(benchmark::State& state) {
+  const unsigned jobs = static_cast<unsigned>(state.range(0));
+  const Plan plan = bench_plan(false);
+  long long flights = 0, steps = 0;
+  std::vector<FlightResult> results;
+  for (auto _ : state) {
+    results = run_sweep(plan, jobs);
+    benchmark::DoNotOptimize(results.data());
+    flights += static_cast<long long>(results.size());
+    for (const FlightResult& f : results) steps += f.steps;
+  }
+  report(state, flights, steps, jobs);
+}
+BENCHMARK(BM_SweepGrid)->ArgName("jobs")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_SweepIterate(benchmark::State& state) {
+  const unsigned jobs = static_cast<unsigned>(state.range(0));
+  const Plan plan = bench_plan(true);
+  long long flights = 0, steps = 0;
+  std::vector<FlightResult> results;
+  for (auto _ : state) {
+    results = run_sweep(plan, jobs);
+    benchmark::DoNotOptimize(results.data());
+    flights += static_cast<long long>(results.size());
+    for (const FlightResult& f : results) steps += f.steps;
+  }
+  report(state, flights, steps, jobs);
+}
+BENCHMARK(BM_SweepIterate)->ArgName("jobs")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// One flight, the grid's middle point, on the calling thread: the cost of a
+// grid point without any thread around it.
+void BM_OneFlight(benchmark::State& state) {
+  const Plan plan = bench_plan(false);
+  const double tt = plan.tt[plan.tt.size() / 2], alpha = plan.alpha[plan.alpha.size() / 2];
+  long long steps = 0;
+  for (auto _ : state) {
+    FlightResult f = fly(plan, tt, alpha);
+    benchmark::DoNotOptimize(f.record.Msc);
+    steps += f.steps;
+  }
+  state.counters["flights_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["us_per_step"] =
+      benchmark::Counter(static_cast<double>(steps) / 1e6, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_OneFlight)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,230 @@
+#include "sweep_lib.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include "session/fatal_error.hpp"
+#include "session/line_reader.hpp"
+#include "trajectory/number_format.hpp"
+#include "trajectory/step_table.hpp"
+
+namespace ascent::sweep {
+
+namespace {
+
+// The target orbit that a flight is judged against.
+constexpr double h_target = 398600.0;   // m, altitude of the circular target orbit
+constexpr double h_tolerance = 10000.0; // m, allowed miss of perigee and apogee
+
+// Every number that is not a mass: the shortest decimal that reads back as
+// the very double the flight computed, so that rounding it as ascent does
+// gives ascent's digits.
+std::string exact(double x) { return answer_text(x); }
+
+// Masses: whole kilograms, written as ascent writes them.
+std::string whole(double x) { return real_text(x, 1, 0); }
+
+// A text field, quoted when it holds a separator, a quote or a line break.
+std::string text_field(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  q += '"';
+  return q;
+}
+
+double round_12_digits(double x) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 12);
+  double y = x;
+  std::from_chars(buf, res.ptr, y);
+  return y;
+}
+
+}  // namespace
+
+std::string parse_range(const std::string& text, Range& r) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() != 1 && parts.size() != 3) {
+    return "'" + text + "' is not a range: write FIRST:LAST:STEP or a single value";
+  }
+  double v[3] = {0, 0, 1};
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (!parse_real(parts[i], v[i])) return "'" + parts[i] + "' is not a number";
+  }
+  if (parts.size() == 1) v[1] = v[0];
+  if (!(v[2] > 0)) return "the step " + parts[2] + " must be greater than zero";
+  if (v[1] < v[0]) return "the last value " + parts[1] + " is below the first " + parts[0];
+  r = Range{v[0], v[1], v[2]};
+  if (range_count(r) > max_flights) {
+    return "'" + text + "' has more than " + std::to_string(max_flights) + " points";
+  }
+  return {};
+}
+
+std::size_t range_count(const Range& r) {
+  double q = (r.last - r.first) / r.step;
+  // A last value that the steps reach up to rounding counts.
+  double n = std::floor(q * (1 + 1e-12) + 1e-9) + 1;
+  if (!(n <= static_cast<double>(max_flights))) return max_flights + 1;
+  return static_cast<std::size_t>(n);
+}
+
+std::vector<double> range_values(const Range& r) {
+  std::size_t n = range_count(r);
+  std::vector<double> v;
+  v.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) v.push_back(round_12_digits(r.first + static_cast<double>(i) * r.step));
+  return v;
+}
+
+std::string answer_text(double x) {
+  char buf[400];  // the fixed form of any double
+  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
+  return std::string(buf, res.ptr);
+}
+
+std::string answers_for(const Plan& plan, double tt, double alpha) {
+  // Standard output (discarded) for a single flight, "i" for a series; the
+  // session's extremes option stands in for the file mode in which ascent
+  // reports the largest dynamic pressure and thrust acceleration.
+  std::string a = plan.iterate ? "i\n" : "\n";
+  a += answer_text(tt) + '\n';
+  a += answer_text(alpha) + '\n';
+  a += plan.transfer ? "y\n" : "n\n";
+  a += "-1\n";  // ends the session
+  return a;
+}
+
+FlightResult fly(const Plan& plan, double tt, double alpha) {
+  FlightResult f;
+  f.tt = tt;
+  f.alpha = alpha;
+  constexpr long long no_limit = std::numeric_limits<long long>::max();
+  Session S;
+  S.input.open_memory(answers_for(plan, tt, alpha), "answers");
+  S.stdout_ch.open_discard();
+  S.file_sink = FileSink::discard;
+  S.profile_text = plan.profile_text;
+  S.profile_path = plan.profile_name;
+  S.track_flight_extremes = true;
+  // The budget counts the steps; it is never exhausted.
+  S.out.step_budget = no_limit;
+  try {
+    run_session(S);
+    f.ok = true;
+  } catch (const FatalError& e) {
+    f.exit_code = e.code;
+    f.error = e.message;
+  } catch (const std::exception& e) {
+    f.exit_code = 1;
+    f.error = std::string("internal error: ") + e.what();
+  } catch (...) {
+    f.exit_code = 1;
+    f.error = "internal error";
+  }
+  f.record = S.record;
+  f.Pqmax = S.fs.Pqmax;
+  f.amax = S.fs.amax;
+  f.steps = no_limit - S.out.step_budget;
+  return f;
+}
+
+std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
+                                    const std::function<void(std::size_t)>& progress) {
+  const std::size_t n = plan.size();
+  std::vector<FlightResult> results(n);
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> done{0};
+  std::mutex m;
+  std::condition_variable all_done;
+
+  // Each worker takes the next grid point and writes its own slot: the
+  // results land in grid order whatever the threads' timing.
+  auto worker = [&] {
+    for (;;) {
+      std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
+      if (i >= n) return;
+      results[i] = fly(plan, plan.tt_at(i), plan.alpha_at(i));
+      if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == n) {
+        std::lock_guard<std::mutex> lock(m);
+        all_done.notify_all();
+      }
+    }
+  };
+  std::size_t threads_wanted = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
+  std::vector<std::thread> threads;
+  threads.reserve(threads_wanted);
+  for (std::size_t j = 0; j < threads_wanted; ++j) threads.emplace_back(worker);
+
+  if (progress) {
+    std::unique_lock<std::mutex> lock(m);
+    while (!all_done.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return done.load(std::memory_order_acquire) >= n; })) {
+      lock.unlock();
+      progress(done.load(std::memory_order_acquire));
+      lock.lock();
+    }
+  }
+  for (std::thread& t : threads) t.join();
+  if (progress) progress(n);
+  return results;
+}
+
+bool reached_targets(const FlightRecord& r) {
+  return std::fabs(r.hp_final - h_target) <= h_tolerance &&
+         std::fabs(r.ha_final - h_target) <= h_tolerance && r.m0_core >= 0 && r.Msc > 0;
+}
+
+std::string csv_header() {
+  return "tt,alpha,tt_recommended,hp_core_km,ha_core_km,core_propellant_left_kg,"
+         "s3_propellant_used_kg,hp_final_km,ha_final_km,S3_Mi,S3_Mp,S3_Ms,SC_M,S3_Mt,"
+         "max_q_Pa,max_accel_ms2,reached,status\r\n";
+}
+
+std::string csv_row(const Plan& plan, const FlightResult& f) {
+  const FlightRecord& r = f.record;
+  // In iterate mode the turn time is the one the series settled on and flew last.
+  std::string row = answer_text(plan.iterate && f.ok ? r.tt_flown : f.tt);
+  row += ',' + answer_text(f.alpha);
+  if (!f.ok) {
+    // A flight that stopped has no results; its row says why.
+    row += std::string(14, ',');
+    row += ",no,";
+    row += text_field("error " + std::to_string(f.exit_code) + ": " + f.error);
+    row += "\r\n";
+    return row;
+  }
+  // The third stage's propellant used is what S3_Mp holds after a transfer;
+  // without one the stage burnt nothing.
+  double s3_used = r.transfer ? r.Mused : 0.0;
+  const std::string fields[] = {
+      exact(r.tt_recommended), exact(r.hp_core / 1000), exact(r.ha_core / 1000), whole(r.m0_core),
+      whole(s3_used),          exact(r.hp_final / 1000), exact(r.ha_final / 1000), whole(r.Mad),
+      whole(r.Mused),          whole(r.Mcut),            whole(r.Msc),             whole(r.Mtop),
+      exact(f.Pqmax),          exact(f.amax)};
+  for (const std::string& s : fields) row += ',' + s;
+  row += reached_targets(r) ? ",yes" : ",no";
+  row += ",ok\r\n";
+  return row;
+}
+
+}  // namespace ascent::sweep

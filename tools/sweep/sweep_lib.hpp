@@ -1,0 +1,90 @@
+// The trade-study engine of ascent-sweep: a grid of turn times and angle
+// limits, each point flown as a whole ascent session in-process, on as many
+// threads as asked, and the results as CSV rows.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "session/session.hpp"
+
+namespace ascent::sweep {
+
+// The values first, first + step, ... up to last (inclusive).
+struct Range {
+  double first = 0;
+  double last = 0;
+  double step = 1;
+};
+
+// Largest number of flights one sweep may ask for.
+constexpr std::size_t max_flights = 1000000;
+
+// Parses "A:B:STEP" or a single value "A" (a range of one point). Numbers are
+// read as the program reads its answers. Returns an empty string on success,
+// otherwise what is wrong with the text.
+std::string parse_range(const std::string& text, Range& r);
+
+// Number of points of a valid range, or max_flights + 1 when it has more.
+std::size_t range_count(const Range& r);
+
+// The points of a valid range: first + i * step, each rounded to 12
+// significant digits, so that a decimal step lands on the decimal values one
+// would type (0.1 + 2 * 0.1 gives 0.3, not 0.30000000000000004).
+std::vector<double> range_values(const Range& r);
+
+// What to fly.
+struct Plan {
+  std::vector<double> tt;     // s, turn times (iterate mode: the first guess of each series)
+  std::vector<double> alpha;  // degrees, maximum angles of attack
+  bool transfer = true;       // the third stage flies its transfer
+  bool iterate = false;       // each point is an iterate-mode series
+  const std::string* profile_text = nullptr;  // the booster profile, shared read-only
+  std::string profile_name = "s1.dat";        // names the profile in error messages
+
+  std::size_t size() const { return tt.size() * alpha.size(); }
+  // Grid order: turn time major, angle limit minor.
+  double tt_at(std::size_t i) const { return tt[i / alpha.size()]; }
+  double alpha_at(std::size_t i) const { return alpha[i % alpha.size()]; }
+};
+
+// One grid point flown.
+struct FlightResult {
+  double tt = 0;          // s, the turn time typed
+  double alpha = 0;       // degrees, the angle limit typed
+  bool ok = false;        // the session ended normally
+  int exit_code = 0;      // what ascent would exit with when it did not
+  std::string error;      // and its message
+  FlightRecord record;    // what the flight established
+  double Pqmax = 0;       // Pa, largest dynamic pressure of the flight
+  double amax = 0;        // m/s^2, largest thrust acceleration of the flight
+  long long steps = 0;    // trajectory steps taken
+};
+
+// The text by which a number is typed to the session: the shortest decimal
+// that reads back as exactly x.
+std::string answer_text(double x);
+
+// The answers ascent would be given for one point.
+std::string answers_for(const Plan& plan, double tt, double alpha);
+
+// Flies one point in a session of its own with every output discarded.
+FlightResult fly(const Plan& plan, double tt, double alpha);
+
+// Flies every point of the plan on `jobs` threads. Results are in grid order
+// and do not depend on the number of jobs. When given, `progress` is called
+// from the calling thread about ten times a second with the number of
+// flights done, and once more at the end.
+std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
+                                    const std::function<void(std::size_t)>& progress = {});
+
+// The flight reached its targets: final perigee and apogee within 10 km of
+// 398.6 km, no propellant borrowed from the core stage, a spacecraft to carry.
+bool reached_targets(const FlightRecord& r);
+
+// The CSV header row and one row per flight, each ending with CR LF.
+std::string csv_header();
+std::string csv_row(const Plan& plan, const FlightResult& f);
+
+}  // namespace ascent::sweep
