@@ -31,5 +31,28 @@ TEST(NumberFormat, RoundedIntegersTieToEvenAndNeverShowMinusZero) {
   EXPECT_EQ(rounded(283.22518, 6), "   283");
 }
 
+TEST(NumberFormat, IntegersAndWidthsOfZeroOrOne) {
+  std::string s;
+  append_int(s, 42, 5);
+  append_int(s, 7, 0);
+  append_int(s, -12, 1);
+  append_int(s, -12, 4);
+  EXPECT_EQ(s, "   427-12 -12");
+}
+
+TEST(NumberFormat, RoundingToTheDecimalsAsked) {
+  EXPECT_EQ(real(0.0149, 9, 4), "   0.0149");
+  EXPECT_EQ(real(2.9999, 7, 2), "   3.00");
+  EXPECT_EQ(real(99.96, 5, 1), "100.0");
+  EXPECT_EQ(real(2733610, 10, 1), " 2733610.0");
+}
+
+TEST(NumberFormat, RoundedIntegersBeyondTheRangeOfLong) {
+  EXPECT_EQ(rounded(1e20, 6), "100000000000000000000");
+  EXPECT_EQ(rounded(-408.5, 6), "  -408");
+  EXPECT_EQ(rounded(0.5, 1), "0");
+  EXPECT_EQ(rounded(1.5, 1), "2");
+}
+
 }  // namespace
 }  // namespace ascent
