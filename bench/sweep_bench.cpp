@@ -7,13 +7,16 @@
 //
 // Counters: flights_per_s for the whole sweep, flights_per_s_per_job for
 // each job (the scaling shows as this staying put from 1 to 2 jobs),
-// steps_per_flight, and us_per_step, the cost of one trajectory step with
+// flights_per_cpu_s (flights per second of processor time of all threads:
+// equal to flights_per_s_per_job on an idle machine, and still right on a
+// busy one), steps_per_flight, and us_per_step, the cost of one trajectory step with
 // everything around it on one job (printed as seconds per million steps).
 // ASCENT_SWEEP_BENCH_TT and ASCENT_SWEEP_BENCH_ALPHA (FIRST:LAST:STEP) time
 // another part of the grid. Run it on an otherwise idle machine.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,7 +61,11 @@ Plan bench_plan(bool iterate) {
   return p;
 }
 
-void report(benchmark::State& state, long long flights, long long steps, unsigned jobs) {
+void report(benchmark::State& state, long long flights, long long steps, unsigned jobs,
+            double cpu_s) {
+  // Flights per second of processor time over all threads: what one core
+  // gives when it is not shared, whatever else the machine is running.
+  state.counters["flights_per_cpu_s"] = static_cast<double>(flights) / cpu_s;
   state.counters["flights_per_s"] = benchmark::Counter(static_cast<double>(flights), benchmark::Counter::kIsRate);
   state.counters["flights_per_s_per_job"] =
       benchmark::Counter(static_cast<double>(flights) / jobs, benchmark::Counter::kIsRate);
@@ -72,13 +79,15 @@ void BM_SweepGrid(benchmark::State& state) {
   const Plan plan = bench_plan(false);
   long long flights = 0, steps = 0;
   std::vector<FlightResult> results;
+  const std::clock_t cpu_start = std::clock();
   for (auto _ : state) {
     results = run_sweep(plan, jobs);
     benchmark::DoNotOptimize(results.data());
     flights += static_cast<long long>(results.size());
     for (const FlightResult& f : results) steps += f.steps;
   }
-  report(state, flights, steps, jobs);
+  const double cpu_s = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+  report(state, flights, steps, jobs, cpu_s);
 }
 BENCHMARK(BM_SweepGrid)->ArgName("jobs")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -87,13 +96,15 @@ void BM_SweepIterate(benchmark::State& state) {
   const Plan plan = bench_plan(true);
   long long flights = 0, steps = 0;
   std::vector<FlightResult> results;
+  const std::clock_t cpu_start = std::clock();
   for (auto _ : state) {
     results = run_sweep(plan, jobs);
     benchmark::DoNotOptimize(results.data());
     flights += static_cast<long long>(results.size());
     for (const FlightResult& f : results) steps += f.steps;
   }
-  report(state, flights, steps, jobs);
+  const double cpu_s = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+  report(state, flights, steps, jobs, cpu_s);
 }
 BENCHMARK(BM_SweepIterate)->ArgName("jobs")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 

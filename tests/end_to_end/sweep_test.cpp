@@ -390,6 +390,23 @@ TEST(Sweep, NumberOfJobsChangesNoByteAndFailedFlightsKeepTheirRow) {
   }
 }
 
+TEST(Sweep, DecimalStepsLandOnTheValuesOneWouldType) {
+  Dir d;
+  spit(d.path() / "s1.dat", bundled_profile());
+  // 1 + 3 * 0.1 is 1.3000000000000003 in binary: the grid must still end at
+  // 1.3 and fly what typing 1.3 flies.
+  Outcome s = sweep({"--tt", "1:1.3:0.1", "--alpha", "0.7:1:0.1", "--no-transfer"}, d.path());
+  ASSERT_EQ(s.code, 0) << s.err;
+  std::vector<Row> rows = csv_rows(s.out);
+  ASSERT_EQ(rows.size(), 16u);
+  const char* tts[] = {"1", "1.1", "1.2", "1.3"};
+  const char* alphas[] = {"0.7", "0.8", "0.9", "1"};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].at("tt"), tts[i / 4]);
+    EXPECT_EQ(rows[i].at("alpha"), alphas[i % 4]);
+  }
+}
+
 TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
   Dir d;
   spit(d.path() / "s1.dat", bundled_profile());
