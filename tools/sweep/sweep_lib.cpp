@@ -14,7 +14,6 @@
 #include "session/fatal_error.hpp"
 #include "session/line_reader.hpp"
 #include "trajectory/number_format.hpp"
-#include "trajectory/step_table.hpp"
 
 namespace ascent::sweep {
 
