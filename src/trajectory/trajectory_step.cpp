@@ -244,7 +244,10 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
   // from the horizontal inertial velocity).
   const double sma = 1 / (2 / r - s.vi * s.vi / mu);
   const double e2 = 1 - (s.vx * r) * (s.vx * r) / (mu * sma);
-  const double ecc = e2 >= 0 ? std::sqrt(e2) : 1;
+  // On an orbit that is circular to rounding, e^2 is the difference of two
+  // nearly equal numbers and may come out a hair below zero: that orbit is a
+  // circle, not one that dips to the Earth's centre.
+  const double ecc = e2 >= 0 ? std::sqrt(e2) : 0;
   s.hp = (1 - ecc) * sma - Re;
   s.ha = (1 + ecc) * sma - Re;
 }
