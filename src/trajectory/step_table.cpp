@@ -21,6 +21,7 @@ std::string& scratch() {
 }
 
 void data_line(Channel& ch, double t, double y, int w, int d) {
+  if (ch.discards()) return;
   std::string& s = scratch();
   append_real(s, t, 7, 2);
   append_real(s, y, w, d);

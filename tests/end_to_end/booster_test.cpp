@@ -203,7 +203,8 @@ TEST(BoosterPhase, ProfileFaults) {
   std::string bad = good;
   std::size_t line5 = 0;
   for (int i = 0; i < 4; ++i) line5 = bad.find('\n', line5) + 1;
-  bad.insert(bad.find('\n', line5), "x");
+  std::size_t end5 = bad.find('\n', line5);
+  bad = bad.substr(0, end5) + "x" + bad.substr(end5);  // "1.0x": not a number
   const Case cases[] = {
       {"missing", false, "", 2, {"s1.dat"}},
       {"bad number", true, bad, 106, {"s1.dat", "line 5"}},
