@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace ascent {
 namespace {
 
@@ -52,6 +55,14 @@ TEST(NumberFormat, RoundedIntegersBeyondTheRangeOfLong) {
   EXPECT_EQ(rounded(-408.5, 6), "  -408");
   EXPECT_EQ(rounded(0.5, 1), "0");
   EXPECT_EQ(rounded(1.5, 1), "2");
+}
+
+TEST(NumberFormat, NotANumberIsWrittenWithoutASign) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(real(nan, 6, 1), "   nan");
+  EXPECT_EQ(real(-nan, 6, 1), "   nan");
+  EXPECT_EQ(real(std::copysign(nan, -1.0), 1, 0), "nan");
+  EXPECT_EQ(rounded(std::copysign(nan, -1.0), 8), "     nan");
 }
 
 }  // namespace

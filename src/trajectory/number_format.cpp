@@ -16,6 +16,14 @@ void pad_append(std::string& out, const char* first, const char* last, int w) {
 }  // namespace
 
 void append_real(std::string& out, double x, int w, int d) {
+  // A flight flown through the Earth ends in NaN. Processors differ in the
+  // sign they give a NaN, so it is written without one: the same bytes on
+  // every machine.
+  if (std::isnan(x)) {
+    static constexpr char text[] = "nan";
+    pad_append(out, text, text + 3, w);
+    return;
+  }
   // Large enough for the fixed form of any double with up to 20 decimals.
   char buf[400];
   auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, d);
