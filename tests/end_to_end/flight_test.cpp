@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -36,7 +37,10 @@ std::string flat_profile(double F) { return e2e::linear_profile(145, F, 0); }
 // with a letter (the summary's "  S3_Mt" and "  SC_M" too, after blanks).
 bool is_step(const std::string& l) {
   std::size_t i = l.find_first_not_of(' ');
-  return i != std::string::npos && (std::isdigit(static_cast<unsigned char>(l[i])) || l[i] == '-');
+  if (i == std::string::npos) return false;
+  if (l[i] == '-') ++i;
+  return std::isdigit(static_cast<unsigned char>(l[i])) || l.compare(i, 3, "nan") == 0 ||
+         l.compare(i, 3, "inf") == 0;
 }
 
 struct Flight {
@@ -325,6 +329,32 @@ TEST(Flight, FailedFlightsEndCleanlyWithTheSummary) {
   }
   EXPECT_GE(with_shutdowns, 2u);
   EXPECT_GE(with_all_four, 1u);
+}
+
+// The bundled booster profile, with the answers the README walks through.
+std::string bundled_profile() {
+  std::ifstream f(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+TEST(BundledProfile, FlightReachesTheTargetOrbit) {
+  Flight f(bundled_profile(), "\n36\n18\ny\n-1\n");
+  f.expect_clean_end();
+  std::vector<std::string> want = core_events();
+  for (const std::string& e : transfer_tail()) want.push_back(e);
+  expect_events(f.events(), want);
+  expect_orbit_physics(f, 10);
+}
+
+TEST(BundledProfile, IterateModeSettlesOnAFlightToTheTargetOrbit) {
+  Flight f(bundled_profile(), "i\n20\n25\ny\n-1\n");
+  f.expect_clean_end();
+  std::size_t passes = f.count("Core Engine Cutoff!");
+  EXPECT_GT(passes, 1u);
+  EXPECT_LT(passes, 49u);
+  EXPECT_EQ(f.count("Maximum angle of attack (degrees)? "), 1u);
+  EXPECT_EQ(f.count("AJ10-190 ignition!"), 1u);
+  expect_orbit_physics(f, 10);
 }
 
 }  // namespace
