@@ -26,7 +26,8 @@ constexpr double h_tolerance = 10000.0; // m, allowed miss of perigee and apogee
 // Every number that is not a mass: the shortest decimal that reads back as
 // the very double the flight computed, so that rounding it as ascent does
 // gives ascent's digits.
-std::string exact(double x) { return answer_text(x); }
+// All the digits of a value; a NaN without a sign, as ascent writes it.
+std::string exact(double x) { return std::isnan(x) ? std::string("nan") : answer_text(x); }
 
 // Masses: whole kilograms, written as ascent writes them.
 std::string whole(double x) { return real_text(x, 1, 0); }
