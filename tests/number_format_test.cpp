@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
 
 namespace ascent {
 namespace {
@@ -63,6 +65,33 @@ TEST(NumberFormat, NotANumberIsWrittenWithoutASign) {
   EXPECT_EQ(real(-nan, 6, 1), "   nan");
   EXPECT_EQ(real(std::copysign(nan, -1.0), 1, 0), "nan");
   EXPECT_EQ(rounded(std::copysign(nan, -1.0), 8), "     nan");
+}
+
+TEST(NumberFormat, AgreesWithTheExactConversionEverywhere) {
+  // The exact decimal expansion of the double, rounded, is the reference:
+  // std::to_chars computes it. Ties of the exact value go to even, and values
+  // a hair either side of a tie must fall on their own side.
+  std::mt19937_64 rng(42);
+  auto check = [](double x, int d) {
+    char buf[400];
+    auto end = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, d).ptr;
+    ASSERT_EQ(real(x, 1, d), std::string(buf, end)) << x << " with " << d << " decimals";
+  };
+  for (int i = 0; i < 200000; ++i) {
+    double mag = std::ldexp(1.0, static_cast<int>(rng() % 60) - 20);
+    double x = mag * (static_cast<double>(rng() >> 11) * 0x1.0p-53) * ((rng() & 1) ? -1 : 1);
+    check(x, static_cast<int>(rng() % 5));
+  }
+  for (double tie : {0.125, 0.375, 2.5, 3.5, 0.0625, 1234.5, -0.125, -2.5}) {
+    for (int d = 0; d <= 4; ++d) {
+      check(tie, d);
+      check(std::nextafter(tie, 0.0), d);
+      check(std::nextafter(tie, 1e9), d);
+    }
+  }
+  for (double x : {0.0, -0.0, -0.001, 0.004999, 0.005, 1e11, 999999.9999999, 1e13 + 0.5}) {
+    for (int d = 0; d <= 4; ++d) check(x, d);
+  }
 }
 
 }  // namespace
