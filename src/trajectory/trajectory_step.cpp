@@ -185,21 +185,22 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
   const double m = s.m0 + s.Me;
   s.vi = std::sqrt(s.vx * s.vx + s.vy * s.vy);
   const double beta = std::atan(s.vy / s.vx);
-  double vxr = s.vx - r * s.vrot / Re;
-  double vr = std::sqrt(vxr * vxr + s.vy * s.vy);
-  double theta = path_angle(s.vy, vxr);
-  double q, F = 0, CdQ;
+  double vxr, vr = 0, q, F = 0, CdQ;
   if (s.mode == 2) {
+    vxr = s.vx - r * s.vrot / Re;
     q = 0;
     s.a = s.Fvac / m;
     CdQ = 0;
   } else {
     Air w = air_at(s, s.vx, s.h0, s.vy, s.Fvac, r);
+    vxr = w.vxr;
+    vr = w.vr;
     q = w.q;
     F = w.F;
     s.a = F / m;
     CdQ = w.CdQ;
   }
+  const double theta = path_angle(s.vy, vxr);
 
   // Axial load at each station: drag on the area above it plus the inertia of
   // the mass above it under thrust acceleration.
