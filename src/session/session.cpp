@@ -91,6 +91,11 @@ void setup_session(Session& S) {
   if (S.fname.empty()) {
     S.main = &S.stdout_ch;
   } else {
+    // The system ends a name at its first NUL byte: the file opened would
+    // not be the one named, and could be one the session must not touch.
+    if (S.fname.find('\0') != std::string::npos) {
+      throw FatalError{err_path_not_found, "output file name: invalid: it holds a NUL byte"};
+    }
     refuse_clashing_name(S);
     open_output_file(S, S.file_ch, S.fname);
     S.main = &S.file_ch;

@@ -262,6 +262,16 @@ TEST(Session, OutputNamedLikeItsOwnFilesRefused) {
     EXPECT_EQ(d.read("const_n.pas"), "old constants\r\n");
     for (const char* f : {"height.dat", "accel.dat", "dynpres.dat"}) EXPECT_FALSE(d.exists(f)) << f;
   }
+  {
+    SCOPED_TRACE("a NUL byte would end the name at s1.dat");
+    Dir d;
+    const std::string profile = d.read("s1.dat");
+    e2e::RunResult r = d.run(std::string("s1.dat\0x\n10\n5\n\n-1\n", 20));
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_TRUE(one_line(r.err)) << r.err;
+    EXPECT_EQ(d.read("s1.dat"), profile);
+    EXPECT_FALSE(d.exists("speed.dat"));
+  }
 }
 
 TEST(Session, FailedWritesStopWith101) {
