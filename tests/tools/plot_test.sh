@@ -230,6 +230,27 @@ check "an output name ending in .svg gives SVG" grep -q '<svg' "$work/named.svg"
 check "the hand-made session draws as 2 flights with 12 events" \
   grep -q 'wrote .*hand.png (2 flights, 12 events)' "$work/hand.txt"
 
+# A long coast without thrust is drawn compressed: thrust from 0.5 to 100.5 s,
+# none from 101.5 to 900.5 s (a coast of 799 s, 80% of the flight), thrust
+# again to 1000.5 s. The band names the coast's length, and the time axis
+# keeps its real tic labels on both sides (300 and 800 fall inside the band).
+coast=$work/coast
+mkdir -p "$coast"
+for f in speed height dynpres; do
+  for ((i = 0; i <= 1000; i++)); do data_line "$i.5" 2; done >"$coast/$f.dat"
+done
+for ((i = 0; i <= 1000; i++)); do
+  if [ "$i" -le 100 ] || [ "$i" -gt 900 ]; then data_line "$i.5" 10; else data_line "$i.5" 0; fi
+done >"$coast/accel.dat"
+"$plot" -d "$coast" --svg >/dev/null 2>&1
+check "a long coast is drawn compressed, named with its length" grep -q '799 s' "$coast/flight.svg"
+check "the compressed axis keeps the real times after the coast" grep -q '>1000<' "$coast/flight.svg"
+if grep -q '>300<' "$coast/flight.svg"; then fail "no tic inside the compressed coast"; else pass "no tic inside the compressed coast"; fi
+"$plot" -d "$coast" --svg --no-compress -o "$work/full.svg" >/dev/null 2>&1
+if grep -q 'compressed' "$work/full.svg"; then fail "--no-compress draws the coast at full length"
+else pass "--no-compress draws the coast at full length"; fi
+check "--no-compress keeps every tic" grep -q '>300<' "$work/full.svg"
+
 "$plot" --sweep "$work/grid.csv" >"$work/sweep.txt" 2>&1
 check "a grid sweep draws next to its CSV" test -s "$work/grid.png"
 check "the grid sweep's best point is tt 41 s, alpha 3.5 deg, 5000 kg" \
