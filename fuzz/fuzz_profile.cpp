@@ -7,11 +7,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string profile(reinterpret_cast<const char*>(data), size);
   Session S;
   fuzz::prepare(S, "\n40\n3\ny\n-1\n", &profile);
-  try {
-    run_session(S);
-  } catch (const FatalError& e) {
-    fuzz::check_code(e);
-  } catch (const StepBudgetExhausted&) {
-  }
+  fuzz::run(S);
   return 0;
 }

@@ -13,11 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string profile(split == end ? split : split + 1, end);
   Session S;
   fuzz::prepare(S, std::move(answers), &profile);
-  try {
-    run_session(S);
-  } catch (const FatalError& e) {
-    fuzz::check_code(e);
-  } catch (const StepBudgetExhausted&) {
-  }
+  fuzz::run(S);
   return 0;
 }

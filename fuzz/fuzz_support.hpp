@@ -35,4 +35,15 @@ inline void check_code(const FatalError& e) {
   }
 }
 
+// Runs the session; a fault must stop it with a documented code, and the
+// step budget may cut it short.
+inline void run(Session& S) {
+  try {
+    run_session(S);
+  } catch (const FatalError& e) {
+    check_code(e);
+  } catch (const StepBudgetExhausted&) {
+  }
+}
+
 }  // namespace ascent::fuzz
