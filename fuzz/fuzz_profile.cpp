@@ -6,7 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ascent;
   const std::string profile(reinterpret_cast<const char*>(data), size);
   Session S;
-  fuzz::prepare(S, "\n40\n3\ny\n-1\n", &profile);
+  fuzz::prepare(S, "\n36\n18\ny\n-1\n", &profile);
   fuzz::run(S);
   return 0;
 }
