@@ -266,7 +266,8 @@ TEST(Session, OutputNamedLikeItsOwnFilesRefused) {
     SCOPED_TRACE("a NUL byte would end the name at s1.dat");
     Dir d;
     const std::string profile = d.read("s1.dat");
-    e2e::RunResult r = d.run(std::string("s1.dat\0x\n10\n5\n\n-1\n", 20));
+    static const char answers[] = "s1.dat\0x\n10\n5\n\n-1\n";
+    e2e::RunResult r = d.run(std::string(answers, sizeof answers - 1));
     EXPECT_EQ(r.exit_code, 3);
     EXPECT_TRUE(one_line(r.err)) << r.err;
     EXPECT_EQ(d.read("s1.dat"), profile);
