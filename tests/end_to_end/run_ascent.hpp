@@ -60,44 +60,7 @@ class Scratch {
 
   // Runs the program with `input` on standard input; standard output goes
   // to /dev/full when `stdout_full` is set. Killed after `timeout_s` seconds.
-  RunResult run(const std::string& input, bool stdout_full = false, int timeout_s = 20) const {
-    const std::filesystem::path in = root_ / "stdin", out = root_ / "stdout", err = root_ / "stderr";
-    {
-      std::ofstream f(in, std::ios::binary | std::ios::trunc);
-      f << input;
-    }
-    const std::string wd = dir().string(), in_s = in.string(), err_s = err.string();
-    const std::string out_s = stdout_full ? std::string("/dev/full") : out.string();
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-      int fi = open(in_s.c_str(), O_RDONLY);
-      int fo = open(out_s.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int fe = open(err_s.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fi < 0 || fo < 0 || fe < 0 || chdir(wd.c_str()) != 0 || dup2(fi, 0) < 0 ||
-          dup2(fo, 1) < 0 || dup2(fe, 2) < 0)
-        _exit(127);
-      execl(ASCENT_BINARY, ASCENT_BINARY, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    RunResult r;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        r.timed_out = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-    r.signaled = WIFSIGNALED(status);
-    if (!stdout_full) r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
-  }
+  RunResult run(const std::string& input, bool stdout_full = false, int timeout_s = 20) const;
 
  private:
   static std::string slurp(const std::filesystem::path& p) {
@@ -108,6 +71,66 @@ class Scratch {
 
   std::filesystem::path root_;
 };
+
+// Runs `program` with `args` in the directory `wd`, `input` on standard
+// input, its standard streams kept in files named `io_base` plus .in, .out and
+// .err (removed afterwards). Standard output goes to /dev/full when
+// `stdout_full` is set. Killed after `timeout_s` seconds.
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& wd, const std::filesystem::path& io_base,
+                             const std::string& input, bool stdout_full = false, int timeout_s = 20) {
+  const std::string in = io_base.string() + ".in", err = io_base.string() + ".err";
+  const std::string out = stdout_full ? std::string("/dev/full") : io_base.string() + ".out";
+  {
+    std::ofstream f(in, std::ios::binary | std::ios::trunc);
+    f << input;
+  }
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::string wd_s = wd.string();
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int fi = open(in.c_str(), O_RDONLY);
+    int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fi < 0 || fo < 0 || fe < 0 || chdir(wd_s.c_str()) != 0 || dup2(fi, 0) < 0 ||
+        dup2(fo, 1) < 0 || dup2(fe, 2) < 0)
+      _exit(127);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  RunResult r;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      r.timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  r.signaled = WIFSIGNALED(status);
+  auto take = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    return bytes;
+  };
+  if (!stdout_full) r.out = take(out);
+  r.err = take(err);
+  std::remove(in.c_str());
+  return r;
+}
+
+inline RunResult Scratch::run(const std::string& input, bool stdout_full, int timeout_s) const {
+  return run_program(ASCENT_BINARY, {}, dir(), root_ / "std", input, stdout_full, timeout_s);
+}
 
 }  // namespace e2e
 

@@ -2,10 +2,7 @@
 // the digit, as ascent writes it for the same answers; the number of jobs
 // changes no byte; bad options and profiles stop it with a clear message; a
 // flight that fails is reported in its own row.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -18,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "run_ascent.hpp"
 
 namespace {
 
@@ -62,38 +61,10 @@ class Dir {
 
 // Runs `program` with `args` in directory `wd`, `input` on standard input.
 Outcome run(const std::string& program, const std::vector<std::string>& args, const fs::path& wd,
-        const std::string& input = "") {
+            const std::string& input = "") {
   static int serial = 0;
-  const fs::path base = wd / ("run" + std::to_string(++serial));
-  const std::string in = base.string() + ".in", out = base.string() + ".out",
-                    err = base.string() + ".err";
-  spit(in, input);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    int fi = open(in.c_str(), O_RDONLY);
-    int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fi < 0 || fo < 0 || fe < 0 || chdir(wd.c_str()) != 0 || dup2(fi, 0) < 0 ||
-        dup2(fo, 1) < 0 || dup2(fe, 2) < 0)
-      _exit(127);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Outcome r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  fs::remove(in);
-  fs::remove(out);
-  fs::remove(err);
-  return r;
+  e2e::RunResult r = e2e::run_program(program, args, wd, wd / ("run" + std::to_string(++serial)), input);
+  return Outcome{r.out, r.err, r.signaled || r.timed_out ? -1 : r.exit_code};
 }
 
 Outcome sweep(const std::vector<std::string>& args, const fs::path& wd) {
