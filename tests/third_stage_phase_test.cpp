@@ -185,6 +185,33 @@ TEST(ThirdStage, CoastEndsAtApogeeWhenTheTargetAltitudeIsOutOfReach) {
 
 // 95000 kg short of circular speed by 0.2 m/s: 6.186 kg of propellant, burnt
 // in 6.186 x 3071.4 / 26689 = 0.7119 s.
+TEST(ThirdStage, CoastGoesThroughAPerigeeAboveTheGroundAndUpToTheTarget) {
+  // Separated 1 km above a 150 km perigee (the air there barely touches the
+  // orbit), still descending: after the perigee the orbit climbs to 398.6 km,
+  // so the burn belongs near apogee.
+  StageThree f("y\n", 151000, false, 150000, 398600);
+  std::vector<double> last_coast;
+  for (const std::string& line : split_lines(f.out)) {
+    if (line.rfind("Perigee = ", 0) == 0) break;
+    last_coast = table_values(line);
+  }
+  ASSERT_EQ(last_coast.size(), 10u);
+  EXPECT_GE(last_coast[3] * 1.0108, 398600.0 - 1.0108);  // h0 column: at the ignition altitude
+  EXPECT_LT(last_coast[3], 398600.0);
+  EXPECT_GT(f.S.record.dV3, 0);  // speeds up to circular, never brakes at perigee
+}
+
+TEST(ThirdStage, CoastStopsAtOnceWhenFallingTowardAPerigeeBelowTheGround) {
+  StageThree f("y\n", 150000, false, -50000, 398600);
+  int coast_lines = 0;
+  for (const std::string& line : split_lines(f.out)) {
+    if (line.rfind("Perigee = ", 0) == 0) break;
+    if (table_values(line).size() == 10) ++coast_lines;
+  }
+  EXPECT_EQ(coast_lines, 1);
+  EXPECT_NE(f.out.find("AJ10-190 ignition!\r\n"), std::string::npos);
+}
+
 TEST(ThirdStage, FinalStepFromTheRocketEquation) {
   double m_burn = rocket_propellant(95000, 0.2);
   EXPECT_NEAR(m_burn, 6.186, 5e-4);

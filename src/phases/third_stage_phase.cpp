@@ -19,15 +19,23 @@ constexpr double d2_aj10_exit = 1.364224;  // m^2, square of the nozzle exit dia
 
 double circular_speed(const FlightState& s) { return std::sqrt(mu / (s.h0 + Re)); }
 
-// Coast up to just below the target altitude. A coast that turns downward
-// first (the core fell short of the target apogee) ends there instead of
-// coasting round the orbit or into the atmosphere.
+// Coast up to just below the target altitude. It also ends where coasting on
+// would never get there: when the vehicle turns downward after it has
+// climbed (the apogee lies below the target: it would go round and round the
+// orbit), and at once when it is descending toward a perigee below the
+// ground (it would fall through re-entry). A vehicle separated just before a
+// perigee above the ground coasts through it and up to the target.
 void coast(Session& S) {
   FlightState& s = S.fs;
   long n = 0;
+  bool climbed = false;
   while (h_target > ignition_factor * s.h0 && ++n < max_search_steps) {
     step(S);
-    if (s.vy < 0) break;
+    if (s.vy >= 0) {
+      climbed = true;
+    } else if (climbed || !(s.hp > 0)) {
+      break;
+    }
   }
 }
 
