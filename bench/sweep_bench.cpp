@@ -84,9 +84,11 @@ void report(benchmark::State& state, long long flights, long long steps, unsigne
       static_cast<double>(steps) / jobs / 1e6, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_SweepGrid(benchmark::State& state) {
+// Sweeps the benchmark grid, single flights or iterate-mode series, on
+// state.range(0) jobs.
+void sweep_grid(benchmark::State& state, bool iterate) {
   const unsigned jobs = static_cast<unsigned>(state.range(0));
-  const Plan plan = bench_plan(false);
+  const Plan plan = bench_plan(iterate);
   long long flights = 0, steps = 0;
   std::vector<FlightResult> results;
   const std::clock_t cpu_start = std::clock();
@@ -99,23 +101,11 @@ void BM_SweepGrid(benchmark::State& state) {
   const double cpu_s = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
   report(state, flights, steps, jobs, cpu_s);
 }
+
+void BM_SweepGrid(benchmark::State& state) { sweep_grid(state, false); }
 BENCHMARK(BM_SweepGrid)->ArgName("jobs")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-void BM_SweepIterate(benchmark::State& state) {
-  const unsigned jobs = static_cast<unsigned>(state.range(0));
-  const Plan plan = bench_plan(true);
-  long long flights = 0, steps = 0;
-  std::vector<FlightResult> results;
-  const std::clock_t cpu_start = std::clock();
-  for (auto _ : state) {
-    results = run_sweep(plan, jobs);
-    benchmark::DoNotOptimize(results.data());
-    flights += static_cast<long long>(results.size());
-    for (const FlightResult& f : results) steps += f.steps;
-  }
-  const double cpu_s = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
-  report(state, flights, steps, jobs, cpu_s);
-}
+void BM_SweepIterate(benchmark::State& state) { sweep_grid(state, true); }
 BENCHMARK(BM_SweepIterate)->ArgName("jobs")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // One flight, the best whole-number pair of the bundled profile (36 s,
