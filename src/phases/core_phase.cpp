@@ -237,6 +237,7 @@ void core_phase(Session& S) {
   S.record.hp_core = s.hp;
   S.record.ha_core = s.ha;
   correct_turn_time(S);
+  S.record.tt_recommended = S.tt;
 
   write_orbit_line(S);
   S.main->end_line();

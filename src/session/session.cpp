@@ -187,7 +187,6 @@ void run_session(Session& S) {
           booster_phase(S);
           core_phase(S);
           ++S.record.passes;
-          S.record.tt_recommended = S.tt;
           if (S.iterating) {
             ++S.iter;
             S.iterating = S.iter < 50 && S.tt > 0 && S.tt < 90.0 &&
