@@ -49,7 +49,7 @@ const std::string& default_profile() {
 FlightState state_for_mode(int mode) {
   FlightState s;
   s.vrot = 283.22518;
-  s.mode = mode;
+  s.mode = static_cast<Steering>(mode);
   s.follow_air = true;
   s.nst = 3;
   s.Mst[1] = 2.7e6;

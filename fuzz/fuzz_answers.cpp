@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "fuzz/fuzz_support.hpp"
-#include "session/line_reader.hpp"
+#include "io/line_reader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ascent;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 #include "session/session.hpp"
 
 namespace ascent::fuzz {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 #include "session/session.hpp"
 
 int main() {

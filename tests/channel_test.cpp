@@ -1,4 +1,4 @@
-#include "session/channel.hpp"
+#include "io/channel.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <unistd.h>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 
 namespace ascent {
 namespace {

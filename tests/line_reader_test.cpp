@@ -1,11 +1,11 @@
-#include "session/line_reader.hpp"
+#include "io/line_reader.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <vector>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 
 namespace ascent {
 namespace {

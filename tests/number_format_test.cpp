@@ -1,4 +1,4 @@
-#include "trajectory/number_format.hpp"
+#include "io/number_format.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "session/channel.hpp"
+#include "io/channel.hpp"
 #include "trajectory/step_table.hpp"
 
 namespace ascent::test {

@@ -20,7 +20,7 @@ double energy(const FlightState& s) {  // J/kg, orbital energy per unit mass
 
 FlightState vehicle(int mode, double h0, double vx, double vy, double m0, double Me, double Fvac) {
   FlightState s;
-  s.mode = mode;
+  s.mode = static_cast<Steering>(mode);
   s.h0 = h0;
   s.vx = vx;
   s.vy = vy;
@@ -237,7 +237,7 @@ TEST(TrajectoryStep, VacuumThrustHasItsFullSizeAlongAlphaPlusBetaPlusKick) {
     EXPECT_NEAR(std::hypot(ah, av) / (s.Fvac / m), 1.0, 1e-6) << cv;
     // alpha as evaluated at the step's end
     EXPECT_NEAR(std::atan2(av, ah), s.alpha + beta + s.kick, 1e-5) << cv;
-    if (s.mode == 2) {
+    if (s.mode == Steering::vacuum) {
       EXPECT_EQ(s.alpha, 0.0);
     } else if (std::fabs(cv) > 1e-3) {
       EXPECT_EQ(s.alpha, std::copysign(0.5, cv)) << cv;
@@ -253,7 +253,7 @@ TEST(TrajectoryStep, Mode1CaptureStartsFromThePresentAcceleration) {
   frozen.follow_air = false;
   frozen.alpha = 0.05;
   FlightState law = frozen;
-  law.mode = 1;
+  law.mode = Steering::vertical_law;
   law.law_init = true;
   law.kv = 2;
   law.alpha_max = 0.3;

@@ -6,7 +6,7 @@
 
 #include "atmosphere/atmosphere.hpp"
 #include "phases/phase_support.hpp"
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 
 namespace ascent {
 
@@ -213,7 +213,7 @@ void booster_phase(Session& S) {
 
   s.dt = P.t_cur - s.t;
   s.kick_rate = 0;
-  s.mode = 0;
+  s.mode = Steering::pitch_program;
   s.follow_air = true;
   step(S);
   S.F_lo = s.Fvac - P0Ae;

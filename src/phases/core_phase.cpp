@@ -196,7 +196,7 @@ void core_phase(Session& S) {
   s.kick_rate = 0;
   s.Fdot = 0;
   s.mddot = 0;
-  s.mode = 1;
+  s.mode = Steering::vertical_law;
   s.law_init = true;
   s.kv = kv_law;
   step(S);  // the rest of the last profile interval
@@ -218,14 +218,14 @@ void core_phase(Session& S) {
     s.tleft = s.tleft - s.dt;
   }
 
-  s.mode = 2;
+  s.mode = Steering::vacuum;
   run_segment(S);
   S.main->line("Maximum acceleration reached!");
 
   if (!throttle_down(S)) engine_shutdowns(S);
 
   S.main->line("Core Engine Cutoff!");
-  s.mode = 0;
+  s.mode = Steering::pitch_program;
   s.follow_air = false;
   s.Fvac = 0;
   s.mdot = 0;

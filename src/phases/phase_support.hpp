@@ -3,7 +3,7 @@
 #include <string>
 
 #include "session/session.hpp"
-#include "trajectory/number_format.hpp"
+#include "io/number_format.hpp"
 #include "trajectory/trajectory_step.hpp"
 
 namespace ascent {

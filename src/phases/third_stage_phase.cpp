@@ -43,7 +43,7 @@ void coast(Session& S) {
 // with the rocket equation.
 void burn_to_circular(Session& S) {
   FlightState& s = S.fs;
-  s.mode = 2;
+  s.mode = Steering::vacuum;
   s.Ae = pi * d2_aj10_exit / 4;
   s.Fvac = F_aj10;
   s.mdot = -s.Fvac / c_aj10;
@@ -93,7 +93,7 @@ void third_stage_phase(Session& S) {
     s.kick_rate = 0;
     s.Fdot = 0;
     s.mddot = 0;
-    s.mode = 0;
+    s.mode = Steering::pitch_program;
     s.follow_air = true;
     coast(S);
     write_orbit_line(S);

@@ -7,8 +7,8 @@
 #include "phases/booster_phase.hpp"
 #include "phases/core_phase.hpp"
 #include "phases/third_stage_phase.hpp"
-#include "session/fatal_error.hpp"
-#include "trajectory/number_format.hpp"
+#include "io/fatal_error.hpp"
+#include "io/number_format.hpp"
 
 namespace ascent {
 

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "session/channel.hpp"
-#include "session/line_reader.hpp"
+#include "io/channel.hpp"
+#include "io/line_reader.hpp"
 #include "trajectory/flight_state.hpp"
 #include "trajectory/step_table.hpp"
 

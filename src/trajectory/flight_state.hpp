@@ -23,6 +23,13 @@ class StationArray {
   std::array<double, 3> v_{};
 };
 
+// How the thrust is pointed during a step.
+enum class Steering : std::int32_t {
+  pitch_program = 0,  // along the air-relative path (or frozen off the inertial one) plus kick
+  vertical_law = 1,   // the vertical-acceleration law, limited in angle of attack
+  vacuum = 2,         // at kick off the inertial velocity, no air
+};
+
 // The one record of simulation variables that the trajectory step advances
 // and the flight phases read and set between steps. SI units; angles in rad.
 struct FlightState {
@@ -51,7 +58,7 @@ struct FlightState {
   double kv = 0;         // exponent of the vertical-acceleration law of mode 1
 
   // Steering and output controls.
-  std::int32_t mode = 0;  // 0 pitch program, 1 vertical-acceleration law, 2 vacuum steering
+  Steering mode = Steering::pitch_program;
   bool law_init = false;  // next mode-1 step captures cv first
   bool follow_air = false;  // mode 0: thrust along the air-relative path plus kick
   bool tofile = false;      // table goes to a file: data files written, extremes tracked

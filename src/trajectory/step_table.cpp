@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "trajectory/number_format.hpp"
+#include "io/number_format.hpp"
 
 namespace ascent {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "session/channel.hpp"
+#include "io/channel.hpp"
 
 namespace ascent {
 

@@ -82,12 +82,12 @@ Rates rates(FlightState& s, const Stage& z) {
   const double m = z.m0 + s.Me;
   // The inertial flight-path angle; a mode-0 step along the air path has no
   // use for it, and the arc tangent is a good part of a stage's cost.
-  const bool needs_beta = s.mode != 0 || !s.follow_air;
+  const bool needs_beta = s.mode != Steering::pitch_program || !s.follow_air;
   const double beta = needs_beta ? std::atan(z.vy / z.vx) : 0.0;
   const double curvature_x = z.vx * z.vy / r;  // m/s^2, turning of the local horizontal
   const double gravity = mu / (r * r);         // m/s^2
   double ax, ay;
-  if (s.mode == 2) {
+  if (s.mode == Steering::vacuum) {
     // Vacuum steering: thrust at kick off the inertial velocity, no air.
     double a = z.Fvac / m;
     double psi = beta + z.kick;
@@ -96,7 +96,7 @@ Rates rates(FlightState& s, const Stage& z) {
   } else {
     Air w = air_at(s, z.vx, z.h0, z.vy, z.Fvac, r);
     double D = s.Sref * w.CdQ;
-    if (s.mode == 0) {
+    if (s.mode == Steering::pitch_program) {
       // Pitch program: along the air-relative path, or at the frozen angle
       // off the inertial path; drag against the air-relative velocity.
       double theta = path_angle(z.vy, w.vxr);
@@ -186,7 +186,7 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
   s.vi = std::sqrt(s.vx * s.vx + s.vy * s.vy);
   const double beta = std::atan(s.vy / s.vx);
   double vxr, vr = 0, q, F = 0, CdQ;
-  if (s.mode == 2) {
+  if (s.mode == Steering::vacuum) {
     vxr = s.vx - r * s.vrot / Re;
     q = 0;
     s.a = s.Fvac / m;
@@ -226,9 +226,9 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
     }
   }
 
-  if (s.mode == 0) {
+  if (s.mode == Steering::pitch_program) {
     if (s.follow_air) s.alpha = theta - beta;
-  } else if (s.mode == 1) {
+  } else if (s.mode == Steering::vertical_law) {
     Law law = vertical_law(s, F, m, r, s.vx, s.vy, D, vr, beta);
     s.alpha = std::fabs(law.alpha_req) > s.alpha_max
                   ? (law.alpha_req > 0 ? s.alpha_max : -s.alpha_max)

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 #include "sweep_lib.hpp"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <thread>
 
-#include "session/fatal_error.hpp"
-#include "session/line_reader.hpp"
-#include "trajectory/number_format.hpp"
+#include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
+#include "io/number_format.hpp"
 
 namespace ascent::sweep {
 

@@ -1,9 +1,9 @@
-#include "session/channel.hpp"
+#include "io/channel.hpp"
 
 #include <cerrno>
 #include <filesystem>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 
 namespace ascent {
 

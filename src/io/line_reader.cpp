@@ -1,10 +1,10 @@
-#include "session/line_reader.hpp"
+#include "io/line_reader.hpp"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
-#include "session/fatal_error.hpp"
+#include "io/fatal_error.hpp"
 
 namespace ascent {
 
