@@ -87,4 +87,19 @@ std::string real_text(double x, int w, int d) {
   return s;
 }
 
+std::string shortest_text(double x) {
+  if (std::isnan(x)) return "nan";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, x);
+  return std::string(buf, res.ptr);
+}
+
+double round_significant(double x, int digits) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, digits);
+  double y = x;
+  std::from_chars(buf, res.ptr, y);
+  return y;
+}
+
 }  // namespace ascent

@@ -20,4 +20,12 @@ void append_rounded(std::string& out, double x, int w);
 // Convenience for message lines.
 std::string real_text(double x, int w, int d);
 
+// The shortest decimal that reads back as exactly x ("4420.8", "1e-05");
+// a NaN as "nan", without a sign.
+std::string shortest_text(double x);
+
+// x rounded to `digits` significant decimal digits (the double nearest to
+// that decimal).
+double round_significant(double x, int digits);
+
 }  // namespace ascent

@@ -1,0 +1,279 @@
+#include "vehicle/keys.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+#include "io/number_format.hpp"
+
+namespace ascent {
+
+namespace {
+
+using RealRef = double& (*)(Description&);
+using CountRef = int& (*)(Description&);
+using TextRef = std::string& (*)(Description&);
+using ListRef = std::vector<double>& (*)(Description&);
+
+constexpr double big = 1e12;
+
+Key real(const char* name, const char* unit, const char* meaning, double min, double max,
+         bool min_excluded, RealRef ref) {
+  return Key{name, KeyKind::real, unit, meaning, min, max, min_excluded, false, ref, nullptr, nullptr, nullptr};
+}
+// A quantity that must be greater than zero.
+Key positive(const char* name, const char* unit, const char* meaning, double max, RealRef ref) {
+  return real(name, unit, meaning, 0, max, true, ref);
+}
+Key count(const char* name, const char* meaning, int min, int max, CountRef ref) {
+  return Key{name, KeyKind::count, "", meaning, double(min), double(max), false, false, nullptr, ref, nullptr, nullptr};
+}
+Key text(const char* name, const char* meaning, bool optional, TextRef ref) {
+  return Key{name, KeyKind::text, "", meaning, 0, 0, false, optional, nullptr, nullptr, ref, nullptr};
+}
+Key list(const char* name, const char* unit, const char* meaning, double min, double max, ListRef ref) {
+  return Key{name, KeyKind::list, unit, meaning, min, max, false, false, nullptr, nullptr, nullptr, ref};
+}
+
+std::vector<Key> make_keys() {
+  return {
+      text("name", "vehicle name, written in the messages", false,
+           [](Description& d) -> std::string& { return d.vehicle.name; }),
+      text("profile", "booster thrust profile, relative to this file's folder (left out: s1.dat in the working directory)",
+           true, [](Description& d) -> std::string& { return d.profile; }),
+
+      count("boosters.count", "strap-on boosters", 1, 12,
+            [](Description& d) -> int& { return d.vehicle.boosters.count; }),
+      positive("boosters.mass", "kg", "one booster with its propellant", big,
+               [](Description& d) -> double& { return d.vehicle.boosters.mass; }),
+      positive("boosters.propellant_mass", "kg", "propellant of one booster", big,
+               [](Description& d) -> double& { return d.vehicle.boosters.propellant_mass; }),
+      positive("boosters.exhaust_speed", "m/s", "effective exhaust speed", 1e5,
+               [](Description& d) -> double& { return d.vehicle.boosters.exhaust_speed; }),
+      positive("boosters.diameter", "m", "body diameter", 1e3,
+               [](Description& d) -> double& { return d.vehicle.boosters.diameter; }),
+      real("boosters.area_correction", "m^2", "added to each booster's cross-section", -1e6, 1e6, false,
+           [](Description& d) -> double& { return d.vehicle.boosters.area_correction; }),
+      real("boosters.nozzle_exit_diameter", "m", "one booster nozzle's exit diameter", 0, 1e3, false,
+           [](Description& d) -> double& { return d.vehicle.boosters.nozzle_exit_diameter; }),
+      positive("boosters.separation_time", "s", "separation, after ignition", 1e5,
+               [](Description& d) -> double& { return d.vehicle.boosters.separation_time; }),
+
+      count("core.engines", "engines of the core stage", 1, 64,
+            [](Description& d) -> int& { return d.vehicle.core.engines; }),
+      positive("core.engine_thrust", "N", "one engine's vacuum thrust at throttle 1", big,
+               [](Description& d) -> double& { return d.vehicle.core.engine_thrust; }),
+      positive("core.exhaust_speed", "m/s", "effective exhaust speed", 1e5,
+               [](Description& d) -> double& { return d.vehicle.core.exhaust_speed; }),
+      real("core.engine_exit_area", "m^2", "one engine's nozzle exit area", 0, 1e6, false,
+           [](Description& d) -> double& { return d.vehicle.core.engine_exit_area; }),
+      positive("core.dry_mass", "kg", "stage mass that does not burn", big,
+               [](Description& d) -> double& { return d.vehicle.core.dry_mass; }),
+      positive("core.propellant_mass", "kg", "propellant at ignition", big,
+               [](Description& d) -> double& { return d.vehicle.core.propellant_mass; }),
+      positive("core.diameter", "m", "body diameter", 1e3,
+               [](Description& d) -> double& { return d.vehicle.core.diameter; }),
+      real("core.area_above", "m^2", "added to the core's cross-section for the stack above it", 0, 1e6, false,
+           [](Description& d) -> double& { return d.vehicle.core.area_above; }),
+      positive("core.throttle_entry", "", "throttle from ignition to the acceleration limit", 10,
+               [](Description& d) -> double& { return d.vehicle.core.throttle_entry; }),
+      positive("core.throttle_minimum", "", "lowest throttle; engines are then shut down one by one", 10,
+               [](Description& d) -> double& { return d.vehicle.core.throttle_minimum; }),
+      positive("core.throttle_step", "", "throttle change of one throttle-down step", 10,
+               [](Description& d) -> double& { return d.vehicle.core.throttle_step; }),
+      positive("core.throttle_step_time", "s", "duration of one throttle-down step", 1e3,
+               [](Description& d) -> double& { return d.vehicle.core.throttle_step_time; }),
+      positive("core.shutdown_time", "s", "one engine's thrust falls to zero", 1e3,
+               [](Description& d) -> double& { return d.vehicle.core.shutdown_time; }),
+      positive("core.separation_delay", "s", "coast from core cut-off to separation", 1e3,
+               [](Description& d) -> double& { return d.vehicle.core.separation_delay; }),
+
+      real("fairing.mass", "kg", "payload fairing", 0, big, false,
+           [](Description& d) -> double& { return d.vehicle.fairing.mass; }),
+      positive("fairing.jettison_time", "s", "jettison, after ignition", 1e5,
+               [](Description& d) -> double& { return d.vehicle.fairing.jettison_time; }),
+
+      text("upper.engine", "upper-stage engine name, written in the messages", false,
+           [](Description& d) -> std::string& { return d.vehicle.upper.engine; }),
+      positive("upper.thrust", "N", "vacuum thrust", big,
+               [](Description& d) -> double& { return d.vehicle.upper.thrust; }),
+      positive("upper.exhaust_speed", "m/s", "effective exhaust speed", 1e5,
+               [](Description& d) -> double& { return d.vehicle.upper.exhaust_speed; }),
+      real("upper.nozzle_exit_diameter", "m", "nozzle exit diameter", 0, 1e3, false,
+           [](Description& d) -> double& { return d.vehicle.upper.nozzle_exit_diameter; }),
+      positive("upper.propellant_mass", "kg", "propellant load of the burn", big,
+               [](Description& d) -> double& { return d.vehicle.upper.propellant_mass; }),
+      real("upper.adaptor_mass", "kg", "adaptor, left on the core side", 0, big, false,
+           [](Description& d) -> double& { return d.vehicle.upper.adaptor_mass; }),
+      positive("upper.stack_mass", "kg", "everything above the core at liftoff, fairing included", big,
+               [](Description& d) -> double& { return d.vehicle.upper.stack_mass; }),
+
+      list("drag.mach", "", "Mach numbers of the drag law's points, ascending (two equal: a jump)", 0, 1e3,
+           [](Description& d) -> std::vector<double>& { return d.vehicle.drag.mach; }),
+      list("drag.cd", "", "drag coefficient at each point, on the cross-section of the stack", 0, 1e3,
+           [](Description& d) -> std::vector<double>& { return d.vehicle.drag.cd; }),
+
+      real("target.latitude", "deg", "launch site latitude", -89, 89, false,
+           [](Description& d) -> double& { return d.mission.target.latitude; }),
+      real("target.inclination", "deg", "target orbit inclination, above the latitude", 0, 90, true,
+           [](Description& d) -> double& { return d.mission.target.inclination; }),
+      real("target.apogee_altitude", "m", "target orbit's apogee, where the upper stage circularises", 100000,
+           1e8, false, [](Description& d) -> double& { return d.mission.target.apogee_altitude; }),
+      real("target.perigee_climbing", "m", "perigee aimed at core separation while climbing", 0, 1e8, false,
+           [](Description& d) -> double& { return d.mission.target.perigee_climbing; }),
+      real("target.perigee_descending", "m", "perigee aimed at core separation while descending", 0, 1e8,
+           false, [](Description& d) -> double& { return d.mission.target.perigee_descending; }),
+      real("target.ignition_factor", "", "the upper stage ignites at the apogee altitude over this factor", 1,
+           2, false, [](Description& d) -> double& { return d.mission.target.ignition_factor; }),
+
+      positive("plan.pitch_over_altitude", "m", "end of the vertical rise", 1e5,
+               [](Description& d) -> double& { return d.mission.plan.pitch_over_altitude; }),
+      positive("plan.pitch_rate", "deg/s", "rate of the pitch-over and the pitch-back", 90,
+               [](Description& d) -> double& { return d.mission.plan.pitch_rate; }),
+      positive("plan.pitch_time", "s",
+               "duration of the pitch-over and the pitch-back; the booster profile's longest interval", 100,
+               [](Description& d) -> double& { return d.mission.plan.pitch_time; }),
+      positive("plan.acceleration_limit", "m/s^2", "thrust acceleration the core holds by throttling", 1e3,
+               [](Description& d) -> double& { return d.mission.plan.acceleration_limit; }),
+      positive("plan.alpha_end", "rad", "angle of attack that ends the vertical-acceleration law", 1,
+               [](Description& d) -> double& { return d.mission.plan.alpha_end; }),
+      positive("plan.law_exponent", "", "exponent of the vertical-acceleration law", 10,
+               [](Description& d) -> double& { return d.mission.plan.law_exponent; }),
+      real("plan.turn_time_max", "s", "longest turn time a correction may recommend", 1, 1e5, true,
+           [](Description& d) -> double& { return d.mission.plan.turn_time_max; }),
+      positive("plan.turn_time_nudge", "s", "correction when the secant step cannot be taken", 100,
+               [](Description& d) -> double& { return d.mission.plan.turn_time_nudge; }),
+
+      real("sizing.adaptor_per_newton", "kg/N", "adaptor mass per newton of the largest force on the core's top",
+           0, 1, false, [](Description& d) -> double& { return d.mission.sizing.adaptor_per_newton; }),
+      real("sizing.rcs_per_kg", "", "RCS propellant per kg of upper stage and spacecraft", 0, 1, false,
+           [](Description& d) -> double& { return d.mission.sizing.rcs_per_kg; }),
+      real("sizing.reserve_dv", "", "propellant reserve, as a share of the burn's delta-V", 0, 1, false,
+           [](Description& d) -> double& { return d.mission.sizing.reserve_dv; }),
+      count("sizing.unusable", "kg of unusable propellant (whole kilograms)", 0, 1000000,
+            [](Description& d) -> int& { return d.mission.sizing.unusable; }),
+      real("sizing.dry_constant", "kg", "upper-stage dry-mass law: constant term", 0, big, false,
+           [](Description& d) -> double& { return d.mission.sizing.dry_constant; }),
+      real("sizing.dry_coefficient", "", "dry-mass law: coefficient of the propellant power", 0, big, false,
+           [](Description& d) -> double& { return d.mission.sizing.dry_coefficient; }),
+      positive("sizing.dry_exponent", "", "dry-mass law: exponent of the propellant mass", 2,
+               [](Description& d) -> double& { return d.mission.sizing.dry_exponent; }),
+  };
+}
+
+std::string shortest(double x) { return shortest_text(x); }
+
+}  // namespace
+
+const std::vector<Key>& description_keys() {
+  static const std::vector<Key> keys = make_keys();
+  return keys;
+}
+
+const Key* find_key(std::string_view name) {
+  for (const Key& k : description_keys()) {
+    if (name == k.name) return &k;
+  }
+  return nullptr;
+}
+
+double key_value(const Description& d, const Key& k) {
+  Description& m = const_cast<Description&>(d);  // the accessors only read here
+  if (k.kind == KeyKind::real) return k.real(m);
+  if (k.kind == KeyKind::count) return k.count(m);
+  return std::nan("");
+}
+
+std::string check_range(const Key& k, double x) {
+  if (!std::isfinite(x)) return "must be a finite number, got " + shortest(x);
+  if (k.min_excluded && k.min == 0 && !(x > 0)) return "must be positive, got " + shortest(x);
+  if (k.min_excluded ? !(x > k.min) : !(x >= k.min)) {
+    return std::string("must be ") + (k.min_excluded ? "above " : "at least ") + shortest(k.min) + ", got " +
+           shortest(x);
+  }
+  if (!(x <= k.max)) return "must be at most " + shortest(k.max) + ", got " + shortest(x);
+  if (k.kind == KeyKind::count && x != std::floor(x)) return "must be a whole number, got " + shortest(x);
+  return {};
+}
+
+std::string set_key_value(Description& d, const Key& k, double x) {
+  if (k.kind != KeyKind::real && k.kind != KeyKind::count) return "is not a number";
+  std::string why = check_range(k, x);
+  if (!why.empty()) return why;
+  if (k.kind == KeyKind::real) {
+    k.real(d) = x;
+  } else {
+    k.count(d) = static_cast<int>(x);
+  }
+  return {};
+}
+
+std::vector<Problem> check_description(const Description& d) {
+  std::vector<Problem> p;
+  const Vehicle& v = d.vehicle;
+  const Mission& m = d.mission;
+  auto add = [&p](const char* key, std::string what) { p.push_back({key, std::move(what)}); };
+
+  if (v.name.empty()) add("name", "must not be empty");
+  if (v.upper.engine.empty()) add("upper.engine", "must not be empty");
+  if (!(v.boosters.propellant_mass < v.boosters.mass)) {
+    add("boosters.propellant_mass", "must be less than boosters.mass (" + shortest(v.boosters.mass) + "), got " +
+                                        shortest(v.boosters.propellant_mass));
+  }
+  if (!(circle_area(v.boosters.diameter) + v.boosters.area_correction > 0)) {
+    add("boosters.area_correction", "leaves a booster no cross-section, got " + shortest(v.boosters.area_correction));
+  }
+  if (!(v.core.throttle_minimum < v.core.throttle_entry)) {
+    add("core.throttle_minimum", "the throttle schedule must descend: the minimum must be below core.throttle_entry (" +
+                                     shortest(v.core.throttle_entry) + "), got " + shortest(v.core.throttle_minimum));
+  } else if (v.core.throttle_step > v.core.throttle_entry - v.core.throttle_minimum) {
+    add("core.throttle_step", "must not exceed the throttle range from entry to minimum, got " +
+                                  shortest(v.core.throttle_step));
+  } else if (throttle_steps(v.core) > 100000) {
+    add("core.throttle_step", "makes more than 100000 throttle-down steps, got " + shortest(v.core.throttle_step));
+  }
+  if (!(v.fairing.jettison_time > v.boosters.separation_time)) {
+    add("fairing.jettison_time", "must come after boosters.separation_time (" +
+                                     shortest(v.boosters.separation_time) + "), got " +
+                                     shortest(v.fairing.jettison_time));
+  }
+  double above = v.fairing.mass + v.upper.adaptor_mass + v.upper.propellant_mass;
+  if (!(v.upper.stack_mass > above)) {
+    add("upper.stack_mass", "must exceed the fairing, adaptor and upper-stage propellant (" + shortest(above) +
+                                " kg together), got " + shortest(v.upper.stack_mass));
+  }
+  const DragLaw& dl = v.drag;
+  if (dl.mach.empty()) {
+    add("drag.mach", "must hold at least one point");
+  } else if (dl.mach.size() != dl.cd.size()) {
+    add("drag.cd", "must hold one coefficient per Mach number (" + std::to_string(dl.mach.size()) + "), got " +
+                       std::to_string(dl.cd.size()));
+  } else {
+    for (std::size_t i = 1; i < dl.mach.size(); ++i) {
+      if (dl.mach[i] < dl.mach[i - 1]) {
+        add("drag.mach", "must increase: entry " + std::to_string(i + 1) + " (" + shortest(dl.mach[i]) +
+                             ") is below the one before it");
+        break;
+      }
+      if (i >= 2 && dl.mach[i] == dl.mach[i - 2]) {
+        add("drag.mach", "may repeat a Mach number once (a jump), not three times: " + shortest(dl.mach[i]));
+        break;
+      }
+    }
+  }
+  if (!(m.target.inclination > std::fabs(m.target.latitude))) {
+    add("target.inclination", "must be above the launch site's latitude (" + shortest(std::fabs(m.target.latitude)) +
+                                  " degrees), got " + shortest(m.target.inclination));
+  }
+  return p;
+}
+
+double decimal_square(double d) { return round_significant(d * d, 15); }
+
+double circle_area(double d) { return std::numbers::pi * decimal_square(d) / 4; }
+
+int throttle_steps(const CoreStage& c) {
+  return static_cast<int>(std::lround((c.throttle_entry - c.throttle_minimum) / c.throttle_step));
+}
+
+}  // namespace ascent
