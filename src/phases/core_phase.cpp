@@ -8,32 +8,6 @@ namespace ascent {
 
 namespace {
 
-constexpr double F_core = 9282548.16;       // N, core thrust at entry (throttle 1.11)
-constexpr double c_core = 4420.8;           // m/s, exhaust velocity of the core engines
-constexpr double Ae_core = 16.673713298791018;    // m^2, nozzle exit area of the four engines
-constexpr double Ae_engine = 4.1684283246977545;  // m^2, nozzle exit area of one engine
-constexpr double Me_core = 111580.0;        // kg, core stage mass that does not burn
-constexpr double t_fairing = 330.0;         // s, fairing jettison
-constexpr double M_fairing = 9707.0;        // kg
-constexpr double a_lim = 39.23;             // m/s^2, thrust acceleration at which throttling starts
-constexpr double alpha_end = 0.00175;       // rad, end of the mode-1 flight
-constexpr double dt_throttle = 0.1;         // s, one throttle step
-constexpr double Fdot_throttle = -836265.6; // N/s, lowers the thrust by 1 % of 8362656 N per step
-constexpr double throttle_start = 1.11;
-constexpr double throttle_step = 0.01;
-constexpr double throttle_end = 0.65001;
-constexpr double ha_target = 398600.0;      // m, apogee altitude of the target orbit
-constexpr double tb_tolerance = 1e-05;      // s, end of the burn-time trims
-constexpr double t_shutdown = 6.7;          // s, one engine's thrust falls to zero
-constexpr double F_engine_low = 1358931.6;  // N, one engine at throttle 0.65
-constexpr int n_engines = 4;
-constexpr double dt_separation = 0.76;      // s
-constexpr double h_target_descending = 155000.0;  // m
-constexpr double h_target_climbing = 37000.0;     // m
-constexpr double tt_upper = 90.0;           // s, largest accepted turn time
-constexpr double tt_nudge = 0.1;            // s
-constexpr double kv_law = 2.0;
-
 // Flies tleft with the current dt; the last step takes what is left. On
 // return dt and tleft both hold that last step's length.
 void run_segment(Session& S) {
@@ -49,7 +23,7 @@ void run_segment(Session& S) {
 
 }  // namespace
 
-double v_target(const FlightState& s) {
+double v_target(const FlightState& s, double ha_target) {
   double r = Re + s.h0;
   double a = Re + (s.hp + ha_target) / 2;
   return std::sqrt(mu * (2 / r - 1 / a));
@@ -57,24 +31,25 @@ double v_target(const FlightState& s) {
 
 // Burn time to v_target at constant thrust and mass flow (rocket equation,
 // without gravity and drag); negative after an overshoot.
-double burn_time(const FlightState& s) {
-  return (s.m0 + s.Me) * (std::exp((v_target(s) - s.vi) * s.mdot / s.Fvac) - 1) / s.mdot;
+double burn_time(const FlightState& s, double ha_target) {
+  return (s.m0 + s.Me) * (std::exp((v_target(s, ha_target) - s.vi) * s.mdot / s.Fvac) - 1) / s.mdot;
 }
 
 namespace {
 
 // Time until the thrust acceleration reaches a_lim at constant thrust and flow.
-double time_to_limit(const FlightState& s) { return (s.Fvac / a_lim - s.m0 - s.Me) / s.mdot; }
+double time_to_limit(const FlightState& s, double a_lim) { return (s.Fvac / a_lim - s.m0 - s.Me) / s.mdot; }
 
 // Steps to the target speed with burn times from the rocket equation. With
 // `signed_end`, a burn time below the tolerance (an overshoot too) ends it
 // unstepped; otherwise overshoots are stepped back until the speed matches.
 void trim_to_target(Session& S, bool signed_end) {
   FlightState& s = S.fs;
+  const double ha_target = S.desc->mission.target.apogee_altitude;
   long n = 0;
   for (;;) {
     step(S);
-    s.dt = burn_time(s);
+    s.dt = burn_time(s, ha_target);
     bool done = signed_end ? s.dt < tb_tolerance : std::fabs(s.dt) < tb_tolerance;
     if (done || !std::isfinite(s.dt) || ++n >= max_trim_steps) break;
   }
@@ -84,19 +59,26 @@ void trim_to_target(Session& S, bool signed_end) {
 // speed was reached in it.
 bool throttle_down(Session& S) {
   FlightState& s = S.fs;
-  double throttle = throttle_start;
+  const CoreStage& c = S.desc->vehicle.core;
+  const double ha_target = S.desc->mission.target.apogee_altitude;
+  const double a_lim = S.desc->mission.plan.acceleration_limit;
+  // Each throttle step lowers the thrust of all engines by one step of
+  // throttle over the step's duration.
+  const double Fdot_throttle = -core_thrust(c, c.throttle_step) / c.throttle_step_time;
+  const int steps = throttle_steps(c);
   bool target_reached = false;
+  int n_step = 0;
   do {
-    s.dt = dt_throttle;
+    s.dt = c.throttle_step_time;
     s.Fdot = Fdot_throttle;
-    s.mddot = -Fdot_throttle / c_core;
+    s.mddot = -Fdot_throttle / c.exhaust_speed;
     step(S);
-    throttle = throttle - throttle_step;
+    ++n_step;
 
     s.dt = 1.0;
     s.Fdot = 0;
     s.mddot = 0;
-    s.tleft = time_to_limit(s);
+    s.tleft = time_to_limit(s, a_lim);
     long n = 0;
     while (s.tleft > s.dt && s.ha < ha_target && ++n < max_search_steps) {
       step(S);
@@ -104,7 +86,7 @@ bool throttle_down(Session& S) {
     }
     if (s.ha < ha_target) {
       s.dt = s.tleft;
-      double tb = burn_time(s);
+      double tb = burn_time(s, ha_target);
       if (tb < s.dt) {
         s.dt = tb;
         trim_to_target(S, true);
@@ -113,11 +95,11 @@ bool throttle_down(Session& S) {
         step(S);  // to the acceleration limit
       }
     } else {
-      s.dt = burn_time(s);
+      s.dt = burn_time(s, ha_target);
       trim_to_target(S, false);
       target_reached = true;
     }
-  } while (!(throttle_end > throttle || target_reached));
+  } while (!(n_step >= steps || target_reached));
   return target_reached;
 }
 
@@ -125,22 +107,27 @@ bool throttle_down(Session& S) {
 // coming before the target speed.
 void engine_shutdowns(Session& S) {
   FlightState& s = S.fs;
+  const CoreStage& c = S.desc->vehicle.core;
+  const double ha_target = S.desc->mission.target.apogee_altitude;
+  const double a_lim = S.desc->mission.plan.acceleration_limit;
+  // One engine at the lowest throttle.
+  const double F_engine_low = c.throttle_minimum * c.engine_thrust;
   for (int n = 1;; ++n) {
     S.main->line("Engine " + std::to_string(n) + " cutoff!");
-    s.tleft = t_shutdown;
-    s.Fdot = -F_engine_low / t_shutdown;
-    s.mddot = -s.Fdot / c_core;
+    s.tleft = c.shutdown_time;
+    s.Fdot = -F_engine_low / c.shutdown_time;
+    s.mddot = -s.Fdot / c.exhaust_speed;
     s.dt = 1.0;
     run_segment(S);
-    s.Ae = s.Ae - Ae_engine;
+    s.Ae = s.Ae - c.engine_exit_area;
     s.dt = 1.0;
     s.Fdot = 0;
     s.mddot = 0;
     // With the last engine out there is no thrust left to burn with.
-    if (n == n_engines) return;
+    if (n == c.engines) return;
 
-    s.tleft = time_to_limit(s);
-    double tb = burn_time(s);
+    s.tleft = time_to_limit(s, a_lim);
+    double tb = burn_time(s, ha_target);
     if (s.tleft < tb) {
       run_segment(S);
     } else {
@@ -149,11 +136,11 @@ void engine_shutdowns(Session& S) {
       do {
         s.dt = 1.0;
         step(S);
-        vt = v_target(s);
+        vt = v_target(s, ha_target);
       } while (!(s.vi > vt) && finite2(s.vi, vt) && ++k < max_search_steps);
       s.dt = -s.dt;
       step(S);
-      s.dt = burn_time(s);
+      s.dt = burn_time(s, ha_target);
       step(S);
     }
     if (tb < s.tleft) return;  // the target speed came first
@@ -164,7 +151,10 @@ void engine_shutdowns(Session& S) {
 
 void correct_turn_time(Session& S) {
   const FlightState& s = S.fs;
-  double h_target = s.vy < 0 ? h_target_descending : h_target_climbing;
+  const Target& target = S.desc->mission.target;
+  const double tt_upper = S.desc->mission.plan.turn_time_max;
+  const double tt_nudge = S.desc->mission.plan.turn_time_nudge;
+  double h_target = s.vy < 0 ? target.perigee_descending : target.perigee_climbing;
   bool nudge = true;
   if (S.hp_prev != s.hp) {
     double tt_new = S.tt - (s.hp - h_target) * (S.tt - S.tt_prev) / (s.hp - S.hp_prev);
@@ -184,36 +174,38 @@ void correct_turn_time(Session& S) {
 
 void core_phase(Session& S) {
   FlightState& s = S.fs;
+  const Vehicle& v = S.desc->vehicle;
+  const FlightPlan& plan = S.desc->mission.plan;
   ask_real(S, "Maximum angle of attack (degrees)? ", s.alpha_max);
   if (S.iter == 1) s.alpha_max = s.alpha_max * pi / 180;
 
   // The core stage alone.
   s.Sref = s.Sst[2];
-  s.Ae = Ae_core;
-  s.Fvac = F_core;
-  s.mdot = -s.Fvac / c_core;
-  s.Me = s.Mst[3] + Me_core;
+  s.Ae = core_exit_area(v.core);
+  s.Fvac = core_thrust(v.core, v.core.throttle_entry);
+  s.mdot = -s.Fvac / v.core.exhaust_speed;
+  s.Me = s.Mst[3] + v.core.dry_mass;
   s.kick_rate = 0;
   s.Fdot = 0;
   s.mddot = 0;
   s.mode = Steering::vertical_law;
   s.law_init = true;
-  s.kv = kv_law;
+  s.kv = plan.law_exponent;
   step(S);  // the rest of the last profile interval
 
-  s.tleft = t_fairing - s.t;
+  s.tleft = v.fairing.jettison_time - s.t;
   s.dt = 1.0;
   run_segment(S);
   S.main->line("PLF Jettison!");
-  s.Me = s.Me - M_fairing;
-  s.Mst[3] = s.Mst[3] - M_fairing;
+  s.Me = s.Me - v.fairing.mass;
+  s.Mst[3] = s.Mst[3] - v.fairing.mass;
 
   // Mode-1 flight until the angle of attack has died away or the
   // acceleration limit is near.
-  s.tleft = time_to_limit(s);
+  s.tleft = time_to_limit(s, plan.acceleration_limit);
   s.dt = 1.0;
   long n = 0;
-  while (s.tleft > s.dt && s.alpha > alpha_end && ++n < max_search_steps) {
+  while (s.tleft > s.dt && s.alpha > plan.alpha_end && ++n < max_search_steps) {
     step(S);
     s.tleft = s.tleft - s.dt;
   }
@@ -229,7 +221,7 @@ void core_phase(Session& S) {
   s.follow_air = false;
   s.Fvac = 0;
   s.mdot = 0;
-  s.dt = dt_separation;
+  s.dt = v.core.separation_delay;
   step(S);
   S.main->line("Core Separation! Vacuum and zero gravity delta-V = " + real_text(s.dV, 3, 1) + " m/s");
 

@@ -8,16 +8,6 @@ namespace ascent {
 
 namespace {
 
-constexpr double adaptor_per_newton = 0.00030848416995166427;  // kg/N of the largest force at station 3
-constexpr double rcs_per_kg = 0.00040668518679110434;          // kg RCS propellant per kg of stage and spacecraft
-constexpr double reserve_dv = 0.01;      // reserve: one per cent more of the burn's delta-V
-constexpr double c_aj10 = 3071.4;        // m/s, AJ10-190 exhaust velocity
-constexpr double Mp_stage3 = 3274.0;     // kg, propellant load of the burn
-constexpr int Munus = 23;                // kg, unusable propellant
-constexpr double dry_const = 135.0;      // kg, dry-mass law: constant term
-constexpr double dry_coef = 1.135854604616308;  // dry-mass law: coefficient
-constexpr double dry_exp = 0.848;        // dry-mass law: exponent
-
 double round_even(double x) { return std::nearbyint(x); }
 
 std::string with_real(const char* head, double x, int w, int d, const char* tail) {
@@ -29,30 +19,32 @@ std::string with_real(const char* head, double x, int w, int d, const char* tail
 
 }  // namespace
 
-SummaryMasses size_masses(double Fst_max3, double m0_core, double Mst3, double m0, double dV3) {
+SummaryMasses size_masses(double Fst_max3, double m0_core, double Mst3, double m0, double dV3,
+                          const Sizing& rules, const UpperStage& upper) {
+  const double Munus = rules.unusable;
   SummaryMasses M;
-  M.Mad = round_even(Fst_max3 * adaptor_per_newton);
+  M.Mad = round_even(Fst_max3 * rules.adaptor_per_newton);
   // Core propellant left over counts as mass the vehicle could have carried.
   M.Mstack = round_even(m0_core + Mst3 - M.Mad);
-  M.Mrcs = round_even(M.Mstack * rcs_per_kg);
-  M.Mused = round_even(Mp_stage3 - m0);
+  M.Mrcs = round_even(M.Mstack * rules.rcs_per_kg);
+  M.Mused = round_even(upper.propellant_mass - m0);
   if (dV3 == 0) {
     M.Mres = 0;
   } else {
     // Propellant that gives the mass left after the burn another one per cent
     // of the burn's delta-V (rocket equation).
-    M.Mres = round_even((M.Mstack - M.Mused - M.Mrcs) * (1 - std::exp(-reserve_dv * dV3 / c_aj10)));
+    M.Mres = round_even((M.Mstack - M.Mused - M.Mrcs) * (1 - std::exp(-rules.reserve_dv * dV3 / upper.exhaust_speed)));
   }
   M.Mtot = M.Mres + M.Mused + M.Mrcs + Munus;
   if (M.Mtot <= 0) M.Mtot = 1;  // keeps the power law defined
-  M.Mdry = round_even(dry_const + dry_coef * std::exp(dry_exp * std::log(M.Mtot)));
+  M.Mdry = round_even(rules.dry_constant + rules.dry_coefficient * std::exp(rules.dry_exponent * std::log(M.Mtot)));
   M.Mcut = M.Mres + M.Mdry + M.Mrcs + Munus;
   M.Msc = M.Mstack - M.Mcut - M.Mused;
   M.Mtop = M.Mad + M.Mstack;
   return M;
 }
 
-std::string constants_file_text(const SummaryMasses& M) {
+std::string constants_file_text(const SummaryMasses& M, const Sizing& rules) {
   const std::string indent(27, ' ');
   std::string t;
   t += "  {Stage 3 constants updated from simulation}\r\n";
@@ -61,19 +53,20 @@ std::string constants_file_text(const SummaryMasses& M) {
   t += with_real("", M.Mtot, 1, 0, " kg total - ");
   t += with_real("", M.Mres, 1, 0, " kg reserve -\r\n");
   t += with_real(indent.c_str(), M.Mrcs, 1, 0, " kg RCS - ");
-  t += std::to_string(Munus) + " kg unusable}\r\n";
+  t += std::to_string(rules.unusable) + " kg unusable}\r\n";
   t += with_real("  S3_Ms    =   ", M.Mcut, 5, 0, "; {kg, cutoff mass, ");
   t += with_real("", M.Mdry, 1, 0, " kg dry + ");
   t += with_real("", M.Mrcs, 1, 0, " kg RCS + ");
   t += with_real("", M.Mres, 1, 0, " kg reserve\r\n");
-  t += indent + "+ " + std::to_string(Munus) + " kg unusable}\r\n";
+  t += indent + "+ " + std::to_string(rules.unusable) + " kg unusable}\r\n";
   t += with_real("  SC_M     =  ", M.Msc, 6, 0, "; {kg, Spacecraft mass}\r\n");
   return t;
 }
 
 void mission_summary(Session& S, double m0_core, double dV3) {
   const FlightState& s = S.fs;
-  SummaryMasses M = size_masses(s.Fst_max[3], m0_core, s.Mst[3], s.m0, dV3);
+  const Description& d = *S.desc;
+  SummaryMasses M = size_masses(s.Fst_max[3], m0_core, s.Mst[3], s.m0, dV3, d.mission.sizing, d.vehicle.upper);
   Channel& out = *S.main;
   const char sq = static_cast<char>(S.ch_sq);
 
@@ -91,7 +84,7 @@ void mission_summary(Session& S, double m0_core, double dV3) {
   out.line(with_real("  SC_M    = ", M.Msc, 7, 0, "; {kg, Spacecraft mass}"));
   out.end_line();
 
-  std::string text = constants_file_text(M);
+  std::string text = constants_file_text(M, d.mission.sizing);
   if (S.file_sink == FileSink::memory) {
     S.const_text = text;
   } else {

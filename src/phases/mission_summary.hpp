@@ -21,10 +21,13 @@ struct SummaryMasses {
 // station 3 (Fst_max3), the core's remaining propellant, the mass above the
 // core (Mst3), the third stage's remaining propellant (m0) and the burn's
 // delta-V (dV3).
-SummaryMasses size_masses(double Fst_max3, double m0_core, double Mst3, double m0, double dV3);
+// The rules and the upper stage default to the built-in vehicle's.
+SummaryMasses size_masses(double Fst_max3, double m0_core, double Mst3, double m0, double dV3,
+                          const Sizing& rules = builtin_description().mission.sizing,
+                          const UpperStage& upper = builtin_description().vehicle.upper);
 
 // The seven lines of the constants file, each ended by CR LF.
-std::string constants_file_text(const SummaryMasses& M);
+std::string constants_file_text(const SummaryMasses& M, const Sizing& rules = builtin_description().mission.sizing);
 
 // Writes the summary lines and the constants file "const_n.pas".
 void mission_summary(Session& S, double m0_core, double dV3);

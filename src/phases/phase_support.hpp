@@ -3,6 +3,7 @@
 #include <string>
 
 #include "session/session.hpp"
+#include "vehicle/vehicle.hpp"
 #include "io/number_format.hpp"
 #include "trajectory/trajectory_step.hpp"
 
@@ -19,6 +20,23 @@ constexpr long max_search_steps = 100000;
 // The rocket-equation trims at the end of a burn converge in a few steps;
 // past this many the burn carries on as if converged.
 constexpr long max_trim_steps = 1000;
+
+// s: a burn-time trim at the end of a burn ends when the rocket equation
+// leaves less than this to burn.
+constexpr double tb_tolerance = 1e-05;
+
+// The search for the pitch-over altitude refines its step by this factor,
+// twice: to a tenth, then a hundredth, of a profile interval.
+constexpr double search_refinement = 10;
+// A profile interval may exceed the pitch-over duration by this much (s)
+// before the program warns: the profile's own rounding.
+constexpr double profile_spacing_slack = 1e-6;
+
+// m/s, speed on a circular orbit at altitude h.
+inline double circular_speed(double h) { return std::sqrt(mu / (Re + h)); }
+
+// m^2, nozzle exit area of all core engines.
+inline double core_exit_area(const CoreStage& c) { return c.engines * c.engine_exit_area; }
 
 inline bool finite2(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 

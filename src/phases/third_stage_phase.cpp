@@ -17,7 +17,6 @@ constexpr double F_aj10 = 26689.0;       // N, AJ10-190 vacuum thrust
 constexpr double c_aj10 = 3071.4;        // m/s, AJ10-190 exhaust velocity
 constexpr double d2_aj10_exit = 1.364224;  // m^2, square of the nozzle exit diameter
 
-double circular_speed(const FlightState& s) { return std::sqrt(mu / (s.h0 + Re)); }
 
 // Coast up to just below the target altitude. It also ends where coasting on
 // would never get there: when the vehicle turns downward after it has
@@ -27,9 +26,10 @@ double circular_speed(const FlightState& s) { return std::sqrt(mu / (s.h0 + Re))
 // perigee above the ground coasts through it and up to the target.
 void coast(Session& S) {
   FlightState& s = S.fs;
+  const Target& target = S.desc->mission.target;
   long n = 0;
   bool climbed = false;
-  while (h_target > ignition_factor * s.h0 && ++n < max_search_steps) {
+  while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
     step(S);
     if (s.vy >= 0) {
       climbed = true;
@@ -43,21 +43,22 @@ void coast(Session& S) {
 // with the rocket equation.
 void burn_to_circular(Session& S) {
   FlightState& s = S.fs;
+  const UpperStage& u = S.desc->vehicle.upper;
   s.mode = Steering::vacuum;
-  s.Ae = pi * d2_aj10_exit / 4;
-  s.Fvac = F_aj10;
-  s.mdot = -s.Fvac / c_aj10;
+  s.Ae = circle_area(u.nozzle_exit_diameter);
+  s.Fvac = u.thrust;
+  s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
   long n = 0;
   double v_circ;
   do {
     step(S);
-    v_circ = circular_speed(s);
+    v_circ = circular_speed(s.h0);
   } while (!(s.vi > v_circ) && finite2(s.vi, v_circ) && ++n < max_search_steps);
   s.dt = -1.0;
   step(S);
-  v_circ = circular_speed(s);
-  double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi);
+  v_circ = circular_speed(s.h0);
+  double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi, u.exhaust_speed);
   s.dt = -m_burn / s.mdot;
   step(S);
 }
@@ -72,10 +73,11 @@ bool read_transfer_answer(Session& S) {
 
 }  // namespace
 
-double rocket_propellant(double m, double dv) { return m * (1 - std::exp(-dv / c_aj10)); }
+double rocket_propellant(double m, double dv, double c) { return m * (1 - std::exp(-dv / c)); }
 
 void third_stage_phase(Session& S) {
   FlightState& s = S.fs;
+  const Vehicle& v = S.desc->vehicle;
   bool transfer = read_transfer_answer(S);
   double m0_core = s.m0;
   double dV_start = s.dV;
@@ -84,8 +86,8 @@ void third_stage_phase(Session& S) {
   if (transfer) {
     s.Sref = s.Sst[3];
     s.Ae = 0;
-    s.m0 = Mp_stage3;
-    s.Me = s.Mst[3] - M_adaptor - Mp_stage3;
+    s.m0 = v.upper.propellant_mass;
+    s.Me = s.Mst[3] - v.upper.adaptor_mass - v.upper.propellant_mass;
     s.Fvac = 0;
     s.mdot = 0;
     s.kick = 0;
@@ -97,11 +99,11 @@ void third_stage_phase(Session& S) {
     s.follow_air = true;
     coast(S);
     write_orbit_line(S);
-    S.main->line("AJ10-190 ignition!");
+    S.main->line(v.upper.engine + " ignition!");
     burn_to_circular(S);
     dV3 = s.dV - dV_start;
   }
-  S.main->line("AJ10-190 cutoff!");
+  S.main->line(v.upper.engine + " cutoff!");
   S.main->line("Vacuum and zero gravity delta-V = " + real_text(dV3, 3, 1) + " m/s");
 
   S.main->end_line();
@@ -109,7 +111,7 @@ void third_stage_phase(Session& S) {
                      real_text(s.alpha_max * 180 / pi, 7, 4);
   line += static_cast<char>(S.ch_deg);
   S.main->line(line);
-  S.main->line("Orvalon 5 in Orbit! Remaining propellant = " + real_text(m0_core, 1, 0) + " kg.");
+  S.main->line(v.name + " in Orbit! Remaining propellant = " + real_text(m0_core, 1, 0) + " kg.");
   write_orbit_line(S);
   S.main->line("Vacuum and zero gravity delta-V = " + real_text(s.dV, 1, 0) + " m/s");
 

@@ -4,12 +4,14 @@
 namespace ascent {
 
 // Asks for the transfer to apogee and, if wanted, coasts to just below the
-// target altitude and burns the AJ10-190 to circular speed; then the orbit
+// target altitude and burns the upper stage to circular speed; then the orbit
 // report and the mission summary.
 void third_stage_phase(Session& S);
 
 // Propellant (kg) that gives a vehicle of total mass m (kg) the speed dv (m/s)
-// with the AJ10-190's exhaust velocity (rocket equation).
-double rocket_propellant(double m, double dv);
+// with the exhaust velocity c (m/s), by default the built-in upper stage's
+// (rocket equation).
+double rocket_propellant(double m, double dv,
+                         double c = builtin_description().vehicle.upper.exhaust_speed);
 
 }  // namespace ascent

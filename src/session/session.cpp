@@ -130,6 +130,8 @@ void setup_session(Session& S) {
   S.out.accelfile = &S.accelfile;
   S.out.dynpresfile = &S.dynpresfile;
 
+  S.drag_table = make_drag_table(S.desc->vehicle.drag);
+  s.drag = &S.drag_table;
   atmosphere_init();
   write_header(S);
 }

@@ -6,8 +6,11 @@
 #include "io/line_reader.hpp"
 #include "trajectory/flight_state.hpp"
 #include "trajectory/step_table.hpp"
+#include "vehicle/vehicle.hpp"
 
 namespace ascent {
+
+struct BoosterProfile;
 
 // Where the files a session creates (the named output, the data files and the
 // constants file) go: to disk, into memory (tests, fuzzing) or nowhere (tools
@@ -69,9 +72,15 @@ struct Session {
   double h_avg = 0;    // m, mean of perigee and apogee altitudes
   double h_dev = 0;    // m, apogee altitude less h_avg
 
-  // Where the booster profile comes from and where the files go.
+  // The vehicle and its mission, and its drag law made ready for the step.
+  const Description* desc = &builtin_description();
+  DragTable drag_table;
+
+  // Where the booster profile comes from and where the files go: the shared
+  // parsed profile when set, else the text when set, else the file.
   std::string profile_path = "s1.dat";
-  const std::string* profile_text = nullptr;  // when set, read instead of the file
+  const BoosterProfile* profile = nullptr;
+  const std::string* profile_text = nullptr;
   FileSink file_sink = FileSink::disk;
   std::string const_text;  // the constants file, when file_sink is memory
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "atmosphere/earth.hpp"
+#include "trajectory/drag.hpp"
 
 namespace ascent {
 
@@ -56,6 +57,8 @@ struct FlightState {
   double vrot = 0;       // m/s, surface speed of the Earth credited along the flight
   double alpha_max = 0;  // rad, largest angle of attack of steering mode 1
   double kv = 0;         // exponent of the vertical-acceleration law of mode 1
+  const DragTable* drag = &builtin_drag_table();  // the vehicle's drag law
+  double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
 
   // Steering and output controls.
   Steering mode = Steering::pitch_program;

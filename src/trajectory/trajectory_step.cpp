@@ -45,8 +45,8 @@ Air air_at(const FlightState& s, double vx, double h0, double vy, double Fvac, d
   atmosphere(h0, p, rho, a_s);
   w.F = Fvac - p * s.Ae;
   if (w.F < 0) w.F = 0;
-  w.q = rho * (w.vr * w.vr) / 2;
-  w.CdQ = drag_coefficient(w.vr / a_s) * w.q;
+  w.q = rho * s.rho_scale * (w.vr * w.vr) / 2;
+  w.CdQ = drag_coefficient(*s.drag, w.vr / a_s) * w.q;
   return w;
 }
 
@@ -162,16 +162,7 @@ void integrate(FlightState& s) {
 
 }  // namespace
 
-double drag_coefficient(double mach) {
-  // The piece is chosen by the integer nearest to Mach - 0.5, halves to even,
-  // so Mach 1 itself is still subsonic.
-  double k = std::nearbyint(mach - 0.5);
-  if (k <= 0) return 0.4;
-  if (k == 1) return mach < 1.4 ? 0.8 : 0.8 - 0.11 * (mach - 1.4) / 0.6;
-  if (k == 2) return 0.69 - 0.1 * (mach - 2);
-  if (k <= 4) return 0.59 - 0.02 * (mach - 3);
-  return 0.55;
-}
+double drag_coefficient(double mach) { return drag_coefficient(builtin_drag_table(), mach); }
 
 void trajectory_step(FlightState& s, StepOutputs& out) {
   if (out.step_budget >= 0) {

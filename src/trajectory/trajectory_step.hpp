@@ -4,7 +4,7 @@
 
 namespace ascent {
 
-// Drag coefficient of the vehicle as a function of the Mach number:
+// Drag coefficient of the built-in vehicle as a function of the Mach number:
 // piecewise linear, with the jump of the transonic drag rise above Mach 1.
 double drag_coefficient(double mach);
 

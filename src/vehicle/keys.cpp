@@ -268,7 +268,7 @@ std::vector<Problem> check_description(const Description& d) {
   return p;
 }
 
-double decimal_square(double d) { return round_significant(d * d, 15); }
+double decimal_square(double d) { return round_significant(d * d, 12); }
 
 double circle_area(double d) { return std::numbers::pi * decimal_square(d) / 4; }
 

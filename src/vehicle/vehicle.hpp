@@ -129,7 +129,7 @@ inline const Description& builtin_description() {
 // Derived values, computed where they are needed from the base quantities.
 
 // The square of a diameter written in decimals is itself a short decimal;
-// take it to 15 significant digits, so that it is the value the engineer
+// take it to 12 significant digits, so that it is the value the engineer
 // computes by hand and not the product's last binary digit.
 double decimal_square(double d);
 

@@ -1,0 +1,30 @@
+// The booster thrust profile: one booster's vacuum thrust against time, as
+// read from its file. Parsed once and shared read-only by every flight of a
+// study; a flight reads it only as far as it needs, so a fault in the text
+// stops a flight only when the flight reaches it, exactly where reading the
+// file point by point would have stopped.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/fatal_error.hpp"
+
+namespace ascent {
+
+struct BoosterProfile {
+  std::string name;          // names the profile in messages
+  std::vector<double> t;     // s, time of each point
+  std::vector<double> F;     // N, thrust of one booster at it
+  // What stops a flight that needs the point after the last one: the end of
+  // the file, or the first line that is not a point.
+  FatalError end{err_read, ""};
+};
+
+// Parses a profile's text.
+BoosterProfile parse_profile(std::string text, const std::string& name);
+
+// Reads and parses the file at `path` (every open, read and close checked).
+BoosterProfile read_profile(const std::string& path);
+
+}  // namespace ascent
