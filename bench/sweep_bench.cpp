@@ -42,9 +42,10 @@ std::string read_file(const std::string& path) {
   return ss.str();
 }
 
-const std::string& bundled_profile() {
-  static const std::string text = read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat");
-  return text;
+const ascent::BoosterProfile& bundled_profile() {
+  static const ascent::BoosterProfile profile =
+      ascent::parse_profile(read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"), "s1.dat");
+  return profile;
 }
 
 // The grid from the environment variable `name` (FIRST:LAST:STEP), or the
@@ -63,7 +64,7 @@ std::vector<double> grid(const char* name, const char* fallback) {
 // ASCENT_SWEEP_BENCH_TT and ASCENT_SWEEP_BENCH_ALPHA override the grid.
 Plan bench_plan(bool iterate) {
   Plan p;
-  p.profile_text = &bundled_profile();
+  p.profile = &bundled_profile();
   p.transfer = true;
   p.iterate = iterate;
   p.tt = iterate ? std::vector<double>{20} : grid("ASCENT_SWEEP_BENCH_TT", "30:44:2");

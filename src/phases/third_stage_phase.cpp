@@ -66,6 +66,7 @@ void burn_to_circular(Session& S) {
 bool read_transfer_answer(Session& S) {
   S.con->put("Transfer to apogee? ");
   S.con->flush();
+  if (S.given != nullptr) return S.given->transfer;
   std::string reply;
   if (!S.input.next_line(reply)) reply.clear();  // no answer counts as an empty line
   return reply.empty() || reply == "y" || reply == "Y";

@@ -44,6 +44,13 @@ void refuse_clashing_name(const Session& S) {
   }
 }
 
+// A given answer: the turn time once, then a negative one that ends the
+// session; the angle limit whenever it is asked.
+double given_number(Session& S, Question q) {
+  if (q == Question::alpha) return S.given->alpha;
+  return S.turn_times_given++ == 0 ? S.given->tt : -1.0;
+}
+
 void write_header(Session& S) {
   Channel& out = *S.main;
   out.end_line();
@@ -58,6 +65,12 @@ void write_header(Session& S) {
 }
 
 }  // namespace
+
+const std::string& question_text(Question q) {
+  static const std::string tt = "Turn time (s)? ";
+  static const std::string alpha = "Maximum angle of attack (degrees)? ";
+  return q == Question::turn_time ? tt : alpha;
+}
 
 void open_output_file(Session& S, Channel& ch, const std::string& path) {
   switch (S.file_sink) {
@@ -80,7 +93,11 @@ void setup_session(Session& S) {
   S.con->put("Enter output filename (return = standard output, i = iterate): ");
   S.con->flush();
   std::string reply;
-  if (!S.input.next_line(reply)) reply.clear();  // no answer: standard output
+  if (S.given != nullptr) {
+    reply = S.given->iterate ? "i" : S.given->output;
+  } else if (!S.input.next_line(reply)) {
+    reply.clear();  // no answer: standard output
+  }
   if (reply.size() > max_reply) reply.resize(max_reply);
 
   S.iterate_mode = reply == "i";
@@ -136,12 +153,17 @@ void setup_session(Session& S) {
   write_header(S);
 }
 
-void ask_real(Session& S, const std::string& prompt, double& x) {
+void ask_real(Session& S, Question q, double& x) {
+  const std::string& prompt = question_text(q);
   if (S.iterating && S.iter != 1) return;
   S.con->put(prompt);
   S.con->flush();
-  if (!S.answers.next(x)) throw EndOfInput{};
-  S.answers.skip_rest_of_line();
+  if (S.given != nullptr) {
+    x = given_number(S, q);
+  } else {
+    if (!S.answers.next(x)) throw EndOfInput{};
+    S.answers.skip_rest_of_line();
+  }
   if (S.fs.tofile) {
     S.main->put(prompt);
     S.main->line(real_text(x, 6, 3));
@@ -172,7 +194,7 @@ void run_session(Session& S) {
   setup_session(S);
   try {
     while (S.running) {
-      ask_real(S, "Turn time (s)? ", S.tt);
+      ask_real(S, Question::turn_time, S.tt);
       if (S.tt >= 1) {
         S.record.passes = 0;
         do {

@@ -17,6 +17,17 @@ struct BoosterProfile;
 // that fly many flights and read the results from the session).
 enum class FileSink { disk, memory, discard };
 
+// The answers of one flight given as values by a tool instead of typed: the
+// session takes them in the order the questions come and ends after the
+// flight, as a negative turn time would.
+struct FlightAnswers {
+  double tt = 0;          // s, turn time (iterate mode: the first of the series)
+  double alpha = 0;       // degrees, maximum angle of attack
+  bool transfer = true;   // fly the third stage's transfer
+  bool iterate = false;   // iterate mode: converge the turn time first
+  std::string output;     // the first question's reply unless iterating: a file name, or empty for the console
+};
+
 // What one flight established, kept for tools that compare many flights.
 struct FlightRecord {
   double tt_flown = 0;     // s, turn time of the last booster pass
@@ -59,9 +70,11 @@ struct Session {
   Channel* con = nullptr;
   StepOutputs out;
 
-  // The answers.
+  // The answers: typed lines, or values given by a tool.
   LineReader input;
   NumberReader answers{input};
+  const FlightAnswers* given = nullptr;
+  int turn_times_given = 0;  // turn-time questions answered from `given`
 
   // Values the booster phase leaves for the summary, and the orbit figures
   // the reports share.
@@ -102,9 +115,14 @@ struct Session {
 // and writes the table header.
 void setup_session(Session& S);
 
-// Asks `prompt` and reads a real into x (nothing is asked in the later passes
-// of an iteration series). In file mode the answer is echoed to the main output.
-void ask_real(Session& S, const std::string& prompt, double& x);
+// The numeric questions and their prompts.
+enum class Question { turn_time, alpha };
+const std::string& question_text(Question q);
+
+// Asks question q and reads a real into x (nothing is asked in the later
+// passes of an iteration series). In file mode the answer is echoed to the
+// main output.
+void ask_real(Session& S, Question q, double& x);
 
 // Closes every channel, checking each close.
 void close_outputs(Session& S);

@@ -140,20 +140,6 @@ std::vector<double> grid(const std::string& option, const std::string& text) {
   return range_values(r);
 }
 
-// The profile is read once; every flight reads its own copy of the text.
-std::string read_profile(const std::string& path) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
-  std::string text;
-  char buf[8192];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) fail(err_read, path + ": read error");
-  return text;
-}
-
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec);
@@ -229,9 +215,9 @@ int run(int argc, char** argv) {
     fail(exit_usage, "the grid has more than " + std::to_string(max_flights) + " flights");
   }
 
-  const std::string profile = read_profile(o.profile);
-  plan.profile_text = &profile;
-  plan.profile_name = o.profile;
+  // The profile is parsed once and shared by every flight.
+  const BoosterProfile profile = read_profile(o.profile);
+  plan.profile = &profile;
 
   // A profile that cannot carry the shortest flight (the one that reads the
   // fewest of its points) is of no use to any grid point.

@@ -19,9 +19,8 @@ namespace ascent::sweep {
 
 namespace {
 
-// The target orbit that a flight is judged against.
-constexpr double h_target = 398600.0;   // m, altitude of the circular target orbit
-constexpr double h_tolerance = 10000.0; // m, allowed miss of perigee and apogee
+// m, allowed miss of the target orbit's perigee and apogee.
+constexpr double h_tolerance = 10000.0;
 
 // Every number that is not a mass: the shortest decimal that reads back as
 // the very double the flight computed, so that rounding it as ascent does
@@ -42,14 +41,6 @@ std::string text_field(const std::string& s) {
   }
   q += '"';
   return q;
-}
-
-double round_12_digits(double x) {
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 12);
-  double y = x;
-  std::from_chars(buf, res.ptr, y);
-  return y;
 }
 
 }  // namespace
@@ -92,7 +83,7 @@ std::vector<double> range_values(const Range& r) {
   std::size_t n = range_count(r);
   std::vector<double> v;
   v.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) v.push_back(round_12_digits(r.first + static_cast<double>(i) * r.step));
+  for (std::size_t i = 0; i < n; ++i) v.push_back(round_significant(r.first + static_cast<double>(i) * r.step, 12));
   return v;
 }
 
@@ -102,49 +93,23 @@ std::string answer_text(double x) {
   return std::string(buf, res.ptr);
 }
 
-std::string answers_for(const Plan& plan, double tt, double alpha) {
-  // Standard output (discarded) for a single flight, "i" for a series; the
-  // session's extremes option stands in for the file mode in which ascent
-  // reports the largest dynamic pressure and thrust acceleration.
-  std::string a = plan.iterate ? "i\n" : "\n";
-  a += answer_text(tt) + '\n';
-  a += answer_text(alpha) + '\n';
-  a += plan.transfer ? "y\n" : "n\n";
-  a += "-1\n";  // ends the session
-  return a;
-}
-
 FlightResult fly(const Plan& plan, double tt, double alpha) {
+  FlightAnswers answers;
+  answers.tt = tt;
+  answers.alpha = alpha;
+  answers.transfer = plan.transfer;
+  answers.iterate = plan.iterate;
+  Flight flight = ascent::fly(*plan.desc, *plan.profile, answers);
   FlightResult f;
   f.tt = tt;
   f.alpha = alpha;
-  constexpr long long no_limit = std::numeric_limits<long long>::max();
-  Session S;
-  S.input.open_memory(answers_for(plan, tt, alpha), "answers");
-  S.stdout_ch.open_discard();
-  S.file_sink = FileSink::discard;
-  S.profile_text = plan.profile_text;
-  S.profile_path = plan.profile_name;
-  S.track_flight_extremes = true;
-  // The budget counts the steps; it is never exhausted.
-  S.out.step_budget = no_limit;
-  try {
-    run_session(S);
-    f.ok = true;
-  } catch (const FatalError& e) {
-    f.exit_code = e.code;
-    f.error = e.message;
-  } catch (const std::exception& e) {
-    f.exit_code = 1;
-    f.error = std::string("internal error: ") + e.what();
-  } catch (...) {
-    f.exit_code = 1;
-    f.error = "internal error";
-  }
-  f.record = S.record;
-  f.Pqmax = S.fs.Pqmax;
-  f.amax = S.fs.amax;
-  f.steps = no_limit - S.out.step_budget;
+  f.ok = flight.ok;
+  f.exit_code = flight.exit_code;
+  f.error = flight.error;
+  f.record = flight.record;
+  f.Pqmax = flight.Pqmax;
+  f.amax = flight.amax;
+  f.steps = flight.steps;
   return f;
 }
 
@@ -189,7 +154,7 @@ std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
   return results;
 }
 
-bool reached_targets(const FlightRecord& r) {
+bool reached_targets(const FlightRecord& r, double h_target) {
   return std::fabs(r.hp_final - h_target) <= h_tolerance &&
          std::fabs(r.ha_final - h_target) <= h_tolerance && r.m0_core >= 0 && r.Msc > 0;
 }
@@ -222,7 +187,7 @@ std::string csv_row(const Plan& plan, const FlightResult& f) {
       whole(r.Mused),          whole(r.Mcut),            whole(r.Msc),             whole(r.Mtop),
       exact(f.Pqmax),          exact(f.amax)};
   for (const std::string& s : fields) row += ',' + s;
-  row += reached_targets(r) ? ",yes" : ",no";
+  row += reached_targets(r, plan.desc->mission.target.apogee_altitude) ? ",yes" : ",no";
   row += ",ok\r\n";
   return row;
 }

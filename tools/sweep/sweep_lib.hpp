@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "session/session.hpp"
+#include "session/flight.hpp"
 
 namespace ascent::sweep {
 
@@ -40,8 +40,8 @@ struct Plan {
   std::vector<double> alpha;  // degrees, maximum angles of attack
   bool transfer = true;       // the third stage flies its transfer
   bool iterate = false;       // each point is an iterate-mode series
-  const std::string* profile_text = nullptr;  // the booster profile, shared read-only
-  std::string profile_name = "s1.dat";        // names the profile in error messages
+  const BoosterProfile* profile = nullptr;     // the booster profile, shared read-only
+  const Description* desc = &builtin_description();  // the vehicle and its mission
 
   std::size_t size() const { return tt.size() * alpha.size(); }
   // Grid order: turn time major, angle limit minor.
@@ -62,12 +62,9 @@ struct FlightResult {
   long long steps = 0;    // trajectory steps taken
 };
 
-// The text by which a number is typed to the session: the shortest decimal
-// that reads back as exactly x.
+// A number as it would be typed to ascent to fly the same flight: every
+// digit of x in fixed notation, which reads back as exactly x.
 std::string answer_text(double x);
-
-// The answers ascent would be given for one point.
-std::string answers_for(const Plan& plan, double tt, double alpha);
 
 // Flies one point in a session of its own with every output discarded.
 FlightResult fly(const Plan& plan, double tt, double alpha);
@@ -80,8 +77,10 @@ std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
                                     const std::function<void(std::size_t)>& progress = {});
 
 // The flight reached its targets: final perigee and apogee within 10 km of
-// 398.6 km, no propellant borrowed from the core stage, a spacecraft to carry.
-bool reached_targets(const FlightRecord& r);
+// the target altitude (by default the built-in 398.6 km), no propellant
+// borrowed from the core stage, a spacecraft to carry.
+bool reached_targets(const FlightRecord& r,
+                     double h_target = builtin_description().mission.target.apogee_altitude);
 
 // The CSV header row and one row per flight, each ending with CR LF.
 std::string csv_header();
