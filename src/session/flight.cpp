@@ -13,6 +13,7 @@ Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnsw
   S.desc = &d;
   S.profile = &profile;
   S.profile_path = profile.name;
+  S.fs.rho_scale = options.air_density_scale;
   FlightAnswers given = answers;
   S.given = &given;
   switch (options.outputs) {

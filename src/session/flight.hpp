@@ -19,6 +19,7 @@ enum class FlightOutputs {
 struct FlightOptions {
   FlightOutputs outputs = FlightOutputs::none;
   std::string output_name = "out.txt";  // the main output's name in file mode
+  double air_density_scale = 1;         // factor on the atmosphere's density (dispersions)
 };
 
 struct Flight {
