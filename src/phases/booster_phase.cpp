@@ -89,7 +89,7 @@ void rise_to_altitude(Session& S) {
 
 void write_pad_line(Session& S, double a_column) {
   const FlightState& s = S.fs;
-  write_table_line(*S.main, s.t, a_column, s.vrot, s.h0, s.r0, 90.0, 0.0, 90.0, 0.0, s.Me + s.m0);
+  write_table_line(S.out, s.t, a_column, s.vrot, s.h0, s.r0, 90.0, 0.0, 90.0, 0.0, s.Me + s.m0);
 }
 
 // The launch site's rotation credited to the flight: the target orbital speed

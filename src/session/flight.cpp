@@ -14,6 +14,7 @@ Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnsw
   S.profile = &profile;
   S.profile_path = profile.name;
   S.fs.rho_scale = options.air_density_scale;
+  S.out.rows = options.table_rows;
   FlightAnswers given = answers;
   S.given = &given;
   switch (options.outputs) {

@@ -49,6 +49,14 @@ void write_table_line(Channel& main, double t, double a, double vi, double h0, d
   main.put(s);
 }
 
+void write_table_line(StepOutputs& out, double t, double a, double vi, double h0, double r0,
+                      double alpha_deg, double beta_deg, double theta_deg, double q, double m) {
+  if (out.rows != nullptr) {
+    out.rows->insert(out.rows->end(), {t, a, vi, h0, r0, alpha_deg, beta_deg, theta_deg, q, m});
+  }
+  write_table_line(*out.main, t, a, vi, h0, r0, alpha_deg, beta_deg, theta_deg, q, m);
+}
+
 void write_data_lines(StepOutputs& out, bool tofile, double t, double vi, double h0, double a,
                       double q) {
   if (!tofile) return;

@@ -1,4 +1,6 @@
 #pragma once
+#include <vector>
+
 #include "io/channel.hpp"
 
 namespace ascent {
@@ -14,6 +16,9 @@ struct StepOutputs {
   // Steps still allowed before the run is cut short; negative: no limit.
   // Only tools that fly untrusted input (fuzzing) set it.
   long long step_budget = -1;
+  // When set, the ten values of every table line, appended in column order as
+  // the step computed them (tools that read the table as numbers, not text).
+  std::vector<double>* rows = nullptr;
 };
 
 // Thrown by the step when step_budget runs out.
@@ -23,6 +28,10 @@ struct StepBudgetExhausted {};
 // three angles in degrees, q (Pa) and the total mass (kg). vi, h0 and r0 are
 // rounded to integers, halves to even.
 void write_table_line(Channel& main, double t, double a, double vi, double h0, double r0,
+                      double alpha_deg, double beta_deg, double theta_deg, double q, double m);
+
+// The same line to out.main, and its values to out.rows when set.
+void write_table_line(StepOutputs& out, double t, double a, double vi, double h0, double r0,
                       double alpha_deg, double beta_deg, double theta_deg, double q, double m);
 
 // One line to each data file (speed, height, acceleration, dynamic pressure),

@@ -228,7 +228,7 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
     s.alpha = 0;
   }
 
-  write_table_line(*out.main, s.t, s.a, s.vi, s.h0, s.r0, s.alpha * deg, beta * deg, theta * deg,
+  write_table_line(out, s.t, s.a, s.vi, s.h0, s.r0, s.alpha * deg, beta * deg, theta * deg,
                    q, m);
   write_data_lines(out, s.tofile, s.t, s.vi, s.h0, s.a, q);
 

@@ -1,0 +1,285 @@
+"""ascent from Python: fly the launch vehicle, sweep its answers, read the results as NumPy arrays.
+
+    import ascent
+    flight = ascent.fly(36, 18)                  # s1.dat in the working directory
+    flight.table["h0"]                           # altitude of every table line, m
+    flight.summary["SC_M"]                       # spacecraft mass, kg
+    study = ascent.sweep(tt="30:40:1", alpha="16:20:1")   # a pandas frame when pandas is there
+
+Every number comes from the C++ core that the program `ascent` runs: a flight
+here equals ascent's own for the same answers. Faults the program would stop
+on raise AscentError with the program's message and exit code.
+"""
+
+import os
+
+import numpy as np
+
+__all__ = [
+    "AscentError",
+    "VehicleError",
+    "Vehicle",
+    "Profile",
+    "Flight",
+    "fly",
+    "sweep",
+    "TABLE_COLUMNS",
+    "SWEEP_COLUMNS",
+]
+
+
+class AscentError(Exception):
+    """A fault that stops ascent: `message` as the program writes it, `code` its exit code."""
+
+    def __init__(self, message, code):
+        super().__init__(message)
+        self.message = message
+        self.code = code
+
+    def __reduce__(self):
+        # Keeps the code when the error travels from a Dask worker.
+        return (type(self), (self.message, self.code))
+
+    def __str__(self):
+        return f"{self.message} (exit code {self.code})"
+
+
+class VehicleError(AscentError, ValueError):
+    """A vehicle quantity that is unknown, of the wrong type or out of its range (exit code 65)."""
+
+
+from . import _ascent  # noqa: E402  (after the errors it raises)
+
+#: The step table's columns, in the order of its lines.
+TABLE_COLUMNS = tuple(_ascent.table_columns)
+#: The columns of a sweep and of a flight's summary: those of ascent-sweep's CSV.
+SWEEP_COLUMNS = tuple(_ascent.csv_columns())
+
+Profile = _ascent.Profile
+Profile.__doc__ = """A booster thrust profile, parsed once: Profile.read(path) or Profile.from_text(bytes, name)."""
+
+
+class Vehicle:
+    """A vehicle and its mission: the built-in one, one read from a TOML file, or one with values changed.
+
+    Readable as a mapping from key ("core.exhaust_speed") to value; never changed in place.
+    """
+
+    __slots__ = ("_v",)
+
+    def __init__(self, _core=None):
+        self._v = _core if _core is not None else _ascent.Vehicle()
+
+    @classmethod
+    def from_file(cls, path):
+        """Reads a vehicle description (TOML), refused as `ascent --vehicle` refuses it."""
+        if not hasattr(_ascent, "read_vehicle"):
+            raise NotImplementedError("this build of ascent reads no vehicle files")
+        return cls(_ascent.read_vehicle(os.fspath(path)))
+
+    def with_values(self, values=None, **kwargs):
+        """A new vehicle with the given keys changed: with_values({"core.exhaust_speed": 4450.0})."""
+        changes = dict(values or {})
+        changes.update(kwargs)
+        return Vehicle(self._v.with_values(changes))
+
+    def to_dict(self):
+        return self._v.to_dict()
+
+    def keys(self):
+        return list(_ascent.key_names())
+
+    def __getitem__(self, key):
+        return self._v[key]
+
+    def __iter__(self):
+        return iter(self.keys())
+
+    def __len__(self):
+        return len(self.keys())
+
+    def __contains__(self, key):
+        return key in _ascent.key_table()
+
+    def __eq__(self, other):
+        return isinstance(other, Vehicle) and self._v == other._v
+
+    def __reduce__(self):
+        return (Vehicle, (self._v,))
+
+    @property
+    def origin(self):
+        """The file the vehicle was read from, or '' for the built-in one."""
+        return self._v.origin
+
+    @staticmethod
+    def key_table():
+        """Every key: kind, unit, meaning and allowed range."""
+        return _ascent.key_table()
+
+    def __repr__(self):
+        return f"Vehicle({self.origin!r})" if self.origin else "Vehicle()"
+
+
+class Flight:
+    """One flight: its step table, summary, and on request its output and events."""
+
+    __slots__ = ("table", "summary", "events", "output", "files", "steps")
+
+    def __init__(self, raw):
+        rows = raw["rows"]
+        #: column name -> NumPy array, one entry per table line
+        self.table = {name: np.ascontiguousarray(rows[:, i]) for i, name in enumerate(TABLE_COLUMNS)}
+        #: the flight's row of a sweep: column name -> value
+        self.summary = raw["summary"]
+        #: [(time s, text)] when fly(..., events=True), else None
+        self.events = raw.get("events")
+        #: the main output's bytes when fly(..., output=True), else None
+        self.output = raw.get("output")
+        #: the data files and the constants file, name -> bytes, with output=True
+        self.files = raw.get("files")
+        #: trajectory steps taken
+        self.steps = raw["steps"]
+
+    def __repr__(self):
+        s = self.summary
+        return (f"<Flight tt={s['tt']} alpha={s['alpha']} SC_M={s['SC_M']} "
+                f"orbit={s['hp_final_km']:.1f}x{s['ha_final_km']:.1f} km, {len(self.table['t'])} lines>")
+
+
+def _vehicle(vehicle):
+    if vehicle is None:
+        return Vehicle()
+    if isinstance(vehicle, Vehicle):
+        return vehicle
+    if isinstance(vehicle, (str, os.PathLike)):
+        return Vehicle.from_file(vehicle)
+    if isinstance(vehicle, dict):
+        return Vehicle().with_values(vehicle)
+    raise TypeError(f"vehicle: expected a Vehicle, a file name or a dict, got {type(vehicle).__name__}")
+
+
+def _profile(profile, vehicle):
+    """The profile to fly: given, or the one the vehicle names, or s1.dat in the working directory."""
+    if isinstance(profile, Profile):
+        return profile
+    if profile is None:
+        profile = _ascent.vehicle_profile_path(vehicle._v) if hasattr(_ascent, "vehicle_profile_path") else "s1.dat"
+    return Profile.read(os.fspath(profile))
+
+
+def _number(name, x):
+    try:
+        v = float(x)
+    except (TypeError, ValueError):
+        raise ValueError(f"{name}: {x!r} is not a number") from None
+    if not np.isfinite(v):
+        raise ValueError(f"{name}: {x!r} is not a finite number")
+    return v
+
+
+def fly(tt, alpha, transfer=True, vehicle=None, profile=None, iterate=False, output=False, events=False):
+    """Flies one session as `ascent` would with these answers and returns its Flight.
+
+    tt: turn time, s (iterate mode: the first of the series); alpha: angle limit, degrees;
+    transfer: fly the third stage; vehicle: a Vehicle (default the built-in one), a TOML file
+    or a dict of changed keys; profile: a file name or a Profile (default: the one the vehicle
+    names, else s1.dat in the working directory); iterate: converge the turn time first;
+    output: keep the main output (bytes, as ascent writes out.txt) and the data files;
+    events: list the flight's messages with their times (costs the formatting of the output).
+    """
+    tt = _number("tt", tt)
+    alpha = _number("alpha", alpha)
+    if tt < 1:
+        raise ValueError("tt: ascent refuses turn times below 1 s")
+    v = _vehicle(vehicle)
+    p = _profile(profile, v)
+    return Flight(_ascent.fly(tt, alpha, bool(transfer), bool(iterate), v._v, p, bool(output), bool(events)))
+
+
+def _grid(name, values):
+    """Grid values from "FIRST:LAST:STEP", one number, or a sequence of numbers."""
+    if isinstance(values, str):
+        return list(_ascent.range_points(name, values))
+    if np.ndim(values) == 0:
+        return [_number(name, values)]
+    return [_number(name, x) for x in values]
+
+
+def _check_plan(tt, alpha, iterate):
+    if not tt or not alpha:
+        raise ValueError("tt, alpha: the grid has no points")
+    if min(tt) < 1:
+        raise ValueError("--tt: ascent refuses turn times below 1 s")
+    if min(alpha) < 0:
+        raise ValueError("--alpha: the angle limit is a magnitude, at least 0")
+    if iterate and len(tt) != 1:
+        raise ValueError("--tt: with --iterate, give the one turn time each series starts from")
+
+
+def _frame(columns, as_frame):
+    if as_frame is False:
+        return columns
+    try:
+        import pandas
+    except ImportError:
+        if as_frame:
+            raise
+        return columns
+    return pandas.DataFrame(columns)
+
+
+def _jobs(jobs):
+    if jobs is None:
+        return max(1, os.cpu_count() or 1)
+    jobs = int(jobs)
+    if not 1 <= jobs <= 1024:
+        raise ValueError(f"jobs: {jobs} is not a number of jobs from 1 to 1024")
+    return jobs
+
+
+def sweep(tt="10:90:1", alpha="0:30:1", transfer=True, iterate=False, vehicle=None, profile=None,
+          jobs=None, as_frame=None):
+    """Flies a grid of turn times and angle limits as ascent-sweep does, on `jobs` threads.
+
+    tt, alpha: "FIRST:LAST:STEP", one value, or a sequence. Returns one row per flight in grid
+    order (turn time major) with ascent-sweep's CSV columns (SWEEP_COLUMNS) and values: a pandas
+    DataFrame when pandas is importable (as_frame=None) or asked for (True), else a dict of
+    NumPy arrays (as_frame=False).
+    """
+    if iterate and tt == "10:90:1":
+        tt = "40"
+    tt_v = _grid("--tt", tt)
+    alpha_v = _grid("--alpha", alpha)
+    _check_plan(tt_v, alpha_v, iterate)
+    v = _vehicle(vehicle)
+    p = _profile(profile, v)
+    _ascent.probe_profile(alpha_v[0], v._v, p)
+    columns = _ascent.sweep(tt_v, alpha_v, bool(transfer), bool(iterate), v._v, p, _jobs(jobs))
+    return _frame(columns, as_frame)
+
+
+def _sweep_range(tt, alpha, begin, end, transfer, iterate, vehicle, profile, jobs):
+    """Grid points begin..end-1 (flat, turn time major) of the grid tt x alpha, as columns.
+
+    A run of flat indices is at most three rectangles: the rest of a first turn time's row, whole
+    rows, and the start of a last row; flown one after the other, the rows come in grid order.
+    """
+    n_a = len(alpha)
+    pieces = []
+    i = begin
+    while i < end:
+        row, col = divmod(i, n_a)
+        if col == 0 and end - i >= n_a:
+            rows = (end - i) // n_a
+            pieces.append((tt[row:row + rows], alpha))
+            i += rows * n_a
+        else:
+            stop = min(n_a, col + (end - i))
+            pieces.append((tt[row:row + 1], alpha[col:stop]))
+            i += stop - col
+    parts = [_ascent.sweep(list(t), list(a), transfer, iterate, vehicle._v, profile, jobs) for t, a in pieces]
+    if not parts:
+        return _ascent.sweep([], [], transfer, iterate, vehicle._v, profile, jobs)
+    return {name: np.concatenate([part[name] for part in parts]) for name in SWEEP_COLUMNS}
+

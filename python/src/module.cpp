@@ -1,0 +1,499 @@
+// The C++ half of the Python module `ascent`: vehicles, booster profiles, one
+// flight and a sweep, each a thin layer over the flight entry point and the
+// sweep library. The Python half (python/ascent/__init__.py) shapes the
+// results into a Flight, dicts and frames; everything numeric happens here,
+// so the numbers are the C++ core's.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
+#include "phases/booster_profile.hpp"
+#include "session/flight.hpp"
+#include "sweep_lib.hpp"
+#include "trajectory/step_table.hpp"
+#include "vehicle/keys.hpp"
+#include "vehicle/vehicle.hpp"
+
+namespace py = pybind11;
+using namespace ascent;
+
+namespace {
+
+// The exit code of a description that cannot be flown (a bad key or value).
+constexpr int err_vehicle = 65;
+
+// The columns of the step table, in the order of its lines.
+constexpr int table_columns = 10;
+
+// A vehicle shared read-only by the flights that use it; with_values makes a
+// new one, so a PyVehicle never changes once made.
+struct PyVehicle {
+  std::shared_ptr<const Description> d;
+};
+
+// A booster profile parsed once, with the text it came from so that it can
+// travel to another process (a Dask worker) and be parsed there alike.
+struct PyProfile {
+  std::string text;
+  std::string name;
+  std::shared_ptr<const BoosterProfile> parsed;
+};
+
+PyProfile make_profile(std::string text, const std::string& name) {
+  PyProfile p;
+  p.parsed = std::make_shared<const BoosterProfile>(parse_profile(text, name));
+  p.text = std::move(text);
+  p.name = name;
+  return p;
+}
+
+// Reads a profile file, every open and read checked as ascent checks them.
+PyProfile read_profile_file(const std::string& path) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw_open_error(errno, path, false);
+  std::string text;
+  char buf[8192];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  bool failed = std::ferror(f) != 0;
+  if (std::fclose(f) != 0 || failed) throw FatalError{err_read, path + ": read error"};
+  return make_profile(std::move(text), path);
+}
+
+[[noreturn]] void vehicle_error(const std::string& message) { throw FatalError{err_vehicle, message}; }
+
+// The Python value of one key.
+py::object key_object(const Description& d, const Key& k) {
+  Description& m = const_cast<Description&>(d);  // the accessors are shared by reader and writer
+  switch (k.kind) {
+    case KeyKind::real: return py::float_(k.real(m));
+    case KeyKind::count: return py::int_(k.count(m));
+    case KeyKind::text: return py::str(k.text(m));
+    case KeyKind::list: return py::cast(k.list(m));
+  }
+  return py::none();
+}
+
+// Sets one key from a Python value, refusing what the description reader
+// would refuse for it.
+void set_key(Description& d, const Key& k, py::handle value) {
+  const std::string name = k.name;
+  switch (k.kind) {
+    case KeyKind::real:
+    case KeyKind::count: {
+      if (py::isinstance<py::bool_>(value) || !(py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value))) {
+        vehicle_error(name + ": must be a number, got " + py::repr(value).cast<std::string>());
+      }
+      std::string why = set_key_value(d, k, value.cast<double>());
+      if (!why.empty()) vehicle_error(name + ": " + why);
+      return;
+    }
+    case KeyKind::text:
+      if (!py::isinstance<py::str>(value)) vehicle_error(name + ": must be a string");
+      k.text(d) = value.cast<std::string>();
+      return;
+    case KeyKind::list: {
+      if (py::isinstance<py::str>(value) || !py::isinstance<py::sequence>(value)) {
+        vehicle_error(name + ": must be a list of numbers");
+      }
+      std::vector<double> v;
+      for (py::handle x : value) {
+        if (py::isinstance<py::bool_>(x) || !(py::isinstance<py::float_>(x) || py::isinstance<py::int_>(x))) {
+          vehicle_error(name + ": must be a list of numbers");
+        }
+        double xv = x.cast<double>();
+        std::string why = check_range(k, xv);
+        if (!why.empty()) vehicle_error(name + ": " + why);
+        v.push_back(xv);
+      }
+      k.list(d) = std::move(v);
+      return;
+    }
+  }
+}
+
+const Key& key_named(const std::string& name) {
+  const Key* k = find_key(name);
+  if (k == nullptr) vehicle_error(name + ": unknown key");
+  return *k;
+}
+
+PyVehicle with_values(const PyVehicle& v, const py::dict& values) {
+  auto d = std::make_shared<Description>(*v.d);
+  for (auto [name, value] : values) {
+    if (!py::isinstance<py::str>(name)) vehicle_error("a key must be a string, got " + py::repr(name).cast<std::string>());
+    set_key(*d, key_named(name.cast<std::string>()), value);
+  }
+  // Values that are each in range may still not fit together.
+  std::vector<Problem> problems = check_description(*d);
+  if (!problems.empty()) vehicle_error(problems.front().key + ": " + problems.front().what);
+  return PyVehicle{std::move(d)};
+}
+
+py::dict vehicle_dict(const PyVehicle& v) {
+  py::dict out;
+  for (const Key& k : description_keys()) out[k.name] = key_object(*v.d, k);
+  return out;
+}
+
+py::list key_names() {
+  py::list out;
+  for (const Key& k : description_keys()) out.append(k.name);
+  return out;
+}
+
+// A dict describing every key: unit, meaning, kind and range.
+py::dict key_table() {
+  py::dict out;
+  for (const Key& k : description_keys()) {
+    static const char* kinds[] = {"real", "count", "text", "list"};
+    py::dict e;
+    e["kind"] = kinds[static_cast<int>(k.kind)];
+    e["unit"] = k.unit;
+    e["meaning"] = k.meaning;
+    e["min"] = k.min;
+    e["max"] = k.max;
+    e["min_excluded"] = k.min_excluded;
+    e["optional"] = k.optional;
+    out[k.name] = e;
+  }
+  return out;
+}
+
+// Splits one CSV row (no line end) into its fields, quotes undone.
+std::vector<std::string> csv_fields(std::string_view row) {
+  std::vector<std::string> out(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    char c = row[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
+        out.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        out.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      out.emplace_back();
+    } else {
+      out.back() += c;
+    }
+  }
+  return out;
+}
+
+std::string_view without_line_end(std::string_view s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// The sweep's CSV columns, in order.
+std::vector<std::string> csv_names() { return csv_fields(without_line_end(sweep::csv_header())); }
+
+// A number field of the CSV as the double it was written from: the sweep
+// writes every digit (or whole kilograms), which reads back exactly. An empty
+// field (a flight that stopped) is NaN.
+double csv_number(const std::string& s) {
+  if (s.empty() || s == "nan") return std::nan("");
+  return std::strtod(s.c_str(), nullptr);
+}
+
+// The columns of a sweep's results, each as ascent-sweep writes it: numbers
+// as doubles, `reached` as booleans, `status` as text.
+py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::FlightResult>& results) {
+  const std::vector<std::string> names = csv_names();
+  const std::size_t n = results.size();
+  std::vector<std::vector<double>> numbers(names.size());
+  std::vector<bool> reached(n);
+  py::list status;
+  for (std::size_t r = 0; r < n; ++r) {
+    std::vector<std::string> fields = csv_fields(without_line_end(sweep::csv_row(plan, results[r])));
+    for (std::size_t c = 0; c < names.size(); ++c) {
+      const std::string& f = c < fields.size() ? fields[c] : std::string();
+      if (names[c] == "reached") {
+        reached[r] = f == "yes";
+      } else if (names[c] == "status") {
+        status.append(py::str(f));
+      } else {
+        numbers[c].push_back(csv_number(f));
+      }
+    }
+  }
+  py::dict out;
+  for (std::size_t c = 0; c < names.size(); ++c) {
+    if (names[c] == "reached") {
+      py::array_t<bool> a(static_cast<py::ssize_t>(n));
+      for (std::size_t r = 0; r < n; ++r) a.mutable_at(r) = reached[r];
+      out[py::str(names[c])] = a;
+    } else if (names[c] == "status") {
+      out[py::str(names[c])] = py::array(status);
+    } else {
+      out[py::str(names[c])] = py::array_t<double>(static_cast<py::ssize_t>(n), numbers[c].data());
+    }
+  }
+  return out;
+}
+
+sweep::FlightResult result_of(const Flight& flight, double tt, double alpha) {
+  sweep::FlightResult f;
+  f.tt = tt;
+  f.alpha = alpha;
+  f.ok = flight.ok;
+  f.exit_code = flight.exit_code;
+  f.error = flight.error;
+  f.record = flight.record;
+  f.Pqmax = flight.Pqmax;
+  f.amax = flight.amax;
+  f.steps = flight.steps;
+  return f;
+}
+
+// The events of a main output: every line between the table lines that is
+// not a table line and not an echoed question, with the time of the table
+// line before it (the time the flight announced it). The table lines are
+// told from the others by formatting the recorded rows again.
+py::list events_of(const std::string& text, const std::vector<double>& rows, bool console) {
+  const std::size_t n = rows.size() / table_columns;
+  Channel c;
+  c.open_memory();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double* v = &rows[i * table_columns];
+    write_table_line(c, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]);
+  }
+  c.flush();
+  std::vector<std::string_view> table;
+  table.reserve(n);
+  std::string_view all = c.contents();
+  for (std::size_t at = 0; at < all.size();) {
+    std::size_t end = all.find("\r\n", at);
+    table.push_back(all.substr(at, end - at));
+    at = end + 2;
+  }
+  const std::string questions[] = {question_text(Question::turn_time), question_text(Question::alpha)};
+  py::list events;
+  std::size_t k = 0;  // table lines seen
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line = without_line_end(std::string_view(text).substr(start, end - start));
+    start = end + 1;
+    // A table line, alone or (on the console) after a prompt that the
+    // answer given as a value left without its line end.
+    if (k < n && line.size() >= table[k].size() && line.substr(line.size() - table[k].size()) == table[k]) {
+      ++k;
+      continue;
+    }
+    if (k == 0 || line.find_first_not_of(' ') == std::string_view::npos) continue;
+    bool echo = false;
+    for (const std::string& q : questions) {
+      std::string_view prompt = without_line_end(q);
+      while (!prompt.empty() && prompt.back() == ' ') prompt.remove_suffix(1);
+      if (!prompt.empty() && line.substr(0, prompt.size()) == prompt) echo = true;
+    }
+    if (echo) continue;
+    // The report's degree and plus-minus signs are single bytes: of the
+    // console's code page on the console, of ISO 8859-1 in a file.
+    py::str msg = py::reinterpret_steal<py::str>(
+        PyUnicode_Decode(line.data(), static_cast<py::ssize_t>(line.size()), console ? "cp437" : "latin-1", "replace"));
+    events.append(py::make_tuple(rows[(k - 1) * table_columns], msg));
+  }
+  return events;
+}
+
+py::bytes as_bytes(const std::string& s) { return py::bytes(s.data(), s.size()); }
+
+// One flight. Returns the step table as an (n, 10) array, the summary row
+// (as the sweep writes it), the number of steps, and on request the main
+// output, the data files and the events.
+py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                 const PyProfile& profile, bool output, bool events) {
+  FlightAnswers answers;
+  answers.tt = tt;
+  answers.alpha = alpha;
+  answers.transfer = transfer;
+  answers.iterate = iterate;
+  auto rows = std::make_unique<std::vector<double>>();
+  FlightOptions options;
+  options.table_rows = rows.get();
+  options.outputs = output || events ? FlightOutputs::memory : FlightOutputs::none;
+  Flight flight;
+  Flight summary_flight;
+  {
+    py::gil_scoped_release unlocked;
+    rows->reserve(4096 * table_columns);
+    flight = fly(*vehicle.d, *profile.parsed, answers, options);
+    // In iterate mode the main output is the console's, where the step does
+    // not track its extremes; the summary comes from the flight as the sweep
+    // flies it.
+    if (flight.ok && options.outputs == FlightOutputs::memory && iterate) {
+      summary_flight = fly(*vehicle.d, *profile.parsed, answers);
+    }
+  }
+  if (!flight.ok) throw FatalError{flight.exit_code, flight.error};
+
+  sweep::Plan plan;
+  plan.transfer = transfer;
+  plan.iterate = iterate;
+  plan.desc = vehicle.d.get();
+  plan.profile = profile.parsed.get();
+  const Flight& s = options.outputs == FlightOutputs::memory && iterate ? summary_flight : flight;
+  std::vector<std::string> names = csv_names();
+  std::vector<std::string> fields = csv_fields(without_line_end(sweep::csv_row(plan, result_of(s, tt, alpha))));
+  py::dict summary;
+  for (std::size_t c = 0; c < names.size(); ++c) {
+    const std::string& f = c < fields.size() ? fields[c] : std::string();
+    if (names[c] == "reached") {
+      summary[py::str(names[c])] = py::bool_(f == "yes");
+    } else if (names[c] == "status") {
+      summary[py::str(names[c])] = py::str(f);
+    } else {
+      summary[py::str(names[c])] = py::float_(csv_number(f));
+    }
+  }
+
+  py::dict out;
+  if (events) out["events"] = events_of(flight.main_text, *rows, iterate);
+  const py::ssize_t n = static_cast<py::ssize_t>(rows->size() / table_columns);
+  std::vector<double>* raw = rows.release();
+  py::capsule owner(raw, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+  out["rows"] = py::array_t<double>({n, static_cast<py::ssize_t>(table_columns)}, raw->data(), owner);
+  out["summary"] = summary;
+  out["steps"] = flight.steps;
+  if (output) {
+    out["output"] = as_bytes(flight.main_text);
+    py::dict files;
+    files["speed.dat"] = as_bytes(flight.speed);
+    files["height.dat"] = as_bytes(flight.height);
+    files["accel.dat"] = as_bytes(flight.accel);
+    files["dynpres.dat"] = as_bytes(flight.dynpres);
+    files["const_n.pas"] = as_bytes(flight.constants);
+    out["files"] = files;
+  }
+  return out;
+}
+
+// The points of a range "FIRST:LAST:STEP" or "VALUE", as ascent-sweep reads it.
+std::vector<double> range_points(const std::string& option, const std::string& text) {
+  sweep::Range r;
+  std::string error = sweep::parse_range(text, r);
+  if (!error.empty()) throw py::value_error(option + ": " + error);
+  return sweep::range_values(r);
+}
+
+// A grid of flights on `jobs` threads, the GIL released; the columns of
+// ascent-sweep's CSV.
+py::dict sweep_grid(std::vector<double> tt, std::vector<double> alpha, bool transfer, bool iterate,
+                    const PyVehicle& vehicle, const PyProfile& profile, unsigned jobs) {
+  sweep::Plan plan;
+  plan.tt = std::move(tt);
+  plan.alpha = std::move(alpha);
+  plan.transfer = transfer;
+  plan.iterate = iterate;
+  plan.desc = vehicle.d.get();
+  plan.profile = profile.parsed.get();
+  std::vector<sweep::FlightResult> results;
+  if (plan.size() > 0) {
+    py::gil_scoped_release unlocked;
+    results = sweep::run_sweep(plan, jobs);
+  }
+  return result_columns(plan, results);
+}
+
+// The flight with which ascent-sweep checks a profile before a grid: the
+// shortest one, a 1 s turn without the transfer. Raises what stops it.
+void probe_profile(double alpha, const PyVehicle& vehicle, const PyProfile& profile) {
+  sweep::Plan probe;
+  probe.transfer = false;
+  probe.desc = vehicle.d.get();
+  probe.profile = profile.parsed.get();
+  sweep::FlightResult p;
+  {
+    py::gil_scoped_release unlocked;
+    p = sweep::fly(probe, 1.0, alpha);
+  }
+  if (!p.ok) throw FatalError{p.exit_code, p.error + " (the profile cannot carry even a 1 s turn)"};
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_ascent, m) {
+  m.doc() = "The C++ core of ascent: vehicles, booster profiles, flights and sweeps.";
+
+  // A fault the program would stop on becomes ascent.AscentError, carrying
+  // the program's message and exit code.
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const FatalError& e) {
+      py::object cls = py::module_::import("ascent").attr(e.code == err_vehicle ? "VehicleError" : "AscentError");
+      py::object err = cls(e.message, e.code);
+      PyErr_SetObject(cls.ptr(), err.ptr());
+    }
+  });
+
+  py::class_<PyVehicle>(m, "Vehicle")
+      .def(py::init([] { return PyVehicle{std::make_shared<const Description>(builtin_description())}; }))
+      .def("with_values", &with_values, py::arg("values"))
+      .def("to_dict", &vehicle_dict)
+      .def("__getitem__", [](const PyVehicle& v, const std::string& name) {
+        const Key* k = find_key(name);
+        if (k == nullptr) throw py::key_error(name);
+        return key_object(*v.d, *k);
+      })
+      .def("__eq__", [](const PyVehicle& a, const PyVehicle& b) {
+        return vehicle_dict(a).equal(vehicle_dict(b));
+      })
+      .def_property_readonly("origin", [](const PyVehicle& v) { return v.d->origin; })
+      // Pickled as its values (every double exactly), for Dask's workers.
+      .def(py::pickle([](const PyVehicle& v) { return py::make_tuple(vehicle_dict(v), v.d->origin); },
+                      [](const py::tuple& state) {
+                        auto d = std::make_shared<Description>(builtin_description());
+                        for (auto [name, value] : state[0].cast<py::dict>()) {
+                          set_key(*d, key_named(name.cast<std::string>()), value);
+                        }
+                        d->origin = state[1].cast<std::string>();
+                        return PyVehicle{std::move(d)};
+                      }));
+
+  py::class_<PyProfile>(m, "Profile")
+      .def_static("read", &read_profile_file, py::arg("path"))
+      .def_static("from_text", [](py::bytes text, const std::string& name) {
+        return make_profile(std::string(text), name);
+      }, py::arg("text"), py::arg("name"))
+      .def_property_readonly("name", [](const PyProfile& p) { return p.name; })
+      .def_property_readonly("text", [](const PyProfile& p) { return as_bytes(p.text); })
+      .def_property_readonly("points", [](const PyProfile& p) { return p.parsed->t.size(); })
+      // Pickled as its text, parsed again where it lands.
+      .def(py::pickle([](const PyProfile& p) { return py::make_tuple(as_bytes(p.text), p.name); },
+                      [](const py::tuple& state) {
+                        return make_profile(state[0].cast<std::string>(), state[1].cast<std::string>());
+                      }));
+
+  m.def("key_names", &key_names);
+  m.def("key_table", &key_table);
+  m.def("csv_columns", &csv_names);
+  m.def("range_points", &range_points, py::arg("option"), py::arg("text"));
+  m.def("fly", &fly_one, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
+        py::arg("vehicle"), py::arg("profile"), py::arg("output"), py::arg("events"));
+  m.def("sweep", &sweep_grid, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
+        py::arg("vehicle"), py::arg("profile"), py::arg("jobs"));
+  m.def("probe_profile", &probe_profile, py::arg("alpha"), py::arg("vehicle"), py::arg("profile"));
+  m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");
+}
