@@ -259,11 +259,11 @@ def sweep(tt="10:90:1", alpha="0:30:1", transfer=True, iterate=False, vehicle=No
     return _frame(columns, as_frame)
 
 
-def _sweep_range(tt, alpha, begin, end, transfer, iterate, vehicle, profile, jobs):
-    """Grid points begin..end-1 (flat, turn time major) of the grid tt x alpha, as columns.
+def _pieces(tt, alpha, begin, end):
+    """Grid points begin..end-1 (flat, turn time major) of the grid tt x alpha as rectangles.
 
     A run of flat indices is at most three rectangles: the rest of a first turn time's row, whole
-    rows, and the start of a last row; flown one after the other, the rows come in grid order.
+    rows, and the start of a last row; flown one after the other, their rows come in grid order.
     """
     n_a = len(alpha)
     pieces = []
@@ -272,14 +272,18 @@ def _sweep_range(tt, alpha, begin, end, transfer, iterate, vehicle, profile, job
         row, col = divmod(i, n_a)
         if col == 0 and end - i >= n_a:
             rows = (end - i) // n_a
-            pieces.append((tt[row:row + rows], alpha))
+            pieces.append((list(tt[row:row + rows]), list(alpha)))
             i += rows * n_a
         else:
             stop = min(n_a, col + (end - i))
-            pieces.append((tt[row:row + 1], alpha[col:stop]))
+            pieces.append((list(tt[row:row + 1]), list(alpha[col:stop])))
             i += stop - col
-    parts = [_ascent.sweep(list(t), list(a), transfer, iterate, vehicle._v, profile, jobs) for t, a in pieces]
+    return pieces
+
+
+def _sweep_pieces(pieces, transfer, iterate, vehicle, profile, jobs):
+    """The rows of the pieces' flights, one piece after the other, as one dict of columns."""
+    parts = [_ascent.sweep(t, a, transfer, iterate, vehicle._v, profile, jobs) for t, a in pieces]
     if not parts:
         return _ascent.sweep([], [], transfer, iterate, vehicle._v, profile, jobs)
     return {name: np.concatenate([part[name] for part in parts]) for name in SWEEP_COLUMNS}
-
