@@ -1,0 +1,56 @@
+"""The examples run, in their default (small) size, from a folder holding s1.dat."""
+
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+
+from conftest import SOURCE_DIR, run_ascent
+from test_sweep import sweep_csv
+
+EXAMPLES = SOURCE_DIR / "examples"
+
+
+def run_example(folder, name, *args):
+    env = dict(os.environ, MPLBACKEND="Agg")
+    run = subprocess.run([sys.executable, str(EXAMPLES / name), *args], cwd=folder, env=env,
+                         capture_output=True, timeout=240)
+    assert run.returncode == 0, run.stderr.decode()
+    return run.stdout.decode()
+
+
+def test_fly_and_plot(workdir):
+    out = run_example(workdir, "fly_and_plot.py")
+    # The figures the program reports for the same flight.
+    report = run_ascent(workdir, "out.txt\n36\n18\ny\n-1\n").stdout
+    sc_m = re.search(rb"SC_M\s+=\s+(\d+);", (workdir / "out.txt").read_bytes()).group(1).decode()
+    hp, ha = re.findall(rb"Perigee = +([-\d.]+) km, Apogee = +([-\d.]+) km", (workdir / "out.txt").read_bytes())[-1]
+    assert report is not None and f"SC_M {sc_m} kg, orbit {hp.decode()} x {ha.decode()} km" in out
+    assert "PLF Jettison!" in out
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        return
+    assert (workdir / "flight.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_trade_study(workdir):
+    pytest.importorskip("pandas")
+    out = run_example(workdir, "trade_study.py")
+    header, rows = sweep_csv(workdir, "--tt", "32:44:2", "--alpha", "16:20:1")
+    assert f"{len(rows)} flights" in out
+    reached = [dict(zip(header, row)) for row in rows if row[header.index("reached")] == "yes"]
+    best = max(reached, key=lambda r: float(r["SC_M"]))
+    assert f"best: tt {float(best['tt']):g} s, alpha {float(best['alpha']):g} deg, SC_M {best['SC_M']} kg" in out
+    lines = (workdir / "trade.csv").read_text().splitlines()
+    assert lines[0].split(",")[:3] == ["tt", "alpha", "tt_recommended"] and len(lines) == 36
+
+
+def test_distributed_example(workdir):
+    pytest.importorskip("dask.distributed")
+    pytest.importorskip("pandas")
+    out = run_example(workdir, "distributed_sweep.py")
+    assert "45 flights on 2 workers" in out
+    assert "equal to the same study on this machine: True" in out
