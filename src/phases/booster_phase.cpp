@@ -52,7 +52,7 @@ void next_profile_point(Session& S, Profile& P) {
     S.main->line("Error! Booster time increments must be at most " + real_text(t_pitch, 14, 12) +
                  " seconds");
   }
-  s.Fdot = 2 * (P.F_cur - P.F_prev) / s.dt;
+  s.Fdot = S.desc->vehicle.boosters.count * (P.F_cur - P.F_prev) / s.dt;  // all boosters
   s.mddot = -s.Fdot / c_booster;
   P.Mb_used = P.Mb_used + 0.5 * (P.F_prev + P.F_cur) * s.dt / c_booster;
 }
@@ -159,7 +159,7 @@ void booster_phase(Session& S) {
   // First profile interval: the boosters' thrust rises linearly from zero.
   read_point(P);
   s.dt = P.t_cur;
-  s.Fdot = 2 * P.F_cur / s.dt;
+  s.Fdot = v.boosters.count * P.F_cur / s.dt;  // all boosters
   s.mddot = -s.Fdot / c_booster;
   P.Mb_used = 0.5 * P.F_cur * s.dt / c_booster;
 
