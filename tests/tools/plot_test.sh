@@ -170,11 +170,11 @@ reset_bad
 refused "a missing main output file is refused" "nothere.txt: no such file" "$plot" -d "$bad" -m nothere.txt
 refused "a missing directory is refused" "no such directory" "$plot" -d "$work/none"
 "$plot" --frobnicate >/dev/null 2>&1
-check "an unknown option is a usage error (exit 2)" test $? -eq 2
+check "an unknown option is a usage error (exit 64)" test $? -eq 64
 "$plot" -d "$bad" --svg -o "$bad/x.png" >/dev/null 2>&1
-check "--svg with a .png name is a usage error (exit 2)" test $? -eq 2
+check "--svg with a .png name is a usage error (exit 64)" test $? -eq 64
 "$plot" --size 12 >/dev/null 2>&1
-check "a malformed --size is a usage error (exit 2)" test $? -eq 2
+check "a malformed --size is a usage error (exit 64)" test $? -eq 64
 "$plot" --help >"$work/help.txt" 2>&1
 check "--help exits 0 and names the options" grep -q -- '--sweep FILE' "$work/help.txt"
 
