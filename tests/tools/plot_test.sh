@@ -499,6 +499,17 @@ check "both flights are in the legend" test "$(grep -c ' 0 flight [12]: turn tim
 check "the legend ($legend_y) is above the event labels ($labels_y), off the curves" \
   awk -v l="$legend_y" -v e="$labels_y" 'BEGIN { exit !(l != "" && e != "" && l + 0 < e - 100) }'
 
+# A flight whose numbers overflow (ascent writes them on, 7e11 km/s and
+# more) is drawn up to there: the values out of any flight's reach are
+# skipped with a warning, and the speed axis keeps its scale of km/s.
+wild=$work/wild
+mkdir -p "$wild" && cp "$hand"/*.dat "$wild/"
+printf ' 426.47702003234151.329\r\n' >>"$wild/speed.dat"
+"$plot" -d "$wild" --svg >/dev/null 2>"$work/wild.err"
+check "an overflowing value is skipped with a warning" grep -q 'speed.dat: skipped 1 value(s) beyond 100' "$work/wild.err"
+if svg_texts "$wild/flight.svg" | grep -Eq ' 0 +[-0-9.]+e\+'; then fail "the speed axis keeps its scale"
+else pass "the speed axis keeps its scale (no tic in powers of ten)"; fi
+
 # An iterate sweep: one converged turn time per angle limit; the limits below
 # 16.5 degrees missed (no SC_M). No mark stands for them on the mass axis.
 {
