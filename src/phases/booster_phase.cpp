@@ -77,13 +77,13 @@ void advance_on_profile(Session& S, Profile& P) {
 // Steps with dt until the altitude passes h_pitch, then one step back.
 void rise_to_altitude(Session& S) {
   FlightState& s = S.fs;
-  long n = 0;
-  do {
-    step(S);
-    s.tleft = s.tleft - s.dt;
-  } while (!(s.h0 > S.h_pitch) && std::isfinite(s.h0) && ++n < max_search_steps);
-  s.dt = -s.dt;
-  step(S);
+  step_past_and_back(
+      S,
+      [&] {
+        step(S);
+        s.tleft = s.tleft - s.dt;
+      },
+      [&] { return s.h0 > S.h_pitch || !std::isfinite(s.h0); });
   s.tleft = s.tleft - s.dt;
 }
 
@@ -184,12 +184,13 @@ void booster_phase(Session& S) {
 
   // Vertical rise to h_pitch: whole intervals, one back, then tenths and
   // hundredths of the interval.
-  do {
-    next_profile_point(S, P);
-    step(S);
-  } while (!(s.h0 > plan.pitch_over_altitude));
-  s.dt = -s.dt;
-  step(S);
+  step_past_and_back(
+      S,
+      [&] {
+        next_profile_point(S, P);
+        step(S);
+      },
+      [&] { return s.h0 > plan.pitch_over_altitude; });
   s.tleft = -s.dt;
   s.dt = -s.dt / search_refinement;
   S.h_pitch = plan.pitch_over_altitude;

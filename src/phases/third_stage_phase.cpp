@@ -40,15 +40,12 @@ void burn_to_circular(Session& S) {
   s.Fvac = u.thrust;
   s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
-  long n = 0;
-  double v_circ;
-  do {
-    step(S);
-    v_circ = circular_speed(s.h0);
-  } while (!(s.vi > v_circ) && finite2(s.vi, v_circ) && ++n < max_search_steps);
-  s.dt = -1.0;
-  step(S);
-  v_circ = circular_speed(s.h0);
+  step_past_and_back(S, [&] { step(S); },
+                     [&] {
+                       double v_circ = circular_speed(s.h0);
+                       return s.vi > v_circ || !finite2(s.vi, v_circ);
+                     });
+  double v_circ = circular_speed(s.h0);
   double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi, u.exhaust_speed);
   s.dt = -m_burn / s.mdot;
   step(S);
