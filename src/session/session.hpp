@@ -6,6 +6,7 @@
 #include "io/line_reader.hpp"
 #include "trajectory/flight_state.hpp"
 #include "trajectory/step_table.hpp"
+#include "vehicle/vehicle.hpp"
 
 namespace ascent {
 
@@ -76,6 +77,9 @@ struct Session {
   std::string const_text;  // the constants file, when file_sink is memory
 
   FlightRecord record;
+
+  // The vehicle and mission flown.
+  const Description* desc = &builtin_description();
 
   // For tools that read the extremes from fs after the session and discard
   // every output: the step tracks the largest dynamic pressure and thrust
