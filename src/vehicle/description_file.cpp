@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -132,7 +131,7 @@ void take_value(const Key& k, const toml::node& n, Description& d, std::vector<F
     }
     case KeyKind::count: {
       if (const auto* f = n.as_floating_point()) {
-        return fault("must be a whole number, written without a decimal point, got " + shortest_text(f->get()));
+        return fault("must be a whole number, written without a decimal point, got " + number_text(f->get()));
       }
       const auto* i = n.as_integer();
       if (i == nullptr) return fault("must be a whole number, got " + type_name(n));
@@ -269,24 +268,6 @@ std::string profile_fault(const std::string& path) {
   return {};
 }
 
-// A number as TOML that reads back as exactly x. Whole numbers below ten
-// million are written as integers (9707, 398600), as an engineer writes them;
-// the reader takes an integer for a real.
-std::string number_text(double x) {
-  if (std::isnan(x)) return "nan";
-  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
-  if (x == 0) return std::signbit(x) ? "-0.0" : "0";
-  std::string s = shortest_text(x);
-  if (s.find_first_of(".e") == std::string::npos && std::fabs(x) >= 9007199254740992.0) {
-    // Beyond 2^53 an integer in the file could overflow the reader's 64-bit
-    // integers; the scientific form is a real.
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
-    s.assign(buf, r.ptr);
-  }
-  return s;
-}
-
 // A TOML basic string: quotes, backslashes and control characters escaped.
 std::string toml_string(const std::string& s) {
   std::string out = "\"";
@@ -308,12 +289,6 @@ std::string toml_string(const std::string& s) {
     }
   }
   return out + "\"";
-}
-
-// A bound in a range, as people read it (100000 rather than 1e+05).
-std::string bound_text(double x) {
-  if (x == std::floor(x) && std::fabs(x) < 1e7) return std::to_string(static_cast<long long>(x));
-  return shortest_text(x);
 }
 
 std::string value_text(const Description& d, const Key& k) {
@@ -358,11 +333,11 @@ constexpr TableIntro table_intros[] = {
 std::string range_text(const Key& k) {
   switch (k.kind) {
     case KeyKind::text: return k.optional ? "text; may be left out" : "text, not empty";
-    case KeyKind::count: return "a whole number from " + bound_text(k.min) + " to " + bound_text(k.max);
+    case KeyKind::count: return "a whole number from " + number_text(k.min) + " to " + number_text(k.max);
     case KeyKind::real:
     case KeyKind::list: {
       std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
-      return s + (k.min_excluded ? "above " : "at least ") + bound_text(k.min) + ", at most " + bound_text(k.max);
+      return s + (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
     }
   }
   return {};

@@ -1,5 +1,6 @@
 #include "vehicle/keys.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -161,9 +162,25 @@ std::vector<Key> make_keys() {
   };
 }
 
-std::string shortest(double x) { return shortest_text(x); }
+std::string shortest(double x) { return number_text(x); }
 
 }  // namespace
+
+std::string number_text(double x) {
+  if (std::isnan(x)) return "nan";
+  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
+  if (x == 0) return std::signbit(x) ? "-0.0" : "0";
+  if (x == std::floor(x) && std::fabs(x) < 1e7) return std::to_string(static_cast<long>(x));
+  std::string s = shortest_text(x);
+  if (s.find_first_of(".e") == std::string::npos) {
+    // A large whole number: as digits it could overflow a reader's 64-bit
+    // integers, and it would not read as a real.
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+    s.assign(buf, r.ptr);
+  }
+  return s;
+}
 
 const std::vector<Key>& description_keys() {
   static const std::vector<Key> keys = make_keys();
