@@ -162,6 +162,8 @@ std::vector<Malformed> malformed() {
        "boosters.propellant_mass: must be less than boosters.mass (777003.8), got 800000"},
       {"an inclination below the latitude", edit(b, "inclination = 51.6", "inclination = 20"), "inclination = |20",
        "target.inclination: must be above the launch site's latitude (28.45 degrees), got 20"},
+      {"a degree sign after a number", edit(b, "latitude = 28.45", "latitude = 28.45°"), "°",
+       "syntax: a character outside ASCII may appear only in a string or a comment"},
       {"a line end in the name", edit(b, "name = \"Orvalon 5\"", "name = \"Orvalon\\n5\""), "\"Orvalon",
        "name: must not contain control characters (line ends, tabs)"},
   };
@@ -203,6 +205,33 @@ TEST(DescriptionReader, RefusesTomlSyntaxAtTheFaultyLine) {
     EXPECT_NE(r.message.find(": syntax: "), std::string::npos) << r.message;
   }
   EXPECT_EQ(refusal("").message, "v.toml:1:1: name: missing: vehicle name, written in the messages");
+  // The message stays one line when what it quotes holds a line end.
+  EXPECT_EQ(refusal("\"a\\nb\" = 1\n").message, "v.toml:1:1: a\\nb: unknown key");
+  Refusal r = refusal("name = i\n");
+  EXPECT_EQ(r.message.find_first_of("\r\n"), std::string::npos) << r.message;
+}
+
+TEST(DescriptionReader, TakesCharactersOutsideAsciiInStringsAndComments) {
+  const std::string b = builtin_text();
+  Description d = parse_description(edit(b, "name = \"Orvalon 5\"", "name = \"Véga χ\"  # été °"), "v.toml");
+  EXPECT_EQ(d.vehicle.name, "Véga χ");
+  d = parse_description(edit(b, "engine = \"AJ10-190\"", "engine = '''éé'''''\n# é"), "v.toml");
+  EXPECT_EQ(d.vehicle.upper.engine, "éé''");
+  d = parse_description(edit(b, "engine = \"AJ10-190\"", "engine = \"\"\"a\\\"\"\"é\\\\\"\"\"\"  # é"), "v.toml");
+  EXPECT_EQ(d.vehicle.upper.engine, "a\"\"\"é\\\"");
+  d = parse_description("\xEF\xBB\xBF" + b, "v.toml");  // a byte-order mark
+  EXPECT_EQ(d.vehicle.name, "Orvalon 5");
+
+  // Outside a string, and after a line-ending backslash, where the reader
+  // would have to ask whether the character is white space.
+  for (const std::string& t : {edit(b, "name = \"Orvalon 5\"", "name = \"x\" é"),
+                               edit(b, "name = \"Orvalon 5\"", "name = \"\"\"x\\\n  é\"\"\""),
+                               edit(b, "name = \"Orvalon 5\"", "näme = \"x\"")}) {
+    Refusal r = refusal(t);
+    EXPECT_EQ(r.code, err_description);
+    std::string at = where(t, t.find("é") != std::string::npos ? "é" : "ä");
+    EXPECT_EQ(r.message.rfind("v.toml:" + at + ": syntax: a character outside ASCII", 0), 0u) << r.message;
+  }
 }
 
 TEST(DescriptionReader, TakesIntegersForRealsAndTheBuiltInValues) {
