@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   }
   if (print_vehicle) return print_text(ascent::write_description(ascent::builtin_description()));
   if (print_keys) return print_text(ascent::key_reference_markdown());
-  static ascent::Description desc;
+  ascent::Description desc;
   if (vehicle_path != nullptr) {
     try {
       desc = ascent::read_description(vehicle_path);

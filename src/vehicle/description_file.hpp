@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "vehicle/keys.hpp"
 #include "vehicle/vehicle.hpp"
 
 namespace ascent {
@@ -36,6 +37,6 @@ std::string write_description(const Description& d);
 std::string key_reference_markdown();
 
 // The allowed range of a key in words ("above 0, at most 1e+12").
-std::string range_text(const struct Key& k);
+std::string range_text(const Key& k);
 
 }  // namespace ascent
