@@ -56,19 +56,19 @@ class Scratch {
     if (!f) throw std::runtime_error("cannot write " + name);
   }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir() / name); }
-  std::string read(const std::string& name) const { return slurp(dir() / name); }
+  std::string read(const std::string& name) const { return read_file(dir() / name); }
 
   // Runs the program with `input` on standard input; standard output goes
   // to /dev/full when `stdout_full` is set. Killed after `timeout_s` seconds.
   RunResult run(const std::string& input, bool stdout_full = false, int timeout_s = 20) const;
 
- private:
-  static std::string slurp(const std::filesystem::path& p) {
+  static std::string read_file(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
     if (!f) throw std::runtime_error("cannot read " + p.string());
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
 
+ private:
   std::filesystem::path root_;
 };
 
