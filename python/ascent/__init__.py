@@ -72,10 +72,20 @@ class Vehicle:
 
     @classmethod
     def from_file(cls, path):
-        """Reads a vehicle description (TOML), refused as `ascent --vehicle` refuses it."""
-        if not hasattr(_ascent, "read_vehicle"):
-            raise NotImplementedError("this build of ascent reads no vehicle files")
+        """Reads a vehicle description (TOML), refused as `ascent --vehicle` refuses it.
+
+        The booster profile it names is read relative to the file's folder when flown.
+        """
         return cls(_ascent.read_vehicle(os.fspath(path)))
+
+    def to_toml(self):
+        """The vehicle as a description file's text, every key commented, as --print-vehicle writes it."""
+        return _ascent.vehicle_text(self._v)
+
+    @property
+    def profile_path(self):
+        """The booster profile this vehicle flies by default: the one it names, else s1.dat here."""
+        return _ascent.vehicle_profile_path(self._v)
 
     def with_values(self, values=None, **kwargs):
         """A new vehicle with the given keys changed: with_values({"core.exhaust_speed": 4450.0})."""
@@ -164,7 +174,7 @@ def _profile(profile, vehicle):
     if isinstance(profile, Profile):
         return profile
     if profile is None:
-        profile = _ascent.vehicle_profile_path(vehicle._v) if hasattr(_ascent, "vehicle_profile_path") else "s1.dat"
+        profile = vehicle.profile_path
     return Profile.read(os.fspath(profile))
 
 

@@ -22,6 +22,7 @@
 #include "session/flight.hpp"
 #include "sweep_lib.hpp"
 #include "trajectory/step_table.hpp"
+#include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
 #include "vehicle/vehicle.hpp"
 
@@ -30,8 +31,8 @@ using namespace ascent;
 
 namespace {
 
-// The exit code of a description that cannot be flown (a bad key or value).
-constexpr int err_vehicle = 65;
+// A quantity set from Python is refused as a description file's would be.
+constexpr int err_vehicle = err_description;
 
 // The columns of the step table, in the order of its lines.
 constexpr int table_columns = 10;
@@ -486,6 +487,11 @@ PYBIND11_MODULE(_ascent, m) {
                         return make_profile(state[0].cast<std::string>(), state[1].cast<std::string>());
                       }));
 
+  m.def("read_vehicle", [](const std::string& path) {
+    return PyVehicle{std::make_shared<const Description>(read_description(path))};
+  }, py::arg("path"));
+  m.def("vehicle_profile_path", [](const PyVehicle& v) { return resolved_profile_path(*v.d); });
+  m.def("vehicle_text", [](const PyVehicle& v) { return write_description(*v.d); });
   m.def("key_names", &key_names);
   m.def("key_table", &key_table);
   m.def("csv_columns", &csv_names);

@@ -199,3 +199,36 @@ def test_bad_answers_are_refused_before_flying(workdir):
         ascent.fly("abc", 18)
     with pytest.raises(ValueError):
         ascent.fly(float("nan"), 18)
+
+
+def test_a_vehicle_file_flies_as_the_program_flies_it(workdir):
+    printed = run_ascent(workdir, "", "--print-vehicle")
+    assert printed.returncode == 0, printed.stderr
+    (workdir / "built_in.toml").write_bytes(printed.stdout)
+    assert ascent.Vehicle.from_file(workdir / "built_in.toml") == ascent.Vehicle()
+    assert ascent.Vehicle().to_toml().encode() == printed.stdout
+
+    # A changed quantity, and a profile named beside the description in a folder of its own.
+    (workdir / "design").mkdir()
+    (workdir / "design" / "boosters.dat").write_bytes((workdir / "s1.dat").read_bytes())
+    text = printed.stdout.decode().replace("exhaust_speed = 4420.8", "exhaust_speed = 4450")
+    text = text.replace('# profile = "s1.dat"', 'profile = "boosters.dat"')
+    (workdir / "design" / "v.toml").write_text(text)
+    (workdir / "s1.dat").unlink()  # only the named profile may be read
+    cli = run_ascent(workdir, "out.txt\n36\n18\ny\n-1\n", "--vehicle", "design/v.toml")
+    assert cli.returncode == 0, cli.stderr
+    v = ascent.Vehicle.from_file("design/v.toml")
+    assert v["core.exhaust_speed"] == 4450.0
+    flight = ascent.fly(36, 18, vehicle=v, output=True)
+    assert flight.output == (workdir / "out.txt").read_bytes()
+
+
+def test_a_bad_vehicle_file_is_refused_as_the_program_refuses_it(workdir):
+    printed = run_ascent(workdir, "", "--print-vehicle").stdout.decode()
+    (workdir / "bad.toml").write_text(printed.replace("mass = 9707", "mass = -9707"))
+    cli = run_ascent(workdir, "out.txt\n36\n18\ny\n-1\n", "--vehicle", "bad.toml")
+    with pytest.raises(ascent.VehicleError) as e:
+        ascent.Vehicle.from_file("bad.toml")
+    assert e.value.code == cli.returncode == 65
+    assert cli.stderr.decode().strip() == f"ascent: {e.value.message}"
+    assert e.value.message.startswith("bad.toml:") and "fairing.mass" in e.value.message
