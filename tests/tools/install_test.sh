@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The install tree: `cmake --install BUILD --prefix P` puts ascent and
 # ascent-plot in P/bin and the bundled booster profile in P/share/ascent, and
-# both commands work from there.
+# both commands work from there. Given a python3 and the package folder under
+# the prefix, the Python module is imported from there and flies as ascent.
 #
-# Usage: install_test.sh CMAKE BUILD_DIR SOURCE_DIR
+# Usage: install_test.sh CMAKE BUILD_DIR SOURCE_DIR [PYTHON PACKAGE_DIR]
 set -u
 export LC_ALL=C
 
-[ $# -eq 3 ] || { echo "usage: $0 CMAKE BUILD_DIR SOURCE_DIR" >&2; exit 1; }
+[ $# -eq 3 ] || [ $# -eq 5 ] || { echo "usage: $0 CMAKE BUILD_DIR SOURCE_DIR [PYTHON PACKAGE_DIR]" >&2; exit 1; }
 cmake=$1 build=$(realpath "$2") src=$(realpath "$3")
+python=${4:-} package_dir=${5:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/install_test.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -44,6 +46,18 @@ check "the installed ascent-plot reads the session" grep -qx 'flights: 1' "$work
 if command -v gnuplot >/dev/null 2>&1; then
   (cd "$run" && ascent-plot -m out.txt >/dev/null 2>&1)
   check "the installed ascent-plot draws flight.png" test -s "$run/flight.png"
+fi
+
+if [ -n "$python" ]; then
+  site=$prefix/$package_dir
+  check "the Python package is installed under $package_dir" test -f "$site/ascent/__init__.py"
+  # The installed module, not the build tree's, flies the session above again.
+  (cd "$run" && PYTHONPATH=$site "$python" -c '
+import sys, ascent
+assert ascent.__file__.startswith(sys.argv[1]), ascent.__file__
+f = ascent.fly(40, 3, output=True)
+sys.exit(0 if f.output == open("out.txt", "rb").read() else 1)' "$site")
+  check "the installed Python module flies as the installed ascent" test $? -eq 0
 fi
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
