@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import ascent
-from conftest import run_ascent, table_lines
+from conftest import SOURCE_DIR, run_ascent, table_lines
 
 # Turn time, angle limit, transfer: the README's best flight, the runner-up, a flight without the
 # third stage.
@@ -232,3 +232,16 @@ def test_a_bad_vehicle_file_is_refused_as_the_program_refuses_it(workdir):
     assert e.value.code == cli.returncode == 65
     assert cli.stderr.decode().strip() == f"ascent: {e.value.message}"
     assert e.value.message.startswith("bad.toml:") and "fairing.mass" in e.value.message
+
+
+def test_a_bundled_vehicle_flies_its_own_profile(workdir):
+    # Tarvos 3 names its booster profile beside its description: no s1.dat is read.
+    (workdir / "s1.dat").unlink()
+    toml = SOURCE_DIR / "vehicles" / "tarvos3.toml"
+    cli = run_ascent(workdir, "out.txt\n40\n18\ny\n-1\n", "--vehicle", str(toml))
+    assert cli.returncode == 0, cli.stderr
+    v = ascent.Vehicle.from_file(toml)
+    assert v.profile_path == str(SOURCE_DIR / "vehicles" / "tarvos3_boosters.dat")
+    flight = ascent.fly(40, 18, vehicle=toml, output=True)
+    assert flight.output == (workdir / "out.txt").read_bytes()
+    assert flight.summary["SC_M"] == report_number(flight.output, r"SC_M\s+=\s+(-?\d+);")
