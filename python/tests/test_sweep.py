@@ -101,3 +101,23 @@ def test_bad_grids_are_refused(workdir):
     with pytest.raises(ascent.AscentError) as e:
         ascent.sweep(tt=36, alpha=18)
     assert e.value.code == 2
+
+
+def test_long_calls_let_other_python_threads_run(workdir):
+    import threading
+    import time
+
+    def ticks_during(call):
+        # Counts the main thread's wake-ups while `call` runs in another thread: a call that held
+        # the interpreter's lock would keep the main thread asleep until it returned.
+        worker = threading.Thread(target=call)
+        worker.start()
+        ticks = 0
+        while worker.is_alive():
+            time.sleep(0.001)
+            ticks += 1
+        worker.join()
+        return ticks
+
+    # 60 flights in one call, some 60 ms or more.
+    assert ticks_during(lambda: ascent.sweep(tt="30:44:1", alpha="17:20:1", jobs=1, as_frame=False)) >= 5
