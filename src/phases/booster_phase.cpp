@@ -57,16 +57,7 @@ void open_profile(Session& S, Profile& P) {
     P.lines.open_memory(*S.profile_text, S.profile_path);
     return;
   }
-  errno = 0;
-  std::FILE* f = std::fopen(S.profile_path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, S.profile_path, false);
-  std::string text;
-  char buf[8192];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) throw FatalError{err_read, S.profile_path + ": read error"};
-  P.lines.open_memory(std::move(text), S.profile_path);
+  open_profile_file(S, P.lines);
 }
 
 // Reads the next point (time, thrust of one booster) and drops the rest of its line.

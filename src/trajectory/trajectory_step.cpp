@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "atmosphere/atmosphere.hpp"
+#include "io/interrupt.hpp"
 
 namespace ascent {
 
@@ -174,6 +175,7 @@ double drag_coefficient(double mach) {
 }
 
 void trajectory_step(FlightState& s, StepOutputs& out) {
+  check_interrupt();
   if (out.step_budget >= 0) {
     if (out.step_budget == 0) throw StepBudgetExhausted{};
     --out.step_budget;
