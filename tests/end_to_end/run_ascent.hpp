@@ -210,6 +210,62 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   return wait_program(c, timeout_s);
 }
 
+// Runs `program` in `wd` with its standard input on a terminal (a pseudo
+// terminal that the test types `input` into) and its standard output and
+// error in files as run_program keeps them.
+inline RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                 const std::filesystem::path& wd,
+                                 const std::filesystem::path& io_base, const std::string& input,
+                                 int timeout_s = 20) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    throw std::runtime_error("no pseudo terminal");
+  const std::string slave = ptsname(master);
+  auto setup = [&slave] {
+    setsid();
+    int fd = open(slave.c_str(), O_RDWR);
+    if (fd < 0 || dup2(fd, 0) < 0) _exit(126);
+  };
+  Child c = start_program(program, args, wd, io_base, "", false, false, setup);
+  // Typed a line at a time; what the terminal echoes is read and dropped.
+  std::size_t pos = 0;
+  while (pos < input.size()) {
+    std::size_t end = input.find('\n', pos);
+    end = end == std::string::npos ? input.size() : end + 1;
+    if (write(master, input.data() + pos, end - pos) < 0) break;
+    pos = end;
+  }
+  RunResult r;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  int status = 0;
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  char buf[4096];
+  while (waitpid(c.pid, &status, WNOHANG) == 0) {
+    while (read(master, buf, sizeof buf) > 0) {
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(c.pid, SIGKILL);
+      waitpid(c.pid, &status, 0);
+      r.timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  close(master);
+  if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  r.signaled = WIFSIGNALED(status);
+  auto take = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    return bytes;
+  };
+  r.out = take(c.out);
+  r.err = take(c.err);
+  std::remove(c.in.c_str());
+  return r;
+}
+
 inline RunResult Scratch::run(const std::string& input, bool stdout_full, int timeout_s) const {
   return run_program(ASCENT_BINARY, {}, dir(), root_ / "std", input, stdout_full, timeout_s);
 }
