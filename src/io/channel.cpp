@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 
 namespace ascent {
 
@@ -104,10 +105,22 @@ void Channel::drain() {
 }
 
 void Channel::hand_over(const std::string& bytes) {
-  std::size_t n = std::fwrite(bytes.data(), 1, bytes.size(), file_);
-  if (n != bytes.size() || std::ferror(file_)) {
-    buf_.clear();
-    throw FatalError{err_write, name_ + ": write error"};
+  // Straight to the descriptor (the stream buffers nothing): a write that a
+  // pipe or a terminal blocks returns when a signal arrives, and the run can
+  // stop as asked instead of waiting for a reader that may never come.
+  const int fd = fileno(file_);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    if (n < 0 && errno != EINTR) {
+      buf_.clear();
+      throw FatalError{err_write, name_ + ": write error"};
+    }
+    if (done < bytes.size() && interrupt_signal != 0) {
+      buf_.clear();  // what the reader did not take is lost
+      throw Interrupted{static_cast<int>(interrupt_signal)};
+    }
   }
 }
 
@@ -142,7 +155,7 @@ void Channel::close() {
 void Channel::salvage() noexcept {
   try {
     flush();
-  } catch (const FatalError&) {
+  } catch (...) {
     buf_.clear();
   }
 }

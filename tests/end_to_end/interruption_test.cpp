@@ -94,6 +94,23 @@ TEST(Interruption, ASignalMidFlightKeepsTheFlightsBeforeIt) {
   expect_starts_with(out, ref_out, "out.txt");
 }
 
+TEST(Interruption, ASignalEndsAWriteThatAStalledReaderBlocks) {
+  // Console mode into a pipe that nobody reads: the table fills it and the
+  // program waits in a write when the signal comes.
+  Dir d;
+  e2e::Child c = e2e::start_program(ASCENT_BINARY, {}, d.dir(), d.io_base(),
+                                    "\n" + repeat(flight, 50) + "-1\n", false, false, [] {
+                                      int p[2];
+                                      if (pipe(p) != 0 || dup2(p[1], 1) < 0) _exit(126);
+                                    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(c.pid, SIGINT);
+  e2e::RunResult r = e2e::wait_program(c, 10);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 128 + SIGINT) << r.err;
+  EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+}
+
 // ---------------------------------------------------------------------------
 // ascent-sweep
 
