@@ -30,9 +30,10 @@ bool descends_toward_perigee_in_space(const FlightState& s) {
 // Coast up to just below the target altitude. It also ends where coasting on
 // would never get there: when the vehicle turns downward after it has
 // climbed (the apogee lies below the target: it would go round and round the
-// orbit), and at once when it is descending toward a perigee below the
-// ground (it would fall through re-entry). A vehicle separated just before a
-// perigee above the ground coasts through it and up to the target.
+// orbit), and at once when it is descending other than toward a perigee in
+// space (below the ground, on a hyperbola, or already underground: it would
+// fall through re-entry). A vehicle separated just before a perigee above
+// the ground, on an ellipse, coasts through it and up to the target.
 void coast(Session& S) {
   FlightState& s = S.fs;
   long n = 0;
