@@ -19,6 +19,7 @@
 #include "progress.hpp"
 #include "io/interrupt.hpp"
 #include "sweep_lib.hpp"
+#include "vehicle/description_file.hpp"
 
 namespace {
 
@@ -39,7 +40,10 @@ const char* const usage_text =
     "  --tt A:B:STEP      turn times in s, A to B (default 20:60:1); a single\n"
     "                     value flies one; values below 1 s are refused\n"
     "  --alpha A:B:STEP   maximum angles of attack in degrees (default 0:10:1)\n"
-    "  --profile FILE     booster thrust profile (default s1.dat)\n"
+    "  --vehicle FILE     the vehicle and mission described in FILE (TOML;\n"
+    "                     default the built-in vehicle)\n"
+    "  --profile FILE     booster thrust profile (default: the one the\n"
+    "                     description names, else s1.dat)\n"
     "  --no-transfer      decline the transfer to apogee (no third-stage burn)\n"
     "  --iterate          fly each angle limit as an iterate-mode series that\n"
     "                     starts from the one turn time given by --tt (default\n"
@@ -56,12 +60,14 @@ const char* const usage_text =
     "S3_Mi, S3_Mp, S3_Ms, SC_M, S3_Mt, max_q_Pa, max_accel_ms2, reached, status.\n"
     "Masses are whole kilograms as ascent writes them; other values carry every\n"
     "digit of the flight's double. reached: final perigee and apogee within 10 km\n"
-    "of 398.6 km, core propellant left >= 0 and a positive spacecraft mass.\n"
+    "of the target altitude (398.6 km for the built-in vehicle), core propellant\n"
+    "left >= 0 and a positive spacecraft mass.\n"
     "status: ok, or the error that stopped that flight.\n"
     "\n"
-    "Exit status: 0 done; 64 bad option or range; 106 a value that is not a\n"
-    "number; 2, 3, 5, 100 the profile is missing, unreadable or too short;\n"
-    "101 the CSV could not be written (a closed pipe included); 1 a thread\n"
+    "Exit status: 0 done; 64 bad option or range; 65 a bad vehicle description;\n"
+    "106 a value that is not a number; 2, 3, 5, 100 the profile is missing,\n"
+    "unreadable or too short (or so the vehicle description); 101 the CSV\n"
+    "could not be written (a closed pipe included); 1 a thread\n"
     "could not be started; 128 + N stopped by signal N (SIGINT, SIGTERM,\n"
     "SIGHUP): the rows flown are kept in FILE.partial, FILE is untouched.\n";
 
@@ -69,8 +75,9 @@ struct Options {
   std::string tt = "20:60:1";
   bool tt_given = false;
   std::string alpha = "0:10:1";
-  std::string profile = "s1.dat";
-  std::string output;  // empty: standard output
+  std::string profile;  // empty: the description's, else s1.dat
+  std::string vehicle;  // empty: the built-in vehicle
+  std::string output;   // empty: standard output
   bool transfer = true;
   bool iterate = false;
   unsigned jobs = 0;  // 0: the number of cores
@@ -119,6 +126,8 @@ Options parse_options(int argc, char** argv) {
       o.alpha = take_value();
     } else if (arg == "--profile") {
       o.profile = take_value();
+    } else if (arg == "--vehicle") {
+      o.vehicle = take_value();
     } else if (arg == "-o" || arg == "--output") {
       o.output = take_value();
     } else if (arg == "--jobs" || arg == "-j") {
@@ -178,7 +187,10 @@ int run(int argc, char** argv) {
     fail(exit_usage, "the grid has more than " + std::to_string(max_flights) + " flights");
   }
 
-  // The profile is parsed once and shared by every flight.
+  // The vehicle, and its profile parsed once and shared by every flight.
+  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  plan.desc = &desc;
+  if (o.profile.empty()) o.profile = desc.profile.empty() ? "s1.dat" : resolved_profile_path(desc);
   const BoosterProfile profile = read_profile(o.profile);
   plan.profile = &profile;
 
