@@ -60,6 +60,8 @@ struct Session {
   // Output choice and the bytes of the degree, plus-minus and superscript-two signs.
   std::string fname;
   unsigned char ch_deg = 0, ch_pm = 0, ch_sq = 0;
+  bool utf8 = false;         // --utf8: the signs in UTF-8, lines ending in LF
+  bool retry_typos = false;  // answers come from a terminal: a typo asks again
 
   // Channels. Standard output carries the prompts and, in console mode, the
   // main output too: one buffer keeps them in the order written.
@@ -137,5 +139,15 @@ void run_session(Session& S);
 
 // Creates a file for writing according to the session's file sink.
 void open_output_file(Session& S, Channel& ch, const std::string& path);
+// The same for a file that replaces the old one only once it is complete.
+void open_replacing_file(Session& S, Channel& ch, const std::string& path);
+
+// Opens the booster profile named by S.profile_path on `lines`. A missing
+// profile is reported with the folder looked in and where the bundled one is.
+void open_profile_file(Session& S, LineReader& lines);
+
+// Before a question: hands every channel's bytes to the system, so that an
+// interruption while the session waits loses nothing already computed.
+void flush_for_question(Session& S);
 
 }  // namespace ascent
