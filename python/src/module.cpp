@@ -229,22 +229,22 @@ double csv_number(const std::string& s) {
   return std::strtod(s.c_str(), nullptr);
 }
 
-// The columns of a sweep's results, each as ascent-sweep writes it: numbers
-// as doubles, `reached` as booleans, `status` as text.
-py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::FlightResult>& results) {
-  const std::vector<std::string> names = csv_names();
-  const std::size_t n = results.size();
+// CSV rows (each as a tool writes it, line end included) as columns: text
+// columns (`status`, and any named in `texts`) as text, `reached` as
+// booleans, every other column as the doubles the tool's digits read back to.
+py::dict csv_columns(const std::vector<std::string>& names, const std::vector<std::string>& rows) {
+  const std::size_t n = rows.size();
   std::vector<std::vector<double>> numbers(names.size());
-  std::vector<bool> reached(n);
-  py::list status;
-  for (std::size_t r = 0; r < n; ++r) {
-    std::vector<std::string> fields = csv_fields(without_line_end(sweep::csv_row(plan, results[r])));
+  std::vector<py::list> texts(names.size());
+  std::vector<std::vector<char>> flags(names.size());
+  for (const std::string& line : rows) {
+    std::vector<std::string> fields = csv_fields(without_line_end(line));
     for (std::size_t c = 0; c < names.size(); ++c) {
       const std::string& f = c < fields.size() ? fields[c] : std::string();
       if (names[c] == "reached") {
-        reached[r] = f == "yes";
+        flags[c].push_back(f == "yes");
       } else if (names[c] == "status") {
-        status.append(py::str(f));
+        texts[c].append(py::str(f));
       } else {
         numbers[c].push_back(csv_number(f));
       }
@@ -252,17 +252,26 @@ py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::Flight
   }
   py::dict out;
   for (std::size_t c = 0; c < names.size(); ++c) {
+    py::str name(names[c]);
     if (names[c] == "reached") {
       py::array_t<bool> a(static_cast<py::ssize_t>(n));
-      for (std::size_t r = 0; r < n; ++r) a.mutable_at(r) = reached[r];
-      out[py::str(names[c])] = a;
+      for (std::size_t r = 0; r < n; ++r) a.mutable_at(r) = flags[c][r] != 0;
+      out[name] = a;
     } else if (names[c] == "status") {
-      out[py::str(names[c])] = py::array(status);
+      out[name] = n > 0 ? py::array(texts[c]) : py::array(py::dtype("<U1"), 0);
     } else {
-      out[py::str(names[c])] = py::array_t<double>(static_cast<py::ssize_t>(n), numbers[c].data());
+      out[name] = py::array_t<double>(static_cast<py::ssize_t>(n), numbers[c].data());
     }
   }
   return out;
+}
+
+// The columns of a sweep's results, each as ascent-sweep writes it.
+py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::FlightResult>& results) {
+  std::vector<std::string> rows;
+  rows.reserve(results.size());
+  for (const sweep::FlightResult& f : results) rows.push_back(sweep::csv_row(plan, f));
+  return csv_columns(csv_names(), rows);
 }
 
 sweep::FlightResult result_of(const Flight& flight, double tt, double alpha) {
