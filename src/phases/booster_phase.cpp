@@ -29,9 +29,7 @@ const BoosterProfile& open_profile(Session& S, BoosterProfile& own) {
   if (S.profile_text != nullptr) {
     own = parse_profile(*S.profile_text, S.profile_path);
   } else {
-    LineReader lines;
-    open_profile_file(S, lines);
-    own = parse_profile_lines(lines, S.profile_path);
+    own = read_profile(S.profile_path);
   }
   return own;
 }

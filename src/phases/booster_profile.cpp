@@ -1,5 +1,7 @@
 #include "phases/booster_profile.hpp"
 
+#include <filesystem>
+
 #include "io/number_format.hpp"
 
 namespace ascent {
@@ -53,7 +55,17 @@ BoosterProfile parse_profile(std::string text, const std::string& name) {
 
 BoosterProfile read_profile(const std::string& path) {
   LineReader lines;
-  lines.open_file(path);
+  try {
+    lines.open_file(path);
+  } catch (const FatalError& e) {
+    if (e.code != err_file_not_found) throw;
+    // Say where it was looked for, and where the one that comes with the
+    // program is.
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path().lexically_normal();
+    throw FatalError{e.code, path + ": file not found in " + folder.string() + "; the bundled profile is " +
+                                 ASCENT_BUNDLED_PROFILE + " (data/s1.dat in the source tree)"};
+  }
   return parse_profile_lines(lines, path);
 }
 

@@ -29,7 +29,8 @@ BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name);
 BoosterProfile parse_profile(std::string text, const std::string& name);
 
 // Reads and parses the file at `path`; a file that cannot be opened stops
-// the run.
+// the run (a missing one with the folder looked in and where the bundled
+// profile is).
 BoosterProfile read_profile(const std::string& path);
 
 }  // namespace ascent

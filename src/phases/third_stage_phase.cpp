@@ -67,23 +67,14 @@ bool in_orbit(const FlightState& s) {
   return std::isfinite(s.hp) && std::isfinite(s.ha) && s.ha >= s.hp && s.hp >= h_edge_of_space;
 }
 
-bool read_transfer_answer(Session& S) {
-  S.con->put("Transfer to apogee? ");
-  flush_for_question(S);
-  if (S.given != nullptr) return S.given->transfer;
-  std::string reply;
-  if (!S.input.next_line(reply)) reply.clear();  // no answer counts as an empty line
-  return reply.empty() || reply == "y" || reply == "Y";
-}
 
 }  // namespace
 
 double rocket_propellant(double m, double dv, double c) { return m * (1 - std::exp(-dv / c)); }
 
-void third_stage_phase(Session& S) {
+void third_stage_phase(Session& S, bool transfer) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
-  bool transfer = read_transfer_answer(S);
   double m0_core = s.m0;
   double dV_start = s.dV;
   double dV3 = 0;

@@ -126,38 +126,6 @@ const std::string& question_text(Question q) {
   return q == Question::turn_time ? tt : alpha;
 }
 
-void open_output_file(Session& S, Channel& ch, const std::string& path) {
-  switch (S.file_sink) {
-    case FileSink::disk: ch.open_file(path); break;
-    case FileSink::memory: ch.open_memory(); break;
-    case FileSink::discard: ch.open_discard(); break;
-  }
-  ch.set_utf8(S.utf8);
-}
-
-void open_replacing_file(Session& S, Channel& ch, const std::string& path) {
-  if (S.file_sink == FileSink::disk) {
-    ch.open_file_replacing(path);
-    ch.set_utf8(S.utf8);
-  } else {
-    open_output_file(S, ch, path);
-  }
-}
-
-void open_profile_file(Session& S, LineReader& lines) {
-  try {
-    lines.open_file(S.profile_path);
-  } catch (const FatalError& e) {
-    if (e.code != err_file_not_found) throw;
-    std::error_code ec;
-    std::filesystem::path folder =
-        std::filesystem::absolute(S.profile_path, ec).parent_path().lexically_normal();
-    throw FatalError{e.code, S.profile_path + ": file not found in " + folder.string() +
-                                 "; the bundled profile is " + ASCENT_BUNDLED_PROFILE +
-                                 " (data/s1.dat in the source tree)"};
-  }
-}
-
 void flush_for_question(Session& S) {
   // A channel holding nothing costs no system call: only the channels with
   // output since the last question write.
@@ -269,6 +237,15 @@ void ask_real(Session& S, Question q, double& x) {
   }
 }
 
+bool ask_transfer(Session& S) {
+  S.con->put("Transfer to apogee? ");
+  flush_for_question(S);
+  if (S.given != nullptr) return S.given->transfer;
+  std::string reply;
+  if (!S.input.next_line(reply)) reply.clear();  // no answer counts as an empty line
+  return reply.empty() || reply == "y" || reply == "Y";
+}
+
 void close_outputs(Session& S) {
   if (S.main != nullptr) S.main->close();
   if (S.con != nullptr) S.con->close();
@@ -308,6 +285,8 @@ void run_session(Session& S) {
             S.fs.t_Pqmax = 0;
           }
           booster_phase(S);
+          ask_real(S, Question::alpha, S.fs.alpha_max);
+          if (S.iter == 1) S.fs.alpha_max = S.fs.alpha_max * pi / 180;
           core_phase(S);
           ++S.record.passes;
           if (S.iterating) {
@@ -316,7 +295,7 @@ void run_session(Session& S) {
                           std::fabs(S.tt - S.tt_prev) > 5e-05;
           }
         } while (S.iterating);
-        third_stage_phase(S);
+        third_stage_phase(S, ask_transfer(S));
         S.iterating = S.iterate_mode;
         S.iter = 1;
       } else if (S.tt >= 0) {
