@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,22 +60,13 @@ PyProfile make_profile(std::string text, const std::string& name) {
 }
 
 // Reads a profile file, every open and read checked as ascent checks them.
-// A missing file is reported in the words of ascent's session: where it was
-// looked for and where the bundled one is.
 PyProfile read_profile_file(const std::string& path) {
   errno = 0;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
     int errnum = errno;
-    try {
-      throw_open_error(errnum, path, false);
-    } catch (const FatalError& e) {
-      if (e.code != err_file_not_found) throw;
-      std::error_code ec;
-      std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path().lexically_normal();
-      throw FatalError{e.code, path + ": file not found in " + folder.string() + "; the bundled profile is " +
-                                   ASCENT_BUNDLED_PROFILE + " (data/s1.dat in the source tree)"};
-    }
+    read_profile(path);  // stops as ascent stops on a profile it cannot open, in its words
+    throw_open_error(errnum, path, false);
   }
   std::string text;
   char buf[8192];
