@@ -50,6 +50,8 @@ class VehicleError(AscentError, ValueError):
 
 from . import _ascent  # noqa: E402  (after the errors it raises)
 
+__version__ = _ascent.version
+
 #: The step table's columns, in the order of its lines.
 TABLE_COLUMNS = tuple(_ascent.table_columns)
 #: The columns of a sweep and of a flight's summary: those of ascent-sweep's CSV.

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
 #include "phases/booster_profile.hpp"
@@ -514,5 +515,6 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("sweep", &sweep_grid, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("jobs"));
   m.def("probe_profile", &probe_profile, py::arg("alpha"), py::arg("vehicle"), py::arg("profile"));
+  m.attr("version") = cli::version();
   m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");
 }

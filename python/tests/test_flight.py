@@ -152,6 +152,11 @@ def test_vehicle_faults_name_the_key(workdir):
     assert v == ascent.Vehicle()  # a refused change leaves the vehicle as it was
 
 
+def test_the_module_is_the_program_s_version(workdir):
+    cli = run_ascent(workdir, "", "--version")
+    assert ascent.__version__ in cli.stdout.decode()
+
+
 def test_vehicle_reads_as_a_dict_and_changes_into_a_new_one(workdir):
     v = ascent.Vehicle()
     d = dict(v)
