@@ -23,6 +23,11 @@ __all__ = [
     "Flight",
     "fly",
     "sweep",
+    "optimize",
+    "monte_carlo",
+    "Optimum",
+    "MonteCarlo",
+    "Dispersions",
     "TABLE_COLUMNS",
     "SWEEP_COLUMNS",
 ]
@@ -269,6 +274,131 @@ def sweep(tt="10:90:1", alpha="0:30:1", transfer=True, iterate=False, vehicle=No
     _ascent.probe_profile(alpha_v[0], v._v, p)
     columns = _ascent.sweep(tt_v, alpha_v, bool(transfer), bool(iterate), v._v, p, _jobs(jobs))
     return _frame(columns, as_frame)
+
+
+class Optimum:
+    """What ascent.optimize found: the best flight, every flight evaluated, the vehicle flown."""
+
+    __slots__ = ("best", "flights", "vehicle", "found")
+
+    def __init__(self, best, flights, vehicle, found):
+        #: the best feasible flight as a row (ascent-sweep's columns, then the free keys), or
+        #: when none reached the target, None
+        self.best = best
+        #: every flight evaluated, in the order the search fixed: a frame or a dict of arrays
+        self.flights = flights
+        #: the vehicle with the free keys at their best values (the given one without free keys)
+        self.vehicle = vehicle
+        #: a flight reached the target orbit within the tolerance
+        self.found = found
+
+    def __repr__(self):
+        if not self.found:
+            return "<Optimum: no flight reached the target>"
+        b = self.best
+        return f"<Optimum tt={b['tt']} alpha={b['alpha']} SC_M={b['SC_M']}>"
+
+
+def optimize(tt=(1.0, 90.0), alpha=(0.0, 30.0), free=None, tolerance=10.0, max_flights=300, vehicle=None,
+             profile=None, jobs=None, method="cobyla", as_frame=None):
+    """The most spacecraft mass on the target orbit, searched as ascent-optimize searches it.
+
+    tt, alpha: (low, high) bounds; free: {key: (low, high)} vehicle quantities set free as well;
+    tolerance: allowed miss of the target altitude by the final perigee and apogee, km;
+    max_flights: flights at most; method: "cobyla", "sbplx" or "bobyqa". The result is the same
+    whatever `jobs`. Returns an Optimum.
+    """
+    if not hasattr(_ascent, "optimize"):
+        raise NotImplementedError("this build of ascent has no optimiser")
+    free = dict(free or {})
+    v = _vehicle(vehicle)
+    p = _profile(profile, v)
+    bounds = lambda name, b: (_number(name, b[0]), _number(name, b[1]))  # noqa: E731
+    free_list = [(str(k), bounds(f"free {k}", b)) for k, b in free.items()]
+    raw = _ascent.optimize(bounds("tt", tt), bounds("alpha", alpha), free_list, _number("tolerance", tolerance),
+                           int(max_flights), str(method), v._v, p, _jobs(jobs))
+    columns = raw["flights"]
+    best_index = raw["best"]
+    found = best_index >= 0
+    best = {name: columns[name][best_index].item() for name in columns} if found else None
+    best_vehicle = v.with_values({k: best[k] for k in free}) if found and free else v
+    return Optimum(best, _frame(columns, as_frame), best_vehicle, found)
+
+
+class Dispersions:
+    """A dispersions file (TOML, as ascent-mc reads it), kept as its text so that it travels."""
+
+    __slots__ = ("text", "name")
+
+    def __init__(self, text, name="dispersions.toml"):
+        self.text = text if isinstance(text, bytes) else str(text).encode()
+        self.name = name
+
+    @classmethod
+    def read(cls, path):
+        path = os.fspath(path)
+        return cls(_ascent.read_text(path), path)
+
+
+class MonteCarlo:
+    """A dispersion study: one row per run and the summary ascent-mc writes with --json."""
+
+    __slots__ = ("runs", "summary")
+
+    def __init__(self, runs, summary):
+        #: one row per run in run order (ascent-mc's CSV columns): a frame or a dict of arrays
+        self.runs = runs
+        #: the summary as a dict: p_reached and its 95 % interval, spreads, the promised SC_M
+        self.summary = summary
+
+    def __repr__(self):
+        s = self.summary
+        return f"<MonteCarlo runs={s['runs']} p_reached={s['p_reached']} SC_M_promised={s['SC_M_promised_kg']}>"
+
+
+def _dispersions(dispersions):
+    if dispersions is None:
+        return Dispersions(b"", "")
+    if isinstance(dispersions, Dispersions):
+        return dispersions
+    return Dispersions.read(dispersions)
+
+
+def _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs):
+    if not hasattr(_ascent, "mc_rows"):
+        raise NotImplementedError("this build of ascent has no dispersion study")
+    tt = _number("tt", tt)
+    alpha = _number("alpha", alpha)
+    if tt < 1:
+        raise ValueError("--tt: ascent refuses turn times below 1 s")
+    seed = int(seed)
+    if not 0 <= seed < 2 ** 64:
+        raise ValueError("seed: from 0 to 18446744073709551615")
+    runs = int(runs)
+    if runs < 0:
+        raise ValueError("runs: at least 0")
+    v = _vehicle(vehicle)
+    return tt, alpha, v, _profile(profile, v), _dispersions(dispersions), seed, runs
+
+
+def _mc_finish(header, rows, as_frame):
+    import json
+
+    columns, summary = _ascent.mc_result(header, rows)
+    return MonteCarlo(_frame(columns, as_frame), json.loads(summary))
+
+
+def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, dispersions=None, seed=1,
+                vehicle=None, profile=None, jobs=None, as_frame=None):
+    """A dispersion study as ascent-mc flies it: `runs` dispersed copies of the vehicle, the same answers.
+
+    dispersions: a file name or a Dispersions (None: nothing is dispersed); seed: the study's seed.
+    Run i is the same vehicle whatever `jobs`. Returns a MonteCarlo.
+    """
+    tt, alpha, v, p, d, seed, runs = _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs)
+    header, rows = _ascent.mc_rows(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs,
+                                   1, 1, _jobs(jobs))
+    return _mc_finish(header, rows, as_frame)
 
 
 def _pieces(tt, alpha, begin, end):

@@ -20,7 +20,7 @@ import numpy as np
 import ascent
 from ascent import SWEEP_COLUMNS, _ascent
 
-__all__ = ["sweep"]
+__all__ = ["sweep", "monte_carlo"]
 
 
 def _fly_chunk(pieces, transfer, iterate, vehicle, profile, threads):
@@ -72,3 +72,31 @@ def sweep(client, tt="10:90:1", alpha="0:30:1", transfer=True, iterate=False, ve
     parts = client.gather(futures)  # in the order submitted: grid order
     columns = {name: np.concatenate([part[name] for part in parts]) for name in SWEEP_COLUMNS}
     return ascent._frame(columns, as_frame)
+
+
+def _mc_shard(tt, alpha, transfer, iterate, vehicle, profile, dispersions, seed, runs, shard, shards, threads):
+    return _ascent.mc_rows(tt, alpha, transfer, iterate, vehicle._v, profile, dispersions.text, dispersions.name,
+                           seed, runs, shard, shards, threads)
+
+
+def monte_carlo(client, runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, dispersions=None, seed=1,
+                vehicle=None, profile=None, shards=None, threads_per_shard=1, as_frame=None):
+    """ascent.monte_carlo on a Dask cluster: the same runs, rows and summary.
+
+    The study is cut into `shards` (default about four a worker) as ascent-mc --shard K/N cuts it:
+    shard K flies the runs r with (r - 1) mod N = K - 1, each drawn from (seed, r) alone. The rows
+    are put back in run order and summarised here, as `ascent-mc --merge` does.
+    """
+    tt, alpha, v, p, d, seed, runs = ascent._mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs)
+    n = int(shards) if shards is not None else max(1, min(runs, 4 * max(1, len(client.scheduler_info().get("workers", {})))))
+    if n < 1:
+        raise ValueError(f"shards: {shards} is not a number of shards")
+    threads = ascent._jobs(threads_per_shard)
+    v_remote, p_remote, d_remote = client.scatter([v, p, d], broadcast=True)
+    futures = [client.submit(_mc_shard, tt, alpha, bool(transfer), bool(iterate), v_remote, p_remote, d_remote,
+                             seed, runs, k, n, threads, pure=False) for k in range(1, n + 1)]
+    parts = client.gather(futures)
+    header = parts[0][0]
+    # Run r is row (r - 1) // n of shard (r - 1) mod n + 1.
+    rows = [parts[(r - 1) % n][1][(r - 1) // n] for r in range(1, runs + 1)]
+    return ascent._mc_finish(header, rows, as_frame)

@@ -22,6 +22,12 @@
 #include "phases/booster_profile.hpp"
 #include "session/flight.hpp"
 #include "sweep_lib.hpp"
+#ifdef HAVE_ASCENT_OPTIMIZE_LIB
+#include "optimize_lib.hpp"
+#endif
+#ifdef HAVE_ASCENT_MC_LIB
+#include "mc_lib.hpp"
+#endif
 #include "trajectory/step_table.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
@@ -60,21 +66,30 @@ PyProfile make_profile(std::string text, const std::string& name) {
   return p;
 }
 
-// Reads a profile file, every open and read checked as ascent checks them.
-PyProfile read_profile_file(const std::string& path) {
+// Reads a whole text file, every open and read checked.
+std::string read_text_file(const std::string& path) {
   errno = 0;
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    int errnum = errno;
-    read_profile(path);  // stops as ascent stops on a profile it cannot open, in its words
-    throw_open_error(errnum, path, false);
-  }
+  if (f == nullptr) throw_open_error(errno, path, false);
   std::string text;
   char buf[8192];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
   bool failed = std::ferror(f) != 0;
   if (std::fclose(f) != 0 || failed) throw FatalError{err_read, path + ": read error"};
+  return text;
+}
+
+// Reads a profile file, every open and read checked as ascent checks them.
+PyProfile read_profile_file(const std::string& path) {
+  std::string text;
+  try {
+    text = read_text_file(path);
+  } catch (const FatalError& e) {
+    // A missing profile is reported in the words of the core's own reader.
+    if (e.code == err_file_not_found) read_profile(path);
+    throw;
+  }
   return make_profile(std::move(text), path);
 }
 
@@ -446,6 +461,116 @@ void probe_profile(double alpha, const PyVehicle& vehicle, const PyProfile& prof
   if (!p.ok) throw FatalError{p.exit_code, p.error + " (the profile cannot carry even a 1 s turn)"};
 }
 
+
+#ifdef HAVE_ASCENT_OPTIMIZE_LIB
+// The most spacecraft mass on the target orbit, searched as ascent-optimize
+// searches it: every flight evaluated as a row of its CSV (ascent-sweep's
+// columns, then one per free key), and the index of the best (-1: no flight
+// reached the target).
+py::dict optimize_study(std::pair<double, double> tt, std::pair<double, double> alpha,
+                        const std::vector<std::pair<std::string, std::pair<double, double>>>& free,
+                        double tolerance_km, std::size_t max_flights, const std::string& method,
+                        const PyVehicle& vehicle, const PyProfile& profile, unsigned jobs) {
+  optimize::OptimizeProblem p;
+  p.desc = vehicle.d.get();
+  p.profile = profile.parsed.get();
+  p.tt = {tt.first, tt.second};
+  p.alpha = {alpha.first, alpha.second};
+  for (const auto& [name, bounds] : free) {
+    const Key* k = find_key(name);
+    if (k == nullptr) throw py::value_error("free: unknown key '" + name + "'");
+    if (k->kind != KeyKind::real && k->kind != KeyKind::count) {
+      throw py::value_error("free: " + name + " is not a number (only numeric keys can be set free)");
+    }
+    if (name == "target.apogee_altitude") {
+      throw py::value_error("free: " + name + " is the target the flights are measured against; change it in the vehicle");
+    }
+    p.free.push_back(optimize::FreeKey{k, {bounds.first, bounds.second}});
+  }
+  p.tolerance = tolerance_km * 1000;
+  p.max_flights = max_flights;
+  if (method == "cobyla") {
+    p.method = optimize::Method::cobyla;
+  } else if (method == "sbplx") {
+    p.method = optimize::Method::sbplx_penalty;
+  } else if (method == "bobyqa") {
+    p.method = optimize::Method::bobyqa_penalty;
+  } else {
+    throw py::value_error("method: '" + method + "' is not cobyla, sbplx or bobyqa");
+  }
+  std::string why = optimize::check_problem(p);
+  if (!why.empty()) throw py::value_error(why);
+  optimize::OptimizeResult r;
+  {
+    py::gil_scoped_release unlocked;
+    r = optimize::optimize(p, jobs);
+  }
+  std::vector<std::string> rows;
+  rows.reserve(r.evaluations.size());
+  for (const optimize::Evaluation& e : r.evaluations) rows.push_back(optimize::csv_row(p, e));
+  py::dict out;
+  out["flights"] = csv_columns(csv_fields(without_line_end(optimize::csv_header(p))), rows);
+  out["best"] = r.best;
+  return out;
+}
+#endif
+
+
+#ifdef HAVE_ASCENT_MC_LIB
+// A dispersions file's text parsed against the nominal vehicle, refused as
+// ascent-mc refuses it. No file name: nothing is dispersed.
+std::vector<mc::Dispersion> dispersions_of(const std::string& text, const std::string& name, const Description& d) {
+  if (name.empty()) return {};
+  try {
+    return mc::parse_dispersions(text, name, d);
+  } catch (const mc::DispersionError& e) {
+    throw FatalError{mc::exit_bad_data, e.message()};
+  }
+}
+
+// Runs of a dispersion study, as ascent-mc flies them (shard K of N: the runs
+// r with (r - 1) mod N = K - 1), on `jobs` threads: its CSV header and rows,
+// in run order.
+py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                  const PyProfile& profile, const std::string& dispersions_text, const std::string& dispersions_name,
+                  std::uint64_t seed, std::size_t runs, unsigned shard, unsigned shards, unsigned jobs) {
+  if (runs > mc::max_runs) throw py::value_error("runs: at most " + std::to_string(mc::max_runs));
+  if (shards < 1 || shard < 1 || shard > shards) throw py::value_error("shard: K/N with K from 1 to N");
+  mc::McProblem p;
+  p.desc = vehicle.d.get();
+  p.profile = profile.parsed.get();
+  p.answers.tt = tt;
+  p.answers.alpha = alpha;
+  p.answers.transfer = transfer;
+  p.answers.iterate = iterate;
+  p.dispersions = dispersions_of(dispersions_text, dispersions_name, *vehicle.d);
+  p.seed = seed;
+  p.runs = runs;
+  p.shard = shard;
+  p.shards = shards;
+  std::vector<std::string> rows;
+  {
+    py::gil_scoped_release unlocked;
+    rows.reserve(mc::shard_runs(p));
+    mc::monte_carlo(p, jobs, [&rows](const mc::RunResult& r) { rows.push_back(r.csv); });
+  }
+  return py::make_tuple(mc::csv_header(p.dispersions), py::cast(rows));
+}
+
+// A study's rows (in run order) as columns, and its summary as ascent-mc's
+// --json writes it.
+py::tuple mc_result(const std::string& header, const std::vector<std::string>& rows) {
+  mc::SummaryBuilder sb;
+  std::string why = sb.header(std::string(without_line_end(header)));
+  if (!why.empty()) throw FatalError{1, "internal error: header: " + why};
+  for (const std::string& row : rows) {
+    why = sb.add(std::string(without_line_end(row)));
+    if (!why.empty()) throw FatalError{1, "internal error: row: " + why};
+  }
+  return py::make_tuple(csv_columns(csv_fields(without_line_end(header)), rows), mc::summary_json(sb.finish()));
+}
+#endif
+
 }  // namespace
 
 PYBIND11_MODULE(_ascent, m) {
@@ -506,6 +631,7 @@ PYBIND11_MODULE(_ascent, m) {
   }, py::arg("path"));
   m.def("vehicle_profile_path", [](const PyVehicle& v) { return resolved_profile_path(*v.d); });
   m.def("vehicle_text", [](const PyVehicle& v) { return write_description(*v.d); });
+  m.def("read_text", [](const std::string& path) { return as_bytes(read_text_file(path)); }, py::arg("path"));
   m.def("key_names", &key_names);
   m.def("key_table", &key_table);
   m.def("csv_columns", &csv_names);
@@ -515,6 +641,16 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("sweep", &sweep_grid, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("jobs"));
   m.def("probe_profile", &probe_profile, py::arg("alpha"), py::arg("vehicle"), py::arg("profile"));
+#ifdef HAVE_ASCENT_OPTIMIZE_LIB
+  m.def("optimize", &optimize_study, py::arg("tt"), py::arg("alpha"), py::arg("free"), py::arg("tolerance_km"),
+        py::arg("max_flights"), py::arg("method"), py::arg("vehicle"), py::arg("profile"), py::arg("jobs"));
+#endif
+#ifdef HAVE_ASCENT_MC_LIB
+  m.def("mc_rows", &mc_rows, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
+        py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
+        py::arg("seed"), py::arg("runs"), py::arg("shard"), py::arg("shards"), py::arg("jobs"));
+  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"));
+#endif
   m.attr("version") = cli::version();
   m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");
 }
