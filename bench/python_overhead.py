@@ -9,9 +9,13 @@ with the transfer), each figure the median of the repetitions, interleaved:
   - ascent.fly with its step table, one call per flight, from a Python loop;
   - two Python threads each calling ascent.fly (the GIL is released while a flight flies);
   - ascent.sweep on one and on two threads.
+CPU/wall is the process's CPU time (every thread) over the wall time: about 2 when two threads fly
+at once. On a machine whose other core is busy, the two-thread speed-up cannot show, but CPU/wall
+still tells whether the threads ran side by side.
 """
 
 import argparse
+import os
 import statistics
 import threading
 import time
@@ -25,9 +29,10 @@ POINTS = [(tt, alpha) for tt in TT for alpha in ALPHA]
 
 
 def timed(fn):
-    start = time.perf_counter()
+    """Wall time of fn(), and the process's CPU time over it (all threads)."""
+    start, cpu = time.perf_counter(), time.process_time()
     fn()
-    return time.perf_counter() - start
+    return time.perf_counter() - start, time.process_time() - cpu
 
 
 def main():
@@ -66,14 +71,19 @@ def main():
         "ascent.sweep, jobs=2": sweep(2),
     }
     times = {name: [] for name in cases}
+    cpu = {name: [] for name in cases}
     python_flights()  # warm up
     for _ in range(args.repetitions):
         for name, fn in cases.items():
-            times[name].append(timed(fn))
+            wall, used = timed(fn)
+            times[name].append(wall)
+            cpu[name].append(used / wall)
     med = {name: statistics.median(t) for name, t in times.items()}
+    print(f"load average (1 min): {os.getloadavg()[0]:.2f}; {os.cpu_count()} cores")
     for name, t in med.items():
         print(f"{name:36s} {t / n * 1e3:7.3f} ms a flight  {n / t:7.0f} flights/s  "
-              f"(range {min(times[name]) / n * 1e3:.3f} to {max(times[name]) / n * 1e3:.3f})")
+              f"(range {min(times[name]) / n * 1e3:.3f} to {max(times[name]) / n * 1e3:.3f}), "
+              f"CPU/wall {statistics.median(cpu[name]):.2f}")
     cpp = med["C++ flight in process (1 thread)"]
     print(f"ascent.fly with the table / C++ flight: {med['ascent.fly with its table'] / cpp:.3f}x (target at most 1.2x)")
     print(f"2 Python threads calling ascent.fly: {med['ascent.fly with its table'] / med['ascent.fly from 2 Python threads']:.2f}x one")
