@@ -107,6 +107,12 @@ py::object key_object(const Description& d, const Key& k) {
   return py::none();
 }
 
+// A Python number (NumPy's scalars included), not a truth value.
+bool is_number(py::handle x) {
+  return !py::isinstance<py::bool_>(x) && !py::isinstance<py::str>(x) && PyNumber_Check(x.ptr()) == 1 &&
+         !py::isinstance<py::sequence>(x);
+}
+
 // Sets one key from a Python value, refusing what the description reader
 // would refuse for it.
 void set_key(Description& d, const Key& k, py::handle value) {
@@ -114,10 +120,8 @@ void set_key(Description& d, const Key& k, py::handle value) {
   switch (k.kind) {
     case KeyKind::real:
     case KeyKind::count: {
-      if (py::isinstance<py::bool_>(value) || !(py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value))) {
-        vehicle_error(name + ": must be a number, got " + py::repr(value).cast<std::string>());
-      }
-      std::string why = set_key_value(d, k, value.cast<double>());
+      if (!is_number(value)) vehicle_error(name + ": must be a number, got " + py::repr(value).cast<std::string>());
+      std::string why = set_key_value(d, k, py::reinterpret_borrow<py::object>(value).cast<double>());
       if (!why.empty()) vehicle_error(name + ": " + why);
       return;
     }
@@ -131,10 +135,8 @@ void set_key(Description& d, const Key& k, py::handle value) {
       }
       std::vector<double> v;
       for (py::handle x : value) {
-        if (py::isinstance<py::bool_>(x) || !(py::isinstance<py::float_>(x) || py::isinstance<py::int_>(x))) {
-          vehicle_error(name + ": must be a list of numbers");
-        }
-        double xv = x.cast<double>();
+        if (!is_number(x)) vehicle_error(name + ": must be a list of numbers");
+        double xv = py::reinterpret_borrow<py::object>(x).cast<double>();
         std::string why = check_range(k, xv);
         if (!why.empty()) vehicle_error(name + ": " + why);
         v.push_back(xv);

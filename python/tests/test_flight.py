@@ -149,6 +149,8 @@ def test_vehicle_faults_name_the_key(workdir):
         v.with_values({"core.throttle_minimum": 1.2})  # above the throttle at entry
     with pytest.raises(ascent.VehicleError, match="must be a number"):
         v.with_values({"core.exhaust_speed": "fast"})
+    with pytest.raises(ascent.VehicleError, match="must be a number"):
+        v.with_values({"core.engines": True})
     assert v == ascent.Vehicle()  # a refused change leaves the vehicle as it was
 
 
@@ -166,7 +168,7 @@ def test_vehicle_reads_as_a_dict_and_changes_into_a_new_one(workdir):
     assert d["fairing.mass"] == 9707.0
     assert d["upper.thrust"] == 26689.0
     assert d["core.engines"] == 4 and isinstance(d["core.engines"], int)
-    w = v.with_values({"core.exhaust_speed": 4450.0})
+    w = v.with_values({"core.exhaust_speed": np.float64(4450.0), "core.engines": np.int64(4)})
     assert w["core.exhaust_speed"] == 4450.0 and v["core.exhaust_speed"] == 4420.8
     assert pickle.loads(pickle.dumps(w)) == w != v
 
