@@ -54,3 +54,12 @@ def test_distributed_example(workdir):
     out = run_example(workdir, "distributed_sweep.py")
     assert "45 flights on 2 workers" in out
     assert "equal to the same study on this machine: True" in out
+
+
+@pytest.mark.skipif(not hasattr(__import__("ascent")._ascent, "mc_rows"), reason="this build has no dispersion study")
+def test_distributed_mc_example(workdir):
+    pytest.importorskip("dask.distributed")
+    pytest.importorskip("pandas")
+    out = run_example(workdir, "distributed_mc.py")
+    assert "200 runs on 2 workers" in out
+    assert "equal to the same study on this machine: True" in out
