@@ -1,0 +1,348 @@
+// ascent-optimize: the largest spacecraft mass the vehicle puts on its target
+// orbit, and the turn time and angle limit (and any vehicle quantities set
+// free) that give it, found in a few hundred whole flights.
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
+#include "io/number_format.hpp"
+#include "optimize_lib.hpp"
+#include "progress.hpp"
+
+namespace {
+
+using namespace ascent;
+using namespace ascent::optimize;
+
+constexpr int exit_usage = 64;      // a bad option, bound, key or tolerance
+constexpr int exit_no_orbit = 4;    // no flight flown reached the target
+
+const char* const usage_text =
+    "Usage: ascent-optimize [options]\n"
+    "\n"
+    "Finds the turn time and maximum angle of attack (and any vehicle quantities\n"
+    "set free) that put the most spacecraft mass SC_M on the target orbit: final\n"
+    "perigee and apogee within the tolerance of the target altitude, no core\n"
+    "propellant borrowed. Every flight is a whole ascent session with the\n"
+    "transfer. A coarse grid of starts over tt and alpha, then COBYLA local\n"
+    "searches (NLopt) from the best of them, one per thread.\n"
+    "\n"
+    "Options:\n"
+    "  --tt LOW:HIGH       turn time bounds in s (default 1:90)\n"
+    "  --alpha LOW:HIGH    angle limit bounds in degrees (default 0:30)\n"
+    "  --free KEY=LOW:HIGH a numeric quantity of the description set free within\n"
+    "                      the bounds (repeatable), e.g.\n"
+    "                      --free plan.acceleration_limit=35:45\n"
+    "  --tolerance KM      allowed miss of the target altitude (default 10)\n"
+    "  --max-flights N     flights at most (default 300)\n"
+    "  --profile FILE      booster thrust profile (default s1.dat)\n"
+    "  --jobs N            flights in parallel (default: the number of cores);\n"
+    "                      the result does not depend on it\n"
+    "  -o FILE             every flight as CSV: ascent-sweep's columns (reached\n"
+    "                      by --tolerance), then one per free key\n"
+    "  --json FILE         the best flight as a JSON object\n"
+    "  --answers FILE      the answers that fly the best flight in ascent\n"
+    "                      (its report goes to best.txt)\n"
+    "  --method NAME       cobyla (default), sbplx or bobyqa (a penalised mass)\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 done; 4 no flight reached the target (the outputs are\n"
+    "written, with the flight that missed least); 64 a bad option, bound, key\n"
+    "or tolerance; 2, 3, 5, 100, 106 the profile is missing, unreadable, too\n"
+    "short or not numbers; 2, 3, 5 an output cannot be created; 101 a write\n"
+    "error.\n";
+
+struct Options {
+  OptimizeProblem problem;
+  std::string profile = "s1.dat";
+  std::string csv, json, answers;
+  unsigned jobs = 0;
+  bool help = false;
+  bool version = false;
+};
+
+[[noreturn]] void fail(int code, const std::string& message) { throw FatalError{code, message}; }
+
+double number(const std::string& option, const std::string& text) {
+  double x = 0;
+  if (!parse_real(text, x)) fail(exit_usage, option + ": '" + text + "' is not a number");
+  return x;
+}
+
+Bounds bounds(const std::string& option, const std::string& text) {
+  std::size_t colon = text.find(':');
+  if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+    fail(exit_usage, option + ": '" + text + "' is not LOW:HIGH");
+  }
+  return Bounds{number(option, text.substr(0, colon)), number(option, text.substr(colon + 1))};
+}
+
+std::size_t whole(const std::string& option, const std::string& text, std::size_t max) {
+  bool digits = !text.empty() && text.size() <= 7;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  std::size_t n = digits ? std::stoul(text) : 0;
+  if (n < 1 || n > max) {
+    fail(exit_usage, option + ": '" + text + "' is not a whole number from 1 to " + std::to_string(max));
+  }
+  return n;
+}
+
+FreeKey free_key(const std::string& text) {
+  std::size_t eq = text.find('=');
+  if (eq == std::string::npos) fail(exit_usage, "--free: '" + text + "' is not KEY=LOW:HIGH");
+  std::string name = text.substr(0, eq);
+  const Key* k = find_key(name);
+  if (k == nullptr) fail(exit_usage, "--free: unknown key '" + name + "' (ascent --print-vehicle lists them)");
+  if (k->kind != KeyKind::real && k->kind != KeyKind::count) {
+    fail(exit_usage, "--free: " + name + " is not a number (only numeric keys can be set free)");
+  }
+  if (name == "target.apogee_altitude") {
+    fail(exit_usage, "--free: " + name + " is the target the flights are measured against; change it in the vehicle");
+  }
+  return FreeKey{k, bounds("--free " + name, text.substr(eq + 1))};
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool has_inline = false;
+    if (arg.rfind("--", 0) == 0) {
+      std::size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        has_inline = true;
+      }
+    }
+    auto take_value = [&]() -> std::string {
+      if (has_inline) return value;
+      if (i + 1 >= argc) fail(exit_usage, arg + ": a value is missing");
+      return argv[++i];
+    };
+    auto no_value = [&] {
+      if (has_inline) fail(exit_usage, arg + " takes no value");
+    };
+    if (arg == "--tt") {
+      o.problem.tt = bounds(arg, take_value());
+    } else if (arg == "--alpha") {
+      o.problem.alpha = bounds(arg, take_value());
+    } else if (arg == "--free") {
+      o.problem.free.push_back(free_key(take_value()));
+    } else if (arg == "--tolerance") {
+      o.problem.tolerance = number(arg, take_value()) * 1000;
+    } else if (arg == "--max-flights") {
+      o.problem.max_flights = whole(arg, take_value(), 1000000);
+    } else if (arg == "--profile") {
+      o.profile = take_value();
+    } else if (arg == "-o" || arg == "--output") {
+      o.csv = take_value();
+    } else if (arg == "--json") {
+      o.json = take_value();
+    } else if (arg == "--answers") {
+      o.answers = take_value();
+    } else if (arg == "--jobs" || arg == "-j") {
+      o.jobs = static_cast<unsigned>(whole(arg, take_value(), 1024));
+    } else if (arg == "--method") {
+      std::string m = take_value();
+      if (m == "cobyla") {
+        o.problem.method = Method::cobyla;
+      } else if (m == "sbplx") {
+        o.problem.method = Method::sbplx_penalty;
+      } else if (m == "bobyqa") {
+        o.problem.method = Method::bobyqa_penalty;
+      } else {
+        fail(exit_usage, "--method: '" + m + "' is not cobyla, sbplx or bobyqa");
+      }
+    } else if (arg == "--help" || arg == "-h") {
+      no_value();
+      o.help = true;
+    } else if (arg == "--version") {
+      no_value();
+      o.version = true;
+    } else {
+      fail(exit_usage, "unknown option '" + arg + "' (try --help)");
+    }
+  }
+  return o;
+}
+
+std::string crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec);
+}
+
+// An output file, opened before any flight so that a bad name costs nothing.
+struct Output {
+  std::string name;
+  std::FILE* f = nullptr;
+  Output(const std::string& n, const std::string& profile) : name(n) {
+    if (name.empty()) return;
+    if (same_file(name, profile)) fail(err_access_denied, name + ": refused: it would overwrite the profile");
+    errno = 0;
+    f = std::fopen(name.c_str(), "wb");
+    if (f == nullptr) throw_open_error(errno, name, true);
+  }
+  ~Output() {
+    if (f != nullptr) std::fclose(f);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  void write(const std::string& text) {
+    if (f == nullptr) return;
+    if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0) {
+      fail(err_write, name + ": write error");
+    }
+  }
+  void close() {
+    if (f == nullptr) return;
+    std::FILE* g = f;
+    f = nullptr;
+    if (std::fclose(g) != 0) fail(err_write, name + ": write error on close");
+  }
+};
+
+void write_stdout(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    fail(err_write, "standard output: write error");
+  }
+}
+
+std::string km(double m) { return real_text(m / 1000, 1, 1); }
+
+int run(int argc, char** argv) {
+  Options o = parse_options(argc, argv);
+  if (o.help) {
+    write_stdout(crlf(usage_text));
+    return 0;
+  }
+  if (o.version) {
+    write_stdout(crlf(std::string("ascent-optimize ") + ASCENT_VERSION + "\n"));
+    return 0;
+  }
+  OptimizeProblem& p = o.problem;
+  p.profile = nullptr;
+  {
+    // Checked before the profile is read: its faults are not the options'.
+    BoosterProfile none;
+    p.profile = &none;
+    std::string why = check_problem(p);
+    if (!why.empty()) fail(exit_usage, why);
+  }
+  const BoosterProfile profile = read_profile(o.profile);
+  p.profile = &profile;
+  {
+    // A profile that cannot carry the shortest turn is of no use anywhere.
+    sweep::Plan probe;
+    probe.profile = &profile;
+    probe.desc = p.desc;
+    probe.transfer = false;
+    sweep::FlightResult f = sweep::fly(probe, p.tt.low, p.alpha.low);
+    if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
+  }
+
+  Output csv(o.csv, o.profile), json(o.json, o.profile), answers(o.answers, o.profile);
+
+  unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  ProgressBar bar(p.max_flights);
+  OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
+    bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
+  });
+  bar.finish();
+
+  // The flight reported: the best, or when none reached the target the one
+  // that missed least (the first evaluation of the best merit).
+  const bool reached = r.best >= 0;
+  std::size_t shown = reached ? static_cast<std::size_t>(r.best) : 0;
+  if (!reached) {
+    double least = std::numeric_limits<double>::infinity();
+    const double h = p.desc->mission.target.apogee_altitude;
+    for (std::size_t i = 0; i < r.evaluations.size(); ++i) {
+      const FlightRecord& rec = r.evaluations[i].flight.record;
+      double miss = std::max(std::fabs(rec.hp_final - h), std::fabs(rec.ha_final - h));
+      if (r.evaluations[i].flight.ok && miss < least) {
+        least = miss;
+        shown = i;
+      }
+    }
+  }
+  const Evaluation& e = r.evaluations.at(shown);
+  const FlightRecord& rec = e.flight.record;
+
+  std::string table = csv_header(p);
+  for (const Evaluation& ev : r.evaluations) table += csv_row(p, ev);
+  csv.write(table);
+  csv.close();
+
+  nlohmann::ordered_json j;
+  j["reached"] = reached;
+  j["tt"] = e.flight.tt;
+  j["alpha"] = e.flight.alpha;
+  j["SC_M"] = rec.Msc;
+  j["hp_final_km"] = rec.hp_final / 1000;
+  j["ha_final_km"] = rec.ha_final / 1000;
+  j["core_propellant_left_kg"] = rec.m0_core;
+  j["tolerance_km"] = p.tolerance / 1000;
+  j["flights"] = r.flights();
+  for (std::size_t i = 0; i < p.free.size(); ++i) j[p.free[i].key->name] = e.free_values[i];
+  json.write(j.dump(2) + "\n");
+  json.close();
+
+  answers.write("best.txt\n" + shortest_text(e.flight.tt) + "\n" + shortest_text(e.flight.alpha) + "\ny\n-1\n");
+  answers.close();
+
+  std::string out;
+  out += reached ? "Best flight" : "No flight reached the target; the one that missed least";
+  out += " (" + std::to_string(r.flights()) + " flights)\n";
+  out += "  tt      = " + shortest_text(e.flight.tt) + " s\n";
+  out += "  alpha   = " + shortest_text(e.flight.alpha) + " deg\n";
+  for (std::size_t i = 0; i < p.free.size(); ++i) {
+    out += std::string("  ") + p.free[i].key->name + " = " + shortest_text(e.free_values[i]) + " " +
+           p.free[i].key->unit + "\n";
+  }
+  if (e.flight.ok) {
+    out += "  SC_M    = " + real_text(rec.Msc, 1, 0) + " kg\n";
+    out += "  orbit   = " + km(rec.hp_final) + " x " + km(rec.ha_final) + " km (target " +
+           km(p.desc->mission.target.apogee_altitude) + " km +- " + shortest_text(p.tolerance / 1000) + ")\n";
+    out += "  core propellant left = " + real_text(rec.m0_core, 1, 0) + " kg\n";
+  } else {
+    out += "  no flight ended normally: " + e.flight.error + "\n";
+  }
+  write_stdout(crlf(out));
+  if (!reached) {
+    std::fprintf(stderr, "ascent-optimize: no flight reached the target within %s km\r\n",
+                 shortest_text(p.tolerance / 1000).c_str());
+    return exit_no_orbit;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const FatalError& e) {
+    std::fprintf(stderr, "ascent-optimize: %s\r\n", e.message.c_str());
+    return e.code;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ascent-optimize: internal error: %s\r\n", e.what());
+    return 1;
+  }
+}
