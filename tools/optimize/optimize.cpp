@@ -15,11 +15,13 @@
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
+#include "vehicle/description_file.hpp"
 #include "optimize_lib.hpp"
 #include "progress.hpp"
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace ascent;
 using namespace ascent::optimize;
 
@@ -44,26 +46,34 @@ const char* const usage_text =
     "                      --free plan.acceleration_limit=35:45\n"
     "  --tolerance KM      allowed miss of the target altitude (default 10)\n"
     "  --max-flights N     flights at most (default 300)\n"
-    "  --profile FILE      booster thrust profile (default s1.dat)\n"
+    "  --vehicle FILE      the vehicle and mission, a TOML description (default\n"
+    "                      the built-in vehicle)\n"
+    "  --profile FILE      booster thrust profile (default: the one the vehicle\n"
+    "                      names, else s1.dat)\n"
     "  --jobs N            flights in parallel (default: the number of cores);\n"
     "                      the result does not depend on it\n"
     "  -o FILE             every flight as CSV: ascent-sweep's columns (reached\n"
     "                      by --tolerance), then one per free key\n"
     "  --json FILE         the best flight as a JSON object\n"
     "  --answers FILE      the answers that fly the best flight in ascent\n"
-    "                      (its report goes to best.txt)\n"
+    "                      (its report goes to best.txt); with --free, the\n"
+    "                      vehicle it needs as well, in FILE with the\n"
+    "                      extension .toml (fly: ascent --vehicle F.toml < FILE)\n"
     "  --method NAME       cobyla (default), sbplx or bobyqa (a penalised mass)\n"
     "  --help, --version\n"
     "\n"
+    "With --free, standard output ends with the optimised vehicle's description.\n"
+    "\n"
     "Exit status: 0 done; 4 no flight reached the target (the outputs are\n"
     "written, with the flight that missed least); 64 a bad option, bound, key\n"
-    "or tolerance; 2, 3, 5, 100, 106 the profile is missing, unreadable, too\n"
-    "short or not numbers; 2, 3, 5 an output cannot be created; 101 a write\n"
-    "error.\n";
+    "or tolerance; 65 a bad vehicle description; 2, 3, 5, 100, 106 the\n"
+    "vehicle or profile is missing, unreadable, too short or not numbers;\n"
+    "2, 3, 5 an output cannot be created; 101 a write error.\n";
 
 struct Options {
   OptimizeProblem problem;
-  std::string profile = "s1.dat";
+  std::string vehicle;  // empty: the built-in vehicle
+  std::string profile;  // empty: the description's, or s1.dat
   std::string csv, json, answers;
   unsigned jobs = 0;
   bool help = false;
@@ -143,6 +153,8 @@ Options parse_options(int argc, char** argv) {
       o.problem.tolerance = number(arg, take_value()) * 1000;
     } else if (arg == "--max-flights") {
       o.problem.max_flights = whole(arg, take_value(), 1000000);
+    } else if (arg == "--vehicle") {
+      o.vehicle = take_value();
     } else if (arg == "--profile") {
       o.profile = take_value();
     } else if (arg == "-o" || arg == "--output") {
@@ -192,9 +204,10 @@ bool same_file(const std::string& a, const std::string& b) {
 struct Output {
   std::string name;
   std::FILE* f = nullptr;
-  Output(const std::string& n, const std::string& profile) : name(n) {
+  Output(const std::string& n, const std::string& profile, const std::string& vehicle) : name(n) {
     if (name.empty()) return;
     if (same_file(name, profile)) fail(err_access_denied, name + ": refused: it would overwrite the profile");
+    if (same_file(name, vehicle)) fail(err_access_denied, name + ": refused: it would overwrite the vehicle");
     errno = 0;
     f = std::fopen(name.c_str(), "wb");
     if (f == nullptr) throw_open_error(errno, name, true);
@@ -237,7 +250,9 @@ int run(int argc, char** argv) {
     return 0;
   }
   OptimizeProblem& p = o.problem;
-  p.profile = nullptr;
+  Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  p.desc = &desc;
+  const std::string profile_path = !o.profile.empty() ? o.profile : resolved_profile_path(desc);
   {
     // Checked before the profile is read: its faults are not the options'.
     BoosterProfile none;
@@ -245,7 +260,7 @@ int run(int argc, char** argv) {
     std::string why = check_problem(p);
     if (!why.empty()) fail(exit_usage, why);
   }
-  const BoosterProfile profile = read_profile(o.profile);
+  const BoosterProfile profile = read_profile(profile_path);
   p.profile = &profile;
   {
     // A profile that cannot carry the shortest turn is of no use anywhere.
@@ -257,7 +272,14 @@ int run(int argc, char** argv) {
     if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
   }
 
-  Output csv(o.csv, o.profile), json(o.json, o.profile), answers(o.answers, o.profile);
+  // With free keys the answers need the vehicle flown: beside them.
+  std::string vehicle_out;
+  if (!o.answers.empty() && !p.free.empty()) {
+    vehicle_out = fs::path(o.answers).replace_extension(".toml").string();
+    if (vehicle_out == o.answers) vehicle_out += ".toml";
+  }
+  Output csv(o.csv, profile_path, o.vehicle), json(o.json, profile_path, o.vehicle),
+      answers(o.answers, profile_path, o.vehicle), vehicle(vehicle_out, profile_path, o.vehicle);
 
   unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
   ProgressBar bar(p.max_flights);
@@ -306,6 +328,21 @@ int run(int argc, char** argv) {
 
   answers.write("best.txt\n" + shortest_text(e.flight.tt) + "\n" + shortest_text(e.flight.alpha) + "\ny\n-1\n");
   answers.close();
+  std::string described;
+  if (!p.free.empty()) {
+    Description best;
+    if (description_at(p, e.free_values, best).empty()) {
+      // The profile as the written file must name it: relative to its folder,
+      // unless the flights read s1.dat from the working directory.
+      if (!o.profile.empty() || !desc.profile.empty()) {
+        fs::path where = vehicle_out.empty() ? fs::current_path() : fs::absolute(vehicle_out).parent_path();
+        best.profile = fs::absolute(profile_path).lexically_relative(where).generic_string();
+      }
+      described = write_description(best);
+    }
+  }
+  vehicle.write(described);
+  vehicle.close();
 
   std::string out;
   out += reached ? "Best flight" : "No flight reached the target; the one that missed least";
@@ -324,6 +361,7 @@ int run(int argc, char** argv) {
   } else {
     out += "  no flight ended normally: " + e.flight.error + "\n";
   }
+  if (!described.empty()) out += "\nThe vehicle flown:\n" + described;
   write_stdout(crlf(out));
   if (!reached) {
     std::fprintf(stderr, "ascent-optimize: no flight reached the target within %s km\r\n",

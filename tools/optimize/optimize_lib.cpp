@@ -11,15 +11,12 @@
 #include <nlopt.hpp>
 #include <thread>
 
+#include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
 
 namespace ascent::optimize {
 
 namespace {
-
-// Exit code written in the CSV row of a point whose free values make an
-// invalid description (nothing was flown there).
-constexpr int err_description = 65;
 
 // Constraint value of a flight with no orbit to measure (it stopped, or fell
 // and ended in NaN): far beyond any miss a real flight makes, in km.
