@@ -204,6 +204,20 @@ TEST(Optimize, BadBoundsKeysAndTolerancesStopItBeforeAnyFlight) {
   EXPECT_NE(f.optimize({"--free", "plan.no_such_key=1:2"}).err.find("plan.no_such_key"), std::string::npos);
 }
 
+TEST(Optimize, HelpAndVersionAnswerWithoutFlying) {
+  Folder f;
+  fs::remove(f.s.dir() / "s1.dat");  // neither needs the profile
+  e2e::RunResult h = f.optimize({"--help"});
+  EXPECT_EQ(h.exit_code, 0) << h.err;
+  for (const char* option : {"--tt", "--alpha", "--free", "--tolerance", "--max-flights", "--vehicle", "--profile",
+                             "--jobs", "--json", "--answers", "Exit status"}) {
+    EXPECT_NE(h.out.find(option), std::string::npos) << option;
+  }
+  e2e::RunResult v = f.optimize({"--version"});
+  EXPECT_EQ(v.exit_code, 0) << v.err;
+  EXPECT_EQ(v.out.rfind("ascent-optimize ", 0), 0u) << v.out;
+}
+
 TEST(Optimize, NoFlightReachingTheTargetEndsWithStatus4AndTheOutputs) {
   Folder f;
   // Below 8 degrees the steering cannot hold the vehicle up: every flight
