@@ -2,6 +2,7 @@
 // orbit, and the turn time and angle limit (and any vehicle quantities set
 // free) that give it, found in a few hundred whole flights.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -12,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "vehicle/description_file.hpp"
@@ -25,7 +28,7 @@ namespace fs = std::filesystem;
 using namespace ascent;
 using namespace ascent::optimize;
 
-constexpr int exit_usage = 64;      // a bad option, bound, key or tolerance
+constexpr int exit_usage = cli::exit_usage;  // a bad option, bound, key or tolerance
 constexpr int exit_no_orbit = 4;    // no flight flown reached the target
 
 const char* const usage_text =
@@ -68,7 +71,9 @@ const char* const usage_text =
     "written, with the flight that missed least); 64 a bad option, bound, key\n"
     "or tolerance; 65 a bad vehicle description; 2, 3, 5, 100, 106 the\n"
     "vehicle or profile is missing, unreadable, too short or not numbers;\n"
-    "2, 3, 5 an output cannot be created; 101 a write error.\n";
+    "2, 3, 5 an output cannot be created; 101 a write error; 128 + N stopped\n"
+    "by signal N (SIGINT, SIGTERM, SIGHUP), the outputs written with the\n"
+    "flights completed.\n";
 
 struct Options {
   OptimizeProblem problem;
@@ -189,12 +194,6 @@ Options parse_options(int argc, char** argv) {
   return o;
 }
 
-std::string crlf(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec);
@@ -231,22 +230,17 @@ struct Output {
   }
 };
 
-void write_stdout(const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    fail(err_write, "standard output: write error");
-  }
-}
-
 std::string km(double m) { return real_text(m / 1000, 1, 1); }
 
 int run(int argc, char** argv) {
+  if (cli::answer_help_or_version(argc, argv, "ascent-optimize", usage_text)) return 0;
   Options o = parse_options(argc, argv);
   if (o.help) {
-    write_stdout(crlf(usage_text));
+    cli::print_text(usage_text);
     return 0;
   }
   if (o.version) {
-    write_stdout(crlf(std::string("ascent-optimize ") + ASCENT_VERSION + "\n"));
+    cli::print_text(std::string("ascent-optimize ") + cli::version() + "\n");
     return 0;
   }
   OptimizeProblem& p = o.problem;
@@ -362,10 +356,14 @@ int run(int argc, char** argv) {
     out += "  no flight ended normally: " + e.flight.error + "\n";
   }
   if (!described.empty()) out += "\nThe vehicle flown:\n" + described;
-  write_stdout(crlf(out));
+  cli::print_text(out);
+  if (r.interrupted) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
+                                       std::to_string(r.flights()) + " flights: the outputs hold them");
+    return 128 + interrupt_signal;
+  }
   if (!reached) {
-    std::fprintf(stderr, "ascent-optimize: no flight reached the target within %s km\r\n",
-                 shortest_text(p.tolerance / 1000).c_str());
+    cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");
     return exit_no_orbit;
   }
   return 0;
@@ -374,13 +372,17 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  cli::ensure_standard_streams();
+  // A closed output pipe is a write error (101), not a death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  install_interrupt_handlers();
   try {
     return run(argc, argv);
   } catch (const FatalError& e) {
-    std::fprintf(stderr, "ascent-optimize: %s\r\n", e.message.c_str());
+    cli::report("ascent-optimize", e.message);
     return e.code;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ascent-optimize: internal error: %s\r\n", e.what());
+    cli::report("ascent-optimize", std::string("internal error: ") + e.what());
     return 1;
   }
 }

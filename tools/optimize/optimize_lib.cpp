@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 #include "io/number_format.hpp"
 
 namespace ascent::optimize {
@@ -183,7 +184,7 @@ struct LocalSearch {
     std::vector<double> x = space.real(u);
     auto it = known.find(x);
     if (it != known.end()) return it->second;
-    if (flown.size() >= budget) throw nlopt::forced_stop();
+    if (flown.size() >= budget || interrupt_signal != 0) throw nlopt::forced_stop();
     Evaluation e = evaluate(p, x);
     tally.add(e);
     flown.push_back(e);
@@ -430,9 +431,12 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
       }
     }
     for (double& s : step) s *= p.polish_shrink;
-    if (from.empty() || step[0] < 1e-6 || search_from(from, left, step) == 0) break;
+    if (interrupt_signal != 0 || from.empty() || step[0] < 1e-6 || search_from(from, left, step) == 0) break;
   }
 
+  // Flights a signal stopped midway have no result.
+  ev.erase(std::remove_if(ev.begin(), ev.end(), [](const Evaluation& e) { return e.flight.interrupted; }), ev.end());
+  result.interrupted = interrupt_signal != 0;
   for (std::size_t i = 0; i < ev.size(); ++i) {
     if (ev[i].feasible && (result.best < 0 || ev[i].flight.record.Msc > ev[static_cast<std::size_t>(result.best)].flight.record.Msc)) {
       result.best = static_cast<long>(i);

@@ -66,6 +66,7 @@ struct Evaluation {
 struct OptimizeResult {
   std::vector<Evaluation> evaluations;  // every flight, in the order fixed by the method (not by timing)
   long best = -1;                       // index of the best feasible flight; -1: none reached the target
+  bool interrupted = false;             // a signal (io/interrupt.hpp) stopped the search early
   std::size_t flights() const { return evaluations.size(); }
 };
 
@@ -77,7 +78,9 @@ std::string check_problem(const OptimizeProblem& p);
 using Progress = std::function<void(std::size_t done, std::size_t planned, double best_sc_m)>;
 
 // Runs the search on `jobs` threads. The result, evaluation order included,
-// is the same whatever `jobs` is. The problem must pass check_problem.
+// is the same whatever `jobs` is. The problem must pass check_problem. A
+// SIGINT, SIGTERM or SIGHUP (with the handlers installed) ends it early
+// with the flights completed.
 OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress& progress = {});
 
 // The description flown at free values `v` (counts rounded to whole values),
