@@ -247,13 +247,9 @@ int run(int argc, char** argv) {
   Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
   p.desc = &desc;
   const std::string profile_path = !o.profile.empty() ? o.profile : resolved_profile_path(desc);
-  {
-    // Checked before the profile is read: its faults are not the options'.
-    BoosterProfile none;
-    p.profile = &none;
-    std::string why = check_problem(p);
-    if (!why.empty()) fail(exit_usage, why);
-  }
+  // Checked before the profile is read: its faults are not the options'.
+  std::string why = check_problem(p);
+  if (!why.empty()) fail(exit_usage, why);
   const BoosterProfile profile = read_profile(profile_path);
   p.profile = &profile;
   {
@@ -263,6 +259,10 @@ int run(int argc, char** argv) {
     probe.desc = p.desc;
     probe.transfer = false;
     sweep::FlightResult f = sweep::fly(probe, p.tt.low, p.alpha.low);
+    if (f.interrupted) {
+      cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before the first flight");
+      return 128 + interrupt_signal;
+    }
     if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
   }
 
@@ -281,6 +281,10 @@ int run(int argc, char** argv) {
     bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
   });
   bar.finish();
+  if (r.evaluations.empty()) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
+    return 128 + interrupt_signal;
+  }
 
   // The flight reported: the best, or when none reached the target the one
   // that missed least (the first evaluation of the best merit).

@@ -279,7 +279,6 @@ std::string check_problem(const OptimizeProblem& p) {
     }
     return {};
   };
-  if (p.profile == nullptr) return "no booster profile";
   std::string e = bounds_error("--tt", p.tt);
   if (e.empty() && p.tt.low < 1) e = "--tt: ascent refuses turn times below 1 s, got " + shortest_text(p.tt.low);
   if (e.empty()) e = bounds_error("--alpha", p.alpha);
