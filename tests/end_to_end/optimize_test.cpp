@@ -204,6 +204,20 @@ TEST(Optimize, BadBoundsKeysAndTolerancesStopItBeforeAnyFlight) {
   EXPECT_NE(f.optimize({"--free", "plan.no_such_key=1:2"}).err.find("plan.no_such_key"), std::string::npos);
 }
 
+TEST(Optimize, ACountSetFreeIsFlownAtWholeValuesOnly) {
+  Folder f;
+  e2e::RunResult r = f.optimize({"--tt", "30:40", "--alpha", "17:19", "--max-flights", "24", "--free",
+                                 "core.engines=3:5", "-o", "n.csv"});
+  ASSERT_TRUE(r.exit_code == 0 || r.exit_code == 4) << r.err;
+  std::vector<std::string> lines = e2e::crlf_lines(f.s.read("n.csv"));
+  ASSERT_EQ(lines.size(), 25u);
+  EXPECT_EQ(fields(lines[0]).back(), "core.engines");
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string v = fields(lines[i]).back();
+    EXPECT_TRUE(v == "3" || v == "4" || v == "5") << lines[i];
+  }
+}
+
 TEST(Optimize, HelpAndVersionAnswerWithoutFlying) {
   Folder f;
   fs::remove(f.s.dir() / "s1.dat");  // neither needs the profile
