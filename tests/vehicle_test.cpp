@@ -153,6 +153,13 @@ TEST(KeyTable, EveryNumberKeyReachesItsOwnField) {
     double want = k.min + (k.max - k.min) * (i + 1) / 1000.0;
     EXPECT_EQ(key_value(d, k), want) << k.name;
   }
+  EXPECT_EQ(first_difference(B, d), keys[0]);
+  EXPECT_EQ(first_difference(d, d), nullptr);
+  Description z = B;
+  z.vehicle.boosters.area_correction = -0.0;
+  Description w = z;
+  w.vehicle.boosters.area_correction = 0.0;  // equal as numbers, not as bits
+  EXPECT_EQ(first_difference(z, w), find_key("boosters.area_correction"));
   EXPECT_EQ(find_key("core.exhaust_speed")->real(d), d.vehicle.core.exhaust_speed);
   EXPECT_EQ(find_key("core.exhaust_spede"), nullptr);
 }

@@ -22,9 +22,6 @@ namespace ascent::sweep {
 
 namespace {
 
-// m, allowed miss of the target orbit's perigee and apogee.
-constexpr double h_tolerance = 10000.0;
-
 // Every number that is not a mass: the shortest decimal that reads back as
 // the very double the flight computed, so that rounding it as ascent does
 // gives ascent's digits.
@@ -251,9 +248,9 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
   return outcome;
 }
 
-bool reached_targets(const FlightRecord& r, double h_target) {
-  return std::fabs(r.hp_final - h_target) <= h_tolerance &&
-         std::fabs(r.ha_final - h_target) <= h_tolerance && r.m0_core >= 0 && r.Msc > 0;
+bool reached_targets(const FlightRecord& r, double h_target, double tolerance) {
+  return std::fabs(r.hp_final - h_target) <= tolerance &&
+         std::fabs(r.ha_final - h_target) <= tolerance && r.m0_core >= 0 && r.Msc > 0;
 }
 
 std::string csv_header() {
@@ -262,7 +259,7 @@ std::string csv_header() {
          "max_q_Pa,max_accel_ms2,reached,status\r\n";
 }
 
-std::string csv_row(const Plan& plan, const FlightResult& f) {
+std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance) {
   const FlightRecord& r = f.record;
   // In iterate mode the turn time is the one the series settled on and flew last.
   std::string row = answer_text(plan.iterate && f.ok ? r.tt_flown : f.tt);
@@ -284,7 +281,7 @@ std::string csv_row(const Plan& plan, const FlightResult& f) {
       whole(r.Mused),          whole(r.Mcut),            whole(r.Msc),             whole(r.Mtop),
       exact(f.Pqmax),          exact(f.amax)};
   for (const std::string& s : fields) row += ',' + s;
-  row += reached_targets(r, plan.desc->mission.target.apogee_altitude) ? ",yes" : ",no";
+  row += reached_targets(r, plan.desc->mission.target.apogee_altitude, tolerance) ? ",yes" : ",no";
   row += ",ok\r\n";
   return row;
 }

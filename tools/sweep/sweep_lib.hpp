@@ -95,14 +95,20 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
                            const std::function<void(const FlightResult&)>& sink,
                            const std::function<void(std::size_t)>& progress = {});
 
-// The flight reached its targets: final perigee and apogee within 10 km of
-// the target altitude (by default the built-in 398.6 km), no propellant
-// borrowed from the core stage, a spacecraft to carry.
-bool reached_targets(const FlightRecord& r,
-                     double h_target = builtin_description().mission.target.apogee_altitude);
+// m, the sweep's allowed miss of the target altitude.
+constexpr double reached_tolerance = 10000.0;
 
-// The CSV header row and one row per flight, each ending with CR LF.
+// The flight reached its targets: final perigee and apogee within
+// `tolerance` (10 km unless told) of the target altitude (by default the
+// built-in 398.6 km), no propellant borrowed from the core stage, a
+// spacecraft to carry.
+bool reached_targets(const FlightRecord& r,
+                     double h_target = builtin_description().mission.target.apogee_altitude,
+                     double tolerance = reached_tolerance);
+
+// The CSV header row and one row per flight, each ending with CR LF; the
+// reached column by reached_targets with `tolerance`.
 std::string csv_header();
-std::string csv_row(const Plan& plan, const FlightResult& f);
+std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance = reached_tolerance);
 
 }  // namespace ascent::sweep

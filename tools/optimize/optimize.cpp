@@ -1,0 +1,393 @@
+// ascent-optimize: the largest spacecraft mass the vehicle puts on its target
+// orbit, and the turn time and angle limit (and any vehicle quantities set
+// free) that give it, found in a few hundred whole flights.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/cli.hpp"
+#include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
+#include "io/line_reader.hpp"
+#include "io/number_format.hpp"
+#include "vehicle/description_file.hpp"
+#include "optimize_lib.hpp"
+#include "progress.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ascent;
+using namespace ascent::optimize;
+
+constexpr int exit_usage = cli::exit_usage;  // a bad option, bound, key or tolerance
+constexpr int exit_no_orbit = 4;    // no flight flown reached the target
+
+const char* const usage_text =
+    "Usage: ascent-optimize [options]\n"
+    "\n"
+    "Finds the turn time and maximum angle of attack (and any vehicle quantities\n"
+    "set free) that put the most spacecraft mass SC_M on the target orbit: final\n"
+    "perigee and apogee within the tolerance of the target altitude, no core\n"
+    "propellant borrowed. Every flight is a whole ascent session with the\n"
+    "transfer. A coarse grid of starts over tt and alpha, then COBYLA local\n"
+    "searches (NLopt) from the best of them, one per thread, then polishing\n"
+    "searches from the best flights until --max-flights are flown.\n"
+    "\n"
+    "Options:\n"
+    "  --tt LOW:HIGH       turn time bounds in s (default 1:90)\n"
+    "  --alpha LOW:HIGH    angle limit bounds in degrees (default 0:30)\n"
+    "  --free KEY=LOW:HIGH a numeric quantity of the description set free within\n"
+    "                      the bounds (repeatable), e.g.\n"
+    "                      --free plan.acceleration_limit=35:45\n"
+    "  --tolerance KM      allowed miss of the target altitude (default 10)\n"
+    "  --max-flights N     flights at most (default 300)\n"
+    "  --vehicle FILE      the vehicle and mission, a TOML description (default\n"
+    "                      the built-in vehicle)\n"
+    "  --profile FILE      booster thrust profile (default: the one the vehicle\n"
+    "                      names, else s1.dat)\n"
+    "  --jobs N            flights in parallel (default: the number of cores);\n"
+    "                      the result does not depend on it\n"
+    "  -o FILE             every flight as CSV: ascent-sweep's columns (reached\n"
+    "                      by --tolerance), then one per free key\n"
+    "  --json FILE         the best flight as a JSON object\n"
+    "  --answers FILE      the answers that fly the best flight in ascent\n"
+    "                      (its report goes to best.txt); with --free, the\n"
+    "                      vehicle it needs as well, in FILE with the\n"
+    "                      extension .toml (fly: ascent --vehicle F.toml < FILE)\n"
+    "  --method NAME       cobyla (default), sbplx or bobyqa (a penalised mass)\n"
+    "  --help, --version\n"
+    "\n"
+    "With --free, standard output ends with the optimised vehicle's description.\n"
+    "\n"
+    "Exit status: 0 done; 4 no flight reached the target (the outputs are\n"
+    "written, with the flight that missed least); 64 a bad option, bound, key\n"
+    "or tolerance; 65 a bad vehicle description; 2, 3, 5, 100, 106 the\n"
+    "vehicle or profile is missing, unreadable, too short or not numbers;\n"
+    "2, 3, 5 an output cannot be created; 101 a write error; 128 + N stopped\n"
+    "by signal N (SIGINT, SIGTERM, SIGHUP), the outputs written with the\n"
+    "flights completed.\n";
+
+struct Options {
+  OptimizeProblem problem;
+  std::string vehicle;  // empty: the built-in vehicle
+  std::string profile;  // empty: the description's, or s1.dat
+  std::string csv, json, answers;
+  unsigned jobs = 0;
+  bool help = false;
+  bool version = false;
+};
+
+[[noreturn]] void fail(int code, const std::string& message) { throw FatalError{code, message}; }
+
+double number(const std::string& option, const std::string& text) {
+  double x = 0;
+  if (!parse_real(text, x)) fail(exit_usage, option + ": '" + text + "' is not a number");
+  return x;
+}
+
+Bounds bounds(const std::string& option, const std::string& text) {
+  std::size_t colon = text.find(':');
+  if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+    fail(exit_usage, option + ": '" + text + "' is not LOW:HIGH");
+  }
+  return Bounds{number(option, text.substr(0, colon)), number(option, text.substr(colon + 1))};
+}
+
+std::size_t whole(const std::string& option, const std::string& text, std::size_t max) {
+  bool digits = !text.empty() && text.size() <= 7;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  std::size_t n = digits ? std::stoul(text) : 0;
+  if (n < 1 || n > max) {
+    fail(exit_usage, option + ": '" + text + "' is not a whole number from 1 to " + std::to_string(max));
+  }
+  return n;
+}
+
+FreeKey free_key(const std::string& text) {
+  std::size_t eq = text.find('=');
+  if (eq == std::string::npos) fail(exit_usage, "--free: '" + text + "' is not KEY=LOW:HIGH");
+  std::string name = text.substr(0, eq);
+  const Key* k = find_key(name);
+  if (k == nullptr) fail(exit_usage, "--free: unknown key '" + name + "' (ascent --print-vehicle lists them)");
+  if (k->kind != KeyKind::real && k->kind != KeyKind::count) {
+    fail(exit_usage, "--free: " + name + " is not a number (only numeric keys can be set free)");
+  }
+  if (name == "target.apogee_altitude") {
+    fail(exit_usage, "--free: " + name + " is the target the flights are measured against; change it in the vehicle");
+  }
+  return FreeKey{k, bounds("--free " + name, text.substr(eq + 1))};
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool has_inline = false;
+    if (arg.rfind("--", 0) == 0) {
+      std::size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        has_inline = true;
+      }
+    }
+    auto take_value = [&]() -> std::string {
+      if (has_inline) return value;
+      if (i + 1 >= argc) fail(exit_usage, arg + ": a value is missing");
+      return argv[++i];
+    };
+    auto no_value = [&] {
+      if (has_inline) fail(exit_usage, arg + " takes no value");
+    };
+    if (arg == "--tt") {
+      o.problem.tt = bounds(arg, take_value());
+    } else if (arg == "--alpha") {
+      o.problem.alpha = bounds(arg, take_value());
+    } else if (arg == "--free") {
+      o.problem.free.push_back(free_key(take_value()));
+    } else if (arg == "--tolerance") {
+      o.problem.tolerance = number(arg, take_value()) * 1000;
+    } else if (arg == "--max-flights") {
+      o.problem.max_flights = whole(arg, take_value(), 1000000);
+    } else if (arg == "--vehicle") {
+      o.vehicle = take_value();
+    } else if (arg == "--profile") {
+      o.profile = take_value();
+    } else if (arg == "-o" || arg == "--output") {
+      o.csv = take_value();
+    } else if (arg == "--json") {
+      o.json = take_value();
+    } else if (arg == "--answers") {
+      o.answers = take_value();
+    } else if (arg == "--jobs" || arg == "-j") {
+      o.jobs = static_cast<unsigned>(whole(arg, take_value(), 1024));
+    } else if (arg == "--method") {
+      std::string m = take_value();
+      if (m == "cobyla") {
+        o.problem.method = Method::cobyla;
+      } else if (m == "sbplx") {
+        o.problem.method = Method::sbplx_penalty;
+      } else if (m == "bobyqa") {
+        o.problem.method = Method::bobyqa_penalty;
+      } else {
+        fail(exit_usage, "--method: '" + m + "' is not cobyla, sbplx or bobyqa");
+      }
+    } else if (arg == "--help" || arg == "-h") {
+      no_value();
+      o.help = true;
+    } else if (arg == "--version") {
+      no_value();
+      o.version = true;
+    } else {
+      fail(exit_usage, "unknown option '" + arg + "' (try --help)");
+    }
+  }
+  return o;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec);
+}
+
+// An output file, opened before any flight so that a bad name costs nothing.
+struct Output {
+  std::string name;
+  std::FILE* f = nullptr;
+  Output(const std::string& n, const std::string& profile, const std::string& vehicle) : name(n) {
+    if (name.empty()) return;
+    if (same_file(name, profile)) fail(err_access_denied, name + ": refused: it would overwrite the profile");
+    if (same_file(name, vehicle)) fail(err_access_denied, name + ": refused: it would overwrite the vehicle");
+    errno = 0;
+    f = std::fopen(name.c_str(), "wb");
+    if (f == nullptr) throw_open_error(errno, name, true);
+  }
+  ~Output() {
+    if (f != nullptr) std::fclose(f);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  void write(const std::string& text) {
+    if (f == nullptr) return;
+    if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0) {
+      fail(err_write, name + ": write error");
+    }
+  }
+  void close() {
+    if (f == nullptr) return;
+    std::FILE* g = f;
+    f = nullptr;
+    if (std::fclose(g) != 0) fail(err_write, name + ": write error on close");
+  }
+};
+
+std::string km(double m) { return real_text(m / 1000, 1, 1); }
+
+int run(int argc, char** argv) {
+  if (cli::answer_help_or_version(argc, argv, "ascent-optimize", usage_text)) return 0;
+  Options o = parse_options(argc, argv);
+  if (o.help) {
+    cli::print_text(usage_text);
+    return 0;
+  }
+  if (o.version) {
+    cli::print_text(std::string("ascent-optimize ") + cli::version() + "\n");
+    return 0;
+  }
+  OptimizeProblem& p = o.problem;
+  Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  p.desc = &desc;
+  const std::string profile_path = !o.profile.empty() ? o.profile : resolved_profile_path(desc);
+  // Checked before the profile is read: its faults are not the options'.
+  std::string why = check_problem(p);
+  if (!why.empty()) fail(exit_usage, why);
+  const BoosterProfile profile = read_profile(profile_path);
+  p.profile = &profile;
+  {
+    // A profile that cannot carry the shortest turn is of no use anywhere.
+    sweep::Plan probe;
+    probe.profile = &profile;
+    probe.desc = p.desc;
+    probe.transfer = false;
+    sweep::FlightResult f = sweep::fly(probe, p.tt.low, p.alpha.low);
+    if (f.interrupted) {
+      cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before the first flight");
+      return 128 + interrupt_signal;
+    }
+    if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
+  }
+
+  // With free keys the answers need the vehicle flown: beside them.
+  std::string vehicle_out;
+  if (!o.answers.empty() && !p.free.empty()) {
+    vehicle_out = fs::path(o.answers).replace_extension(".toml").string();
+    if (vehicle_out == o.answers) vehicle_out += ".toml";
+  }
+  Output csv(o.csv, profile_path, o.vehicle), json(o.json, profile_path, o.vehicle),
+      answers(o.answers, profile_path, o.vehicle), vehicle(vehicle_out, profile_path, o.vehicle);
+
+  unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  ProgressBar bar(p.max_flights);
+  OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
+    bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
+  });
+  bar.finish();
+  if (r.evaluations.empty()) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
+    return 128 + interrupt_signal;
+  }
+
+  // The flight reported: the best, or when none reached the target the one
+  // that missed least (the first evaluation of the best merit).
+  const bool reached = r.best >= 0;
+  std::size_t shown = reached ? static_cast<std::size_t>(r.best) : 0;
+  if (!reached) {
+    double least = std::numeric_limits<double>::infinity();
+    const double h = p.desc->mission.target.apogee_altitude;
+    for (std::size_t i = 0; i < r.evaluations.size(); ++i) {
+      const FlightRecord& rec = r.evaluations[i].flight.record;
+      double miss = std::max(std::fabs(rec.hp_final - h), std::fabs(rec.ha_final - h));
+      if (r.evaluations[i].flight.ok && miss < least) {
+        least = miss;
+        shown = i;
+      }
+    }
+  }
+  const Evaluation& e = r.evaluations.at(shown);
+  const FlightRecord& rec = e.flight.record;
+
+  std::string table = csv_header(p);
+  for (const Evaluation& ev : r.evaluations) table += csv_row(p, ev);
+  csv.write(table);
+  csv.close();
+
+  nlohmann::ordered_json j;
+  j["reached"] = reached;
+  j["tt"] = e.flight.tt;
+  j["alpha"] = e.flight.alpha;
+  j["SC_M"] = rec.Msc;
+  j["hp_final_km"] = rec.hp_final / 1000;
+  j["ha_final_km"] = rec.ha_final / 1000;
+  j["core_propellant_left_kg"] = rec.m0_core;
+  j["tolerance_km"] = p.tolerance / 1000;
+  j["flights"] = r.flights();
+  for (std::size_t i = 0; i < p.free.size(); ++i) j[p.free[i].key->name] = e.free_values[i];
+  json.write(j.dump(2) + "\n");
+  json.close();
+
+  answers.write("best.txt\n" + shortest_text(e.flight.tt) + "\n" + shortest_text(e.flight.alpha) + "\ny\n-1\n");
+  answers.close();
+  std::string described;
+  if (!p.free.empty()) {
+    Description best;
+    if (description_at(p, e.free_values, best).empty()) {
+      // The profile as the written file must name it: relative to its folder,
+      // unless the flights read s1.dat from the working directory.
+      if (!o.profile.empty() || !desc.profile.empty()) {
+        fs::path where = vehicle_out.empty() ? fs::current_path() : fs::absolute(vehicle_out).parent_path();
+        best.profile = fs::absolute(profile_path).lexically_relative(where).generic_string();
+      }
+      described = write_description(best);
+    }
+  }
+  vehicle.write(described);
+  vehicle.close();
+
+  std::string out;
+  out += reached ? "Best flight" : "No flight reached the target; the one that missed least";
+  out += " (" + std::to_string(r.flights()) + " flights)\n";
+  out += "  tt      = " + shortest_text(e.flight.tt) + " s\n";
+  out += "  alpha   = " + shortest_text(e.flight.alpha) + " deg\n";
+  for (std::size_t i = 0; i < p.free.size(); ++i) {
+    out += std::string("  ") + p.free[i].key->name + " = " + shortest_text(e.free_values[i]) + " " +
+           p.free[i].key->unit + "\n";
+  }
+  if (e.flight.ok) {
+    out += "  SC_M    = " + real_text(rec.Msc, 1, 0) + " kg\n";
+    out += "  orbit   = " + km(rec.hp_final) + " x " + km(rec.ha_final) + " km (target " +
+           km(p.desc->mission.target.apogee_altitude) + " km +- " + shortest_text(p.tolerance / 1000) + ")\n";
+    out += "  core propellant left = " + real_text(rec.m0_core, 1, 0) + " kg\n";
+  } else {
+    out += "  no flight ended normally: " + e.flight.error + "\n";
+  }
+  if (!described.empty()) out += "\nThe vehicle flown:\n" + described;
+  cli::print_text(out);
+  if (r.interrupted) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
+                                       std::to_string(r.flights()) + " flights: the outputs hold them");
+    return 128 + interrupt_signal;
+  }
+  if (!reached) {
+    cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");
+    return exit_no_orbit;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cli::ensure_standard_streams();
+  // A closed output pipe is a write error (101), not a death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  install_interrupt_handlers();
+  try {
+    return run(argc, argv);
+  } catch (const FatalError& e) {
+    cli::report("ascent-optimize", e.message);
+    return e.code;
+  } catch (const std::exception& e) {
+    cli::report("ascent-optimize", std::string("internal error: ") + e.what());
+    return 1;
+  }
+}
