@@ -1,6 +1,7 @@
 #include "io/channel.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +19,17 @@ Channel::~Channel() {
   if (!temp_path_.empty()) std::remove(temp_path_.c_str());
 }
 
+bool Channel::replaceable(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode);
+}
+
 void Channel::open_file_replacing(const std::string& path) {
+  if (!replaceable(path)) {
+    open_file(path);
+    return;
+  }
   // A name of our own in the same folder, so that the rename stays within
   // one file system; created exclusively, with the permissions fopen gives.
   static unsigned counter = 0;

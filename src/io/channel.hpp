@@ -22,6 +22,12 @@ class Channel {
   // Writes to a new file beside `path` that replaces `path` only when close()
   // has written and closed it: a failed write leaves the old file whole.
   void open_file_replacing(const std::string& path);
+
+  // True when a finished file may take the place of `path` by a rename: no
+  // such name yet, or a plain file. A device (/dev/null), a pipe or a link
+  // (/dev/stdout) must be written through instead, or the rename would put a
+  // plain file in its place.
+  static bool replaceable(const std::string& path);
   // Lines end in LF and the Latin-1 signs written here (degree, plus-minus,
   // squared) go out as UTF-8; off, every byte goes out as written.
   void set_utf8(bool on) { utf8_ = on; }

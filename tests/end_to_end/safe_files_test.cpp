@@ -161,3 +161,30 @@ TEST(BoundedInput, BlanksAreTheCWhiteSpaceInAnswersAndProfile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A finished file takes the place of the old one by a rename only where the
+// old one is a plain file: a link (or a device such as /dev/null, a pipe) is
+// written through, or the rename would put a plain file where it was.
+TEST(SafeFiles, LinkedOutputsAreWrittenThroughNotReplaced) {
+  Dir d;
+  namespace fs = std::filesystem;
+  d.write("kept.pas", "old\r\n");
+  fs::create_symlink("kept.pas", d.dir() / "const_n.pas");
+  e2e::RunResult r = d.run("\n" + flight_answers);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(d.dir() / "const_n.pas"));
+  EXPECT_NE(d.read("kept.pas").find("  SC_M     =  "), std::string::npos);
+
+  d.write("kept.csv", "old\r\n");
+  fs::create_symlink("kept.csv", d.dir() / "trade.csv");
+  r = e2e::run_program(ASCENT_SWEEP_BINARY, {"--tt", "36", "--alpha", "18", "-o", "trade.csv"}, d.dir(),
+                       d.io_base(), "");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(d.dir() / "trade.csv"));
+  EXPECT_EQ(d.read("kept.csv").rfind("tt,alpha,", 0), 0u);
+  EXPECT_FALSE(d.exists("trade.csv.partial"));
+}
+
+}  // namespace

@@ -367,6 +367,13 @@ check "default PNG is 1000x1200 pixels (got $size)" test "$size" = 1000x1200
 size=$(png_size "$work/small.png")
 check "--size 640x800 gives a 640x800 PNG (got $size)" test "$size" = 640x800
 
+# A picture named by a link is written through the link, which stays a link.
+ln -s small.png "$work/linked.png"
+"$plot" -d "$real" -m "$real/out.txt" -o "$work/linked.png" --size 700x900 >/dev/null 2>&1
+check "a picture named by a link leaves the link in place" test -L "$work/linked.png"
+size=$(png_size "$work/small.png")
+check "the link's target holds the new picture (got $size)" test "$size" = 700x900
+
 "$plot" -d "$real" -m out.txt --svg >/dev/null 2>&1
 check "--svg writes DIR/flight.svg" test -s "$real/flight.svg"
 check "the SVG is 1000x1200" grep -q 'width="1000" height="1200"' "$real/flight.svg"

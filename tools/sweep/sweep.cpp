@@ -210,9 +210,11 @@ int run(int argc, char** argv) {
   }
 
   // The rows go to FILE.partial as they are flown; FILE itself is replaced
-  // only by a complete sweep.
+  // only by a complete sweep. A FILE that is no plain file (a device, a
+  // pipe, a link) is written through as it is.
   Channel out;
-  const std::string partial = o.output + ".partial";
+  const bool by_rename = !o.output.empty() && Channel::replaceable(o.output);
+  const std::string partial = by_rename ? o.output + ".partial" : o.output;
   if (!o.output.empty()) {
     for (const std::string& name : {o.output, partial}) {
       if (same_file(name, o.profile)) {
@@ -237,13 +239,14 @@ int run(int argc, char** argv) {
   out.close();
   if (done.signal != 0) {
     std::string kept = o.output.empty() ? std::string("on standard output")
-                                        : "in " + partial + "; " + o.output + " is untouched";
+                       : by_rename      ? "in " + partial + "; " + o.output + " is untouched"
+                                        : "in " + o.output;
     cli::report("ascent-sweep", std::string("stopped by ") + signal_name(done.signal) + " after " +
                                     std::to_string(done.delivered) + " of " +
                                     std::to_string(plan.size()) + " flights: their rows are " + kept);
     return 128 + done.signal;
   }
-  if (!o.output.empty() && std::rename(partial.c_str(), o.output.c_str()) != 0) {
+  if (by_rename && std::rename(partial.c_str(), o.output.c_str()) != 0) {
     fail(err_write, o.output + ": cannot rename " + partial + " to it");
   }
   return 0;
