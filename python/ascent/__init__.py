@@ -144,9 +144,8 @@ class Flight:
     __slots__ = ("table", "summary", "events", "output", "files", "steps")
 
     def __init__(self, raw):
-        rows = raw["rows"]
         #: column name -> NumPy array, one entry per table line
-        self.table = {name: np.ascontiguousarray(rows[:, i]) for i, name in enumerate(TABLE_COLUMNS)}
+        self.table = dict(zip(TABLE_COLUMNS, raw["columns"]))
         #: the flight's row of a sweep: column name -> value
         self.summary = raw["summary"]
         #: [(time s, text)] when fly(..., events=True), else None

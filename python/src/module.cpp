@@ -351,7 +351,7 @@ py::list events_of(const std::string& text, const std::vector<double>& rows, boo
 
 py::bytes as_bytes(const std::string& s) { return py::bytes(s.data(), s.size()); }
 
-// One flight. Returns the step table as an (n, 10) array, the summary row
+// One flight. Returns the step table's ten columns as arrays, the summary row
 // (as the sweep writes it), the number of steps, and on request the main
 // output, the data files and the events.
 py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
@@ -361,15 +361,18 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   answers.alpha = alpha;
   answers.transfer = transfer;
   answers.iterate = iterate;
-  auto rows = std::make_unique<std::vector<double>>();
+  // The rows land in a buffer each thread keeps: its memory is reused, not
+  // handed back to the system and faulted in again by every flight.
+  thread_local std::vector<double> buffer;
+  std::vector<double>* rows = &buffer;
+  rows->clear();
   FlightOptions options;
-  options.table_rows = rows.get();
+  options.table_rows = rows;
   options.outputs = output || events ? FlightOutputs::memory : FlightOutputs::none;
   Flight flight;
   Flight summary_flight;
   {
     py::gil_scoped_release unlocked;
-    rows->reserve(4096 * table_columns);
     flight = fly(*vehicle.d, *profile.parsed, answers, options);
     // In iterate mode the main output is the console's, where the step does
     // not track its extremes; the summary comes from the flight as the sweep
@@ -402,10 +405,20 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
 
   py::dict out;
   if (events) out["events"] = events_of(flight.main_text, *rows, iterate);
-  const py::ssize_t n = static_cast<py::ssize_t>(rows->size() / table_columns);
-  std::vector<double>* raw = rows.release();
-  py::capsule owner(raw, [](void* p) { delete static_cast<std::vector<double>*>(p); });
-  out["rows"] = py::array_t<double>({n, static_cast<py::ssize_t>(table_columns)}, raw->data(), owner);
+  // The table by columns, each array contiguous, filled in one pass.
+  const std::size_t n = rows->size() / table_columns;
+  py::list columns;
+  double* column[table_columns];
+  for (int c = 0; c < table_columns; ++c) {
+    py::array_t<double> a(static_cast<py::ssize_t>(n));
+    column[c] = a.mutable_data();
+    columns.append(a);
+  }
+  const double* v = rows->data();
+  for (std::size_t i = 0; i < n; ++i) {
+    for (int c = 0; c < table_columns; ++c) column[c][i] = *v++;
+  }
+  out["columns"] = columns;
   out["summary"] = summary;
   out["steps"] = flight.steps;
   if (output) {
