@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +13,8 @@
 
 namespace ascent {
 namespace {
+
+using ascent::test::read_file;
 
 namespace fs = std::filesystem;
 
@@ -71,11 +75,6 @@ TEST(Channel, FileGetsTheSameBytesAsMemory) {
   EXPECT_EQ(got, "first\r\n" + std::string(70000, 'y') + "\r\n");
 }
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(Channel, ReplacingFileTakesTheNameOnlyWhenClosed) {
   TempDir dir;
   const fs::path path = dir.path / "const_n.pas";
@@ -86,18 +85,18 @@ TEST(Channel, ReplacingFileTakesTheNameOnlyWhenClosed) {
     Channel c;
     c.open_file_replacing(path.string());
     c.put(std::string(100000, 'n'));  // more than a buffer: bytes are on disk
-    EXPECT_EQ(slurp(path), "old\r\n");
+    EXPECT_EQ(read_file(path), "old\r\n");
   }
-  EXPECT_EQ(slurp(path), "old\r\n");
+  EXPECT_EQ(read_file(path), "old\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
   {
     Channel c;
     c.open_file_replacing(path.string());
     c.line("new");
-    EXPECT_EQ(slurp(path), "old\r\n");
+    EXPECT_EQ(read_file(path), "old\r\n");
     c.close();
   }
-  EXPECT_EQ(slurp(path), "new\r\n");
+  EXPECT_EQ(read_file(path), "new\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
@@ -114,7 +113,7 @@ TEST(Channel, Utf8RecodesTheLatin1SignsAndEndsLinesWithLf) {
     c.close();
   }
   // U+00B0, U+00B1, U+00B2 are C2 B0, C2 B1, C2 B2 in UTF-8.
-  EXPECT_EQ(slurp(path), "m/s\xC2\xB2, 5\xC2\xB0, 1\xC2\xB1" "2\n" + std::string(70000, 'y') +
+  EXPECT_EQ(read_file(path), "m/s\xC2\xB2, 5\xC2\xB0, 1\xC2\xB1" "2\n" + std::string(70000, 'y') +
                              "\n\xC2\xB0\n");
 }
 

@@ -1,4 +1,10 @@
+// What the tests share: files read and written whole, the bundled profile,
+// counting and splitting what a program wrote, memory channels.
 #pragma once
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -6,6 +12,31 @@
 #include "trajectory/step_table.hpp"
 
 namespace ascent::test {
+
+// Every byte of a file; empty when there is none (a comparison with what
+// was expected then shows it).
+inline std::string read_file(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f << bytes;
+  if (!f) throw std::runtime_error("cannot write " + p.string());
+}
+
+// The bundled booster profile, data/s1.dat of the source tree.
+inline std::string bundled_profile() {
+  return read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "data" / "s1.dat");
+}
+
+// How often `what` occurs in `text`.
+inline std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
 
 // Flushes a memory channel and returns every byte written to it.
 inline std::string bytes(Channel& c) {

@@ -3,6 +3,8 @@
 // files in the source tree that must stay equal to what the program writes.
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,8 @@
 #include "vehicle/keys.hpp"
 
 namespace {
+
+using ascent::test::read_file;
 
 using namespace ascent;
 
@@ -68,12 +72,6 @@ Refusal refusal(const std::string& text) {
 void expect_same(const Description& a, const Description& b) {
   const Key* k = first_difference(a, b);
   EXPECT_EQ(k, nullptr) << k->name;
-}
-
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  EXPECT_TRUE(f) << "cannot read " << p;
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // One malformed description: the text, the token the message must point at,
@@ -377,12 +375,12 @@ TEST(DescriptionFile, ProfileIsReadRelativeToTheDescriptionAndMustBeReadable) {
 }
 
 TEST(SourceTree, BuiltInVehicleFileIsWhatTheProgramWrites) {
-  EXPECT_EQ(slurp(std::filesystem::path(ASCENT_SOURCE_DIR) / "vehicles" / "orvalon5.toml"), builtin_text())
+  EXPECT_EQ(read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "vehicles" / "orvalon5.toml"), builtin_text())
       << "regenerate with: build/ascent --print-vehicle > vehicles/orvalon5.toml";
 }
 
 TEST(SourceTree, ReadmeKeyReferenceIsTheKeyTable) {
-  std::string readme = slurp(std::filesystem::path(ASCENT_SOURCE_DIR) / "README.md");
+  std::string readme = read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "README.md");
   const std::string begin = "<!-- keys begin -->\n", end = "<!-- keys end -->";
   std::size_t b = readme.find(begin), e = readme.find(end);
   ASSERT_NE(b, std::string::npos);

@@ -17,7 +17,7 @@ const BoosterProfile& bundled() {
 
 TEST(FlightEntry, MemoryOutputsEqualWhatAscentWrites) {
   e2e::Scratch s;
-  s.write("s1.dat", e2e::Scratch::read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"));
+  s.write("s1.dat", bundled_profile());
   struct Case {
     FlightAnswers a;
     std::string typed;

@@ -343,12 +343,6 @@ TEST(Flight, FailedFlightsEndCleanlyWithTheSummary) {
   EXPECT_GE(with_all_four, 1u);
 }
 
-// The bundled booster profile, with the answers the README walks through.
-std::string bundled_profile() {
-  std::ifstream f(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 TEST(BundledProfile, FlightReachesTheTargetOrbit) {
   Flight f(bundled_profile(), "\n36\n18\ny\n-1\n");
   f.expect_clean_end();

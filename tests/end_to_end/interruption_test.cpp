@@ -11,20 +11,9 @@ namespace {
 const char* const data_files[] = {"speed.dat", "height.dat", "accel.dat", "dynpres.dat"};
 const std::string flight = "36\n18\ny\n";
 
-std::string bundled_profile() {
-  std::ifstream f(ASCENT_SOURCE_DIR "/data/s1.dat", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 struct Dir : e2e::Scratch {
   Dir() { write("s1.dat", bundled_profile()); }
 };
-
-std::size_t count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
 
 std::string repeat(const std::string& s, int n) {
   std::string r;

@@ -22,15 +22,10 @@ namespace fs = std::filesystem;
 
 constexpr double h_target_km = 398.6;  // the bundled mission's target altitude
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 // A scratch folder holding the bundled profile as s1.dat.
 struct Folder {
   e2e::Scratch s;
-  Folder() { s.write("s1.dat", slurp(fs::path(ASCENT_SOURCE_DIR) / "data" / "s1.dat")); }
+  Folder() { s.write("s1.dat", read_file(fs::path(ASCENT_SOURCE_DIR) / "data" / "s1.dat")); }
   e2e::RunResult optimize(const std::vector<std::string>& args) const {
     static int serial = 0;
     return e2e::run_program(ASCENT_OPTIMIZE_BINARY, args, s.dir(), s.dir() / ("io" + std::to_string(++serial)), "",

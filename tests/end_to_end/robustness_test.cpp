@@ -14,17 +14,6 @@
 
 namespace {
 
-std::string bundled_profile() {
-  std::ifstream f(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
-
 // A finished flight: the in-orbit report, the summary and the constants file.
 void expect_flown(const e2e::Scratch& s, const e2e::RunResult& r, const std::string& out) {
   EXPECT_EQ(r.exit_code, 0) << r.err;

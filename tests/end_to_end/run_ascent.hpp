@@ -20,6 +20,14 @@
 #include <thread>
 #include <vector>
 
+#include "../test_support.hpp"
+
+// The shared helpers, as every end-to-end test calls them.
+using ascent::test::bundled_profile;
+using ascent::test::count;
+using ascent::test::read_file;
+using ascent::test::write_file;
+
 namespace e2e {
 
 struct RunResult {
@@ -59,13 +67,9 @@ class Scratch {
   // The program's working directory.
   std::filesystem::path dir() const { return root_ / "work"; }
 
-  void write(const std::string& name, const std::string& bytes) const {
-    std::ofstream f(dir() / name, std::ios::binary | std::ios::trunc);
-    f << bytes;
-    if (!f) throw std::runtime_error("cannot write " + name);
-  }
+  void write(const std::string& name, const std::string& bytes) const { write_file(dir() / name, bytes); }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir() / name); }
-  std::string read(const std::string& name) const { return read_file(dir() / name); }
+  std::string read(const std::string& name) const { return ascent::test::read_file(dir() / name); }
 
   // Runs the program with `input` on standard input; standard output goes
   // to /dev/full when `stdout_full` is set. Killed after `timeout_s` seconds.
@@ -77,12 +81,6 @@ class Scratch {
   Child start(const std::string& input, const std::vector<std::string>& args = {}) const;
   // Where run() keeps the program's standard streams (.out, .err).
   std::filesystem::path io_base() const { return root_ / "std"; }
-
-  static std::string read_file(const std::filesystem::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    if (!f) throw std::runtime_error("cannot read " + p.string());
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  }
 
  private:
   std::filesystem::path root_;

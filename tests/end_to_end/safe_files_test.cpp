@@ -12,11 +12,6 @@ namespace {
 const char* const data_files[] = {"speed.dat", "height.dat", "accel.dat", "dynpres.dat"};
 const std::string flight_answers = "36\n18\ny\n-1\n";
 
-std::string bundled_profile() {
-  std::ifstream f(ASCENT_SOURCE_DIR "/data/s1.dat", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 struct Dir : e2e::Scratch {
   Dir() { write("s1.dat", bundled_profile()); }
   std::vector<std::string> names() const {

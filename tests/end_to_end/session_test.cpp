@@ -41,12 +41,6 @@ struct Dir : e2e::Scratch {
   }
 };
 
-std::size_t count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
-
 bool one_line(const std::string& err) { return count(err, "\n") == 1 && err.back() == '\n'; }
 
 TEST(Session, HeaderInBothCodesAndEndOnMinusOne) {

@@ -27,18 +27,6 @@ struct Outcome {
   int code = -1;  // exit status; -1 when killed by a signal
 };
 
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  if (!f) return {};
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void spit(const fs::path& p, const std::string& bytes) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f << bytes;
-  if (!f) throw std::runtime_error("cannot write " + p.string());
-}
-
 // A scratch directory, removed with everything in it at the end.
 class Dir {
  public:
@@ -71,7 +59,6 @@ Outcome sweep(const std::vector<std::string>& args, const fs::path& wd) {
   return run(ASCENT_SWEEP_BINARY, args, wd);
 }
 
-std::string bundled_profile() { return slurp(fs::path(ASCENT_SOURCE_DIR) / "data" / "s1.dat"); }
 
 // The bundled profile cut after its first point past `t_end` seconds: enough
 // for booster separation at 130.2 s, too short for a turn that ends later.
@@ -222,11 +209,11 @@ Written fly_ascent(const fs::path& root, const std::string& profile, const std::
                    const std::string& name, bool to_file, const std::vector<std::string>& options = {}) {
   fs::path wd = root / name;
   fs::create_directories(wd);
-  spit(wd / "s1.dat", profile);
+  write_file(wd / "s1.dat", profile);
   Outcome r = run(ASCENT_BINARY, options, wd, answers);
   EXPECT_EQ(r.code, 0) << r.err;
-  std::string out = to_file ? slurp(wd / "out.txt") : r.out;
-  return read_ascent(split_lines(out), slurp(wd / "const_n.pas"));
+  std::string out = to_file ? read_file(wd / "out.txt") : r.out;
+  return read_ascent(split_lines(out), read_file(wd / "const_n.pas"));
 }
 
 // The target test, from what ascent wrote: both apsides within 10 km of
@@ -285,7 +272,7 @@ TEST(Sweep, AnotherVehicleFliesAsAscentFliesIt) {
 TEST(Sweep, GridRowsEqualWhatAscentWritesForTheSameAnswers) {
   Dir d;
   const std::string profile = bundled_profile();
-  spit(d.path() / "s1.dat", profile);
+  write_file(d.path() / "s1.dat", profile);
   for (bool transfer : {true, false}) {
     std::vector<std::string> args = {"--tt", "2:40:19", "--alpha", "3:8:5", "--jobs", "2"};
     if (!transfer) args.push_back("--no-transfer");
@@ -311,7 +298,7 @@ TEST(Sweep, GridRowsEqualWhatAscentWritesForTheSameAnswers) {
 TEST(Sweep, IterateRowsEqualTheSeriesAscentFliesAndTheFlightItSettlesOn) {
   Dir d;
   const std::string profile = bundled_profile();
-  spit(d.path() / "s1.dat", profile);
+  write_file(d.path() / "s1.dat", profile);
   int settled_flights_checked = 0;
   for (const std::string start : {"40", "2"}) {
     Outcome s = sweep({"--iterate", "--tt", start, "--alpha", "3:8:5"}, d.path());
@@ -347,7 +334,7 @@ TEST(Sweep, IterateRowsEqualTheSeriesAscentFliesAndTheFlightItSettlesOn) {
 TEST(Sweep, NumberOfJobsChangesNoByteAndFailedFlightsKeepTheirRow) {
   Dir d;
   // Long enough for booster separation, too short for a 130 s turn.
-  spit(d.path() / "cut.dat", profile_until(132));
+  write_file(d.path() / "cut.dat", profile_until(132));
   const std::vector<std::string> grid = {"--profile", "cut.dat", "--tt", "10:130:40", "--alpha", "2:6:2"};
   std::vector<std::string> one = grid, two = grid;
   one.insert(one.end(), {"--jobs", "1"});
@@ -357,7 +344,7 @@ TEST(Sweep, NumberOfJobsChangesNoByteAndFailedFlightsKeepTheirRow) {
   ASSERT_EQ(a.code, 0) << a.err;
   ASSERT_EQ(b.code, 0) << b.err;
   EXPECT_EQ(b.out, "");
-  EXPECT_EQ(a.out, slurp(d.path() / "two.csv"));
+  EXPECT_EQ(a.out, read_file(d.path() / "two.csv"));
 
   // Every line ends with CR LF; a header row and 4 x 3 rows in grid order.
   std::vector<std::string> lines = split_lines(a.out);
@@ -369,7 +356,7 @@ TEST(Sweep, NumberOfJobsChangesNoByteAndFailedFlightsKeepTheirRow) {
 
   // ascent itself stops on that profile with a 130 s turn: a read error.
   fs::create_directories(d.path() / "long");
-  spit(d.path() / "long" / "s1.dat", profile_until(132));
+  write_file(d.path() / "long" / "s1.dat", profile_until(132));
   Outcome asc = run(ASCENT_BINARY, {}, d.path() / "long", "\n130\n2\ny\n-1\n");
   EXPECT_EQ(asc.code, 100);
   for (std::size_t i = 9; i < 12; ++i) {
@@ -384,7 +371,7 @@ TEST(Sweep, NumberOfJobsChangesNoByteAndFailedFlightsKeepTheirRow) {
 
 TEST(Sweep, DecimalStepsLandOnTheValuesOneWouldType) {
   Dir d;
-  spit(d.path() / "s1.dat", bundled_profile());
+  write_file(d.path() / "s1.dat", bundled_profile());
   // 1 + 3 * 0.1 is 1.3000000000000003 in binary: the grid must still end at
   // 1.3 and fly what typing 1.3 flies.
   Outcome s = sweep({"--tt", "1:1.3:0.1", "--alpha", "0.7:1:0.1", "--no-transfer"}, d.path());
@@ -401,9 +388,9 @@ TEST(Sweep, DecimalStepsLandOnTheValuesOneWouldType) {
 
 TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
   Dir d;
-  spit(d.path() / "s1.dat", bundled_profile());
-  spit(d.path() / "short.dat", profile_until(20));
-  spit(d.path() / "garbage.dat", "0.986832971065 17274568.5\n1.97 lots\n");
+  write_file(d.path() / "s1.dat", bundled_profile());
+  write_file(d.path() / "short.dat", profile_until(20));
+  write_file(d.path() / "garbage.dat", "0.986832971065 17274568.5\n1.97 lots\n");
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -441,7 +428,7 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << cmd << r.err;
   }
   // The profile the CSV would have overwritten is untouched.
-  EXPECT_EQ(slurp(d.path() / "s1.dat"), bundled_profile());
+  EXPECT_EQ(read_file(d.path() / "s1.dat"), bundled_profile());
 
   // Without --profile the profile is s1.dat in the working directory.
   fs::create_directories(d.path() / "empty");

@@ -8,11 +8,6 @@
 
 namespace {
 
-std::string bundled_profile() {
-  std::ifstream f(ASCENT_SOURCE_DIR "/data/s1.dat", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 struct Flown {
   e2e::Scratch dir;
   e2e::RunResult run;
