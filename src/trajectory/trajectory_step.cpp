@@ -100,9 +100,21 @@ Rates rates(FlightState& s, const Stage& z) {
       // Pitch program: along the air-relative path, or at the frozen angle
       // off the inertial path; drag against the air-relative velocity.
       double theta = path_angle(z.vy, w.vxr);
-      double psi = s.follow_air ? theta + z.kick : s.alpha + beta + z.kick;
-      ax = (w.F * std::cos(psi) - D * std::cos(theta)) / m - curvature_x;
-      ay = (w.F * std::sin(psi) - D * std::sin(theta)) / m + z.vx * z.vx / r - gravity;
+      double cos_theta = std::cos(theta), sin_theta = std::sin(theta);
+      double cos_psi, sin_psi;
+      if (s.follow_air && z.kick == 0) {
+        // Thrust along the air path with no kick (the coast between the
+        // pitch manoeuvres): the thrust's angle is the path angle itself,
+        // theta + 0 == theta, so its sine and cosine are the same numbers.
+        cos_psi = cos_theta;
+        sin_psi = sin_theta;
+      } else {
+        double psi = s.follow_air ? theta + z.kick : s.alpha + beta + z.kick;
+        cos_psi = std::cos(psi);
+        sin_psi = std::sin(psi);
+      }
+      ax = (w.F * cos_psi - D * cos_theta) / m - curvature_x;
+      ay = (w.F * sin_psi - D * sin_theta) / m + z.vx * z.vx / r - gravity;
     } else {
       if (s.law_init) {
         // Start the law from the vertical acceleration that the present
