@@ -82,6 +82,16 @@ std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
 bool reached_targets(const FlightRecord& r,
                      double h_target = builtin_description().mission.target.apogee_altitude);
 
+// CSV fields shared by the tools. Every number that is not a mass: all the
+// digits of the flight's double (the shortest decimal that reads back as
+// it), so that rounding it as ascent does gives ascent's digits; a NaN
+// without a sign, as ascent writes it.
+std::string exact(double x);
+// Masses: whole kilograms, written as ascent writes them.
+std::string whole(double x);
+// A text field, quoted when it holds a separator, a quote or a line break.
+std::string text_field(const std::string& s);
+
 // The CSV header row and one row per flight, each ending with CR LF.
 std::string csv_header();
 std::string csv_row(const Plan& plan, const FlightResult& f);
