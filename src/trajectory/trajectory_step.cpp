@@ -1,6 +1,8 @@
 #include "trajectory/trajectory_step.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "atmosphere/atmosphere.hpp"
 
@@ -36,13 +38,18 @@ struct Air {
 // horizontally than the air (on the pad, and in the vertical rise).
 double path_angle(double vy, double vxr) { return vxr < guard ? pi / 2 : std::atan(vy / vxr); }
 
-Air air_at(const FlightState& s, double vx, double h0, double vy, double Fvac, double r) {
+Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, double r) {
   Air w;
   // The atmosphere turns with the Earth: its horizontal speed grows with r.
   w.vxr = vx - r * s.vrot / Re;
   w.vr = std::sqrt(w.vxr * w.vxr + vy * vy);
-  double p, rho, a_s;
-  atmosphere(h0, p, rho, a_s);
+  const std::uint64_t h_bits = std::bit_cast<std::uint64_t>(h0);
+  if (!s.air_kept || h_bits != s.air_h_bits) {
+    atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
+    s.air_h_bits = h_bits;
+    s.air_kept = true;
+  }
+  const double p = s.air_p, rho = s.air_rho, a_s = s.air_a_s;
   w.F = Fvac - p * s.Ae;
   if (w.F < 0) w.F = 0;
   w.q = rho * s.rho_scale * (w.vr * w.vr) / 2;

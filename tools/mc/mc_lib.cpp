@@ -79,7 +79,7 @@ Flight fly_values(const McProblem& p, const std::vector<double>& values) {
     Flight f;
     f.ok = false;
     f.exit_code = exit_bad_data;
-    f.error = "vehicle refused: " + v.refused;
+    f.error = std::string("vehicle refused: ").append(v.refused);
     return f;
   }
   FlightOptions o;
@@ -118,25 +118,36 @@ void monte_carlo(const McProblem& p, unsigned jobs, const std::function<void(con
 
 std::string csv_header(const std::vector<Dispersion>& dispersions) {
   std::string h = "run";
-  for (const Dispersion& d : dispersions) h += "," + d.name;
+  for (const Dispersion& d : dispersions) {
+    h += ',';
+    h += d.name;
+  }
   h += ",reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n";
   return h;
 }
 
 std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<double>& values, const Flight& f) {
   std::string row = std::to_string(run);
-  for (double v : values) row += "," + exact(v);
+  for (double v : values) {
+    row += ',';
+    row += exact(v);
+  }
   if (!f.ok) {
     row += ",no,,,,,,,";
-    row += text_field(f.exit_code == exit_bad_data ? f.error
-                                                   : "error " + std::to_string(f.exit_code) + ": " + f.error);
+    std::string why = f.error;
+    if (f.exit_code != exit_bad_data) {
+      why = std::string("error ").append(std::to_string(f.exit_code)).append(": ").append(f.error);
+    }
+    row += text_field(why);
     return row + "\r\n";
   }
   const FlightRecord& r = f.record;
   row += sweep::reached_targets(r, p.desc->mission.target.apogee_altitude) ? ",yes" : ",no";
   for (const std::string& s : {whole(r.Msc), exact(r.hp_final / 1000), exact(r.ha_final / 1000), whole(r.m0_core),
-                               exact(f.Pqmax), exact(f.amax)})
-    row += "," + s;
+                               exact(f.Pqmax), exact(f.amax)}) {
+    row += ',';
+    row += s;
+  }
   return row + ",ok\r\n";
 }
 
@@ -491,7 +502,9 @@ std::string sensitivity_csv(const SensitivityStudy& s) {
     auto ha = [](const Flight& f) { return f.ok ? exact(f.record.ha_final / 1000) : std::string(); };
     return w(lo) + "," + w(hi) + "," + hp(lo) + "," + hp(hi) + "," + ha(lo) + "," + ha(hi);
   };
-  t += "nominal,,," + fields(s.nominal, s.nominal) + "\r\n";
+  t += "nominal,,,";
+  t += fields(s.nominal, s.nominal);
+  t += "\r\n";
   for (const Sensitivity& it : s.items) {
     t += it.name + "," + exact(it.low) + "," + exact(it.high) + "," + fields(it.f_low, it.f_high) + "\r\n";
   }
@@ -513,7 +526,7 @@ std::string tornado_text(const SensitivityStudy& s) {
     std::snprintf(b, sizeof b, "%.1f x %.1f", f.record.hp_final / 1000, f.record.ha_final / 1000);
     return std::string(b);
   };
-  if (!s.nominal.ok) return "the nominal flight stopped: " + s.nominal.error + "\n";
+  if (!s.nominal.ok) return std::string("the nominal flight stopped: ").append(s.nominal.error).append("\n");
   double sc0 = s.nominal.record.Msc;
   std::snprintf(buf, sizeof buf, "Sensitivity at -3 sigma / +3 sigma (uniform: its bounds); nominal SC_M %.0f kg, orbit %s km\n",
                 sc0, orbit(s.nominal).c_str());
