@@ -12,6 +12,7 @@ constexpr int err_access_denied = 5;
 constexpr int err_read = 100;   // read error or unexpected end of a data file
 constexpr int err_write = 101;
 constexpr int err_number = 106; // a reply or a data value that is not a number
+constexpr int err_description = 65;  // a vehicle description that cannot be flown (the data-format-error code)
 
 // The one failure that stops a run. Thrown where the fault is found and caught
 // only at the top, which flushes what was written, reports `message` on

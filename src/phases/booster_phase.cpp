@@ -52,7 +52,7 @@ void next_profile_point(Session& S, Profile& P) {
     S.main->line("Error! Booster time increments must be at most " + real_text(t_pitch, 14, 12) +
                  " seconds");
   }
-  s.Fdot = 2 * (P.F_cur - P.F_prev) / s.dt;
+  s.Fdot = S.desc->vehicle.boosters.count * (P.F_cur - P.F_prev) / s.dt;  // all boosters
   s.mddot = -s.Fdot / c_booster;
   P.Mb_used = P.Mb_used + 0.5 * (P.F_prev + P.F_cur) * s.dt / c_booster;
 }
@@ -77,13 +77,13 @@ void advance_on_profile(Session& S, Profile& P) {
 // Steps with dt until the altitude passes h_pitch, then one step back.
 void rise_to_altitude(Session& S) {
   FlightState& s = S.fs;
-  long n = 0;
-  do {
-    step(S);
-    s.tleft = s.tleft - s.dt;
-  } while (!(s.h0 > S.h_pitch) && std::isfinite(s.h0) && ++n < max_search_steps);
-  s.dt = -s.dt;
-  step(S);
+  step_past_and_back(
+      S,
+      [&] {
+        step(S);
+        s.tleft = s.tleft - s.dt;
+      },
+      [&] { return s.h0 > S.h_pitch || !std::isfinite(s.h0); });
   s.tleft = s.tleft - s.dt;
 }
 
@@ -159,7 +159,7 @@ void booster_phase(Session& S) {
   // First profile interval: the boosters' thrust rises linearly from zero.
   read_point(P);
   s.dt = P.t_cur;
-  s.Fdot = 2 * P.F_cur / s.dt;
+  s.Fdot = v.boosters.count * P.F_cur / s.dt;  // all boosters
   s.mddot = -s.Fdot / c_booster;
   P.Mb_used = 0.5 * P.F_cur * s.dt / c_booster;
 
@@ -184,12 +184,13 @@ void booster_phase(Session& S) {
 
   // Vertical rise to h_pitch: whole intervals, one back, then tenths and
   // hundredths of the interval.
-  do {
-    next_profile_point(S, P);
-    step(S);
-  } while (!(s.h0 > plan.pitch_over_altitude));
-  s.dt = -s.dt;
-  step(S);
+  step_past_and_back(
+      S,
+      [&] {
+        next_profile_point(S, P);
+        step(S);
+      },
+      [&] { return s.h0 > plan.pitch_over_altitude; });
   s.tleft = -s.dt;
   s.dt = -s.dt / search_refinement;
   S.h_pitch = plan.pitch_over_altitude;

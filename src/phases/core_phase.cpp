@@ -131,15 +131,16 @@ void engine_shutdowns(Session& S) {
     if (s.tleft < tb) {
       run_segment(S);
     } else {
-      long k = 0;
-      double vt;
-      do {
-        s.dt = 1.0;
-        step(S);
-        vt = v_target(s, ha_target);
-      } while (!(s.vi > vt) && finite2(s.vi, vt) && ++k < max_search_steps);
-      s.dt = -s.dt;
-      step(S);
+      step_past_and_back(
+          S,
+          [&] {
+            s.dt = 1.0;
+            step(S);
+          },
+          [&] {
+            double vt = v_target(s, ha_target);
+            return s.vi > vt || !finite2(s.vi, vt);
+          });
       s.dt = burn_time(s, ha_target);
       step(S);
     }

@@ -40,6 +40,20 @@ inline double core_exit_area(const CoreStage& c) { return c.engines * c.engine_e
 
 inline bool finite2(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
+// Flies `advance` (one step with its bookkeeping) until `passed` says the
+// threshold lies behind, then steps back once, to where the search refines
+// or trims. `passed` also answers true when its comparison can no longer be
+// settled (non-finite values); the steps are bounded by max_search_steps.
+template <class Advance, class Passed>
+void step_past_and_back(Session& S, Advance advance, Passed passed) {
+  long n = 0;
+  do {
+    advance();
+  } while (!passed() && ++n < max_search_steps);
+  S.fs.dt = -S.fs.dt;
+  step(S);
+}
+
 // The orbit line shared by the core and third-stage reports:
 // perigee, apogee, average altitude plus-or-minus its deviation, in km.
 inline void write_orbit_line(Session& S) {

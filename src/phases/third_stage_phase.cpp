@@ -9,15 +9,6 @@ namespace ascent {
 
 namespace {
 
-constexpr double M_adaptor = 1175.0;     // kg, adaptor: above station 3 but not carried by the stage
-constexpr double Mp_stage3 = 3274.0;     // kg, propellant load of the burn
-constexpr double h_target = 398600.0;    // m, target altitude
-constexpr double ignition_factor = 1.0108;  // coast ends at h0 >= h_target / 1.0108
-constexpr double F_aj10 = 26689.0;       // N, AJ10-190 vacuum thrust
-constexpr double c_aj10 = 3071.4;        // m/s, AJ10-190 exhaust velocity
-constexpr double d2_aj10_exit = 1.364224;  // m^2, square of the nozzle exit diameter
-
-
 // Coast up to just below the target altitude. It also ends where coasting on
 // would never get there: when the vehicle turns downward after it has
 // climbed (the apogee lies below the target: it would go round and round the
@@ -39,7 +30,7 @@ void coast(Session& S) {
   }
 }
 
-// The AJ10-190 burn along the velocity to circular speed, trimmed at the end
+// The upper stage's burn along the velocity to circular speed, trimmed at the end
 // with the rocket equation.
 void burn_to_circular(Session& S) {
   FlightState& s = S.fs;
@@ -49,15 +40,12 @@ void burn_to_circular(Session& S) {
   s.Fvac = u.thrust;
   s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
-  long n = 0;
-  double v_circ;
-  do {
-    step(S);
-    v_circ = circular_speed(s.h0);
-  } while (!(s.vi > v_circ) && finite2(s.vi, v_circ) && ++n < max_search_steps);
-  s.dt = -1.0;
-  step(S);
-  v_circ = circular_speed(s.h0);
+  step_past_and_back(S, [&] { step(S); },
+                     [&] {
+                       double v_circ = circular_speed(s.h0);
+                       return s.vi > v_circ || !finite2(s.vi, v_circ);
+                     });
+  double v_circ = circular_speed(s.h0);
   double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi, u.exhaust_speed);
   s.dt = -m_burn / s.mdot;
   step(S);

@@ -1,5 +1,6 @@
 #include "vehicle/keys.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -161,9 +162,25 @@ std::vector<Key> make_keys() {
   };
 }
 
-std::string shortest(double x) { return shortest_text(x); }
+std::string shortest(double x) { return number_text(x); }
 
 }  // namespace
+
+std::string number_text(double x) {
+  if (std::isnan(x)) return "nan";
+  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
+  if (x == 0) return std::signbit(x) ? "-0.0" : "0";
+  if (x == std::floor(x) && std::fabs(x) < 1e7) return std::to_string(static_cast<long>(x));
+  std::string s = shortest_text(x);
+  if (s.find_first_of(".e") == std::string::npos) {
+    // A large whole number: as digits it could overflow a reader's 64-bit
+    // integers, and it would not read as a real.
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+    s.assign(buf, r.ptr);
+  }
+  return s;
+}
 
 const std::vector<Key>& description_keys() {
   static const std::vector<Key> keys = make_keys();
@@ -214,8 +231,19 @@ std::vector<Problem> check_description(const Description& d) {
   const Mission& m = d.mission;
   auto add = [&p](const char* key, std::string what) { p.push_back({key, std::move(what)}); };
 
+  // Names are written into message lines and the profile is a path: a
+  // control character would break the line or cut the path short.
+  auto has_control = [](const std::string& s) {
+    for (unsigned char c : s) {
+      if (c < 0x20 || c == 0x7f) return true;
+    }
+    return false;
+  };
   if (v.name.empty()) add("name", "must not be empty");
+  if (has_control(v.name)) add("name", "must not contain control characters (line ends, tabs)");
+  if (has_control(d.profile)) add("profile", "must not contain control characters (line ends, tabs)");
   if (v.upper.engine.empty()) add("upper.engine", "must not be empty");
+  if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
   if (!(v.boosters.propellant_mass < v.boosters.mass)) {
     add("boosters.propellant_mass", "must be less than boosters.mass (" + shortest(v.boosters.mass) + "), got " +
                                         shortest(v.boosters.propellant_mass));
@@ -260,6 +288,26 @@ std::vector<Problem> check_description(const Description& d) {
         break;
       }
     }
+  }
+  // The upper stage ignites on the way up to the apogee; both it and the
+  // apogee must lie above the atmosphere's drag, where the lowest allowed
+  // apogee lies.
+  const double h_space = find_key("target.apogee_altitude")->min;
+  const double h_ignition = m.target.apogee_altitude / m.target.ignition_factor;
+  if (!(h_ignition >= h_space)) {
+    add("target.ignition_factor", "puts the upper stage's ignition at " + shortest(h_ignition) +
+                                      " m, inside the atmosphere (below " + shortest(h_space) + " m), got " +
+                                      shortest(m.target.ignition_factor));
+  }
+  if (!(m.target.perigee_climbing <= m.target.apogee_altitude)) {
+    add("target.perigee_climbing", "must not be above target.apogee_altitude (" +
+                                       shortest(m.target.apogee_altitude) + "), got " +
+                                       shortest(m.target.perigee_climbing));
+  }
+  if (!(m.target.perigee_descending <= m.target.apogee_altitude)) {
+    add("target.perigee_descending", "must not be above target.apogee_altitude (" +
+                                         shortest(m.target.apogee_altitude) + "), got " +
+                                         shortest(m.target.perigee_descending));
   }
   if (!(m.target.inclination > std::fabs(m.target.latitude))) {
     add("target.inclination", "must be above the launch site's latitude (" + shortest(std::fabs(m.target.latitude)) +

@@ -45,6 +45,12 @@ double key_value(const Description& d, const Key& k);
 // count that is not whole, a value outside the key's range).
 std::string set_key_value(Description& d, const Key& k, double x);
 
+// A number as a description writes it and a message quotes it: digits for a
+// whole number below ten million (9707, 398600), otherwise the shortest
+// decimal that reads back as exactly x, always with a point or an exponent
+// (4420.8, 1e+12, -0.0), so that it reads back as the same double.
+std::string number_text(double x);
+
 // What is wrong with one value of key k ("must be positive, got -4420.8"),
 // or empty.
 std::string check_range(const Key& k, double x);

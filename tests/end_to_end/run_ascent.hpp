@@ -56,19 +56,21 @@ class Scratch {
     if (!f) throw std::runtime_error("cannot write " + name);
   }
   bool exists(const std::string& name) const { return std::filesystem::exists(dir() / name); }
-  std::string read(const std::string& name) const { return slurp(dir() / name); }
+  std::string read(const std::string& name) const { return read_file(dir() / name); }
 
   // Runs the program with `input` on standard input; standard output goes
   // to /dev/full when `stdout_full` is set. Killed after `timeout_s` seconds.
   RunResult run(const std::string& input, bool stdout_full = false, int timeout_s = 20) const;
+  // The same with options on the command line.
+  RunResult run_with(const std::vector<std::string>& args, const std::string& input) const;
 
- private:
-  static std::string slurp(const std::filesystem::path& p) {
+  static std::string read_file(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
     if (!f) throw std::runtime_error("cannot read " + p.string());
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
 
+ private:
   std::filesystem::path root_;
 };
 
@@ -128,8 +130,21 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   return r;
 }
 
+// With ASCENT_E2E_VEHICLE naming a description, every session run without
+// options flies that description: the suite run so with the printed built-in
+// vehicle shows that a vehicle read from a file flies exactly as built in.
+inline std::vector<std::string> default_options() {
+  const char* v = std::getenv("ASCENT_E2E_VEHICLE");
+  if (v == nullptr || *v == '\0') return {};
+  return {"--vehicle", v};
+}
+
 inline RunResult Scratch::run(const std::string& input, bool stdout_full, int timeout_s) const {
-  return run_program(ASCENT_BINARY, {}, dir(), root_ / "std", input, stdout_full, timeout_s);
+  return run_program(ASCENT_BINARY, default_options(), dir(), root_ / "std", input, stdout_full, timeout_s);
+}
+
+inline RunResult Scratch::run_with(const std::vector<std::string>& args, const std::string& input) const {
+  return run_program(ASCENT_BINARY, args, dir(), root_ / "std", input, false, 20);
 }
 
 }  // namespace e2e

@@ -2,14 +2,15 @@
 # The plot tool (tools/plot, installed as ascent-plot) on a real file-mode
 # session and on small hand-made sessions whose flights and events are known.
 #
-# Usage: plot_test.sh ASCENT PLOT_TOOL PROFILE
+# Usage: plot_test.sh ASCENT PLOT_TOOL PROFILE [VERSION]
+# (VERSION: the project's version, which --version must give)
 # Exit 0 when every check passes, 1 on a failure, 77 (skipped) when gnuplot is
 # not installed: the checks that need no drawing run first all the same.
 set -u
 export LC_ALL=C
 
-[ $# -eq 3 ] || { echo "usage: $0 ASCENT PLOT_TOOL PROFILE" >&2; exit 1; }
-ascent=$(realpath "$1") plot=$(realpath "$2") profile=$(realpath "$3")
+[ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 ASCENT PLOT_TOOL PROFILE [VERSION]" >&2; exit 1; }
+ascent=$(realpath "$1") plot=$(realpath "$2") profile=$(realpath "$3") version=${4:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/plot_test.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 
@@ -170,11 +171,11 @@ reset_bad
 refused "a missing main output file is refused" "nothere.txt: no such file" "$plot" -d "$bad" -m nothere.txt
 refused "a missing directory is refused" "no such directory" "$plot" -d "$work/none"
 "$plot" --frobnicate >/dev/null 2>&1
-check "an unknown option is a usage error (exit 2)" test $? -eq 2
+check "an unknown option is a usage error (exit 64)" test $? -eq 64
 "$plot" -d "$bad" --svg -o "$bad/x.png" >/dev/null 2>&1
-check "--svg with a .png name is a usage error (exit 2)" test $? -eq 2
+check "--svg with a .png name is a usage error (exit 64)" test $? -eq 64
 "$plot" --size 12 >/dev/null 2>&1
-check "a malformed --size is a usage error (exit 2)" test $? -eq 2
+check "a malformed --size is a usage error (exit 64)" test $? -eq 64
 "$plot" --help >"$work/help.txt" 2>&1
 check "--help exits 0 and names the options" grep -q -- '--sweep FILE' "$work/help.txt"
 
@@ -198,6 +199,156 @@ check "--help exits 0 and names the options" grep -q -- '--sweep FILE' "$work/he
 printf 'tt,alpha,S3_Mt\n40,3,100\n' >"$work/nosc.csv"
 refused "a sweep CSV without an SC_M column is refused" "SC_M" "$plot" --sweep "$work/nosc.csv"
 refused "a missing sweep CSV is refused" "no such file" "$plot" --sweep "$work/none.csv"
+
+# ------------------------------------------------------------------ conventions
+if [ -n "$version" ]; then
+  "$plot" --version >"$work/version.txt" 2>&1
+  check "--version exits 0 and says ascent-plot $version (the project's version)" \
+    test "$?" -eq 0 -a "$(cat "$work/version.txt")" = "ascent-plot $version"
+fi
+usage64() { # description args...
+  local what=$1; shift
+  "$plot" "$@" >"$work/out.txt" 2>"$work/err.txt"
+  local rc=$?
+  if [ "$rc" -eq 64 ] && [ -s "$work/err.txt" ]; then pass "$what (exit 64)"
+  else fail "$what: exit $rc, stderr: $(cat "$work/err.txt")"; fi
+}
+usage64 "a bad --target is a usage error" --mc "$work/grid.csv" --target 39x
+usage64 "a zero --tolerance is a usage error" --mc "$work/grid.csv" --tolerance 0
+usage64 "--sensitivity without --mc is a usage error" -d "$real" --sensitivity "$work/grid.csv"
+usage64 "--mc with --opt is a usage error" --mc "$work/grid.csv" --opt "$work/grid.csv"
+
+# ------------------------------------------------------------------ names that must stay names
+# awk takes an operand like tt=36 for an assignment, and gnuplot runs what a
+# backquote or a line starting with ! holds: a session folder called tt=36
+# with a main output run=1.txt is read like any other, a line break in a
+# name or a title is refused before anything is read, and no command hidden
+# in a name is ever run (the file x never appears).
+odd=$work/odd
+mkdir -p "$odd/tt=36"
+cp "$hand"/*.dat "$odd/tt=36/" && cp "$hand/main.txt" "$odd/tt=36/run=1.txt"
+(cd "$odd" && "$plot" -d tt=36 -m run=1.txt --list) </dev/null >"$work/odd_list.txt" 2>&1
+if cmp -s "$work/expected_list.txt" "$work/odd_list.txt"; then
+  pass "a folder tt=36 and a main output run=1.txt are files, not awk assignments"
+else
+  fail "folder tt=36, main output run=1.txt"; diff "$work/expected_list.txt" "$work/odd_list.txt"
+fi
+cp "$work/grid.csv" "$odd/tt=36.csv"
+cp "$work/grid.csv" "$odd/tt=36"
+# shellcheck disable=SC2016
+for t in $'flight\n!touch x' $'flight\r!touch x'; do
+  (cd "$odd" && "$plot" -d tt=36 -t "$t" --list) </dev/null >"$work/out.txt" 2>"$work/err.txt"
+  check "a title with a line break (CR or LF) is refused (exit 64)" \
+    test "$?" -eq 64 -a "$(grep -c 'line break' "$work/err.txt")" -eq 1
+done
+mkdir -p "$odd/"$'d\n!touch x'
+(cd "$odd" && "$plot" -d $'d\n!touch x' --list) </dev/null >/dev/null 2>&1
+check "a folder name with a line break is refused (exit 64)" test $? -eq 64
+(cd "$odd" && "$plot" --sweep $'s\n!touch x.csv') </dev/null >/dev/null 2>&1
+check "a CSV name with a line break is refused (exit 64)" test $? -eq 64
+
+# ------------------------------------------------------------------ an optimisation
+# Six flights in evaluation order; flight 4 has the largest SC_M but missed,
+# so the best is flight 5 (96741 kg at 33.8 s, 17.6 deg). The free key
+# plan.acceleration_limit follows the status column.
+opt_head='tt,alpha,tt_recommended,hp_core_km,ha_core_km,core_propellant_left_kg,s3_propellant_used_kg,hp_final_km,ha_final_km,S3_Mi,S3_Mp,S3_Ms,SC_M,S3_Mt,max_q_Pa,max_accel_ms2,reached,status,plan.acceleration_limit'
+{
+  printf '%s\r\n' "$opt_head"
+  printf '40,18,38.5,100,398,4000,2600,393.9,399.0,1229,2640,1158,96500,101687,39298,39.23,yes,ok,39.23\r\n'
+  printf '20,5,21,-6378,-6378,114580,nan,nan,nan,2291,nan,nan,nan,211667,176919,39.23,no,ok,39.5\r\n'
+  printf '36,18,36.1,102,398.6,4600,2640,393.9,399.0,1229,2640,1158,96660,101687,39298,39.23,yes,ok,39.3\r\n'
+  printf '45,18,44,90,398,5000,2500,227.9,398.0,1229,2640,1158,97000,101687,39298,39.23,no,ok,39.4\r\n'
+  printf '33.8,17.6,33.9,101,398.6,4650,2640,388.8,399.1,1229,2640,1158,96741,101687,39298,39.23,yes,ok,39.1\r\n'
+  printf '34,17.7,34.1,101,398.6,4640,2640,389.1,399.0,1229,2640,1158,96730,101687,39298,39.23,yes,"ok",39.2\r\n'
+} >"$work/opt.csv"
+cat >"$work/expected_opt.txt" <<'EOF'
+flights: 6 (4 reached the target, 2 missed)
+best: flight 5: SC_M 96741 kg at turn time 33.8 s, angle limit 17.6°
+best orbit: perigee 388.8 km, apogee 399.1 km
+best core propellant left: 4650 kg
+best free keys: plan.acceleration_limit = 39.1
+turn time 20 to 45 s, angle limit 5 to 18°
+EOF
+cp "$work/opt.csv" "$odd/run=1.csv"
+(cd "$odd" && "$plot" --opt run=1.csv --list) </dev/null >"$work/opt_list.txt" 2>&1
+if cmp -s "$work/expected_opt.txt" "$work/opt_list.txt"; then
+  pass "--opt --list: counts, the best reached flight (not the larger miss), its orbit and free key"
+else
+  fail "--opt --list"; diff "$work/expected_opt.txt" "$work/opt_list.txt"
+fi
+{ printf '%s\n' "$opt_head"; printf '20,5,21,-6378,-6378,114580,nan,nan,nan,2291,nan,nan,nan,211667,176919,39.23,no,ok,39.5\n'; } >"$work/opt_none.csv"
+"$plot" --opt "$work/opt_none.csv" --list >"$work/out.txt" 2>&1
+check "--opt with no flight on target says so" grep -qx 'best: none (no flight reached the target)' "$work/out.txt"
+printf 'tt,alpha,SC_M\n40,3,100\n' >"$work/opt_bad.csv"
+refused "an optimisation CSV without a reached column is refused" "reached" "$plot" --opt "$work/opt_bad.csv" --list
+
+# ------------------------------------------------------------------ a Monte Carlo study
+# Six runs, hand-computed: SC_M of runs 1-5 (96600, 96700, 96500, 96800,
+# 96400) has mean 96600 and standard deviation sqrt(100000 / 4) = 158.1;
+# perigees 395, 392, 398.6, 380, 389: mean 390.92, sum of squares 199.728,
+# sd sqrt(49.932) = 7.07; apogees 401, 405, 398.6, 402, 408: mean 402.92, sd
+# sqrt(53.328 / 4) = 3.65. In the box 398.6 +- 10: runs 1, 2, 3 and 5; in
+# 395 +- 5 only run 3. Run 6 failed: no numbers, counted as a run.
+{
+  printf 'run,core.exhaust_speed,profile.thrust_scale,air.density_scale,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n'
+  printf '1,4420.8,1.01,0.98,yes,96600,395,401,4600,39000,39.23,ok\r\n'
+  printf '2,4415.1,0.99,1.02,yes,96700,392,405,4700,38800,39.23,ok\r\n'
+  printf '3,4425.0,1.00,1.00,yes,96500,398.6,398.6,4500,39100,39.23,ok\r\n'
+  printf '4,4401.2,0.97,1.05,no,96800,380,402,4800,38000,39.23,ok\r\n'
+  printf '5,4430.9,1.03,0.95,yes,96400,389,408,4400,40000,39.23,ok\r\n'
+  printf '6,4380.0,0.95,1.10,no,nan,nan,nan,-200,41000,39.23,"error 100: s1.dat: unexpected end, line 12"\r\n'
+} >"$work/runs.csv"
+# Sensitivities from a nominal 96600 kg: the changes are low / high
+# +100 / -500 (core.dry_mass), -300 / +250, -100 / +80, +40 / -60: ranked
+# by the larger magnitude, 500, 300, 100, 60.
+cat >"$work/sens.csv" <<'EOF'
+key,low,high,SC_M_low,SC_M_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,ha_final_km_high
+nominal,,,96600,96600,398,398,400,400
+core.exhaust_speed,4400,4440,96300,96850,396,399,400,401
+profile.thrust_scale,0.97,1.03,96500,96680,397,398,399,400
+air.density_scale,0.9,1.1,96640,96540,398,397,400,400
+core.dry_mass,5500,5700,96700,96100,398,398,401,399
+EOF
+cat >"$work/expected_mc.txt" <<'EOF'
+runs: 6 (4 reached the target, 2 missed)
+dispersed: core.exhaust_speed, profile.thrust_scale, air.density_scale
+SC_M (kg): 5 values, mean 96600.0, standard deviation 158.1, min 96400, max 96800
+final perigee (km): 5 values, mean 390.9, standard deviation 7.1, min 380, max 398.6
+final apogee (km): 5 values, mean 402.9, standard deviation 3.7, min 398.6, max 408
+in the target box (398.6 ± 10 km): 4 of 6
+sensitivity of SC_M to each quantity at its low / high value (kg, from the nominal 96600 kg):
+  core.dry_mass: +100 / -500
+  core.exhaust_speed: -300 / +250
+  profile.thrust_scale: -100 / +80
+  air.density_scale: +40 / -60
+EOF
+cp "$work/runs.csv" "$odd/run=1.txt"
+(cd "$odd" && "$plot" --mc run=1.txt --sensitivity "$work/sens.csv" --list) </dev/null >"$work/mc_list.txt" 2>&1
+if cmp -s "$work/expected_mc.txt" "$work/mc_list.txt"; then
+  pass "--mc --list: counts, mean, spread and extremes, the target box, the ranked sensitivities"
+else
+  fail "--mc --list"; diff "$work/expected_mc.txt" "$work/mc_list.txt"
+fi
+"$plot" --mc "$work/runs.csv" --target 395 --tolerance 5 --list >"$work/out.txt" 2>&1
+check "--target and --tolerance move the box (one run in 395 ± 5 km)" \
+  grep -qx 'in the target box (395 ± 5 km): 1 of 6' "$work/out.txt"
+# Columns are found by name: the same runs with the columns in another order
+# give the same summary.
+head -n 6 "$work/runs.csv" | tr -d '\r' | awk -F, -v OFS=, '{ print $6, $1, $8, $5, $7, $2, $3, $4, $9, $10, $11 }' >"$work/runs_perm.csv"
+printf 'nan,6,nan,no,nan,4380.0,0.95,1.10,-200,41000,39.23\n' >>"$work/runs_perm.csv"
+"$plot" --mc "$work/runs_perm.csv" --list >"$work/out.txt" 2>&1
+sed '/^dispersed/d' "$work/out.txt" >"$work/perm_list.txt"
+head -n 6 "$work/expected_mc.txt" | sed '/^dispersed/d' >"$work/expected_perm.txt"
+if cmp -s "$work/expected_perm.txt" "$work/perm_list.txt"; then
+  pass "--mc finds its columns by name, whatever their order"
+else
+  fail "--mc with the columns in another order"; diff "$work/expected_perm.txt" "$work/perm_list.txt"
+fi
+sed '/^nominal/d' "$work/sens.csv" >"$work/sens_nonom.csv"
+refused "a sensitivities CSV without its nominal row is refused" "nominal" \
+  "$plot" --mc "$work/runs.csv" --sensitivity "$work/sens_nonom.csv" --list
+sed '1s/SC_M/mass/' "$work/runs.csv" >"$work/runs_nosc.csv"
+refused "a runs CSV without an SC_M column is refused" "SC_M" "$plot" --mc "$work/runs_nosc.csv" --list
 
 # ------------------------------------------------------------------ pictures
 if ! command -v gnuplot >/dev/null 2>&1; then
@@ -261,5 +412,130 @@ check "the sweep PNG is 1000x700 (got $size)" test "$size" = 1000x700
 check "a one-parameter sweep draws its curve as SVG" grep -q '<svg' "$work/line.svg"
 check "the curve's best point is its last, tt 40 s" grep -q 'best SC_M 4400 kg at tt 40 s, alpha 3 deg' "$work/line.txt"
 
+
+# ------------------------------------------------------------------ nothing in a name is run
+# A folder, a CSV name, an output name and a title holding a backquoted
+# command, a quote, or a leading | (gnuplot's pipe to a command): the
+# pictures are drawn, the title appears as typed, and x never appears.
+inj=$work/inj
+mkdir -p "$inj"
+# shellcheck disable=SC2016
+bq='`touch x`'
+mkdir -p "$inj/d$bq"
+cp "$real"/*.dat "$real/out.txt" "$inj/d$bq/"
+(cd "$inj" && "$plot" -d "d$bq" -m out.txt -t "it's $bq" --svg) </dev/null >/dev/null 2>&1
+check "a session in a folder named with a backquoted command is drawn (exit $?)" test -s "$inj/d$bq/flight.svg"
+check "the title is drawn exactly as typed, backquotes and quote included" grep -qF "it's $bq" "$inj/d$bq/flight.svg"
+cp "$work/grid.csv" "$inj/s$bq.csv"
+(cd "$inj" && "$plot" --sweep "s$bq.csv" -t "$bq") </dev/null >/dev/null 2>&1
+check "a sweep CSV named with a backquoted command is drawn next to it" test -s "$inj/s$bq.png"
+(cd "$inj" && "$plot" --sweep "s$bq.csv" -o '|touch x.png') </dev/null >/dev/null 2>&1
+check "an output name starting with | is a file" test -s "$inj/|touch x.png"
+cp "$work/opt.csv" "$inj/o$bq.csv"; cp "$work/runs.csv" "$inj/r$bq.csv"
+(cd "$inj" && "$plot" --opt "o$bq.csv" --sweep "s$bq.csv" -t "$bq" && "$plot" --mc "r$bq.csv" -t "$bq") </dev/null >/dev/null 2>&1
+check "an optimisation and a Monte Carlo study named with backquotes are drawn" \
+  test -s "$inj/o$bq.png" -a -s "$inj/r$bq.png"
+(cd "$inj" && "$plot" -d "d$bq" -t $'flight\n!touch x') </dev/null >/dev/null 2>&1
+leaked=$(find "$work" -name x | wc -l)
+check "no command from a name or a title was run (files named x: $leaked)" test "$leaked" -eq 0
+
+# ------------------------------------------------------------------ the picture never replaces an input
+# An output that names an input (or links to one) is refused and the input
+# is left as it was; an old picture stays whole until the new one is made.
+safe=$work/safe
+mkdir -p "$safe" && cp "$real"/*.dat "$real/out.txt" "$safe/"
+cp "$safe/speed.dat" "$work/speed.orig"; cp "$safe/out.txt" "$work/out.orig"
+ln -s speed.dat "$safe/link.png"
+for o in "$safe/speed.dat" "$safe/out.txt" "$safe/link.png" "$safe/../safe/height.dat"; do
+  "$plot" -d "$safe" -m out.txt -o "$o" >/dev/null 2>"$work/err.txt"
+  rc=$?
+  check "an output $(basename "$o") that is an input is refused (exit $rc)" \
+    test "$rc" -eq 64 -a "$(grep -c 'would replace the input' "$work/err.txt")" -eq 1
+done
+check "the refused runs left the data file as it was" cmp -s "$work/speed.orig" "$safe/speed.dat"
+check "the refused runs left the link a link" test -L "$safe/link.png"
+cmp -s "$work/out.orig" "$safe/out.txt"; check "the main output is untouched" test $? -eq 0
+cp "$work/grid.csv" "$safe/grid.csv"
+"$plot" --sweep "$safe/grid.csv" -o "$safe/grid.csv" >/dev/null 2>&1
+check "a sweep picture over its CSV is refused (exit 64)" test $? -eq 64
+cp "$work/runs.csv" "$safe/runs.csv"; cp "$work/sens.csv" "$safe/sens.csv"
+"$plot" --mc "$safe/runs.csv" --sensitivity "$safe/sens.csv" -o "$safe/sens.csv" >/dev/null 2>&1
+check "a Monte Carlo picture over its sensitivities is refused (exit 64)" test $? -eq 64
+"$plot" --opt "$work/opt.csv" --sweep "$safe/grid.csv" -o "$safe/grid.csv" >/dev/null 2>&1
+check "an optimisation picture over the sweep it is drawn on is refused (exit 64)" test $? -eq 64
+check "the CSVs are untouched" cmp -s "$work/grid.csv" "$safe/grid.csv"
+# gnuplot failing (a stand-in that draws nothing) leaves the old picture and
+# no temporary file; a real gnuplot replaces it.
+mkdir -p "$work/fakebin"
+printf '#!/bin/sh\necho "gnuplot: drawing failed" >&2\nexit 1\n' >"$work/fakebin/gnuplot"
+chmod +x "$work/fakebin/gnuplot"
+printf 'old picture\n' >"$safe/old.png"
+PATH="$work/fakebin:$PATH" "$plot" -d "$safe" -o "$safe/old.png" >/dev/null 2>&1
+rc=$?
+check "a failed drawing exits 3 and keeps the old picture" \
+  test "$rc" -eq 3 -a "$(cat "$safe/old.png")" = 'old picture'
+check "a failed drawing leaves no temporary file" test "$(find "$safe" -name '.old.png.*' | wc -l)" -eq 0
+"$plot" -d "$safe" -o "$safe/old.png" >/dev/null 2>&1
+check "a drawing that succeeds replaces the old picture" test "$(png_size "$safe/old.png")" = 1000x1200
+
+# ------------------------------------------------------------------ several flights
+# Text positions in an SVG: "x y rotated text" per text element.
+svg_texts() {
+  awk '/<g transform="translate\(/ { s = $0; sub(/.*translate\(/, "", s); split(s, xy, /[,)]/); rot = ($0 ~ /rotate\(/) }
+       /<text>/ { t = $0; sub(/.*<text>/, "", t); sub(/<\/text>.*/, "", t); print xy[1], xy[2], rot, t }' <"$1"
+}
+"$plot" -d "$hand" -m main.txt -o "$work/hand.svg" >/dev/null 2>&1
+svg_texts "$work/hand.svg" >"$work/hand_texts.txt"
+# The events the two flights share at the same time have one label; where
+# they part, each flight's event has its own, with the flight's number.
+for label in 'AJ10-190 cut-off (1)' 'AJ10-190 cut-off (2)' 'core cut-off (1)' 'booster separation'; do
+  check "the two-flight picture labels '$label'" grep -q " 1 $label\$" "$work/hand_texts.txt"
+done
+# The legend lies above the event labels, out of the panels where the
+# curves are (SVG y grows downwards; a rotated label's anchor is its foot).
+legend_y=$(awk '$3 == 0 && $4 == "flight" { if (m == "" || $2 > m) m = $2 } END { print m }' "$work/hand_texts.txt")
+labels_y=$(awk '$3 == 1 { if (m == "" || $2 < m) m = $2 } END { print m }' "$work/hand_texts.txt")
+check "both flights are in the legend" test "$(grep -c ' 0 flight [12]: turn time' "$work/hand_texts.txt")" -eq 2
+check "the legend ($legend_y) is above the event labels ($labels_y), off the curves" \
+  awk -v l="$legend_y" -v e="$labels_y" 'BEGIN { exit !(l != "" && e != "" && l + 0 < e - 100) }'
+
+# A flight whose numbers overflow (ascent writes them on, 7e11 km/s and
+# more) is drawn up to there: the values out of any flight's reach are
+# skipped with a warning, and the speed axis keeps its scale of km/s.
+wild=$work/wild
+mkdir -p "$wild" && cp "$hand"/*.dat "$wild/"
+printf ' 426.47702003234151.329\r\n' >>"$wild/speed.dat"
+"$plot" -d "$wild" --svg >/dev/null 2>"$work/wild.err"
+check "an overflowing value is skipped with a warning" grep -q 'speed.dat: skipped 1 value(s) beyond 100' "$work/wild.err"
+if svg_texts "$wild/flight.svg" | grep -Eq ' 0 +[-0-9.]+e\+'; then fail "the speed axis keeps its scale"
+else pass "the speed axis keeps its scale (no tic in powers of ten)"; fi
+
+# An iterate sweep: one converged turn time per angle limit; the limits below
+# 16.5 degrees missed (no SC_M). No mark stands for them on the mass axis.
+{
+  printf 'tt,alpha,SC_M,reached\n'
+  for al in 15 15.5 16; do printf '24.8,%s,nan,no\n' "$al"; done
+  printf '13.9,16.5,91328,yes\n14.6,17,91463,yes\n15.2,17.5,91576,yes\n19.2,21,91878,yes\n19.8,22.5,91866,yes\n'
+} >"$work/iter.csv"
+"$plot" --sweep "$work/iter.csv" --svg >"$work/iter.txt" 2>&1
+check "an iterate sweep draws its curve" grep -q 'best SC_M 91878 kg at tt 19.2 s, alpha 21 deg' "$work/iter.txt"
+check "its misses are named in the legend as the target missed" grep -q 'missed the target orbit' "$work/iter.svg"
+if grep -q '>×<' "$work/iter.svg"; then fail "no cross stands for a miss at a mass it does not have"
+else pass "no cross stands for a miss at a mass it does not have"; fi
+
+# ------------------------------------------------------------------ optimisation and Monte Carlo pictures
+"$plot" --opt "$work/opt.csv" >"$work/out.txt" 2>&1
+check "an optimisation draws next to its CSV, 1000x700" test "$(png_size "$work/opt.png")" = 1000x700
+"$plot" --opt "$work/opt.csv" --sweep "$work/grid.csv" --svg -o "$work/opt_grid.svg" >/dev/null 2>&1
+check "an optimisation over a sweep's heat map names both" \
+  grep -q 'best (ringed): flight 5, SC_M = 96741 kg' "$work/opt_grid.svg"
+"$plot" --mc "$work/runs.csv" >/dev/null 2>&1
+check "a Monte Carlo study draws next to its CSV, 1000x900" test "$(png_size "$work/runs.png")" = 1000x900
+"$plot" --mc "$work/runs.csv" --sensitivity "$work/sens.csv" --svg -o "$work/mc.svg" >/dev/null 2>&1
+svg_texts "$work/mc.svg" >"$work/mc_texts.txt"
+# The tornado's rows, top to bottom, in the order of the largest change.
+order=$(awk '$4 ~ /^(core|profile|air)\./ { print $2, $4 }' "$work/mc_texts.txt" | sort -g | awk '{ printf "%s ", $2 }')
+check "the tornado ranks core.dry_mass, core.exhaust_speed, profile.thrust_scale, air.density_scale (got: $order)" \
+  test "$order" = 'core.dry_mass core.exhaust_speed profile.thrust_scale air.density_scale '
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "all checks passed"

@@ -12,6 +12,7 @@
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
 #include "mc_lib.hpp"
+#include "vehicle/description_file.hpp"
 #include "progress.hpp"
 
 namespace {
@@ -38,7 +39,10 @@ const char* const usage_text =
     "  --alpha A          maximum angle of attack in degrees (default 18)\n"
     "  --no-transfer      decline the transfer to apogee (no third-stage burn)\n"
     "  --iterate          each run is an iterate-mode series\n"
-    "  --profile FILE     booster thrust profile (default s1.dat)\n"
+    "  --vehicle FILE     the nominal vehicle and mission, a description as ascent\n"
+    "                     --print-vehicle writes it (default the built-in vehicle)\n"
+    "  --profile FILE     booster thrust profile (default the one the description\n"
+    "                     names, else s1.dat in the working directory)\n"
     "  --seed S           the study's seed, 0 to 18446744073709551615 (default 1)\n"
     "  --jobs N           flights in parallel (default: the number of cores)\n"
     "  --shard K/N        fly only runs r with (r - 1) mod N = K - 1 (K from 1 to N)\n"
@@ -60,7 +64,8 @@ const char* const usage_text =
     "in whole kg as ascent writes them, other numbers every digit. A drawn vehicle\n"
     "that is not a valid description is not flown: status 'vehicle refused: ...'.\n"
     "\n"
-    "Exit status: 0 done; 64 bad option; 65 bad dispersions file or shard CSV;\n"
+    "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
+    "description or shard CSV;\n"
     "2, 3, 5, 100 a file missing, not reachable, not allowed or unreadable;\n"
     "101 an output could not be written.\n";
 
@@ -69,7 +74,8 @@ struct Options {
   std::string dispersions;
   double tt = 36, alpha = 18;
   bool transfer = true, iterate = false;
-  std::string profile = "s1.dat";
+  std::string profile;  // empty: the description's, else s1.dat
+  std::string vehicle;  // empty: the built-in vehicle
   std::uint64_t seed = 1;
   unsigned jobs = 0;
   unsigned shard = 1, shards = 1;
@@ -122,6 +128,8 @@ Options parse_options(int argc, char** argv) {
       o.iterate = true;
     } else if (arg == "--profile") {
       o.profile = value();
+    } else if (arg == "--vehicle") {
+      o.vehicle = value();
     } else if (arg == "--seed") {
       o.seed = whole_number(arg, value(), 0, UINT64_MAX);
     } else if (arg == "--jobs" || arg == "-j") {
@@ -262,11 +270,17 @@ int run(int argc, char** argv) {
   p.runs = o.runs;
   p.shard = o.shard;
   p.shards = o.shards;
-  std::vector<std::string> inputs = {o.profile};
+  // The vehicle is read (and refused if it is bad) before anything is
+  // created.
+  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  p.desc = &desc;
+  const std::string profile_path = o.profile.empty() ? resolved_profile_path(desc) : o.profile;
+  std::vector<std::string> inputs = {profile_path};
   if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
+  if (!o.vehicle.empty()) inputs.push_back(o.vehicle);
   check_outputs(o, inputs);
 
-  const BoosterProfile profile = read_profile(o.profile);
+  const BoosterProfile profile = read_profile(profile_path);
   p.profile = &profile;
   if (!o.dispersions.empty()) {
     try {

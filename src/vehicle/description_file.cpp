@@ -1,0 +1,522 @@
+#include "vehicle/description_file.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <tuple>
+
+// Error values instead of exceptions: every fault becomes one FatalError here.
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
+
+#include "io/fatal_error.hpp"
+#include "io/number_format.hpp"
+#include "vehicle/keys.hpp"
+
+namespace ascent {
+
+namespace {
+
+struct Position {
+  long line = 1, column = 1;
+};
+
+Position position_of(const toml::source_region& r) {
+  if (!r.begin) return {};
+  return {static_cast<long>(r.begin.line), static_cast<long>(r.begin.column)};
+}
+
+struct Fault {
+  Position at;
+  std::string key;
+  std::string what;
+};
+
+// The message is one line: a key or a quoted character from the file may
+// hold a line end or another control character, written here as an escape.
+std::string one_line(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+[[noreturn]] void refuse(const std::string& file, const Fault& f) {
+  throw FatalError{err_description, file + ":" + std::to_string(f.at.line) + ":" + std::to_string(f.at.column) +
+                                        ": " + one_line(f.key + ": " + f.what)};
+}
+
+// The tables a description has: the part of each dotted key before the dot.
+bool is_table_name(std::string_view name) {
+  for (const Key& k : description_keys()) {
+    std::string_view n = k.name;
+    std::size_t dot = n.find('.');
+    if (dot != std::string_view::npos && n.substr(0, dot) == name) return true;
+  }
+  return false;
+}
+
+std::string table_of(std::string_view key) {
+  std::size_t dot = key.find('.');
+  return dot == std::string_view::npos ? std::string() : std::string(key.substr(0, dot));
+}
+
+// Edit distance, for the nearest known key to a typo.
+std::size_t distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diag = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      std::size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diag = up;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string unknown(std::string_view name, bool table) {
+  std::string what = table ? "unknown table" : "unknown key";
+  if (name.size() > 200) return what;
+  const char* best = nullptr;
+  std::size_t best_d = 3;  // suggest only near misses
+  for (const Key& k : description_keys()) {
+    std::string candidate = table ? table_of(k.name) : std::string(k.name);
+    if (candidate.empty()) continue;
+    std::size_t dd = distance(name, candidate);
+    if (dd < best_d) {
+      best_d = dd;
+      best = k.name;
+    }
+  }
+  if (best != nullptr) what += " (did you mean " + (table ? table_of(best) : std::string(best)) + "?)";
+  return what;
+}
+
+std::string type_name(const toml::node& n) {
+  switch (n.type()) {
+    case toml::node_type::string: return "a string";
+    case toml::node_type::integer: return "an integer";
+    case toml::node_type::floating_point: return "a real number";
+    case toml::node_type::boolean: return "a boolean";
+    case toml::node_type::array: return "a list";
+    case toml::node_type::table: return "a table";
+    default: return "a date or time";
+  }
+}
+
+// Reads a number node; false when it is none.
+bool number_of(const toml::node& n, double& x) {
+  if (const auto* i = n.as_integer()) {
+    x = static_cast<double>(i->get());
+    return true;
+  }
+  if (const auto* f = n.as_floating_point()) {
+    x = f->get();
+    return true;
+  }
+  return false;
+}
+
+// Reads the node of key k into d; a fault is recorded, not thrown, so that
+// the first in the file can be reported.
+void take_value(const Key& k, const toml::node& n, Description& d, std::vector<Fault>& faults) {
+  Position at = position_of(n.source());
+  auto fault = [&](std::string what) { faults.push_back({at, k.name, std::move(what)}); };
+  switch (k.kind) {
+    case KeyKind::real: {
+      double x;
+      if (!number_of(n, x)) return fault("must be a number, got " + type_name(n));
+      std::string why = set_key_value(d, k, x);
+      if (!why.empty()) fault(why);
+      return;
+    }
+    case KeyKind::count: {
+      if (const auto* f = n.as_floating_point()) {
+        return fault("must be a whole number, written without a decimal point, got " + number_text(f->get()));
+      }
+      const auto* i = n.as_integer();
+      if (i == nullptr) return fault("must be a whole number, got " + type_name(n));
+      std::string why = set_key_value(d, k, static_cast<double>(i->get()));
+      if (!why.empty()) fault(why);
+      return;
+    }
+    case KeyKind::text: {
+      const auto* s = n.as_string();
+      if (s == nullptr) return fault("must be a string in quotes, got " + type_name(n));
+      k.text(d) = s->get();
+      return;
+    }
+    case KeyKind::list: {
+      const auto* a = n.as_array();
+      if (a == nullptr) return fault("must be a list of numbers in brackets, got " + type_name(n));
+      std::vector<double>& v = k.list(d);
+      v.clear();
+      for (std::size_t i = 0; i < a->size(); ++i) {
+        const toml::node& e = *a->get(i);
+        double x;
+        std::string entry = "entry " + std::to_string(i + 1) + " ";
+        if (!number_of(e, x)) {
+          faults.push_back({position_of(e.source()), k.name, entry + "must be a number, got " + type_name(e)});
+          return;
+        }
+        std::string why = check_range(k, x);
+        if (!why.empty()) {
+          faults.push_back({position_of(e.source()), k.name, entry + why});
+          return;
+        }
+        v.push_back(x);
+      }
+      return;
+    }
+  }
+}
+
+struct Parsed {
+  Description d;
+  std::map<std::string, Position> where;  // each key's value as found in the file
+};
+
+// TOML allows characters outside ASCII only in strings and comments. The
+// toml++ of Debian 12 (3.3.0) asks of such a character elsewhere whether it
+// is white space and, for most of them (U+00A1 to U+0499, say: "é"), reaches a
+// point its code marks unreachable: undefined behaviour, not an error. So they
+// are found and refused here, before it sees them; as the one case that TOML
+// does allow, a line-ending backslash in a multi-line string followed by such
+// a character is refused too.
+std::optional<Fault> outside_ascii(std::string_view t) {
+  enum { normal, comment, basic, literal, ml_basic, ml_literal } state = normal;
+  Position at;
+  std::size_t i = t.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a byte-order mark
+  auto advance = [&](std::size_t n) {
+    for (std::size_t k = 0; k < n && i < t.size(); ++k, ++i) {
+      unsigned char c = static_cast<unsigned char>(t[i]);
+      if (c == '\n') {
+        ++at.line;
+        at.column = 1;
+      } else if ((c & 0xC0) != 0x80) {
+        ++at.column;  // one character, however many bytes
+      }
+    }
+  };
+  auto starts = [&](std::string_view s) { return t.substr(i, s.size()) == s; };
+  while (i < t.size()) {
+    unsigned char c = static_cast<unsigned char>(t[i]);
+    switch (state) {
+      case normal:
+        if (c >= 0x80) return Fault{at, "syntax", "a character outside ASCII may appear only in a string or a comment"};
+        if (c == '#') state = comment;
+        if (starts("\"\"\"")) {
+          state = ml_basic;
+          advance(3);
+          continue;
+        }
+        if (starts("'''")) {
+          state = ml_literal;
+          advance(3);
+          continue;
+        }
+        if (c == '"') state = basic;
+        if (c == '\'') state = literal;
+        break;
+      case comment:
+        if (c == '\n') state = normal;
+        break;
+      case basic:
+      case literal:
+        if (c == '\n' || (c == '"' && state == basic) || (c == '\'' && state == literal)) state = normal;
+        if (c == '\\' && state == basic && i + 1 < t.size() && t[i + 1] != '\n') advance(1);
+        break;
+      case ml_basic:
+        if (c == '\\') {
+          std::size_t j = i + 1;
+          while (j < t.size() && (t[j] == ' ' || t[j] == '\t' || t[j] == '\r')) ++j;
+          if (j < t.size() && t[j] == '\n') {  // a line-ending backslash: white space is skipped
+            advance(j - i);
+            while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == '\r' || t[i] == '\n')) advance(1);
+            if (i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80) {
+              return Fault{at, "syntax", "a character outside ASCII must not follow a line-ending backslash"};
+            }
+            continue;
+          }
+          advance(2);
+          continue;
+        }
+        if (starts("\"\"\"")) {
+          advance(3);
+          for (int extra = 0; extra < 2 && starts("\""); ++extra) advance(1);
+          state = normal;
+          continue;
+        }
+        break;
+      case ml_literal:
+        if (starts("'''")) {
+          advance(3);
+          for (int extra = 0; extra < 2 && starts("'"); ++extra) advance(1);
+          state = normal;
+          continue;
+        }
+        break;
+    }
+    advance(1);
+  }
+  return std::nullopt;
+}
+
+Parsed parse(std::string_view text, const std::string& file_name) {
+  if (std::optional<Fault> f = outside_ascii(text)) refuse(file_name, *f);
+  toml::parse_result res = toml::parse(text, file_name);
+  if (!res) {
+    const toml::parse_error& e = res.error();
+    refuse(file_name, {position_of(e.source()), "syntax", std::string(e.description())});
+  }
+  const toml::table& root = res.table();
+
+  Parsed p;
+  std::vector<Fault> faults;
+  std::map<std::string, Position> table_at;  // where each table is defined
+  auto visit = [&](const std::string& name, const toml::key& key, const toml::node& n) {
+    const Key* k = find_key(name);
+    if (k == nullptr) {
+      faults.push_back({position_of(key.source()), name, unknown(name, false)});
+      return;
+    }
+    p.where[name] = position_of(n.source());
+    take_value(*k, n, p.d, faults);
+  };
+  for (auto&& [key, node] : root) {
+    std::string name(key.str());
+    if (const toml::table* t = node.as_table(); t != nullptr && name.find('.') == std::string::npos) {
+      if (!is_table_name(name)) {
+        faults.push_back({position_of(key.source()), name, unknown(name, true)});
+        continue;
+      }
+      table_at[name] = position_of(t->source());
+      for (auto&& [k2, n2] : *t) {
+        std::string sub(k2.str());
+        if (sub.find('.') != std::string::npos) {
+          faults.push_back({position_of(k2.source()), name + "." + sub, "unknown key"});
+          continue;
+        }
+        visit(name + "." + sub, k2, n2);
+      }
+    } else if (is_table_name(name)) {
+      faults.push_back({position_of(node.source()), name, "must be a table [" + name + "], got " + type_name(node)});
+    } else if (name.find('.') != std::string::npos) {
+      faults.push_back({position_of(key.source()), name, unknown(name, false)});
+    } else {
+      visit(name, key, node);
+    }
+  }
+  if (!faults.empty()) {
+    auto first = std::min_element(faults.begin(), faults.end(), [](const Fault& a, const Fault& b) {
+      return std::tie(a.at.line, a.at.column) < std::tie(b.at.line, b.at.column);
+    });
+    refuse(file_name, *first);
+  }
+  for (const Key& k : description_keys()) {
+    if (k.optional || p.where.count(k.name) != 0) continue;
+    auto t = table_at.find(table_of(k.name));
+    Position at = t == table_at.end() ? Position{} : t->second;
+    std::string what = "missing";
+    if (!table_of(k.name).empty() && t == table_at.end()) what += " (so is the table [" + table_of(k.name) + "])";
+    refuse(file_name, {at, k.name, what + ": " + k.meaning});
+  }
+  std::vector<Problem> problems = check_description(p.d);
+  if (!problems.empty()) {
+    auto w = p.where.find(problems.front().key);
+    refuse(file_name, {w == p.where.end() ? Position{} : w->second, problems.front().key, problems.front().what});
+  }
+  return p;
+}
+
+// Reads a whole file, every step checked.
+std::string read_file(const std::string& path) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw_open_error(errno, path, false);
+  std::string text;
+  char buf[8192];
+  std::size_t n;
+  errno = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  int read_errno = std::ferror(f) != 0 ? (errno != 0 ? errno : EIO) : 0;
+  bool close_failed = std::fclose(f) != 0;
+  if (read_errno == EISDIR) throw_open_error(EISDIR, path, false);
+  if (read_errno != 0 || close_failed) throw FatalError{err_read, path + ": read error"};
+  return text;
+}
+
+// What keeps the profile at `path` from being read, or empty.
+std::string profile_fault(const std::string& path) {
+  try {
+    (void)read_file(path);
+  } catch (const FatalError& e) {
+    return "cannot be read: " + e.message;
+  }
+  return {};
+}
+
+// A TOML basic string: quotes, backslashes and control characters escaped.
+std::string toml_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04X", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string value_text(const Description& d, const Key& k) {
+  Description& m = const_cast<Description&>(d);  // the accessors only read here
+  switch (k.kind) {
+    case KeyKind::real: return number_text(k.real(m));
+    case KeyKind::count: return std::to_string(k.count(m));
+    case KeyKind::text: return toml_string(k.text(m));
+    case KeyKind::list: {
+      std::string s = "[";
+      for (double x : k.list(m)) s += (s.size() > 1 ? ", " : "") + number_text(x);
+      return s + "]";
+    }
+  }
+  return {};
+}
+
+std::string unit_and_meaning(const Key& k) {
+  std::string s = k.meaning;
+  if (*k.unit != '\0') s += std::string(" (") + k.unit + ")";
+  return s;
+}
+
+struct TableIntro {
+  const char* name;
+  const char* text;
+};
+constexpr TableIntro table_intros[] = {
+    {"boosters", "Strap-on solid boosters, all alike; their thrust comes from the booster profile."},
+    {"core", "The core stage: liquid engines throttled together, then shut down one by one."},
+    {"fairing", "The payload fairing."},
+    {"upper", "The upper stage and what it carries."},
+    {"drag", "Drag coefficient against Mach number: straight lines between the points; two points at one\n"
+             "# Mach number make a jump. Below the first point and above the last the coefficient stays."},
+    {"target", "Launch site, target orbit and the perigee targets of the turn-time correction."},
+    {"plan", "The flight programme: vertical rise, pitch-over, turn, steering law."},
+    {"sizing", "Sizing rules of the upper stage and the spacecraft, from the flight."},
+};
+
+}  // namespace
+
+std::string range_text(const Key& k) {
+  switch (k.kind) {
+    case KeyKind::text: return k.optional ? "text; may be left out" : "text, not empty";
+    case KeyKind::count: return "a whole number from " + number_text(k.min) + " to " + number_text(k.max);
+    case KeyKind::real:
+    case KeyKind::list: {
+      std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
+      return s + (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
+    }
+  }
+  return {};
+}
+
+Description parse_description(std::string_view text, const std::string& file_name) {
+  return parse(text, file_name).d;
+}
+
+Description read_description(const std::string& path) {
+  Parsed p = parse(read_file(path), path);
+  p.d.origin = path;
+  if (!p.d.profile.empty()) {
+    std::string why = profile_fault(resolved_profile_path(p.d));
+    if (!why.empty()) refuse(path, {p.where["profile"], "profile", why});
+  }
+  return p.d;
+}
+
+std::string resolved_profile_path(const Description& d) {
+  if (d.profile.empty()) return "s1.dat";
+  std::filesystem::path profile(d.profile);
+  if (profile.is_absolute() || d.origin.empty()) return d.profile;
+  return (std::filesystem::path(d.origin).parent_path() / profile).string();
+}
+
+std::string write_description(const Description& d) {
+  std::string out =
+      "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
+      "# SI units, angles in degrees where marked deg. Every key must be present\n"
+      "# (only profile may be left out); each comment gives the meaning, the unit\n"
+      "# and the allowed range. Whole numbers may be written without a decimal point.\n";
+  std::string table;
+  for (const Key& k : description_keys()) {
+    std::string t = table_of(k.name);
+    if (t != table) {
+      table = t;
+      out += "\n";
+      for (const TableIntro& i : table_intros) {
+        if (t == i.name) out += std::string("# ") + i.text + "\n";
+      }
+      out += "[" + t + "]\n";
+    } else {
+      if (table.empty()) out += "\n";
+    }
+    std::string key = table.empty() ? std::string(k.name) : std::string(k.name).substr(table.size() + 1);
+    out += "# " + unit_and_meaning(k) + "; " + range_text(k) + "\n";
+    if (k.kind == KeyKind::text && k.optional && k.text(const_cast<Description&>(d)).empty()) {
+      out += "# " + key + " = \"s1.dat\"\n";
+    } else {
+      out += key + " = " + value_text(d, k) + "\n";
+    }
+  }
+  return out;
+}
+
+std::string key_reference_markdown() {
+  const Description& b = builtin_description();
+  std::string out =
+      "| key | unit | meaning | allowed range | built-in value |\n"
+      "|---|---|---|---|---|\n";
+  for (const Key& k : description_keys()) {
+    std::string value = k.kind == KeyKind::text && k.text(const_cast<Description&>(b)).empty()
+                            ? std::string("(left out)")
+                            : "`" + value_text(b, k) + "`";
+    out += std::string("| `") + k.name + "` | " + k.unit + " | " + k.meaning + " | " + range_text(k) + " | " +
+           value + " |\n";
+  }
+  return out;
+}
+
+}  // namespace ascent

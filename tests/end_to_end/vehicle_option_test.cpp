@@ -1,0 +1,118 @@
+// The program's vehicle options: the printed built-in vehicle flies exactly
+// as the built-in one, a named profile is found beside its description, and a
+// bad description or option stops the program before anything is created.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "run_ascent.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string source_file(const std::string& rel) {
+  std::ifstream f(fs::path(ASCENT_SOURCE_DIR) / rel, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+e2e::RunResult run(const e2e::Scratch& s, const std::vector<std::string>& args, const std::string& input = "") {
+  return e2e::run_program(ASCENT_BINARY, args, s.dir(), s.dir().parent_path() / "std", input);
+}
+
+// Everything a file-mode flight leaves behind.
+std::vector<std::string> outputs(const e2e::Scratch& s) {
+  std::vector<std::string> v;
+  for (const char* f : {"out", "speed.dat", "height.dat", "accel.dat", "dynpres.dat", "const_n.pas"}) {
+    v.push_back(s.exists(f) ? s.read(f) : std::string("<missing ") + f + ">");
+  }
+  return v;
+}
+
+std::vector<std::string> entries(const e2e::Scratch& s) {
+  std::vector<std::string> v;
+  for (const auto& e : fs::directory_iterator(s.dir())) v.push_back(e.path().filename().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+const std::string flight = "out\n36\n18\ny\n-1\n";
+
+TEST(VehicleOption, PrintedBuiltInVehicleFliesByteForByteAsTheBuiltIn) {
+  e2e::Scratch s;
+  s.write("s1.dat", source_file("data/s1.dat"));
+  e2e::RunResult p = run(s, {"--print-vehicle"});
+  EXPECT_EQ(p.exit_code, 0);
+  EXPECT_EQ(p.err, "");
+  EXPECT_EQ(p.out, source_file("vehicles/orvalon5.toml"));
+  s.write("v.toml", p.out);
+
+  e2e::RunResult builtin = run(s, {}, flight);
+  ASSERT_EQ(builtin.exit_code, 0) << builtin.err;
+  std::vector<std::string> expected = outputs(s);
+  e2e::RunResult console_builtin = run(s, {}, "\n36\n18\ny\n-1\n");
+
+  e2e::RunResult described = run(s, {"--vehicle", "v.toml"}, flight);
+  EXPECT_EQ(described.exit_code, 0) << described.err;
+  EXPECT_EQ(described.out, builtin.out);
+  EXPECT_EQ(outputs(s), expected);
+  e2e::RunResult console = run(s, {"--vehicle", "v.toml"}, "\n36\n18\ny\n-1\n");
+  EXPECT_EQ(console.exit_code, 0);
+  EXPECT_EQ(console.out, console_builtin.out);
+}
+
+TEST(VehicleOption, NamedProfileIsReadBesideTheDescription) {
+  // No s1.dat in the working directory: the description names the profile in
+  // its own folder, and the flight is the one the bundled profile gives.
+  e2e::Scratch ref;
+  ref.write("s1.dat", source_file("data/s1.dat"));
+  ASSERT_EQ(run(ref, {}, flight).exit_code, 0);
+
+  e2e::Scratch s;
+  fs::create_directories(s.dir() / "vehicles" / "thrust");
+  std::string text = source_file("vehicles/orvalon5.toml");
+  const std::string hint = "# profile = \"s1.dat\"\n";
+  ASSERT_NE(text.find(hint), std::string::npos);
+  text.replace(text.find(hint), hint.size(), "profile = \"thrust/boosters.dat\"\n");
+  s.write("vehicles/v.toml", text);
+  s.write("vehicles/thrust/boosters.dat", source_file("data/s1.dat"));
+  e2e::RunResult r = run(s, {"--vehicle", "vehicles/v.toml"}, flight);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(outputs(s), outputs(ref));
+}
+
+TEST(VehicleOption, BadDescriptionStopsBeforeAnythingIsCreated) {
+  e2e::Scratch s;
+  s.write("s1.dat", source_file("data/s1.dat"));
+  std::string text = source_file("vehicles/orvalon5.toml");
+  const std::string good = "\nexhaust_speed = 4420.8\n";
+  std::size_t at = text.find(good);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, good.size(), "\nexhaust_speed = -4420.8\n");
+  s.write("v.toml", text);
+  const long line = std::count(text.begin(), text.begin() + at + 1, '\n') + 1;
+  const std::vector<std::string> before = entries(s);
+
+  e2e::RunResult r = run(s, {"--vehicle", "v.toml"}, flight);
+  EXPECT_EQ(r.exit_code, 65);
+  EXPECT_EQ(r.err, "ascent: v.toml:" + std::to_string(line) + ":17: core.exhaust_speed: must be positive, got -4420.8\r\n");
+  EXPECT_EQ(r.out, "");  // not even the first question
+  EXPECT_EQ(entries(s), before);
+
+  r = run(s, {"--vehicle", "missing.toml"}, flight);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.err, "ascent: missing.toml: file not found\r\n");
+  EXPECT_EQ(entries(s), before);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--vehicel", "v.toml"},
+                                                std::vector<std::string>{"--vehicle"}}) {
+    r = run(s, args, flight);
+    EXPECT_EQ(r.exit_code, 64);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("ascent: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(entries(s), before);
+}
+
+}  // namespace
