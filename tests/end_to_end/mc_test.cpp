@@ -134,6 +134,46 @@ TEST(MonteCarlo, RunsThatDisperseNothingFlyAscentsOwnFlight) {
   }
 }
 
+// The text between `head` and `tail` in the last line of `text` holding head.
+std::string last_between(const std::string& text, const std::string& head, const std::string& tail) {
+  std::size_t p = text.rfind(head);
+  if (p == std::string::npos) return "?";
+  p += head.size();
+  std::string v = text.substr(p, text.find(tail, p) - p);
+  v.erase(0, v.find_first_not_of(' '));
+  return v;
+}
+
+TEST(MonteCarlo, ADescribedVehicleFliesAsAscentFliesIt) {
+  e2e::Scratch s;
+  s.write("tarvos3.toml", bundled("vehicles/tarvos3.toml"));
+  s.write("tarvos3_boosters.dat", bundled("vehicles/tarvos3_boosters.dat"));
+  e2e::RunResult r = e2e::run_program(ASCENT_BINARY, {"--vehicle", "tarvos3.toml"}, s.dir(),
+                                      s.dir().parent_path() / "asc", "out.txt\n40\n18\ny\n-1\n");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string out = s.read("out.txt"), constants = s.read("const_n.pas");
+  Outcome m = mc({"--vehicle", "tarvos3.toml", "--tt", "40", "--alpha", "18", "--runs", "2", "-o", "runs.csv"}, s);
+  ASSERT_EQ(m.code, 0) << m.err;
+  std::vector<Row> rows = rows_of(s.read("runs.csv"));
+  ASSERT_EQ(rows.size(), 2u);
+  char km[64];
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.at("SC_M"), last_between(constants, "SC_M     =", ";"));
+    EXPECT_EQ(row.at("core_propellant_left_kg"), last_between(out, "Remaining propellant = ", " kg."));
+    std::snprintf(km, sizeof km, "%.1f", std::strtod(row.at("hp_final_km").c_str(), nullptr));
+    EXPECT_EQ(km, last_between(out, "Perigee = ", " km"));
+    std::snprintf(km, sizeof km, "%.1f", std::strtod(row.at("ha_final_km").c_str(), nullptr));
+    EXPECT_EQ(km, last_between(out, "Apogee = ", " km"));
+    // Its own 350 km target, not the built-in 398.6 km, decides `reached`.
+    EXPECT_EQ(row.at("reached"), "yes");
+  }
+  s.write("bad.toml", "name = \"x\"\n");
+  Outcome bad = mc({"--vehicle", "bad.toml", "-o", "runs2.csv"}, s);
+  EXPECT_EQ(bad.code, 65);
+  EXPECT_EQ(bad.err.rfind("ascent-mc: bad.toml:", 0), 0u) << bad.err;
+  EXPECT_FALSE(s.exists("runs2.csv"));
+}
+
 // The population standard deviation's n - 1 form, by two passes.
 struct Direct {
   std::size_t n = 0;

@@ -1,14 +1,17 @@
 // The dispersions file and the draws: which quantities scatter and how, read
 // from TOML and checked against the key table; and the counter-based
 // generator that gives every run its own numbers.
-#include <toml++/toml.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <set>
 #include <sstream>
+
+// The same configuration as the description reader's: a program holds one
+// build of the header-only parser, and it reports faults as values.
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
 
 #include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
@@ -203,12 +206,9 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
 
 std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
                                           const Description& nominal) {
-  toml::table root;
-  try {
-    root = toml::parse(text, file);
-  } catch (const toml::parse_error& e) {
-    refuse(file, e.source(), "syntax", std::string(e.description()));
-  }
+  toml::parse_result res = toml::parse(text, file);
+  if (!res) refuse(file, res.error().source(), "syntax", std::string(res.error().description()));
+  const toml::table& root = res.table();
   std::vector<Dispersion> out;
   std::set<std::string> seen;
   for (auto&& [k, v] : root) {
