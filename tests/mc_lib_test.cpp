@@ -142,12 +142,12 @@ TEST(McDispersionsFile, AGoodFileReadsAsWritten) {
   EXPECT_EQ(v[0].name, "core.dry_mass");
   EXPECT_EQ(v[0].nominal, 111580.0);
   EXPECT_EQ(v[0].spread, 0.005);
-  EXPECT_EQ(v[1].target, mc::Target::density_scale);
+  EXPECT_EQ(v[1].target, DispersedKind::density_scale);
   EXPECT_EQ(v[1].nominal, 1.0);
   EXPECT_EQ(v[2].distribution, Distribution::uniform);
   EXPECT_FALSE(v[2].relative);
   EXPECT_EQ(v[2].spread, 500.0);  // an integer is the number it writes
-  EXPECT_TRUE(parse_dispersions("# nothing\n", "d.toml", builtin_description()).empty());
+  EXPECT_TRUE(parse_dispersions("# nothing \xCF\x83 # \"\n", "d.toml", builtin_description()).empty());
 }
 
 TEST(McDispersionsFile, BadFilesAreRefusedAtTheirLineAndColumn) {
@@ -186,6 +186,9 @@ TEST(McDispersionsFile, BadFilesAreRefusedAtTheirLineAndColumn) {
        "d.toml:4:14: profile.time_scale: a relative spread must be below 1 (100 %), got 1"},
       {"[[dispersion]]\ndistribution = \"normal\"\n", "d.toml:1:1: dispersion: key is missing"},
       {"[[dispersion]]\nkey = \"core.dry_mass\"\ndistribution = normal\n", "d.toml:3:17: syntax: "},
+      // Outside ASCII: only in a comment (a two-byte sigma counts as one column).
+      {"# \xCF\x83 \n[[dispersion]]\nkey = \"core.\xCF\x83\"\n", "d.toml:3:13: syntax: a character outside ASCII"},
+      {"[[dispersion]] \xEF\xBB\xBF\n", "d.toml:1:16: syntax: a character outside ASCII"},
   };
   for (const Case& c : cases) {
     std::string got = refusal(c.text);
@@ -251,10 +254,10 @@ TEST(McRuns, TimeScaleKeepsTheBoostersImpulseAndThrustScaleMultipliesIt) {
   p.profile = &prof;
   Dispersion k;
   k.name = time_scale_name;
-  k.target = mc::Target::time_scale;
+  k.target = DispersedKind::time_scale;
   Dispersion f = k;
   f.name = thrust_scale_name;
-  f.target = mc::Target::thrust_scale;
+  f.target = DispersedKind::thrust_scale;
   p.dispersions = {k, f};
   auto impulse = [](const BoosterProfile& b) {
     double I = 0.5 * b.F[0] * b.t[0];  // the rise from zero at t = 0

@@ -102,11 +102,11 @@ double number(const std::string& file, const toml::node& n, const std::string& k
   refuse(file, n.source(), key, field + " must be a number, got " + type_name(n));
 }
 
-Target target_of(const std::string& name) {
-  if (name == thrust_scale_name) return Target::thrust_scale;
-  if (name == time_scale_name) return Target::time_scale;
-  if (name == density_scale_name) return Target::density_scale;
-  return Target::key;
+DispersedKind target_of(const std::string& name) {
+  if (name == thrust_scale_name) return DispersedKind::thrust_scale;
+  if (name == time_scale_name) return DispersedKind::time_scale;
+  if (name == density_scale_name) return DispersedKind::density_scale;
+  return DispersedKind::key;
 }
 
 // The values at both ends of the spread must be values the quantity may
@@ -115,7 +115,7 @@ std::string check_ends(const Dispersion& d) {
   for (double x : {-1.0, 1.0}) {
     double v = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
     std::string why;
-    if (d.target == Target::key) {
+    if (d.target == DispersedKind::key) {
       why = check_range(*d.key, v);
     } else if (!(v > 0) || !std::isfinite(v)) {
       why = "must stay positive, got " + shortest_text(v);
@@ -137,7 +137,7 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
   if (key_text == nullptr) refuse(file, key_node->source(), "dispersion", "key must be a string, got " + type_name(*key_node));
   d.name = key_text->get();
   d.target = target_of(d.name);
-  if (d.target == Target::key) {
+  if (d.target == DispersedKind::key) {
     d.key = find_key(d.name);
     if (d.key == nullptr) {
       refuse(file, key_node->source(), d.name,
@@ -189,10 +189,10 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
            d.name, std::string("a ") + (d.distribution == Distribution::normal ? "normal" : "uniform") +
                        " distribution is given by " + want);
   }
-  if (d.target == Target::key && !has_relative) {
+  if (d.target == DispersedKind::key && !has_relative) {
     refuse(file, t.source(), d.name, "relative is missing (true: the spread is a fraction of the value)");
   }
-  if (d.target != Target::key) d.relative = true;  // a factor of nominal 1: both readings agree
+  if (d.target != DispersedKind::key) d.relative = true;  // a factor of nominal 1: both readings agree
   if (d.relative && !(d.spread < 1)) {
     refuse(file, spread->source(), d.name,
            "a relative spread must be below 1 (100 %), got " + shortest_text(d.spread));
@@ -202,10 +202,81 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
   return d;
 }
 
+// The parser must never see a byte outside ASCII except in a comment: it
+// has faults with some of them elsewhere, and the quantities' names and
+// distributions are ASCII anyway. Finds the first such byte, keeping track
+// of strings (a '#' inside one starts no comment) and of the line and
+// column (in characters).
+void screen_ascii(const std::string& t, const std::string& file) {
+  enum { normal, comment, basic, literal, ml_basic, ml_literal } state = normal;
+  std::size_t i = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a byte-order mark
+  std::size_t line = 1, column = 1;
+  auto starts = [&](const char* s) { return t.compare(i, std::char_traits<char>::length(s), s) == 0; };
+  while (i < t.size()) {
+    unsigned char c = static_cast<unsigned char>(t[i]);
+    if (c >= 0x80 && state != comment) {
+      throw DispersionError{file, static_cast<int>(line), static_cast<int>(column), "syntax",
+                            "a character outside ASCII may appear only in a comment"};
+    }
+    std::size_t n = 1;  // bytes taken
+    switch (state) {
+      case normal:
+        if (c == '#') {
+          state = comment;
+        } else if (starts("\"\"\"")) {
+          state = ml_basic;
+          n = 3;
+        } else if (starts("'''")) {
+          state = ml_literal;
+          n = 3;
+        } else if (c == '"') {
+          state = basic;
+        } else if (c == '\'') {
+          state = literal;
+        }
+        break;
+      case comment:
+        if (c == '\n') state = normal;
+        break;
+      case basic:
+        if (c == '\\' && i + 1 < t.size() && static_cast<unsigned char>(t[i + 1]) < 0x80) n = 2;
+        else if (c == '"' || c == '\n') state = normal;
+        break;
+      case literal:
+        if (c == '\'' || c == '\n') state = normal;
+        break;
+      case ml_basic:
+        if (c == '\\' && i + 1 < t.size() && static_cast<unsigned char>(t[i + 1]) < 0x80) {
+          n = 2;
+        } else if (starts("\"\"\"")) {
+          state = normal;
+          n = 3;
+        }
+        break;
+      case ml_literal:
+        if (starts("'''")) {
+          state = normal;
+          n = 3;
+        }
+        break;
+    }
+    for (std::size_t k = 0; k < n && i < t.size(); ++k, ++i) {
+      unsigned char b = static_cast<unsigned char>(t[i]);
+      if (b == '\n') {
+        ++line;
+        column = 1;
+      } else if ((b & 0xC0) != 0x80) {
+        ++column;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
                                           const Description& nominal) {
+  screen_ascii(text, file);
   toml::parse_result res = toml::parse(text, file);
   if (!res) refuse(file, res.error().source(), "syntax", std::string(res.error().description()));
   const toml::table& root = res.table();

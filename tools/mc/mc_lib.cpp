@@ -38,14 +38,14 @@ Drawn apply_values(const McProblem& p, const std::vector<double>& values) {
     const Dispersion& d = p.dispersions[i];
     double x = values[i];
     switch (d.target) {
-      case Target::key: {
+      case DispersedKind::key: {
         std::string why = set_key_value(r.desc, *d.key, x);
         if (!why.empty() && r.refused.empty()) r.refused = d.name + ": " + why;
         break;
       }
-      case Target::thrust_scale: thrust_k = x; profile_changed = true; break;
-      case Target::time_scale: time_k = x; profile_changed = true; break;
-      case Target::density_scale: r.density_scale = x; break;
+      case DispersedKind::thrust_scale: thrust_k = x; profile_changed = true; break;
+      case DispersedKind::time_scale: time_k = x; profile_changed = true; break;
+      case DispersedKind::density_scale: r.density_scale = x; break;
     }
   }
   if (r.refused.empty()) {
@@ -69,7 +69,7 @@ namespace {
 
 bool profile_dispersed(const McProblem& p) {
   for (const Dispersion& d : p.dispersions)
-    if (d.target == Target::thrust_scale || d.target == Target::time_scale) return true;
+    if (d.target == DispersedKind::thrust_scale || d.target == DispersedKind::time_scale) return true;
   return false;
 }
 

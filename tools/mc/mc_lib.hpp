@@ -58,12 +58,12 @@ enum class Distribution {
 
 // What a dispersion scatters: a key of the description, or one of the three
 // factors that are not description keys (nominal 1).
-enum class Target { key, thrust_scale, time_scale, density_scale };
+enum class DispersedKind { key, thrust_scale, time_scale, density_scale };
 
 struct Dispersion {
   std::string name;                // the key's name, or profile.thrust_scale, ...
-  Target target = Target::key;
-  const Key* key = nullptr;        // for Target::key
+  DispersedKind target = DispersedKind::key;
+  const Key* key = nullptr;        // for DispersedKind::key
   Distribution distribution = Distribution::normal;
   bool relative = true;            // spread is a fraction of the nominal value
   double spread = 0;               // 3 sigma or half-width (absolute: in the key's unit)
