@@ -1,6 +1,8 @@
 // ascent: flies a three-stage launch vehicle from the pad into Earth orbit,
 // one integration step at a time, from the answers on standard input and the
 // booster thrust profile "s1.dat".
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -8,18 +10,45 @@
 #include <string>
 #include <string_view>
 
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 #include "session/session.hpp"
 #include "vehicle/description_file.hpp"
 
 namespace {
 
-constexpr int exit_usage = 64;  // an unknown option or one without its value
-
-// Writes text to standard output, checked: exit code 0 or 101.
-int print_text(const std::string& text) {
+const char* const usage_text =
+    "Usage: ascent [--vehicle FILE] [--utf8]\n"
+    "       ascent --print-vehicle | --help | --version\n"
+    "\n"
+    "Flies a three-stage launch vehicle from the pad into Earth orbit. The\n"
+    "questions are asked on standard output and answered on standard input:\n"
+    "the output file (return: standard output; i: iterate mode), then for each\n"
+    "flight the turn time (s; negative ends the session), the maximum angle of\n"
+    "attack (degrees) and whether to transfer to apogee (y, Y or return).\n"
+    "Reads the booster thrust profile s1.dat from the working directory; in\n"
+    "file mode also writes speed.dat, height.dat, accel.dat and dynpres.dat;\n"
+    "every flight writes const_n.pas.\n"
+    "\n"
+    "Options:\n"
+    "  --vehicle FILE  fly the vehicle and mission described in FILE (TOML)\n"
+    "                  instead of the built-in one\n"
+    "  --print-vehicle write the built-in vehicle as such a description\n"
+    "  --utf8      degree, plus-minus and squared signs in UTF-8 and lines\n"
+    "              ending in LF, on the console and in every file\n"
+    "  --help      this text\n"
+    "  --version   the program's version\n"
+    "\n"
+    "Exit status: 0 done; 2, 3, 5 a file not found, a path not found, access\n"
+    "denied; 100 a read error or a profile too short; 101 a write error; 106 an\n"
+    "answer or profile value that is not a number, or a line over 4096 bytes;\n"
+    "64 a bad option; 65 a bad vehicle description; 128 + N stopped by signal N (SIGINT, SIGTERM, SIGHUP).\n";
+// Writes a description to standard output as it stands (a TOML file ends
+// its lines with LF), checked: exit code 0 or 101.
+int print_raw(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "ascent: standard output: write error\r\n");
+    ascent::cli::report("ascent", "standard output: write error");
     return ascent::err_write;
   }
   return 0;
@@ -28,57 +57,69 @@ int print_text(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ascent::cli::ensure_standard_streams();
 #ifdef SIGPIPE
   // A reader that goes away (ascent | head) is a failed write like any
   // other: exit code 101, not a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  // The vehicle: built in, or read (and refused if it is bad) before
-  // anything is created. --print-vehicle-keys writes the README's key
+  // The options; the vehicle, built in or read (and refused if it is bad)
+  // before anything is created. --print-vehicle-keys writes the README's key
   // reference.
-  const char* vehicle_path = nullptr;
-  bool print_vehicle = false, print_keys = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view a = argv[i];
-    if (a == "--vehicle" && i + 1 < argc) {
-      vehicle_path = argv[++i];
-    } else if (a == "--print-vehicle") {
-      print_vehicle = true;
-    } else if (a == "--print-vehicle-keys") {
-      print_keys = true;
-    } else {
-      std::fprintf(stderr, a == "--vehicle" ? "ascent: %s needs a file name\r\n" : "ascent: unknown option %s\r\n",
-                   argv[i]);
-      return exit_usage;
-    }
-  }
-  if (print_vehicle) return print_text(ascent::write_description(ascent::builtin_description()));
-  if (print_keys) return print_text(ascent::key_reference_markdown());
   ascent::Description desc;
-  if (vehicle_path != nullptr) {
-    try {
-      desc = ascent::read_description(vehicle_path);
-    } catch (const ascent::FatalError& e) {
-      std::fprintf(stderr, "ascent: %s\r\n", e.message.c_str());
-      return e.code;
+  bool utf8 = false;
+  try {
+    if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
+    const char* vehicle_path = nullptr;
+    bool print_vehicle = false, print_keys = false;
+    for (int i = 1; i < argc; ++i) {
+      std::string_view a = argv[i];
+      if (a == "--vehicle" && i + 1 < argc) {
+        vehicle_path = argv[++i];
+      } else if (a == "--print-vehicle") {
+        print_vehicle = true;
+      } else if (a == "--print-vehicle-keys") {
+        print_keys = true;
+      } else if (a == "--utf8") {
+        utf8 = true;
+      } else {
+        ascent::cli::report("ascent", a == "--vehicle" ? std::string("--vehicle needs a file name")
+                                                       : "unknown option '" + std::string(a) + "' (try --help)");
+        return ascent::cli::exit_usage;
+      }
     }
+    if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description()));
+    if (print_keys) return print_raw(ascent::key_reference_markdown());
+    if (vehicle_path != nullptr) desc = ascent::read_description(vehicle_path);
+  } catch (const ascent::FatalError& e) {
+    ascent::cli::report("ascent", e.message);
+    return e.code;
   }
 
   ascent::Session S;
   S.desc = &desc;
   if (!desc.profile.empty()) S.profile_path = ascent::resolved_profile_path(desc);
+  S.utf8 = utf8;
+  ascent::install_interrupt_handlers();
+  // At a terminal a typo is asked again; a script's typo stops the run.
+  S.retry_typos = isatty(0) != 0;
   S.stdout_ch.open_stream(stdout, "standard output");
   S.input.open_stream(stdin, "standard input");
   try {
     ascent::run_session(S);
     return 0;
+  } catch (const ascent::Interrupted& e) {
+    ascent::salvage_outputs(S);
+    ascent::cli::report("ascent", std::string("stopped by ") + ascent::signal_name(e.signal) +
+                                      ": every output flushed up to the step flown last");
+    return 128 + e.signal;
   } catch (const ascent::FatalError& e) {
     ascent::salvage_outputs(S);
-    std::fprintf(stderr, "ascent: %s\r\n", e.message.c_str());
+    ascent::cli::report("ascent", e.message);
     return e.code;
   } catch (const std::exception& e) {
     ascent::salvage_outputs(S);
-    std::fprintf(stderr, "ascent: internal error: %s\r\n", e.what());
+    ascent::cli::report("ascent", std::string("internal error: ") + e.what());
     return 1;
   }
 }

@@ -71,6 +71,53 @@ TEST(Channel, FileGetsTheSameBytesAsMemory) {
   EXPECT_EQ(got, "first\r\n" + std::string(70000, 'y') + "\r\n");
 }
 
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(Channel, ReplacingFileTakesTheNameOnlyWhenClosed) {
+  TempDir dir;
+  const fs::path path = dir.path / "const_n.pas";
+  { std::ofstream(path, std::ios::binary) << "old\r\n"; }
+  {
+    // Abandoned before close (a fault on the way): the old file stays, the
+    // new one goes.
+    Channel c;
+    c.open_file_replacing(path.string());
+    c.put(std::string(100000, 'n'));  // more than a buffer: bytes are on disk
+    EXPECT_EQ(slurp(path), "old\r\n");
+  }
+  EXPECT_EQ(slurp(path), "old\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+  {
+    Channel c;
+    c.open_file_replacing(path.string());
+    c.line("new");
+    EXPECT_EQ(slurp(path), "old\r\n");
+    c.close();
+  }
+  EXPECT_EQ(slurp(path), "new\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+TEST(Channel, Utf8RecodesTheLatin1SignsAndEndsLinesWithLf) {
+  TempDir dir;
+  const fs::path path = dir.path / "out.txt";
+  {
+    Channel c;
+    c.open_file(path.string());
+    c.set_utf8(true);
+    c.line("m/s\xB2, 5\xB0, 1\xB1" "2");
+    c.put(std::string(70000, 'y'));  // recoded across a buffer drain too
+    c.put("\r\n\xB0\r\n");
+    c.close();
+  }
+  // U+00B0, U+00B1, U+00B2 are C2 B0, C2 B1, C2 B2 in UTF-8.
+  EXPECT_EQ(slurp(path), "m/s\xC2\xB2, 5\xC2\xB0, 1\xC2\xB1" "2\n" + std::string(70000, 'y') +
+                             "\n\xC2\xB0\n");
+}
+
 TEST(Channel, FailedWriteStopsWithCode101) {
   {
     Channel c;

@@ -1,5 +1,7 @@
 #include "phases/third_stage_phase.hpp"
 
+#include "session/session.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -70,7 +72,7 @@ struct StageThree {
     s.dt = 0.76;
     s.alpha_max = 3 * pi / 180;
     S.tt = 40;
-    third_stage_phase(S);
+    third_stage_phase(S, ask_transfer(S));
     S.stdout_ch.flush();
     const std::string& all = S.stdout_ch.contents();
     std::size_t q = all.find("Transfer to apogee? ");

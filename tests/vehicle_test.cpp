@@ -99,9 +99,9 @@ TEST(DragLaw, AnotherTableInterpolatesJumpsAndHoldsItsEnds) {
 // than the formulas' own small constants and the output's field widths.
 std::vector<std::string> numbers_in_phases() {
   const std::set<std::string> formula = {"0", "0.0", "0.5", "1", "1.0", "2", "3", "4", "90.0", "180", "1000", "8192"};
-  // The numerical method's own settings: search bounds and tolerances.
+  // The numerical method's own settings: search bounds, tolerances, the profile's size.
   const std::set<std::string> method = {"max_search_steps", "max_trim_steps", "tb_tolerance",
-                                        "search_refinement", "profile_spacing_slack"};
+                                        "search_refinement", "profile_spacing_slack", "max_points"};
   const std::regex comment("//[^\n]*"), text("\"(\\\\.|[^\"\\\\])*\"");
   const std::regex widths(",\\s*\\d+,\\s*\\d+\\s*[,)]|indent\\(\\d+");
   const std::regex number("(^|[^A-Za-z_0-9.])(\\d+\\.?\\d*([eE][-+]?\\d+)?|\\.\\d+([eE][-+]?\\d+)?)");
@@ -153,6 +153,13 @@ TEST(KeyTable, EveryNumberKeyReachesItsOwnField) {
     double want = k.min + (k.max - k.min) * (i + 1) / 1000.0;
     EXPECT_EQ(key_value(d, k), want) << k.name;
   }
+  EXPECT_EQ(first_difference(B, d), keys[0]);
+  EXPECT_EQ(first_difference(d, d), nullptr);
+  Description z = B;
+  z.vehicle.boosters.area_correction = -0.0;
+  Description w = z;
+  w.vehicle.boosters.area_correction = 0.0;  // equal as numbers, not as bits
+  EXPECT_EQ(first_difference(z, w), find_key("boosters.area_correction"));
   EXPECT_EQ(find_key("core.exhaust_speed")->real(d), d.vehicle.core.exhaust_speed);
   EXPECT_EQ(find_key("core.exhaust_spede"), nullptr);
 }

@@ -87,7 +87,10 @@ angle limit, "y"):
 
 Usage: tools/make_profile.py [output]   (default data/s1.dat)
 """
+import argparse
 import math
+import os
+import re
 import sys
 
 T_PITCH_PS = 986832971065  # profile spacing in picoseconds (0.986832971065 s)
@@ -218,8 +221,40 @@ def check(times, thrust):
     return t_lo, resid, t_out
 
 
+EXIT_USAGE = 64  # the usage-error code of every ascent tool
+
+
+def project_version():
+    """The version of the project the script belongs to, from its CMakeLists.txt."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "CMakeLists.txt")
+    try:
+        with open(path) as f:
+            m = re.search(r"project\(ascent VERSION ([0-9.]+)", f.read())
+    except OSError:
+        m = None
+    return m.group(1) if m else "unknown"
+
+
+class Parser(argparse.ArgumentParser):
+    """argparse with the tools' usage-error code and message style."""
+
+    def error(self, message):
+        sys.stderr.write(f"{self.prog}: {message} (try --help)\n")
+        sys.exit(EXIT_USAGE)
+
+
+def parse_args(argv):
+    p = Parser(prog="make_profile.py",
+               description="Writes the bundled booster thrust profile: one point per line, "
+                           "time in s and one booster's vacuum thrust in N.")
+    p.add_argument("output", nargs="?", default="data/s1.dat",
+                   help="the file to write (default data/s1.dat)")
+    p.add_argument("--version", action="version", version=f"%(prog)s {project_version()}")
+    return p.parse_args(argv)
+
+
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else "data/s1.dat"
+    out = parse_args(sys.argv[1:]).output
     times, thrust, peak = build()
     t_lo, resid, t_out = check(times, thrust)
     with open(out, "w", newline="\n") as f:

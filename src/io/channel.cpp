@@ -1,14 +1,49 @@
 #include "io/channel.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 
 namespace ascent {
 
 Channel::~Channel() {
   if (owns_file_ && file_ != nullptr) std::fclose(file_);
+  // A replacing file not completed: the old file stays, the new one goes.
+  if (!temp_path_.empty()) std::remove(temp_path_.c_str());
+}
+
+void Channel::open_file_replacing(const std::string& path) {
+  // A name of our own in the same folder, so that the rename stays within
+  // one file system; created exclusively, with the permissions fopen gives.
+  static unsigned counter = 0;
+  int fd = -1;
+  std::string temp;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    errno = 0;
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) throw_open_error(errno, path, true);
+  }
+  if (fd < 0) throw_open_error(EEXIST, path, true);
+  std::FILE* f = fdopen(fd, "wb");
+  if (f == nullptr) {
+    ::close(fd);
+    std::remove(temp.c_str());
+    throw FatalError{err_write, path + ": cannot create"};
+  }
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  kind_ = Kind::stream;
+  file_ = f;
+  owns_file_ = true;
+  name_ = path;
+  temp_path_ = temp;
+  buf_.reserve(flush_size + 256);
 }
 
 void Channel::open_file(const std::string& path) {
@@ -49,13 +84,44 @@ void Channel::drain() {
   if (kind_ == Kind::memory) {
     memory_.append(buf_);
   } else if (kind_ == Kind::stream) {
-    std::size_t n = std::fwrite(buf_.data(), 1, buf_.size(), file_);
-    if (n != buf_.size() || std::ferror(file_)) {
-      buf_.clear();
-      throw FatalError{err_write, name_ + ": write error"};
+    if (utf8_) {
+      recoded_.clear();
+      for (std::size_t i = 0; i < buf_.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(buf_[i]);
+        if (c == '\r' && i + 1 < buf_.size() && buf_[i + 1] == '\n') continue;
+        if (c < 0x80) {
+          recoded_ += static_cast<char>(c);
+        } else {  // Latin-1 to UTF-8
+          recoded_ += static_cast<char>(0xC0 | (c >> 6));
+          recoded_ += static_cast<char>(0x80 | (c & 0x3F));
+        }
+      }
+      hand_over(recoded_);
+    } else {
+      hand_over(buf_);
     }
   }
   buf_.clear();
+}
+
+void Channel::hand_over(const std::string& bytes) {
+  // Straight to the descriptor (the stream buffers nothing): a write that a
+  // pipe or a terminal blocks returns when a signal arrives, and the run can
+  // stop as asked instead of waiting for a reader that may never come.
+  const int fd = fileno(file_);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    if (n < 0 && errno != EINTR) {
+      buf_.clear();
+      throw FatalError{err_write, name_ + ": write error"};
+    }
+    if (done < bytes.size() && interrupt_signal != 0) {
+      buf_.clear();  // what the reader did not take is lost
+      throw Interrupted{static_cast<int>(interrupt_signal)};
+    }
+  }
 }
 
 void Channel::flush() {
@@ -74,6 +140,14 @@ void Channel::close() {
     owns_file_ = false;
     kind_ = Kind::closed;
     if (std::fclose(f) != 0) throw FatalError{err_write, name_ + ": write error on close"};
+    if (!temp_path_.empty()) {
+      std::string temp = std::move(temp_path_);
+      temp_path_.clear();
+      if (std::rename(temp.c_str(), name_.c_str()) != 0) {
+        std::remove(temp.c_str());
+        throw FatalError{err_write, name_ + ": cannot replace it"};
+      }
+    }
   }
   kind_ = Kind::closed;
 }
@@ -81,7 +155,7 @@ void Channel::close() {
 void Channel::salvage() noexcept {
   try {
     flush();
-  } catch (const FatalError&) {
+  } catch (...) {
     buf_.clear();
   }
 }

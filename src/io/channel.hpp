@@ -19,6 +19,12 @@ class Channel {
 
   // Creates (or empties) the file `path`; a failure to do so stops the run.
   void open_file(const std::string& path);
+  // Writes to a new file beside `path` that replaces `path` only when close()
+  // has written and closed it: a failed write leaves the old file whole.
+  void open_file_replacing(const std::string& path);
+  // Lines end in LF and the Latin-1 signs written here (degree, plus-minus,
+  // squared) go out as UTF-8; off, every byte goes out as written.
+  void set_utf8(bool on) { utf8_ = on; }
   // Writes to an already open stream it does not own (standard output).
   void open_stream(std::FILE* f, std::string name);
   // Collects the bytes in memory, for tests and tools.
@@ -62,6 +68,7 @@ class Channel {
  private:
   static constexpr std::size_t flush_size = 1 << 16;  // bytes
   void drain();
+  void hand_over(const std::string& bytes);
 
   Kind kind_ = Kind::closed;
   std::FILE* file_ = nullptr;
@@ -69,6 +76,9 @@ class Channel {
   std::string name_;
   std::string buf_;
   std::string memory_;
+  std::string temp_path_;  // open_file_replacing: where the bytes go until close
+  bool utf8_ = false;
+  std::string recoded_;
 };
 
 }  // namespace ascent

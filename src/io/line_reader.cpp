@@ -5,14 +5,38 @@
 #include <cstdlib>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 
 namespace ascent {
+
+namespace {
+
+[[noreturn]] void refuse_long_line(const std::string& name, long line_no) {
+  throw FatalError{err_number, name + ": line " + std::to_string(line_no) + ": longer than " +
+                                   std::to_string(LineReader::max_line) + " bytes"};
+}
+
+}  // namespace
+
+void LineReader::open_file(const std::string& path) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw_open_error(errno, path, false);
+  if (owned_ != nullptr) std::fclose(owned_);
+  owned_ = f;
+  file_ = f;
+  name_ = path;
+  line_no_ = 0;
+}
 
 bool LineReader::next_line(std::string& line) {
   line.clear();
   if (file_ == nullptr) {
     if (pos_ >= text_.size()) return false;
     std::size_t end = text_.find('\n', pos_);
+    if ((end == std::string::npos ? text_.size() : end) - pos_ > max_line + 1) {
+      refuse_long_line(name_, line_no_ + 1);
+    }
     if (end == std::string::npos) {
       line.assign(text_, pos_, std::string::npos);
       pos_ = text_.size();
@@ -23,20 +47,29 @@ bool LineReader::next_line(std::string& line) {
   } else {
     int c;
     bool any = false;
+    check_interrupt();
     while ((c = std::getc(file_)) != EOF) {
       any = true;
       if (c == '\n') break;
+      // One byte more than the longest line: room for the CR of a CR LF.
+      if (line.size() > max_line) refuse_long_line(name_, line_no_ + 1);
       line.push_back(static_cast<char>(c));
     }
+    // A signal that asked the run to stop ends the read that waited for it.
+    check_interrupt();
     if (std::ferror(file_)) throw FatalError{err_read, name_ + ": read error"};
     if (!any) return false;
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > max_line) refuse_long_line(name_, line_no_ + 1);
   ++line_no_;
   return true;
 }
 
-static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+// The C white-space characters.
+static bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool parse_real(const std::string& text, double& x) {
@@ -67,6 +100,7 @@ bool parse_real(const std::string& text, double& x) {
 }
 
 bool NumberReader::next(double& x) {
+  typo_ = false;
   for (;;) {
     if (!have_line_) {
       if (!in_.next_line(line_)) return false;
@@ -85,6 +119,7 @@ bool NumberReader::next(double& x) {
     // The report goes to a terminal: show no control bytes from the input.
     for (char& c : token)
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    typo_ = true;
     throw FatalError{err_number, in_.name() + ": line " + std::to_string(in_.line_number()) +
                                      ": not a number: '" + token + "'"};
   }

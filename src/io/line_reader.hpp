@@ -6,13 +6,27 @@ namespace ascent {
 
 // Reads text line by line from a stream or from memory. A line ends at LF; a
 // CR right before the LF belongs to the line end, so scripts written with
-// either convention read alike. The last line need not end in LF.
+// either convention read alike. The last line need not end in LF. A line
+// longer than max_line bytes is no answer and no profile point: it stops the
+// run (exit code 106) before it can fill the memory.
 class LineReader {
  public:
+  static constexpr std::size_t max_line = 4096;  // bytes, without the line end
+
+  LineReader() = default;
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader() {
+    if (owned_ != nullptr) std::fclose(owned_);
+  }
+
   void open_stream(std::FILE* f, std::string name) {
     file_ = f;
     name_ = std::move(name);
   }
+  // Opens the file `path` to read it a line at a time (never more than a
+  // line in memory); a failure to open it stops the run.
+  void open_file(const std::string& path);
   void open_memory(std::string text, std::string name) {
     file_ = nullptr;
     text_ = std::move(text);
@@ -29,6 +43,7 @@ class LineReader {
 
  private:
   std::FILE* file_ = nullptr;
+  std::FILE* owned_ = nullptr;
   std::string text_;
   std::size_t pos_ = 0;
   std::string name_;
@@ -36,7 +51,8 @@ class LineReader {
 };
 
 // Reads real numbers the way the program's questions and its booster profile
-// take them: blanks (and empty lines) before a number are skipped; the number
+// take them: blanks (the C white-space characters: space, tab, CR, LF,
+// vertical tab, form feed) and empty lines before a number are skipped; the number
 // is an optional sign, digits with an optional point and further digits (or a
 // point and digits), and an optional exponent; it ends at a blank or at the
 // line end. Anything else stops the run with exit code 106.
@@ -48,12 +64,16 @@ class NumberReader {
   bool next(double& x);
   // Drops what is left of the current line.
   void skip_rest_of_line() { have_line_ = false; }
+  // The last next() stopped at a text that is not a number (a typo, rather
+  // than a fault of the input itself).
+  bool last_was_typo() const { return typo_; }
 
  private:
   LineReader& in_;
   std::string line_;
   std::size_t pos_ = 0;
   bool have_line_ = false;
+  bool typo_ = false;
 };
 
 // Parses `text` as one number of the form above; false when it is not one

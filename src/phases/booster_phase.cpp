@@ -26,7 +26,11 @@ struct Profile {
 // flight, as a session of the program does before each flight.
 const BoosterProfile& open_profile(Session& S, BoosterProfile& own) {
   if (S.profile != nullptr) return *S.profile;
-  own = S.profile_text != nullptr ? parse_profile(*S.profile_text, S.profile_path) : read_profile(S.profile_path);
+  if (S.profile_text != nullptr) {
+    own = parse_profile(*S.profile_text, S.profile_path);
+  } else {
+    own = read_profile(S.profile_path);
+  }
   return own;
 }
 

@@ -1,21 +1,31 @@
 #include "phases/booster_profile.hpp"
 
-#include <cerrno>
-#include <cstdio>
+#include <filesystem>
 
-#include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 
 namespace ascent {
 
-BoosterProfile parse_profile(std::string text, const std::string& name) {
+namespace {
+
+// More points than any flight reads: the profile's memory stays bounded
+// whatever the file holds.
+constexpr std::size_t max_points = 1000000;
+
+}  // namespace
+
+BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name) {
   BoosterProfile P;
   P.name = name;
-  LineReader lines;
-  lines.open_memory(std::move(text), name);
   NumberReader numbers{lines};
   try {
     for (;;) {
+      if (P.t.size() == max_points) {
+        P.end = FatalError{err_read, name + ": line " + std::to_string(lines.line_number() + 1) +
+                                         ": the booster profile has more than " + std::to_string(max_points) +
+                                         " points"};
+        return P;
+      }
       double t, F;
       if (!numbers.next(t) || !numbers.next(F)) break;
       numbers.skip_rest_of_line();
@@ -23,7 +33,7 @@ BoosterProfile parse_profile(std::string text, const std::string& name) {
       P.F.push_back(F);
     }
   } catch (const FatalError& e) {
-    P.end = e;  // a value that is not a number
+    P.end = e;  // a value that is not a number, a line too long, a read error
     return P;
   }
   if (lines.line_number() == 0) {
@@ -37,17 +47,26 @@ BoosterProfile parse_profile(std::string text, const std::string& name) {
   return P;
 }
 
+BoosterProfile parse_profile(std::string text, const std::string& name) {
+  LineReader lines;
+  lines.open_memory(std::move(text), name);
+  return parse_profile_lines(lines, name);
+}
+
 BoosterProfile read_profile(const std::string& path) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
-  std::string text;
-  char buf[8192];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) throw FatalError{err_read, path + ": read error"};
-  return parse_profile(std::move(text), path);
+  LineReader lines;
+  try {
+    lines.open_file(path);
+  } catch (const FatalError& e) {
+    if (e.code != err_file_not_found) throw;
+    // Say where it was looked for, and where the one that comes with the
+    // program is.
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path().lexically_normal();
+    throw FatalError{e.code, path + ": file not found in " + folder.string() + "; the bundled profile is " +
+                                 ASCENT_BUNDLED_PROFILE + " (data/s1.dat in the source tree)"};
+  }
+  return parse_profile_lines(lines, path);
 }
 
 }  // namespace ascent

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
 
 namespace ascent {
 
@@ -21,10 +22,15 @@ struct BoosterProfile {
   FatalError end{err_read, ""};
 };
 
+// Parses the points of an opened profile, a line at a time.
+BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name);
+
 // Parses a profile's text.
 BoosterProfile parse_profile(std::string text, const std::string& name);
 
-// Reads and parses the file at `path` (every open, read and close checked).
+// Reads and parses the file at `path`; a file that cannot be opened stops
+// the run (a missing one with the folder looked in and where the bundled
+// profile is).
 BoosterProfile read_profile(const std::string& path);
 
 }  // namespace ascent

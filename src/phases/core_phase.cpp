@@ -177,8 +177,6 @@ void core_phase(Session& S) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
   const FlightPlan& plan = S.desc->mission.plan;
-  ask_real(S, Question::alpha, s.alpha_max);
-  if (S.iter == 1) s.alpha_max = s.alpha_max * pi / 180;
 
   // The core stage alone.
   s.Sref = s.Sst[2];

@@ -1,5 +1,5 @@
 #pragma once
-#include "session/session.hpp"
+#include "phases/flight_context.hpp"
 
 namespace ascent {
 

@@ -89,7 +89,7 @@ void mission_summary(Session& S, double m0_core, double dV3) {
     S.const_text = text;
   } else {
     Channel file;
-    open_output_file(S, file, "const_n.pas");
+    open_replacing_file(S, file, "const_n.pas");
     file.put(text);
     file.close();
   }

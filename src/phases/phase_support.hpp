@@ -2,7 +2,7 @@
 #include <cmath>
 #include <string>
 
-#include "session/session.hpp"
+#include "phases/flight_context.hpp"
 #include "vehicle/vehicle.hpp"
 #include "io/number_format.hpp"
 #include "trajectory/trajectory_step.hpp"

@@ -9,12 +9,21 @@ namespace ascent {
 
 namespace {
 
+// A descending vehicle may coast on only toward a perigee it will pass: it is
+// above the ground, on an ellipse (apogee at or above perigee: a hyperbola
+// flown underground after a crash has a huge positive "perigee" too) whose
+// perigee is above the ground. NaN fails every test.
+bool descends_toward_perigee_in_space(const FlightState& s) {
+  return s.h0 > 0 && s.ha >= s.hp && s.hp > 0 && std::isfinite(s.ha);
+}
+
 // Coast up to just below the target altitude. It also ends where coasting on
 // would never get there: when the vehicle turns downward after it has
 // climbed (the apogee lies below the target: it would go round and round the
-// orbit), and at once when it is descending toward a perigee below the
-// ground (it would fall through re-entry). A vehicle separated just before a
-// perigee above the ground coasts through it and up to the target.
+// orbit), and at once when it is descending other than toward a perigee in
+// space (below the ground, on a hyperbola, or already underground: it would
+// fall through re-entry). A vehicle separated just before a perigee above
+// the ground, on an ellipse, coasts through it and up to the target.
 void coast(Session& S) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
@@ -24,7 +33,7 @@ void coast(Session& S) {
     step(S);
     if (s.vy >= 0) {
       climbed = true;
-    } else if (climbed || !(s.hp > 0)) {
+    } else if (climbed || !descends_toward_perigee_in_space(s)) {
       break;
     }
   }
@@ -51,23 +60,21 @@ void burn_to_circular(Session& S) {
   step(S);
 }
 
-bool read_transfer_answer(Session& S) {
-  S.con->put("Transfer to apogee? ");
-  S.con->flush();
-  if (S.given != nullptr) return S.given->transfer;
-  std::string reply;
-  if (!S.input.next_line(reply)) reply.clear();  // no answer counts as an empty line
-  return reply.empty() || reply == "y" || reply == "Y";
+// The flight ends in orbit when its osculating orbit is an ellipse with a
+// finite perigee and apogee and the perigee is at or above 100 km, the edge
+// of space: below it the vehicle re-enters within the revolution.
+bool in_orbit(const FlightState& s) {
+  return std::isfinite(s.hp) && std::isfinite(s.ha) && s.ha >= s.hp && s.hp >= h_edge_of_space;
 }
+
 
 }  // namespace
 
 double rocket_propellant(double m, double dv, double c) { return m * (1 - std::exp(-dv / c)); }
 
-void third_stage_phase(Session& S) {
+void third_stage_phase(Session& S, bool transfer) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
-  bool transfer = read_transfer_answer(S);
   double m0_core = s.m0;
   double dV_start = s.dV;
   double dV3 = 0;
@@ -100,7 +107,8 @@ void third_stage_phase(Session& S) {
                      real_text(s.alpha_max * 180 / pi, 7, 4);
   line += static_cast<char>(S.ch_deg);
   S.main->line(line);
-  S.main->line(v.name + " in Orbit! Remaining propellant = " + real_text(m0_core, 1, 0) + " kg.");
+  S.main->line(v.name + (in_orbit(s) ? std::string(" in Orbit!") : std::string(" not in Orbit!")) +
+               " Remaining propellant = " + real_text(m0_core, 1, 0) + " kg.");
   write_orbit_line(S);
   S.main->line("Vacuum and zero gravity delta-V = " + real_text(s.dV, 1, 0) + " m/s");
 

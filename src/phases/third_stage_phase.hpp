@@ -1,12 +1,12 @@
 #pragma once
-#include "session/session.hpp"
+#include "phases/flight_context.hpp"
 
 namespace ascent {
 
-// Asks for the transfer to apogee and, if wanted, coasts to just below the
+// With the transfer to apogee, coasts to just below the
 // target altitude and burns the upper stage to circular speed; then the orbit
 // report and the mission summary.
-void third_stage_phase(Session& S);
+void third_stage_phase(Session& S, bool transfer);
 
 // Propellant (kg) that gives a vehicle of total mass m (kg) the speed dv (m/s)
 // with the exhaust velocity c (m/s), by default the built-in upper stage's

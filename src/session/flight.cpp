@@ -1,5 +1,7 @@
 #include "session/flight.hpp"
 
+#include "io/interrupt.hpp"
+
 #include <exception>
 #include <limits>
 
@@ -41,6 +43,9 @@ Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnsw
   try {
     run_session(S);
     f.ok = true;
+  } catch (const Interrupted&) {
+    f.interrupted = true;
+    salvage_outputs(S);
   } catch (const FatalError& e) {
     f.exit_code = e.code;
     f.error = e.message;

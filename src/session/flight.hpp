@@ -24,6 +24,7 @@ struct FlightOptions {
 
 struct Flight {
   bool ok = false;       // the session ended normally
+  bool interrupted = false;  // a signal asked the run to stop (SIGINT, SIGTERM, SIGHUP)
   int exit_code = 0;     // what ascent would exit with when it did not
   std::string error;     // and its message
   FlightRecord record;   // what the flight established

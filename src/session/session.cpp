@@ -1,5 +1,8 @@
 #include "session/session.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 
@@ -30,14 +33,48 @@ bool same_file(const std::string& a, const std::string& b) {
   return !pa.empty() && pa == pb;
 }
 
+// Where a chain of symbolic links ends (the name itself when it is none),
+// whether or not that file exists: a dangling link is written through too.
+std::string link_target(const std::string& name) {
+  namespace fs = std::filesystem;
+  fs::path p = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
+    fs::path target = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  return p.string();
+}
+
+// The answer names the file that standard input or output already is
+// (ascent > log.txt, answered log.txt): the outputs would overwrite the
+// answers or mix with the prompts.
+void refuse_standard_stream_file(const Session& S) {
+  struct stat named;
+  if (stat(S.fname.c_str(), &named) != 0) return;
+  const char* streams[] = {"standard input", "standard output"};
+  for (int fd = 0; fd <= 1; ++fd) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == named.st_dev &&
+        st.st_ino == named.st_ino) {
+      throw FatalError{err_access_denied,
+                       S.fname + ": refused: it is the session's " + streams[fd]};
+    }
+  }
+}
+
 // An output named like one of the files the session reads or writes itself
 // would destroy the booster profile or interleave two outputs in one file:
 // refuse it before anything is created or emptied.
 void refuse_clashing_name(const Session& S) {
   const std::string others[] = {S.profile_path, "speed.dat", "height.dat",
                                 "accel.dat",    "dynpres.dat", "const_n.pas"};
+  if (S.file_sink == FileSink::disk) refuse_standard_stream_file(S);
+  const std::string target = link_target(S.fname);
   for (const std::string& other : others) {
-    if (same_file(S.fname, other)) {
+    if (same_file(S.fname, other) || same_file(target, other)) {
       throw FatalError{err_access_denied,
                        S.fname + ": refused: the output would overwrite " + other};
     }
@@ -64,6 +101,23 @@ void write_header(Session& S) {
   out.line("----------");
 }
 
+// Reads a numeric answer into x; false after a typo typed at a terminal,
+// which is reported and should be asked again (from a pipe or a file the
+// typo stops the run as before).
+bool read_answer(Session& S, double& x) {
+  try {
+    if (!S.answers.next(x)) throw EndOfInput{};
+  } catch (const FatalError& e) {
+    if (!S.retry_typos || !S.answers.last_was_typo()) throw;
+    S.answers.skip_rest_of_line();
+    std::string message = e.message.substr(e.message.rfind(": not a number: ") + 2);
+    message[0] = 'N';
+    S.con->line(message + ". Type a number.");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const std::string& question_text(Question q) {
@@ -72,12 +126,15 @@ const std::string& question_text(Question q) {
   return q == Question::turn_time ? tt : alpha;
 }
 
-void open_output_file(Session& S, Channel& ch, const std::string& path) {
-  switch (S.file_sink) {
-    case FileSink::disk: ch.open_file(path); break;
-    case FileSink::memory: ch.open_memory(); break;
-    case FileSink::discard: ch.open_discard(); break;
-  }
+void flush_for_question(Session& S) {
+  // A channel holding nothing costs no system call: only the channels with
+  // output since the last question write.
+  S.stdout_ch.flush();
+  if (S.file_ch.is_open()) S.file_ch.flush();
+  if (S.speedfile.is_open()) S.speedfile.flush();
+  if (S.heightfile.is_open()) S.heightfile.flush();
+  if (S.accelfile.is_open()) S.accelfile.flush();
+  if (S.dynpresfile.is_open()) S.dynpresfile.flush();
 }
 
 void setup_session(Session& S) {
@@ -90,6 +147,7 @@ void setup_session(Session& S) {
   S.running = true;
 
   S.con = &S.stdout_ch;
+  S.con->set_utf8(S.utf8);
   S.con->put("Enter output filename (return = standard output, i = iterate): ");
   S.con->flush();
   std::string reply;
@@ -132,6 +190,12 @@ void setup_session(Session& S) {
     S.ch_pm = 0xF1;
     S.ch_sq = 0xFD;
   }
+  if (S.utf8) {
+    // The channels recode the ISO 8859-1 signs to UTF-8, console and files alike.
+    S.ch_deg = 0xB0;
+    S.ch_pm = 0xB1;
+    S.ch_sq = 0xB2;
+  }
   if (S.track_flight_extremes && !s.tofile) {
     // The step tracks its extremes only for a table that goes to a file,
     // alongside the data files: give it data channels that keep nothing.
@@ -157,17 +221,29 @@ void ask_real(Session& S, Question q, double& x) {
   const std::string& prompt = question_text(q);
   if (S.iterating && S.iter != 1) return;
   S.con->put(prompt);
-  S.con->flush();
+  flush_for_question(S);
   if (S.given != nullptr) {
     x = given_number(S, q);
   } else {
-    if (!S.answers.next(x)) throw EndOfInput{};
+    while (!read_answer(S, x)) {
+      S.con->put(prompt);
+      S.con->flush();
+    }
     S.answers.skip_rest_of_line();
   }
   if (S.fs.tofile) {
     S.main->put(prompt);
     S.main->line(real_text(x, 6, 3));
   }
+}
+
+bool ask_transfer(Session& S) {
+  S.con->put("Transfer to apogee? ");
+  flush_for_question(S);
+  if (S.given != nullptr) return S.given->transfer;
+  std::string reply;
+  if (!S.input.next_line(reply)) reply.clear();  // no answer counts as an empty line
+  return reply.empty() || reply == "y" || reply == "Y";
 }
 
 void close_outputs(Session& S) {
@@ -209,6 +285,8 @@ void run_session(Session& S) {
             S.fs.t_Pqmax = 0;
           }
           booster_phase(S);
+          ask_real(S, Question::alpha, S.fs.alpha_max);
+          if (S.iter == 1) S.fs.alpha_max = S.fs.alpha_max * pi / 180;
           core_phase(S);
           ++S.record.passes;
           if (S.iterating) {
@@ -217,7 +295,7 @@ void run_session(Session& S) {
                           std::fabs(S.tt - S.tt_prev) > 5e-05;
           }
         } while (S.iterating);
-        third_stage_phase(S);
+        third_stage_phase(S, ask_transfer(S));
         S.iterating = S.iterate_mode;
         S.iter = 1;
       } else if (S.tt >= 0) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "atmosphere/atmosphere.hpp"
+#include "io/interrupt.hpp"
 
 namespace ascent {
 
@@ -184,6 +185,7 @@ void integrate(FlightState& s) {
 double drag_coefficient(double mach) { return drag_coefficient(builtin_drag_table(), mach); }
 
 void trajectory_step(FlightState& s, StepOutputs& out) {
+  check_interrupt();
   if (out.step_budget >= 0) {
     if (out.step_budget == 0) throw StepBudgetExhausted{};
     --out.step_budget;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <numbers>
 
 #include "io/number_format.hpp"
@@ -190,6 +191,27 @@ const std::vector<Key>& description_keys() {
 const Key* find_key(std::string_view name) {
   for (const Key& k : description_keys()) {
     if (name == k.name) return &k;
+  }
+  return nullptr;
+}
+
+const Key* first_difference(const Description& a, const Description& b) {
+  Description& x = const_cast<Description&>(a);  // the accessors only read here
+  Description& y = const_cast<Description&>(b);
+  auto same_bits = [](const double* p, const double* q, std::size_t n) {
+    return std::memcmp(p, q, n * sizeof(double)) == 0;
+  };
+  for (const Key& k : description_keys()) {
+    bool same = true;
+    switch (k.kind) {
+      case KeyKind::real: same = same_bits(&k.real(x), &k.real(y), 1); break;
+      case KeyKind::count: same = k.count(x) == k.count(y); break;
+      case KeyKind::text: same = k.text(x) == k.text(y); break;
+      case KeyKind::list:
+        same = k.list(x).size() == k.list(y).size() && same_bits(k.list(x).data(), k.list(y).data(), k.list(x).size());
+        break;
+    }
+    if (!same) return &k;
   }
   return nullptr;
 }

@@ -55,6 +55,10 @@ std::string number_text(double x);
 // or empty.
 std::string check_range(const Key& k, double x);
 
+// The first key whose value differs between a and b, bit for bit (a real
+// of the same value but another sign of zero differs too), or nullptr.
+const Key* first_difference(const Description& a, const Description& b);
+
 // A description's faults beyond single values: schedules that do not
 // descend, a drag law not ordered in Mach, masses that do not add up, a
 // target inside the atmosphere. Each names the key it is reported at.

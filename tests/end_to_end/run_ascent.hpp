@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <regex>
 #include <sstream>
@@ -27,6 +28,14 @@ struct RunResult {
   int exit_code = -1;      // valid when the program exited by itself
   bool signaled = false;   // died by a signal (the timeout's kill included)
   bool timed_out = false;  // still running after the time limit: killed
+};
+
+// A program started by start_program and not yet waited for.
+struct Child {
+  pid_t pid = -1;
+  int stdin_fd = -1;  // write end of its standard input, when kept open
+  std::string in, out, err;
+  bool stdout_full = false;
 };
 
 // A temporary directory holding the program's working directory ("work")
@@ -61,8 +70,13 @@ class Scratch {
   // Runs the program with `input` on standard input; standard output goes
   // to /dev/full when `stdout_full` is set. Killed after `timeout_s` seconds.
   RunResult run(const std::string& input, bool stdout_full = false, int timeout_s = 20) const;
-  // The same with options on the command line.
-  RunResult run_with(const std::vector<std::string>& args, const std::string& input) const;
+  // The same with options and a set-up run in the child before the program.
+  RunResult run_with(const std::vector<std::string>& args, const std::string& input,
+                     const std::function<void()>& child_setup = {}, int timeout_s = 20) const;
+  // Starts the program on a pipe that stays open for more answers.
+  Child start(const std::string& input, const std::vector<std::string>& args = {}) const;
+  // Where run() keeps the program's standard streams (.out, .err).
+  std::filesystem::path io_base() const { return root_ / "std"; }
 
   static std::string read_file(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
@@ -74,17 +88,29 @@ class Scratch {
   std::filesystem::path root_;
 };
 
-// Runs `program` with `args` in the directory `wd`, `input` on standard
+inline void feed(Child& c, const std::string& text);
+
+// Starts `program` with `args` in the directory `wd`, `input` on standard
 // input, its standard streams kept in files named `io_base` plus .in, .out and
-// .err (removed afterwards). Standard output goes to /dev/full when
-// `stdout_full` is set. Killed after `timeout_s` seconds.
-inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                             const std::filesystem::path& wd, const std::filesystem::path& io_base,
-                             const std::string& input, bool stdout_full = false, int timeout_s = 20) {
-  const std::string in = io_base.string() + ".in", err = io_base.string() + ".err";
-  const std::string out = stdout_full ? std::string("/dev/full") : io_base.string() + ".out";
-  {
-    std::ofstream f(in, std::ios::binary | std::ios::trunc);
+// .err (removed by wait_program). With `keep_stdin_open` standard input is a
+// pipe holding `input`, which stays open for feed(). Standard output goes to
+// /dev/full when `stdout_full` is set. `child_setup` runs in the child just
+// before the program is started (limits, descriptors).
+inline Child start_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::filesystem::path& wd, const std::filesystem::path& io_base,
+                           const std::string& input, bool stdout_full = false,
+                           bool keep_stdin_open = false,
+                           const std::function<void()>& child_setup = {}) {
+  Child c;
+  c.in = io_base.string() + ".in";
+  c.err = io_base.string() + ".err";
+  c.out = stdout_full ? std::string("/dev/full") : io_base.string() + ".out";
+  c.stdout_full = stdout_full;
+  int pipe_fds[2] = {-1, -1};
+  if (keep_stdin_open) {
+    if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+  } else {
+    std::ofstream f(c.in, std::ios::binary | std::ios::trunc);
     f << input;
   }
   std::vector<char*> argv;
@@ -95,27 +121,69 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    int fi = open(in.c_str(), O_RDONLY);
-    int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fi = keep_stdin_open ? pipe_fds[0] : open(c.in.c_str(), O_RDONLY);
+    if (keep_stdin_open) close(pipe_fds[1]);
+    int fo = open(c.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fe = open(c.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fi < 0 || fo < 0 || fe < 0 || chdir(wd_s.c_str()) != 0 || dup2(fi, 0) < 0 ||
         dup2(fo, 1) < 0 || dup2(fe, 2) < 0)
       _exit(127);
+    if (child_setup) child_setup();
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  c.pid = pid;
+  if (keep_stdin_open) {
+    close(pipe_fds[0]);
+    c.stdin_fd = pipe_fds[1];
+    feed(c, input);
+  }
+  return c;
+}
+
+// Writes more answers to a child started with keep_stdin_open.
+inline void feed(Child& c, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(c.stdin_fd, text.data() + done, text.size() - done);
+    if (n <= 0) throw std::runtime_error("cannot feed the program");
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Waits until the file at `path` holds `needle` at least `times` times;
+// false after `timeout_s` seconds.
+inline bool wait_for_text(const std::filesystem::path& path, const std::string& needle,
+                          int times = 1, int timeout_s = 20) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream f(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    int n = 0;
+    for (std::size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+    if (n >= times) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Waits for the child (killed after `timeout_s` seconds) and collects what
+// it wrote.
+inline RunResult wait_program(Child& c, int timeout_s = 20) {
   RunResult r;
   int status = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
+  while (waitpid(c.pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      kill(c.pid, SIGKILL);
+      waitpid(c.pid, &status, 0);
       r.timed_out = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  if (c.stdin_fd >= 0) close(c.stdin_fd);
+  c.stdin_fd = -1;
   if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
   r.signaled = WIFSIGNALED(status);
   auto take = [](const std::string& path) {
@@ -124,9 +192,77 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
     std::remove(path.c_str());
     return bytes;
   };
-  if (!stdout_full) r.out = take(out);
-  r.err = take(err);
-  std::remove(in.c_str());
+  if (!c.stdout_full) r.out = take(c.out);
+  r.err = take(c.err);
+  std::remove(c.in.c_str());
+  return r;
+}
+
+// Runs `program` with `args` in the directory `wd`, `input` on standard
+// input, its standard streams kept in files named `io_base` plus .in, .out and
+// .err (removed afterwards). Standard output goes to /dev/full when
+// `stdout_full` is set. Killed after `timeout_s` seconds.
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::filesystem::path& wd, const std::filesystem::path& io_base,
+                             const std::string& input, bool stdout_full = false, int timeout_s = 20,
+                             const std::function<void()>& child_setup = {}) {
+  Child c = start_program(program, args, wd, io_base, input, stdout_full, false, child_setup);
+  return wait_program(c, timeout_s);
+}
+
+// Runs `program` in `wd` with its standard input on a terminal (a pseudo
+// terminal that the test types `input` into) and its standard output and
+// error in files as run_program keeps them.
+inline RunResult run_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                                 const std::filesystem::path& wd,
+                                 const std::filesystem::path& io_base, const std::string& input,
+                                 int timeout_s = 20) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    throw std::runtime_error("no pseudo terminal");
+  const std::string slave = ptsname(master);
+  auto setup = [&slave] {
+    setsid();
+    int fd = open(slave.c_str(), O_RDWR);
+    if (fd < 0 || dup2(fd, 0) < 0) _exit(126);
+  };
+  Child c = start_program(program, args, wd, io_base, "", false, false, setup);
+  // Typed a line at a time; what the terminal echoes is read and dropped.
+  std::size_t pos = 0;
+  while (pos < input.size()) {
+    std::size_t end = input.find('\n', pos);
+    end = end == std::string::npos ? input.size() : end + 1;
+    if (write(master, input.data() + pos, end - pos) < 0) break;
+    pos = end;
+  }
+  RunResult r;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  int status = 0;
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  char buf[4096];
+  while (waitpid(c.pid, &status, WNOHANG) == 0) {
+    while (read(master, buf, sizeof buf) > 0) {
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(c.pid, SIGKILL);
+      waitpid(c.pid, &status, 0);
+      r.timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  close(master);
+  if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  r.signaled = WIFSIGNALED(status);
+  auto take = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    return bytes;
+  };
+  r.out = take(c.out);
+  r.err = take(c.err);
+  std::remove(c.in.c_str());
   return r;
 }
 
@@ -143,8 +279,15 @@ inline RunResult Scratch::run(const std::string& input, bool stdout_full, int ti
   return run_program(ASCENT_BINARY, default_options(), dir(), root_ / "std", input, stdout_full, timeout_s);
 }
 
-inline RunResult Scratch::run_with(const std::vector<std::string>& args, const std::string& input) const {
-  return run_program(ASCENT_BINARY, args, dir(), root_ / "std", input, false, 20);
+inline RunResult Scratch::run_with(const std::vector<std::string>& args, const std::string& input,
+                                   const std::function<void()>& child_setup, int timeout_s) const {
+  return run_program(ASCENT_BINARY, args.empty() ? default_options() : args, dir(), root_ / "std", input, false,
+                     timeout_s, child_setup);
+}
+
+inline Child Scratch::start(const std::string& input, const std::vector<std::string>& args) const {
+  return start_program(ASCENT_BINARY, args.empty() ? default_options() : args, dir(), root_ / "std", input, false,
+                       true);
 }
 
 }  // namespace e2e

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -12,9 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "io/channel.hpp"
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "progress.hpp"
+#include "io/interrupt.hpp"
 #include "sweep_lib.hpp"
+#include "vehicle/description_file.hpp"
 
 namespace {
 
@@ -22,7 +27,7 @@ using namespace ascent;
 using namespace ascent::sweep;
 
 // Exit codes beyond ascent's own input/output codes.
-constexpr int exit_usage = 1;  // an unknown option or a bad range
+constexpr int exit_usage = cli::exit_usage;  // an unknown option or a bad range
 
 const char* const usage_text =
     "Usage: ascent-sweep [options]\n"
@@ -35,33 +40,44 @@ const char* const usage_text =
     "  --tt A:B:STEP      turn times in s, A to B (default 20:60:1); a single\n"
     "                     value flies one; values below 1 s are refused\n"
     "  --alpha A:B:STEP   maximum angles of attack in degrees (default 0:10:1)\n"
-    "  --profile FILE     booster thrust profile (default s1.dat)\n"
+    "  --vehicle FILE     the vehicle and mission described in FILE (TOML;\n"
+    "                     default the built-in vehicle)\n"
+    "  --profile FILE     booster thrust profile (default: the one the\n"
+    "                     description names, else s1.dat)\n"
     "  --no-transfer      decline the transfer to apogee (no third-stage burn)\n"
     "  --iterate          fly each angle limit as an iterate-mode series that\n"
     "                     starts from the one turn time given by --tt (default\n"
     "                     40); the tt column holds the turn time it settled on\n"
     "  --jobs N           flights in parallel (default: the number of cores)\n"
-    "  -o FILE            write the CSV to FILE (default standard output)\n"
+    "  -o FILE            write the CSV to FILE (default standard output): the\n"
+    "                     rows go to FILE.partial as they are flown, in grid\n"
+    "                     order, and FILE.partial becomes FILE at the end\n"
     "  --help             this text\n"
+    "  --version          the tool's version\n"
     "\n"
     "Columns: tt, alpha, tt_recommended, hp_core_km, ha_core_km,\n"
     "core_propellant_left_kg, s3_propellant_used_kg, hp_final_km, ha_final_km,\n"
     "S3_Mi, S3_Mp, S3_Ms, SC_M, S3_Mt, max_q_Pa, max_accel_ms2, reached, status.\n"
     "Masses are whole kilograms as ascent writes them; other values carry every\n"
     "digit of the flight's double. reached: final perigee and apogee within 10 km\n"
-    "of 398.6 km, core propellant left >= 0 and a positive spacecraft mass.\n"
+    "of the target altitude (398.6 km for the built-in vehicle), core propellant\n"
+    "left >= 0 and a positive spacecraft mass.\n"
     "status: ok, or the error that stopped that flight.\n"
     "\n"
-    "Exit status: 0 done; 1 bad option or range; 106 a value that is not a\n"
-    "number; 2, 3, 5, 100 the profile is missing, unreadable or too short;\n"
-    "101 the CSV could not be written.\n";
+    "Exit status: 0 done; 64 bad option or range; 65 a bad vehicle description;\n"
+    "106 a value that is not a number; 2, 3, 5, 100 the profile is missing,\n"
+    "unreadable or too short (or so the vehicle description); 101 the CSV\n"
+    "could not be written (a closed pipe included); 1 a thread\n"
+    "could not be started; 128 + N stopped by signal N (SIGINT, SIGTERM,\n"
+    "SIGHUP): the rows flown are kept in FILE.partial, FILE is untouched.\n";
 
 struct Options {
   std::string tt = "20:60:1";
   bool tt_given = false;
   std::string alpha = "0:10:1";
-  std::string profile = "s1.dat";
-  std::string output;  // empty: standard output
+  std::string profile;  // empty: the description's, else s1.dat
+  std::string vehicle;  // empty: the built-in vehicle
+  std::string output;   // empty: standard output
   bool transfer = true;
   bool iterate = false;
   unsigned jobs = 0;  // 0: the number of cores
@@ -110,6 +126,8 @@ Options parse_options(int argc, char** argv) {
       o.alpha = take_value();
     } else if (arg == "--profile") {
       o.profile = take_value();
+    } else if (arg == "--vehicle") {
+      o.vehicle = take_value();
     } else if (arg == "-o" || arg == "--output") {
       o.output = take_value();
     } else if (arg == "--jobs" || arg == "-j") {
@@ -146,19 +164,12 @@ bool same_file(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, ec);
 }
 
-void write_all(std::FILE* out, const std::string& name, const std::string& text) {
-  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
-    fail(err_write, name + ": write error");
-  }
-}
 
 int run(int argc, char** argv) {
+  if (cli::answer_help_or_version(argc, argv, "ascent-sweep", usage_text)) return 0;
   Options o = parse_options(argc, argv);
   if (o.help) {
-    std::string help = usage_text;
-    std::string crlf;
-    for (char c : help) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    write_all(stdout, "standard output", crlf);
+    cli::print_text(usage_text);
     return 0;
   }
 
@@ -176,7 +187,10 @@ int run(int argc, char** argv) {
     fail(exit_usage, "the grid has more than " + std::to_string(max_flights) + " flights");
   }
 
-  // The profile is parsed once and shared by every flight.
+  // The vehicle, and its profile parsed once and shared by every flight.
+  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  plan.desc = &desc;
+  if (o.profile.empty()) o.profile = desc.profile.empty() ? "s1.dat" : resolved_profile_path(desc);
   const BoosterProfile profile = read_profile(o.profile);
   plan.profile = &profile;
 
@@ -187,44 +201,68 @@ int run(int argc, char** argv) {
     probe.transfer = false;
     probe.iterate = false;
     FlightResult p = fly(probe, 1.0, plan.alpha.front());
+    if (p.interrupted) {
+      cli::report("ascent-sweep", std::string("stopped by ") + signal_name(interrupt_signal) +
+                                      " before the first flight");
+      return 128 + interrupt_signal;
+    }
     if (!p.ok) fail(p.exit_code, p.error + " (the profile cannot carry even a 1 s turn)");
   }
 
-  std::FILE* out = stdout;
-  std::string out_name = "standard output";
+  // The rows go to FILE.partial as they are flown; FILE itself is replaced
+  // only by a complete sweep.
+  Channel out;
+  const std::string partial = o.output + ".partial";
   if (!o.output.empty()) {
-    if (same_file(o.output, o.profile)) {
-      fail(err_access_denied, o.output + ": refused: the CSV would overwrite the profile");
+    for (const std::string& name : {o.output, partial}) {
+      if (same_file(name, o.profile)) {
+        fail(err_access_denied, name + ": refused: the CSV would overwrite the profile");
+      }
     }
-    errno = 0;
-    out = std::fopen(o.output.c_str(), "wb");
-    if (out == nullptr) throw_open_error(errno, o.output, true);
-    out_name = o.output;
+    out.open_file(partial);
+  } else {
+    out.open_stream(stdout, "standard output");
   }
 
   unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
   ProgressBar bar(plan.size());
-  std::vector<FlightResult> results =
-      run_sweep(plan, jobs, [&bar](std::size_t done) { bar.update(done); });
+  out.put(csv_header());
+  StreamOutcome done = stream_sweep(
+      plan, jobs, [&](const FlightResult& f) { out.put(csv_row(plan, f)); },
+      [&](std::size_t n) {
+        bar.update(n);
+        out.flush();  // a few writes a second: the rows flown are on disk
+      });
   bar.finish();
-
-  std::string csv = csv_header();
-  for (const FlightResult& f : results) csv += csv_row(plan, f);
-  write_all(out, out_name, csv);
-  if (out != stdout && std::fclose(out) != 0) fail(err_write, out_name + ": write error on close");
+  out.close();
+  if (done.signal != 0) {
+    std::string kept = o.output.empty() ? std::string("on standard output")
+                                        : "in " + partial + "; " + o.output + " is untouched";
+    cli::report("ascent-sweep", std::string("stopped by ") + signal_name(done.signal) + " after " +
+                                    std::to_string(done.delivered) + " of " +
+                                    std::to_string(plan.size()) + " flights: their rows are " + kept);
+    return 128 + done.signal;
+  }
+  if (!o.output.empty() && std::rename(partial.c_str(), o.output.c_str()) != 0) {
+    fail(err_write, o.output + ": cannot rename " + partial + " to it");
+  }
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  cli::ensure_standard_streams();
+  // A closed output pipe is a write error (101), not a death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  install_interrupt_handlers();
   try {
     return run(argc, argv);
   } catch (const FatalError& e) {
-    std::fprintf(stderr, "ascent-sweep: %s\r\n", e.message.c_str());
+    cli::report("ascent-sweep", e.message);
     return e.code;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ascent-sweep: internal error: %s\r\n", e.what());
+    cli::report("ascent-sweep", std::string("internal error: ") + e.what());
     return 1;
   }
 }

@@ -2,10 +2,17 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
@@ -93,6 +100,7 @@ FlightResult fly(const Plan& plan, double tt, double alpha) {
   f.tt = tt;
   f.alpha = alpha;
   f.ok = flight.ok;
+  f.interrupted = flight.interrupted;
   f.exit_code = flight.exit_code;
   f.error = flight.error;
   f.record = flight.record;
@@ -112,6 +120,99 @@ std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
       n, jobs, 4096, [&plan](std::size_t i) { return fly(plan, plan.tt_at(i), plan.alpha_at(i)); },
       [&results](std::size_t i, FlightResult& f) { results[i] = std::move(f); }, progress);
   return results;
+}
+
+StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
+                           const std::function<void(const FlightResult&)>& sink,
+                           const std::function<void(std::size_t)>& progress) {
+  const std::size_t n = plan.size();
+  const std::size_t threads_wanted = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
+  // The reorder buffer: a worker may run at most this far ahead of the
+  // first flight not yet delivered.
+  const std::size_t window = 4 * threads_wanted;
+  std::vector<std::optional<FlightResult>> slots(window);
+  std::mutex m;
+  std::condition_variable result_ready, room_free;
+  std::size_t next = 0, delivered = 0;  // guarded by m
+  bool stop = false;                     // guarded by m
+
+  auto worker = [&] {
+    for (;;) {
+      std::size_t i;
+      {
+        std::unique_lock<std::mutex> lock(m);
+        room_free.wait(lock, [&] { return stop || next >= n || next < delivered + window; });
+        if (stop || next >= n) return;
+        i = next++;
+      }
+      FlightResult r = fly(plan, plan.tt_at(i), plan.alpha_at(i));
+      {
+        std::lock_guard<std::mutex> lock(m);
+        slots[i % window] = std::move(r);
+      }
+      result_ready.notify_one();
+    }
+  };
+
+  std::vector<std::thread> threads;
+  threads.reserve(threads_wanted);
+  auto stop_and_join = [&] {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      stop = true;
+    }
+    room_free.notify_all();
+    for (std::thread& t : threads) t.join();
+  };
+  for (std::size_t j = 0; j < threads_wanted; ++j) {
+    try {
+      threads.emplace_back(worker);
+    } catch (const std::system_error& e) {
+      stop_and_join();
+      throw FatalError{1, "cannot start thread " + std::to_string(j + 1) + " of " +
+                              std::to_string(threads_wanted) + ": " + e.what() +
+                              " (try fewer --jobs)"};
+    }
+  }
+
+  StreamOutcome outcome;
+  try {
+    auto last_progress = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(m);
+    while (delivered < n) {
+      auto now = std::chrono::steady_clock::now();
+      if (progress && now - last_progress >= std::chrono::milliseconds(100)) {
+        last_progress = now;
+        std::size_t d = delivered;
+        lock.unlock();
+        progress(d);
+        lock.lock();
+      }
+      std::optional<FlightResult>& slot = slots[delivered % window];
+      if (slot && !slot->interrupted) {
+        FlightResult r = std::move(*slot);
+        slot.reset();
+        ++delivered;
+        lock.unlock();
+        room_free.notify_all();
+        sink(r);
+        lock.lock();
+        continue;
+      }
+      if (interrupt_signal != 0) {
+        outcome.signal = static_cast<int>(interrupt_signal);
+        break;
+      }
+      result_ready.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    outcome.delivered = delivered;
+  } catch (...) {
+    stop_and_join();
+    throw;
+  }
+  stop_and_join();
+  if (progress && outcome.signal == 0) progress(n);
+  return outcome;
 }
 
 bool reached_targets(const FlightRecord& r, double h_target) {

@@ -60,6 +60,7 @@ struct FlightResult {
   double Pqmax = 0;       // Pa, largest dynamic pressure of the flight
   double amax = 0;        // m/s^2, largest thrust acceleration of the flight
   long long steps = 0;    // trajectory steps taken
+  bool interrupted = false;  // a signal stopped it midway: no result
 };
 
 // A number as it would be typed to ascent to fly the same flight: every
@@ -75,6 +76,24 @@ FlightResult fly(const Plan& plan, double tt, double alpha);
 // flights done, and once more at the end.
 std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
                                     const std::function<void(std::size_t)>& progress = {});
+
+// How a streamed sweep ended.
+struct StreamOutcome {
+  std::size_t delivered = 0;  // flights handed to the sink, in grid order
+  int signal = 0;             // the signal that stopped it early, 0: none
+};
+
+// Flies every point of the plan on `jobs` threads and hands each result to
+// `sink` in grid order as soon as it and every point before it are done, from
+// the calling thread. At most a few flights per thread are held waiting for
+// an earlier one: memory does not grow with the grid. A SIGINT, SIGTERM or
+// SIGHUP (with the handlers of io/interrupt.hpp installed) stops it after the
+// results delivered so far. `progress` as for run_sweep. A thread that cannot
+// be started stops it with a FatalError (exit code 1) once the others are
+// joined; so does an exception thrown by `sink`, rethrown as it was.
+StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
+                           const std::function<void(const FlightResult&)>& sink,
+                           const std::function<void(std::size_t)>& progress = {});
 
 // The flight reached its targets: final perigee and apogee within 10 km of
 // the target altitude (by default the built-in 398.6 km), no propellant

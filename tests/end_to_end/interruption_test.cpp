@@ -1,0 +1,194 @@
+// Interruptions of the real programs: a signal at a question or in the middle
+// of a flight, a sweep stopped halfway, and the faults of its threads and
+// its output pipe. Nothing already flown may be lost.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include "run_ascent.hpp"
+
+namespace {
+
+const char* const data_files[] = {"speed.dat", "height.dat", "accel.dat", "dynpres.dat"};
+const std::string flight = "36\n18\ny\n";
+
+std::string bundled_profile() {
+  std::ifstream f(ASCENT_SOURCE_DIR "/data/s1.dat", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+struct Dir : e2e::Scratch {
+  Dir() { write("s1.dat", bundled_profile()); }
+};
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+std::string repeat(const std::string& s, int n) {
+  std::string r;
+  for (int i = 0; i < n; ++i) r += s;
+  return r;
+}
+
+// The reference: the same flights in a session that ends normally, in a
+// directory of its own.
+struct Reference : Dir {
+  explicit Reference(int flights) {
+    e2e::RunResult r = run("out.txt\n" + repeat(flight, flights) + "-1\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+};
+
+// `done` is `ref` (what a session that ends after those flights writes),
+// possibly followed by more.
+void expect_starts_with(const std::string& done, const std::string& ref, const char* what) {
+  ASSERT_GE(done.size(), ref.size()) << what;
+  EXPECT_TRUE(done.compare(0, ref.size(), ref) == 0) << what;
+}
+
+TEST(Interruption, ASignalAtAQuestionKeepsEveryFinishedFlightInEveryFile) {
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int sig : signals) {
+    SCOPED_TRACE(sig);
+    Reference ref(2);
+    Dir d;
+    // Two flights, then the session waits for the third turn time.
+    e2e::Child c = d.start("out.txt\n" + repeat(flight, 2));
+    ASSERT_TRUE(e2e::wait_for_text(d.io_base().string() + ".out", "Turn time (s)? ", 3));
+    kill(c.pid, sig);
+    e2e::RunResult r = e2e::wait_program(c);
+    EXPECT_FALSE(r.signaled);
+    EXPECT_EQ(r.exit_code, 128 + sig);
+    EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+    EXPECT_NE(r.err.find("ascent: stopped by SIG"), std::string::npos) << r.err;
+    // The data files and the constants file are exactly those of the session
+    // that ended there; the main output lacks only the final "-1" echo.
+    for (const char* f : data_files) EXPECT_EQ(d.read(f), ref.read(f)) << f;
+    EXPECT_EQ(d.read("const_n.pas"), ref.read("const_n.pas"));
+    std::string ref_out = ref.read("out.txt");
+    ref_out.erase(ref_out.rfind("Turn time (s)? -1.000\r\n"));
+    EXPECT_EQ(d.read("out.txt"), ref_out);
+  }
+}
+
+TEST(Interruption, ASignalMidFlightKeepsTheFlightsBeforeIt) {
+  // Sixty flights queued: the signal comes while one of them is flying.
+  Dir d;
+  e2e::Child c = d.start("out.txt\n" + repeat(flight, 60) + "-1\n");
+  ASSERT_TRUE(e2e::wait_for_text(d.dir() / "out.txt", "  SC_M    = ", 2));
+  kill(c.pid, SIGTERM);
+  e2e::RunResult r = e2e::wait_program(c);
+  ASSERT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+  EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+  const std::string out = d.read("out.txt");
+  const int finished = static_cast<int>(count(out, "  SC_M    = "));
+  ASSERT_GE(finished, 2);
+  ASSERT_LT(finished, 60);
+  // Every file begins with what a session of exactly those flights writes.
+  Reference ref(finished);
+  for (const char* f : data_files) expect_starts_with(d.read(f), ref.read(f), f);
+  std::string ref_out = ref.read("out.txt");
+  ref_out.erase(ref_out.rfind("Turn time (s)? -1.000\r\n"));
+  expect_starts_with(out, ref_out, "out.txt");
+}
+
+TEST(Interruption, ASignalEndsAWriteThatAStalledReaderBlocks) {
+  // Console mode into a pipe that nobody reads: the table fills it and the
+  // program waits in a write when the signal comes.
+  Dir d;
+  e2e::Child c = e2e::start_program(ASCENT_BINARY, {}, d.dir(), d.io_base(),
+                                    "\n" + repeat(flight, 50) + "-1\n", false, false, [] {
+                                      int p[2];
+                                      if (pipe(p) != 0 || dup2(p[1], 1) < 0) _exit(126);
+                                    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(c.pid, SIGINT);
+  e2e::RunResult r = e2e::wait_program(c, 10);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 128 + SIGINT) << r.err;
+  EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// ascent-sweep
+
+e2e::RunResult sweep(const Dir& d, const std::vector<std::string>& args,
+                     const std::function<void()>& setup = {}) {
+  return e2e::run_program(ASCENT_SWEEP_BINARY, args, d.dir(), d.io_base(), "", false, 60, setup);
+}
+
+std::vector<std::string> rows_of(const std::string& csv) {
+  std::vector<std::string> v = e2e::crlf_lines(csv);
+  return v;
+}
+
+TEST(SweepInterruption, KeepsTheRowsFlownInThePartialFileAndThePreviousCsv) {
+  Dir d;
+  d.write("grid.csv", "the previous sweep\r\n");
+  const std::vector<std::string> args = {"--tt", "20:60:0.1", "--alpha", "10:40:0.5", "-j", "2",
+                                         "-o", "grid.csv"};
+  e2e::Child c = e2e::start_program(ASCENT_SWEEP_BINARY, args, d.dir(), d.io_base(), "");
+  // A few rows on disk, then the signal.
+  ASSERT_TRUE(e2e::wait_for_text(d.dir() / "grid.csv.partial", ",ok\r\n", 5, 60));
+  kill(c.pid, SIGINT);
+  e2e::RunResult r = e2e::wait_program(c, 60);
+  EXPECT_EQ(r.exit_code, 128 + SIGINT) << r.err;
+  EXPECT_NE(r.err.find("grid.csv.partial"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("grid.csv is untouched"), std::string::npos) << r.err;
+  EXPECT_EQ(d.read("grid.csv"), "the previous sweep\r\n");
+
+  // The rows kept are the first rows of the grid, whole and in grid order:
+  // the same bytes as a complete sweep of those first points.
+  std::vector<std::string> kept = rows_of(d.read("grid.csv.partial"));
+  ASSERT_GE(kept.size(), 6u);
+  ASSERT_LT(kept.size(), 401u * 61u + 1u);
+  std::size_t n = kept.size() - 1;     // rows after the header
+  std::size_t tt_values = n / 61 + 1;  // turn times they reach into (61 angles each)
+  char last[32];
+  std::snprintf(last, sizeof last, "%.1f", 20 + 0.1 * static_cast<double>(tt_values - 1));
+  Dir ref;
+  e2e::RunResult rr = sweep(ref, {"--tt", std::string("20:") + last + ":0.1", "--alpha", "10:40:0.5",
+                                  "-j", "1", "-o", "ref.csv"});
+  ASSERT_EQ(rr.exit_code, 0) << rr.err;
+  std::vector<std::string> whole = rows_of(ref.read("ref.csv"));
+  ASSERT_GE(whole.size(), kept.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], whole[i]) << "row " << i;
+}
+
+TEST(SweepInterruption, AClosedPipeIsAWriteError) {
+  Dir d;
+  // Standard output a pipe whose reader has gone.
+  e2e::RunResult r = sweep(d, {"--tt", "30:40:1", "--alpha", "18"}, [] {
+    int p[2];
+    if (pipe(p) != 0) _exit(126);
+    close(p[0]);
+    dup2(p[1], 1);
+  });
+  EXPECT_FALSE(r.signaled);
+  EXPECT_EQ(r.exit_code, 101) << r.err;
+  EXPECT_NE(r.err.find("ascent-sweep: standard output: write error"), std::string::npos) << r.err;
+}
+
+TEST(SweepInterruption, AThreadThatCannotStartIsReported) {
+  Dir d;
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address space limit below leaves AddressSanitizer no room";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the address space limit below leaves AddressSanitizer no room";
+#endif
+#endif
+  // Too little address space for 1000 thread stacks of 8 MiB.
+  e2e::RunResult r = sweep(d, {"--tt", "30:40:0.01", "--alpha", "18", "-j", "1000", "-o", "t.csv"}, [] {
+    struct rlimit lim = {std::size_t{256} << 20, std::size_t{256} << 20};
+    setrlimit(RLIMIT_AS, &lim);
+  });
+  EXPECT_FALSE(r.signaled) << r.err;
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.err.find("ascent-sweep: cannot start thread "), std::string::npos) << r.err;
+  EXPECT_FALSE(d.exists("t.csv"));
+}
+
+}  // namespace
