@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
 #include "mc_lib.hpp"
@@ -19,8 +20,6 @@ namespace {
 
 using namespace ascent;
 using namespace ascent::mc;
-
-const char* const version_text = "ascent-mc 1.0\n";
 
 const char* const usage_text =
     "Usage: ascent-mc [options]\n"
@@ -256,7 +255,7 @@ int run(int argc, char** argv) {
     return 0;
   }
   if (o.version) {
-    write_stdout(version_text);
+    write_stdout(std::string("ascent-mc ") + cli::version() + "\n");
     return 0;
   }
   if (o.merging) return run_merge(o);
@@ -324,13 +323,15 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  cli::ensure_standard_streams();
   try {
+    if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
     return run(argc, argv);
   } catch (const FatalError& e) {
-    std::fprintf(stderr, "ascent-mc: %s\r\n", e.message.c_str());
+    cli::report("ascent-mc", e.message);
     return e.code;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ascent-mc: internal error: %s\r\n", e.what());
+    cli::report("ascent-mc", std::string("internal error: ") + e.what());
     return 1;
   }
 }

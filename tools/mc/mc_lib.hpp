@@ -18,7 +18,7 @@
 namespace ascent::mc {
 
 // Exit codes of the tool beyond ascent's input/output codes.
-constexpr int exit_usage = 64;        // a bad option
+constexpr int exit_usage = 64;        // a bad option (the tools' one usage code)
 constexpr int exit_bad_data = 65;     // a dispersions file or a shard CSV that cannot be used
 
 // Largest study. The quantiles need the values: the summary keeps six
