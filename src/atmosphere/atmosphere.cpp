@@ -37,19 +37,20 @@ void lower_atmosphere(const AtmosphereTables& t, double H, double& p, double& rh
   a_s = std::sqrt(sound_k * T);
 }
 
+// Built once when the program loads, before main and before any thread, and
+// read-only afterwards: every look-up reads it directly, with none of the
+// guard check a function-local static costs on each call. Nothing computes
+// an atmosphere while the program loads, so no reader can come first.
+const AtmosphereTables tables = build_tables();
+
 }  // namespace
 
-const AtmosphereTables& atmosphere_tables() {
-  // Built once, read-only afterwards; thread-safe initialisation lets many
-  // flights share it.
-  static const AtmosphereTables tables = build_tables();
-  return tables;
-}
+const AtmosphereTables& atmosphere_tables() { return tables; }
 
 void atmosphere_init() { (void)atmosphere_tables(); }
 
 void atmosphere(double h, double& p, double& rho, double& a_s) {
-  const AtmosphereTables& t = atmosphere_tables();
+  const AtmosphereTables& t = tables;
   // Geopotential altitude over the program's own Earth (mu, Re), then the
   // geometric altitude that has it in the standard's Earth model.
   double H = (gs / g0) * Re * h / (h + Re);

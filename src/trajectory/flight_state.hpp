@@ -85,6 +85,15 @@ struct FlightState {
 
   // Phase bookkeeping, never touched by the step.
   double tleft = 0;  // s, time left in the current flight segment
+
+  // The last atmosphere look-up, by the bits of its altitude: a step's first
+  // Runge-Kutta stage starts from the state the previous step ended on and
+  // evaluated, so the same altitude is looked up twice in a row. The
+  // atmosphere is a function of the altitude alone, so the numbers kept are
+  // the numbers a new look-up would give.
+  bool air_kept = false;         // a look-up is kept
+  std::uint64_t air_h_bits = 0;  // the bits of its altitude (m)
+  double air_p = 0, air_rho = 0, air_a_s = 0;  // Pa, kg/m^3, m/s
 };
 
 }  // namespace ascent

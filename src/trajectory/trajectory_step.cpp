@@ -1,6 +1,8 @@
 #include "trajectory/trajectory_step.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "atmosphere/atmosphere.hpp"
 #include "io/interrupt.hpp"
@@ -37,13 +39,18 @@ struct Air {
 // horizontally than the air (on the pad, and in the vertical rise).
 double path_angle(double vy, double vxr) { return vxr < guard ? pi / 2 : std::atan(vy / vxr); }
 
-Air air_at(const FlightState& s, double vx, double h0, double vy, double Fvac, double r) {
+Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, double r) {
   Air w;
   // The atmosphere turns with the Earth: its horizontal speed grows with r.
   w.vxr = vx - r * s.vrot / Re;
   w.vr = std::sqrt(w.vxr * w.vxr + vy * vy);
-  double p, rho, a_s;
-  atmosphere(h0, p, rho, a_s);
+  const std::uint64_t h_bits = std::bit_cast<std::uint64_t>(h0);
+  if (!s.air_kept || h_bits != s.air_h_bits) {
+    atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
+    s.air_h_bits = h_bits;
+    s.air_kept = true;
+  }
+  const double p = s.air_p, rho = s.air_rho, a_s = s.air_a_s;
   w.F = Fvac - p * s.Ae;
   if (w.F < 0) w.F = 0;
   w.q = rho * s.rho_scale * (w.vr * w.vr) / 2;
@@ -101,9 +108,21 @@ Rates rates(FlightState& s, const Stage& z) {
       // Pitch program: along the air-relative path, or at the frozen angle
       // off the inertial path; drag against the air-relative velocity.
       double theta = path_angle(z.vy, w.vxr);
-      double psi = s.follow_air ? theta + z.kick : s.alpha + beta + z.kick;
-      ax = (w.F * std::cos(psi) - D * std::cos(theta)) / m - curvature_x;
-      ay = (w.F * std::sin(psi) - D * std::sin(theta)) / m + z.vx * z.vx / r - gravity;
+      double cos_theta = std::cos(theta), sin_theta = std::sin(theta);
+      double cos_psi, sin_psi;
+      if (s.follow_air && z.kick == 0) {
+        // Thrust along the air path with no kick (the coast between the
+        // pitch manoeuvres): the thrust's angle is the path angle itself,
+        // theta + 0 == theta, so its sine and cosine are the same numbers.
+        cos_psi = cos_theta;
+        sin_psi = sin_theta;
+      } else {
+        double psi = s.follow_air ? theta + z.kick : s.alpha + beta + z.kick;
+        cos_psi = std::cos(psi);
+        sin_psi = std::sin(psi);
+      }
+      ax = (w.F * cos_psi - D * cos_theta) / m - curvature_x;
+      ay = (w.F * sin_psi - D * sin_theta) / m + z.vx * z.vx / r - gravity;
     } else {
       if (s.law_init) {
         // Start the law from the vertical acceleration that the present

@@ -34,7 +34,8 @@ struct Dir : e2e::Scratch {
 
 TEST(CommandLine, EveryToolAnswersHelpAndVersionAndRefusesABadOptionWith64) {
   const std::pair<const char*, std::string> tools[] = {{ASCENT_BINARY, "ascent"},
-                                                       {ASCENT_SWEEP_BINARY, "ascent-sweep"}};
+                                                       {ASCENT_SWEEP_BINARY, "ascent-sweep"},
+                                                       {ASCENT_MC_BINARY, "ascent-mc"}};
   for (const auto& [program, name] : tools) {
     SCOPED_TRACE(name);
     Dir d;

@@ -332,6 +332,19 @@ fi
 "$plot" --mc "$work/runs.csv" --target 395 --tolerance 5 --list >"$work/out.txt" 2>&1
 check "--target and --tolerance move the box (one run in 395 ± 5 km)" \
   grep -qx 'in the target box (395 ± 5 km): 1 of 6' "$work/out.txt"
+# 300 runs, one of which fell back (perigee -6000 km): the axes span the
+# middle 99 % (rank 2 to 299 of the sorted perigees), the wild run counted.
+{
+  echo 'run,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status'
+  for i in $(seq 1 300); do
+    if [ "$i" = 150 ]; then hp=-6000; else hp=$((390 + i % 10)); fi
+    echo "$i,yes,$((96000 + i)),$hp,401,4000,39000,39.23,ok"
+  done
+} >"$work/wild.csv"
+"$plot" --mc "$work/wild.csv" --list >"$work/out.txt" 2>&1
+check "a run far off is left out of the drawn range and counted" \
+  grep -qx '  1 of them outside the drawn range 390 to 399' "$work/out.txt"
+
 # Columns are found by name: the same runs with the columns in another order
 # give the same summary.
 head -n 6 "$work/runs.csv" | tr -d '\r' | awk -F, -v OFS=, '{ print $6, $1, $8, $5, $7, $2, $3, $4, $9, $10, $11 }' >"$work/runs_perm.csv"

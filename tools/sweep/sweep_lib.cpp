@@ -1,12 +1,10 @@
 #include "sweep_lib.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
-#include <exception>
+#include <cmath>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -17,21 +15,14 @@
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
+#include "ordered_parallel.hpp"
 
 namespace ascent::sweep {
 
-namespace {
-
-// Every number that is not a mass: the shortest decimal that reads back as
-// the very double the flight computed, so that rounding it as ascent does
-// gives ascent's digits.
-// All the digits of a value; a NaN without a sign, as ascent writes it.
 std::string exact(double x) { return std::isnan(x) ? std::string("nan") : answer_text(x); }
 
-// Masses: whole kilograms, written as ascent writes them.
 std::string whole(double x) { return real_text(x, 1, 0); }
 
-// A text field, quoted when it holds a separator, a quote or a line break.
 std::string text_field(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string q = "\"";
@@ -42,8 +33,6 @@ std::string text_field(const std::string& s) {
   q += '"';
   return q;
 }
-
-}  // namespace
 
 std::string parse_range(const std::string& text, Range& r) {
   std::vector<std::string> parts;
@@ -118,40 +107,11 @@ std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
                                     const std::function<void(std::size_t)>& progress) {
   const std::size_t n = plan.size();
   std::vector<FlightResult> results(n);
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> done{0};
-  std::mutex m;
-  std::condition_variable all_done;
-
-  // Each worker takes the next grid point and writes its own slot: the
-  // results land in grid order whatever the threads' timing.
-  auto worker = [&] {
-    for (;;) {
-      std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
-      if (i >= n) return;
-      results[i] = fly(plan, plan.tt_at(i), plan.alpha_at(i));
-      if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == n) {
-        std::lock_guard<std::mutex> lock(m);
-        all_done.notify_all();
-      }
-    }
-  };
-  std::size_t threads_wanted = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
-  std::vector<std::thread> threads;
-  threads.reserve(threads_wanted);
-  for (std::size_t j = 0; j < threads_wanted; ++j) threads.emplace_back(worker);
-
-  if (progress) {
-    std::unique_lock<std::mutex> lock(m);
-    while (!all_done.wait_for(lock, std::chrono::milliseconds(100),
-                              [&] { return done.load(std::memory_order_acquire) >= n; })) {
-      lock.unlock();
-      progress(done.load(std::memory_order_acquire));
-      lock.lock();
-    }
-  }
-  for (std::thread& t : threads) t.join();
-  if (progress) progress(n);
+  // Every result is kept here anyway: the window only bounds how far the
+  // threads run ahead of the slowest flight.
+  run_in_order<FlightResult>(
+      n, jobs, 4096, [&plan](std::size_t i) { return fly(plan, plan.tt_at(i), plan.alpha_at(i)); },
+      [&results](std::size_t i, FlightResult& f) { results[i] = std::move(f); }, progress);
   return results;
 }
 

@@ -98,6 +98,16 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
 // m, the sweep's allowed miss of the target altitude.
 constexpr double reached_tolerance = 10000.0;
 
+// CSV fields shared by the tools. Every number that is not a mass: all the
+// digits of the flight's double (the shortest decimal that reads back as
+// it), so that rounding it as ascent does gives ascent's digits; a NaN
+// without a sign, as ascent writes it.
+std::string exact(double x);
+// Masses: whole kilograms, written as ascent writes them.
+std::string whole(double x);
+// A text field, quoted when it holds a separator, a quote or a line break.
+std::string text_field(const std::string& s);
+
 // The flight reached its targets: final perigee and apogee within
 // `tolerance` (10 km unless told) of the target altitude (by default the
 // built-in 398.6 km), no propellant borrowed from the core stage, a

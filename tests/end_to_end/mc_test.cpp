@@ -1,0 +1,391 @@
+// ascent-mc against ascent-sweep and against itself: a study that disperses
+// nothing flies ascent's own flight in every run; the number of jobs and the
+// split into shards change no byte; the summary agrees with the runs file it
+// summarises, recomputed here; bad dispersion files and options are refused
+// with their place and exit code.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run_ascent.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  std::string out, err;
+  int code = -1;
+};
+
+Outcome run_tool(const std::string& program, const std::vector<std::string>& args, const e2e::Scratch& s,
+                 int timeout_s = 120) {
+  static int serial = 0;
+  e2e::RunResult r = e2e::run_program(program, args, s.dir(), s.dir().parent_path() / ("io" + std::to_string(++serial)),
+                                      "", false, timeout_s);
+  return Outcome{r.out, r.err, r.signaled || r.timed_out ? -1 : r.exit_code};
+}
+
+Outcome mc(const std::vector<std::string>& args, const e2e::Scratch& s) { return run_tool(ASCENT_MC_BINARY, args, s); }
+
+std::string bundled(const std::string& rel) {
+  std::ifstream f(fs::path(ASCENT_SOURCE_DIR) / rel, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> f(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        f.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        f.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      f.emplace_back();
+    } else {
+      f.back() += c;
+    }
+  }
+  return f;
+}
+
+using Row = std::map<std::string, std::string>;
+
+std::vector<Row> rows_of(const std::string& csv) {
+  std::vector<std::string> L = e2e::crlf_lines(csv);
+  std::vector<Row> rows;
+  if (L.empty()) return rows;
+  std::vector<std::string> names = fields(L[0]);
+  for (std::size_t i = 1; i < L.size(); ++i) {
+    std::vector<std::string> f = fields(L[i]);
+    EXPECT_EQ(f.size(), names.size()) << L[i];
+    Row r;
+    for (std::size_t k = 0; k < names.size() && k < f.size(); ++k) r[names[k]] = f[k];
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+const char* const zero_spreads =
+    "[[dispersion]]\nkey = \"core.exhaust_speed\"\ndistribution = \"normal\"\nthree_sigma = 0\nrelative = true\n"
+    "[[dispersion]]\nkey = \"upper.thrust\"\ndistribution = \"uniform\"\nhalf_width = 0.0\nrelative = false\n"
+    "[[dispersion]]\nkey = \"profile.thrust_scale\"\ndistribution = \"normal\"\nthree_sigma = 0\n"
+    "[[dispersion]]\nkey = \"profile.time_scale\"\ndistribution = \"uniform\"\nhalf_width = 0\n"
+    "[[dispersion]]\nkey = \"air.density_scale\"\ndistribution = \"normal\"\nthree_sigma = 0\n";
+
+TEST(MonteCarlo, RunsThatDisperseNothingFlyAscentsOwnFlight) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled("data/s1.dat"));
+  s.write("zero.toml", zero_spreads);
+  s.write("empty.toml", "# nothing scatters\n");
+  struct Case {
+    std::vector<std::string> answers;
+  };
+  const std::vector<std::vector<std::string>> cases = {
+      {"--tt", "36", "--alpha", "18"}, {"--tt", "20", "--alpha", "5", "--no-transfer"},
+      {"--tt", "20", "--alpha", "21", "--iterate"}};
+  for (const auto& answers : cases) {
+    std::vector<std::string> sweep_args = answers;
+    Outcome sw = run_tool(ASCENT_SWEEP_BINARY, sweep_args, s);
+    ASSERT_EQ(sw.code, 0) << sw.err;
+    std::vector<Row> ref = rows_of(sw.out);
+    ASSERT_EQ(ref.size(), 1u);
+    for (const char* file : {"zero.toml", "empty.toml", ""}) {
+      SCOPED_TRACE(std::string(file) + " " + answers[1] + " " + answers[3]);
+      std::vector<std::string> args = answers;
+      for (const char* a : {"--runs", "3", "--seed", "77", "-o", "runs.csv"}) args.push_back(a);
+      if (*file != '\0') {
+        args.push_back("--dispersions");
+        args.push_back(file);
+      }
+      Outcome r = mc(args, s);
+      ASSERT_EQ(r.code, 0) << r.err;
+      std::vector<Row> rows = rows_of(s.read("runs.csv"));
+      ASSERT_EQ(rows.size(), 3u);
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].at("run"), std::to_string(i + 1));
+        for (const char* col : {"reached", "SC_M", "hp_final_km", "ha_final_km", "core_propellant_left_kg",
+                                "max_q_Pa", "max_accel_ms2", "status"})
+          EXPECT_EQ(rows[i].at(col), ref[0].at(col)) << col;
+        if (std::string(file) == "zero.toml") {
+          // The values written are the nominal ones, every digit.
+          EXPECT_EQ(rows[i].at("core.exhaust_speed"), "4420.8");
+          EXPECT_EQ(rows[i].at("upper.thrust"), "26689");
+          EXPECT_EQ(rows[i].at("air.density_scale"), "1");
+        }
+      }
+    }
+  }
+}
+
+// The text between `head` and `tail` in the last line of `text` holding head.
+std::string last_between(const std::string& text, const std::string& head, const std::string& tail) {
+  std::size_t p = text.rfind(head);
+  if (p == std::string::npos) return "?";
+  p += head.size();
+  std::string v = text.substr(p, text.find(tail, p) - p);
+  v.erase(0, v.find_first_not_of(' '));
+  return v;
+}
+
+TEST(MonteCarlo, ADescribedVehicleFliesAsAscentFliesIt) {
+  e2e::Scratch s;
+  s.write("tarvos3.toml", bundled("vehicles/tarvos3.toml"));
+  s.write("tarvos3_boosters.dat", bundled("vehicles/tarvos3_boosters.dat"));
+  e2e::RunResult r = e2e::run_program(ASCENT_BINARY, {"--vehicle", "tarvos3.toml"}, s.dir(),
+                                      s.dir().parent_path() / "asc", "out.txt\n40\n18\ny\n-1\n");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string out = s.read("out.txt"), constants = s.read("const_n.pas");
+  Outcome m = mc({"--vehicle", "tarvos3.toml", "--tt", "40", "--alpha", "18", "--runs", "2", "-o", "runs.csv"}, s);
+  ASSERT_EQ(m.code, 0) << m.err;
+  std::vector<Row> rows = rows_of(s.read("runs.csv"));
+  ASSERT_EQ(rows.size(), 2u);
+  char km[64];
+  for (const Row& row : rows) {
+    EXPECT_EQ(row.at("SC_M"), last_between(constants, "SC_M     =", ";"));
+    EXPECT_EQ(row.at("core_propellant_left_kg"), last_between(out, "Remaining propellant = ", " kg."));
+    std::snprintf(km, sizeof km, "%.1f", std::strtod(row.at("hp_final_km").c_str(), nullptr));
+    EXPECT_EQ(km, last_between(out, "Perigee = ", " km"));
+    std::snprintf(km, sizeof km, "%.1f", std::strtod(row.at("ha_final_km").c_str(), nullptr));
+    EXPECT_EQ(km, last_between(out, "Apogee = ", " km"));
+    // Its own 350 km target, not the built-in 398.6 km, decides `reached`.
+    EXPECT_EQ(row.at("reached"), "yes");
+  }
+  s.write("bad.toml", "name = \"x\"\n");
+  Outcome bad = mc({"--vehicle", "bad.toml", "-o", "runs2.csv"}, s);
+  EXPECT_EQ(bad.code, 65);
+  EXPECT_EQ(bad.err.rfind("ascent-mc: bad.toml:", 0), 0u) << bad.err;
+  EXPECT_FALSE(s.exists("runs2.csv"));
+}
+
+// The population standard deviation's n - 1 form, by two passes.
+struct Direct {
+  std::size_t n = 0;
+  double mean = 0, sd = 0;
+  double q[5] = {0, 0, 0, 0, 0};
+};
+
+Direct direct(std::vector<double> v) {
+  Direct d;
+  d.n = v.size();
+  if (v.empty()) return d;
+  double sum = 0;
+  for (double x : v) sum += x;
+  d.mean = sum / static_cast<double>(v.size());
+  double ss = 0;
+  for (double x : v) ss += (x - d.mean) * (x - d.mean);
+  d.sd = std::sqrt(ss / static_cast<double>(v.size() - 1));
+  std::sort(v.begin(), v.end());
+  // Nearest rank: the smallest value with at least a share p of the sample
+  // at or below it.
+  const double p[5] = {0.00135, 0.025, 0.5, 0.975, 0.99865};
+  for (int j = 0; j < 5; ++j) {
+    std::size_t k = 1;
+    while (static_cast<double>(k) < p[j] * static_cast<double>(v.size())) ++k;
+    d.q[j] = v[k - 1];
+  }
+  return d;
+}
+
+void expect_spread(const nlohmann::json& j, const Direct& d, const char* name) {
+  SCOPED_TRACE(name);
+  ASSERT_EQ(j.at("n").get<std::size_t>(), d.n);
+  EXPECT_NEAR(j.at("mean").get<double>(), d.mean, 1e-9 * std::fabs(d.mean) + 1e-9);
+  EXPECT_NEAR(j.at("sd").get<double>(), d.sd, 1e-7 * d.sd + 1e-9);
+  const char* names[5] = {"p0.135", "p2.5", "p50", "p97.5", "p99.865"};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(j.at(names[i]).get<double>(), d.q[i]) << names[i];
+}
+
+TEST(MonteCarlo, JobsAndShardsChangeNoByteAndTheSummaryAgreesWithTheRuns) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled("data/s1.dat"));
+  s.write("d.toml", bundled("vehicles/dispersions.toml"));
+  const std::vector<std::string> study = {"--runs", "41", "--seed", "2026", "--dispersions", "d.toml",
+                                          "--tt", "20", "--alpha", "21", "--iterate"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> a = study;
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  };
+  Outcome one = mc(with({"--jobs", "1", "-o", "one.csv", "--json", "one.json"}), s);
+  ASSERT_EQ(one.code, 0) << one.err;
+  Outcome two = mc(with({"--jobs", "2", "-o", "two.csv", "--json", "two.json"}), s);
+  ASSERT_EQ(two.code, 0) << two.err;
+  std::vector<std::string> merge_args = {"--merge"};
+  for (int k = 1; k <= 4; ++k) {
+    std::string name = "shard" + std::to_string(k) + ".csv";
+    Outcome r = mc(with({"--shard", std::to_string(k) + "/4", "-o", name}), s);
+    ASSERT_EQ(r.code, 0) << r.err;
+    merge_args.push_back(name);
+  }
+  // Shards given in any order merge the same.
+  std::swap(merge_args[1], merge_args[3]);
+  for (const char* a : {"-o", "merged.csv", "--json", "merged.json"}) merge_args.push_back(a);
+  Outcome m = mc(merge_args, s);
+  ASSERT_EQ(m.code, 0) << m.err;
+
+  const std::string csv = s.read("one.csv");
+  EXPECT_EQ(s.read("two.csv"), csv);
+  EXPECT_EQ(s.read("merged.csv"), csv);
+  EXPECT_EQ(s.read("two.json"), s.read("one.json"));
+  EXPECT_EQ(s.read("merged.json"), s.read("one.json"));
+  EXPECT_EQ(m.out, one.out);
+  EXPECT_TRUE(e2e::all_crlf(csv));
+
+  // The runs are numbered 1 to 41 and really dispersed: no two alike.
+  std::vector<Row> rows = rows_of(csv);
+  ASSERT_EQ(rows.size(), 41u);
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i].at("run"), std::to_string(i + 1));
+  EXPECT_NE(rows[0].at("core.exhaust_speed"), rows[1].at("core.exhaust_speed"));
+
+  // The summary recomputed from the rows.
+  std::vector<double> sc, hp, ha, core, promised, reached_sc;
+  std::size_t reached = 0, flown = 0;
+  for (const Row& r : rows) {
+    bool ok = r.at("status") == "ok", yes = r.at("reached") == "yes";
+    ASSERT_TRUE(ok || r.at("SC_M").empty());
+    if (ok) {
+      ++flown;
+      for (auto [col, v] : {std::pair{"SC_M", &sc}, {"hp_final_km", &hp}, {"ha_final_km", &ha},
+                            {"core_propellant_left_kg", &core}}) {
+        double x = std::strtod(r.at(col).c_str(), nullptr);
+        if (std::isfinite(x)) v->push_back(x);
+      }
+    }
+    double m_sc = yes ? std::strtod(r.at("SC_M").c_str(), nullptr) : 0.0;
+    promised.push_back(m_sc);
+    if (yes) {
+      ++reached;
+      reached_sc.push_back(m_sc);
+    }
+  }
+  nlohmann::json j = nlohmann::json::parse(s.read("one.json"));
+  EXPECT_EQ(j.at("runs").get<std::size_t>(), 41u);
+  EXPECT_EQ(j.at("flown").get<std::size_t>(), flown);
+  EXPECT_EQ(j.at("reached").get<std::size_t>(), reached);
+  double n = 41, p = static_cast<double>(reached) / n, z = 1.959963984540054;
+  EXPECT_DOUBLE_EQ(j.at("p_reached").get<double>(), p);
+  // Wilson's interval: the roots in P of (p - P)^2 = z^2 P (1 - P) / n.
+  double a = 1 + z * z / n, b = -(2 * p + z * z / n), c = p * p;
+  double disc = std::sqrt(b * b - 4 * a * c);
+  EXPECT_NEAR(j.at("p_reached_95")[0].get<double>(), (-b - disc) / (2 * a), 1e-12);
+  EXPECT_NEAR(j.at("p_reached_95")[1].get<double>(), (-b + disc) / (2 * a), 1e-12);
+  expect_spread(j.at("SC_M_kg"), direct(sc), "SC_M");
+  expect_spread(j.at("hp_final_km"), direct(hp), "hp");
+  expect_spread(j.at("ha_final_km"), direct(ha), "ha");
+  expect_spread(j.at("core_propellant_left_kg"), direct(core), "core");
+  EXPECT_EQ(j.at("SC_M_promised_kg").get<double>(), direct(promised).q[0]);
+  if (!reached_sc.empty()) {
+    EXPECT_EQ(j.at("SC_M_reached_p0.135_kg").get<double>(), direct(reached_sc).q[0]);
+  }
+}
+
+TEST(MonteCarlo, SensitivityFliesEachQuantityAloneAtItsEnds) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled("data/s1.dat"));
+  s.write("d.toml",
+          "[[dispersion]]\nkey = \"core.dry_mass\"\ndistribution = \"normal\"\nthree_sigma = 0.01\nrelative = true\n"
+          "[[dispersion]]\nkey = \"upper.exhaust_speed\"\ndistribution = \"uniform\"\nhalf_width = 30\n"
+          "relative = false\n");
+  Outcome r = mc({"--runs", "0", "--tt", "36", "--alpha", "18", "--dispersions", "d.toml", "--sensitivity",
+                  "sens.csv"},
+                 s);
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<Row> rows = rows_of(s.read("sens.csv"));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].at("key"), "nominal");
+  EXPECT_EQ(rows[0].at("low"), "");
+  EXPECT_EQ(rows[0].at("SC_M_low"), rows[0].at("SC_M_high"));
+  // The nominal flight is ascent's: the sweep's row for the same answers.
+  Outcome sw = run_tool(ASCENT_SWEEP_BINARY, {"--tt", "36", "--alpha", "18"}, s);
+  std::vector<Row> ref = rows_of(sw.out);
+  ASSERT_EQ(ref.size(), 1u);
+  EXPECT_EQ(rows[0].at("SC_M_low"), ref[0].at("SC_M"));
+  EXPECT_EQ(rows[0].at("hp_final_km_low"), ref[0].at("hp_final_km"));
+  std::map<std::string, Row> by_key;
+  for (std::size_t i = 1; i < rows.size(); ++i) by_key[rows[i].at("key")] = rows[i];
+  ASSERT_EQ(by_key.count("core.dry_mass"), 1u);
+  ASSERT_EQ(by_key.count("upper.exhaust_speed"), 1u);
+  // The ends: 111580 kg -/+ 1 %, 3071.4 m/s -/+ 30.
+  EXPECT_DOUBLE_EQ(std::strtod(by_key["core.dry_mass"].at("low").c_str(), nullptr), 111580 * 0.99);
+  EXPECT_DOUBLE_EQ(std::strtod(by_key["core.dry_mass"].at("high").c_str(), nullptr), 111580 * 1.01);
+  EXPECT_DOUBLE_EQ(std::strtod(by_key["upper.exhaust_speed"].at("low").c_str(), nullptr), 3041.4);
+  // A heavier core stage leaves less for the spacecraft; a better upper
+  // stage engine carries more (the rocket equation).
+  auto mass = [](const Row& r, const char* c) { return std::strtod(r.at(c).c_str(), nullptr); };
+  EXPECT_GT(mass(by_key["core.dry_mass"], "SC_M_low"), mass(by_key["core.dry_mass"], "SC_M_high"));
+  EXPECT_LT(mass(by_key["upper.exhaust_speed"], "SC_M_low"), mass(by_key["upper.exhaust_speed"], "SC_M_high"));
+  // Ranked by the swing of SC_M, the table on standard output in that order.
+  double swing1 = std::fabs(mass(rows[1], "SC_M_high") - mass(rows[1], "SC_M_low"));
+  double swing2 = std::fabs(mass(rows[2], "SC_M_high") - mass(rows[2], "SC_M_low"));
+  EXPECT_GE(swing1, swing2);
+  EXPECT_LT(r.out.find(rows[1].at("key")), r.out.find(rows[2].at("key")));
+}
+
+TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled("data/s1.dat"));
+  struct Bad {
+    std::string text, expect;
+  };
+  const std::vector<Bad> bad = {
+      {"[[dispersion]]\nkey = \"core.exhast_speed\"\ndistribution = \"normal\"\nthree_sigma = 0.01\nrelative = true\n",
+       "bad.toml:2:7: core.exhast_speed: not a quantity of the description"},
+      {"[[dispersion]]\nkey = \"core.dry_mass\"\ndistribution = \"normal\"\nthree_sigma = 200000\nrelative = false\n",
+       "bad.toml:4:15: core.dry_mass: at -3 sigma the value must be positive, got -88420"},
+      {"[[dispersion]]\nkey = \"core.dry_mass\"\ndistribution = \"normal\"\n\nthree_sigma = 0.01 0.02\n",
+       "bad.toml:5:"},
+  };
+  for (const Bad& b : bad) {
+    s.write("bad.toml", b.text);
+    Outcome r = mc({"--runs", "2", "--dispersions", "bad.toml", "-o", "runs.csv"}, s);
+    EXPECT_EQ(r.code, 65) << b.text;
+    EXPECT_EQ(r.err.rfind("ascent-mc: " + b.expect, 0), 0u) << r.err;
+    EXPECT_EQ(e2e::crlf_lines(r.err).size(), 1u) << r.err;
+    EXPECT_FALSE(s.exists("runs.csv")) << "nothing is created for a refused file";
+  }
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--runs", "-3"}, {"--shard", "5/4"}, {"--shard", "2"},
+                                             {"--jobs", "0"}, {"--frobnicate"}, {"--merge", "a.csv"},
+                                             {"--tt", "0.5"}, {"--runs"}}) {
+    Outcome r = mc(args, s);
+    EXPECT_EQ(r.code, 64) << args[0];
+    EXPECT_EQ(r.err.rfind("ascent-mc: ", 0), 0u) << r.err;
+  }
+  Outcome missing = mc({"--dispersions", "nowhere.toml"}, s);
+  EXPECT_EQ(missing.code, 2) << missing.err;
+  EXPECT_NE(missing.err.find("nowhere.toml"), std::string::npos);
+  // Shards that do not belong together.
+  s.write("a.csv", "run,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n"
+                   "1,no,,,,,,,x\r\n");
+  s.write("b.csv", "run,x,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n");
+  Outcome differ = mc({"--merge", "a.csv", "b.csv", "-o", "m.csv"}, s);
+  EXPECT_EQ(differ.code, 65);
+  EXPECT_NE(differ.err.find("b.csv"), std::string::npos) << differ.err;
+  Outcome twice = mc({"--merge", "a.csv", "a.csv", "-o", "m.csv"}, s);
+  EXPECT_EQ(twice.code, 65);
+  EXPECT_NE(twice.err.find("run 1 is in two shards"), std::string::npos) << twice.err;
+  for (const char* opt : {"--help", "--version"}) {
+    Outcome r = mc({opt}, s);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("ascent-mc"), std::string::npos);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// ascent-mc: flies many dispersed copies of the vehicle with the same answers
+// and reports how sure its payload and its orbit are.
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/cli.hpp"
+#include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
+#include "mc_lib.hpp"
+#include "vehicle/description_file.hpp"
+#include "progress.hpp"
+
+namespace {
+
+using namespace ascent;
+using namespace ascent::mc;
+
+const char* const usage_text =
+    "Usage: ascent-mc [options]\n"
+    "       ascent-mc --merge A.csv B.csv ... -o OUT.csv [--json FILE]\n"
+    "\n"
+    "Flies --runs dispersed copies of the vehicle, each with the same answers,\n"
+    "and reports the spread of the spacecraft mass and of the final orbit.\n"
+    "Run r's quantities are drawn from a generator keyed by the seed, r and the\n"
+    "quantity's name: the same vehicle whatever --jobs, --shard or machine.\n"
+    "\n"
+    "Options:\n"
+    "  --runs N           number of runs (default 1000; at most 10000000)\n"
+    "  --dispersions FILE what scatters and how (TOML; see vehicles/dispersions.toml);\n"
+    "                     without it nothing is dispersed\n"
+    "  --tt T             turn time in s (default 36; with --iterate the first guess)\n"
+    "  --alpha A          maximum angle of attack in degrees (default 18)\n"
+    "  --no-transfer      decline the transfer to apogee (no third-stage burn)\n"
+    "  --iterate          each run is an iterate-mode series\n"
+    "  --vehicle FILE     the nominal vehicle and mission, a description as ascent\n"
+    "                     --print-vehicle writes it (default the built-in vehicle)\n"
+    "  --profile FILE     booster thrust profile (default the one the description\n"
+    "                     names, else s1.dat in the working directory)\n"
+    "  --seed S           the study's seed, 0 to 18446744073709551615 (default 1)\n"
+    "  --jobs N           flights in parallel (default: the number of cores)\n"
+    "  --shard K/N        fly only runs r with (r - 1) mod N = K - 1 (K from 1 to N)\n"
+    "  -o FILE            write one CSV row per run to FILE, in run order\n"
+    "  --json FILE        write the summary as JSON to FILE\n"
+    "  --sensitivity FILE fly each quantity alone at -3 and +3 sigma (uniform: at\n"
+    "                     its bounds), print the ranking and write it as CSV to FILE\n"
+    "                     (--runs 0 flies only these)\n"
+    "  --merge A.csv ...  combine shard CSVs into the CSV of the whole study (-o)\n"
+    "  --help, --version\n"
+    "\n"
+    "Dispersed quantities: any number key of the vehicle description, and\n"
+    "profile.thrust_scale (every booster thrust point times the factor),\n"
+    "profile.time_scale (the burn stretched by the factor at the same total\n"
+    "impulse: times k t, thrusts F / k) and air.density_scale (the air's density).\n"
+    "\n"
+    "CSV columns: run, one per dispersed quantity, reached, SC_M, hp_final_km,\n"
+    "ha_final_km, core_propellant_left_kg, max_q_Pa, max_accel_ms2, status. Masses\n"
+    "in whole kg as ascent writes them, other numbers every digit. A drawn vehicle\n"
+    "that is not a valid description is not flown: status 'vehicle refused: ...'.\n"
+    "\n"
+    "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
+    "description or shard CSV;\n"
+    "2, 3, 5, 100 a file missing, not reachable, not allowed or unreadable;\n"
+    "101 an output could not be written.\n";
+
+struct Options {
+  std::size_t runs = 1000;
+  std::string dispersions;
+  double tt = 36, alpha = 18;
+  bool transfer = true, iterate = false;
+  std::string profile;  // empty: the description's, else s1.dat
+  std::string vehicle;  // empty: the built-in vehicle
+  std::uint64_t seed = 1;
+  unsigned jobs = 0;
+  unsigned shard = 1, shards = 1;
+  std::string output, json, sensitivity;
+  std::vector<std::string> merge;
+  bool merging = false, help = false, version = false;
+};
+
+[[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
+
+// A whole number from min to max, all digits.
+std::uint64_t whole_number(const std::string& option, const std::string& text, std::uint64_t min, std::uint64_t max) {
+  bool digits = !text.empty() && text.size() <= 20;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  errno = 0;
+  unsigned long long n = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+  if (!digits || errno != 0 || n < min || n > max) {
+    usage(option + ": '" + text + "' is not a whole number from " + std::to_string(min) + " to " + std::to_string(max));
+  }
+  return n;
+}
+
+double real_number(const std::string& option, const std::string& text) {
+  double x = 0;
+  if (!parse_real(text, x)) usage(option + ": '" + text + "' is not a number");
+  return x;
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage(arg + ": a value is missing");
+      return argv[++i];
+    };
+    if (arg == "--runs") {
+      o.runs = whole_number(arg, value(), 0, max_runs);
+    } else if (arg == "--dispersions") {
+      o.dispersions = value();
+    } else if (arg == "--tt") {
+      o.tt = real_number(arg, value());
+      if (!(o.tt >= 1)) usage("--tt: ascent refuses turn times below 1 s");
+    } else if (arg == "--alpha") {
+      o.alpha = real_number(arg, value());
+      if (!(o.alpha >= 0)) usage("--alpha: the angle limit is a magnitude, at least 0");
+    } else if (arg == "--no-transfer") {
+      o.transfer = false;
+    } else if (arg == "--iterate") {
+      o.iterate = true;
+    } else if (arg == "--profile") {
+      o.profile = value();
+    } else if (arg == "--vehicle") {
+      o.vehicle = value();
+    } else if (arg == "--seed") {
+      o.seed = whole_number(arg, value(), 0, UINT64_MAX);
+    } else if (arg == "--jobs" || arg == "-j") {
+      o.jobs = static_cast<unsigned>(whole_number(arg, value(), 1, 1024));
+    } else if (arg == "--shard") {
+      std::string v = value();
+      std::size_t slash = v.find('/');
+      if (slash == std::string::npos) usage("--shard: write K/N, say 2/4");
+      o.shards = static_cast<unsigned>(whole_number(arg, v.substr(slash + 1), 1, 1000000));
+      o.shard = static_cast<unsigned>(whole_number(arg, v.substr(0, slash), 1, o.shards));
+    } else if (arg == "-o" || arg == "--output") {
+      o.output = value();
+    } else if (arg == "--json") {
+      o.json = value();
+    } else if (arg == "--sensitivity") {
+      o.sensitivity = value();
+    } else if (arg == "--merge") {
+      o.merging = true;
+      while (i + 1 < argc && argv[i + 1][0] != '-') o.merge.push_back(argv[++i]);
+      if (o.merge.empty()) usage("--merge: name the shard CSVs");
+    } else if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
+    } else {
+      usage("unknown option '" + arg + "' (try --help)");
+    }
+  }
+  return o;
+}
+
+// Text for a terminal or a file, with CR LF line ends as ascent writes.
+std::string crlf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+// An output file, every write and the close checked.
+class Output {
+ public:
+  Output(const std::string& name) : name_(name) {
+    errno = 0;
+    f_ = std::fopen(name.c_str(), "wb");
+    if (f_ == nullptr) throw_open_error(errno, name, true);
+  }
+  ~Output() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  void write(const std::string& s) {
+    if (std::fwrite(s.data(), 1, s.size(), f_) != s.size()) throw FatalError{err_write, name_ + ": write error"};
+  }
+  void close() {
+    std::FILE* f = f_;
+    f_ = nullptr;
+    if (std::fclose(f) != 0) throw FatalError{err_write, name_ + ": write error on close"};
+  }
+
+ private:
+  std::string name_;
+  std::FILE* f_ = nullptr;
+};
+
+void write_stdout(const std::string& text) {
+  std::string t = crlf(text);
+  if (std::fwrite(t.data(), 1, t.size(), stdout) != t.size() || std::fflush(stdout) != 0) {
+    throw FatalError{err_write, "standard output: write error"};
+  }
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec);
+}
+
+// Outputs must not overwrite an input, nor each other.
+void check_outputs(const Options& o, const std::vector<std::string>& inputs) {
+  std::vector<std::string> outs = {o.output, o.json, o.sensitivity};
+  for (std::size_t i = 0; i < outs.size(); ++i) {
+    if (outs[i].empty()) continue;
+    for (const std::string& in : inputs)
+      if (outs[i] == in || same_file(outs[i], in)) {
+        throw FatalError{err_access_denied, outs[i] + ": refused: it would overwrite the input " + in};
+      }
+    for (std::size_t j = i + 1; j < outs.size(); ++j)
+      if (outs[i] == outs[j] || same_file(outs[i], outs[j])) usage(outs[i] + ": named for two outputs");
+  }
+}
+
+void write_summary(const Summary& s, const std::string& json) {
+  if (!json.empty()) {
+    Output j(json);
+    j.write(summary_json(s));
+    j.close();
+  }
+  write_stdout(summary_text(s));
+}
+
+int run_merge(const Options& o) {
+  if (o.output.empty()) usage("--merge: name the merged CSV with -o");
+  if (!o.sensitivity.empty()) usage("--merge: --sensitivity needs a study, not shards");
+  check_outputs(o, o.merge);
+  Output out(o.output);
+  SummaryBuilder sb;
+  bool first = true;
+  merge(o.merge, [&](const std::string& line) {
+    out.write(line);
+    std::string bare = line.substr(0, line.size() - 2);
+    std::string why = first ? sb.header(bare) : sb.add(bare);
+    if (!why.empty()) throw FatalError{exit_bad_data, o.merge.front() + ": not a runs file: " + why};
+    first = false;
+  });
+  out.close();
+  write_summary(sb.finish(), o.json);
+  return 0;
+}
+
+int run(int argc, char** argv) {
+  Options o = parse_options(argc, argv);
+  if (o.help) {
+    write_stdout(usage_text);
+    return 0;
+  }
+  if (o.version) {
+    write_stdout(std::string("ascent-mc ") + cli::version() + "\n");
+    return 0;
+  }
+  if (o.merging) return run_merge(o);
+
+  McProblem p;
+  p.answers.tt = o.tt;
+  p.answers.alpha = o.alpha;
+  p.answers.transfer = o.transfer;
+  p.answers.iterate = o.iterate;
+  p.seed = o.seed;
+  p.runs = o.runs;
+  p.shard = o.shard;
+  p.shards = o.shards;
+  // The vehicle is read (and refused if it is bad) before anything is
+  // created.
+  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  p.desc = &desc;
+  const std::string profile_path = o.profile.empty() ? resolved_profile_path(desc) : o.profile;
+  std::vector<std::string> inputs = {profile_path};
+  if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
+  if (!o.vehicle.empty()) inputs.push_back(o.vehicle);
+  check_outputs(o, inputs);
+
+  const BoosterProfile profile = read_profile(profile_path);
+  p.profile = &profile;
+  if (!o.dispersions.empty()) {
+    try {
+      p.dispersions = read_dispersions(o.dispersions, *p.desc);
+    } catch (const DispersionError& e) {
+      throw FatalError{exit_bad_data, e.message()};
+    }
+  }
+  unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+
+  if (!o.sensitivity.empty()) {
+    SensitivityStudy s = sensitivity(p, jobs);
+    Output out(o.sensitivity);
+    out.write(sensitivity_csv(s));
+    out.close();
+    write_stdout(tornado_text(s) + "\n");
+    if (o.runs == 0) return 0;
+  }
+
+  std::unique_ptr<Output> csv;
+  if (!o.output.empty()) csv = std::make_unique<Output>(o.output);
+  SummaryBuilder sb;
+  std::string header = csv_header(p.dispersions);
+  sb.header(header.substr(0, header.size() - 2));
+  if (csv) csv->write(header);
+  ProgressBar bar(shard_runs(p));
+  monte_carlo(
+      p, jobs,
+      [&](const RunResult& r) {
+        if (csv) csv->write(r.csv);
+        std::string why = sb.add(r.csv.substr(0, r.csv.size() - 2));
+        if (!why.empty()) throw FatalError{1, "internal error: row " + std::to_string(r.run) + ": " + why};
+      },
+      [&bar](std::size_t done) { bar.update(done); });
+  bar.finish();
+  if (csv) csv->close();
+  write_summary(sb.finish(), o.json);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cli::ensure_standard_streams();
+  try {
+    if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
+    return run(argc, argv);
+  } catch (const FatalError& e) {
+    cli::report("ascent-mc", e.message);
+    return e.code;
+  } catch (const std::exception& e) {
+    cli::report("ascent-mc", std::string("internal error: ") + e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,545 @@
+#include "mc_lib.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "io/fatal_error.hpp"
+#include "io/number_format.hpp"
+#include "ordered_parallel.hpp"
+#include "sweep_lib.hpp"
+
+namespace ascent::mc {
+
+using sweep::exact;
+using sweep::text_field;
+using sweep::whole;
+
+// ---------------------------------------------------------------- runs
+
+std::vector<double> draw_values(const McProblem& p, std::uint64_t run) {
+  std::vector<double> v;
+  v.reserve(p.dispersions.size());
+  for (const Dispersion& d : p.dispersions) v.push_back(dispersed_value(d, deviate(d, p.seed, run)));
+  return v;
+}
+
+Drawn apply_values(const McProblem& p, const std::vector<double>& values) {
+  Drawn r{*p.desc, {}, 1.0, {}};
+  double thrust_k = 1, time_k = 1;
+  bool profile_changed = false;
+  for (std::size_t i = 0; i < p.dispersions.size(); ++i) {
+    const Dispersion& d = p.dispersions[i];
+    double x = values[i];
+    switch (d.target) {
+      case DispersedKind::key: {
+        std::string why = set_key_value(r.desc, *d.key, x);
+        if (!why.empty() && r.refused.empty()) r.refused = d.name + ": " + why;
+        break;
+      }
+      case DispersedKind::thrust_scale: thrust_k = x; profile_changed = true; break;
+      case DispersedKind::time_scale: time_k = x; profile_changed = true; break;
+      case DispersedKind::density_scale: r.density_scale = x; break;
+    }
+  }
+  if (r.refused.empty()) {
+    std::vector<Problem> problems = check_description(r.desc);
+    if (!problems.empty()) r.refused = problems.front().key + ": " + problems.front().what;
+  }
+  if (profile_changed) {
+    // Thrust: every point's thrust times the factor. Time: a solid motor
+    // whose propellant burns at 1/k of its nominal rate burns the same
+    // propellant with the same exhaust speed over k times as long, so each
+    // point moves to k t and its thrust falls to F / k: the total impulse,
+    // and the propellant the booster phase counts from it, stay.
+    r.profile = *p.profile;
+    for (double& t : r.profile.t) t = t * time_k;
+    for (double& F : r.profile.F) F = F * thrust_k / time_k;
+  }
+  return r;
+}
+
+namespace {
+
+bool profile_dispersed(const McProblem& p) {
+  for (const Dispersion& d : p.dispersions)
+    if (d.target == DispersedKind::thrust_scale || d.target == DispersedKind::time_scale) return true;
+  return false;
+}
+
+Flight fly_values(const McProblem& p, const std::vector<double>& values) {
+  Drawn v = apply_values(p, values);
+  if (!v.refused.empty()) {
+    Flight f;
+    f.ok = false;
+    f.exit_code = exit_bad_data;
+    f.error = std::string("vehicle refused: ").append(v.refused);
+    return f;
+  }
+  FlightOptions o;
+  o.air_density_scale = v.density_scale;
+  return fly(v.desc, profile_dispersed(p) ? v.profile : *p.profile, p.answers, o);
+}
+
+}  // namespace
+
+RunResult fly_run(const McProblem& p, std::uint64_t run) {
+  RunResult r;
+  r.run = run;
+  r.values = draw_values(p, run);
+  r.flight = fly_values(p, r.values);
+  r.csv = csv_row(p, run, r.values, r.flight);
+  return r;
+}
+
+std::size_t shard_runs(const McProblem& p) {
+  if (p.runs < p.shard) return 0;
+  return (p.runs - p.shard) / p.shards + 1;
+}
+
+void monte_carlo(const McProblem& p, unsigned jobs, const std::function<void(const RunResult&)>& row,
+                 const std::function<void(std::size_t)>& progress) {
+  const std::size_t n = shard_runs(p);
+  // Interleaved shares: shard K flies runs K, K + N, K + 2N, ..., so every
+  // shard gets early and late runs alike.
+  auto run_of = [&p](std::size_t i) { return static_cast<std::uint64_t>(i) * p.shards + p.shard; };
+  run_in_order<RunResult>(
+      n, jobs, 64 * std::max(1u, jobs), [&](std::size_t i) { return fly_run(p, run_of(i)); },
+      [&](std::size_t, RunResult& r) { row(r); }, progress);
+}
+
+// ---------------------------------------------------------------- CSV
+
+std::string csv_header(const std::vector<Dispersion>& dispersions) {
+  std::string h = "run";
+  for (const Dispersion& d : dispersions) {
+    h += ',';
+    h += d.name;
+  }
+  h += ",reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n";
+  return h;
+}
+
+std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<double>& values, const Flight& f) {
+  std::string row = std::to_string(run);
+  for (double v : values) {
+    row += ',';
+    row += exact(v);
+  }
+  if (!f.ok) {
+    row += ",no,,,,,,,";
+    std::string why = f.error;
+    if (f.exit_code != exit_bad_data) {
+      why = std::string("error ").append(std::to_string(f.exit_code)).append(": ").append(f.error);
+    }
+    row += text_field(why);
+    return row + "\r\n";
+  }
+  const FlightRecord& r = f.record;
+  row += sweep::reached_targets(r, p.desc->mission.target.apogee_altitude) ? ",yes" : ",no";
+  for (const std::string& s : {whole(r.Msc), exact(r.hp_final / 1000), exact(r.ha_final / 1000), whole(r.m0_core),
+                               exact(f.Pqmax), exact(f.amax)}) {
+    row += ',';
+    row += s;
+  }
+  return row + ",ok\r\n";
+}
+
+std::vector<std::string> csv_fields(const std::string& line) {
+  std::vector<std::string> f(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        f.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        f.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      f.emplace_back();
+    } else {
+      f.back() += c;
+    }
+  }
+  return f;
+}
+
+// ---------------------------------------------------------------- summary
+
+double nearest_rank(const std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return std::nan("");
+  double k = std::ceil(p * static_cast<double>(sorted.size()));
+  std::size_t i = k < 1 ? 0 : static_cast<std::size_t>(k) - 1;
+  return sorted[std::min(i, sorted.size() - 1)];
+}
+
+void wilson(std::size_t k, std::size_t n, double& low, double& high) {
+  if (n == 0) {
+    low = 0;
+    high = 1;
+    return;
+  }
+  constexpr double z = 1.959963984540054;  // the normal's 97.5 % point
+  double nn = static_cast<double>(n);
+  double p = static_cast<double>(k) / nn;
+  double z2 = z * z;
+  double centre = (p + z2 / (2 * nn)) / (1 + z2 / nn);
+  double half = z / (1 + z2 / nn) * std::sqrt(p * (1 - p) / nn + z2 / (4 * nn * nn));
+  low = std::max(0.0, centre - half);
+  high = std::min(1.0, centre + half);
+}
+
+void SummaryBuilder::Moments::add(double x) {
+  ++n;
+  double d = x - mean;
+  mean += d / static_cast<double>(n);
+  m2 += d * (x - mean);
+}
+
+std::string SummaryBuilder::header(const std::string& line) {
+  names_ = csv_fields(line);
+  if (names_.empty() || names_[0] != "run") return "the first column must be run";
+  const char* tail[] = {"reached", "SC_M", "hp_final_km", "ha_final_km", "core_propellant_left_kg",
+                        "max_q_Pa", "max_accel_ms2", "status"};
+  constexpr std::size_t nt = sizeof tail / sizeof tail[0];
+  if (names_.size() < nt + 1) return "too few columns for a runs file";
+  std::size_t first = names_.size() - nt;
+  for (std::size_t i = 0; i < nt; ++i)
+    if (names_[first + i] != tail[i]) return std::string("column ") + std::to_string(first + i + 1) + " must be " + tail[i];
+  s_.quantities.assign(names_.begin() + 1, names_.begin() + static_cast<std::ptrdiff_t>(first));
+  col_reached_ = first;
+  col_SC_M_ = first + 1;
+  col_hp_ = first + 2;
+  col_ha_ = first + 3;
+  col_core_ = first + 4;
+  col_status_ = first + 7;
+  return {};
+}
+
+std::string SummaryBuilder::add(const std::string& line) {
+  std::vector<std::string> f = csv_fields(line);
+  if (f.size() != names_.size()) {
+    return std::to_string(f.size()) + " fields where the header has " + std::to_string(names_.size());
+  }
+  ++s_.runs;
+  bool reached = f[col_reached_] == "yes";
+  bool ok = f[col_status_] == "ok";
+  auto num = [](const std::string& t) { return std::strtod(t.c_str(), nullptr); };
+  double sc = ok ? num(f[col_SC_M_]) : 0;
+  if (reached) ++s_.reached;
+  promised_.push_back(reached ? sc : 0.0);
+  if (reached) reached_SC_M_.push_back(sc);
+  if (ok) {
+    ++s_.flown;
+    double v[4] = {sc, num(f[col_hp_]), num(f[col_ha_]), num(f[col_core_])};
+    std::vector<double>* keep[4] = {&SC_M_, &hp_, &ha_, &core_};
+    Moments* m[4] = {&mSC_M_, &mhp_, &mha_, &mcore_};
+    for (int i = 0; i < 4; ++i) {
+      // A flight whose orbit came out as no number (it fell back, say)
+      // has no value to spread; the count n says how many did.
+      if (!std::isfinite(v[i])) continue;
+      keep[i]->push_back(v[i]);
+      m[i]->add(v[i]);
+    }
+  }
+  return {};
+}
+
+Summary SummaryBuilder::finish() {
+  Summary s = s_;
+  s.p_reached = s.runs > 0 ? static_cast<double>(s.reached) / static_cast<double>(s.runs) : 0;
+  wilson(s.reached, s.runs, s.p_low, s.p_high);
+  std::vector<double>* keep[4] = {&SC_M_, &hp_, &ha_, &core_};
+  Moments* m[4] = {&mSC_M_, &mhp_, &mha_, &mcore_};
+  Spread* out[4] = {&s.SC_M, &s.hp_final, &s.ha_final, &s.core_left};
+  for (int i = 0; i < 4; ++i) {
+    std::sort(keep[i]->begin(), keep[i]->end());
+    Spread& sp = *out[i];
+    sp.n = m[i]->n;
+    sp.mean = m[i]->n > 0 ? m[i]->mean : std::nan("");
+    // The sample standard deviation (n - 1 in the denominator).
+    sp.sd = m[i]->n > 1 ? std::sqrt(m[i]->m2 / static_cast<double>(m[i]->n - 1)) : std::nan("");
+    for (int j = 0; j < 5; ++j) sp.q[j] = nearest_rank(*keep[i], quantile_levels[j]);
+  }
+  std::sort(promised_.begin(), promised_.end());
+  s.SC_M_promised = nearest_rank(promised_, quantile_levels[0]);
+  std::sort(reached_SC_M_.begin(), reached_SC_M_.end());
+  s.SC_M_reached_low = nearest_rank(reached_SC_M_, quantile_levels[0]);
+  return s;
+}
+
+namespace {
+
+nlohmann::ordered_json number_or_null(double x) {
+  return std::isfinite(x) ? nlohmann::ordered_json(x) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json spread_json(const Spread& s) {
+  nlohmann::ordered_json j;
+  j["n"] = s.n;
+  j["mean"] = number_or_null(s.mean);
+  j["sd"] = number_or_null(s.sd);
+  const char* names[5] = {"p0.135", "p2.5", "p50", "p97.5", "p99.865"};
+  for (int i = 0; i < 5; ++i) j[names[i]] = number_or_null(s.q[i]);
+  return j;
+}
+
+}  // namespace
+
+std::string summary_json(const Summary& s) {
+  nlohmann::ordered_json j;
+  j["runs"] = s.runs;
+  j["flown"] = s.flown;
+  j["reached"] = s.reached;
+  j["dispersed"] = s.quantities;
+  j["p_reached"] = s.p_reached;
+  j["p_reached_95"] = {s.p_low, s.p_high};
+  j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
+  j["SC_M_reached_p0.135_kg"] = number_or_null(s.SC_M_reached_low);
+  j["quantile_rule"] = "nearest rank: the k-th smallest of n values, k = ceil(p n) (at least 1)";
+  j["SC_M_kg"] = spread_json(s.SC_M);
+  j["hp_final_km"] = spread_json(s.hp_final);
+  j["ha_final_km"] = spread_json(s.ha_final);
+  j["core_propellant_left_kg"] = spread_json(s.core_left);
+  return j.dump(2) + "\n";
+}
+
+std::string summary_text(const Summary& s) {
+  std::string t;
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%zu runs, %zu flew to the end, %zu reached the target orbit\n", s.runs, s.flown,
+                s.reached);
+  t += buf;
+  std::snprintf(buf, sizeof buf, "P(reached) = %.4f  (95 %% interval %.4f to %.4f)\n", s.p_reached, s.p_low,
+                s.p_high);
+  t += buf;
+  std::snprintf(buf, sizeof buf, "SC_M carried to the target orbit by 99.865 %% of the runs: %.0f kg\n", s.SC_M_promised);
+  t += buf;
+  std::snprintf(buf, sizeof buf, "SC_M carried by 99.865 %% of the runs that reached it: %.0f kg\n\n",
+                s.SC_M_reached_low);
+  t += buf;
+  std::snprintf(buf, sizeof buf, "%-24s %12s %10s %12s %12s %12s %12s %12s\n", "", "mean", "sd", "0.135 %", "2.5 %",
+                "50 %", "97.5 %", "99.865 %");
+  t += buf;
+  auto line = [&](const char* name, const Spread& sp, int d) {
+    std::snprintf(buf, sizeof buf, "%-24s %12.*f %10.*f %12.*f %12.*f %12.*f %12.*f %12.*f\n", name, d, sp.mean, d,
+                  sp.sd, d, sp.q[0], d, sp.q[1], d, sp.q[2], d, sp.q[3], d, sp.q[4]);
+    t += buf;
+  };
+  line("SC_M (kg)", s.SC_M, 0);
+  line("final perigee (km)", s.hp_final, 1);
+  line("final apogee (km)", s.ha_final, 1);
+  line("core propellant (kg)", s.core_left, 0);
+  return t;
+}
+
+// ---------------------------------------------------------------- merge
+
+namespace {
+
+// One shard file read line by line.
+struct Shard {
+  std::string name;
+  std::FILE* f = nullptr;
+  std::string line;  // the current data row, with its CR LF
+  std::uint64_t run = 0;
+  bool done = false;
+  std::size_t line_no = 0;
+
+  ~Shard() {
+    if (f != nullptr) std::fclose(f);
+  }
+  // The next line with its end; false at the end of the file.
+  bool next_line(std::string& out) {
+    out.clear();
+    int c;
+    while ((c = std::fgetc(f)) != EOF) {
+      out += static_cast<char>(c);
+      if (c == '\n') break;
+    }
+    if (std::ferror(f)) throw FatalError{err_read, name + ": read error"};
+    if (out.empty()) return false;
+    ++line_no;
+    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) {
+      throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": a line that does not end with CR LF"};
+    }
+    return true;
+  }
+  void advance() {
+    if (!next_line(line)) {
+      done = true;
+      return;
+    }
+    std::size_t comma = line.find(',');
+    std::string field = line.substr(0, comma);
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long r = std::strtoull(field.c_str(), &end, 10);
+    if (field.empty() || *end != '\0' || errno != 0 || field[0] == '-' || field[0] == '+') {
+      throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": '" + field + "' is not a run number"};
+    }
+    if (line_no > 2 && r <= run) {
+      throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": run " + field +
+                                          " is not after run " + std::to_string(run)};
+    }
+    run = r;
+  }
+};
+
+}  // namespace
+
+void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row) {
+  std::vector<std::unique_ptr<Shard>> shards;
+  std::string header;
+  for (const std::string& name : files) {
+    auto s = std::make_unique<Shard>();
+    s->name = name;
+    errno = 0;
+    s->f = std::fopen(name.c_str(), "rb");
+    if (s->f == nullptr) throw_open_error(errno, name, false);
+    std::string h;
+    if (!s->next_line(h)) throw FatalError{exit_bad_data, name + ": empty, not a runs file"};
+    if (header.empty()) {
+      header = h;
+    } else if (h != header) {
+      throw FatalError{exit_bad_data, name + ": its header differs from " + files.front() + "'s"};
+    }
+    s->advance();
+    shards.push_back(std::move(s));
+  }
+  row(header);
+  // Each shard is in run order: the smallest current run goes next. A
+  // handful of shards, so a linear pick is enough.
+  std::uint64_t last = 0;
+  bool any = false;
+  for (;;) {
+    Shard* best = nullptr;
+    for (auto& s : shards)
+      if (!s->done && (best == nullptr || s->run < best->run)) best = s.get();
+    if (best == nullptr) break;
+    if (any && best->run == last) {
+      throw FatalError{exit_bad_data, best->name + ":" + std::to_string(best->line_no) + ": run " +
+                                          std::to_string(last) + " is in two shards"};
+    }
+    row(best->line);
+    last = best->run;
+    any = true;
+    best->advance();
+  }
+}
+
+// ---------------------------------------------------------------- sensitivity
+
+SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
+  const std::size_t nd = p.dispersions.size();
+  // Flight 0 is the nominal; 2k + 1 and 2k + 2 quantity k at its low and
+  // high end, every other quantity nominal.
+  std::vector<double> nominal_values;
+  for (const Dispersion& d : p.dispersions) nominal_values.push_back(dispersed_value(d, 0.0));
+  auto values_of = [&](std::size_t i) {
+    std::vector<double> v = nominal_values;
+    if (i > 0) {
+      const Dispersion& d = p.dispersions[(i - 1) / 2];
+      double x = (i % 2 == 1) ? -1.0 : 1.0;
+      v[(i - 1) / 2] = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
+    }
+    return v;
+  };
+  SensitivityStudy s;
+  s.items.resize(nd);
+  run_in_order<Flight>(
+      1 + 2 * nd, jobs, 64, [&](std::size_t i) { return fly_values(p, values_of(i)); },
+      [&](std::size_t i, Flight& f) {
+        if (i == 0) {
+          s.nominal = std::move(f);
+          return;
+        }
+        Sensitivity& it = s.items[(i - 1) / 2];
+        it.name = p.dispersions[(i - 1) / 2].name;
+        double v = values_of(i)[(i - 1) / 2];
+        if (i % 2 == 1) {
+          it.low = v;
+          it.f_low = std::move(f);
+        } else {
+          it.high = v;
+          it.f_high = std::move(f);
+        }
+      });
+  // The swing of a result between the two ends; a flight that stopped
+  // swings most of all.
+  auto swing = [](const Sensitivity& it, double (*get)(const FlightRecord&)) {
+    if (!it.f_low.ok || !it.f_high.ok) return std::numeric_limits<double>::infinity();
+    return std::fabs(get(it.f_high.record) - get(it.f_low.record));
+  };
+  auto sc = [](const FlightRecord& r) { return r.Msc; };
+  auto orbit = [](const FlightRecord& r) { return r.hp_final + r.ha_final; };
+  std::stable_sort(s.items.begin(), s.items.end(), [&](const Sensitivity& a, const Sensitivity& b) {
+    double sa = swing(a, sc), sb = swing(b, sc);
+    if (sa != sb) return sa > sb;
+    return swing(a, orbit) > swing(b, orbit);
+  });
+  return s;
+}
+
+std::string sensitivity_csv(const SensitivityStudy& s) {
+  std::string t =
+      "key,low,high,SC_M_low,SC_M_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,ha_final_km_high\r\n";
+  auto fields = [](const Flight& lo, const Flight& hi) {
+    auto w = [](const Flight& f) { return f.ok ? whole(f.record.Msc) : std::string(); };
+    auto hp = [](const Flight& f) { return f.ok ? exact(f.record.hp_final / 1000) : std::string(); };
+    auto ha = [](const Flight& f) { return f.ok ? exact(f.record.ha_final / 1000) : std::string(); };
+    return w(lo) + "," + w(hi) + "," + hp(lo) + "," + hp(hi) + "," + ha(lo) + "," + ha(hi);
+  };
+  t += "nominal,,,";
+  t += fields(s.nominal, s.nominal);
+  t += "\r\n";
+  for (const Sensitivity& it : s.items) {
+    t += it.name + "," + exact(it.low) + "," + exact(it.high) + "," + fields(it.f_low, it.f_high) + "\r\n";
+  }
+  return t;
+}
+
+std::string tornado_text(const SensitivityStudy& s) {
+  std::string t;
+  char buf[320];
+  auto mass = [](const Flight& f, double nominal) {
+    char b[32];
+    if (!f.ok) return std::string("stopped");
+    std::snprintf(b, sizeof b, "%+.0f", f.record.Msc - nominal);
+    return std::string(b);
+  };
+  auto orbit = [](const Flight& f) {
+    char b[48];
+    if (!f.ok) return std::string("-");
+    std::snprintf(b, sizeof b, "%.1f x %.1f", f.record.hp_final / 1000, f.record.ha_final / 1000);
+    return std::string(b);
+  };
+  if (!s.nominal.ok) return std::string("the nominal flight stopped: ").append(s.nominal.error).append("\n");
+  double sc0 = s.nominal.record.Msc;
+  std::snprintf(buf, sizeof buf, "Sensitivity at -3 sigma / +3 sigma (uniform: its bounds); nominal SC_M %.0f kg, orbit %s km\n",
+                sc0, orbit(s.nominal).c_str());
+  t += buf;
+  std::snprintf(buf, sizeof buf, "%-28s %10s %10s  %-22s %-22s\n", "quantity", "dSC_M low", "dSC_M high",
+                "orbit low (km)", "orbit high (km)");
+  t += buf;
+  for (const Sensitivity& it : s.items) {
+    std::snprintf(buf, sizeof buf, "%-28s %10s %10s  %-22s %-22s\n", it.name.c_str(), mass(it.f_low, sc0).c_str(),
+                  mass(it.f_high, sc0).c_str(), orbit(it.f_low).c_str(), orbit(it.f_high).c_str());
+    t += buf;
+  }
+  return t;
+}
+
+}  // namespace ascent::mc

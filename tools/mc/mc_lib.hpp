@@ -1,0 +1,246 @@
+// The dispersion study of ascent-mc: many copies of one vehicle, each with
+// its quantities drawn from their distributions, flown with the same answers;
+// one CSV row per run in run order, and the spread of the results.
+//
+// Run i's draws come from a counter-based generator keyed by the seed, the
+// run number and the quantity's name, so run i is the same vehicle however
+// many threads, shards or machines fly the study.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "session/flight.hpp"
+#include "vehicle/keys.hpp"
+
+namespace ascent::mc {
+
+// Exit codes of the tool beyond ascent's input/output codes.
+constexpr int exit_usage = 64;        // a bad option (the tools' one usage code)
+constexpr int exit_bad_data = 65;     // a dispersions file or a shard CSV that cannot be used
+
+// Largest study. The quantiles need the values: the summary keeps six
+// doubles per run (48 bytes: SC_M, both apsides, the core propellant, and
+// SC_M twice more for the promised masses), 480 MB at this size; everything
+// else is flat in the number of runs.
+constexpr std::size_t max_runs = 10000000;
+
+// ---------------------------------------------------------------- draws
+
+// SplitMix64's finaliser: a bijection of 64-bit words that scatters every
+// input bit over the whole output.
+std::uint64_t mix64(std::uint64_t z);
+
+// FNV-1a hash of a quantity's name: its stream of draws does not move when
+// other quantities are added to or removed from a file.
+std::uint64_t name_hash(const std::string& name);
+
+// The j-th 64 random bits of run `run` for the quantity hashed `quantity`:
+// a pure function of its arguments (no state, no order of generation).
+std::uint64_t draw_bits(std::uint64_t seed, std::uint64_t run, std::uint64_t quantity, unsigned j);
+
+// A uniform number in the open interval (0, 1) from 64 bits: the top 53 bits
+// and a half, scaled by 2^-53.
+double unit_open(std::uint64_t bits);
+
+// A standard normal number from two uniform ones (Box-Muller, the cosine
+// branch): sqrt(-2 ln u1) cos(2 pi u2).
+double box_muller(double u1, double u2);
+
+// ---------------------------------------------------------------- dispersions
+
+enum class Distribution {
+  normal,   // spread is three standard deviations
+  uniform,  // spread is the half-width
+};
+
+// What a dispersion scatters: a key of the description, or one of the three
+// factors that are not description keys (nominal 1).
+enum class DispersedKind { key, thrust_scale, time_scale, density_scale };
+
+struct Dispersion {
+  std::string name;                // the key's name, or profile.thrust_scale, ...
+  DispersedKind target = DispersedKind::key;
+  const Key* key = nullptr;        // for DispersedKind::key
+  Distribution distribution = Distribution::normal;
+  bool relative = true;            // spread is a fraction of the nominal value
+  double spread = 0;               // 3 sigma or half-width (absolute: in the key's unit)
+  double nominal = 1;              // the undispersed value
+  std::uint64_t stream = 0;        // name_hash(name)
+};
+
+// Names of the three factors that are not description keys.
+constexpr const char* thrust_scale_name = "profile.thrust_scale";
+constexpr const char* time_scale_name = "profile.time_scale";
+constexpr const char* density_scale_name = "air.density_scale";
+
+// A dispersions file that cannot be used: where and what.
+struct DispersionError {
+  std::string file;
+  int line = 0, column = 0;
+  std::string key;   // the quantity (or the file's own key) it is about
+  std::string what;
+  std::string message() const;  // FILE:LINE:COLUMN: key: what
+};
+
+// Parses a dispersions file's text against the nominal description (each
+// spread is checked against the key's range at the nominal value). Throws
+// DispersionError.
+std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
+                                          const Description& nominal);
+
+// Reads and parses a file (open and read checked: FatalError).
+std::vector<Dispersion> read_dispersions(const std::string& path, const Description& nominal);
+
+// The value of one quantity for a standard deviate x (normal: x standard
+// deviations; uniform: x in [-1, 1] of the half-width). x = 0 gives the
+// nominal value exactly.
+double dispersed_value(const Dispersion& d, double x);
+
+// The deviate of run `run` for quantity d (normal: standard normal; uniform:
+// in (-1, 1)).
+double deviate(const Dispersion& d, std::uint64_t seed, std::uint64_t run);
+
+// ---------------------------------------------------------------- a study
+
+struct McProblem {
+  const Description* desc = &builtin_description();  // the nominal vehicle
+  const BoosterProfile* profile = nullptr;            // the nominal profile, shared
+  FlightAnswers answers;                              // the same for every run
+  std::vector<Dispersion> dispersions;
+  std::uint64_t seed = 1;
+  std::size_t runs = 0;     // runs 1 to runs
+  unsigned shard = 1;       // this shard, 1 to shards: runs r with (r - 1) % shards == shard - 1
+  unsigned shards = 1;
+};
+
+// One run flown.
+struct RunResult {
+  std::uint64_t run = 0;
+  std::vector<double> values;  // the dispersed quantities' values, in the problem's order
+  Flight flight;               // flight.ok false: it stopped (or the vehicle was refused)
+  std::string csv;             // its CSV row
+};
+
+// The vehicle, profile and air density factor of one set of values.
+struct Drawn {
+  Description desc;
+  BoosterProfile profile;
+  double density_scale = 1;
+  std::string refused;  // "key: what" when the values make no valid vehicle
+};
+Drawn apply_values(const McProblem& p, const std::vector<double>& values);
+
+// Run `run`'s values of every dispersed quantity.
+std::vector<double> draw_values(const McProblem& p, std::uint64_t run);
+
+// Flies one run.
+RunResult fly_run(const McProblem& p, std::uint64_t run);
+
+// Flies the problem's runs (this shard's share) on `jobs` threads; `row` gets
+// each run on the calling thread in run order; `progress` the number done.
+void monte_carlo(const McProblem& p, unsigned jobs, const std::function<void(const RunResult&)>& row,
+                 const std::function<void(std::size_t)>& progress = {});
+
+// Number of runs this shard flies.
+std::size_t shard_runs(const McProblem& p);
+
+// ---------------------------------------------------------------- CSV
+
+// The header row, ending CR LF.
+std::string csv_header(const std::vector<Dispersion>& dispersions);
+// One run's row, ending CR LF.
+std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<double>& values, const Flight& f);
+
+// ---------------------------------------------------------------- summary
+
+// The spread of one result over the runs that flew to the end and gave it
+// as a number (a final orbit can come out as no number).
+struct Spread {
+  std::size_t n = 0;
+  double mean = 0, sd = 0;
+  // The 0.135, 2.5, 50, 97.5 and 99.865 % points.
+  double q[5] = {0, 0, 0, 0, 0};
+};
+constexpr double quantile_levels[5] = {0.00135, 0.025, 0.5, 0.975, 0.99865};
+
+// The value at or below which a share p of the sorted values lie: the
+// nearest-rank rule, the k-th smallest with k = ceil(p n) (at least 1). The
+// value is one of the sample's, never an interpolation.
+double nearest_rank(const std::vector<double>& sorted, double p);
+
+// The summary, accumulated from the CSV rows in run order: a single study and
+// merged shards then give the same numbers from the same bytes.
+struct Summary {
+  std::vector<std::string> quantities;  // the dispersed columns
+  std::size_t runs = 0;                 // rows
+  std::size_t flown = 0;                // rows with status ok
+  std::size_t reached = 0;              // rows with reached yes
+  double p_reached = 0, p_low = 0, p_high = 0;  // share reached, Wilson 95 % interval
+  Spread SC_M, hp_final, ha_final, core_left;   // kg, km, km, kg
+  // kg, the spacecraft mass that 99.865 % of the runs carry to the target
+  // orbit: the 0.135 % point of SC_M over every run, a run that missed the
+  // target (or stopped) counting as carrying nothing.
+  double SC_M_promised = 0;
+  // kg, the 0.135 % point of SC_M over the runs that reached the target
+  // orbit: what the vehicles that get there carry, at 3 sigma low.
+  double SC_M_reached_low = 0;
+};
+
+class SummaryBuilder {
+ public:
+  // Takes the header row; returns what is wrong with it, or empty.
+  std::string header(const std::string& line);
+  // Takes one data row (without its CR LF); returns what is wrong, or empty.
+  std::string add(const std::string& line);
+  Summary finish();
+
+ private:
+  std::vector<std::string> names_;
+  std::size_t col_reached_ = 0, col_SC_M_ = 0, col_hp_ = 0, col_ha_ = 0, col_core_ = 0, col_status_ = 0;
+  Summary s_;
+  std::vector<double> SC_M_, hp_, ha_, core_, promised_, reached_SC_M_;
+  // Running sums for the means and spreads (Welford's update in run order).
+  struct Moments {
+    std::size_t n = 0;
+    double mean = 0, m2 = 0;
+    void add(double x);
+  } mSC_M_, mhp_, mha_, mcore_;
+};
+
+// The Wilson score interval of k successes in n trials at z = 1.959963984540054.
+void wilson(std::size_t k, std::size_t n, double& low, double& high);
+
+std::string summary_json(const Summary& s);
+std::string summary_text(const Summary& s);
+
+// The fields of one CSV record (commas outside double quotes separate).
+std::vector<std::string> csv_fields(const std::string& line);
+
+// Merges shard CSVs (each in run order) into one in run order, streaming;
+// `row` gets every line (with its CR LF). Throws FatalError (65 for
+// shards that do not fit together).
+void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row);
+
+// ---------------------------------------------------------------- sensitivity
+
+struct Sensitivity {
+  std::string name;
+  double low = 0, high = 0;   // the quantity's values at -3 sigma and +3 sigma (uniform: its bounds)
+  Flight f_low, f_high;
+};
+
+// The nominal flight and each quantity alone at its two extremes, ranked by
+// the swing of SC_M (then of the final orbit), largest first.
+struct SensitivityStudy {
+  Flight nominal;
+  std::vector<Sensitivity> items;
+};
+SensitivityStudy sensitivity(const McProblem& p, unsigned jobs);
+
+std::string sensitivity_csv(const SensitivityStudy& s);
+std::string tornado_text(const SensitivityStudy& s);
+
+}  // namespace ascent::mc
