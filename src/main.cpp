@@ -32,18 +32,19 @@ const char* const usage_text =
     "every flight writes const_n.pas.\n"
     "\n"
     "Options:\n"
-    "  --vehicle FILE  fly the vehicle and mission described in FILE (TOML)\n"
-    "                  instead of the built-in one\n"
-    "  --print-vehicle write the built-in vehicle as such a description\n"
-    "  --utf8      degree, plus-minus and squared signs in UTF-8 and lines\n"
-    "              ending in LF, on the console and in every file\n"
-    "  --help      this text\n"
-    "  --version   the program's version\n"
+    "  --vehicle FILE   fly the vehicle and mission described in FILE (TOML)\n"
+    "                   instead of the built-in one\n"
+    "  --print-vehicle  write the built-in vehicle as such a description\n"
+    "  --utf8           degree, plus-minus and squared signs in UTF-8 and lines\n"
+    "                   ending in LF, on the console and in every file\n"
+    "  --help           this text\n"
+    "  --version        the program's version\n"
     "\n"
     "Exit status: 0 done; 2, 3, 5 a file not found, a path not found, access\n"
     "denied; 100 a read error or a profile too short; 101 a write error; 106 an\n"
     "answer or profile value that is not a number, or a line over 4096 bytes;\n"
-    "64 a bad option; 65 a bad vehicle description; 128 + N stopped by signal N (SIGINT, SIGTERM, SIGHUP).\n";
+    "64 a bad option; 65 a bad vehicle description; 128 + N stopped by signal\n"
+    "N (SIGINT, SIGTERM, SIGHUP).\n";
 // Writes a description to standard output as it stands (a TOML file ends
 // its lines with LF), checked: exit code 0 or 101.
 int print_raw(const std::string& text) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "io/fatal_error.hpp"
@@ -16,6 +17,50 @@
 namespace ascent::cli {
 
 const char* version() { return ASCENT_VERSION; }
+
+bool Args::next() {
+  if (++i_ >= argc_) return false;
+  name_ = argv_[i_];
+  inline_value_.clear();
+  has_inline_ = false;
+  std::size_t eq = name_.find('=');
+  if (name_.rfind("--", 0) == 0 && eq != std::string::npos) {
+    inline_value_ = name_.substr(eq + 1);
+    name_.resize(eq);
+    has_inline_ = true;
+  }
+  return true;
+}
+
+std::string Args::value() {
+  if (has_inline_) return inline_value_;
+  if (i_ + 1 >= argc_) throw FatalError{exit_usage, name_ + ": a value is missing"};
+  return argv_[++i_];
+}
+
+std::vector<std::string> Args::values() {
+  std::vector<std::string> v;
+  if (has_inline_) v.push_back(inline_value_);
+  while (i_ + 1 < argc_ && argv_[i_ + 1][0] != '-') v.push_back(argv_[++i_]);
+  return v;
+}
+
+void Args::no_value() const {
+  if (has_inline_) throw FatalError{exit_usage, name_ + " takes no value"};
+}
+
+unsigned long long whole_number(const std::string& option, const std::string& text, unsigned long long min,
+                                unsigned long long max) {
+  bool digits = !text.empty() && text.size() <= 20;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  errno = 0;
+  unsigned long long n = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+  if (!digits || errno != 0 || n < min || n > max) {
+    throw FatalError{exit_usage, option + ": '" + text + "' is not a whole number from " + std::to_string(min) +
+                                     " to " + std::to_string(max)};
+  }
+  return n;
+}
 
 void ensure_standard_streams() {
   for (int fd = 0; fd <= 2; ++fd) {

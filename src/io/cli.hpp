@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace ascent::cli {
 
@@ -22,6 +23,34 @@ void print_text(const std::string& text);
 // The answer to --help or --version when it is the only argument: prints
 // `usage` or "TOOL VERSION" and returns true. Anything else: false.
 bool answer_help_or_version(int argc, char** argv, const char* tool, const char* usage);
+
+// Walks a command line the one way every tool reads it: options as
+// "--name value" or "--name=value", flags without a value, "-o FILE".
+// A missing or unwanted value is a usage error (exit_usage).
+class Args {
+ public:
+  Args(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  // Moves to the next option; false at the end.
+  bool next();
+  const std::string& name() const { return name_; }
+  // The option's value: after '=' or the next word.
+  std::string value();
+  // For a flag: refuses a value given after '='.
+  void no_value() const;
+  // The words after the option up to the next one (a list of files).
+  std::vector<std::string> values();
+
+ private:
+  int argc_;
+  char** argv_;
+  int i_ = 0;
+  std::string name_, inline_value_;
+  bool has_inline_ = false;
+};
+
+// A whole number from min to max, written in digits only.
+unsigned long long whole_number(const std::string& option, const std::string& text, unsigned long long min,
+                                unsigned long long max);
 
 // Reports a fault on standard error in the one style of every tool:
 // "TOOL: message", a line ended by CR LF.

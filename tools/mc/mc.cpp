@@ -85,16 +85,8 @@ struct Options {
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
 
-// A whole number from min to max, all digits.
 std::uint64_t whole_number(const std::string& option, const std::string& text, std::uint64_t min, std::uint64_t max) {
-  bool digits = !text.empty() && text.size() <= 20;
-  for (char c : text) digits = digits && c >= '0' && c <= '9';
-  errno = 0;
-  unsigned long long n = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
-  if (!digits || errno != 0 || n < min || n > max) {
-    usage(option + ": '" + text + "' is not a whole number from " + std::to_string(min) + " to " + std::to_string(max));
-  }
-  return n;
+  return cli::whole_number(option, text, min, max);
 }
 
 double real_number(const std::string& option, const std::string& text) {
@@ -105,12 +97,9 @@ double real_number(const std::string& option, const std::string& text) {
 
 Options parse_options(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) usage(arg + ": a value is missing");
-      return argv[++i];
-    };
+  for (cli::Args a(argc, argv); a.next();) {
+    const std::string& arg = a.name();
+    auto value = [&a] { return a.value(); };
     if (arg == "--runs") {
       o.runs = whole_number(arg, value(), 0, max_runs);
     } else if (arg == "--dispersions") {
@@ -122,8 +111,10 @@ Options parse_options(int argc, char** argv) {
       o.alpha = real_number(arg, value());
       if (!(o.alpha >= 0)) usage("--alpha: the angle limit is a magnitude, at least 0");
     } else if (arg == "--no-transfer") {
+      a.no_value();
       o.transfer = false;
     } else if (arg == "--iterate") {
+      a.no_value();
       o.iterate = true;
     } else if (arg == "--profile") {
       o.profile = value();
@@ -147,11 +138,13 @@ Options parse_options(int argc, char** argv) {
       o.sensitivity = value();
     } else if (arg == "--merge") {
       o.merging = true;
-      while (i + 1 < argc && argv[i + 1][0] != '-') o.merge.push_back(argv[++i]);
+      o.merge = a.values();
       if (o.merge.empty()) usage("--merge: name the shard CSVs");
     } else if (arg == "--help" || arg == "-h") {
+      a.no_value();
       o.help = true;
     } else if (arg == "--version") {
+      a.no_value();
       o.version = true;
     } else {
       usage("unknown option '" + arg + "' (try --help)");

@@ -102,16 +102,6 @@ Bounds bounds(const std::string& option, const std::string& text) {
   return Bounds{number(option, text.substr(0, colon)), number(option, text.substr(colon + 1))};
 }
 
-std::size_t whole(const std::string& option, const std::string& text, std::size_t max) {
-  bool digits = !text.empty() && text.size() <= 7;
-  for (char c : text) digits = digits && c >= '0' && c <= '9';
-  std::size_t n = digits ? std::stoul(text) : 0;
-  if (n < 1 || n > max) {
-    fail(exit_usage, option + ": '" + text + "' is not a whole number from 1 to " + std::to_string(max));
-  }
-  return n;
-}
-
 FreeKey free_key(const std::string& text) {
   std::size_t eq = text.find('=');
   if (eq == std::string::npos) fail(exit_usage, "--free: '" + text + "' is not KEY=LOW:HIGH");
@@ -129,26 +119,10 @@ FreeKey free_key(const std::string& text) {
 
 Options parse_options(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool has_inline = false;
-    if (arg.rfind("--", 0) == 0) {
-      std::size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-        has_inline = true;
-      }
-    }
-    auto take_value = [&]() -> std::string {
-      if (has_inline) return value;
-      if (i + 1 >= argc) fail(exit_usage, arg + ": a value is missing");
-      return argv[++i];
-    };
-    auto no_value = [&] {
-      if (has_inline) fail(exit_usage, arg + " takes no value");
-    };
+  for (cli::Args a(argc, argv); a.next();) {
+    const std::string& arg = a.name();
+    auto take_value = [&a] { return a.value(); };
+    auto no_value = [&a] { a.no_value(); };
     if (arg == "--tt") {
       o.problem.tt = bounds(arg, take_value());
     } else if (arg == "--alpha") {
@@ -158,7 +132,7 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "--tolerance") {
       o.problem.tolerance = number(arg, take_value()) * 1000;
     } else if (arg == "--max-flights") {
-      o.problem.max_flights = whole(arg, take_value(), 1000000);
+      o.problem.max_flights = cli::whole_number(arg, take_value(), 1, 1000000);
     } else if (arg == "--vehicle") {
       o.vehicle = take_value();
     } else if (arg == "--profile") {
@@ -170,7 +144,7 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "--answers") {
       o.answers = take_value();
     } else if (arg == "--jobs" || arg == "-j") {
-      o.jobs = static_cast<unsigned>(whole(arg, take_value(), 1024));
+      o.jobs = static_cast<unsigned>(cli::whole_number(arg, take_value(), 1, 1024));
     } else if (arg == "--method") {
       std::string m = take_value();
       if (m == "cobyla") {

@@ -88,37 +88,12 @@ struct Options {
   throw FatalError{code, message};
 }
 
-unsigned parse_jobs(const std::string& text) {
-  unsigned long n = 0;
-  bool digits = !text.empty() && text.size() <= 4;
-  for (char c : text) digits = digits && c >= '0' && c <= '9';
-  if (digits) n = std::stoul(text);
-  if (!digits || n < 1 || n > 1024) fail(exit_usage, "--jobs: '" + text + "' is not a number of jobs from 1 to 1024");
-  return static_cast<unsigned>(n);
-}
-
 Options parse_options(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool has_inline = false;
-    if (arg.rfind("--", 0) == 0) {
-      std::size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-        has_inline = true;
-      }
-    }
-    auto take_value = [&]() -> std::string {
-      if (has_inline) return value;
-      if (i + 1 >= argc) fail(exit_usage, arg + ": a value is missing");
-      return argv[++i];
-    };
-    auto no_value = [&] {
-      if (has_inline) fail(exit_usage, arg + " takes no value");
-    };
+  for (cli::Args a(argc, argv); a.next();) {
+    const std::string& arg = a.name();
+    auto take_value = [&a] { return a.value(); };
+    auto no_value = [&a] { a.no_value(); };
     if (arg == "--tt") {
       o.tt = take_value();
       o.tt_given = true;
@@ -131,7 +106,7 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "-o" || arg == "--output") {
       o.output = take_value();
     } else if (arg == "--jobs" || arg == "-j") {
-      o.jobs = parse_jobs(take_value());
+      o.jobs = static_cast<unsigned>(cli::whole_number(arg, take_value(), 1, 1024));
     } else if (arg == "--no-transfer") {
       no_value();
       o.transfer = false;
