@@ -66,25 +66,11 @@ PyProfile make_profile(std::string text, const std::string& name) {
   return p;
 }
 
-// Reads a whole text file, every open and read checked.
-std::string read_text_file(const std::string& path) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
-  std::string text;
-  char buf[8192];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) throw FatalError{err_read, path + ": read error"};
-  return text;
-}
-
 // Reads a profile file, every open and read checked as ascent checks them.
 PyProfile read_profile_file(const std::string& path) {
   std::string text;
   try {
-    text = read_text_file(path);
+    text = read_whole_file(path);
   } catch (const FatalError& e) {
     // A missing profile is reported in the words of the core's own reader.
     if (e.code == err_file_not_found) read_profile(path);
@@ -282,20 +268,6 @@ py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::Flight
   return csv_columns(csv_names(), rows);
 }
 
-sweep::FlightResult result_of(const Flight& flight, double tt, double alpha) {
-  sweep::FlightResult f;
-  f.tt = tt;
-  f.alpha = alpha;
-  f.ok = flight.ok;
-  f.exit_code = flight.exit_code;
-  f.error = flight.error;
-  f.record = flight.record;
-  f.Pqmax = flight.Pqmax;
-  f.amax = flight.amax;
-  f.steps = flight.steps;
-  return f;
-}
-
 // The events of a main output: every line between the table lines that is
 // not a table line and not an echoed question, with the time of the table
 // line before it (the time the flight announced it). The table lines are
@@ -390,7 +362,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   plan.profile = profile.parsed.get();
   const Flight& s = options.outputs == FlightOutputs::memory && iterate ? summary_flight : flight;
   std::vector<std::string> names = csv_names();
-  std::vector<std::string> fields = csv_fields(without_line_end(sweep::csv_row(plan, result_of(s, tt, alpha))));
+  std::vector<std::string> fields = csv_fields(without_line_end(sweep::csv_row(plan, sweep::flight_result(s, tt, alpha))));
   py::dict summary;
   for (std::size_t c = 0; c < names.size(); ++c) {
     const std::string& f = c < fields.size() ? fields[c] : std::string();
@@ -646,7 +618,7 @@ PYBIND11_MODULE(_ascent, m) {
   }, py::arg("path"));
   m.def("vehicle_profile_path", [](const PyVehicle& v) { return resolved_profile_path(*v.d); });
   m.def("vehicle_text", [](const PyVehicle& v) { return write_description(*v.d); });
-  m.def("read_text", [](const std::string& path) { return as_bytes(read_text_file(path)); }, py::arg("path"));
+  m.def("read_text", [](const std::string& path) { return as_bytes(read_whole_file(path)); }, py::arg("path"));
   m.def("key_names", &key_names);
   m.def("key_table", &key_table);
   m.def("csv_columns", &csv_names);

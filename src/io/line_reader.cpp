@@ -126,4 +126,20 @@ bool NumberReader::next(double& x) {
   return true;
 }
 
+std::string read_whole_file(const std::string& path) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw_open_error(errno, path, false);
+  std::string text;
+  char buf[8192];
+  std::size_t n;
+  errno = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  int read_errno = std::ferror(f) != 0 ? (errno != 0 ? errno : EIO) : 0;
+  bool close_failed = std::fclose(f) != 0;
+  if (read_errno == EISDIR) throw_open_error(EISDIR, path, false);
+  if (read_errno != 0 || close_failed) throw FatalError{err_read, path + ": read error"};
+  return text;
+}
+
 }  // namespace ascent

@@ -76,6 +76,11 @@ class NumberReader {
   bool typo_ = false;
 };
 
+// Every byte of the file at `path` (a description, a dispersions file),
+// every open, read and close checked: a folder or an unreadable file stops
+// the run with its code.
+std::string read_whole_file(const std::string& path);
+
 // Parses `text` as one number of the form above; false when it is not one
 // (or when it overflows to infinity).
 bool parse_real(const std::string& text, double& x);

@@ -16,6 +16,7 @@
 #include <toml++/toml.h>
 
 #include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "vehicle/keys.hpp"
 
@@ -351,27 +352,10 @@ Parsed parse(std::string_view text, const std::string& file_name) {
   return p;
 }
 
-// Reads a whole file, every step checked.
-std::string read_file(const std::string& path) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
-  std::string text;
-  char buf[8192];
-  std::size_t n;
-  errno = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  int read_errno = std::ferror(f) != 0 ? (errno != 0 ? errno : EIO) : 0;
-  bool close_failed = std::fclose(f) != 0;
-  if (read_errno == EISDIR) throw_open_error(EISDIR, path, false);
-  if (read_errno != 0 || close_failed) throw FatalError{err_read, path + ": read error"};
-  return text;
-}
-
 // What keeps the profile at `path` from being read, or empty.
 std::string profile_fault(const std::string& path) {
   try {
-    (void)read_file(path);
+    (void)read_whole_file(path);
   } catch (const FatalError& e) {
     return "cannot be read: " + e.message;
   }
@@ -458,7 +442,7 @@ Description parse_description(std::string_view text, const std::string& file_nam
 }
 
 Description read_description(const std::string& path) {
-  Parsed p = parse(read_file(path), path);
+  Parsed p = parse(read_whole_file(path), path);
   p.d.origin = path;
   if (!p.d.profile.empty()) {
     std::string why = profile_fault(resolved_profile_path(p.d));

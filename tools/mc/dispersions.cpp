@@ -14,6 +14,7 @@
 #include <toml++/toml.h>
 
 #include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "mc_lib.hpp"
 
@@ -303,15 +304,7 @@ std::vector<Dispersion> parse_dispersions(const std::string& text, const std::st
 }
 
 std::vector<Dispersion> read_dispersions(const std::string& path, const Description& nominal) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
-  std::string text;
-  char buf[65536];
-  std::size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  bool bad = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || bad) throw FatalError{err_read, path + ": read error"};
+  const std::string text = read_whole_file(path);
   return parse_dispersions(text, path, nominal);
 }
 

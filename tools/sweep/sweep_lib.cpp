@@ -88,7 +88,10 @@ FlightResult fly(const Plan& plan, double tt, double alpha) {
   answers.alpha = alpha;
   answers.transfer = plan.transfer;
   answers.iterate = plan.iterate;
-  Flight flight = ascent::fly(*plan.desc, *plan.profile, answers);
+  return flight_result(ascent::fly(*plan.desc, *plan.profile, answers), tt, alpha);
+}
+
+FlightResult flight_result(const Flight& flight, double tt, double alpha) {
   FlightResult f;
   f.tt = tt;
   f.alpha = alpha;

@@ -70,6 +70,9 @@ std::string answer_text(double x);
 // Flies one point in a session of its own with every output discarded.
 FlightResult fly(const Plan& plan, double tt, double alpha);
 
+// The row of a flight flown through the entry point with those answers.
+FlightResult flight_result(const Flight& flight, double tt, double alpha);
+
 // Flies every point of the plan on `jobs` threads. Results are in grid order
 // and do not depend on the number of jobs. When given, `progress` is called
 // from the calling thread about ten times a second with the number of
