@@ -181,6 +181,7 @@ TEST(McDispersionsFile, BadFilesAreRefusedAtTheirLineAndColumn) {
        "d.toml:6:1: core.dry_mass: unknown field 'colour'"},
       {entry("core.dry_mass", ok) + entry("core.dry_mass", ok), "d.toml:7:7: core.dry_mass: dispersed twice"},
       {"seed = 3\n", "d.toml:1:1: seed: unknown key"},
+      {"'' = ''\n", "d.toml:1:1: \"\": unknown key (a dispersions file holds [[dispersion]] tables only)"},
       {"[dispersion]\nkey = \"core.dry_mass\"\n", "d.toml:1:1: dispersion: must be written as [[dispersion]] tables"},
       {entry("profile.time_scale", "distribution = \"uniform\"\nhalf_width = 1\n"),
        "d.toml:4:14: profile.time_scale: a relative spread must be below 1 (100 %), got 1"},

@@ -98,6 +98,7 @@ std::vector<Malformed> malformed() {
        "fariing: unknown table (did you mean fairing?)"},
       {"a key that is nowhere", edit(b, "engines = 4", "engines = 4\nvernier_count = 2"), "vernier_count",
        "core.vernier_count: unknown key"},
+      {"an empty key, named as TOML spells it", "'' = 1\n" + b, "''", "\"\": unknown key"},
       {"a table inside a stage", edit(b, "[sizing]", "[core.extra]\nx = 1\n[sizing]"), "extra]",
        "core.extra: unknown key"},
       {"a missing key, at its table", edit(b, "dry_mass = 111580", ""), "[core]",

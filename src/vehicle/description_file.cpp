@@ -62,8 +62,10 @@ std::string one_line(const std::string& s) {
 }
 
 [[noreturn]] void refuse(const std::string& file, const Fault& f) {
+  // An empty key ('' = 1) is named as TOML spells it.
+  const std::string key = f.key.empty() ? "\"\"" : f.key;
   throw FatalError{err_description, file + ":" + std::to_string(f.at.line) + ":" + std::to_string(f.at.column) +
-                                        ": " + one_line(f.key + ": " + f.what)};
+                                        ": " + one_line(key + ": " + f.what)};
 }
 
 // The tables a description has: the part of each dotted key before the dot.

@@ -80,8 +80,9 @@ namespace {
 
 [[noreturn]] void refuse(const std::string& file, const toml::source_region& where, const std::string& key,
                          const std::string& what) {
-  throw DispersionError{file, static_cast<int>(where.begin.line), static_cast<int>(where.begin.column), key,
-                        what};
+  // An empty key ('' = 1, key = "") is named as TOML spells it.
+  throw DispersionError{file, static_cast<int>(where.begin.line), static_cast<int>(where.begin.column),
+                        key.empty() ? "\"\"" : key, what};
 }
 
 std::string type_name(const toml::node& n) {
