@@ -23,6 +23,9 @@ const DragTable& builtin_drag_table() {
 double drag_coefficient(const DragTable& d, double mach) {
   const std::size_t n = d.mach.size();
   if (mach <= d.mach[0]) return d.cd[0];
+  // Most look-ups are above the last point (the air thins faster than the
+  // vehicle slows): no segment to look for.
+  if (mach > d.mach[n - 1]) return d.cd[n - 1];
   for (std::size_t i = 1; i < n; ++i) {
     if (mach <= d.mach[i]) {
       return d.cd[i - 1] - d.drop[i] * (mach - d.mach[i - 1]) / d.width[i];
