@@ -31,6 +31,27 @@ inline std::string bundled_profile() {
   return read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "data" / "s1.dat");
 }
 
+// The fields of one CSV record as a reader of the tools' files takes them:
+// commas outside double quotes separate, a doubled quote inside is one.
+inline std::vector<std::string> csv_fields(const std::string& line) {
+  std::vector<std::string> f(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      f.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      f.emplace_back();
+    } else {
+      f.back() += c;
+    }
+  }
+  return f;
+}
+
 // How often `what` occurs in `text`.
 inline std::size_t count(const std::string& text, const std::string& what) {
   std::size_t n = 0;

@@ -181,39 +181,13 @@ py::dict key_table() {
   return out;
 }
 
-// Splits one CSV row (no line end) into its fields, quotes undone.
-std::vector<std::string> csv_fields(std::string_view row) {
-  std::vector<std::string> out(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < row.size(); ++i) {
-    char c = row[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
-        out.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        out.back() += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      out.emplace_back();
-    } else {
-      out.back() += c;
-    }
-  }
-  return out;
-}
-
 std::string_view without_line_end(std::string_view s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.remove_suffix(1);
   return s;
 }
 
 // The sweep's CSV columns, in order.
-std::vector<std::string> csv_names() { return csv_fields(without_line_end(sweep::csv_header())); }
+std::vector<std::string> csv_names() { return sweep::csv_fields(without_line_end(sweep::csv_header())); }
 
 // A number field of the CSV as the double it was written from: the sweep
 // writes every digit (or whole kilograms), which reads back exactly. An empty
@@ -232,7 +206,7 @@ py::dict csv_columns(const std::vector<std::string>& names, const std::vector<st
   std::vector<py::list> texts(names.size());
   std::vector<std::vector<char>> flags(names.size());
   for (const std::string& line : rows) {
-    std::vector<std::string> fields = csv_fields(without_line_end(line));
+    std::vector<std::string> fields = sweep::csv_fields(without_line_end(line));
     for (std::size_t c = 0; c < names.size(); ++c) {
       const std::string& f = c < fields.size() ? fields[c] : std::string();
       if (names[c] == "reached") {
@@ -362,7 +336,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   plan.profile = profile.parsed.get();
   const Flight& s = options.outputs == FlightOutputs::memory && iterate ? summary_flight : flight;
   std::vector<std::string> names = csv_names();
-  std::vector<std::string> fields = csv_fields(without_line_end(sweep::csv_row(plan, sweep::flight_result(s, tt, alpha))));
+  std::vector<std::string> fields = sweep::csv_fields(without_line_end(sweep::csv_row(plan, sweep::flight_result(s, tt, alpha))));
   py::dict summary;
   for (std::size_t c = 0; c < names.size(); ++c) {
     const std::string& f = c < fields.size() ? fields[c] : std::string();
@@ -496,7 +470,7 @@ py::dict optimize_study(std::pair<double, double> tt, std::pair<double, double> 
   rows.reserve(r.evaluations.size());
   for (const optimize::Evaluation& e : r.evaluations) rows.push_back(optimize::csv_row(p, e));
   py::dict out;
-  out["flights"] = csv_columns(csv_fields(without_line_end(optimize::csv_header(p))), rows);
+  out["flights"] = csv_columns(sweep::csv_fields(without_line_end(optimize::csv_header(p))), rows);
   out["best"] = r.best;
   return out;
 }
@@ -554,7 +528,7 @@ py::tuple mc_result(const std::string& header, const std::vector<std::string>& r
     why = sb.add(std::string(without_line_end(row)));
     if (!why.empty()) throw FatalError{1, "internal error: row: " + why};
   }
-  return py::make_tuple(csv_columns(csv_fields(without_line_end(header)), rows), mc::summary_json(sb.finish()));
+  return py::make_tuple(csv_columns(sweep::csv_fields(without_line_end(header)), rows), mc::summary_json(sb.finish()));
 }
 #endif
 

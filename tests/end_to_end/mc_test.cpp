@@ -40,40 +40,15 @@ std::string bundled(const std::string& rel) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> fields(const std::string& line) {
-  std::vector<std::string> f(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        f.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        f.back() += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      f.emplace_back();
-    } else {
-      f.back() += c;
-    }
-  }
-  return f;
-}
-
 using Row = std::map<std::string, std::string>;
 
 std::vector<Row> rows_of(const std::string& csv) {
   std::vector<std::string> L = e2e::crlf_lines(csv);
   std::vector<Row> rows;
   if (L.empty()) return rows;
-  std::vector<std::string> names = fields(L[0]);
+  std::vector<std::string> names = csv_fields(L[0]);
   for (std::size_t i = 1; i < L.size(); ++i) {
-    std::vector<std::string> f = fields(L[i]);
+    std::vector<std::string> f = csv_fields(L[i]);
     EXPECT_EQ(f.size(), names.size()) << L[i];
     Row r;
     for (std::size_t k = 0; k < names.size() && k < f.size(); ++k) r[names[k]] = f[k];

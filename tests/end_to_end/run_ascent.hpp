@@ -25,6 +25,7 @@
 // The shared helpers, as every end-to-end test calls them.
 using ascent::test::bundled_profile;
 using ascent::test::count;
+using ascent::test::csv_fields;
 using ascent::test::read_file;
 using ascent::test::write_file;
 

@@ -83,32 +83,6 @@ std::vector<std::string> split_lines(const std::string& text) {
   return v;
 }
 
-// One CSV record: fields split at commas outside double quotes.
-std::vector<std::string> csv_fields(const std::string& line) {
-  std::vector<std::string> f(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        f.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        f.back() += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      f.emplace_back();
-    } else {
-      f.back() += c;
-    }
-  }
-  return f;
-}
-
 using Row = std::map<std::string, std::string>;
 
 // The rows of a CSV text, each keyed by the header's column names.

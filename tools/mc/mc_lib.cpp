@@ -151,31 +151,6 @@ std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<dou
   return row + ",ok\r\n";
 }
 
-std::vector<std::string> csv_fields(const std::string& line) {
-  std::vector<std::string> f(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        f.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        f.back() += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      f.emplace_back();
-    } else {
-      f.back() += c;
-    }
-  }
-  return f;
-}
-
 // ---------------------------------------------------------------- summary
 
 double nearest_rank(const std::vector<double>& sorted, double p) {
@@ -209,7 +184,7 @@ void SummaryBuilder::Moments::add(double x) {
 }
 
 std::string SummaryBuilder::header(const std::string& line) {
-  names_ = csv_fields(line);
+  names_ = sweep::csv_fields(line);
   if (names_.empty() || names_[0] != "run") return "the first column must be run";
   const char* tail[] = {"reached", "SC_M", "hp_final_km", "ha_final_km", "core_propellant_left_kg",
                         "max_q_Pa", "max_accel_ms2", "status"};
@@ -229,7 +204,7 @@ std::string SummaryBuilder::header(const std::string& line) {
 }
 
 std::string SummaryBuilder::add(const std::string& line) {
-  std::vector<std::string> f = csv_fields(line);
+  std::vector<std::string> f = sweep::csv_fields(line);
   if (f.size() != names_.size()) {
     return std::to_string(f.size()) + " fields where the header has " + std::to_string(names_.size());
   }

@@ -216,9 +216,6 @@ void wilson(std::size_t k, std::size_t n, double& low, double& high);
 std::string summary_json(const Summary& s);
 std::string summary_text(const Summary& s);
 
-// The fields of one CSV record (commas outside double quotes separate).
-std::vector<std::string> csv_fields(const std::string& line);
-
 // Merges shard CSVs (each in run order) into one in run order, streaming;
 // `row` gets every line (with its CR LF). Throws FatalError (65 for
 // shards that do not fit together).

@@ -34,6 +34,31 @@ std::string text_field(const std::string& s) {
   return q;
 }
 
+std::vector<std::string> csv_fields(std::string_view line) {
+  std::vector<std::string> f(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        f.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        f.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      f.emplace_back();
+    } else {
+      f.back() += c;
+    }
+  }
+  return f;
+}
+
 std::string parse_range(const std::string& text, Range& r) {
   std::vector<std::string> parts;
   std::size_t start = 0;

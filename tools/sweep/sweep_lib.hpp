@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/flight.hpp"
@@ -110,6 +111,9 @@ std::string exact(double x);
 std::string whole(double x);
 // A text field, quoted when it holds a separator, a quote or a line break.
 std::string text_field(const std::string& s);
+// The fields of one CSV record, read back: commas outside double quotes
+// separate, quotes are undone.
+std::vector<std::string> csv_fields(std::string_view line);
 
 // The flight reached its targets: final perigee and apogee within
 // `tolerance` (10 km unless told) of the target altitude (by default the
