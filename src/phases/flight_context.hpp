@@ -110,7 +110,7 @@ struct Session {
   // every output: the step tracks the largest dynamic pressure and thrust
   // acceleration in every output mode (iterate mode included), and each
   // booster-and-core pass starts them afresh, so that they belong to the
-  // flight last flown. The program itself never sets it.
+  // flight last flown. Only the flight entry point of the tools sets it.
   bool track_flight_extremes = false;
 
   Session() = default;
