@@ -190,6 +190,8 @@ TEST(McDispersionsFile, BadFilesAreRefusedAtTheirLineAndColumn) {
       // Outside ASCII: only in a comment (a two-byte sigma counts as one column).
       {"# \xCF\x83 \n[[dispersion]]\nkey = \"core.\xCF\x83\"\n", "d.toml:3:13: syntax: a character outside ASCII"},
       {"[[dispersion]] \xEF\xBB\xBF\n", "d.toml:1:16: syntax: a character outside ASCII"},
+      {"n=3\"\xC3\xA9", "d.toml:1:5: syntax: a character outside ASCII"},
+      {"g=3308-08-[r 0#\xC3\xA9", "d.toml:1:16: syntax: a character outside ASCII"},
   };
   for (const Case& c : cases) {
     std::string got = refusal(c.text);

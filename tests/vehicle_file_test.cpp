@@ -207,7 +207,11 @@ TEST(DescriptionReader, TakesCharactersOutsideAsciiInStringsAndComments) {
   // would have to ask whether the character is white space.
   for (const std::string& t : {edit(b, "name = \"Orvalon 5\"", "name = \"x\" é"),
                                edit(b, "name = \"Orvalon 5\"", "name = \"\"\"x\\\n  é\"\"\""),
-                               edit(b, "name = \"Orvalon 5\"", "näme = \"x\"")}) {
+                               edit(b, "name = \"Orvalon 5\"", "näme = \"x\""),
+                               // A quote or '#' glued to a malformed value opens nothing
+                               // for the parser, which then reads on into the character.
+                               std::string("n=3\"é"), std::string("g=3308-08-[r 0#é"),
+                               std::string("g=1979-05-27 0#é")}) {
     Refusal r = refusal(t);
     EXPECT_EQ(r.code, err_description);
     std::string at = where(t, t.find("é") != std::string::npos ? "é" : "ä");

@@ -19,6 +19,7 @@
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "vehicle/keys.hpp"
+#include "vehicle/toml_screen.hpp"
 
 namespace ascent {
 
@@ -201,94 +202,8 @@ struct Parsed {
   std::map<std::string, Position> where;  // each key's value as found in the file
 };
 
-// TOML allows characters outside ASCII only in strings and comments. The
-// toml++ of Debian 12 (3.3.0) asks of such a character elsewhere whether it
-// is white space and, for most of them (U+00A1 to U+0499, say: "é"), reaches a
-// point its code marks unreachable: undefined behaviour, not an error. So they
-// are found and refused here, before it sees them; as the one case that TOML
-// does allow, a line-ending backslash in a multi-line string followed by such
-// a character is refused too.
-std::optional<Fault> outside_ascii(std::string_view t) {
-  enum { normal, comment, basic, literal, ml_basic, ml_literal } state = normal;
-  Position at;
-  std::size_t i = t.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a byte-order mark
-  auto advance = [&](std::size_t n) {
-    for (std::size_t k = 0; k < n && i < t.size(); ++k, ++i) {
-      unsigned char c = static_cast<unsigned char>(t[i]);
-      if (c == '\n') {
-        ++at.line;
-        at.column = 1;
-      } else if ((c & 0xC0) != 0x80) {
-        ++at.column;  // one character, however many bytes
-      }
-    }
-  };
-  auto starts = [&](std::string_view s) { return t.substr(i, s.size()) == s; };
-  while (i < t.size()) {
-    unsigned char c = static_cast<unsigned char>(t[i]);
-    switch (state) {
-      case normal:
-        if (c >= 0x80) return Fault{at, "syntax", "a character outside ASCII may appear only in a string or a comment"};
-        if (c == '#') state = comment;
-        if (starts("\"\"\"")) {
-          state = ml_basic;
-          advance(3);
-          continue;
-        }
-        if (starts("'''")) {
-          state = ml_literal;
-          advance(3);
-          continue;
-        }
-        if (c == '"') state = basic;
-        if (c == '\'') state = literal;
-        break;
-      case comment:
-        if (c == '\n') state = normal;
-        break;
-      case basic:
-      case literal:
-        if (c == '\n' || (c == '"' && state == basic) || (c == '\'' && state == literal)) state = normal;
-        if (c == '\\' && state == basic && i + 1 < t.size() && t[i + 1] != '\n') advance(1);
-        break;
-      case ml_basic:
-        if (c == '\\') {
-          std::size_t j = i + 1;
-          while (j < t.size() && (t[j] == ' ' || t[j] == '\t' || t[j] == '\r')) ++j;
-          if (j < t.size() && t[j] == '\n') {  // a line-ending backslash: white space is skipped
-            advance(j - i);
-            while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == '\r' || t[i] == '\n')) advance(1);
-            if (i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80) {
-              return Fault{at, "syntax", "a character outside ASCII must not follow a line-ending backslash"};
-            }
-            continue;
-          }
-          advance(2);
-          continue;
-        }
-        if (starts("\"\"\"")) {
-          advance(3);
-          for (int extra = 0; extra < 2 && starts("\""); ++extra) advance(1);
-          state = normal;
-          continue;
-        }
-        break;
-      case ml_literal:
-        if (starts("'''")) {
-          advance(3);
-          for (int extra = 0; extra < 2 && starts("'"); ++extra) advance(1);
-          state = normal;
-          continue;
-        }
-        break;
-    }
-    advance(1);
-  }
-  return std::nullopt;
-}
-
 Parsed parse(std::string_view text, const std::string& file_name) {
-  if (std::optional<Fault> f = outside_ascii(text)) refuse(file_name, *f);
+  if (std::optional<TomlScreenFault> f = screen_toml(text, true)) refuse(file_name, {{f->line, f->column}, "syntax", f->what});
   toml::parse_result res = toml::parse(text, file_name);
   if (!res) {
     const toml::parse_error& e = res.error();

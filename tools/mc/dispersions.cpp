@@ -17,6 +17,7 @@
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "mc_lib.hpp"
+#include "vehicle/toml_screen.hpp"
 
 namespace ascent::mc {
 
@@ -204,81 +205,15 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
   return d;
 }
 
-// The parser must never see a byte outside ASCII except in a comment: it
-// has faults with some of them elsewhere, and the quantities' names and
-// distributions are ASCII anyway. Finds the first such byte, keeping track
-// of strings (a '#' inside one starts no comment) and of the line and
-// column (in characters).
-void screen_ascii(const std::string& t, const std::string& file) {
-  enum { normal, comment, basic, literal, ml_basic, ml_literal } state = normal;
-  std::size_t i = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a byte-order mark
-  std::size_t line = 1, column = 1;
-  auto starts = [&](const char* s) { return t.compare(i, std::char_traits<char>::length(s), s) == 0; };
-  while (i < t.size()) {
-    unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c >= 0x80 && state != comment) {
-      throw DispersionError{file, static_cast<int>(line), static_cast<int>(column), "syntax",
-                            "a character outside ASCII may appear only in a comment"};
-    }
-    std::size_t n = 1;  // bytes taken
-    switch (state) {
-      case normal:
-        if (c == '#') {
-          state = comment;
-        } else if (starts("\"\"\"")) {
-          state = ml_basic;
-          n = 3;
-        } else if (starts("'''")) {
-          state = ml_literal;
-          n = 3;
-        } else if (c == '"') {
-          state = basic;
-        } else if (c == '\'') {
-          state = literal;
-        }
-        break;
-      case comment:
-        if (c == '\n') state = normal;
-        break;
-      case basic:
-        if (c == '\\' && i + 1 < t.size() && static_cast<unsigned char>(t[i + 1]) < 0x80) n = 2;
-        else if (c == '"' || c == '\n') state = normal;
-        break;
-      case literal:
-        if (c == '\'' || c == '\n') state = normal;
-        break;
-      case ml_basic:
-        if (c == '\\' && i + 1 < t.size() && static_cast<unsigned char>(t[i + 1]) < 0x80) {
-          n = 2;
-        } else if (starts("\"\"\"")) {
-          state = normal;
-          n = 3;
-        }
-        break;
-      case ml_literal:
-        if (starts("'''")) {
-          state = normal;
-          n = 3;
-        }
-        break;
-    }
-    for (std::size_t k = 0; k < n && i < t.size(); ++k, ++i) {
-      unsigned char b = static_cast<unsigned char>(t[i]);
-      if (b == '\n') {
-        ++line;
-        column = 1;
-      } else if ((b & 0xC0) != 0x80) {
-        ++column;
-      }
-    }
-  }
-}
-
 }  // namespace
 
 std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
                                           const Description& nominal) {
-  screen_ascii(text, file);
+  // The quantities' names and distributions are ASCII: only a comment may
+  // hold other characters.
+  if (std::optional<TomlScreenFault> f = screen_toml(text, false)) {
+    throw DispersionError{file, static_cast<int>(f->line), static_cast<int>(f->column), "syntax", f->what};
+  }
   toml::parse_result res = toml::parse(text, file);
   if (!res) refuse(file, res.error().source(), "syntax", std::string(res.error().description()));
   const toml::table& root = res.table();

@@ -1,0 +1,120 @@
+#include "vehicle/toml_screen.hpp"
+
+namespace ascent {
+
+namespace {
+
+bool blank(unsigned char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_hold_non_ascii) {
+  enum { normal, comment, basic, literal, ml_basic, ml_literal } state = normal;
+  TomlScreenFault at;
+  // What the last character outside white space was, in the normal state:
+  // where a quote may open a string and '#' a comment.
+  bool key_or_value_may_begin = true;  // start of a line, after '=', '[', '{', ',' or '.'
+  bool comment_may_begin = true;       // start of a line, after white space or a string
+  std::size_t i = t.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a byte-order mark
+  auto advance = [&](std::size_t n) {
+    for (std::size_t k = 0; k < n && i < t.size(); ++k, ++i) {
+      unsigned char c = static_cast<unsigned char>(t[i]);
+      if (c == '\n') {
+        ++at.line;
+        at.column = 1;
+      } else if ((c & 0xC0) != 0x80) {
+        ++at.column;  // one character, however many bytes
+      }
+    }
+  };
+  auto starts = [&](std::string_view s) { return t.substr(i, s.size()) == s; };
+  auto refuse = [&](const char* what) {
+    at.what = what;
+    return at;
+  };
+  auto string_ended = [&] {
+    state = normal;
+    key_or_value_may_begin = false;
+    comment_may_begin = true;
+  };
+  const char* outside = strings_may_hold_non_ascii
+                            ? "a character outside ASCII may appear only in a string or a comment"
+                            : "a character outside ASCII may appear only in a comment";
+  while (i < t.size()) {
+    unsigned char c = static_cast<unsigned char>(t[i]);
+    if (c >= 0x80 && state != comment && (state == normal || !strings_may_hold_non_ascii)) return refuse(outside);
+    switch (state) {
+      case normal:
+        if (c == '#' && comment_may_begin) {
+          state = comment;
+        } else if (key_or_value_may_begin && (starts("\"\"\"") || starts("'''"))) {
+          state = c == '"' ? ml_basic : ml_literal;
+          advance(3);
+          continue;
+        } else if (key_or_value_may_begin && (c == '"' || c == '\'')) {
+          state = c == '"' ? basic : literal;
+        } else if (c == '\n') {
+          key_or_value_may_begin = comment_may_begin = true;
+        } else if (blank(c) || c == '\r') {
+          comment_may_begin = true;
+        } else {
+          key_or_value_may_begin = c == '=' || c == '[' || c == '{' || c == ',' || c == '.';
+          comment_may_begin = false;
+        }
+        break;
+      case comment:
+        if (c == '\n') {
+          state = normal;
+          key_or_value_may_begin = comment_may_begin = true;
+        }
+        break;
+      case basic:
+      case literal:
+        if (c == '\n') {
+          state = normal;
+          key_or_value_may_begin = comment_may_begin = true;
+        } else if ((c == '"' && state == basic) || (c == '\'' && state == literal)) {
+          string_ended();
+        } else if (c == '\\' && state == basic && i + 1 < t.size() && t[i + 1] != '\n') {
+          advance(1);  // the escaped character cannot end the string
+          if (static_cast<unsigned char>(t[i]) >= 0x80 && !strings_may_hold_non_ascii) return refuse(outside);
+        }
+        break;
+      case ml_basic:
+        if (c == '\\') {
+          std::size_t j = i + 1;
+          while (j < t.size() && (blank(static_cast<unsigned char>(t[j])) || t[j] == '\r')) ++j;
+          if (j < t.size() && t[j] == '\n') {  // a line-ending backslash: white space is skipped
+            advance(j - i);
+            while (i < t.size() && (blank(static_cast<unsigned char>(t[i])) || t[i] == '\r' || t[i] == '\n')) advance(1);
+            if (i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80) {
+              return refuse("a character outside ASCII must not follow a line-ending backslash");
+            }
+            continue;
+          }
+          advance(1);
+          if (i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80 && !strings_may_hold_non_ascii) return refuse(outside);
+          break;
+        }
+        if (starts("\"\"\"")) {
+          advance(3);
+          for (int extra = 0; extra < 2 && starts("\""); ++extra) advance(1);
+          string_ended();
+          continue;
+        }
+        break;
+      case ml_literal:
+        if (starts("'''")) {
+          advance(3);
+          for (int extra = 0; extra < 2 && starts("'"); ++extra) advance(1);
+          string_ended();
+          continue;
+        }
+        break;
+    }
+    advance(1);
+  }
+  return std::nullopt;
+}
+
+}  // namespace ascent
