@@ -291,7 +291,9 @@ void run_session(Session& S) {
           ++S.record.passes;
           if (S.iterating) {
             ++S.iter;
-            S.iterating = S.iter < 50 && S.tt > 0 && S.tt < 90.0 &&
+            // The series stops where the recommendation leaves the turn times
+            // a correction may recommend.
+            S.iterating = S.iter < 50 && S.tt > 0 && S.tt < S.desc->mission.plan.turn_time_max &&
                           std::fabs(S.tt - S.tt_prev) > 5e-05;
           }
         } while (S.iterating);

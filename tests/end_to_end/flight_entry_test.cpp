@@ -62,3 +62,25 @@ TEST(FlightEntry, FaultsComeBackAsResultsWithTheProgramsCodeAndMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Iterate mode flies its series only while the turn time is one a correction
+// may recommend (plan.turn_time_max): from 36 s the series settles near 13 s
+// below the built-in 90 s; under a 10 s limit the correction can only nudge
+// the turn time, which stays above the limit, and the series ends.
+TEST(FlightEntry, IterateSeriesStopsAtTheLongestTurnTimeOfTheDescription) {
+  struct Case {
+    double limit;  // s
+    bool series;
+  };
+  for (Case c : {Case{10, false}, Case{90, true}}) {
+    Description d = builtin_description();
+    d.mission.plan.turn_time_max = c.limit;
+    Flight f = fly(d, bundled(), FlightAnswers{36, 18, false, true, ""});
+    ASSERT_TRUE(f.ok) << f.error;
+    EXPECT_EQ(f.record.passes > 1, c.series) << "limit " << c.limit << ": " << f.record.passes << " passes";
+  }
+}
+
+}  // namespace

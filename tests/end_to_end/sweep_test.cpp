@@ -374,7 +374,7 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
       {{"--tt", "60:20:1"}, 64, "below the first"},
       {{"--alpha", "0:10:0"}, 64, "greater than zero"},
       {{"--alpha", "0:10:-0.5"}, 64, "greater than zero"},
-      {{"--tt", "20:6O:1"}, 106, "'6O' is not a number"},
+      {{"--tt", "20:6O:1"}, 64, "'6O' is not a number"},
       {{"--tt", "20:60"}, 64, "not a range"},
       {{"--alpha", "0:10:0.000001"}, 64, "more than 1000000 points"},
       {{"--tt", "1:2000:1", "--alpha", "0:1000:1"}, 64, "more than 1000000 flights"},

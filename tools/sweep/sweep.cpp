@@ -64,8 +64,9 @@ const char* const usage_text =
     "left >= 0 and a positive spacecraft mass.\n"
     "status: ok, or the error that stopped that flight.\n"
     "\n"
-    "Exit status: 0 done; 64 bad option or range; 65 a bad vehicle description;\n"
-    "106 a value that is not a number; 2, 3, 5, 100 the profile is missing,\n"
+    "Exit status: 0 done; 64 bad option or range (a value that is not a\n"
+    "number included); 65 a bad vehicle description; 106 a profile value that is\n"
+    "not a number; 2, 3, 5, 100 the profile is missing,\n"
     "unreadable or too short (or so the vehicle description); 101 the CSV\n"
     "could not be written (a closed pipe included); 1 a thread\n"
     "could not be started; 128 + N stopped by signal N (SIGINT, SIGTERM,\n"
@@ -127,10 +128,7 @@ Options parse_options(int argc, char** argv) {
 std::vector<double> grid(const std::string& option, const std::string& text) {
   Range r;
   std::string error = parse_range(text, r);
-  if (!error.empty()) {
-    bool not_a_number = error.find("is not a number") != std::string::npos;
-    fail(not_a_number ? err_number : exit_usage, option + ": " + error);
-  }
+  if (!error.empty()) fail(exit_usage, option + ": " + error);
   return range_values(r);
 }
 
