@@ -142,6 +142,11 @@ void Channel::flush() {
   }
 }
 
+void Channel::close_as(const std::string& path) {
+  if (!temp_path_.empty()) name_ = path;
+  close();
+}
+
 void Channel::close() {
   if (kind_ == Kind::closed) return;
   flush();

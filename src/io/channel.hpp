@@ -60,6 +60,10 @@ class Channel {
 
   void flush();
   void close();
+  // Closes a replacing file under `path` instead of its own name (the rows
+  // of a run that was stopped, kept beside the old file); any other file is
+  // simply closed.
+  void close_as(const std::string& path);
   // Flushes what it can, ignoring failures: used on the way out after a fault.
   void salvage() noexcept;
 

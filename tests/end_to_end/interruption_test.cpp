@@ -116,17 +116,26 @@ std::vector<std::string> rows_of(const std::string& csv) {
 TEST(SweepInterruption, KeepsTheRowsFlownInThePartialFileAndThePreviousCsv) {
   Dir d;
   d.write("grid.csv", "the previous sweep\r\n");
+  // A link planted where the rows of a stopped sweep are kept is replaced,
+  // never followed.
+  d.write("victim", "not to be touched\r\n");
+  std::filesystem::create_symlink("victim", d.dir() / "grid.csv.partial");
   const std::vector<std::string> args = {"--tt", "20:60:0.1", "--alpha", "10:40:0.5", "-j", "2",
                                          "-o", "grid.csv"};
   e2e::Child c = e2e::start_program(ASCENT_SWEEP_BINARY, args, d.dir(), d.io_base(), "");
   // A few rows on disk, then the signal.
-  ASSERT_TRUE(e2e::wait_for_text(d.dir() / "grid.csv.partial", ",ok\r\n", 5, 60));
+  // The rows go to a file of the run's own while it flies.
+  const std::string own = "grid.csv.tmp" + std::to_string(c.pid) + "-0";
+  ASSERT_TRUE(e2e::wait_for_text(d.dir() / own, ",ok\r\n", 5, 60));
   kill(c.pid, SIGINT);
   e2e::RunResult r = e2e::wait_program(c, 60);
   EXPECT_EQ(r.exit_code, 128 + SIGINT) << r.err;
   EXPECT_NE(r.err.find("grid.csv.partial"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("grid.csv is untouched"), std::string::npos) << r.err;
   EXPECT_EQ(d.read("grid.csv"), "the previous sweep\r\n");
+  EXPECT_FALSE(std::filesystem::exists(d.dir() / own));
+  EXPECT_EQ(d.read("victim"), "not to be touched\r\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(d.dir() / "grid.csv.partial"));
 
   // The rows kept are the first rows of the grid, whole and in grid order:
   // the same bytes as a complete sweep of those first points.
@@ -144,6 +153,20 @@ TEST(SweepInterruption, KeepsTheRowsFlownInThePartialFileAndThePreviousCsv) {
   std::vector<std::string> whole = rows_of(ref.read("ref.csv"));
   ASSERT_GE(whole.size(), kept.size());
   for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], whole[i]) << "row " << i;
+}
+
+// Two sweeps writing one name at once: each writes a file of its own, and
+// the CSV left is one whole sweep, the same bytes as a sweep flown alone.
+TEST(SweepInterruption, TwoSweepsWritingOneNameNeverMixTheirRows) {
+  Dir d;
+  const std::vector<std::string> args = {"--tt", "20:60:1", "--alpha", "10:20:1", "-j", "1", "-o", "grid.csv"};
+  e2e::Child a = e2e::start_program(ASCENT_SWEEP_BINARY, args, d.dir(), d.io_base(), "");
+  e2e::Child b = e2e::start_program(ASCENT_SWEEP_BINARY, args, d.dir(), d.io_base().string() + "b", "");
+  EXPECT_EQ(e2e::wait_program(a, 60).exit_code, 0);
+  EXPECT_EQ(e2e::wait_program(b, 60).exit_code, 0);
+  Dir ref;
+  ASSERT_EQ(sweep(ref, {"--tt", "20:60:1", "--alpha", "10:20:1", "-o", "ref.csv"}).exit_code, 0);
+  EXPECT_EQ(d.read("grid.csv"), ref.read("ref.csv"));
 }
 
 TEST(SweepInterruption, AClosedPipeIsAWriteError) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "run_ascent.hpp"
+#include "vehicle/description_file.hpp"
 
 namespace {
 
@@ -365,6 +366,9 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
   write_file(d.path() / "s1.dat", bundled_profile());
   write_file(d.path() / "short.dat", profile_until(20));
   write_file(d.path() / "garbage.dat", "0.986832971065 17274568.5\n1.97 lots\n");
+  const std::string vehicle = ascent::write_description(ascent::builtin_description());
+  write_file(d.path() / "v.toml", vehicle);
+  write_file(d.path() / "v.partial", vehicle);
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -390,7 +394,10 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
       {{"--profile", "garbage.dat"}, 106, "garbage.dat: line 2: not a number: 'lots'"},
       {{"--profile", "."}, 100, ""},
       {{"-o", "no/such/dir/x.csv"}, 3, "path not found"},
-      {{"-o", "s1.dat"}, 5, "would overwrite the profile"},
+      {{"-o", "s1.dat"}, 5, "would overwrite the input s1.dat"},
+      // Nor the description, nor as the rows a stopped sweep keeps.
+      {{"--vehicle", "v.toml", "-o", "v.toml"}, 5, "would overwrite the input v.toml"},
+      {{"--vehicle", "v.partial", "-o", "v"}, 5, "v.partial: refused"},
   };
   for (const Case& c : cases) {
     std::string cmd;
@@ -403,6 +410,8 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
   }
   // The profile the CSV would have overwritten is untouched.
   EXPECT_EQ(read_file(d.path() / "s1.dat"), bundled_profile());
+  EXPECT_EQ(read_file(d.path() / "v.toml"), vehicle);
+  EXPECT_EQ(read_file(d.path() / "v.partial"), vehicle);
 
   // Without --profile the profile is s1.dat in the working directory.
   fs::create_directories(d.path() / "empty");

@@ -50,8 +50,8 @@ const char* const usage_text =
     "                     40); the tt column holds the turn time it settled on\n"
     "  --jobs N           flights in parallel (default: the number of cores)\n"
     "  -o FILE            write the CSV to FILE (default standard output): the\n"
-    "                     rows go to FILE.partial as they are flown, in grid\n"
-    "                     order, and FILE.partial becomes FILE at the end\n"
+    "                     rows go to FILE.tmpPID-0 as they are flown, in grid\n"
+    "                     order, and it becomes FILE at the end\n"
     "  --help             this text\n"
     "  --version          the tool's version\n"
     "\n"
@@ -167,6 +167,19 @@ int run(int argc, char** argv) {
   const BoosterProfile profile = read_profile(o.profile);
   plan.profile = &profile;
 
+  const std::string partial = o.output + ".partial";
+  if (!o.output.empty()) {
+    // Neither the CSV nor the rows kept of a stopped sweep may take the
+    // place of an input.
+    for (const std::string& name : {o.output, partial}) {
+      for (const std::string& input : {o.profile, o.vehicle}) {
+        if (!input.empty() && (name == input || same_file(name, input))) {
+          fail(err_access_denied, name + ": refused: the CSV would overwrite the input " + input);
+        }
+      }
+    }
+  }
+
   // A profile that cannot carry the shortest flight (the one that reads the
   // fewest of its points) is of no use to any grid point.
   {
@@ -182,19 +195,16 @@ int run(int argc, char** argv) {
     if (!p.ok) fail(p.exit_code, p.error + " (the profile cannot carry even a 1 s turn)");
   }
 
-  // The rows go to FILE.partial as they are flown; FILE itself is replaced
-  // only by a complete sweep. A FILE that is no plain file (a device, a
-  // pipe, a link) is written through as it is.
+  // The rows go to a file of this run's own, created exclusively beside
+  // FILE (two sweeps writing one name never share it, and a link planted
+  // there is never followed), as they are flown; FILE itself is replaced only
+  // by a complete sweep, and the rows of a stopped one are kept as
+  // FILE.partial. A FILE that is no plain file (a device, a pipe, a link) is
+  // written through as it is.
   Channel out;
   const bool by_rename = !o.output.empty() && Channel::replaceable(o.output);
-  const std::string partial = by_rename ? o.output + ".partial" : o.output;
   if (!o.output.empty()) {
-    for (const std::string& name : {o.output, partial}) {
-      if (same_file(name, o.profile)) {
-        fail(err_access_denied, name + ": refused: the CSV would overwrite the profile");
-      }
-    }
-    out.open_file(partial);
+    out.open_file_replacing(o.output);
   } else {
     out.open_stream(stdout, "standard output");
   }
@@ -209,8 +219,8 @@ int run(int argc, char** argv) {
         out.flush();  // a few writes a second: the rows flown are on disk
       });
   bar.finish();
-  out.close();
   if (done.signal != 0) {
+    out.close_as(partial);
     std::string kept = o.output.empty() ? std::string("on standard output")
                        : by_rename      ? "in " + partial + "; " + o.output + " is untouched"
                                         : "in " + o.output;
@@ -219,9 +229,7 @@ int run(int argc, char** argv) {
                                     std::to_string(plan.size()) + " flights: their rows are " + kept);
     return 128 + done.signal;
   }
-  if (by_rename && std::rename(partial.c_str(), o.output.c_str()) != 0) {
-    fail(err_write, o.output + ": cannot rename " + partial + " to it");
-  }
+  out.close();
   return 0;
 }
 
@@ -231,6 +239,8 @@ int main(int argc, char** argv) {
   cli::ensure_standard_streams();
   // A closed output pipe is a write error (101), not a death by signal.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit is a write error (101) with its message, not a death.
+  std::signal(SIGXFSZ, SIG_IGN);
   install_interrupt_handlers();
   try {
     return run(argc, argv);
