@@ -169,6 +169,36 @@ TEST(SweepInterruption, TwoSweepsWritingOneNameNeverMixTheirRows) {
   EXPECT_EQ(d.read("grid.csv"), ref.read("ref.csv"));
 }
 
+// ascent-mc stopped by each signal: the old CSV and summary stay whole, the
+// runs flown are kept in FILE.partial, and one line says so.
+TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    Dir d;
+    d.write("runs.csv", "the previous study\r\n");
+    d.write("s.json", "{}\n");
+    e2e::Child c = e2e::start_program(ASCENT_MC_BINARY,
+                                      {"--runs", "1000000", "-j", "2", "-o", "runs.csv", "--json", "s.json"},
+                                      d.dir(), d.io_base(), "");
+    // The CSV is the first output opened, the JSON the second.
+    ASSERT_TRUE(e2e::wait_for_text(d.dir() / ("runs.csv.tmp" + std::to_string(c.pid) + "-0"), ",ok\r\n", 5, 60));
+    kill(c.pid, sig);
+    e2e::RunResult r = e2e::wait_program(c, 60);
+    EXPECT_EQ(r.exit_code, 128 + sig) << r.err;
+    EXPECT_EQ(count(r.err, "\n"), 2u) << r.err;  // the note on no dispersions, and the stop
+    EXPECT_NE(r.err.find("runs.csv.partial; runs.csv is untouched"), std::string::npos) << r.err;
+    EXPECT_EQ(d.read("runs.csv"), "the previous study\r\n");
+    EXPECT_EQ(d.read("s.json"), "{}\n");
+    // The rows kept are whole, in run order from run 1.
+    std::vector<std::string> kept = e2e::crlf_lines(d.read("runs.csv.partial"));
+    ASSERT_GE(kept.size(), 6u);
+    for (std::size_t i = 1; i < kept.size(); ++i) {
+      EXPECT_EQ(kept[i].rfind(std::to_string(i) + ",yes,", 0), 0u) << kept[i];
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.dir()), std::filesystem::directory_iterator()), 4)
+        << "s1.dat, runs.csv, s.json, runs.csv.partial and nothing else";
+  }
+}
+
 TEST(SweepInterruption, AClosedPipeIsAWriteError) {
   Dir d;
   // Standard output a pipe whose reader has gone.

@@ -338,11 +338,17 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--runs", "-3"}, {"--shard", "5/4"}, {"--shard", "2"},
                                              {"--jobs", "0"}, {"--frobnicate"}, {"--merge", "a.csv"},
-                                             {"--tt", "0.5"}, {"--runs"}}) {
+                                             {"--tt", "0.5"}, {"--runs"}, {"--runs", "0"}}) {
     Outcome r = mc(args, s);
     EXPECT_EQ(r.code, 64) << args[0];
     EXPECT_EQ(r.err.rfind("ascent-mc: ", 0), 0u) << r.err;
   }
+  // Every output is checked before the first flight: a JSON into a missing
+  // folder stops a long study at once, and creates no CSV.
+  Outcome no_folder = mc({"--runs", "1000000", "-o", "runs.csv", "--json", "nowhere/s.json"}, s);
+  EXPECT_EQ(no_folder.code, 3) << no_folder.err;
+  EXPECT_NE(no_folder.err.find("nowhere/s.json: path not found"), std::string::npos) << no_folder.err;
+  EXPECT_FALSE(s.exists("runs.csv"));
   Outcome missing = mc({"--dispersions", "nowhere.toml"}, s);
   EXPECT_EQ(missing.code, 2) << missing.err;
   EXPECT_NE(missing.err.find("nowhere.toml"), std::string::npos);

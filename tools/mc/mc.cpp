@@ -1,6 +1,7 @@
 // ascent-mc: flies many dispersed copies of the vehicle with the same answers
 // and reports how sure its payload and its orbit are.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -9,8 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "io/channel.hpp"
 #include "io/cli.hpp"
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "mc_lib.hpp"
 #include "vehicle/description_file.hpp"
@@ -150,6 +153,9 @@ Options parse_options(int argc, char** argv) {
       usage("unknown option '" + arg + "' (try --help)");
     }
   }
+  if (!o.merging && !o.help && !o.version && o.runs == 0 && o.sensitivity.empty()) {
+    usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
+  }
   return o;
 }
 
@@ -160,31 +166,22 @@ std::string crlf(const std::string& text) {
   return out;
 }
 
-// An output file, every write and the close checked.
+// An output file: its bytes go to a file of the run's own, created
+// exclusively beside it, that replaces it only when complete; opened before
+// the first flight, so that a folder that is missing or cannot be written
+// stops the study before it starts, and a study that is stopped or fails
+// leaves the old file as it was.
 class Output {
  public:
-  Output(const std::string& name) : name_(name) {
-    errno = 0;
-    f_ = std::fopen(name.c_str(), "wb");
-    if (f_ == nullptr) throw_open_error(errno, name, true);
-  }
-  ~Output() {
-    if (f_ != nullptr) std::fclose(f_);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-  void write(const std::string& s) {
-    if (std::fwrite(s.data(), 1, s.size(), f_) != s.size()) throw FatalError{err_write, name_ + ": write error"};
-  }
-  void close() {
-    std::FILE* f = f_;
-    f_ = nullptr;
-    if (std::fclose(f) != 0) throw FatalError{err_write, name_ + ": write error on close"};
-  }
+  explicit Output(const std::string& name) { ch_.open_file_replacing(name); }
+  void write(const std::string& s) { ch_.put(s); }
+  void flush() { ch_.flush(); }
+  void close() { ch_.close(); }
+  // The rows of a stopped study, kept under `name`.
+  void close_as(const std::string& name) { ch_.close_as(name); }
 
  private:
-  std::string name_;
-  std::FILE* f_ = nullptr;
+  Channel ch_;
 };
 
 void write_stdout(const std::string& text) {
@@ -213,13 +210,16 @@ void check_outputs(const Options& o, const std::vector<std::string>& inputs) {
   }
 }
 
-void write_summary(const Summary& s, const std::string& json) {
-  if (!json.empty()) {
-    Output j(json);
-    j.write(summary_json(s));
-    j.close();
+void write_summary(const Summary& s, std::unique_ptr<Output>& json) {
+  if (json) {
+    json->write(summary_json(s));
+    json->close();
   }
   write_stdout(summary_text(s));
+}
+
+std::unique_ptr<Output> open_output(const std::string& name) {
+  return name.empty() ? nullptr : std::make_unique<Output>(name);
 }
 
 int run_merge(const Options& o) {
@@ -227,6 +227,7 @@ int run_merge(const Options& o) {
   if (!o.sensitivity.empty()) usage("--merge: --sensitivity needs a study, not shards");
   check_outputs(o, o.merge);
   Output out(o.output);
+  std::unique_ptr<Output> json = open_output(o.json);
   SummaryBuilder sb;
   bool first = true;
   merge(o.merge, [&](const std::string& line) {
@@ -237,8 +238,15 @@ int run_merge(const Options& o) {
     first = false;
   });
   out.close();
-  write_summary(sb.finish(), o.json);
+  write_summary(sb.finish(), json);
   return 0;
+}
+
+// One line on standard error for a study a signal stopped; no summary is
+// written, every old output stays as it was.
+int stopped(int sig, const std::string& when, const std::string& kept) {
+  cli::report("ascent-mc", std::string("stopped by ") + signal_name(sig) + " " + when + kept);
+  return 128 + sig;
 }
 
 int run(int argc, char** argv) {
@@ -281,35 +289,63 @@ int run(int argc, char** argv) {
       throw FatalError{exit_bad_data, e.message()};
     }
   }
+  if (o.dispersions.empty()) {
+    cli::report("ascent-mc", "no --dispersions: nothing is dispersed, every run flies the nominal vehicle");
+  }
   unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
 
-  if (!o.sensitivity.empty()) {
-    SensitivityStudy s = sensitivity(p, jobs);
-    Output out(o.sensitivity);
-    out.write(sensitivity_csv(s));
-    out.close();
+  // Every output is opened before the first flight.
+  std::unique_ptr<Output> sens = open_output(o.sensitivity);
+  std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.output);
+  std::unique_ptr<Output> json = o.runs == 0 ? nullptr : open_output(o.json);
+
+  if (sens) {
+    SensitivityStudy s;
+    try {
+      s = sensitivity(p, jobs);
+    } catch (const Interrupted& e) {
+      return stopped(e.signal, "while flying the sensitivities", "");
+    }
+    sens->write(sensitivity_csv(s));
+    sens->close();
     write_stdout(tornado_text(s) + "\n");
     if (o.runs == 0) return 0;
   }
 
-  std::unique_ptr<Output> csv;
-  if (!o.output.empty()) csv = std::make_unique<Output>(o.output);
   SummaryBuilder sb;
   std::string header = csv_header(p.dispersions);
   sb.header(header.substr(0, header.size() - 2));
   if (csv) csv->write(header);
   ProgressBar bar(shard_runs(p));
-  monte_carlo(
-      p, jobs,
-      [&](const RunResult& r) {
-        if (csv) csv->write(r.csv);
-        std::string why = sb.add(r.csv.substr(0, r.csv.size() - 2));
-        if (!why.empty()) throw FatalError{1, "internal error: row " + std::to_string(r.run) + ": " + why};
-      },
-      [&bar](std::size_t done) { bar.update(done); });
+  std::size_t delivered = 0;
+  try {
+    monte_carlo(
+        p, jobs,
+        [&](const RunResult& r) {
+          // A run that a signal cut short is no run of the study.
+          if (r.flight.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+          if (csv) csv->write(r.csv);
+          std::string why = sb.add(r.csv.substr(0, r.csv.size() - 2));
+          if (!why.empty()) throw FatalError{1, "internal error: row " + std::to_string(r.run) + ": " + why};
+          ++delivered;
+        },
+        [&](std::size_t done) {
+          bar.update(done);
+          if (csv) csv->flush();  // a few writes a second: the rows flown are on disk
+        });
+  } catch (const Interrupted& e) {
+    bar.finish();
+    std::string kept;
+    if (csv) {
+      csv->close_as(o.output + ".partial");
+      kept = ": their rows are in " + o.output + ".partial; " + o.output + " is untouched";
+    }
+    return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
+                   kept);
+  }
   bar.finish();
   if (csv) csv->close();
-  write_summary(sb.finish(), o.json);
+  write_summary(sb.finish(), json);
   return 0;
 }
 
@@ -317,9 +353,17 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   cli::ensure_standard_streams();
+  // A closed output pipe and a file-size limit are write errors (101), not
+  // deaths by signal; SIGINT, SIGTERM and SIGHUP stop the study at the next
+  // flight.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  install_interrupt_handlers();
   try {
     if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
     return run(argc, argv);
+  } catch (const Interrupted& e) {
+    return stopped(e.signal, "before the first run", "");
   } catch (const FatalError& e) {
     cli::report("ascent-mc", e.message);
     return e.code;

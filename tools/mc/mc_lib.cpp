@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
 #include "sweep_lib.hpp"
@@ -437,6 +438,7 @@ SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
   run_in_order<Flight>(
       1 + 2 * nd, jobs, 64, [&](std::size_t i) { return fly_values(p, values_of(i)); },
       [&](std::size_t i, Flight& f) {
+        if (f.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
         if (i == 0) {
           s.nominal = std::move(f);
           return;

@@ -235,6 +235,7 @@ struct SensitivityStudy {
   Flight nominal;
   std::vector<Sensitivity> items;
 };
+// A flight a signal cut short stops it with Interrupted.
 SensitivityStudy sensitivity(const McProblem& p, unsigned jobs);
 
 std::string sensitivity_csv(const SensitivityStudy& s);
