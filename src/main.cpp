@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
   // other: exit code 101, not a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  // A file-size limit is a failed write too (101), not a death by SIGXFSZ.
+  std::signal(SIGXFSZ, SIG_IGN);
   // The options; the vehicle, built in or read (and refused if it is bad)
   // before anything is created. --print-vehicle-keys writes the README's key
   // reference.
@@ -95,6 +97,9 @@ int main(int argc, char** argv) {
   } catch (const ascent::FatalError& e) {
     ascent::cli::report("ascent", e.message);
     return e.code;
+  } catch (const std::exception& e) {
+    ascent::cli::report("ascent", std::string("internal error: ") + e.what());
+    return 1;
   }
 
   ascent::Session S;

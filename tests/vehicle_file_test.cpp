@@ -91,6 +91,12 @@ std::vector<Malformed> malformed() {
     std::size_t to = no_fairing.find("# The upper stage");
     no_fairing.erase(from, to - from);
   }
+  // A drag law of 1001 points, Mach 0, 0.001, ...: more than the law holds.
+  std::string mach = "[0", cd = "[0.5";
+  for (int i = 1; i <= 1000; ++i) {
+    mach += ", " + std::to_string(i) + "e-3";
+    cd += ", 0.5";
+  }
   return {
       {"a typo in a key", edit(b, "exhaust_speed = 4420.8", "exaust_speed = 4420.8"), "exaust_speed",
        "core.exaust_speed: unknown key (did you mean core.exhaust_speed?)"},
@@ -126,6 +132,10 @@ std::vector<Malformed> malformed() {
        "drag.cd: entry 2 must be at least 0, got -0.8"},
       {"a drag law not increasing in Mach", edit(b, "mach = [1, 1, 1.4, 2, 3, 5]", "mach = [1, 1, 1.4, 1.2, 3, 5]"),
        "[1, 1, 1.4, 1.2", "drag.mach: must increase: entry 4 (1.2) is below the one before it"},
+      {"a drag law of too many points",
+       edit(edit(b, "mach = [1, 1, 1.4, 2, 3, 5]", "mach = " + mach + "]"), "cd = [0.4, 0.8, 0.8, 0.69, 0.59, 0.55]",
+            "cd = " + cd + "]"),
+       "mach = |[0, ", "drag.mach: may hold at most 1000 points, got 1001"},
       {"a drag law one coefficient short",
        edit(b, "cd = [0.4, 0.8, 0.8, 0.69, 0.59, 0.55]", "cd = [0.4, 0.8, 0.8, 0.69, 0.59]"), "[0.4, 0.8",
        "drag.cd: must hold one coefficient per Mach number (6), got 5"},

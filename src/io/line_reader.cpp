@@ -1,8 +1,13 @@
 #include "io/line_reader.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
@@ -19,9 +24,14 @@ namespace {
 }  // namespace
 
 void LineReader::open_file(const std::string& path) {
-  errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
+  std::FILE* f = nullptr;
+  try {
+    f = open_regular_file(path, max_profile_file);
+  } catch (const FatalError& e) {
+    // A folder given for a data file is a read error, as it always was.
+    if (e.code != err_access_denied || !std::filesystem::is_directory(path)) throw;
+    throw FatalError{err_read, path + ": read error"};
+  }
   if (owned_ != nullptr) std::fclose(owned_);
   owned_ = f;
   file_ = f;
@@ -126,15 +136,58 @@ bool NumberReader::next(double& x) {
   return true;
 }
 
-std::string read_whole_file(const std::string& path) {
+namespace {
+
+[[noreturn]] void refuse_too_large(const std::string& path, std::uintmax_t max_bytes) {
+  throw FatalError{err_read, path + ": larger than " + std::to_string(max_bytes >> 20) + " MiB, refused"};
+}
+
+}  // namespace
+
+std::FILE* open_regular_file(const std::string& path, std::uintmax_t max_bytes) {
+  // Opened without waiting: a FIFO with no writer must not block the open.
   errno = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw_open_error(errno, path, false);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw_open_error(errno, path, false);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    ::close(fd);
+    throw FatalError{err_read, path + ": read error"};
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw_open_error(EISDIR, path, false);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw FatalError{err_read, path + ": not a regular file (a device, a pipe or a socket), refused"};
+  }
+  if (static_cast<std::uintmax_t>(st.st_size) > max_bytes) {
+    ::close(fd);
+    refuse_too_large(path, max_bytes);
+  }
+  int flags = fcntl(fd, F_GETFL);
+  std::FILE* f = flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(fd, "rb");
+  if (f == nullptr) {
+    ::close(fd);
+    throw FatalError{err_read, path + ": cannot open"};
+  }
+  return f;
+}
+
+std::string read_whole_file(const std::string& path) {
+  std::FILE* f = open_regular_file(path, max_text_file);
   std::string text;
   char buf[8192];
   std::size_t n;
   errno = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    text.append(buf, n);
+    if (text.size() > max_text_file) {  // grew while read
+      std::fclose(f);
+      refuse_too_large(path, max_text_file);
+    }
+  }
   int read_errno = std::ferror(f) != 0 ? (errno != 0 ? errno : EIO) : 0;
   bool close_failed = std::fclose(f) != 0;
   if (read_errno == EISDIR) throw_open_error(EISDIR, path, false);

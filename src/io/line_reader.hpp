@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <cstdio>
 #include <cstdio>
 #include <string>
 
@@ -76,9 +78,23 @@ class NumberReader {
   bool typo_ = false;
 };
 
+// Largest files read whole or line by line, bytes: a description or a
+// dispersions file is a few kilobytes, the longest profile a flight can use
+// (1,000,000 points) fits in 64 MiB. A bigger file is refused (100), never
+// read until memory runs out.
+constexpr std::uintmax_t max_text_file = 4u << 20;
+constexpr std::uintmax_t max_profile_file = 64u << 20;
+
+// Opens `path` for reading, every fault a FatalError with its code: only a
+// regular file (a FIFO, a device such as /dev/zero or /dev/urandom, or a
+// socket would hang the run or never end: refused, 100), at most
+// `max_bytes` long.
+std::FILE* open_regular_file(const std::string& path, std::uintmax_t max_bytes);
+
 // Every byte of the file at `path` (a description, a dispersions file),
-// every open, read and close checked: a folder or an unreadable file stops
-// the run with its code.
+// every open, read and close checked: a folder, an unreadable file, one that
+// is not a regular file or is longer than max_text_file stops the run with
+// its code.
 std::string read_whole_file(const std::string& path);
 
 // Parses `text` as one number of the form above; false when it is not one

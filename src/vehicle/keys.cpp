@@ -295,6 +295,11 @@ std::vector<Problem> check_description(const Description& d) {
   const DragLaw& dl = v.drag;
   if (dl.mach.empty()) {
     add("drag.mach", "must hold at least one point");
+  } else if (dl.mach.size() > max_drag_points) {
+    // Each step looks the law up; a law of many more points than any
+    // measured drag curve has only slows every flight.
+    add("drag.mach", "may hold at most " + std::to_string(max_drag_points) + " points, got " +
+                         std::to_string(dl.mach.size()));
   } else if (dl.mach.size() != dl.cd.size()) {
     add("drag.cd", "must hold one coefficient per Mach number (" + std::to_string(dl.mach.size()) + "), got " +
                        std::to_string(dl.cd.size()));

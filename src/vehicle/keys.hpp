@@ -62,6 +62,8 @@ const Key* first_difference(const Description& a, const Description& b);
 // A description's faults beyond single values: schedules that do not
 // descend, a drag law not ordered in Mach, masses that do not add up, a
 // target inside the atmosphere. Each names the key it is reported at.
+constexpr std::size_t max_drag_points = 1000;  // points of the drag law at the most
+
 struct Problem {
   std::string key;
   std::string what;

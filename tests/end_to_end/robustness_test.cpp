@@ -3,6 +3,7 @@
 // normal end or a documented exit code, never by a signal or a hang, and must
 // never change the booster profile.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <map>
@@ -143,6 +144,41 @@ struct Generator {
     return a;
   }
 };
+
+// Inputs that are no regular file or are far too long: refused with a line
+// naming the file (100) at once, never read until memory runs out or the
+// run hangs on a pipe that nobody writes.
+TEST(InputFiles, DevicesPipesAndHugeFilesAreRefused) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled_profile());
+  ASSERT_EQ(mkfifo((s.dir() / "fifo").c_str(), 0600), 0);
+  std::string vehicle = e2e::run_program(ASCENT_BINARY, {"--print-vehicle"}, s.dir(), s.dir() / "pv", "").out;
+  s.write("zero.toml", "profile = \"/dev/zero\"\n" + vehicle);
+  s.write("huge.toml", vehicle + std::string(5u << 20, '#') + "\n");
+  struct Case {
+    std::string program;
+    std::vector<std::string> args;
+    std::string names;
+    int code = 100;
+  };
+  const Case cases[] = {
+      {ASCENT_BINARY, {"--vehicle", "/dev/zero"}, "/dev/zero: not a regular file"},
+      {ASCENT_BINARY, {"--vehicle", "/dev/urandom"}, "/dev/urandom: not a regular file"},
+      {ASCENT_BINARY, {"--vehicle", "fifo"}, "fifo: not a regular file"},
+      // A description that names such a profile is one that cannot be flown.
+      {ASCENT_BINARY, {"--vehicle", "zero.toml"}, "profile: cannot be read: /dev/zero: not a regular file", 65},
+      {ASCENT_BINARY, {"--vehicle", "huge.toml"}, "huge.toml: larger than 4 MiB"},
+      {ASCENT_SWEEP_BINARY, {"--profile", "fifo"}, "fifo: not a regular file"},
+      {ASCENT_MC_BINARY, {"--dispersions", "/dev/zero"}, "/dev/zero: not a regular file"},
+      {ASCENT_MC_BINARY, {"--merge", "/dev/zero", "-o", "m.csv"}, "/dev/zero: not a regular file"},
+  };
+  for (const Case& c : cases) {
+    e2e::RunResult r = e2e::run_program(c.program, c.args, s.dir(), s.dir() / "io", "", false, 20);
+    EXPECT_FALSE(r.timed_out || r.signaled) << c.args[1];
+    EXPECT_EQ(r.exit_code, c.code) << c.args[1] << ": " << r.err;
+    EXPECT_NE(r.err.find(c.names), std::string::npos) << r.err;
+  }
+}
 
 TEST(GeneratedSessions, EndCleanlyAndNeverTouchTheProfile) {
   const std::set<int> documented = {0, 2, 3, 5, 100, 101, 106};

@@ -12,6 +12,7 @@
 
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
+#include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
 #include "sweep_lib.hpp"
@@ -382,9 +383,8 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   for (const std::string& name : files) {
     auto s = std::make_unique<Shard>();
     s->name = name;
-    errno = 0;
-    s->f = std::fopen(name.c_str(), "rb");
-    if (s->f == nullptr) throw_open_error(errno, name, false);
+    // Shards are streamed, never held: any size, but a regular file only.
+    s->f = open_regular_file(name, std::numeric_limits<std::uintmax_t>::max());
     std::string h;
     if (!s->next_line(h)) throw FatalError{exit_bad_data, name + ": empty, not a runs file"};
     if (header.empty()) {

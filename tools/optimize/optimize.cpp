@@ -354,6 +354,7 @@ int main(int argc, char** argv) {
   cli::ensure_standard_streams();
   // A closed output pipe is a write error (101), not a death by signal.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit: a write error (101), not a death
   install_interrupt_handlers();
   try {
     return run(argc, argv);
