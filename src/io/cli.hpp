@@ -7,6 +7,9 @@ namespace ascent::cli {
 // The one exit code of every tool for a command line it cannot use (an
 // unknown option, a missing or bad value): the conventional EX_USAGE.
 constexpr int exit_usage = 64;
+// A study none of whose flights ended normally (every row holds its error):
+// its files are written for inspection, but it reports no result.
+constexpr int exit_no_flight = 69;
 
 // The program's version, as the build system numbers it.
 const char* version();

@@ -370,3 +370,33 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// A study none of whose flights can end normally (the bundled profile ends at
+// 141 s, before any of these turns is over) reports no result: exit 69 and a
+// line that says so, its rows written with their errors.
+TEST(Studies, NoFlightEndingNormallyIsNoResult) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled("data/s1.dat"));
+  struct Case {
+    std::string program;
+    std::vector<std::string> args;
+    std::string csv;
+    std::size_t rows;
+  };
+  const Case cases[] = {
+      {ASCENT_SWEEP_BINARY, {"--tt", "200:300:50", "--alpha", "18", "-o", "g.csv"}, "g.csv", 3},
+      {ASCENT_MC_BINARY, {"--tt", "1e6", "--runs", "3", "-o", "r.csv"}, "r.csv", 3},
+  };
+  for (const Case& c : cases) {
+    Outcome r = run_tool(c.program, c.args, s);
+    EXPECT_EQ(r.code, 69) << r.err;
+    EXPECT_NE(r.err.find("none of the 3 "), std::string::npos) << r.err;
+    std::vector<std::string> rows = e2e::crlf_lines(s.read(c.csv));
+    ASSERT_EQ(rows.size(), c.rows + 1);
+    for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_NE(rows[i].find("end of file"), std::string::npos) << rows[i];
+  }
+}
+
+}  // namespace

@@ -67,7 +67,7 @@ nlohmann::json optimise_and_replay(const Folder& f, std::vector<std::string> arg
   // ascent, given the answers, flies the same flight to the digit.
   e2e::RunResult a = e2e::run_program(ASCENT_BINARY, ascent_args, f.s.dir(), f.s.dir() / "replay", f.s.read("best.ans"));
   EXPECT_EQ(a.exit_code, 0) << a.err;
-  const std::string report = f.s.read("best.txt");
+  const std::string report = f.s.read("best.out");  // named after the answers
   EXPECT_EQ(last_number_after(report, "SC_M    ="), j["SC_M"].get<double>());
   double hp = last_number_after(report, "Perigee ="), ha = last_number_after(report, "Apogee =");
   EXPECT_NEAR(hp, j["hp_final_km"].get<double>(), 0.05 + 1e-9);
@@ -182,6 +182,7 @@ TEST(Optimize, BadBoundsKeysAndTolerancesStopItBeforeAnyFlight) {
       {"--max-flights", "0"},
       {"--jobs", "0"},
       {"--bogus"},
+      {"--answers", "out.json"},                       // one file for two outputs
   };
   for (const std::vector<std::string>& c : cases) {
     std::vector<std::string> args = c;
@@ -241,7 +242,10 @@ TEST(Optimize, NoFlightReachingTheTargetEndsWithStatus4AndTheOutputs) {
   nlohmann::json j = nlohmann::json::parse(f.s.read("miss.json"));
   EXPECT_FALSE(j["reached"].get<bool>());
   EXPECT_EQ(j["flights"].get<int>(), 20);
+  EXPECT_FALSE(j["converged"].get<bool>()) << "every flight of the budget flown: it ran out";
+  EXPECT_NE(r.out.find("ran out of flights (--max-flights 20)"), std::string::npos) << r.out;
   EXPECT_TRUE(f.s.exists("miss.ans"));
+  EXPECT_EQ(e2e::lines_of(f.s.read("miss.ans")).front(), "miss.out");
 
   // A missing profile: ascent's own code for it.
   fs::remove(f.s.dir() / "s1.dat");

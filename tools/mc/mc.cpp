@@ -69,7 +69,10 @@ const char* const usage_text =
     "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
     "description or shard CSV;\n"
     "2, 3, 5, 100 a file missing, not reachable, not allowed or unreadable;\n"
-    "101 an output could not be written.\n";
+    "101 an output could not be written; 69 no run flew to the end (the\n"
+    "outputs are written, each row's status says why); 128 + N stopped by\n"
+    "signal N (SIGINT, SIGTERM, SIGHUP): the runs flown are kept in\n"
+    "FILE.partial, every old output is untouched.\n";
 
 struct Options {
   std::size_t runs = 1000;
@@ -345,7 +348,13 @@ int run(int argc, char** argv) {
   }
   bar.finish();
   if (csv) csv->close();
-  write_summary(sb.finish(), json);
+  Summary summary = sb.finish();
+  write_summary(summary, json);
+  if (summary.flown == 0 && summary.runs > 0) {
+    cli::report("ascent-mc", "none of the " + std::to_string(summary.runs) +
+                                 " runs flew to the end: the status column of the runs says why");
+    return cli::exit_no_flight;
+  }
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/channel.hpp"
 #include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
@@ -60,9 +61,9 @@ const char* const usage_text =
     "                      by --tolerance), then one per free key\n"
     "  --json FILE         the best flight as a JSON object\n"
     "  --answers FILE      the answers that fly the best flight in ascent\n"
-    "                      (its report goes to best.txt); with --free, the\n"
-    "                      vehicle it needs as well, in FILE with the\n"
-    "                      extension .toml (fly: ascent --vehicle F.toml < FILE)\n"
+    "                      (its report: FILE with the extension .out); with\n"
+    "                      --free, the vehicle it needs as well, in FILE with\n"
+    "                      the extension .toml (fly: ascent --vehicle F.toml < FILE)\n"
     "  --method NAME       cobyla (default), sbplx or bobyqa (a penalised mass)\n"
     "  --help, --version\n"
     "\n"
@@ -174,36 +175,38 @@ bool same_file(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, ec);
 }
 
-// An output file, opened before any flight so that a bad name costs nothing.
+// An output file, opened before any flight so that a bad name costs nothing:
+// its bytes go to a file of the run's own, created exclusively beside it,
+// that replaces it only when complete. An output never closed (nothing to
+// say, a fault, a signal) leaves the old file as it was.
 struct Output {
-  std::string name;
-  std::FILE* f = nullptr;
-  Output(const std::string& n, const std::string& profile, const std::string& vehicle) : name(n) {
-    if (name.empty()) return;
-    if (same_file(name, profile)) fail(err_access_denied, name + ": refused: it would overwrite the profile");
-    if (same_file(name, vehicle)) fail(err_access_denied, name + ": refused: it would overwrite the vehicle");
-    errno = 0;
-    f = std::fopen(name.c_str(), "wb");
-    if (f == nullptr) throw_open_error(errno, name, true);
+  Channel ch;
+  explicit Output(const std::string& name) {
+    if (!name.empty()) ch.open_file_replacing(name);
   }
-  ~Output() {
-    if (f != nullptr) std::fclose(f);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
   void write(const std::string& text) {
-    if (f == nullptr) return;
-    if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0) {
-      fail(err_write, name + ": write error");
+    if (ch.is_open()) ch.put(text);
+  }
+  void close() { ch.close(); }
+};
+
+// The files a search reads and writes: no output may take the place of an
+// input or of another output. Refused before any flight.
+void check_outputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (outputs[i].empty()) continue;
+    for (const std::string& in : inputs) {
+      if (!in.empty() && (outputs[i] == in || same_file(outputs[i], in))) {
+        fail(err_access_denied, outputs[i] + ": refused: it would overwrite the input " + in);
+      }
+    }
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (outputs[i] == outputs[j] || same_file(outputs[i], outputs[j])) {
+        fail(exit_usage, outputs[i] + ": named for two outputs");
+      }
     }
   }
-  void close() {
-    if (f == nullptr) return;
-    std::FILE* g = f;
-    f = nullptr;
-    if (std::fclose(g) != 0) fail(err_write, name + ": write error on close");
-  }
-};
+}
 
 std::string km(double m) { return real_text(m / 1000, 1, 1); }
 
@@ -222,6 +225,18 @@ int run(int argc, char** argv) {
   Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
   p.desc = &desc;
   const std::string profile_path = !o.profile.empty() ? o.profile : resolved_profile_path(desc);
+  // With free keys the answers need the vehicle flown: beside them. The
+  // answers' session names its report after them.
+  std::string vehicle_out, report_name;
+  if (!o.answers.empty()) {
+    report_name = fs::path(o.answers).filename().replace_extension(".out").string();
+    if (report_name == fs::path(o.answers).filename().string()) report_name += ".out";
+    if (!p.free.empty()) {
+      vehicle_out = fs::path(o.answers).replace_extension(".toml").string();
+      if (vehicle_out == o.answers) vehicle_out += ".toml";
+    }
+  }
+  check_outputs({o.csv, o.json, o.answers, vehicle_out}, {profile_path, o.vehicle});
   // Checked before the profile is read: its faults are not the options'.
   std::string why = check_problem(p);
   if (!why.empty()) fail(exit_usage, why);
@@ -241,14 +256,7 @@ int run(int argc, char** argv) {
     if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
   }
 
-  // With free keys the answers need the vehicle flown: beside them.
-  std::string vehicle_out;
-  if (!o.answers.empty() && !p.free.empty()) {
-    vehicle_out = fs::path(o.answers).replace_extension(".toml").string();
-    if (vehicle_out == o.answers) vehicle_out += ".toml";
-  }
-  Output csv(o.csv, profile_path, o.vehicle), json(o.json, profile_path, o.vehicle),
-      answers(o.answers, profile_path, o.vehicle), vehicle(vehicle_out, profile_path, o.vehicle);
+  Output csv(o.csv), json(o.json), answers(o.answers), vehicle(vehicle_out);
 
   unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
   ProgressBar bar(p.max_flights);
@@ -285,24 +293,32 @@ int run(int argc, char** argv) {
   csv.write(table);
   csv.close();
 
+  // A flight that did not end normally has no orbit and no mass: null, not
+  // numbers it never established.
+  auto flown = [&e](double x) { return e.flight.ok ? nlohmann::ordered_json(x) : nlohmann::ordered_json(); };
   nlohmann::ordered_json j;
   j["reached"] = reached;
   j["tt"] = e.flight.tt;
   j["alpha"] = e.flight.alpha;
-  j["SC_M"] = rec.Msc;
-  j["hp_final_km"] = rec.hp_final / 1000;
-  j["ha_final_km"] = rec.ha_final / 1000;
-  j["core_propellant_left_kg"] = rec.m0_core;
+  j["SC_M"] = flown(rec.Msc);
+  j["hp_final_km"] = flown(rec.hp_final / 1000);
+  j["ha_final_km"] = flown(rec.ha_final / 1000);
+  j["core_propellant_left_kg"] = flown(rec.m0_core);
   j["tolerance_km"] = p.tolerance / 1000;
   j["flights"] = r.flights();
+  j["converged"] = r.converged;
   for (std::size_t i = 0; i < p.free.size(); ++i) j[p.free[i].key->name] = e.free_values[i];
   json.write(j.dump(2) + "\n");
   json.close();
 
-  answers.write("best.txt\n" + shortest_text(e.flight.tt) + "\n" + shortest_text(e.flight.alpha) + "\ny\n-1\n");
-  answers.close();
+  // Answers replay a flight that ended normally; for none the old file stays.
+  if (e.flight.ok) {
+    answers.write(report_name + "\n" + shortest_text(e.flight.tt) + "\n" + shortest_text(e.flight.alpha) +
+                  "\ny\n-1\n");
+    answers.close();
+  }
   std::string described;
-  if (!p.free.empty()) {
+  if (!p.free.empty() && e.flight.ok) {
     Description best;
     if (description_at(p, e.free_values, best).empty()) {
       // The profile as the written file must name it: relative to its folder,
@@ -314,8 +330,10 @@ int run(int argc, char** argv) {
       described = write_description(best);
     }
   }
-  vehicle.write(described);
-  vehicle.close();
+  if (!described.empty()) {
+    vehicle.write(described);
+    vehicle.close();
+  }
 
   std::string out;
   out += reached ? "Best flight" : "No flight reached the target; the one that missed least";
@@ -334,6 +352,8 @@ int run(int argc, char** argv) {
   } else {
     out += "  no flight ended normally: " + e.flight.error + "\n";
   }
+  out += r.converged ? "  search  = converged: its last searches found no better point\n"
+                     : "  search  = ran out of flights (--max-flights " + std::to_string(p.max_flights) + ")\n";
   if (!described.empty()) out += "\nThe vehicle flown:\n" + described;
   cli::print_text(out);
   if (r.interrupted) {

@@ -436,6 +436,7 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
   // Flights a signal stopped midway have no result.
   ev.erase(std::remove_if(ev.begin(), ev.end(), [](const Evaluation& e) { return e.flight.interrupted; }), ev.end());
   result.interrupted = interrupt_signal != 0;
+  result.converged = !result.interrupted && left > 0;
   for (std::size_t i = 0; i < ev.size(); ++i) {
     if (ev[i].feasible && (result.best < 0 || ev[i].flight.record.Msc > ev[static_cast<std::size_t>(result.best)].flight.record.Msc)) {
       result.best = static_cast<long>(i);

@@ -67,6 +67,10 @@ struct OptimizeResult {
   std::vector<Evaluation> evaluations;  // every flight, in the order fixed by the method (not by timing)
   long best = -1;                       // index of the best feasible flight; -1: none reached the target
   bool interrupted = false;             // a signal (io/interrupt.hpp) stopped the search early
+  // The search ended by itself (the polishing found no new point, or its
+  // steps grew too small) with flights of the budget left; false: the budget
+  // ran out, or a signal stopped it.
+  bool converged = false;
   std::size_t flights() const { return evaluations.size(); }
 };
 

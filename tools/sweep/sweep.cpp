@@ -70,7 +70,8 @@ const char* const usage_text =
     "unreadable or too short (or so the vehicle description); 101 the CSV\n"
     "could not be written (a closed pipe included); 1 a thread\n"
     "could not be started; 128 + N stopped by signal N (SIGINT, SIGTERM,\n"
-    "SIGHUP): the rows flown are kept in FILE.partial, FILE is untouched.\n";
+    "SIGHUP): the rows flown are kept in FILE.partial, FILE is untouched;\n"
+    "69 no flight ended normally (the CSV is written, each row's status says why).\n";
 
 struct Options {
   std::string tt = "20:60:1";
@@ -212,8 +213,13 @@ int run(int argc, char** argv) {
   unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
   ProgressBar bar(plan.size());
   out.put(csv_header());
+  std::size_t flown = 0;  // flights that ended normally
   StreamOutcome done = stream_sweep(
-      plan, jobs, [&](const FlightResult& f) { out.put(csv_row(plan, f)); },
+      plan, jobs,
+      [&](const FlightResult& f) {
+        out.put(csv_row(plan, f));
+        flown += f.ok ? 1 : 0;
+      },
       [&](std::size_t n) {
         bar.update(n);
         out.flush();  // a few writes a second: the rows flown are on disk
@@ -230,6 +236,11 @@ int run(int argc, char** argv) {
     return 128 + done.signal;
   }
   out.close();
+  if (flown == 0) {
+    cli::report("ascent-sweep", "none of the " + std::to_string(plan.size()) +
+                                    " flights ended normally: the status column says why");
+    return cli::exit_no_flight;
+  }
   return 0;
 }
 
