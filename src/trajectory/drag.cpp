@@ -28,6 +28,9 @@ double drag_coefficient(const DragTable& d, double mach) {
   if (mach > d.mach[n - 1]) return d.cd[n - 1];
   for (std::size_t i = 1; i < n; ++i) {
     if (mach <= d.mach[i]) {
+      // At a point the law is the table's value itself, not the end of a
+      // line through it that rounding leaves a bit off.
+      if (mach == d.mach[i]) return d.cd[i];
       return d.cd[i - 1] - d.drop[i] * (mach - d.mach[i - 1]) / d.width[i];
     }
   }
