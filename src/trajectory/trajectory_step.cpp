@@ -32,6 +32,7 @@ struct Air {
   double vr;     // m/s, speed relative to the air
   double F;      // N, thrust after back-pressure loss
   double q;      // Pa, dynamic pressure
+  double Cd;     // drag coefficient at the Mach number
   double CdQ;    // Pa, drag coefficient times q
 };
 
@@ -54,7 +55,8 @@ Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, double 
   w.F = Fvac - p * s.Ae;
   if (w.F < 0) w.F = 0;
   w.q = rho * s.rho_scale * (w.vr * w.vr) / 2;
-  w.CdQ = drag_coefficient(*s.drag, w.vr / a_s) * w.q;
+  w.Cd = drag_coefficient(*s.drag, w.vr / a_s);
+  w.CdQ = w.Cd * w.q;
   return w;
 }
 
@@ -103,7 +105,7 @@ Rates rates(FlightState& s, const Stage& z) {
     ay = z.vx * z.vx / r + a * std::sin(psi) - gravity;
   } else {
     Air w = air_at(s, z.vx, z.h0, z.vy, z.Fvac, r);
-    double D = s.Sref * w.CdQ;
+    double D = w.Cd * s.Sref * w.q;  // the rates' order: Cd(M) * Sref * q
     if (s.mode == Steering::pitch_program) {
       // Pitch program: along the air-relative path, or at the frozen angle
       // off the inertial path; drag against the air-relative velocity.
