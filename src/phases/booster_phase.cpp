@@ -131,6 +131,7 @@ void ignition(Session& S, double& P0Ae) {
   s.m0 = v.core.propellant_mass + b.count * b.propellant_mass;
   s.Me = s.Mst[1] - s.m0;
   s.t = 0;
+  s.substeps = S.desc->mission.numerics.substeps;
   s.vrot = launch_site_vrot(S.desc->mission.target);
   s.vx = s.vrot;
   s.h0 = 0;

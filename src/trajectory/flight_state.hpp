@@ -58,6 +58,7 @@ struct FlightState {
   double alpha_max = 0;  // rad, largest angle of attack of steering mode 1
   double kv = 0;         // exponent of the vertical-acceleration law of mode 1
   const DragTable* drag = &builtin_drag_table();  // the vehicle's drag law
+  int substeps = 1;       // equal sub-steps of every step (numerics.substeps)
   double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
 
   // Steering and output controls.

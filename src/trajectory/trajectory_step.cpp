@@ -161,7 +161,7 @@ Stage advanced(const FlightState& s, const Rates& k, double f) {
 }
 
 // Classic RK4: stage weights 1/2, 1/2, 1; final weights (k1 + 2(k2 + k3) + k4)/6.
-void integrate(FlightState& s) {
+void rk4_step(FlightState& s) {
   const Stage z1{s.vx, s.h0, s.vy, s.kick, s.m0, s.mdot, s.Fvac};
   const Rates k1 = scaled(rates(s, z1), s.dt);
   const Rates k2 = scaled(rates(s, advanced(s, k1, 0.5)), s.dt);
@@ -180,6 +180,20 @@ void integrate(FlightState& s) {
   s.Fvac += combine(k1.Fvac, k2.Fvac, k3.Fvac, k4.Fvac);
   s.dV += combine(k1.dV, k2.dV, k3.dV, k4.dV);
   s.t += s.dt;
+}
+
+// One step of dt, as substeps equal Runge-Kutta steps; the step ends at
+// t + dt exactly, as a single step does.
+void integrate(FlightState& s) {
+  if (s.substeps <= 1) {
+    rk4_step(s);
+    return;
+  }
+  const double dt = s.dt, t0 = s.t;
+  s.dt = dt / s.substeps;
+  for (int i = 0; i < s.substeps; ++i) rk4_step(s);
+  s.dt = dt;
+  s.t = t0 + dt;
 }
 
 }  // namespace

@@ -344,7 +344,9 @@ constexpr TableIntro table_intros[] = {
 std::string range_text(const Key& k) {
   switch (k.kind) {
     case KeyKind::text: return k.optional ? "text; may be left out" : "text, not empty";
-    case KeyKind::count: return "a whole number from " + number_text(k.min) + " to " + number_text(k.max);
+    case KeyKind::count:
+      return "a whole number from " + number_text(k.min) + " to " + number_text(k.max) +
+             (k.optional ? "; may be left out (" + number_text(k.min) + ")" : "");
     case KeyKind::real:
     case KeyKind::list: {
       std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
@@ -383,6 +385,9 @@ std::string write_description(const Description& d) {
       "# and the allowed range. Whole numbers may be written without a decimal point.\n";
   std::string table;
   for (const Key& k : description_keys()) {
+    // A whole number that may be left out is written only when it differs
+    // from its default, the least value it may take.
+    if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
     std::string t = table_of(k.name);
     if (t != table) {
       table = t;

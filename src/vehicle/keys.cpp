@@ -160,6 +160,11 @@ std::vector<Key> make_keys() {
            [](Description& d) -> double& { return d.mission.sizing.dry_coefficient; }),
       positive("sizing.dry_exponent", "", "dry-mass law: exponent of the propellant mass", 2,
                [](Description& d) -> double& { return d.mission.sizing.dry_exponent; }),
+
+      // May be left out: a description without it flies the steps as they are.
+      Key{"numerics.substeps", KeyKind::count, "",
+          "equal sub-steps in every integration step; the table stays at the steps", 1, 1024, false, true,
+          nullptr, [](Description& d) -> int& { return d.mission.numerics.substeps; }, nullptr, nullptr},
   };
 }
 

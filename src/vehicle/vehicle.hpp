@@ -105,10 +105,16 @@ struct Sizing {
   double dry_exponent = 0.848;                 // dry-mass law: exponent of the propellant mass
 };
 
+// How finely the flight is integrated.
+struct Numerics {
+  int substeps = 1;  // equal sub-steps in every step; the table keeps the steps
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
   Sizing sizing;
+  Numerics numerics;
 };
 
 // A whole description: the vehicle, its mission, and where its booster
