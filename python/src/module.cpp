@@ -38,6 +38,20 @@ using namespace ascent;
 
 namespace {
 
+// A long study runs without the GIL, where Python cannot act on Ctrl-C. The
+// study's progress callback, called on this thread about ten times a second,
+// asks Python whether a signal came: its handler raises (KeyboardInterrupt
+// for SIGINT), the workers stop after the flights in hand, and the raised
+// exception reaches the caller once the GIL is back.
+struct PythonSignal {};
+
+std::function<void(std::size_t)> python_signals() {
+  return [](std::size_t) {
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw PythonSignal{};
+  };
+}
+
 // A quantity set from Python is refused as a description file's would be.
 constexpr int err_vehicle = err_description;
 
@@ -401,8 +415,12 @@ py::dict sweep_grid(std::vector<double> tt, std::vector<double> alpha, bool tran
   plan.profile = profile.parsed.get();
   std::vector<sweep::FlightResult> results;
   if (plan.size() > 0) {
-    py::gil_scoped_release unlocked;
-    results = sweep::run_sweep(plan, jobs);
+    try {
+      py::gil_scoped_release unlocked;
+      results = sweep::run_sweep(plan, jobs, python_signals());
+    } catch (const PythonSignal&) {
+      throw py::error_already_set();
+    }
   }
   return result_columns(plan, results);
 }
@@ -510,10 +528,12 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
   p.shard = shard;
   p.shards = shards;
   std::vector<std::string> rows;
-  {
+  try {
     py::gil_scoped_release unlocked;
     rows.reserve(mc::shard_runs(p));
-    mc::monte_carlo(p, jobs, [&rows](const mc::RunResult& r) { rows.push_back(r.csv); });
+    mc::monte_carlo(p, jobs, [&rows](const mc::RunResult& r) { rows.push_back(r.csv); }, python_signals());
+  } catch (const PythonSignal&) {
+    throw py::error_already_set();
   }
   return py::make_tuple(mc::csv_header(p.dispersions), py::cast(rows));
 }

@@ -4,7 +4,10 @@ import csv
 import io
 import json
 import os
+import signal
 import subprocess
+import sys
+import time
 
 import numpy as np
 import pytest
@@ -111,3 +114,23 @@ def test_monte_carlo_on_a_cluster_equals_the_local_study(workdir):
     for name in local.runs:
         a, b = local.runs[name], remote.runs[name]
         assert np.array_equal(a, b, equal_nan=a.dtype.kind == "f"), name
+
+
+@pytest.mark.parametrize("call", [
+    "ascent.monte_carlo(runs=200000, jobs=2)",
+    "ascent.sweep(tt='10:90:0.01', alpha='0:30:0.1', jobs=2)",
+])
+def test_ctrl_c_stops_a_long_study_within_a_second(workdir, call):
+    # A real SIGINT to a Python process in the middle of a study far longer
+    # than the test: KeyboardInterrupt comes within a second, not at the end.
+    script = f"import sys, ascent\nprint('started', flush=True)\n{call}\nprint('finished')\n"
+    child = subprocess.Popen([sys.executable, "-c", script], cwd=workdir, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+    assert child.stdout.readline() == b"started\n"
+    time.sleep(1.5)  # well into the flights
+    sent = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=30)
+    assert time.monotonic() - sent < 1.5
+    assert b"KeyboardInterrupt" in err, err
+    assert b"finished" not in out
