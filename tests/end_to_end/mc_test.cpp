@@ -261,6 +261,7 @@ TEST(MonteCarlo, JobsAndShardsChangeNoByteAndTheSummaryAgreesWithTheRuns) {
   double disc = std::sqrt(b * b - 4 * a * c);
   EXPECT_NEAR(j.at("p_reached_95")[0].get<double>(), (-b - disc) / (2 * a), 1e-12);
   EXPECT_NEAR(j.at("p_reached_95")[1].get<double>(), (-b + disc) / (2 * a), 1e-12);
+  expect_spread(j.at("SC_M_reached_kg"), direct(reached_sc), "SC_M over the runs that reached the orbit");
   expect_spread(j.at("SC_M_kg"), direct(sc), "SC_M");
   expect_spread(j.at("hp_final_km"), direct(hp), "hp");
   expect_spread(j.at("ha_final_km"), direct(ha), "ha");

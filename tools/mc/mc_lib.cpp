@@ -217,7 +217,10 @@ std::string SummaryBuilder::add(const std::string& line) {
   double sc = ok ? num(f[col_SC_M_]) : 0;
   if (reached) ++s_.reached;
   promised_.push_back(reached ? sc : 0.0);
-  if (reached) reached_SC_M_.push_back(sc);
+  if (reached) {
+    reached_SC_M_.push_back(sc);
+    mSC_M_reached_.add(sc);
+  }
   if (ok) {
     ++s_.flown;
     double v[4] = {sc, num(f[col_hp_]), num(f[col_ha_]), num(f[col_core_])};
@@ -238,10 +241,10 @@ Summary SummaryBuilder::finish() {
   Summary s = s_;
   s.p_reached = s.runs > 0 ? static_cast<double>(s.reached) / static_cast<double>(s.runs) : 0;
   wilson(s.reached, s.runs, s.p_low, s.p_high);
-  std::vector<double>* keep[4] = {&SC_M_, &hp_, &ha_, &core_};
-  Moments* m[4] = {&mSC_M_, &mhp_, &mha_, &mcore_};
-  Spread* out[4] = {&s.SC_M, &s.hp_final, &s.ha_final, &s.core_left};
-  for (int i = 0; i < 4; ++i) {
+  std::vector<double>* keep[5] = {&SC_M_, &hp_, &ha_, &core_, &reached_SC_M_};
+  Moments* m[5] = {&mSC_M_, &mhp_, &mha_, &mcore_, &mSC_M_reached_};
+  Spread* out[5] = {&s.SC_M, &s.hp_final, &s.ha_final, &s.core_left, &s.SC_M_reached};
+  for (int i = 0; i < 5; ++i) {
     std::sort(keep[i]->begin(), keep[i]->end());
     Spread& sp = *out[i];
     sp.n = m[i]->n;
@@ -252,7 +255,6 @@ Summary SummaryBuilder::finish() {
   }
   std::sort(promised_.begin(), promised_.end());
   s.SC_M_promised = nearest_rank(promised_, quantile_levels[0]);
-  std::sort(reached_SC_M_.begin(), reached_SC_M_.end());
   s.SC_M_reached_low = nearest_rank(reached_SC_M_, quantile_levels[0]);
   return s;
 }
@@ -286,6 +288,7 @@ std::string summary_json(const Summary& s) {
   j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
   j["SC_M_reached_p0.135_kg"] = number_or_null(s.SC_M_reached_low);
   j["quantile_rule"] = "nearest rank: the k-th smallest of n values, k = ceil(p n) (at least 1)";
+  j["SC_M_reached_kg"] = spread_json(s.SC_M_reached);
   j["SC_M_kg"] = spread_json(s.SC_M);
   j["hp_final_km"] = spread_json(s.hp_final);
   j["ha_final_km"] = spread_json(s.ha_final);
@@ -315,10 +318,14 @@ std::string summary_text(const Summary& s) {
                   sp.sd, d, sp.q[0], d, sp.q[1], d, sp.q[2], d, sp.q[3], d, sp.q[4]);
     t += buf;
   };
-  line("SC_M (kg)", s.SC_M, 0);
-  line("final perigee (km)", s.hp_final, 1);
-  line("final apogee (km)", s.ha_final, 1);
-  line("core propellant (kg)", s.core_left, 0);
+  // Each row names the runs it is over: the spacecraft mass first over the
+  // runs that reached the target orbit, then everything over the runs that
+  // flew to the end, most of which may have missed it.
+  line("SC_M, reached (kg)", s.SC_M_reached, 0);
+  line("SC_M, flown (kg)", s.SC_M, 0);
+  line("perigee, flown (km)", s.hp_final, 1);
+  line("apogee, flown (km)", s.ha_final, 1);
+  line("core prop., flown (kg)", s.core_left, 0);
   return t;
 }
 

@@ -179,7 +179,8 @@ struct Summary {
   std::size_t flown = 0;                // rows with status ok
   std::size_t reached = 0;              // rows with reached yes
   double p_reached = 0, p_low = 0, p_high = 0;  // share reached, Wilson 95 % interval
-  Spread SC_M, hp_final, ha_final, core_left;   // kg, km, km, kg
+  Spread SC_M_reached;                          // kg, over the runs that reached the target orbit
+  Spread SC_M, hp_final, ha_final, core_left;   // kg, km, km, kg, over the runs that flew to the end
   // kg, the spacecraft mass that 99.865 % of the runs carry to the target
   // orbit: the 0.135 % point of SC_M over every run, a run that missed the
   // target (or stopped) counting as carrying nothing.
@@ -207,7 +208,7 @@ class SummaryBuilder {
     std::size_t n = 0;
     double mean = 0, m2 = 0;
     void add(double x);
-  } mSC_M_, mhp_, mha_, mcore_;
+  } mSC_M_, mhp_, mha_, mcore_, mSC_M_reached_;
 };
 
 // The Wilson score interval of k successes in n trials at z = 1.959963984540054.
