@@ -40,6 +40,7 @@ struct FlightRecord {
   double ha_core = 0;      // m, apogee at core separation
   double m0_core = 0;      // kg, core propellant left at cut-off
   double dV3 = 0;          // m/s, delta-V of the third-stage burn
+  double m0_upper = 0;     // kg, upper-stage propellant left at cut-off (negative: burnt beyond its load)
   double hp_final = 0;     // m, perigee at the end of the flight
   double ha_final = 0;     // m, apogee at the end of the flight
   double Mad = 0, Mused = 0, Mcut = 0, Msc = 0, Mtop = 0;  // kg, the sized masses

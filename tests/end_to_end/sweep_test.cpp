@@ -425,3 +425,29 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// `reached` holds only within the propellant loaded: the same flight with an
+// upper stage that loads less than the burn to the circular orbit needs
+// reaches the same orbit on paper, but not within its load.
+TEST(Sweep, ABurnBeyondTheUpperStagesLoadReachesNothing) {
+  Dir d;
+  write_file(d.path() / "s1.dat", bundled_profile());
+  const std::string builtin = ascent::write_description(ascent::builtin_description());
+  const std::string key = "propellant_mass = 3274";
+  std::string light = builtin;
+  light.replace(light.find(key), key.size(), "propellant_mass = 1");
+  write_file(d.path() / "light.toml", light);
+  for (auto [vehicle, expect] : {std::pair{"", "yes"}, {"light.toml", "no"}}) {
+    std::vector<std::string> args = {"--tt", "36", "--alpha", "18"};
+    if (*vehicle != '\0') args.insert(args.end(), {"--vehicle", vehicle});
+    Outcome r = sweep(args, d.path());
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> f = csv_fields(e2e::crlf_lines(r.out).at(1));
+    EXPECT_GT(std::stod(f[6]), 1.0) << "the burn needs more than 1 kg";
+    EXPECT_EQ(f[16], expect) << vehicle;
+  }
+}
+
+}  // namespace

@@ -237,8 +237,12 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
 }
 
 bool reached_targets(const FlightRecord& r, double h_target, double tolerance) {
+  // Within the propellant loaded (the core borrowed none, the upper stage
+  // burnt no more than it carries) and with a spacecraft to carry: a mass
+  // that is a positive finite number.
   return std::fabs(r.hp_final - h_target) <= tolerance &&
-         std::fabs(r.ha_final - h_target) <= tolerance && r.m0_core >= 0 && r.Msc > 0;
+         std::fabs(r.ha_final - h_target) <= tolerance && r.m0_core >= 0 && r.m0_upper >= 0 &&
+         std::isfinite(r.Msc) && r.Msc > 0;
 }
 
 std::string csv_header() {

@@ -117,8 +117,9 @@ std::vector<std::string> csv_fields(std::string_view line);
 
 // The flight reached its targets: final perigee and apogee within
 // `tolerance` (10 km unless told) of the target altitude (by default the
-// built-in 398.6 km), no propellant borrowed from the core stage, a
-// spacecraft to carry.
+// built-in 398.6 km), no propellant borrowed from the core stage, no more
+// burnt by the upper stage than it loaded, a spacecraft to carry (a mass
+// that is a positive finite number).
 bool reached_targets(const FlightRecord& r,
                      double h_target = builtin_description().mission.target.apogee_altitude,
                      double tolerance = reached_tolerance);
