@@ -64,9 +64,22 @@ BoosterProfile read_profile(const std::string& path) {
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path().lexically_normal();
     throw FatalError{e.code, path + ": file not found in " + folder.string() + "; the bundled profile is " +
-                                 ASCENT_BUNDLED_PROFILE + " (data/s1.dat in the source tree)"};
+                                 bundled_profile_path() + " (data/s1.dat in the source tree)"};
   }
   return parse_profile_lines(lines, path);
+}
+
+std::string bundled_profile_path() {
+  // Beside the running program's install tree (PREFIX/bin/tool and
+  // PREFIX/share/ascent/s1.dat), wherever that tree was installed; else
+  // where the build's install prefix puts it.
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    std::filesystem::path beside = exe.parent_path().parent_path() / "share" / "ascent" / "s1.dat";
+    if (std::filesystem::is_regular_file(beside, ec)) return beside.string();
+  }
+  return ASCENT_BUNDLED_PROFILE;
 }
 
 }  // namespace ascent

@@ -33,4 +33,7 @@ BoosterProfile parse_profile(std::string text, const std::string& name);
 // profile is).
 BoosterProfile read_profile(const std::string& path);
 
+// Where the install puts the profile that comes with the program.
+std::string bundled_profile_path();
+
 }  // namespace ascent

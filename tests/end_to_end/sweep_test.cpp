@@ -451,3 +451,22 @@ TEST(Sweep, ABurnBeyondTheUpperStagesLoadReachesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// With no options the sweep flies a grid that holds the orbit: the README's
+// 10-90 s by 0-30 degrees, 36 s / 18 degrees (ascent's own session) among
+// the flights that reach it.
+TEST(Sweep, TheDefaultGridHoldsTheOrbit) {
+  Dir d;
+  write_file(d.path() / "s1.dat", bundled_profile());
+  Outcome r = sweep({}, d.path());
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<std::string> lines = e2e::crlf_lines(r.out);
+  EXPECT_EQ(lines.size(), 1u + 81u * 31u);
+  bool readme_flight_reached = false;
+  for (const std::string& l : lines) readme_flight_reached |= l.rfind("36,18,", 0) == 0 && l.find(",yes,ok") != std::string::npos;
+  EXPECT_TRUE(readme_flight_reached);
+}
+
+}  // namespace

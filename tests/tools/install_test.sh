@@ -39,6 +39,14 @@ mkdir -p "$run" && cp "$prefix/share/ascent/s1.dat" "$run/"
 check "the installed ascent flies a session (exit 0)" test $? -eq 0
 check "the session wrote its four data files" \
   test -s "$run/speed.dat" -a -s "$run/height.dat" -a -s "$run/accel.dat" -a -s "$run/dynpres.dat"
+# The study tools in a folder with no profile fly the one the install bundles,
+# and say so.
+empty=$work/empty
+mkdir -p "$empty"
+(cd "$empty" && ascent-sweep --tt 36 --alpha 18 >"$work/sweep.csv" 2>"$work/sweep.err")
+check "the installed ascent-sweep flies the bundled profile in an empty folder" test $? -eq 0
+check "and names it on standard error" grep -q "flying the bundled profile $prefix/share/ascent/s1.dat" "$work/sweep.err"
+check "its flight reaches the orbit as ascent's does" grep -q ',yes,ok' "$work/sweep.csv"
 (cd "$run" && ascent-plot --help >/dev/null)
 check "the installed ascent-plot answers --help" test $? -eq 0
 (cd "$run" && ascent-plot -m out.txt --list >"$work/list.txt" 2>/dev/null)

@@ -16,6 +16,7 @@
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "mc_lib.hpp"
+#include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
 #include "progress.hpp"
 
@@ -44,7 +45,8 @@ const char* const usage_text =
     "  --vehicle FILE     the nominal vehicle and mission, a description as ascent\n"
     "                     --print-vehicle writes it (default the built-in vehicle)\n"
     "  --profile FILE     booster thrust profile (default the one the description\n"
-    "                     names, else s1.dat in the working directory)\n"
+    "                     names, else s1.dat in the working directory, else the\n"
+    "                     bundled profile of the install)\n"
     "  --seed S           the study's seed, 0 to 18446744073709551615 (default 1)\n"
     "  --jobs N           flights in parallel (default: the number of cores)\n"
     "  --shard K/N        fly only runs r with (r - 1) mod N = K - 1 (K from 1 to N)\n"
@@ -277,7 +279,7 @@ int run(int argc, char** argv) {
   // created.
   const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
   p.desc = &desc;
-  const std::string profile_path = o.profile.empty() ? resolved_profile_path(desc) : o.profile;
+  const std::string profile_path = sweep::study_profile(o.profile, desc, "ascent-mc");
   std::vector<std::string> inputs = {profile_path};
   if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
   if (!o.vehicle.empty()) inputs.push_back(o.vehicle);

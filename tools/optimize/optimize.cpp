@@ -54,7 +54,8 @@ const char* const usage_text =
     "  --vehicle FILE      the vehicle and mission, a TOML description (default\n"
     "                      the built-in vehicle)\n"
     "  --profile FILE      booster thrust profile (default: the one the vehicle\n"
-    "                      names, else s1.dat)\n"
+    "                      names, else s1.dat, else the bundled profile of the\n"
+    "                      install)\n"
     "  --jobs N            flights in parallel (default: the number of cores);\n"
     "                      the result does not depend on it\n"
     "  -o FILE             every flight as CSV: ascent-sweep's columns (reached\n"
@@ -224,7 +225,7 @@ int run(int argc, char** argv) {
   OptimizeProblem& p = o.problem;
   Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
   p.desc = &desc;
-  const std::string profile_path = !o.profile.empty() ? o.profile : resolved_profile_path(desc);
+  const std::string profile_path = sweep::study_profile(o.profile, desc, "ascent-optimize");
   // With free keys the answers need the vehicle flown: beside them. The
   // answers' session names its report after them.
   std::string vehicle_out, report_name;
@@ -323,7 +324,7 @@ int run(int argc, char** argv) {
     if (description_at(p, e.free_values, best).empty()) {
       // The profile as the written file must name it: relative to its folder,
       // unless the flights read s1.dat from the working directory.
-      if (!o.profile.empty() || !desc.profile.empty()) {
+      if (!o.profile.empty() || !desc.profile.empty() || profile_path != resolved_profile_path(desc)) {
         fs::path where = vehicle_out.empty() ? fs::current_path() : fs::absolute(vehicle_out).parent_path();
         best.profile = fs::absolute(profile_path).lexically_relative(where).generic_string();
       }

@@ -37,13 +37,14 @@ const char* const usage_text =
     "flight (header row first, grid order: turn time major).\n"
     "\n"
     "Options:\n"
-    "  --tt A:B:STEP      turn times in s, A to B (default 20:60:1); a single\n"
+    "  --tt A:B:STEP      turn times in s, A to B (default 10:90:1); a single\n"
     "                     value flies one; values below 1 s are refused\n"
-    "  --alpha A:B:STEP   maximum angles of attack in degrees (default 0:10:1)\n"
+    "  --alpha A:B:STEP   maximum angles of attack in degrees (default 0:30:1)\n"
     "  --vehicle FILE     the vehicle and mission described in FILE (TOML;\n"
     "                     default the built-in vehicle)\n"
     "  --profile FILE     booster thrust profile (default: the one the\n"
-    "                     description names, else s1.dat)\n"
+    "                     description names, else s1.dat, else the bundled\n"
+    "                     profile of the install when the folder has none)\n"
     "  --no-transfer      decline the transfer to apogee (no third-stage burn)\n"
     "  --iterate          fly each angle limit as an iterate-mode series that\n"
     "                     starts from the one turn time given by --tt (default\n"
@@ -75,9 +76,9 @@ const char* const usage_text =
     "69 no flight ended normally (the CSV is written, each row's status says why).\n";
 
 struct Options {
-  std::string tt = "20:60:1";
+  std::string tt = "10:90:1";  // the grid that holds the orbit of the built-in vehicle
   bool tt_given = false;
-  std::string alpha = "0:10:1";
+  std::string alpha = "0:30:1";
   std::string profile;  // empty: the description's, else s1.dat
   std::string vehicle;  // empty: the built-in vehicle
   std::string output;   // empty: standard output
@@ -165,7 +166,7 @@ int run(int argc, char** argv) {
   // The vehicle, and its profile parsed once and shared by every flight.
   const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
   plan.desc = &desc;
-  if (o.profile.empty()) o.profile = desc.profile.empty() ? "s1.dat" : resolved_profile_path(desc);
+  o.profile = study_profile(o.profile, desc, "ascent-sweep");
   const BoosterProfile profile = read_profile(o.profile);
   plan.profile = &profile;
 

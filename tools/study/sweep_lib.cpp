@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <cmath>
 #include <limits>
@@ -11,11 +12,13 @@
 #include <system_error>
 #include <thread>
 
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
+#include "vehicle/description_file.hpp"
 
 namespace ascent::sweep {
 
@@ -234,6 +237,17 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
   stop_and_join();
   if (progress && outcome.signal == 0) progress(n);
   return outcome;
+}
+
+std::string study_profile(const std::string& given, const Description& d, const char* tool) {
+  if (!given.empty()) return given;
+  std::string p = resolved_profile_path(d);
+  std::error_code ec;
+  if (!d.profile.empty() || std::filesystem::exists(p, ec)) return p;
+  const std::string bundled = bundled_profile_path();
+  if (!std::filesystem::is_regular_file(bundled, ec)) return p;  // the missing s1.dat is reported
+  cli::report(tool, "no " + p + " in the working folder: flying the bundled profile " + bundled);
+  return bundled;
 }
 
 bool reached_targets(const FlightRecord& r, double h_target, double tolerance) {

@@ -115,6 +115,11 @@ std::string text_field(const std::string& s);
 // separate, quotes are undone.
 std::vector<std::string> csv_fields(std::string_view line);
 
+// The profile a study flies: `given` when named, else the description's,
+// else s1.dat in the working folder, else, when the folder has none, the
+// one the install bundles, which `tool` then names on standard error.
+std::string study_profile(const std::string& given, const Description& d, const char* tool);
+
 // The flight reached its targets: final perigee and apogee within
 // `tolerance` (10 km unless told) of the target altitude (by default the
 // built-in 398.6 km), no propellant borrowed from the core stage, no more
