@@ -57,6 +57,13 @@ TEST(BuiltinVehicle, ThrottleDownTakesAsManyStepsAsTheOldSchedule) {
   c.throttle_minimum = 0.7;
   c.throttle_step = 0.1;
   EXPECT_EQ(throttle_steps(c), 3);
+  // A step that does not divide the range: the nearest whole number of
+  // steps, 0.46 / 0.013 = 35.38 -> 35 and 0.46 / 0.0128 = 35.94 -> 36.
+  c = B.vehicle.core;
+  for (auto [step, n] : {std::pair{0.013, 35}, {0.0128, 36}}) {
+    c.throttle_step = step;
+    EXPECT_EQ(throttle_steps(c), n) << step;
+  }
 }
 
 // The drag law the program was written with: pieces chosen by the integer
