@@ -380,11 +380,14 @@ def _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs):
     return tt, alpha, v, _profile(profile, v), _dispersions(dispersions), seed, runs
 
 
-def _mc_finish(header, rows, as_frame):
+def _mc_finish(header, rows, as_frame, vehicle):
     import json
 
     columns, summary = _ascent.mc_result(header, rows)
-    return MonteCarlo(_frame(columns, as_frame), json.loads(summary))
+    summary = json.loads(summary)
+    # Where pictures draw the target, as ascent-mc's summary says.
+    summary["target_apogee_altitude_m"] = vehicle["target.apogee_altitude"]
+    return MonteCarlo(_frame(columns, as_frame), summary)
 
 
 def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, dispersions=None, seed=1,
@@ -397,7 +400,7 @@ def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, di
     tt, alpha, v, p, d, seed, runs = _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs)
     header, rows = _ascent.mc_rows(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs,
                                    1, 1, _jobs(jobs))
-    return _mc_finish(header, rows, as_frame)
+    return _mc_finish(header, rows, as_frame, v)
 
 
 def _pieces(tt, alpha, begin, end):

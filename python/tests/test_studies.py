@@ -25,7 +25,12 @@ def tool(variable, folder, *options):
 
 
 def read_csv(path):
-    rows = list(csv.reader(io.StringIO(path.read_text(), newline="")))
+    # A study's CSV opens with the line that defines the study ("# ascent-mc study: ...").
+    with open(path, newline="") as f:
+        text = f.read()
+    if text.startswith("#"):
+        text = text.split("\r\n", 1)[1]
+    rows = list(csv.reader(io.StringIO(text, newline="")))
     return rows[0], rows[1:]
 
 

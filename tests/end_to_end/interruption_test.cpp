@@ -190,6 +190,9 @@ TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
     EXPECT_EQ(d.read("s.json"), "{}\n");
     // The rows kept are whole, in run order from run 1.
     std::vector<std::string> kept = e2e::crlf_lines(d.read("runs.csv.partial"));
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept[0].rfind("# ascent-mc study: ", 0), 0u);  // the line that defines the study
+    kept.erase(kept.begin());
     ASSERT_GE(kept.size(), 6u);
     for (std::size_t i = 1; i < kept.size(); ++i) {
       EXPECT_EQ(kept[i].rfind(std::to_string(i) + ",yes,", 0), 0u) << kept[i];

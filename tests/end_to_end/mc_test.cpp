@@ -44,6 +44,8 @@ using Row = std::map<std::string, std::string>;
 
 std::vector<Row> rows_of(const std::string& csv) {
   std::vector<std::string> L = e2e::crlf_lines(csv);
+  // The line that defines the study comes first: "# ascent-mc study: ...".
+  if (!L.empty() && L[0].rfind("# ascent-mc study: ", 0) == 0) L.erase(L.begin());
   std::vector<Row> rows;
   if (L.empty()) return rows;
   std::vector<std::string> names = csv_fields(L[0]);
@@ -353,16 +355,46 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
   Outcome missing = mc({"--dispersions", "nowhere.toml"}, s);
   EXPECT_EQ(missing.code, 2) << missing.err;
   EXPECT_NE(missing.err.find("nowhere.toml"), std::string::npos);
-  // Shards that do not belong together.
-  s.write("a.csv", "run,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n"
-                   "1,no,,,,,,,x\r\n");
-  s.write("b.csv", "run,x,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n");
-  Outcome differ = mc({"--merge", "a.csv", "b.csv", "-o", "m.csv"}, s);
-  EXPECT_EQ(differ.code, 65);
-  EXPECT_NE(differ.err.find("b.csv"), std::string::npos) << differ.err;
-  Outcome twice = mc({"--merge", "a.csv", "a.csv", "-o", "m.csv"}, s);
-  EXPECT_EQ(twice.code, 65);
-  EXPECT_NE(twice.err.find("run 1 is in two shards"), std::string::npos) << twice.err;
+  // Shards that do not make one whole study: each refused, naming why, and
+  // no merged file.
+  const std::string line = "# ascent-mc study: version=1 seed=1 runs=3 shard=1/2 tt=36 alpha=18 transfer=yes "
+                           "iterate=no vehicle=0 dispersions=none target_apogee_altitude_m=398600\r\n";
+  const std::string head = "run,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n";
+  auto shard2 = [&](const std::string& from, const std::string& to) {
+    std::string l = line;
+    l.replace(l.find(from), from.size(), to);
+    return l;
+  };
+  s.write("a.csv", line + head + "1,no,,,,,,,x\r\n3,no,,,,,,,x\r\n");
+  s.write("b.csv", shard2("shard=1/2", "shard=2/2") + head + "2,no,,,,,,,x\r\n");
+  ASSERT_EQ(mc({"--merge", "a.csv", "b.csv", "-o", "m.csv"}, s).code, 0) << "the whole study merges";
+  fs::remove(s.dir() / "m.csv");
+  struct Shards {
+    std::string b;  // the second shard's text
+    std::vector<std::string> files;
+    std::string says;
+  };
+  const Shards bad_merges[] = {
+      {"", {"a.csv"}, "shard 2/2 is missing"},
+      {"", {"a.csv", "a.csv"}, "shard 1 is a.csv too"},
+      {shard2("shard=1/2", "shard=2/2") + head, {"a.csv", "b.csv"}, "b.csv: run 2 of shard 2/2 is missing"},
+      {shard2("shard=1/2 tt=36", "shard=2/2 tt=40") + head + "2,no,,,,,,,x\r\n", {"a.csv", "b.csv"},
+       "b.csv: another study: tt=40 where a.csv has tt=36"},
+      {shard2("shard=1/2", "shard=2/2") + head + "0,no,,,,,,,x\r\n2,no,,,,,,,x\r\n", {"a.csv", "b.csv"},
+       "run 0 is not a run this shard flies"},
+      {shard2("shard=1/2", "shard=2/2") + "run,x\r\n", {"a.csv", "b.csv"}, "b.csv: its header differs"},
+      {head + "2,no,,,,,,,x\r\n", {"b.csv", "a.csv"}, "b.csv: no study line"},
+  };
+  for (const Shards& m : bad_merges) {
+    if (!m.b.empty()) s.write("b.csv", m.b);
+    std::vector<std::string> args = {"--merge"};
+    args.insert(args.end(), m.files.begin(), m.files.end());
+    args.insert(args.end(), {"-o", "m.csv"});
+    Outcome r = mc(args, s);
+    EXPECT_EQ(r.code, 65) << m.says;
+    EXPECT_NE(r.err.find(m.says), std::string::npos) << r.err;
+    EXPECT_FALSE(s.exists("m.csv")) << m.says;
+  }
   for (const char* opt : {"--help", "--version"}) {
     Outcome r = mc({opt}, s);
     EXPECT_EQ(r.code, 0);
@@ -395,6 +427,7 @@ TEST(Studies, NoFlightEndingNormallyIsNoResult) {
     EXPECT_EQ(r.code, 69) << r.err;
     EXPECT_NE(r.err.find("none of the 3 "), std::string::npos) << r.err;
     std::vector<std::string> rows = e2e::crlf_lines(s.read(c.csv));
+    if (!rows.empty() && rows[0].rfind("#", 0) == 0) rows.erase(rows.begin());  // a study's line
     ASSERT_EQ(rows.size(), c.rows + 1);
     for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_NE(rows[i].find("end of file"), std::string::npos) << rows[i];
   }

@@ -332,6 +332,13 @@ fi
 "$plot" --mc "$work/runs.csv" --target 395 --tolerance 5 --list >"$work/out.txt" 2>&1
 check "--target and --tolerance move the box (one run in 395 ± 5 km)" \
   grep -qx 'in the target box (395 ± 5 km): 1 of 6' "$work/out.txt"
+# A study whose first line names its target (another vehicle's, 395 km):
+# the box is drawn there without --target.
+{ printf '# ascent-mc study: seed=1 runs=6 shard=1/1 target_apogee_altitude_m=395000\r\n'; cat "$work/runs.csv"; } \
+  >"$work/runs395.csv"
+"$plot" --mc "$work/runs395.csv" --tolerance 5 --list >"$work/out.txt" 2>&1
+check "the study's own target places the box (one run in 395 ± 5 km)" \
+  grep -qx 'in the target box (395 ± 5 km): 1 of 6' "$work/out.txt"
 # 300 runs, one of which fell back (perigee -6000 km): the axes span the
 # middle 99 % (rank 2 to 299 of the sorted perigees), the wild run counted.
 {

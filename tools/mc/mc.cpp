@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -235,15 +236,23 @@ int run_merge(const Options& o) {
   std::unique_ptr<Output> json = open_output(o.json);
   SummaryBuilder sb;
   bool first = true;
+  double target = std::numeric_limits<double>::quiet_NaN();
   merge(o.merge, [&](const std::string& line) {
     out.write(line);
+    if (line.rfind("#", 0) == 0) {  // the study's line
+      std::size_t at = line.find("target_apogee_altitude_m=");
+      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
+      return;
+    }
     std::string bare = line.substr(0, line.size() - 2);
     std::string why = first ? sb.header(bare) : sb.add(bare);
     if (!why.empty()) throw FatalError{exit_bad_data, o.merge.front() + ": not a runs file: " + why};
     first = false;
   });
   out.close();
-  write_summary(sb.finish(), json);
+  Summary summary = sb.finish();
+  summary.target_apogee_altitude_m = target;
+  write_summary(summary, json);
   return 0;
 }
 
@@ -288,6 +297,7 @@ int run(int argc, char** argv) {
   const BoosterProfile profile = read_profile(profile_path);
   p.profile = &profile;
   if (!o.dispersions.empty()) {
+    p.dispersions_digest = digest(read_whole_file(o.dispersions));
     try {
       p.dispersions = read_dispersions(o.dispersions, *p.desc);
     } catch (const DispersionError& e) {
@@ -320,7 +330,7 @@ int run(int argc, char** argv) {
   SummaryBuilder sb;
   std::string header = csv_header(p.dispersions);
   sb.header(header.substr(0, header.size() - 2));
-  if (csv) csv->write(header);
+  if (csv) csv->write(study_line(p) + header);
   ProgressBar bar(shard_runs(p));
   std::size_t delivered = 0;
   try {
@@ -351,6 +361,7 @@ int run(int argc, char** argv) {
   bar.finish();
   if (csv) csv->close();
   Summary summary = sb.finish();
+  summary.target_apogee_altitude_m = desc.mission.target.apogee_altitude;
   write_summary(summary, json);
   if (summary.flown == 0 && summary.runs > 0) {
     cli::report("ascent-mc", "none of the " + std::to_string(summary.runs) +

@@ -8,14 +8,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <memory>
 
+#include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
 #include "sweep_lib.hpp"
+#include "vehicle/description_file.hpp"
 
 namespace ascent::mc {
 
@@ -287,6 +290,7 @@ std::string summary_json(const Summary& s) {
   j["p_reached_95"] = {s.p_low, s.p_high};
   j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
   j["SC_M_reached_p0.135_kg"] = number_or_null(s.SC_M_reached_low);
+  j["target_apogee_altitude_m"] = number_or_null(s.target_apogee_altitude_m);
   j["quantile_rule"] = "nearest rank: the k-th smallest of n values, k = ceil(p n) (at least 1)";
   j["SC_M_reached_kg"] = spread_json(s.SC_M_reached);
   j["SC_M_kg"] = spread_json(s.SC_M);
@@ -329,9 +333,60 @@ std::string summary_text(const Summary& s) {
   return t;
 }
 
+// ---------------------------------------------------------------- study line
+
+std::string digest(std::string_view bytes) {
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a offset basis
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;  // FNV prime
+  }
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+namespace {
+
+const std::string study_prefix = "# ascent-mc study:";
+
+}  // namespace
+
+std::string study_line(const McProblem& p) {
+  std::string l = study_prefix;
+  auto add = [&l](const char* key, const std::string& value) { l += std::string(" ") + key + "=" + value; };
+  add("version", cli::version());
+  add("seed", std::to_string(p.seed));
+  add("runs", std::to_string(p.runs));
+  add("shard", std::to_string(p.shard) + "/" + std::to_string(p.shards));
+  add("tt", shortest_text(p.answers.tt));
+  add("alpha", shortest_text(p.answers.alpha));
+  add("transfer", p.answers.transfer ? "yes" : "no");
+  add("iterate", p.answers.iterate ? "yes" : "no");
+  add("vehicle", digest(write_description(*p.desc)));
+  add("dispersions", p.dispersions_digest);
+  add("target_apogee_altitude_m", shortest_text(p.desc->mission.target.apogee_altitude));
+  return l + "\r\n";
+}
+
 // ---------------------------------------------------------------- merge
 
 namespace {
+
+// A study line's keys and values.
+std::map<std::string, std::string> study_keys(const std::string& line) {
+  std::map<std::string, std::string> keys;
+  std::size_t i = study_prefix.size();
+  while (i < line.size()) {
+    std::size_t end = line.find_first_of(" \r\n", i);
+    if (end == std::string::npos) end = line.size();
+    std::string kv = line.substr(i, end - i);
+    std::size_t eq = kv.find('=');
+    if (eq != std::string::npos) keys[kv.substr(0, eq)] = kv.substr(eq + 1);
+    i = end + 1;
+  }
+  return keys;
+}
 
 // One shard file read line by line.
 struct Shard {
@@ -374,7 +429,7 @@ struct Shard {
     if (field.empty() || *end != '\0' || errno != 0 || field[0] == '-' || field[0] == '+') {
       throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": '" + field + "' is not a run number"};
     }
-    if (line_no > 2 && r <= run) {
+    if (line_no > 3 && r <= run) {
       throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": run " + field +
                                           " is not after run " + std::to_string(run)};
     }
@@ -387,6 +442,10 @@ struct Shard {
 void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row) {
   std::vector<std::unique_ptr<Shard>> shards;
   std::string header;
+  std::map<std::string, std::string> study;  // the first shard's study, less its shard
+  std::vector<unsigned> shard_of;            // each file's K
+  unsigned shards_in_study = 0;
+  std::uint64_t runs = 0;
   for (const std::string& name : files) {
     auto s = std::make_unique<Shard>();
     s->name = name;
@@ -394,6 +453,39 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
     s->f = open_regular_file(name, std::numeric_limits<std::uintmax_t>::max());
     std::string h;
     if (!s->next_line(h)) throw FatalError{exit_bad_data, name + ": empty, not a runs file"};
+    if (h.rfind(study_prefix, 0) != 0) {
+      throw FatalError{exit_bad_data, name + ": no study line (\"" + study_prefix +
+                                          " ...\"): cannot tell which study its runs belong to"};
+    }
+    std::map<std::string, std::string> keys = study_keys(h);
+    unsigned k = 0, n = 0;
+    if (std::sscanf(keys["shard"].c_str(), "%u/%u", &k, &n) != 2 || k < 1 || k > n) {
+      throw FatalError{exit_bad_data, name + ": the study line names no shard K/N"};
+    }
+    keys.erase("shard");
+    if (study.empty()) {
+      study = keys;
+      shards_in_study = n;
+      runs = std::strtoull(keys["runs"].c_str(), nullptr, 10);
+    } else {
+      for (const auto& [key, value] : study) {
+        if (keys[key] != value) {
+          throw FatalError{exit_bad_data, name + ": another study: " + key + "=" + keys[key] + " where " +
+                                              files.front() + " has " + key + "=" + value};
+        }
+      }
+      if (n != shards_in_study) {
+        throw FatalError{exit_bad_data, name + ": shard " + std::to_string(k) + "/" + std::to_string(n) +
+                                            " of a study in " + std::to_string(shards_in_study) + " shards"};
+      }
+    }
+    for (std::size_t j = 0; j < shard_of.size(); ++j) {
+      if (shard_of[j] == k) {
+        throw FatalError{exit_bad_data, name + ": shard " + std::to_string(k) + " is " + files[j] + " too"};
+      }
+    }
+    shard_of.push_back(k);
+    if (!s->next_line(h)) throw FatalError{exit_bad_data, name + ": no header, not a runs file"};
     if (header.empty()) {
       header = h;
     } else if (h != header) {
@@ -402,7 +494,31 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
     s->advance();
     shards.push_back(std::move(s));
   }
+  for (unsigned k = 1; k <= shards_in_study; ++k) {
+    if (std::find(shard_of.begin(), shard_of.end(), k) == shard_of.end()) {
+      throw FatalError{exit_bad_data, "shard " + std::to_string(k) + "/" + std::to_string(shards_in_study) +
+                                          " is missing: the study is not whole"};
+    }
+  }
+  // The merged study: one shard of one.
+  std::string merged = study_prefix;
+  study["shard"] = "1/1";
+  for (const char* key : {"version", "seed", "runs", "shard", "tt", "alpha", "transfer", "iterate", "vehicle",
+                          "dispersions", "target_apogee_altitude_m"}) {
+    merged += std::string(" ") + key + "=" + study[key];
+  }
+  row(merged + "\r\n");
   row(header);
+  // Every run of the study, 1 to runs, each once, from the shard that flies
+  // it: the rows are checked against that as they are merged.
+  std::uint64_t expected = 1;
+  auto missing_run = [&](std::uint64_t r) {
+    unsigned k = static_cast<unsigned>((r - 1) % shards_in_study) + 1;
+    std::size_t file = static_cast<std::size_t>(std::find(shard_of.begin(), shard_of.end(), k) - shard_of.begin());
+    return FatalError{exit_bad_data, files[file] + ": run " + std::to_string(r) + " of shard " + std::to_string(k) +
+                                         "/" + std::to_string(shards_in_study) +
+                                         " is missing: the shard was cut short, the study is not whole"};
+  };
   // Each shard is in run order: the smallest current run goes next. A
   // handful of shards, so a linear pick is enough.
   std::uint64_t last = 0;
@@ -416,11 +532,18 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
       throw FatalError{exit_bad_data, best->name + ":" + std::to_string(best->line_no) + ": run " +
                                           std::to_string(last) + " is in two shards"};
     }
+    if (best->run < expected) {  // run 0, or a run flown twice
+      throw FatalError{exit_bad_data, best->name + ":" + std::to_string(best->line_no) + ": run " +
+                                          std::to_string(best->run) + " is not a run this shard flies"};
+    }
+    if (best->run > expected) throw missing_run(expected);
     row(best->line);
     last = best->run;
     any = true;
+    ++expected;
     best->advance();
   }
+  if (expected != runs + 1) throw missing_run(expected);
 }
 
 // ---------------------------------------------------------------- sensitivity

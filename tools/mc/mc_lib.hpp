@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/flight.hpp"
@@ -114,7 +116,21 @@ struct McProblem {
   std::size_t runs = 0;     // runs 1 to runs
   unsigned shard = 1;       // this shard, 1 to shards: runs r with (r - 1) % shards == shard - 1
   unsigned shards = 1;
+  std::string dispersions_digest = "none";  // of the dispersions file's bytes (study_line)
 };
+
+// A digest of bytes that names them in a study's first line: FNV-1a, 64
+// bits, as 16 hex digits. Not a protection against forgery; enough to tell
+// two vehicles or dispersion files apart.
+std::string digest(std::string_view bytes);
+
+// The first line of a study's CSV, "# ascent-mc study: key=value ...": what
+// defines the study (program version, seed, runs, shard K/N, the answers,
+// digests of the vehicle as described and of the dispersions, the target's
+// apogee altitude). Readers skip lines that start with '#'; a merge checks
+// that its shards agree on every key but the shard and that no run is left
+// out.
+std::string study_line(const McProblem& p);
 
 // One run flown.
 struct RunResult {
@@ -188,6 +204,9 @@ struct Summary {
   // kg, the 0.135 % point of SC_M over the runs that reached the target
   // orbit: what the vehicles that get there carry, at 3 sigma low.
   double SC_M_reached_low = 0;
+  // m, the target's apogee altitude (from the description, or a merged
+  // study's line): pictures draw the target there.
+  double target_apogee_altitude_m = std::numeric_limits<double>::quiet_NaN();
 };
 
 class SummaryBuilder {
