@@ -213,6 +213,7 @@ usage64() { # description args...
   if [ "$rc" -eq 64 ] && [ -s "$work/err.txt" ]; then pass "$what (exit 64)"
   else fail "$what: exit $rc, stderr: $(cat "$work/err.txt")"; fi
 }
+usage64 "a picture named for another format is a usage error" -d "$real" -o "$work/x.jpg"
 usage64 "a bad --target is a usage error" --mc "$work/grid.csv" --target 39x
 usage64 "a zero --tolerance is a usage error" --mc "$work/grid.csv" --tolerance 0
 usage64 "--sensitivity without --mc is a usage error" -d "$real" --sensitivity "$work/grid.csv"
@@ -477,7 +478,7 @@ for o in "$safe/speed.dat" "$safe/out.txt" "$safe/link.png" "$safe/../safe/heigh
   "$plot" -d "$safe" -m out.txt -o "$o" >/dev/null 2>"$work/err.txt"
   rc=$?
   check "an output $(basename "$o") that is an input is refused (exit $rc)" \
-    test "$rc" -eq 64 -a "$(grep -c 'would replace the input' "$work/err.txt")" -eq 1
+    test "$rc" -eq 64 -a "$(grep -cE 'would replace the input|must end in .png or .svg' "$work/err.txt")" -eq 1
 done
 check "the refused runs left the data file as it was" cmp -s "$work/speed.orig" "$safe/speed.dat"
 check "the refused runs left the link a link" test -L "$safe/link.png"
