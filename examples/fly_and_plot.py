@@ -3,7 +3,7 @@
 
 Run from a folder holding the booster profile s1.dat:
 
-    python3 fly_and_plot.py                 # turn time 36 s, angle limit 18 degrees -> flight.png
+    python3 fly_and_plot.py                 # 36 s, 18 degrees -> examples_out/flight.png
     python3 fly_and_plot.py --tt 44 --alpha 19
     python3 fly_and_plot.py --large         # eleven turn times, 30 to 40 s, on one picture
 
@@ -11,6 +11,7 @@ Without matplotlib it prints the summary and the events only.
 """
 
 import argparse
+import os
 
 import ascent
 
@@ -20,7 +21,8 @@ def main():
     parser.add_argument("--tt", type=float, default=36.0, help="turn time, s")
     parser.add_argument("--alpha", type=float, default=18.0, help="angle limit, degrees")
     parser.add_argument("--large", action="store_true", help="fly eleven turn times from 30 to 40 s")
-    parser.add_argument("-o", "--output", default="flight.png", help="the picture")
+    parser.add_argument("-o", "--output", default=os.path.join("examples_out", "flight.png"),
+                        help="the picture (its folder is created)")
     args = parser.parse_args()
 
     turn_times = [30.0 + i for i in range(11)] if args.large else [args.tt]
@@ -57,6 +59,7 @@ def main():
     if len(flights) > 1:
         ax_h.legend(fontsize=7)
     fig.tight_layout()
+    os.makedirs(os.path.dirname(args.output) or ".", exist_ok=True)
     fig.savefig(args.output, dpi=100)
     print(f"wrote {args.output}")
 

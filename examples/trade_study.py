@@ -7,10 +7,12 @@ Run from a folder holding the booster profile s1.dat:
     python3 trade_study.py            # 35 flights near the README's best pair, about a second
     python3 trade_study.py --large    # the README's 2511-flight grid, 10-90 s x 0-30 degrees
 
-Writes the frame to trade.csv (the columns of ascent-sweep's CSV).
+Writes the frame to examples_out/trade.csv (the columns of ascent-sweep's CSV), in a folder it
+creates, so that nothing of the working folder is overwritten.
 """
 
 import argparse
+import os
 
 import ascent
 
@@ -19,13 +21,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--large", action="store_true", help="the whole 1 s x 1 degree grid")
     parser.add_argument("--jobs", type=int, default=None, help="threads (default: every core)")
-    parser.add_argument("-o", "--output", default="trade.csv")
+    parser.add_argument("-o", "--output", default=os.path.join("examples_out", "trade.csv"))
     args = parser.parse_args()
 
     grid = dict(tt="10:90:1", alpha="0:30:1") if args.large else dict(tt="32:44:2", alpha="16:20:1")
     frame = ascent.sweep(**grid, jobs=args.jobs)  # a pandas DataFrame, one row per flight
     if not hasattr(frame, "to_csv"):
         raise SystemExit("pandas is not installed: ascent.sweep returned a dict of arrays")
+    os.makedirs(os.path.dirname(args.output) or ".", exist_ok=True)
     frame.to_csv(args.output, index=False)
     print(f"{len(frame)} flights, {int(frame['reached'].sum())} reached the target orbit; wrote {args.output}")
 

@@ -33,7 +33,7 @@ def test_fly_and_plot(workdir):
         import matplotlib  # noqa: F401
     except ImportError:
         return
-    assert (workdir / "flight.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert (workdir / "examples_out" / "flight.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
 def test_trade_study(workdir):
@@ -44,7 +44,7 @@ def test_trade_study(workdir):
     reached = [dict(zip(header, row)) for row in rows if row[header.index("reached")] == "yes"]
     best = max(reached, key=lambda r: float(r["SC_M"]))
     assert f"best: tt {float(best['tt']):g} s, alpha {float(best['alpha']):g} deg, SC_M {best['SC_M']} kg" in out
-    lines = (workdir / "trade.csv").read_text().splitlines()
+    lines = (workdir / "examples_out" / "trade.csv").read_text().splitlines()
     assert lines[0].split(",")[:3] == ["tt", "alpha", "tt_recommended"] and len(lines) == 36
 
 
