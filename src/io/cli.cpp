@@ -1,14 +1,18 @@
 #include "io/cli.hpp"
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "io/fatal_error.hpp"
+#include "io/interrupt.hpp"
 
 #ifndef ASCENT_VERSION
 #error "ASCENT_VERSION is set by the build from the project's version"
@@ -101,6 +105,25 @@ bool answer_help_or_version(int argc, char** argv, const char* tool, const char*
 
 void report(const char* tool, const std::string& message) {
   std::fprintf(stderr, "%s: %s\r\n", tool, message.c_str());
+}
+
+int run_tool(const char* tool, int argc, char** argv, int (*run)(int, char**)) {
+  ensure_standard_streams();
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  install_interrupt_handlers();
+  try {
+    return run(argc, argv);
+  } catch (const Interrupted& e) {
+    report(tool, std::string("stopped by ") + signal_name(e.signal) + " before the first flight");
+    return 128 + e.signal;
+  } catch (const FatalError& e) {
+    report(tool, e.message);
+    return e.code;
+  } catch (const std::exception& e) {
+    report(tool, std::string("internal error: ") + e.what());
+    return 1;
+  }
 }
 
 }  // namespace ascent::cli

@@ -19,6 +19,14 @@ const char* version();
 // would then get the error messages meant for standard error).
 void ensure_standard_streams();
 
+// The one front of the study tools: standard streams ensured, a closed
+// output pipe and a file-size limit made write errors (101) instead of
+// deaths by SIGPIPE and SIGXFSZ, SIGINT, SIGTERM and SIGHUP stopping the
+// run at the next flight; then `run`, with every fault reported in one line
+// "TOOL: message" and its exit code (a signal noticed outside a flight:
+// 128 + N; any other exception, an allocation failure included: 1).
+int run_tool(const char* tool, int argc, char** argv, int (*run)(int, char**));
+
 // Writes `text` to standard output with each LF as CR LF, like every other
 // line the tools write; a failed write is exit 101.
 void print_text(const std::string& text);

@@ -264,6 +264,7 @@ int stopped(int sig, const std::string& when, const std::string& kept) {
 }
 
 int run(int argc, char** argv) {
+  if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
   Options o = parse_options(argc, argv);
   if (o.help) {
     write_stdout(usage_text);
@@ -373,24 +374,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  cli::ensure_standard_streams();
-  // A closed output pipe and a file-size limit are write errors (101), not
-  // deaths by signal; SIGINT, SIGTERM and SIGHUP stop the study at the next
-  // flight.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
-  install_interrupt_handlers();
-  try {
-    if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
-    return run(argc, argv);
-  } catch (const Interrupted& e) {
-    return stopped(e.signal, "before the first run", "");
-  } catch (const FatalError& e) {
-    cli::report("ascent-mc", e.message);
-    return e.code;
-  } catch (const std::exception& e) {
-    cli::report("ascent-mc", std::string("internal error: ") + e.what());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return ascent::cli::run_tool("ascent-mc", argc, argv, run); }

@@ -371,19 +371,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  cli::ensure_standard_streams();
-  // A closed output pipe is a write error (101), not a death by signal.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);  // a file-size limit: a write error (101), not a death
-  install_interrupt_handlers();
-  try {
-    return run(argc, argv);
-  } catch (const FatalError& e) {
-    cli::report("ascent-optimize", e.message);
-    return e.code;
-  } catch (const std::exception& e) {
-    cli::report("ascent-optimize", std::string("internal error: ") + e.what());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return ascent::cli::run_tool("ascent-optimize", argc, argv, run); }

@@ -248,20 +248,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  cli::ensure_standard_streams();
-  // A closed output pipe is a write error (101), not a death by signal.
-  std::signal(SIGPIPE, SIG_IGN);
-  // A file-size limit is a write error (101) with its message, not a death.
-  std::signal(SIGXFSZ, SIG_IGN);
-  install_interrupt_handlers();
-  try {
-    return run(argc, argv);
-  } catch (const FatalError& e) {
-    cli::report("ascent-sweep", e.message);
-    return e.code;
-  } catch (const std::exception& e) {
-    cli::report("ascent-sweep", std::string("internal error: ") + e.what());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return ascent::cli::run_tool("ascent-sweep", argc, argv, run); }
