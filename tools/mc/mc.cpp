@@ -352,9 +352,12 @@ int run(int argc, char** argv) {
   } catch (const Interrupted& e) {
     bar.finish();
     std::string kept;
-    if (csv) {
+    if (csv && Channel::replaceable(o.output)) {
       csv->close_as(o.output + ".partial");
       kept = ": their rows are in " + o.output + ".partial; " + o.output + " is untouched";
+    } else if (csv) {  // a device or a pipe, written through
+      csv->close();
+      kept = ": their rows are in " + o.output;
     }
     return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
                    kept);
