@@ -9,7 +9,10 @@ bool blank(unsigned char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
 std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_hold_non_ascii) {
-  enum { normal, comment, basic, literal, ml_basic, ml_literal } state = normal;
+  // glued: a '#' right after a value's characters, which the parser may
+  // take for a comment or for part of a malformed value; to the end of the
+  // line neither a string nor a character outside ASCII is let through.
+  enum { normal, comment, glued, basic, literal, ml_basic, ml_literal } state = normal;
   TomlScreenFault at;
   // What the last character outside white space was, in the normal state:
   // where a quote may open a string and '#' a comment.
@@ -42,11 +45,16 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
                             : "a character outside ASCII may appear only in a comment";
   while (i < t.size()) {
     unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c >= 0x80 && state != comment && (state == normal || !strings_may_hold_non_ascii)) return refuse(outside);
+    if (c >= 0x80 && state != comment &&
+        (state == normal || state == glued || !strings_may_hold_non_ascii)) {
+      return refuse(state == glued ? "a character outside ASCII may appear in a comment only where white space "
+                                     "sets the comment apart from the value before it"
+                                   : outside);
+    }
     switch (state) {
       case normal:
-        if (c == '#' && comment_may_begin) {
-          state = comment;
+        if (c == '#') {
+          state = comment_may_begin ? comment : glued;
         } else if (key_or_value_may_begin && (starts("\"\"\"") || starts("'''"))) {
           state = c == '"' ? ml_basic : ml_literal;
           advance(3);
@@ -63,6 +71,7 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
         }
         break;
       case comment:
+      case glued:
         if (c == '\n') {
           state = normal;
           key_or_value_may_begin = comment_may_begin = true;

@@ -7,8 +7,10 @@
 // where a simple tokenizer would see a string or a comment begin
 // (`n=3"é`, `g=3308-08-[r 0#é`). So the screen is conservative: a quote opens
 // a string only where a key or a value may begin, and '#' opens a comment
-// only at the start of a line, after white space or after a string; any other
-// character outside ASCII is refused before the parser sees it.
+// only at the start of a line, after white space or after a string (a '#'
+// glued to a value may be either, so the rest of its line holds neither a
+// string nor such a character); any other character outside ASCII is
+// refused before the parser sees it.
 #pragma once
 #include <optional>
 #include <string>
