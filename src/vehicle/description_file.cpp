@@ -204,6 +204,13 @@ struct Parsed {
 
 Parsed parse(std::string_view text, const std::string& file_name) {
   if (std::optional<TomlScreenFault> f = screen_toml(text, true)) refuse(file_name, {{f->line, f->column}, "syntax", f->what});
+  {
+    toml::parse_result shadow = toml::parse(ascii_shadow(text), file_name);
+    if (!shadow) {
+      const toml::parse_error& e = shadow.error();
+      refuse(file_name, {position_of(e.source()), "syntax", std::string(e.description())});
+    }
+  }
   toml::parse_result res = toml::parse(text, file_name);
   if (!res) {
     const toml::parse_error& e = res.error();

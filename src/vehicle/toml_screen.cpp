@@ -126,4 +126,21 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
   return std::nullopt;
 }
 
+std::string ascii_shadow(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {  // a byte-order mark, which the parser skips
+    out = text.substr(0, 3);
+    text.remove_prefix(3);
+  }
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if ((c & 0xC0) != 0x80) {
+      out += 'x';  // the first byte of a character; the bytes that continue it go
+    }
+  }
+  return out;
+}
+
 }  // namespace ascent

@@ -28,4 +28,11 @@ struct TomlScreenFault {
 // outside ASCII.
 std::optional<TomlScreenFault> screen_toml(std::string_view text, bool strings_may_hold_non_ascii);
 
+// The text with every character outside ASCII replaced by one 'x': the same
+// lines and columns, nothing the parser can stumble on. Parsed first, it
+// proves the text well-formed, so that the screen's reading of strings and
+// comments is the parser's own before the real text is parsed; a malformed
+// value can otherwise make the parser read on into any later character.
+std::string ascii_shadow(std::string_view text);
+
 }  // namespace ascent

@@ -214,6 +214,10 @@ std::vector<Dispersion> parse_dispersions(const std::string& text, const std::st
   if (std::optional<TomlScreenFault> f = screen_toml(text, false)) {
     throw DispersionError{file, static_cast<int>(f->line), static_cast<int>(f->column), "syntax", f->what};
   }
+  {
+    toml::parse_result shadow = toml::parse(ascii_shadow(text), file);  // well-formed first
+    if (!shadow) refuse(file, shadow.error().source(), "syntax", std::string(shadow.error().description()));
+  }
   toml::parse_result res = toml::parse(text, file);
   if (!res) refuse(file, res.error().source(), "syntax", std::string(res.error().description()));
   const toml::table& root = res.table();
