@@ -173,6 +173,18 @@ void booster_phase(Session& S) {
   double B = s.Fdot - gs * s.mdot;
   double C = s.Fvac - P0Ae - gs * (s.m0 + s.Me);
   double t_lo = (std::sqrt(B * B - 4 * A * C) - B) / (2 * A);
+  // The model lifts off while the boosters' thrust rises over the profile's
+  // first interval. A vehicle still heavier than its thrust at the end of it
+  // would be flown from a time outside the interval, through the ground.
+  const double t1 = P.t_cur;
+  const double thrust = s.Fvac + s.Fdot * t1 - P0Ae;
+  const double weight = gs * (s.m0 + s.Me + s.mdot * t1 + s.mddot * t1 * t1 / 2);
+  if (!(t_lo <= t1) && thrust < weight) {
+    throw FatalError{err_description, "the vehicle cannot lift off: at t = " + real_text(t1, 1, 3) +
+                                          " s, the end of the booster profile's first interval, its thrust (" +
+                                          real_text(thrust, 1, 0) + " N) is below its weight (" +
+                                          real_text(weight, 1, 0) + " N)"};
+  }
   s.t = t_lo;
   s.m0 = s.m0 + s.mdot * t_lo + s.mddot * t_lo * t_lo / 2;
   s.Fvac = s.Fvac + s.Fdot * t_lo;

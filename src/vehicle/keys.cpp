@@ -1,10 +1,14 @@
 #include "vehicle/keys.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <numbers>
+#include <optional>
 
 #include "io/number_format.hpp"
 
@@ -252,6 +256,50 @@ std::string set_key_value(Description& d, const Key& k, double x) {
   return {};
 }
 
+namespace {
+
+// The sizing leaves the spacecraft what the stack at the core's cut-off
+// holds beyond the upper stage: its propellant, RCS (a share r of the stack),
+// unusable propellant u and the dry mass c + k * Mtot^e. With no burn at all
+// and no reserve, a stack of M kg leaves at most
+//   g(M) = (1 - r) M - u - c - k (r M + u)^e,
+// and the stack is never heavier than everything above the core at liftoff
+// but the fairing, plus all of the core's propellant left over. g is convex
+// in M for e <= 1 (its largest value at an end of that range) and concave
+// for e > 1 (its largest where g' = 0). Where even that largest value is
+// no positive mass, no flight of the vehicle can give one.
+std::string whole_kg(double x) {
+  char b[48];
+  std::snprintf(b, sizeof b, "%.0f", x);
+  return b;
+}
+
+std::optional<std::string> sizing_leaves_nothing(const Description& d) {
+  const Sizing& z = d.mission.sizing;
+  const Vehicle& v = d.vehicle;
+  const double r = z.rcs_per_kg, u = z.unusable, c = z.dry_constant, k = z.dry_coefficient, e = z.dry_exponent;
+  const double M_max = v.upper.stack_mass - v.fairing.mass + v.core.propellant_mass;
+  auto g = [&](double M) {
+    double T = r * M + u;
+    return (1 - r) * M - u - c - k * std::pow(T > 0 ? T : 1, e);
+  };
+  std::vector<double> at = {0, M_max};
+  if (e > 1 && k > 0 && r > 0 && r < 1) {
+    double T = std::pow((1 - r) / (k * e * r), 1 / (e - 1));
+    at.push_back(std::clamp((T - u) / r, 0.0, M_max));
+  }
+  double best = -std::numeric_limits<double>::infinity(), best_M = 0;
+  for (double M : at) {
+    if (g(M) > best) best = g(M), best_M = M;
+  }
+  // Each sized mass is rounded to the kilogram: a couple of kilograms of slack.
+  if (best > -2) return std::nullopt;
+  return "the sizing constants leave no spacecraft mass for any stack the vehicle can bring to the core's "
+         "cut-off: at most " + whole_kg(best) + " kg (at a stack of " + whole_kg(best_M) + " kg, with no upper-stage burn)";
+}
+
+}  // namespace
+
 std::vector<Problem> check_description(const Description& d) {
   std::vector<Problem> p;
   const Vehicle& v = d.vehicle;
@@ -297,6 +345,7 @@ std::vector<Problem> check_description(const Description& d) {
     add("upper.stack_mass", "must exceed the fairing, adaptor and upper-stage propellant (" + shortest(above) +
                                 " kg together), got " + shortest(v.upper.stack_mass));
   }
+  if (std::optional<std::string> why = sizing_leaves_nothing(d)) add("sizing.dry_constant", *why);
   const DragLaw& dl = v.drag;
   if (dl.mach.empty()) {
     add("drag.mach", "must hold at least one point");

@@ -55,7 +55,7 @@ TEST(FlightEntry, FaultsComeBackAsResultsWithTheProgramsCodeAndMessage) {
   EXPECT_FALSE(f.ok);
   EXPECT_EQ(f.exit_code, 100);
   EXPECT_NE(f.error.find("unexpected end of file"), std::string::npos) << f.error;
-  BoosterProfile bad = parse_profile("0.5 1e6\n1.0 lots\n", "bad.dat");
+  BoosterProfile bad = parse_profile("0.5 2e7\n1.0 lots\n", "bad.dat");
   f = fly(builtin_description(), bad, FlightAnswers{36, 18, true, false, ""});
   EXPECT_EQ(f.exit_code, 106);
   EXPECT_EQ(f.error, "bad.dat: line 2: not a number: 'lots'");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "run_ascent.hpp"
 
@@ -113,6 +114,50 @@ TEST(VehicleOption, BadDescriptionStopsBeforeAnythingIsCreated) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_EQ(entries(s), before);
+}
+
+}  // namespace
+
+namespace {
+
+// Vehicles that no flight can make work are stopped with the reason, and no
+// constants file sized for them: one too heavy for its thrust (ten thousand tonnes weigh
+// 98 MN, more than both boosters at the profile's peak and every core engine
+// together) and sizing constants that leave no spacecraft at any stack (an
+// RCS propellant as heavy as the stack; a dry mass above the whole vehicle).
+TEST(VehicleOption, ImpossibleVehiclesAreRefusedWithTheirReason) {
+  const std::string profile = source_file("data/s1.dat");
+  double peak = 0;
+  std::istringstream in(profile);
+  for (double t, f; in >> t >> f;) peak = std::max(peak, f);
+  const std::string base = source_file("vehicles/orvalon5.toml");
+  auto number_after = [&](const std::string& key) { return std::stod(base.substr(base.find("\n" + key) + key.size() + 4)); };
+  const double thrust_ever = 2 * peak + number_after("engines") * number_after("engine_thrust");
+  ASSERT_GT(1e7 * 9.8, thrust_ever);
+
+  const struct {
+    const char* key;
+    const char* value;
+    const char* why;
+  } cases[] = {
+      {"stack_mass", "10000000", "cannot lift off"},
+      {"rcs_per_kg", "1", "leave no spacecraft mass"},
+      {"dry_constant", "1e9", "leave no spacecraft mass"},
+  };
+  for (const auto& c : cases) {
+    e2e::Scratch s;
+    s.write("s1.dat", profile);
+    std::string text = base;
+    std::size_t at = text.find("\n" + std::string(c.key) + " = ");
+    ASSERT_NE(at, std::string::npos) << c.key;
+    text.replace(at + 1, text.find('\n', at + 1) - at - 1, std::string(c.key) + " = " + c.value);
+    s.write("v.toml", text);
+    e2e::RunResult r = run(s, {"--vehicle", "v.toml"}, flight);
+    EXPECT_EQ(r.exit_code, 65) << c.key;
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(s.exists("const_n.pas")) << c.key;
+  }
 }
 
 }  // namespace

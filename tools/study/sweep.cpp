@@ -195,7 +195,10 @@ int run(int argc, char** argv) {
                                       " before the first flight");
       return 128 + interrupt_signal;
     }
-    if (!p.ok) fail(p.exit_code, p.error + " (the profile cannot carry even a 1 s turn)");
+    if (!p.ok) {
+      // A vehicle too heavy to lift off is refused with its own reason.
+      fail(p.exit_code, p.exit_code == err_read ? p.error + " (the profile cannot carry even a 1 s turn)" : p.error);
+    }
   }
 
   // The rows go to a file of this run's own, created exclusively beside
