@@ -56,6 +56,22 @@ if command -v gnuplot >/dev/null 2>&1; then
   check "the installed ascent-plot draws flight.png" test -s "$run/flight.png"
 fi
 
+# The README's study commands, as printed, from ~/flights of an installation
+# in ~/.local (here a home of the test's own); the commands of the sharding
+# example need the shell's $K and shards of their own.
+home=$work/home
+mkdir -p "$home/flights" && ln -s "$prefix" "$home/.local" && cp "$prefix/share/ascent/s1.dat" "$home/flights/"
+awk '/^    (ascent|ascent-sweep|ascent-optimize|ascent-mc|ascent-plot)( |$)/ || c {
+       line = c ? line " " $0 : $0; c = /\\$/
+       if (c) { sub(/\\$/, "", line); next }
+       if (line !~ /shard/) print line
+       line = "" }' "$src/README.md" >"$work/readme_commands"
+check "the README prints the study commands" test "$(wc -l <"$work/readme_commands")" -ge 8
+while IFS= read -r command; do
+  (cd "$home/flights" && HOME=$home bash -c "$command" >"$work/command.out" 2>&1)
+  check "as printed in the README: ${command#    }" test $? -eq 0 || tail -n 3 "$work/command.out"
+done <"$work/readme_commands"
+
 if [ -n "$python" ]; then
   site=$prefix/$package_dir
   check "the Python package is installed under $package_dir" test -f "$site/ascent/__init__.py"
