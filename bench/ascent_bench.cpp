@@ -81,7 +81,7 @@ FlightState state_for_mode(int mode) {
 }
 
 // Steps back and forth by one second so the state stays where it started.
-void run_steps(benchmark::State& state, FlightState s, StepOutputs& out) {
+void run_steps(benchmark::State& state, FlightState s, const StepObservers& out) {
   double dt = 1.0;
   for (auto _ : state) {
     s.dt = dt;
@@ -92,12 +92,8 @@ void run_steps(benchmark::State& state, FlightState s, StepOutputs& out) {
 }
 
 void BM_trajectory_step(benchmark::State& state) {
-  Channel sink;
-  sink.open_discard();
-  StepOutputs out;
-  out.main = &sink;
   atmosphere_init();
-  run_steps(state, state_for_mode(static_cast<int>(state.range(0))), out);
+  run_steps(state, state_for_mode(static_cast<int>(state.range(0))), {});
 }
 BENCHMARK(BM_trajectory_step)->Arg(0)->Arg(1)->Arg(2);
 
@@ -127,12 +123,17 @@ BENCHMARK(BM_step_arithmetic_floor);
 
 // One step with its table line and four data lines formatted into memory.
 void BM_step_with_lines(benchmark::State& state) {
-  Channel main, speed, height, accel, dynpres;
+  TextReport report;
+  Channel& main = report.file_ch;
+  Channel& speed = report.speedfile;
+  Channel& height = report.heightfile;
+  Channel& accel = report.accelfile;
+  Channel& dynpres = report.dynpresfile;
   for (Channel* c : {&main, &speed, &height, &accel, &dynpres}) c->open_memory();
-  StepOutputs out{&main, &speed, &height, &accel, &dynpres};
+  report.main = &main;
+  const StepObservers out = {&report};
   atmosphere_init();
   FlightState s = state_for_mode(0);
-  s.tofile = true;
   double dt = 1.0;
   long n = 0;
   for (auto _ : state) {
@@ -200,13 +201,12 @@ void run_in_process(benchmark::State& state, const std::string& answers) {
   for (auto _ : state) {
     Session S;
     S.input.open_memory(answers, "answers");
-    S.stdout_ch.open_discard();
-    S.file_sink = FileSink::discard;
-    S.profile_text = &default_profile();
-    S.out.step_budget = 1L << 40;
+    S.report.stdout_ch.open_discard();
+    S.report.file_sink = FileSink::discard;
+    S.flight.profile_text = &default_profile();
     run_session(S);
-    steps = (1L << 40) - S.out.step_budget;
-    passes = S.record.passes;
+    steps = S.guard.steps;
+    passes = S.flight.record.passes;
   }
   state.counters["steps"] = static_cast<double>(steps);
   state.counters["passes"] = passes;

@@ -14,10 +14,10 @@ constexpr long long step_budget = 60000;
 
 inline void prepare(Session& S, std::string answers, const std::string* profile) {
   S.input.open_memory(std::move(answers), "answers");
-  S.stdout_ch.open_memory();
-  S.file_sink = FileSink::memory;
-  S.profile_text = profile;
-  S.out.step_budget = step_budget;
+  S.report.stdout_ch.open_memory();
+  S.report.file_sink = FileSink::memory;
+  S.flight.profile_text = profile;
+  S.guard.budget = step_budget;
 }
 
 // A fatal error must carry one of the documented exit codes.

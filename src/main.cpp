@@ -103,13 +103,13 @@ int main(int argc, char** argv) {
   }
 
   ascent::Session S;
-  S.desc = &desc;
-  if (!desc.profile.empty()) S.profile_path = ascent::resolved_profile_path(desc);
-  S.utf8 = utf8;
+  S.flight.desc = &desc;
+  if (!desc.profile.empty()) S.flight.profile_path = ascent::resolved_profile_path(desc);
+  S.report.utf8 = utf8;
   ascent::install_interrupt_handlers();
   // At a terminal a typo is asked again; a script's typo stops the run.
   S.retry_typos = isatty(0) != 0;
-  S.stdout_ch.open_stream(stdout, "standard output");
+  S.report.stdout_ch.open_stream(stdout, "standard output");
   S.input.open_stream(stdin, "standard input");
   try {
     ascent::run_session(S);

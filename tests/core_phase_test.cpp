@@ -8,7 +8,7 @@ namespace {
 // The turn-time correction after a pass with turn time tt that reached the
 // perigee hp, climbing (vy > 0) or descending, with the given history.
 struct Correction {
-  Session S;
+  FlightContext S;
   Correction(double tt, double hp, double vy, double tt_prev = 0, double hp_prev = 0) {
     S.tt = tt;
     S.tt_prev = tt_prev;

@@ -1,4 +1,5 @@
 #include "phases/mission_summary.hpp"
+#include "report/text_report.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +12,15 @@ const std::string blanks27(27, ' ');
 
 // A session whose flight state holds the summary's inputs, writing into memory.
 struct SummarySession {
-  Session S;
+  FlightContext S;
+  TextReport report;
   SummarySession(double Fst_max3, double Mst3, double m0) {
-    S.stdout_ch.open_memory();
-    S.main = &S.stdout_ch;
-    S.file_sink = FileSink::memory;
-    S.ch_sq = 0xFD;
+    report.stdout_ch.open_memory();
+    report.main = &report.stdout_ch;
+    report.file_sink = FileSink::memory;
+    report.style.sq = 0xFD;
+    report.style.tofile = false;
+    S.event_observers = {&report};
     S.fs.nst = 3;
     S.fs.Fst_max[3] = Fst_max3;
     S.fs.t_Fst_max[3] = 112.5;
@@ -28,8 +32,8 @@ struct SummarySession {
   }
   std::string run(double m0_core, double dV3) {
     mission_summary(S, m0_core, dV3);
-    S.stdout_ch.flush();
-    return S.stdout_ch.contents();
+    report.stdout_ch.flush();
+    return report.stdout_ch.contents();
   }
 };
 
@@ -68,7 +72,7 @@ TEST(MissionSummary, WorkedExampleOfATransfer) {
             "  S3_Mt   =  102087; {kg, interstage and payload mass}\r\n"
             "  SC_M    =   96895; {kg, Spacecraft mass}\r\n"
             "\r\n");
-  EXPECT_EQ(ss.S.const_text, constants_file_text(M));
+  EXPECT_EQ(ss.report.const_text, constants_file_text(M));
 }
 
 // The full load burnt, no core propellant left: the masses add up to Mst3.
@@ -84,7 +88,7 @@ TEST(MissionSummary, WorkedExampleWithTheWholeLoadBurnt) {
                      "  SC_M    =   91296; {kg, Spacecraft mass}\r\n\r\n"),
             std::string::npos)
       << out;
-  EXPECT_EQ(ss.S.const_text,
+  EXPECT_EQ(ss.report.const_text,
             "  {Stage 3 constants updated from simulation}\r\n"
             "  S3_Mi    =    1175; {kg, adaptor mass}\r\n"
             "  S3_Mp    =    3274; {kg, propellant mass used, 3368 kg total - 32 kg reserve -\r\n" +
@@ -105,7 +109,7 @@ TEST(MissionSummary, WorkedExampleOfADeclinedTransfer) {
                      "  SC_M    =  102688; {kg, Spacecraft mass}\r\n\r\n"),
             std::string::npos)
       << out;
-  EXPECT_EQ(ss.S.const_text,
+  EXPECT_EQ(ss.report.const_text,
             "  {Stage 3 constants updated from simulation}\r\n"
             "  S3_Mi    =     925; {kg, adaptor mass}\r\n"
             "  S3_Mp    =   -1726; {kg, propellant mass used, 1 kg total - 0 kg reserve -\r\n" +
@@ -116,13 +120,13 @@ TEST(MissionSummary, WorkedExampleOfADeclinedTransfer) {
 
 TEST(MissionSummary, FileModeAddsTheSessionExtremesAndWideValuesTakeTheirRoom) {
   SummarySession ss(3000000, 97087, 274);
-  ss.S.fs.tofile = true;
-  ss.S.ch_sq = 0xB2;
+  ss.report.style.tofile = true;
+  ss.report.style.sq = 0xB2;
   ss.S.fs.t_Fst_max[3] = 0;
-  ss.S.fs.Pqmax = 33456.7;
-  ss.S.fs.t_Pqmax = 61.234;
-  ss.S.fs.amax = 39.2349;
-  ss.S.fs.t_amax = 445.5;
+  ss.report.extremes.Pqmax = 33456.7;
+  ss.report.extremes.t_Pqmax = 61.234;
+  ss.report.extremes.amax = 39.2349;
+  ss.report.extremes.t_amax = 445.5;
   std::string out = ss.run(5000, 100);
   EXPECT_EQ(out.substr(0, out.find("  S3_Mt")),
             "Stage 3 Maximum force = 3000000 N at 0.00 s\r\n"

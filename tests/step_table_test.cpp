@@ -1,4 +1,4 @@
-#include "trajectory/step_table.hpp"
+#include "report/step_table.hpp"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,13 @@ TEST(StepTable, NegativeValuesKeepTheirSignAndNeverShowMinusZero) {
 
 TEST(DataFiles, WorkedExampleLinesGoOneToEachFile) {
   test::MemoryOutputs o;
-  write_data_lines(o.out, true, 1, 409, 5, 13.2, 14.9);
+  StepRecord r;
+  r.t = 1;
+  r.vi = 409;
+  r.h0 = 5;
+  r.a = 13.2;
+  r.q = 14.9;
+  write_data_lines(DataFiles{&o.speed, &o.height, &o.accel, &o.dynpres}, r);
   EXPECT_EQ(bytes(o.speed), "   1.00 0.409\r\n");
   EXPECT_EQ(bytes(o.height), "   1.00    0.005\r\n");
   EXPECT_EQ(bytes(o.accel), "   1.00  13.200\r\n");
@@ -46,8 +52,12 @@ TEST(DataFiles, WorkedExampleLinesGoOneToEachFile) {
 
 TEST(DataFiles, NothingWrittenOutsideFileMode) {
   test::MemoryOutputs o;
-  write_data_lines(o.out, false, 1, 409, 5, 13.2, 14.9);
+  StepRecord r;
+  r.t = 1;
+  r.vi = 409;
+  o.report.on_step(r);
   for (Channel* c : {&o.speed, &o.height, &o.accel, &o.dynpres}) EXPECT_EQ(bytes(*c), "");
+  EXPECT_EQ(bytes(o.main), "   1.00   0.0   409       0         0   0.00   0.00   0.00      0.0       0.0\r\n");
 }
 
 }  // namespace

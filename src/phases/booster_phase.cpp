@@ -5,9 +5,10 @@
 #include <cstdio>
 
 #include "atmosphere/atmosphere.hpp"
-#include "phases/booster_profile.hpp"
+#include "vehicle/booster_profile.hpp"
 #include "phases/phase_support.hpp"
 #include "io/fatal_error.hpp"
+#include "io/number_format.hpp"
 
 namespace ascent {
 
@@ -24,7 +25,7 @@ struct Profile {
 
 // The session's shared profile, or the file (or text) read afresh for this
 // flight, as a session of the program does before each flight.
-const BoosterProfile& open_profile(Session& S, BoosterProfile& own) {
+const BoosterProfile& open_profile(FlightContext& S, BoosterProfile& own) {
   if (S.profile != nullptr) return *S.profile;
   if (S.profile_text != nullptr) {
     own = parse_profile(*S.profile_text, S.profile_path);
@@ -44,7 +45,7 @@ void read_point(Profile& P) {
 
 // Moves on to the next profile interval: thrust and mass flow carry on from
 // where they are with the interval's rates.
-void next_profile_point(Session& S, Profile& P) {
+void next_profile_point(FlightContext& S, Profile& P) {
   FlightState& s = S.fs;
   P.t_prev = P.t_cur;
   P.F_prev = P.F_cur;
@@ -53,8 +54,7 @@ void next_profile_point(Session& S, Profile& P) {
   const double c_booster = S.desc->vehicle.boosters.exhaust_speed;
   s.dt = P.t_cur - P.t_prev;
   if (s.dt > t_pitch + profile_spacing_slack) {
-    S.main->line("Error! Booster time increments must be at most " + real_text(t_pitch, 14, 12) +
-                 " seconds");
+    announce(S, EventKind::profile_spacing, t_pitch);
   }
   s.Fdot = S.desc->vehicle.boosters.count * (P.F_cur - P.F_prev) / s.dt;  // all boosters
   s.mddot = -s.Fdot / c_booster;
@@ -63,7 +63,7 @@ void next_profile_point(Session& S, Profile& P) {
 
 // Flies tleft seconds along the profile and ends exactly at the requested
 // time; leaves in dt the rest of the current interval.
-void advance_on_profile(Session& S, Profile& P) {
+void advance_on_profile(FlightContext& S, Profile& P) {
   FlightState& s = S.fs;
   next_profile_point(S, P);
   s.tleft = s.tleft - s.dt;
@@ -79,7 +79,7 @@ void advance_on_profile(Session& S, Profile& P) {
 }
 
 // Steps with dt until the altitude passes h_pitch, then one step back.
-void rise_to_altitude(Session& S) {
+void rise_to_altitude(FlightContext& S) {
   FlightState& s = S.fs;
   step_past_and_back(
       S,
@@ -91,9 +91,11 @@ void rise_to_altitude(Session& S) {
   s.tleft = s.tleft - s.dt;
 }
 
-void write_pad_line(Session& S, double a_column) {
+void write_pad_line(FlightContext& S, double a_column) {
   const FlightState& s = S.fs;
-  write_table_line(S.out, s.t, a_column, s.vrot, s.h0, s.r0, 90.0, 0.0, 90.0, 0.0, s.Me + s.m0);
+  StepRecord r{s.t, a_column, s.vrot, s.h0, s.r0, 90.0, 0.0, 90.0, 0.0, s.Me + s.m0, s.vx, s.vy};
+  r.pad = true;
+  for (StepObserver* o : S.step_observers) o->on_step(r);
 }
 
 // The launch site's rotation credited to the flight: the target orbital speed
@@ -109,7 +111,7 @@ double launch_site_vrot(const Target& target) {
   return vo - std::sqrt(ve * ve + vo * vo - 2 * ve * vo * std::cos(delta));
 }
 
-void ignition(Session& S, double& P0Ae) {
+void ignition(FlightContext& S, double& P0Ae) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
   const Boosters& b = v.boosters;
@@ -147,7 +149,8 @@ void ignition(Session& S, double& P0Ae) {
 
 }  // namespace
 
-void booster_phase(Session& S) {
+void booster_phase(FlightContext& S) {
+  announce(S, EventKind::pass_start);
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
   const FlightPlan& plan = S.desc->mission.plan;
@@ -216,7 +219,7 @@ void booster_phase(Session& S) {
   rise_to_altitude(S);
 
   // Pitch-over.
-  S.main->line("Pitch over!");
+  announce(S, EventKind::pitch_over);
   s.kick_rate = -pitch_rate;
   s.dt = s.tleft;
   step(S);
@@ -240,7 +243,7 @@ void booster_phase(Session& S) {
   s.dt = s.tleft;
   step(S);
   s.kick = 0;
-  S.main->line("End turn.");
+  announce(S, EventKind::end_turn);
   s.kick_rate = 0;
   s.dt = t_pitch - s.dt;
   step(S);
@@ -251,7 +254,7 @@ void booster_phase(Session& S) {
   P.Mb_used = P.Mb_used - s.dt * (P.F_cur - s.dt * (P.F_cur - P.F_prev) / (2 * (P.t_cur - P.t_prev))) / c_booster;
   double Mb_resid = v.boosters.propellant_mass - P.Mb_used;
   s.m0 = s.m0 - v.boosters.count * Mb_resid;
-  S.main->line("Booster seperation! Residual booster propellant = " + real_text(Mb_resid, 1, 0) + " kg.");
+  announce(S, EventKind::booster_separation, Mb_resid);
 }
 
 }  // namespace ascent

@@ -3,6 +3,6 @@
 
 namespace ascent {
 
-void booster_phase(Session& S);
+void booster_phase(FlightContext& S);
 
 }  // namespace ascent

@@ -10,7 +10,7 @@ namespace {
 
 // Flies tleft with the current dt; the last step takes what is left. On
 // return dt and tleft both hold that last step's length.
-void run_segment(Session& S) {
+void run_segment(FlightContext& S) {
   FlightState& s = S.fs;
   long n = 0;
   while (s.tleft > s.dt && ++n < max_search_steps) {
@@ -43,7 +43,7 @@ double time_to_limit(const FlightState& s, double a_lim) { return (s.Fvac / a_li
 // Steps to the target speed with burn times from the rocket equation. With
 // `signed_end`, a burn time below the tolerance (an overshoot too) ends it
 // unstepped; otherwise overshoots are stepped back until the speed matches.
-void trim_to_target(Session& S, bool signed_end) {
+void trim_to_target(FlightContext& S, bool signed_end) {
   FlightState& s = S.fs;
   const double ha_target = S.desc->mission.target.apogee_altitude;
   long n = 0;
@@ -57,7 +57,7 @@ void trim_to_target(Session& S, bool signed_end) {
 
 // The throttle-down loop at the acceleration limit; true when the target
 // speed was reached in it.
-bool throttle_down(Session& S) {
+bool throttle_down(FlightContext& S) {
   FlightState& s = S.fs;
   const CoreStage& c = S.desc->vehicle.core;
   const double ha_target = S.desc->mission.target.apogee_altitude;
@@ -105,7 +105,7 @@ bool throttle_down(Session& S) {
 
 // Shuts the engines down one at a time while the acceleration limit keeps
 // coming before the target speed.
-void engine_shutdowns(Session& S) {
+void engine_shutdowns(FlightContext& S) {
   FlightState& s = S.fs;
   const CoreStage& c = S.desc->vehicle.core;
   const double ha_target = S.desc->mission.target.apogee_altitude;
@@ -113,7 +113,7 @@ void engine_shutdowns(Session& S) {
   // One engine at the lowest throttle.
   const double F_engine_low = c.throttle_minimum * c.engine_thrust;
   for (int n = 1;; ++n) {
-    S.main->line("Engine " + std::to_string(n) + " cutoff!");
+    announce(S, EventKind::engine_cutoff, n);
     s.tleft = c.shutdown_time;
     s.Fdot = -F_engine_low / c.shutdown_time;
     s.mddot = -s.Fdot / c.exhaust_speed;
@@ -150,7 +150,7 @@ void engine_shutdowns(Session& S) {
 
 }  // namespace
 
-void correct_turn_time(Session& S) {
+void correct_turn_time(FlightContext& S) {
   const FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
   const double tt_upper = S.desc->mission.plan.turn_time_max;
@@ -173,7 +173,7 @@ void correct_turn_time(Session& S) {
   }
 }
 
-void core_phase(Session& S) {
+void core_phase(FlightContext& S) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
   const FlightPlan& plan = S.desc->mission.plan;
@@ -195,7 +195,7 @@ void core_phase(Session& S) {
   s.tleft = v.fairing.jettison_time - s.t;
   s.dt = 1.0;
   run_segment(S);
-  S.main->line("PLF Jettison!");
+  announce(S, EventKind::fairing_jettison);
   s.Me = s.Me - v.fairing.mass;
   s.Mst[3] = s.Mst[3] - v.fairing.mass;
 
@@ -211,18 +211,18 @@ void core_phase(Session& S) {
 
   s.mode = Steering::vacuum;
   run_segment(S);
-  S.main->line("Maximum acceleration reached!");
+  announce(S, EventKind::acceleration_limit);
 
   if (!throttle_down(S)) engine_shutdowns(S);
 
-  S.main->line("Core Engine Cutoff!");
+  announce(S, EventKind::core_cutoff);
   s.mode = Steering::pitch_program;
   s.follow_air = false;
   s.Fvac = 0;
   s.mdot = 0;
   s.dt = v.core.separation_delay;
   step(S);
-  S.main->line("Core Separation! Vacuum and zero gravity delta-V = " + real_text(s.dV, 3, 1) + " m/s");
+  announce(S, EventKind::core_separation, s.dV);
 
   S.record.tt_flown = S.tt;
   S.record.hp_core = s.hp;
@@ -230,10 +230,8 @@ void core_phase(Session& S) {
   correct_turn_time(S);
   S.record.tt_recommended = S.tt;
 
-  write_orbit_line(S);
-  S.main->end_line();
-  S.main->line("Recommended tt = " + real_text(S.tt, 7, 4) + " s");
-  S.main->end_line();
+  announce_orbit(S);
+  announce(S, EventKind::recommended_turn_time, S.tt);
 }
 
 }  // namespace ascent

@@ -5,7 +5,7 @@ namespace ascent {
 
 // Flies the core stage from booster separation to core separation, reports
 // the orbit and replaces S.tt by the recommended turn time.
-void core_phase(Session& S);
+void core_phase(FlightContext& S);
 
 // Speed at the present radius on the orbit with the present perigee and the
 // target apogee altitude, by default the built-in 398.6 km (vis-viva).
@@ -22,6 +22,6 @@ double burn_time(const FlightState& s,
 // 0.1 s for the built-in mission) when the step fails or leaves (0, 90) s;
 // keeps the history in
 // S.tt_prev and S.hp_prev.
-void correct_turn_time(Session& S);
+void correct_turn_time(FlightContext& S);
 
 }  // namespace ascent

@@ -4,13 +4,12 @@
 
 #include "phases/flight_context.hpp"
 #include "vehicle/vehicle.hpp"
-#include "io/number_format.hpp"
 #include "trajectory/trajectory_step.hpp"
 
 namespace ascent {
 
 // One trajectory step with the session's current dt.
-inline void step(Session& S) { trajectory_step(S.fs, S.out); }
+inline void step(FlightContext& S) { trajectory_step(S.fs, S.step_observers); }
 
 // Searches that repeat steps until a comparison turns true would never end on
 // a state the comparison cannot settle (a vehicle flown into the ground ends
@@ -45,7 +44,7 @@ inline bool finite2(double a, double b) { return std::isfinite(a) && std::isfini
 // or trims. `passed` also answers true when its comparison can no longer be
 // settled (non-finite values); the steps are bounded by max_search_steps.
 template <class Advance, class Passed>
-void step_past_and_back(Session& S, Advance advance, Passed passed) {
+void step_past_and_back(FlightContext& S, Advance advance, Passed passed) {
   long n = 0;
   do {
     advance();
@@ -54,22 +53,14 @@ void step_past_and_back(Session& S, Advance advance, Passed passed) {
   step(S);
 }
 
-// The orbit line shared by the core and third-stage reports:
-// perigee, apogee, average altitude plus-or-minus its deviation, in km.
-inline void write_orbit_line(Session& S) {
-  const FlightState& s = S.fs;
-  S.h_avg = (s.ha + s.hp) / 2;
-  S.h_dev = s.ha - S.h_avg;
-  std::string line = "Perigee = ";
-  append_real(line, s.hp / 1000, 5, 1);
-  line += " km, Apogee = ";
-  append_real(line, s.ha / 1000, 5, 1);
-  line += " km, Average Altitude = ";
-  append_real(line, S.h_avg / 1000, 5, 1);
-  line += static_cast<char>(S.ch_pm);
-  append_real(line, S.h_dev / 1000, 3, 1);
-  line += " km";
-  S.main->line(line);
+// The osculating orbit, announced after core separation, before the upper
+// stage's ignition and at the end of the flight.
+inline void announce_orbit(FlightContext& S) {
+  FlightEvent e;
+  e.kind = EventKind::orbit;
+  e.hp = S.fs.hp;
+  e.ha = S.fs.ha;
+  announce(S, std::move(e));
 }
 
 }  // namespace ascent

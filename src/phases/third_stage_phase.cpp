@@ -24,7 +24,7 @@ bool descends_toward_perigee_in_space(const FlightState& s) {
 // space (below the ground, on a hyperbola, or already underground: it would
 // fall through re-entry). A vehicle separated just before a perigee above
 // the ground, on an ellipse, coasts through it and up to the target.
-void coast(Session& S) {
+void coast(FlightContext& S) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
   long n = 0;
@@ -41,7 +41,7 @@ void coast(Session& S) {
 
 // The upper stage's burn along the velocity to circular speed, trimmed at the end
 // with the rocket equation.
-void burn_to_circular(Session& S) {
+void burn_to_circular(FlightContext& S) {
   FlightState& s = S.fs;
   const UpperStage& u = S.desc->vehicle.upper;
   s.mode = Steering::vacuum;
@@ -72,7 +72,7 @@ bool in_orbit(const FlightState& s) {
 
 double rocket_propellant(double m, double dv, double c) { return m * (1 - std::exp(-dv / c)); }
 
-void third_stage_phase(Session& S, bool transfer) {
+void third_stage_phase(FlightContext& S, bool transfer) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
   double m0_core = s.m0;
@@ -94,23 +94,30 @@ void third_stage_phase(Session& S, bool transfer) {
     s.mode = Steering::pitch_program;
     s.follow_air = true;
     coast(S);
-    write_orbit_line(S);
-    S.main->line(v.upper.engine + " ignition!");
+    announce_orbit(S);
+    FlightEvent ignition;
+    ignition.kind = EventKind::upper_ignition;
+    ignition.name = v.upper.engine;
+    announce(S, std::move(ignition));
     burn_to_circular(S);
     dV3 = s.dV - dV_start;
   }
-  S.main->line(v.upper.engine + " cutoff!");
-  S.main->line("Vacuum and zero gravity delta-V = " + real_text(dV3, 3, 1) + " m/s");
+  FlightEvent cutoff;
+  cutoff.kind = EventKind::upper_cutoff;
+  cutoff.name = v.upper.engine;
+  announce(S, std::move(cutoff));
+  announce(S, EventKind::upper_delta_v, dV3);
 
-  S.main->end_line();
-  std::string line = "Turn Time = " + real_text(S.tt, 5, 3) + " s, Maximum angle of attack = " +
-                     real_text(s.alpha_max * 180 / pi, 7, 4);
-  line += static_cast<char>(S.ch_deg);
-  S.main->line(line);
-  S.main->line(v.name + (in_orbit(s) ? std::string(" in Orbit!") : std::string(" not in Orbit!")) +
-               " Remaining propellant = " + real_text(m0_core, 1, 0) + " kg.");
-  write_orbit_line(S);
-  S.main->line("Vacuum and zero gravity delta-V = " + real_text(s.dV, 1, 0) + " m/s");
+  FlightEvent verdict;
+  verdict.kind = EventKind::verdict;
+  verdict.name = v.name;
+  verdict.tt = S.tt;
+  verdict.alpha_max = s.alpha_max;
+  verdict.in_orbit = in_orbit(s);
+  verdict.value = m0_core;
+  announce(S, std::move(verdict));
+  announce_orbit(S);
+  announce(S, EventKind::total_delta_v, s.dV);
 
   S.record.transfer = transfer;
   S.record.m0_core = m0_core;

@@ -6,7 +6,7 @@ namespace ascent {
 // With the transfer to apogee, coasts to just below the
 // target altitude and burns the upper stage to circular speed; then the orbit
 // report and the mission summary.
-void third_stage_phase(Session& S, bool transfer);
+void third_stage_phase(FlightContext& S, bool transfer);
 
 // Propellant (kg) that gives a vehicle of total mass m (kg) the speed dv (m/s)
 // with the exhaust velocity c (m/s), by default the built-in upper stage's

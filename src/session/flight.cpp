@@ -3,44 +3,65 @@
 #include "io/interrupt.hpp"
 
 #include <exception>
-#include <limits>
 
 namespace ascent {
 
+namespace {
+
+// The largest thrust acceleration and dynamic pressure of the flight last
+// flown: a series of passes starts them afresh with each pass.
+class FlightExtremes final : public StepObserver, public EventObserver {
+ public:
+  Extremes x;
+  void on_step(const StepRecord& r) override { x.see(r); }
+  void on_event(const FlightEvent& e) override {
+    if (e.kind == EventKind::pass_start) x = Extremes{};
+  }
+};
+
+}  // namespace
+
 Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnswers& answers,
            const FlightOptions& options) {
-  constexpr long long no_limit = std::numeric_limits<long long>::max();
   Flight f;
   Session S;
-  S.desc = &d;
-  S.profile = &profile;
-  S.profile_path = profile.name;
-  S.fs.rho_scale = options.air_density_scale;
-  S.out.rows = options.table_rows;
+  S.flight.desc = &d;
+  S.flight.profile = &profile;
+  S.flight.profile_path = profile.name;
+  S.flight.fs.rho_scale = options.air_density_scale;
   FlightAnswers given = answers;
   S.given = &given;
+  FlightExtremes extremes;
+  // The guard first: a step it stops reaches no one else.
+  S.flight.step_observers = {&S.guard};
+  S.flight.event_observers.clear();
   switch (options.outputs) {
     case FlightOutputs::none:
-      // Standard output (discarded) for the reports; the step still tracks
-      // the extremes that file mode reports.
+      // No report: nothing is formatted. Standard output (the prompts) is
+      // discarded.
       given.output.clear();
-      S.stdout_ch.open_discard();
-      S.file_sink = FileSink::discard;
-      S.track_flight_extremes = true;
+      S.report.stdout_ch.open_discard();
+      S.report.file_sink = FileSink::discard;
       break;
     case FlightOutputs::memory:
       given.output = options.output_name;
-      S.stdout_ch.open_memory();
-      S.file_sink = FileSink::memory;
+      S.report.stdout_ch.open_memory();
+      S.report.file_sink = FileSink::memory;
       break;
     case FlightOutputs::files:
       given.output = options.output_name;
-      S.stdout_ch.open_discard();
-      S.file_sink = FileSink::disk;
+      S.report.stdout_ch.open_discard();
+      S.report.file_sink = FileSink::disk;
       break;
   }
-  // The budget counts the steps; it is never exhausted.
-  S.out.step_budget = no_limit;
+  if (options.outputs != FlightOutputs::none) {
+    S.flight.step_observers.push_back(&S.report);
+    S.flight.event_observers.push_back(&S.report);
+  }
+  S.flight.step_observers.push_back(&extremes);
+  S.flight.event_observers.push_back(&extremes);
+  for (StepObserver* o : options.step_observers) S.flight.step_observers.push_back(o);
+  for (EventObserver* o : options.event_observers) S.flight.event_observers.push_back(o);
   try {
     run_session(S);
     f.ok = true;
@@ -56,19 +77,20 @@ Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnsw
     f.error = std::string("internal error: ") + e.what();
     salvage_outputs(S);
   }
-  f.record = S.record;
-  f.Pqmax = S.fs.Pqmax;
-  f.t_Pqmax = S.fs.t_Pqmax;
-  f.amax = S.fs.amax;
-  f.t_amax = S.fs.t_amax;
-  f.steps = no_limit - S.out.step_budget;
+  f.record = S.flight.record;
+  f.Pqmax = extremes.x.Pqmax;
+  f.t_Pqmax = extremes.x.t_Pqmax;
+  f.amax = extremes.x.amax;
+  f.t_amax = extremes.x.t_amax;
+  f.steps = S.guard.steps;
   if (options.outputs == FlightOutputs::memory) {
-    f.main_text = answers.iterate ? S.stdout_ch.contents() : S.file_ch.contents();
-    f.speed = S.speedfile.contents();
-    f.height = S.heightfile.contents();
-    f.accel = S.accelfile.contents();
-    f.dynpres = S.dynpresfile.contents();
-    f.constants = S.const_text;
+    TextReport& R = S.report;
+    f.main_text = answers.iterate ? R.stdout_ch.contents() : R.file_ch.contents();
+    f.speed = R.speedfile.contents();
+    f.height = R.heightfile.contents();
+    f.accel = R.accelfile.contents();
+    f.dynpres = R.dynpresfile.contents();
+    f.constants = R.const_text;
   }
   return f;
 }

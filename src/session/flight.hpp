@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "phases/booster_profile.hpp"
+#include "vehicle/booster_profile.hpp"
 #include "session/session.hpp"
 
 namespace ascent {
@@ -21,10 +21,10 @@ struct FlightOptions {
   FlightOutputs outputs = FlightOutputs::none;
   std::string output_name = "out.txt";  // the main output's name in file mode
   double air_density_scale = 1;         // factor on the atmosphere's density (dispersions)
-  // When set, receives the ten values of every step-table line the flight
-  // writes (whatever the outputs), in column order t, a, vi, h0, r0, alpha,
-  // beta, theta, Pq, m.
-  std::vector<double>* table_rows = nullptr;
+  // Further observers of the flight's steps and events (after the report):
+  // a TableRecorder for the table as numbers, say.
+  StepObservers step_observers;
+  EventObservers event_observers;
 };
 
 struct Flight {

@@ -69,9 +69,9 @@ void refuse_standard_stream_file(const Session& S) {
 // would destroy the booster profile or interleave two outputs in one file:
 // refuse it before anything is created or emptied.
 void refuse_clashing_name(const Session& S) {
-  const std::string others[] = {S.profile_path, "speed.dat", "height.dat",
+  const std::string others[] = {S.flight.profile_path, "speed.dat", "height.dat",
                                 "accel.dat",    "dynpres.dat", "const_n.pas"};
-  if (S.file_sink == FileSink::disk) refuse_standard_stream_file(S);
+  if (S.report.file_sink == FileSink::disk) refuse_standard_stream_file(S);
   const std::string target = link_target(S.fname);
   for (const std::string& other : others) {
     if (same_file(S.fname, other) || same_file(target, other)) {
@@ -89,12 +89,12 @@ double given_number(Session& S, Question q) {
 }
 
 void write_header(Session& S) {
-  Channel& out = *S.main;
+  Channel& out = *S.report.main;
   out.end_line();
   out.put("   t      a     vi     h0       r0      alpha  beta  theta     Pq");
   out.line("     m0+Me");
   out.put("  sec    m/s");
-  out.put(static_cast<char>(S.ch_sq));
+  out.put(static_cast<char>(S.report.style.sq));
   out.put("  m/s   metres   metres     deg    deg   deg");
   out.line("      Pa       kg");
   out.put("-------------------------------------------------------------------");
@@ -112,7 +112,7 @@ bool read_answer(Session& S, double& x) {
     S.answers.skip_rest_of_line();
     std::string message = e.message.substr(e.message.rfind(": not a number: ") + 2);
     message[0] = 'N';
-    S.con->line(message + ". Type a number.");
+    S.report.con->line(message + ". Type a number.");
     return false;
   }
   return true;
@@ -129,27 +129,25 @@ const std::string& question_text(Question q) {
 void flush_for_question(Session& S) {
   // A channel holding nothing costs no system call: only the channels with
   // output since the last question write.
-  S.stdout_ch.flush();
-  if (S.file_ch.is_open()) S.file_ch.flush();
-  if (S.speedfile.is_open()) S.speedfile.flush();
-  if (S.heightfile.is_open()) S.heightfile.flush();
-  if (S.accelfile.is_open()) S.accelfile.flush();
-  if (S.dynpresfile.is_open()) S.dynpresfile.flush();
+  S.report.stdout_ch.flush();
+  if (S.report.file_ch.is_open()) S.report.file_ch.flush();
+  if (S.report.speedfile.is_open()) S.report.speedfile.flush();
+  if (S.report.heightfile.is_open()) S.report.heightfile.flush();
+  if (S.report.accelfile.is_open()) S.report.accelfile.flush();
+  if (S.report.dynpresfile.is_open()) S.report.dynpresfile.flush();
 }
 
 void setup_session(Session& S) {
-  FlightState& s = S.fs;
-  s.amax = 0;
-  s.t_amax = 0;
-  s.Pqmax = 0;
-  s.t_Pqmax = 0;
-  S.tt_prev = 0;
+  FlightState& s = S.flight.fs;
+  TextReport& R = S.report;
+  R.extremes = Extremes{};
+  S.flight.tt_prev = 0;
   S.running = true;
 
-  S.con = &S.stdout_ch;
-  S.con->set_utf8(S.utf8);
-  S.con->put("Enter output filename (return = standard output, i = iterate): ");
-  S.con->flush();
+  R.con = &R.stdout_ch;
+  R.con->set_utf8(R.utf8);
+  R.con->put("Enter output filename (return = standard output, i = iterate): ");
+  R.con->flush();
   std::string reply;
   if (S.given != nullptr) {
     reply = S.given->iterate ? "i" : S.given->output;
@@ -159,12 +157,12 @@ void setup_session(Session& S) {
   if (reply.size() > max_reply) reply.resize(max_reply);
 
   S.iterate_mode = reply == "i";
-  S.iterating = S.iterate_mode;
-  S.iter = 1;
+  S.flight.iterating = S.iterate_mode;
+  S.flight.iter = 1;
   S.fname = S.iterate_mode ? std::string() : reply;
 
   if (S.fname.empty()) {
-    S.main = &S.stdout_ch;
+    R.main = &R.stdout_ch;
   } else {
     // The system ends a name at its first NUL byte: the file opened would
     // not be the one named, and could be one the session must not touch.
@@ -172,73 +170,59 @@ void setup_session(Session& S) {
       throw FatalError{err_path_not_found, "output file name: invalid: it holds a NUL byte"};
     }
     refuse_clashing_name(S);
-    open_output_file(S, S.file_ch, S.fname);
-    S.main = &S.file_ch;
+    R.open_output_file(R.file_ch, S.fname);
+    R.main = &R.file_ch;
   }
 
-  s.tofile = !S.fname.empty();
-  if (s.tofile) {
-    S.ch_deg = 0xB0;  // ISO 8859-1
-    S.ch_pm = 0xB1;
-    S.ch_sq = 0xB2;
-    open_output_file(S, S.speedfile, "speed.dat");
-    open_output_file(S, S.heightfile, "height.dat");
-    open_output_file(S, S.accelfile, "accel.dat");
-    open_output_file(S, S.dynpresfile, "dynpres.dat");
+  R.style.tofile = !S.fname.empty();
+  if (R.style.tofile) {
+    R.style.deg = 0xB0;  // ISO 8859-1
+    R.style.pm = 0xB1;
+    R.style.sq = 0xB2;
+    R.open_output_file(R.speedfile, "speed.dat");
+    R.open_output_file(R.heightfile, "height.dat");
+    R.open_output_file(R.accelfile, "accel.dat");
+    R.open_output_file(R.dynpresfile, "dynpres.dat");
   } else {
-    S.ch_deg = 0xF8;  // code page 437, the console's
-    S.ch_pm = 0xF1;
-    S.ch_sq = 0xFD;
+    R.style.deg = 0xF8;  // code page 437, the console's
+    R.style.pm = 0xF1;
+    R.style.sq = 0xFD;
   }
-  if (S.utf8) {
+  if (R.utf8) {
     // The channels recode the ISO 8859-1 signs to UTF-8, console and files alike.
-    S.ch_deg = 0xB0;
-    S.ch_pm = 0xB1;
-    S.ch_sq = 0xB2;
+    R.style.deg = 0xB0;
+    R.style.pm = 0xB1;
+    R.style.sq = 0xB2;
   }
-  if (S.track_flight_extremes && !s.tofile) {
-    // The step tracks its extremes only for a table that goes to a file,
-    // alongside the data files: give it data channels that keep nothing.
-    S.speedfile.open_discard();
-    S.heightfile.open_discard();
-    S.accelfile.open_discard();
-    S.dynpresfile.open_discard();
-    s.tofile = true;
-  }
-  S.out.main = S.main;
-  S.out.speedfile = &S.speedfile;
-  S.out.heightfile = &S.heightfile;
-  S.out.accelfile = &S.accelfile;
-  S.out.dynpresfile = &S.dynpresfile;
 
-  S.drag_table = make_drag_table(S.desc->vehicle.drag);
-  s.drag = &S.drag_table;
+  S.flight.drag_table = make_drag_table(S.flight.desc->vehicle.drag);
+  s.drag = &S.flight.drag_table;
   atmosphere_init();
   write_header(S);
 }
 
 void ask_real(Session& S, Question q, double& x) {
   const std::string& prompt = question_text(q);
-  if (S.iterating && S.iter != 1) return;
-  S.con->put(prompt);
+  if (S.flight.iterating && S.flight.iter != 1) return;
+  S.report.con->put(prompt);
   flush_for_question(S);
   if (S.given != nullptr) {
     x = given_number(S, q);
   } else {
     while (!read_answer(S, x)) {
-      S.con->put(prompt);
-      S.con->flush();
+      S.report.con->put(prompt);
+      S.report.con->flush();
     }
     S.answers.skip_rest_of_line();
   }
-  if (S.fs.tofile) {
-    S.main->put(prompt);
-    S.main->line(real_text(x, 6, 3));
+  if (S.report.style.tofile) {
+    S.report.main->put(prompt);
+    S.report.main->line(real_text(x, 6, 3));
   }
 }
 
 bool ask_transfer(Session& S) {
-  S.con->put("Transfer to apogee? ");
+  S.report.con->put("Transfer to apogee? ");
   flush_for_question(S);
   if (S.given != nullptr) return S.given->transfer;
   std::string reply;
@@ -247,61 +231,56 @@ bool ask_transfer(Session& S) {
 }
 
 void close_outputs(Session& S) {
-  if (S.main != nullptr) S.main->close();
-  if (S.con != nullptr) S.con->close();
-  if (S.fs.tofile) {
-    S.speedfile.close();
-    S.heightfile.close();
-    S.accelfile.close();
-    S.dynpresfile.close();
+  if (S.report.main != nullptr) S.report.main->close();
+  if (S.report.con != nullptr) S.report.con->close();
+  if (S.report.style.tofile) {
+    S.report.speedfile.close();
+    S.report.heightfile.close();
+    S.report.accelfile.close();
+    S.report.dynpresfile.close();
   }
 }
 
 void salvage_outputs(Session& S) noexcept {
-  S.stdout_ch.salvage();
-  S.file_ch.salvage();
-  S.speedfile.salvage();
-  S.heightfile.salvage();
-  S.accelfile.salvage();
-  S.dynpresfile.salvage();
+  S.report.stdout_ch.salvage();
+  S.report.file_ch.salvage();
+  S.report.speedfile.salvage();
+  S.report.heightfile.salvage();
+  S.report.accelfile.salvage();
+  S.report.dynpresfile.salvage();
 }
 
 void run_session(Session& S) {
   setup_session(S);
   try {
     while (S.running) {
-      ask_real(S, Question::turn_time, S.tt);
-      if (S.tt >= 1) {
-        S.record.passes = 0;
+      ask_real(S, Question::turn_time, S.flight.tt);
+      if (S.flight.tt >= 1) {
+        S.flight.record.passes = 0;
         do {
-          if (S.iter == 1) {
-            S.tt_prev = 0;  // the secant iteration starts afresh
-            S.hp_prev = 0;
+          if (S.flight.iter == 1) {
+            S.flight.tt_prev = 0;  // the secant iteration starts afresh
+            S.flight.hp_prev = 0;
           }
-          if (S.track_flight_extremes) {
-            S.fs.amax = 0;
-            S.fs.t_amax = 0;
-            S.fs.Pqmax = 0;
-            S.fs.t_Pqmax = 0;
-          }
-          booster_phase(S);
-          ask_real(S, Question::alpha, S.fs.alpha_max);
-          if (S.iter == 1) S.fs.alpha_max = S.fs.alpha_max * pi / 180;
-          core_phase(S);
-          ++S.record.passes;
-          if (S.iterating) {
-            ++S.iter;
+          booster_phase(S.flight);
+          ask_real(S, Question::alpha, S.flight.fs.alpha_max);
+          if (S.flight.iter == 1) S.flight.fs.alpha_max = S.flight.fs.alpha_max * pi / 180;
+          core_phase(S.flight);
+          ++S.flight.record.passes;
+          if (S.flight.iterating) {
+            ++S.flight.iter;
             // The series stops where the recommendation leaves the turn times
             // a correction may recommend.
-            S.iterating = S.iter < 50 && S.tt > 0 && S.tt < S.desc->mission.plan.turn_time_max &&
-                          std::fabs(S.tt - S.tt_prev) > 5e-05;
+            FlightContext& F = S.flight;
+            F.iterating = F.iter < 50 && F.tt > 0 && F.tt < F.desc->mission.plan.turn_time_max &&
+                          std::fabs(F.tt - F.tt_prev) > 5e-05;
           }
-        } while (S.iterating);
-        third_stage_phase(S, ask_transfer(S));
-        S.iterating = S.iterate_mode;
-        S.iter = 1;
-      } else if (S.tt >= 0) {
-        S.main->line("Error! Turn time must be greater than one second.");
+        } while (S.flight.iterating);
+        third_stage_phase(S.flight, ask_transfer(S));
+        S.flight.iterating = S.iterate_mode;
+        S.flight.iter = 1;
+      } else if (S.flight.tt >= 0) {
+        S.report.main->line("Error! Turn time must be greater than one second.");
       } else {
         S.running = false;
       }

@@ -1,9 +1,53 @@
 #pragma once
 #include <string>
 
+#include "io/line_reader.hpp"
 #include "phases/flight_context.hpp"
+#include "report/text_report.hpp"
+#include "trajectory/step_guard.hpp"
 
 namespace ascent {
+
+// The answers of one flight given as values by a tool instead of typed: the
+// session takes them in the order the questions come and ends after the
+// flight, as a negative turn time would.
+struct FlightAnswers {
+  double tt = 0;          // s, turn time (iterate mode: the first of the series)
+  double alpha = 0;       // degrees, maximum angle of attack
+  bool transfer = true;   // fly the third stage's transfer
+  bool iterate = false;   // iterate mode: converge the turn time first
+  std::string output;     // the first question's reply unless iterating: a file name, or empty for the console
+};
+
+// One session in its three parts: the flight the phases fly on, the
+// dialogue (the questions and their answers) and the report that writes
+// what the flight announces. Two sessions share nothing.
+struct Session {
+  FlightContext flight;
+
+  // The dialogue: typed lines, or values given by a tool.
+  LineReader input;
+  NumberReader answers{input};
+  const FlightAnswers* given = nullptr;
+  int turn_times_given = 0;  // turn-time questions answered from `given`
+  bool retry_typos = false;  // answers come from a terminal: a typo asks again
+  bool iterate_mode = false;
+  bool running = false;
+  std::string fname;         // the output file's name; empty: the console
+
+  // The report, and the guard that counts the steps and stops the flight on
+  // a signal. Both follow the flight unless the caller chooses its own
+  // observers (the tools' flight entry point).
+  TextReport report;
+  StepGuard guard;
+
+  Session() {
+    flight.step_observers = {&guard, &report};
+    flight.event_observers = {&report};
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+};
 
 // Asks where the output goes, opens the channels, initialises the atmosphere
 // and writes the table header.

@@ -61,11 +61,10 @@ struct FlightState {
   int substeps = 1;       // equal sub-steps of every step (numerics.substeps)
   double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
 
-  // Steering and output controls.
+  // Steering controls.
   Steering mode = Steering::pitch_program;
   bool law_init = false;  // next mode-1 step captures cv first
   bool follow_air = false;  // mode 0: thrust along the air-relative path plus kick
-  bool tofile = false;      // table goes to a file: data files written, extremes tracked
 
   // Results of the latest step.
   double a = 0;      // m/s^2, thrust acceleration (thrust after back-pressure / total mass)
@@ -75,9 +74,7 @@ struct FlightState {
   double ha = 0;     // m, apogee altitude of the osculating orbit
   double cv = 0;     // (m/s^2)/(m/s)^kv, coefficient of the mode-1 law
 
-  // Running maxima (tracked only while tofile) and load stations.
-  double amax = 0, t_amax = 0;    // m/s^2, s
-  double Pqmax = 0, t_Pqmax = 0;  // Pa, s
+  // Load stations.
   std::int16_t nst = 0;           // number of load stations in use (at most 3)
   StationArray Mst;               // kg, mass carried above station i
   StationArray Sst;               // m^2, reference area above station i

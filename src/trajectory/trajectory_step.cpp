@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "atmosphere/atmosphere.hpp"
-#include "io/interrupt.hpp"
 
 namespace ascent {
 
@@ -200,12 +199,7 @@ void integrate(FlightState& s) {
 
 double drag_coefficient(double mach) { return drag_coefficient(builtin_drag_table(), mach); }
 
-void trajectory_step(FlightState& s, StepOutputs& out) {
-  check_interrupt();
-  if (out.step_budget >= 0) {
-    if (out.step_budget == 0) throw StepBudgetExhausted{};
-    --out.step_budget;
-  }
+void trajectory_step(FlightState& s, const StepObservers& observers) {
   integrate(s);
 
   // Evaluation of the new state.
@@ -243,17 +237,6 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
   }
   const double D = s.Sref * CdQ;
 
-  if (s.tofile) {
-    if (s.a > s.amax) {
-      s.amax = s.a;
-      s.t_amax = s.t;
-    }
-    if (q > s.Pqmax) {
-      s.Pqmax = q;
-      s.t_Pqmax = s.t;
-    }
-  }
-
   if (s.mode == Steering::pitch_program) {
     if (s.follow_air) s.alpha = theta - beta;
   } else if (s.mode == Steering::vertical_law) {
@@ -265,9 +248,10 @@ void trajectory_step(FlightState& s, StepOutputs& out) {
     s.alpha = 0;
   }
 
-  write_table_line(out, s.t, s.a, s.vi, s.h0, s.r0, s.alpha * deg, beta * deg, theta * deg,
-                   q, m);
-  write_data_lines(out, s.tofile, s.t, s.vi, s.h0, s.a, q);
+  if (!observers.empty()) {
+    const StepRecord r{s.t, s.a, s.vi, s.h0, s.r0, s.alpha * deg, beta * deg, theta * deg, q, m, s.vx, s.vy};
+    for (StepObserver* o : observers) o->on_step(r);
+  }
 
   // Osculating orbit (vis-viva for the semi-major axis; the angular momentum
   // from the horizontal inertial velocity).

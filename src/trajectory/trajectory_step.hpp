@@ -1,6 +1,6 @@
 #pragma once
 #include "trajectory/flight_state.hpp"
-#include "trajectory/step_table.hpp"
+#include "trajectory/step_record.hpp"
 
 namespace ascent {
 
@@ -11,8 +11,8 @@ double drag_coefficient(double mach);
 // Advances the flight state by s.dt (negative steps back) with one classic
 // fourth-order Runge-Kutta step of the planar equations of motion over a
 // spherical rotating Earth, under the steering mode s.mode; then evaluates the
-// new state (speed, angles, loads, extremes, osculating orbit) and writes one
-// table line and, in file mode, one line to each data file.
-void trajectory_step(FlightState& s, StepOutputs& out);
+// new state (speed, angles, loads, osculating orbit) and hands its record to
+// each observer in turn.
+void trajectory_step(FlightState& s, const StepObservers& observers);
 
 }  // namespace ascent

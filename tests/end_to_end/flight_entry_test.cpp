@@ -2,7 +2,7 @@
 // given as values write the same bytes as when typed to ascent.
 #include <gtest/gtest.h>
 
-#include "phases/booster_profile.hpp"
+#include "vehicle/booster_profile.hpp"
 #include "run_ascent.hpp"
 #include "session/flight.hpp"
 

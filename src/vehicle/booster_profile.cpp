@@ -1,7 +1,8 @@
-#include "phases/booster_profile.hpp"
+#include "vehicle/booster_profile.hpp"
 
 #include <filesystem>
 
+#include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 
 namespace ascent {
@@ -12,8 +13,7 @@ namespace {
 // whatever the file holds.
 constexpr std::size_t max_points = 1000000;
 
-}  // namespace
-
+// Parses the points of an opened profile, a line at a time.
 BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name) {
   BoosterProfile P;
   P.name = name;
@@ -46,6 +46,8 @@ BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name) {
   }
   return P;
 }
+
+}  // namespace
 
 BoosterProfile parse_profile(std::string text, const std::string& name) {
   LineReader lines;

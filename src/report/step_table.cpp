@@ -1,4 +1,4 @@
-#include "trajectory/step_table.hpp"
+#include "report/step_table.hpp"
 
 #include <string>
 
@@ -49,21 +49,11 @@ void write_table_line(Channel& main, double t, double a, double vi, double h0, d
   main.put(s);
 }
 
-void write_table_line(StepOutputs& out, double t, double a, double vi, double h0, double r0,
-                      double alpha_deg, double beta_deg, double theta_deg, double q, double m) {
-  if (out.rows != nullptr) {
-    out.rows->insert(out.rows->end(), {t, a, vi, h0, r0, alpha_deg, beta_deg, theta_deg, q, m});
-  }
-  write_table_line(*out.main, t, a, vi, h0, r0, alpha_deg, beta_deg, theta_deg, q, m);
-}
-
-void write_data_lines(StepOutputs& out, bool tofile, double t, double vi, double h0, double a,
-                      double q) {
-  if (!tofile) return;
-  data_line(*out.speedfile, t, vi / 1000, 6, 3);
-  data_line(*out.heightfile, t, h0 / 1000, 9, 3);
-  data_line(*out.accelfile, t, a, 8, 3);
-  data_line(*out.dynpresfile, t, q / 1000, 9, 4);
+void write_data_lines(const DataFiles& files, const StepRecord& r) {
+  data_line(*files.speed, r.t, r.vi / 1000, 6, 3);
+  data_line(*files.height, r.t, r.h0 / 1000, 9, 3);
+  data_line(*files.accel, r.t, r.a, 8, 3);
+  data_line(*files.dynpres, r.t, r.q / 1000, 9, 4);
 }
 
 }  // namespace ascent

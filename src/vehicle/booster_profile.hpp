@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "io/fatal_error.hpp"
-#include "io/line_reader.hpp"
 
 namespace ascent {
 
@@ -21,9 +20,6 @@ struct BoosterProfile {
   // the file, or the first line that is not a point.
   FatalError end{err_read, ""};
 };
-
-// Parses the points of an opened profile, a line at a time.
-BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name);
 
 // Parses a profile's text.
 BoosterProfile parse_profile(std::string text, const std::string& name);
