@@ -49,11 +49,12 @@ done
 # Flight 1 steps back once by a search (7.92 -> 6.93) and once by a trim of
 # more than 5 s (14.00 -> 8.60); flight 2 starts again at 0.99 s. The points a
 # step back leaves behind are dropped: flight 1 keeps 0.99 to 5.94 (6 points),
-# 6.93, 7.03, 7.13, 7.23, 8.50, 8.60 and 9.60, 13 in all.
+# 6.93, 7.03, 7.13, 7.23, 8.50, 8.60, 9.60 and 650.55, 14 in all. Each flight
+# ends on the time of its last table line in main.txt, as ascent's do.
 hand=$work/hand
 mkdir -p "$hand"
-times1='0.99 1.98 2.97 3.96 4.95 5.94 6.93 7.92 6.93 7.03 7.13 7.23 8.50 10.00 12.00 14.00 8.60 9.60'
-times2='0.99 1.98 2.97 3.50'
+times1='0.99 1.98 2.97 3.96 4.95 5.94 6.93 7.92 6.93 7.03 7.13 7.23 8.50 10.00 12.00 14.00 8.60 9.60 650.55'
+times2='0.99 1.98 2.97 3.50 481.00'
 for f in speed height accel dynpres; do
   for t in $times1 $times2; do data_line "$t" 1.5; done >"$hand/$f.dat"
 done
@@ -107,8 +108,8 @@ done
 
 cat >"$work/expected_list.txt" <<'EOF'
 flights: 2
-flight 1: turn time 40 s, angle limit 3°; 13 points from 0.99 s to 9.60 s
-flight 2: turn time 45.5 s, angle limit 2.5°; 4 points from 0.99 s to 3.50 s
+flight 1: turn time 40 s, angle limit 3°; 14 points from 0.99 s to 650.55 s
+flight 2: turn time 45.5 s, angle limit 2.5°; 5 points from 0.99 s to 481.00 s
 events: 12
 flight 1      7.12 s  pitch-over
 flight 1    130.20 s  booster separation
@@ -170,6 +171,21 @@ reset_bad; printf 'no numbers here\r\n' >"$bad/dynpres.dat"
 refused "a data file without a data line is refused" "dynpres.dat: no line" "$plot" -d "$bad" -o "$bad/x.png"
 reset_bad
 refused "a missing main output file is refused" "nothere.txt: no such file" "$plot" -d "$bad" -m nothere.txt
+# The main output of one flight beside the data files of another (ascent at
+# turn time 36 s and at 20 s, each in its own folder) would mark the events of
+# one on the curves of the other: refused in one line naming both files, the
+# input's exit code; each main output with its own data files is drawn below.
+for tt in 36 20; do
+  mkdir -p "$work/tt$tt" && cp "$profile" "$work/tt$tt/s1.dat"
+  (cd "$work/tt$tt" && printf 'out.txt\n%s\n18\ny\n-1\n' "$tt" | "$ascent" >/dev/null)
+done
+"$plot" -d "$work/tt20" -m "$work/tt36/out.txt" -o "$work/mixed.png" >"$work/out.txt" 2>"$work/err.txt"
+rc=$?
+check "a main output at 36 s beside data files at 20 s is refused (exit $rc), one line naming both" \
+  test "$rc" -eq 1 -a "$(wc -l <"$work/err.txt")" -eq 1 -a "$(grep -c 'tt36/out.txt.*tt20/speed.dat' "$work/err.txt")" -eq 1
+check "no picture of the mixed session" test ! -e "$work/mixed.png"
+"$plot" -d "$work/tt36" -m "$work/tt20/out.txt" --list >/dev/null 2>&1
+check "and the other way round (exit $?)" test $? -eq 1
 refused "a missing directory is refused" "no such directory" "$plot" -d "$work/none"
 "$plot" --frobnicate >/dev/null 2>&1
 check "an unknown option is a usage error (exit 64)" test $? -eq 64
@@ -469,6 +485,10 @@ done
 "$plot" -d "$real" -o "$work/named.svg" >/dev/null 2>&1
 check "an output name ending in .svg gives SVG" grep -q '<svg' "$work/named.svg"
 
+for tt in 36 20; do
+  "$plot" -d "$work/tt$tt" -m out.txt -o "$work/tt$tt.png" >/dev/null 2>&1
+  check "the session at $tt s is drawn from its own main output and data files" test "$(png_size "$work/tt$tt.png")" = 1000x1200
+done
 "$plot" -d "$hand" -m main.txt -o "$work/hand.png" >"$work/hand.txt" 2>&1
 check "the hand-made session draws as 2 flights with 12 events" \
   grep -q 'wrote .*hand.png (2 flights, 12 events)' "$work/hand.txt"
