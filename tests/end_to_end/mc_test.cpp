@@ -309,6 +309,21 @@ TEST(MonteCarlo, SensitivityFliesEachQuantityAloneAtItsEnds) {
   auto mass = [](const Row& r, const char* c) { return std::strtod(r.at(c).c_str(), nullptr); };
   EXPECT_GT(mass(by_key["core.dry_mass"], "SC_M_low"), mass(by_key["core.dry_mass"], "SC_M_high"));
   EXPECT_LT(mass(by_key["upper.exhaust_speed"], "SC_M_low"), mass(by_key["upper.exhaust_speed"], "SC_M_high"));
+  // Whether an end reached the orbit is the sweep's reached for the same
+  // vehicle: the nominal's, and the core 1 % heavier (written out as a
+  // vehicle file with that dry mass), which ends out of the target's 10 km.
+  EXPECT_EQ(rows[0].at("reached_low"), ref[0].at("reached"));
+  EXPECT_EQ(rows[0].at("reached_high"), ref[0].at("reached"));
+  std::string heavy = run_tool(ASCENT_BINARY, {"--print-vehicle"}, s).out;
+  std::size_t at = heavy.find("\ndry_mass = 111580\n");
+  ASSERT_NE(at, std::string::npos);
+  heavy.replace(at, 19, "\ndry_mass = " + by_key["core.dry_mass"].at("high") + "\n");
+  s.write("heavy.toml", heavy);
+  std::vector<Row> heavy_ref = rows_of(run_tool(ASCENT_SWEEP_BINARY, {"--vehicle", "heavy.toml", "--tt", "36",
+                                                                     "--alpha", "18"}, s).out);
+  ASSERT_EQ(heavy_ref.size(), 1u);
+  EXPECT_EQ(heavy_ref[0].at("reached"), "no");
+  EXPECT_EQ(by_key["core.dry_mass"].at("reached_high"), heavy_ref[0].at("reached"));
   // Ranked by the swing of SC_M, the table on standard output in that order.
   double swing1 = std::fabs(mass(rows[1], "SC_M_high") - mass(rows[1], "SC_M_low"));
   double swing2 = std::fabs(mass(rows[2], "SC_M_high") - mass(rows[2], "SC_M_low"));

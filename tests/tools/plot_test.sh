@@ -2,15 +2,16 @@
 # The plot tool (tools/plot, installed as ascent-plot) on a real file-mode
 # session and on small hand-made sessions whose flights and events are known.
 #
-# Usage: plot_test.sh ASCENT PLOT_TOOL PROFILE [VERSION]
-# (VERSION: the project's version, which --version must give)
+# Usage: plot_test.sh ASCENT PLOT_TOOL PROFILE [VERSION [ASCENT_MC]]
+# (VERSION: the project's version, which --version must give; ASCENT_MC: the
+# dispersion study, whose sensitivities are drawn)
 # Exit 0 when every check passes, 1 on a failure, 77 (skipped) when gnuplot is
 # not installed: the checks that need no drawing run first all the same.
 set -u
 export LC_ALL=C
 
-[ $# -eq 3 ] || [ $# -eq 4 ] || { echo "usage: $0 ASCENT PLOT_TOOL PROFILE [VERSION]" >&2; exit 1; }
-ascent=$(realpath "$1") plot=$(realpath "$2") profile=$(realpath "$3") version=${4:-}
+if [ $# -lt 3 ] || [ $# -gt 5 ]; then echo "usage: $0 ASCENT PLOT_TOOL PROFILE [VERSION [ASCENT_MC]]" >&2; exit 1; fi
+ascent=$(realpath "$1") plot=$(realpath "$2") profile=$(realpath "$3") version=${4:-} ascent_mc=${5:+$(realpath "$5")}
 work=$(mktemp -d "${TMPDIR:-/tmp}/plot_test.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
 
@@ -48,11 +49,12 @@ done
 # Flight 1 steps back once by a search (7.92 -> 6.93) and once by a trim of
 # more than 5 s (14.00 -> 8.60); flight 2 starts again at 0.99 s. The points a
 # step back leaves behind are dropped: flight 1 keeps 0.99 to 5.94 (6 points),
-# 6.93, 7.03, 7.13, 7.23, 8.50, 8.60 and 9.60, 13 in all.
+# 6.93, 7.03, 7.13, 7.23, 8.50, 8.60, 9.60 and 650.55, 14 in all. Each flight
+# ends on the time of its last table line in main.txt, as ascent's do.
 hand=$work/hand
 mkdir -p "$hand"
-times1='0.99 1.98 2.97 3.96 4.95 5.94 6.93 7.92 6.93 7.03 7.13 7.23 8.50 10.00 12.00 14.00 8.60 9.60'
-times2='0.99 1.98 2.97 3.50'
+times1='0.99 1.98 2.97 3.96 4.95 5.94 6.93 7.92 6.93 7.03 7.13 7.23 8.50 10.00 12.00 14.00 8.60 9.60 650.55'
+times2='0.99 1.98 2.97 3.50 481.00'
 for f in speed height accel dynpres; do
   for t in $times1 $times2; do data_line "$t" 1.5; done >"$hand/$f.dat"
 done
@@ -106,8 +108,8 @@ done
 
 cat >"$work/expected_list.txt" <<'EOF'
 flights: 2
-flight 1: turn time 40 s, angle limit 3°; 13 points from 0.99 s to 9.60 s
-flight 2: turn time 45.5 s, angle limit 2.5°; 4 points from 0.99 s to 3.50 s
+flight 1: turn time 40 s, angle limit 3°; 14 points from 0.99 s to 650.55 s
+flight 2: turn time 45.5 s, angle limit 2.5°; 5 points from 0.99 s to 481.00 s
 events: 12
 flight 1      7.12 s  pitch-over
 flight 1    130.20 s  booster separation
@@ -169,6 +171,21 @@ reset_bad; printf 'no numbers here\r\n' >"$bad/dynpres.dat"
 refused "a data file without a data line is refused" "dynpres.dat: no line" "$plot" -d "$bad" -o "$bad/x.png"
 reset_bad
 refused "a missing main output file is refused" "nothere.txt: no such file" "$plot" -d "$bad" -m nothere.txt
+# The main output of one flight beside the data files of another (ascent at
+# turn time 36 s and at 20 s, each in its own folder) would mark the events of
+# one on the curves of the other: refused in one line naming both files, the
+# input's exit code; each main output with its own data files is drawn below.
+for tt in 36 20; do
+  mkdir -p "$work/tt$tt" && cp "$profile" "$work/tt$tt/s1.dat"
+  (cd "$work/tt$tt" && printf 'out.txt\n%s\n18\ny\n-1\n' "$tt" | "$ascent" >/dev/null)
+done
+"$plot" -d "$work/tt20" -m "$work/tt36/out.txt" -o "$work/mixed.png" >"$work/out.txt" 2>"$work/err.txt"
+rc=$?
+check "a main output at 36 s beside data files at 20 s is refused (exit $rc), one line naming both" \
+  test "$rc" -eq 1 -a "$(wc -l <"$work/err.txt")" -eq 1 -a "$(grep -c 'tt36/out.txt.*tt20/speed.dat' "$work/err.txt")" -eq 1
+check "no picture of the mixed session" test ! -e "$work/mixed.png"
+"$plot" -d "$work/tt36" -m "$work/tt20/out.txt" --list >/dev/null 2>&1
+check "and the other way round (exit $?)" test $? -eq 1
 refused "a missing directory is refused" "no such directory" "$plot" -d "$work/none"
 "$plot" --frobnicate >/dev/null 2>&1
 check "an unknown option is a usage error (exit 64)" test $? -eq 64
@@ -299,16 +316,19 @@ refused "an optimisation CSV without a reached column is refused" "reached" "$pl
   printf '5,4430.9,1.03,0.95,yes,96400,389,408,4400,40000,39.23,ok\r\n'
   printf '6,4380.0,0.95,1.10,no,nan,nan,nan,-200,41000,39.23,"error 100: s1.dat: unexpected end, line 12"\r\n'
 } >"$work/runs.csv"
-# Sensitivities from a nominal 96600 kg: the changes are low / high
-# +100 / -500 (core.dry_mass), -300 / +250, -100 / +80, +40 / -60: ranked
-# by the larger magnitude, 500, 300, 100, 60.
+# Sensitivities from a nominal 96600 kg, in the order of ascent-mc's table (a
+# flight that stopped first, then the largest swing of SC_M): the changes low
+# / high are stopped / -100 (fairing.jettison_time), +100 / -500 of a flight
+# that missed the orbit (core.dry_mass), -300 / +250, -100 / +80, +40 / -60.
+# Kept in that order, not ranked again by the largest change.
 cat >"$work/sens.csv" <<'EOF'
-key,low,high,SC_M_low,SC_M_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,ha_final_km_high
-nominal,,,96600,96600,398,398,400,400
-core.exhaust_speed,4400,4440,96300,96850,396,399,400,401
-profile.thrust_scale,0.97,1.03,96500,96680,397,398,399,400
-air.density_scale,0.9,1.1,96640,96540,398,397,400,400
-core.dry_mass,5500,5700,96700,96100,398,398,401,399
+key,low,high,SC_M_low,SC_M_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,ha_final_km_high,reached_low,reached_high
+nominal,,,96600,96600,398,398,400,400,yes,yes
+fairing.jettison_time,80,580,,96500,,397,,400,no,yes
+core.dry_mass,5500,5700,96700,96100,398,370,401,399,yes,no
+core.exhaust_speed,4400,4440,96300,96850,396,399,400,401,yes,yes
+profile.thrust_scale,0.97,1.03,96500,96680,397,398,399,400,yes,yes
+air.density_scale,0.9,1.1,96640,96540,398,397,400,400,yes,yes
 EOF
 cat >"$work/expected_mc.txt" <<'EOF'
 runs: 6 (4 reached the target, 2 missed)
@@ -318,7 +338,8 @@ final perigee (km): 5 values, mean 390.9, standard deviation 7.1, min 380, max 3
 final apogee (km): 5 values, mean 402.9, standard deviation 3.7, min 398.6, max 408
 in the target box (398.6 ± 10 km): 4 of 6
 sensitivity of SC_M to each quantity at its low / high value (kg, from the nominal 96600 kg):
-  core.dry_mass: +100 / -500
+  fairing.jettison_time: stopped / -100
+  core.dry_mass: +100 / miss (-500)
   core.exhaust_speed: -300 / +250
   profile.thrust_scale: -100 / +80
   air.density_scale: +40 / -60
@@ -326,7 +347,7 @@ EOF
 cp "$work/runs.csv" "$odd/run=1.txt"
 (cd "$odd" && "$plot" --mc run=1.txt --sensitivity "$work/sens.csv" --list) </dev/null >"$work/mc_list.txt" 2>&1
 if cmp -s "$work/expected_mc.txt" "$work/mc_list.txt"; then
-  pass "--mc --list: counts, mean, spread and extremes, the target box, the ranked sensitivities"
+  pass "--mc --list: counts, mean, spread and extremes, the target box, the sensitivities in the table's order, a miss and a stop said"
 else
   fail "--mc --list"; diff "$work/expected_mc.txt" "$work/mc_list.txt"
 fi
@@ -371,6 +392,65 @@ refused "a sensitivities CSV without its nominal row is refused" "nominal" \
 sed '1s/SC_M/mass/' "$work/runs.csv" >"$work/runs_nosc.csv"
 refused "a runs CSV without an SC_M column is refused" "SC_M" "$plot" --mc "$work/runs_nosc.csv" --list
 
+# The sensitivities of a real study: the fairing jettisoned at 80 s, before
+# the boosters separate, is a vehicle refused (the flight stops); a core stage
+# 0.5 % heavier ends on an orbit of 374.8 x 408.4 km, out of the 10 km the
+# target allows; boosters 1.5 % weaker fall back. Those ends carry no payload
+# to the orbit: the CSV says so in reached_low and reached_high (its last two
+# columns), and the tool lists them as stopped or miss, in the CSV's order.
+if [ -n "$ascent_mc" ]; then
+  study=$work/study
+  mkdir -p "$study" && cp "$profile" "$study/s1.dat"
+  cat >"$study/d.toml" <<'EOF'
+[[dispersion]]
+key = "fairing.jettison_time"
+distribution = "uniform"
+half_width = 250
+relative = false
+[[dispersion]]
+key = "profile.thrust_scale"
+distribution = "normal"
+three_sigma = 0.015
+[[dispersion]]
+key = "core.dry_mass"
+distribution = "normal"
+three_sigma = 0.005
+relative = true
+[[dispersion]]
+key = "upper.thrust"
+distribution = "normal"
+three_sigma = 0.01
+relative = true
+EOF
+  (cd "$study" && "$ascent_mc" --runs 4 --tt 36 --alpha 18 --dispersions d.toml -o runs.csv --sensitivity sens.csv >/dev/null)
+  check "ascent-mc flew the study and its sensitivities (exit $?)" test -s "$study/sens.csv"
+  check "the sensitivities CSV ends each row with reached_low,reached_high" \
+    grep -q ',reached_low,reached_high.$' "$study/sens.csv"
+  # What the list must say of each end, read from the CSV by column name: no
+  # SC_M stopped, reached no a miss, else the change from the nominal. An
+  # end whose orbit lies out of 398.6 +- 10 km can never count as reached.
+  tr -d '\r' <"$study/sens.csv" | awk -F, '
+    NR == 1 { for (i = 1; i <= NF; i++) c[$i] = i; next }
+    $1 == "nominal" { nom = $(c["SC_M_low"]); next }
+    function end_of(sc, r, hp, ha) {
+      if (hp != "" && (hp < 388.6 || hp > 408.6 || ha < 388.6 || ha > 408.6) && r != "no") out = 1
+      if (sc == "") return "stopped"
+      if (r == "no") return sc ~ /^-?[0-9]+$/ ? sprintf("miss (%+d)", sc - nom) : "miss"
+      return sprintf("%+d", sc - nom)
+    }
+    { printf "  %s: %s / %s\n", $1, end_of($(c["SC_M_low"]), $(c["reached_low"]), $(c["hp_final_km_low"]), $(c["ha_final_km_low"])),
+        end_of($(c["SC_M_high"]), $(c["reached_high"]), $(c["hp_final_km_high"]), $(c["ha_final_km_high"])) }
+    END { if (out) print "an orbit out of the target box counted as reached" }' >"$work/study_expected.txt"
+  "$plot" --mc "$study/runs.csv" --sensitivity "$study/sens.csv" --list 2>&1 | sed '1,/^sensitivity of SC_M/d' >"$work/study_list.txt"
+  if cmp -s "$work/study_expected.txt" "$work/study_list.txt"; then
+    pass "a real study's sensitivities: listed in the CSV's order, its stop and misses said"
+  else
+    fail "a real study's sensitivities"; diff "$work/study_expected.txt" "$work/study_list.txt"
+  fi
+  check "the real study has a stopped end and a miss inside the CSV's own orbit columns" \
+    test "$(grep -c -e 'stopped' -e 'miss (' "$work/study_list.txt")" -ge 2
+fi
+
 # ------------------------------------------------------------------ pictures
 if ! command -v gnuplot >/dev/null 2>&1; then
   echo "gnuplot is not installed: the drawing checks are skipped"
@@ -405,6 +485,10 @@ done
 "$plot" -d "$real" -o "$work/named.svg" >/dev/null 2>&1
 check "an output name ending in .svg gives SVG" grep -q '<svg' "$work/named.svg"
 
+for tt in 36 20; do
+  "$plot" -d "$work/tt$tt" -m out.txt -o "$work/tt$tt.png" >/dev/null 2>&1
+  check "the session at $tt s is drawn from its own main output and data files" test "$(png_size "$work/tt$tt.png")" = 1000x1200
+done
 "$plot" -d "$hand" -m main.txt -o "$work/hand.png" >"$work/hand.txt" 2>&1
 check "the hand-made session draws as 2 flights with 12 events" \
   grep -q 'wrote .*hand.png (2 flights, 12 events)' "$work/hand.txt"
@@ -561,9 +645,23 @@ check "an optimisation over a sweep's heat map names both" \
 check "a Monte Carlo study draws next to its CSV, 1000x900" test "$(png_size "$work/runs.png")" = 1000x900
 "$plot" --mc "$work/runs.csv" --sensitivity "$work/sens.csv" --svg -o "$work/mc.svg" >/dev/null 2>&1
 svg_texts "$work/mc.svg" >"$work/mc_texts.txt"
-# The tornado's rows, top to bottom, in the order of the largest change.
-order=$(awk '$4 ~ /^(core|profile|air)\./ { print $2, $4 }' "$work/mc_texts.txt" | sort -g | awk '{ printf "%s ", $2 }')
-check "the tornado ranks core.dry_mass, core.exhaust_speed, profile.thrust_scale, air.density_scale (got: $order)" \
-  test "$order" = 'core.dry_mass core.exhaust_speed profile.thrust_scale air.density_scale '
+# The tornado's rows, top to bottom, in the order of the CSV; the ends that
+# stopped or missed the orbit are marked, not drawn as a change of payload.
+order=$(awk '$4 ~ /^(core|profile|air|fairing)\./ { print $2, $4 }' "$work/mc_texts.txt" | sort -g | awk '{ printf "%s ", $2 }')
+check "the tornado keeps the CSV's order (got: $order)" \
+  test "$order" = 'fairing.jettison_time core.dry_mass core.exhaust_speed profile.thrust_scale air.density_scale '
+check "the tornado marks the stopped low end and the missed high end" \
+  test "$(grep -c -e ' stopped (low)$' -e ' miss (high)$' "$work/mc_texts.txt")" -eq 2
+if [ -n "$ascent_mc" ]; then
+  # Every end of the real study that did not reach the orbit is marked; the
+  # boosters' fall back (-123206 kg) draws no bar, so the axis stays near the
+  # changes of the ends that reached it.
+  "$plot" --mc "$study/runs.csv" --sensitivity "$study/sens.csv" -o "$work/study.svg" >/dev/null 2>&1
+  svg_texts "$work/study.svg" >"$work/study_texts.txt"
+  ends=$(tr -d '\r' <"$study/sens.csv" | awk -F, 'NR > 1 && $1 != "nominal" { n += ($(NF - 1) == "no") + ($NF == "no") } END { print n }')
+  marks=$(grep -c -E ' (stopped|miss) \((low|high)\)$' "$work/study_texts.txt")
+  check "the real tornado marks each of the $ends ends that did not reach the orbit (got $marks)" test "$marks" = "$ends"
+  check "no bar of a miss stretches the tornado's axis" test "$(grep -c -E ' -[0-9]{5,}$' "$work/study_texts.txt")" -eq 0
+fi
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "all checks passed"

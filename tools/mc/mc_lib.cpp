@@ -119,6 +119,10 @@ void monte_carlo(const McProblem& p, unsigned jobs, const std::function<void(con
       [&](std::size_t, RunResult& r) { row(r); }, progress);
 }
 
+bool reached_orbit(const McProblem& p, const Flight& f) {
+  return f.ok && sweep::reached_targets(f.record, p.desc->mission.target.apogee_altitude);
+}
+
 // ---------------------------------------------------------------- CSV
 
 std::string csv_header(const std::vector<Dispersion>& dispersions) {
@@ -147,7 +151,7 @@ std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<dou
     return row + "\r\n";
   }
   const FlightRecord& r = f.record;
-  row += sweep::reached_targets(r, p.desc->mission.target.apogee_altitude) ? ",yes" : ",no";
+  row += reached_orbit(p, f) ? ",yes" : ",no";
   for (const std::string& s : {whole(r.Msc), exact(r.hp_final / 1000), exact(r.ha_final / 1000), whole(r.m0_core),
                                exact(f.Pqmax), exact(f.amax)}) {
     row += ',';
@@ -570,6 +574,7 @@ SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
       [&](std::size_t i, Flight& f) {
         if (f.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
         if (i == 0) {
+          s.nominal_reached = reached_orbit(p, f);
           s.nominal = std::move(f);
           return;
         }
@@ -578,9 +583,11 @@ SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
         double v = values_of(i)[(i - 1) / 2];
         if (i % 2 == 1) {
           it.low = v;
+          it.reached_low = reached_orbit(p, f);
           it.f_low = std::move(f);
         } else {
           it.high = v;
+          it.reached_high = reached_orbit(p, f);
           it.f_high = std::move(f);
         }
       });
@@ -602,18 +609,23 @@ SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
 
 std::string sensitivity_csv(const SensitivityStudy& s) {
   std::string t =
-      "key,low,high,SC_M_low,SC_M_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,ha_final_km_high\r\n";
+      "key,low,high,SC_M_low,SC_M_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,ha_final_km_high,"
+      "reached_low,reached_high\r\n";
   auto fields = [](const Flight& lo, const Flight& hi) {
     auto w = [](const Flight& f) { return f.ok ? whole(f.record.Msc) : std::string(); };
     auto hp = [](const Flight& f) { return f.ok ? exact(f.record.hp_final / 1000) : std::string(); };
     auto ha = [](const Flight& f) { return f.ok ? exact(f.record.ha_final / 1000) : std::string(); };
     return w(lo) + "," + w(hi) + "," + hp(lo) + "," + hp(hi) + "," + ha(lo) + "," + ha(hi);
   };
+  // A miss carries a mass too (a vehicle that fell back has one): the
+  // reached columns come last, so that readers by column name read on.
+  auto yes = [](bool b) { return std::string(b ? "yes" : "no"); };
   t += "nominal,,,";
   t += fields(s.nominal, s.nominal);
-  t += "\r\n";
+  t += "," + yes(s.nominal_reached) + "," + yes(s.nominal_reached) + "\r\n";
   for (const Sensitivity& it : s.items) {
-    t += it.name + "," + exact(it.low) + "," + exact(it.high) + "," + fields(it.f_low, it.f_high) + "\r\n";
+    t += it.name + "," + exact(it.low) + "," + exact(it.high) + "," + fields(it.f_low, it.f_high) + "," +
+         yes(it.reached_low) + "," + yes(it.reached_high) + "\r\n";
   }
   return t;
 }

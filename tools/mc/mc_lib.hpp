@@ -152,6 +152,11 @@ Drawn apply_values(const McProblem& p, const std::vector<double>& values);
 // Run `run`'s values of every dispersed quantity.
 std::vector<double> draw_values(const McProblem& p, std::uint64_t run);
 
+// Whether a flight reached the target orbit, as the reached column of the
+// runs CSV says: it flew to the end and met the sweep's test against the
+// nominal vehicle's target apogee altitude.
+bool reached_orbit(const McProblem& p, const Flight& f);
+
 // Flies one run.
 RunResult fly_run(const McProblem& p, std::uint64_t run);
 
@@ -247,17 +252,22 @@ struct Sensitivity {
   std::string name;
   double low = 0, high = 0;   // the quantity's values at -3 sigma and +3 sigma (uniform: its bounds)
   Flight f_low, f_high;
+  bool reached_low = false, reached_high = false;  // by reached_orbit(), as a run's row would say
 };
 
 // The nominal flight and each quantity alone at its two extremes, ranked by
 // the swing of SC_M (then of the final orbit), largest first.
 struct SensitivityStudy {
   Flight nominal;
+  bool nominal_reached = false;
   std::vector<Sensitivity> items;
 };
 // A flight a signal cut short stops it with Interrupted.
 SensitivityStudy sensitivity(const McProblem& p, unsigned jobs);
 
+// The nominal row, then one row per quantity in the table's order; the last
+// two columns, reached_low and reached_high (yes or no), tell a flight that
+// missed the target orbit from one that carried its SC_M there.
 std::string sensitivity_csv(const SensitivityStudy& s);
 std::string tornado_text(const SensitivityStudy& s);
 
