@@ -252,3 +252,18 @@ def test_a_bundled_vehicle_flies_its_own_profile(workdir):
     flight = ascent.fly(40, 18, vehicle=toml, output=True)
     assert flight.output == (workdir / "out.txt").read_bytes()
     assert flight.summary["SC_M"] == report_number(flight.output, r"SC_M\s+=\s+(-?\d+);")
+    # Its events name its own upper-stage engine (read here from the file
+    # itself), at the times of the program's own lines, and carry their values.
+    import tomllib
+    engine = tomllib.loads(toml.read_text())["upper"]["engine"]
+    events = ascent.fly(40, 18, vehicle=toml, events=True).events
+    upper = [e for e in events if e.kind in ("upper_ignition", "upper_cutoff")]
+    assert [(e.kind, e.values["engine"], e.text) for e in upper] == [
+        ("upper_ignition", engine, f"{engine} ignition!"), ("upper_cutoff", engine, f"{engine} cutoff!")]
+    lines = flight.output.decode("latin-1").split("\r\n")
+    for e in upper:
+        before = lines[:lines.index(e.text)]
+        last_table = [l for l in before if re.match(r"^ *-?\d+\.\d\d ", l)][-1]
+        assert abs(e.t - float(last_table.split()[0])) <= 0.005 * (1 + 1e-9)
+    summary = [e for e in events if e.kind == "summary"][0]
+    assert summary.values["SC_M"] == flight.summary["SC_M"]

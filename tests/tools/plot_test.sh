@@ -147,6 +147,16 @@ untimed=$(grep -c 'has no table line with a time before it' "$work/real_list.err
 check "every event message of the real session is found ($messages: $listed listed, $untimed untimed)" \
   test "$((listed + untimed))" -eq "$messages"
 
+# A vehicle whose upper stage has an engine of another name: its ignition and
+# cut-off are found under that name, the one its description gives.
+tarvos=$(dirname "$(dirname "$profile")")/vehicles/tarvos3.toml
+engine=$(sed -n 's/^engine = "\(.*\)"$/\1/p' "$tarvos")
+mkdir -p "$work/tarvos"
+(cd "$work/tarvos" && printf 'out.txt\n40\n18\ny\n-1\n' | "$ascent" --vehicle "$tarvos" >/dev/null 2>&1)
+"$plot" -d "$work/tarvos" -m "$work/tarvos/out.txt" --list >"$work/tarvos_list.txt" 2>&1
+check "the second vehicle's upper-stage events carry its engine's name ($engine)" \
+  test -n "$engine" -a "$(grep -c -E "s  $engine (ignition|cut-off)\$" "$work/tarvos_list.txt")" -eq 2
+
 # ------------------------------------------------------------------ bad input
 bad=$work/bad
 refused() { # description expected-stderr-pattern command...
