@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -16,6 +15,7 @@
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
+#include "io/paths.hpp"
 #include "mc_lib.hpp"
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
@@ -195,11 +195,6 @@ void write_stdout(const std::string& text) {
   if (std::fwrite(t.data(), 1, t.size(), stdout) != t.size() || std::fflush(stdout) != 0) {
     throw FatalError{err_write, "standard output: write error"};
   }
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec);
 }
 
 // Outputs must not overwrite an input, nor each other.

@@ -19,6 +19,7 @@
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
+#include "io/paths.hpp"
 #include "vehicle/description_file.hpp"
 #include "optimize_lib.hpp"
 #include "progress.hpp"
@@ -169,11 +170,6 @@ Options parse_options(int argc, char** argv) {
     }
   }
   return o;
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec);
 }
 
 // An output file, opened before any flight so that a bad name costs nothing:

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "io/fatal_error.hpp"
 #include "progress.hpp"
 #include "io/interrupt.hpp"
+#include "io/paths.hpp"
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -133,11 +133,6 @@ std::vector<double> grid(const std::string& option, const std::string& text) {
   std::string error = parse_range(text, r);
   if (!error.empty()) fail(exit_usage, option + ": " + error);
   return range_values(r);
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec);
 }
 
 
