@@ -1,7 +1,8 @@
-// Many independent flights on several threads, their results handed on in
-// the order of their numbers: the tools' output then never depends on the
-// threads' timing, and at most a bounded window of results waits in memory
-// however many flights there are.
+// Many independent flights (or the optimiser's local searches, each a run of
+// flights) on several threads, their results handed on in the order of their
+// numbers: the tools' output then never depends on the threads' timing, and
+// at most a bounded window of results waits in memory however many flights
+// there are.
 #pragma once
 #include <algorithm>
 #include <chrono>
