@@ -193,7 +193,7 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
       threads.emplace_back(worker);
     } catch (const std::system_error& e) {
       stop_and_join();
-      throw FatalError{1, "cannot start thread " + std::to_string(j + 1) + " of " +
+      throw FatalError{exit_internal, "cannot start thread " + std::to_string(j + 1) + " of " +
                               std::to_string(threads_wanted) + ": " + e.what() +
                               " (try fewer --jobs)"};
     }
