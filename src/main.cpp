@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "io/cli.hpp"
+#include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "session/session.hpp"
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
       } else {
         ascent::cli::report("ascent", a == "--vehicle" ? std::string("--vehicle needs a file name")
                                                        : "unknown option '" + std::string(a) + "' (try --help)");
-        return ascent::cli::exit_usage;
+        return ascent::exit_usage;
       }
     }
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description()));
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
     return e.code;
   } catch (const std::exception& e) {
     ascent::cli::report("ascent", std::string("internal error: ") + e.what());
-    return 1;
+    return ascent::exit_internal;
   }
 
   ascent::Session S;
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     ascent::salvage_outputs(S);
     ascent::cli::report("ascent", std::string("stopped by ") + ascent::signal_name(e.signal) +
                                       ": every output flushed up to the step flown last");
-    return 128 + e.signal;
+    return ascent::exit_signal(e.signal);
   } catch (const ascent::FatalError& e) {
     ascent::salvage_outputs(S);
     ascent::cli::report("ascent", e.message);
@@ -126,6 +127,6 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     ascent::salvage_outputs(S);
     ascent::cli::report("ascent", std::string("internal error: ") + e.what());
-    return 1;
+    return ascent::exit_internal;
   }
 }

@@ -46,8 +46,8 @@ TEST(CommandLineArgs, ValuesInlineOrNextFlagsAndLists) {
   EXPECT_EQ(walk({"--merge", "a.csv", "b.csv", "-o", "all.csv"}, "mv"),
             (std::vector<std::string>{"--merge=a.csv;b.csv;", "-o=all.csv"}));
   EXPECT_EQ(walk({"--free", "core.dry_mass=1:2"}, "v"), (std::vector<std::string>{"--free=core.dry_mass=1:2"}));
-  EXPECT_EQ(usage_code({"--tt"}, "v"), cli::exit_usage);               // the value is missing
-  EXPECT_EQ(usage_code({"--iterate=yes"}, "f"), cli::exit_usage);      // a flag takes none
+  EXPECT_EQ(usage_code({"--tt"}, "v"), exit_usage);               // the value is missing
+  EXPECT_EQ(usage_code({"--iterate=yes"}, "f"), exit_usage);      // a flag takes none
   EXPECT_EQ(cli::whole_number("--jobs", "12", 1, 1024), 12u);
   for (const char* bad : {"0", "1025", "-1", "1e3", "", "3 ", "99999999999999999999999"}) {
     EXPECT_THROW(cli::whole_number("--jobs", bad, 1, 1024), FatalError) << bad;

@@ -547,7 +547,7 @@ std::vector<mc::Dispersion> dispersions_of(const std::string& text, const std::s
   try {
     return mc::parse_dispersions(text, name, d);
   } catch (const mc::DispersionError& e) {
-    throw FatalError{mc::exit_bad_data, e.message()};
+    throw FatalError{err_description, e.message()};
   }
 }
 

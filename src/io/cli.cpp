@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 
@@ -116,13 +117,13 @@ int run_tool(const char* tool, int argc, char** argv, int (*run)(int, char**)) {
     return run(argc, argv);
   } catch (const Interrupted& e) {
     report(tool, std::string("stopped by ") + signal_name(e.signal) + " before the first flight");
-    return 128 + e.signal;
+    return exit_signal(e.signal);
   } catch (const FatalError& e) {
     report(tool, e.message);
     return e.code;
   } catch (const std::exception& e) {
     report(tool, std::string("internal error: ") + e.what());
-    return 1;
+    return exit_internal;
   }
 }
 

@@ -2,14 +2,9 @@
 #include <string>
 #include <vector>
 
-namespace ascent::cli {
+#include "io/exit_codes.hpp"
 
-// The one exit code of every tool for a command line it cannot use (an
-// unknown option, a missing or bad value): the conventional EX_USAGE.
-constexpr int exit_usage = 64;
-// A study none of whose flights ended normally (every row holds its error):
-// its files are written for inspection, but it reports no result.
-constexpr int exit_no_flight = 69;
+namespace ascent::cli {
 
 // The program's version, as the build system numbers it.
 const char* version();

@@ -2,17 +2,9 @@
 #include <string>
 #include <utility>
 
-namespace ascent {
+#include "io/exit_codes.hpp"
 
-// Exit codes of a run that had to stop: the input/output error numbers that
-// users' scripts test for.
-constexpr int err_file_not_found = 2;
-constexpr int err_path_not_found = 3;
-constexpr int err_access_denied = 5;
-constexpr int err_read = 100;   // read error or unexpected end of a data file
-constexpr int err_write = 101;
-constexpr int err_number = 106; // a reply or a data value that is not a number
-constexpr int err_description = 65;  // a vehicle description that cannot be flown (the data-format-error code)
+namespace ascent {
 
 // The one failure that stops a run. Thrown where the fault is found and caught
 // only at the top, which flushes what was written, reports `message` on

@@ -12,26 +12,13 @@
 #include "phases/third_stage_phase.hpp"
 #include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
+#include "io/paths.hpp"
 
 namespace ascent {
 
 namespace {
 
 constexpr std::size_t max_reply = 255;  // characters kept of a text reply
-
-// True when the two names denote one file (the same path, or links to one).
-bool same_file(const std::string& a, const std::string& b) {
-  namespace fs = std::filesystem;
-  std::error_code ec1, ec2;
-  if (fs::exists(a, ec1) && fs::exists(b, ec2)) {
-    std::error_code ec;
-    if (fs::equivalent(a, b, ec)) return true;
-  }
-  std::error_code ec;
-  fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
-  fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-  return !pa.empty() && pa == pb;
-}
 
 // Where a chain of symbolic links ends (the name itself when it is none),
 // whether or not that file exists: a dangling link is written through too.

@@ -216,8 +216,9 @@ TEST(SweepInterruption, AClosedPipeIsAWriteError) {
   EXPECT_NE(r.err.find("ascent-sweep: standard output: write error"), std::string::npos) << r.err;
 }
 
-TEST(SweepInterruption, AThreadThatCannotStartIsReported) {
-  Dir d;
+// Every tool's threads come from one pool: a thread it cannot start is one
+// line and exit code 1, no abort, and no output file.
+TEST(ToolThreads, AThreadThatCannotStartIsReported) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address space limit below leaves AddressSanitizer no room";
 #elif defined(__has_feature)
@@ -225,15 +226,32 @@ TEST(SweepInterruption, AThreadThatCannotStartIsReported) {
   GTEST_SKIP() << "the address space limit below leaves AddressSanitizer no room";
 #endif
 #endif
-  // Too little address space for 1000 thread stacks of 8 MiB.
-  e2e::RunResult r = sweep(d, {"--tt", "30:40:0.01", "--alpha", "18", "-j", "1000", "-o", "t.csv"}, [] {
-    struct rlimit lim = {std::size_t{256} << 20, std::size_t{256} << 20};
-    setrlimit(RLIMIT_AS, &lim);
-  });
-  EXPECT_FALSE(r.signaled) << r.err;
-  EXPECT_EQ(r.exit_code, 1) << r.err;
-  EXPECT_NE(r.err.find("ascent-sweep: cannot start thread "), std::string::npos) << r.err;
-  EXPECT_FALSE(d.exists("t.csv"));
+  struct Case {
+    const char* program;
+    const char* tool;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {ASCENT_SWEEP_BINARY, "ascent-sweep", {"--tt", "30:40:0.01", "--alpha", "18"}},
+      {ASCENT_MC_BINARY, "ascent-mc", {"--runs", "5000"}},
+      {ASCENT_OPTIMIZE_BINARY, "ascent-optimize", {"--max-flights", "3000"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tool);
+    Dir d;
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-j", "1000", "-o", "t.csv"});
+    // Too little address space for 1000 thread stacks of 8 MiB.
+    e2e::RunResult r = e2e::run_program(c.program, args, d.dir(), d.io_base(), "", false, 60, [] {
+      struct rlimit lim = {std::size_t{256} << 20, std::size_t{256} << 20};
+      setrlimit(RLIMIT_AS, &lim);
+    });
+    EXPECT_FALSE(r.signaled) << r.err;
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find(std::string(c.tool) + ": cannot start thread "), std::string::npos) << r.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.dir()), std::filesystem::directory_iterator()), 1)
+        << "s1.dat and nothing else";
+  }
 }
 
 }  // namespace

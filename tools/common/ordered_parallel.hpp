@@ -1,7 +1,8 @@
-// Many independent flights on several threads, their results handed on in
-// the order of their numbers: the tools' output then never depends on the
-// threads' timing, and at most a bounded window of results waits in memory
-// however many flights there are.
+// Many independent flights (or the optimiser's local searches, each a run of
+// flights) on several threads, their results handed on in the order of their
+// numbers: the tools' output then never depends on the threads' timing, and
+// at most a bounded window of results waits in memory however many flights
+// there are.
 #pragma once
 #include <algorithm>
 #include <chrono>
@@ -11,8 +12,13 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "io/exit_codes.hpp"
+#include "io/fatal_error.hpp"
 
 namespace ascent {
 
@@ -21,8 +27,10 @@ namespace ascent {
 // takes flight i only once flight i - window has been emitted, so no more
 // than `window` results are ever held. `progress`, when given, is called on
 // the calling thread about ten times a second with the number emitted, and
-// once at the end. An exception from emit stops the workers and is rethrown;
-// work must not throw.
+// once at the end. An exception from emit or progress stops the workers and
+// is rethrown; work must not throw. A thread that cannot be started stops
+// the ones started with a FatalError (exit_internal) naming how many were
+// asked for, instead of the abort a std::thread never joined would be.
 template <class Result, class Work, class Emit>
 void run_in_order(std::size_t n, unsigned jobs, std::size_t window, Work work, Emit emit,
                   const std::function<void(std::size_t)>& progress = {}) {
@@ -56,7 +64,6 @@ void run_in_order(std::size_t n, unsigned jobs, std::size_t window, Work work, E
   std::size_t threads_wanted = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
   std::vector<std::thread> threads;
   threads.reserve(threads_wanted);
-  for (std::size_t j = 0; j < threads_wanted; ++j) threads.emplace_back(worker);
   auto stop_all = [&] {
     {
       std::lock_guard<std::mutex> lock(m);
@@ -65,6 +72,15 @@ void run_in_order(std::size_t n, unsigned jobs, std::size_t window, Work work, E
     slot_free.notify_all();
     for (std::thread& t : threads) t.join();
   };
+  for (std::size_t j = 0; j < threads_wanted; ++j) {
+    try {
+      threads.emplace_back(worker);
+    } catch (const std::system_error& e) {
+      stop_all();
+      throw FatalError{exit_internal, "cannot start thread " + std::to_string(j + 1) + " of " +
+                                          std::to_string(threads_wanted) + ": " + e.what() + " (try fewer --jobs)"};
+    }
+  }
 
   try {
     auto last_report = std::chrono::steady_clock::now();

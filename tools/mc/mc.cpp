@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -13,9 +12,11 @@
 
 #include "io/channel.hpp"
 #include "io/cli.hpp"
+#include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
+#include "io/paths.hpp"
 #include "mc_lib.hpp"
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
@@ -197,11 +198,6 @@ void write_stdout(const std::string& text) {
   }
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec);
-}
-
 // Outputs must not overwrite an input, nor each other.
 void check_outputs(const Options& o, const std::vector<std::string>& inputs) {
   std::vector<std::string> outs = {o.output, o.json, o.sensitivity};
@@ -246,7 +242,7 @@ int run_merge(const Options& o) {
     }
     std::string bare = line.substr(0, line.size() - 2);
     std::string why = first ? sb.header(bare) : sb.add(bare);
-    if (!why.empty()) throw FatalError{exit_bad_data, o.merge.front() + ": not a runs file: " + why};
+    if (!why.empty()) throw FatalError{err_description, o.merge.front() + ": not a runs file: " + why};
     first = false;
   });
   out.close();
@@ -260,7 +256,7 @@ int run_merge(const Options& o) {
 // written, every old output stays as it was.
 int stopped(int sig, const std::string& when, const std::string& kept) {
   cli::report("ascent-mc", std::string("stopped by ") + signal_name(sig) + " " + when + kept);
-  return 128 + sig;
+  return exit_signal(sig);
 }
 
 int run(int argc, char** argv) {
@@ -302,7 +298,7 @@ int run(int argc, char** argv) {
     try {
       p.dispersions = read_dispersions(o.dispersions, *p.desc);
     } catch (const DispersionError& e) {
-      throw FatalError{exit_bad_data, e.message()};
+      throw FatalError{err_description, e.message()};
     }
   }
   if (o.dispersions.empty()) {
@@ -342,7 +338,7 @@ int run(int argc, char** argv) {
           if (r.flight.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
           std::string why = sb.add(r.csv.substr(0, r.csv.size() - 2));
-          if (!why.empty()) throw FatalError{1, "internal error: row " + std::to_string(r.run) + ": " + why};
+          if (!why.empty()) throw FatalError{exit_internal, "internal error: row " + std::to_string(r.run) + ": " + why};
           ++delivered;
         },
         [&](std::size_t done) {
@@ -370,7 +366,7 @@ int run(int argc, char** argv) {
   if (summary.flown == 0 && summary.runs > 0) {
     cli::report("ascent-mc", "none of the " + std::to_string(summary.runs) +
                                  " runs flew to the end: the status column of the runs says why");
-    return cli::exit_no_flight;
+    return exit_no_flight;
   }
   return 0;
 }

@@ -83,7 +83,7 @@ Flight fly_values(const McProblem& p, const std::vector<double>& values) {
   if (!v.refused.empty()) {
     Flight f;
     f.ok = false;
-    f.exit_code = exit_bad_data;
+    f.exit_code = err_description;
     f.error = std::string("vehicle refused: ").append(v.refused);
     return f;
   }
@@ -144,7 +144,7 @@ std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<dou
   if (!f.ok) {
     row += ",no,,,,,,,";
     std::string why = f.error;
-    if (f.exit_code != exit_bad_data) {
+    if (f.exit_code != err_description) {
       why = std::string("error ").append(std::to_string(f.exit_code)).append(": ").append(f.error);
     }
     row += text_field(why);
@@ -416,7 +416,7 @@ struct Shard {
     if (out.empty()) return false;
     ++line_no;
     if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) {
-      throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": a line that does not end with CR LF"};
+      throw FatalError{err_description, name + ":" + std::to_string(line_no) + ": a line that does not end with CR LF"};
     }
     return true;
   }
@@ -431,10 +431,10 @@ struct Shard {
     errno = 0;
     unsigned long long r = std::strtoull(field.c_str(), &end, 10);
     if (field.empty() || *end != '\0' || errno != 0 || field[0] == '-' || field[0] == '+') {
-      throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": '" + field + "' is not a run number"};
+      throw FatalError{err_description, name + ":" + std::to_string(line_no) + ": '" + field + "' is not a run number"};
     }
     if (line_no > 3 && r <= run) {
-      throw FatalError{exit_bad_data, name + ":" + std::to_string(line_no) + ": run " + field +
+      throw FatalError{err_description, name + ":" + std::to_string(line_no) + ": run " + field +
                                           " is not after run " + std::to_string(run)};
     }
     run = r;
@@ -456,15 +456,15 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
     // Shards are streamed, never held: any size, but a regular file only.
     s->f = open_regular_file(name, std::numeric_limits<std::uintmax_t>::max());
     std::string h;
-    if (!s->next_line(h)) throw FatalError{exit_bad_data, name + ": empty, not a runs file"};
+    if (!s->next_line(h)) throw FatalError{err_description, name + ": empty, not a runs file"};
     if (h.rfind(study_prefix, 0) != 0) {
-      throw FatalError{exit_bad_data, name + ": no study line (\"" + study_prefix +
+      throw FatalError{err_description, name + ": no study line (\"" + study_prefix +
                                           " ...\"): cannot tell which study its runs belong to"};
     }
     std::map<std::string, std::string> keys = study_keys(h);
     unsigned k = 0, n = 0;
     if (std::sscanf(keys["shard"].c_str(), "%u/%u", &k, &n) != 2 || k < 1 || k > n) {
-      throw FatalError{exit_bad_data, name + ": the study line names no shard K/N"};
+      throw FatalError{err_description, name + ": the study line names no shard K/N"};
     }
     keys.erase("shard");
     if (study.empty()) {
@@ -474,33 +474,33 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
     } else {
       for (const auto& [key, value] : study) {
         if (keys[key] != value) {
-          throw FatalError{exit_bad_data, name + ": another study: " + key + "=" + keys[key] + " where " +
+          throw FatalError{err_description, name + ": another study: " + key + "=" + keys[key] + " where " +
                                               files.front() + " has " + key + "=" + value};
         }
       }
       if (n != shards_in_study) {
-        throw FatalError{exit_bad_data, name + ": shard " + std::to_string(k) + "/" + std::to_string(n) +
+        throw FatalError{err_description, name + ": shard " + std::to_string(k) + "/" + std::to_string(n) +
                                             " of a study in " + std::to_string(shards_in_study) + " shards"};
       }
     }
     for (std::size_t j = 0; j < shard_of.size(); ++j) {
       if (shard_of[j] == k) {
-        throw FatalError{exit_bad_data, name + ": shard " + std::to_string(k) + " is " + files[j] + " too"};
+        throw FatalError{err_description, name + ": shard " + std::to_string(k) + " is " + files[j] + " too"};
       }
     }
     shard_of.push_back(k);
-    if (!s->next_line(h)) throw FatalError{exit_bad_data, name + ": no header, not a runs file"};
+    if (!s->next_line(h)) throw FatalError{err_description, name + ": no header, not a runs file"};
     if (header.empty()) {
       header = h;
     } else if (h != header) {
-      throw FatalError{exit_bad_data, name + ": its header differs from " + files.front() + "'s"};
+      throw FatalError{err_description, name + ": its header differs from " + files.front() + "'s"};
     }
     s->advance();
     shards.push_back(std::move(s));
   }
   for (unsigned k = 1; k <= shards_in_study; ++k) {
     if (std::find(shard_of.begin(), shard_of.end(), k) == shard_of.end()) {
-      throw FatalError{exit_bad_data, "shard " + std::to_string(k) + "/" + std::to_string(shards_in_study) +
+      throw FatalError{err_description, "shard " + std::to_string(k) + "/" + std::to_string(shards_in_study) +
                                           " is missing: the study is not whole"};
     }
   }
@@ -519,7 +519,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   auto missing_run = [&](std::uint64_t r) {
     unsigned k = static_cast<unsigned>((r - 1) % shards_in_study) + 1;
     std::size_t file = static_cast<std::size_t>(std::find(shard_of.begin(), shard_of.end(), k) - shard_of.begin());
-    return FatalError{exit_bad_data, files[file] + ": run " + std::to_string(r) + " of shard " + std::to_string(k) +
+    return FatalError{err_description, files[file] + ": run " + std::to_string(r) + " of shard " + std::to_string(k) +
                                          "/" + std::to_string(shards_in_study) +
                                          " is missing: the shard was cut short, the study is not whole"};
   };
@@ -533,11 +533,11 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
       if (!s->done && (best == nullptr || s->run < best->run)) best = s.get();
     if (best == nullptr) break;
     if (any && best->run == last) {
-      throw FatalError{exit_bad_data, best->name + ":" + std::to_string(best->line_no) + ": run " +
+      throw FatalError{err_description, best->name + ":" + std::to_string(best->line_no) + ": run " +
                                           std::to_string(last) + " is in two shards"};
     }
     if (best->run < expected) {  // run 0, or a run flown twice
-      throw FatalError{exit_bad_data, best->name + ":" + std::to_string(best->line_no) + ": run " +
+      throw FatalError{err_description, best->name + ":" + std::to_string(best->line_no) + ": run " +
                                           std::to_string(best->run) + " is not a run this shard flies"};
     }
     if (best->run > expected) throw missing_run(expected);

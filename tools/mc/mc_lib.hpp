@@ -14,14 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "io/exit_codes.hpp"
 #include "session/flight.hpp"
 #include "vehicle/keys.hpp"
 
 namespace ascent::mc {
-
-// Exit codes of the tool beyond ascent's input/output codes.
-constexpr int exit_usage = 64;        // a bad option (the tools' one usage code)
-constexpr int exit_bad_data = 65;     // a dispersions file or a shard CSV that cannot be used
 
 // Largest study. The quantiles need the values: the summary keeps six
 // doubles per run (48 bytes: SC_M, both apsides, the core propellant, and

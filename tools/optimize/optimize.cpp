@@ -15,10 +15,12 @@
 
 #include "io/channel.hpp"
 #include "io/cli.hpp"
+#include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
+#include "io/paths.hpp"
 #include "vehicle/description_file.hpp"
 #include "optimize_lib.hpp"
 #include "progress.hpp"
@@ -28,9 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace ascent;
 using namespace ascent::optimize;
-
-constexpr int exit_usage = cli::exit_usage;  // a bad option, bound, key or tolerance
-constexpr int exit_no_orbit = 4;    // no flight flown reached the target
 
 const char* const usage_text =
     "Usage: ascent-optimize [options]\n"
@@ -171,11 +170,6 @@ Options parse_options(int argc, char** argv) {
   return o;
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec);
-}
-
 // An output file, opened before any flight so that a bad name costs nothing:
 // its bytes go to a file of the run's own, created exclusively beside it,
 // that replaces it only when complete. An output never closed (nothing to
@@ -252,7 +246,7 @@ int run(int argc, char** argv) {
     sweep::FlightResult f = sweep::fly(probe, p.tt.low, p.alpha.low);
     if (f.interrupted) {
       cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before the first flight");
-      return 128 + interrupt_signal;
+      return exit_signal(interrupt_signal);
     }
     if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
   }
@@ -267,7 +261,7 @@ int run(int argc, char** argv) {
   bar.finish();
   if (r.evaluations.empty()) {
     cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
-    return 128 + interrupt_signal;
+    return exit_signal(interrupt_signal);
   }
 
   // The flight reported: the best, or when none reached the target the one
@@ -360,7 +354,7 @@ int run(int argc, char** argv) {
   if (r.interrupted) {
     cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
                                        std::to_string(r.flights()) + " flights: the outputs hold them");
-    return 128 + interrupt_signal;
+    return exit_signal(interrupt_signal);
   }
   if (!reached) {
     cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");

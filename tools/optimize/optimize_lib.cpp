@@ -2,18 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <limits>
 #include <map>
-#include <mutex>
 #include <nlopt.hpp>
-#include <thread>
 
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "io/number_format.hpp"
+#include "ordered_parallel.hpp"
 
 namespace ascent::optimize {
 
@@ -133,41 +130,6 @@ struct Tally {
     done.fetch_add(1, std::memory_order_acq_rel);
   }
 };
-
-// Runs task(0..n-1) on up to `jobs` threads, each task writing only its own
-// slot, and reports progress from the calling thread meanwhile.
-void run_tasks(std::size_t n, unsigned jobs, const std::function<void(std::size_t)>& task,
-               const std::function<void()>& report) {
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> finished{0};
-  std::mutex m;
-  std::condition_variable cv;
-  auto worker = [&] {
-    for (;;) {
-      std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
-      if (i >= n) return;
-      task(i);
-      if (finished.fetch_add(1, std::memory_order_acq_rel) + 1 == n) {
-        std::lock_guard<std::mutex> lock(m);
-        cv.notify_all();
-      }
-    }
-  };
-  std::size_t threads_wanted = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
-  std::vector<std::thread> threads;
-  for (std::size_t j = 0; j < threads_wanted; ++j) threads.emplace_back(worker);
-  {
-    std::unique_lock<std::mutex> lock(m);
-    while (!cv.wait_for(lock, std::chrono::milliseconds(100),
-                        [&] { return finished.load(std::memory_order_acquire) >= n; })) {
-      lock.unlock();
-      if (report) report();
-      lock.lock();
-    }
-  }
-  for (std::thread& t : threads) t.join();
-  if (report) report();
-}
 
 // One local search from a start, with a budget of flights of its own. Its
 // flights are recorded in the order the method asks for them, so the
@@ -320,10 +282,14 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
   const Space space(p);
   const std::size_t n = space.n();
   Tally tally;
-  auto report = [&] {
-    if (progress) progress(tally.done.load(std::memory_order_acquire), p.max_flights,
-                           tally.best.load(std::memory_order_relaxed));
-  };
+  // Called by the pool on this thread; the count is the tally's, of every
+  // flight flown, not the pool's of the tasks handed on.
+  std::function<void(std::size_t)> report;
+  if (progress) {
+    report = [&](std::size_t) {
+      progress(tally.done.load(std::memory_order_acquire), p.max_flights, tally.best.load(std::memory_order_relaxed));
+    };
+  }
 
   // The start grid: cell centres of a grid over tt and alpha, the free keys
   // at the description's own values; smaller when the flights allowed are
@@ -355,14 +321,15 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
 
   OptimizeResult result;
   std::vector<Evaluation>& ev = result.evaluations;
-  ev.resize(starts.size());
-  run_tasks(
-      starts.size(), jobs,
+  ev.reserve(starts.size());
+  run_in_order<Evaluation>(
+      starts.size(), jobs, starts.size(),
       [&](std::size_t i) {
-        ev[i] = evaluate(p, starts[i]);
-        tally.add(ev[i]);
+        Evaluation e = evaluate(p, starts[i]);
+        tally.add(e);
+        return e;
       },
-      report);
+      [&](std::size_t, Evaluation& e) { ev.push_back(std::move(e)); }, report);
   std::vector<std::size_t> origin(ev.size(), 0);  // the search that flew each flight (0: the grid)
   std::size_t searches_run = 0;
   std::size_t left = p.max_flights - ev.size();
@@ -377,20 +344,27 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
       searches.push_back(LocalSearch{p, space, budget / from.size() + (q < budget % from.size() ? 1 : 0), tally, {}, {}});
       for (const Evaluation& e : ev) searches.back().known.emplace(point_of(e), e);
     }
-    std::vector<Evaluation> first(from.size());
-    for (std::size_t q = 0; q < from.size(); ++q) first[q] = ev[from[q]];
-    run_tasks(
-        from.size(), jobs, [&](std::size_t q) { run_local(searches[q], space.unit(point_of(first[q])), step); },
-        report);
+    std::vector<std::vector<double>> first(from.size());
+    for (std::size_t q = 0; q < from.size(); ++q) first[q] = space.unit(point_of(ev[from[q]]));
+    // Every search may run at once (window: all of them), its flights handed
+    // on whole and in the searches' order, while the others still fly; the
+    // searches read only what they were given, never `ev`.
     std::size_t flown = 0;
-    for (LocalSearch& s : searches) {
-      ++searches_run;
-      for (Evaluation& e : s.flown) {
-        ev.push_back(std::move(e));
-        origin.push_back(searches_run);
-      }
-      flown += s.flown.size();
-    }
+    run_in_order<std::vector<Evaluation>>(
+        from.size(), jobs, from.size(),
+        [&](std::size_t q) {
+          run_local(searches[q], first[q], step);
+          return std::move(searches[q].flown);
+        },
+        [&](std::size_t, std::vector<Evaluation>& done) {
+          ++searches_run;
+          for (Evaluation& e : done) {
+            ev.push_back(std::move(e));
+            origin.push_back(searches_run);
+          }
+          flown += done.size();
+        },
+        report);
     left -= flown;
     return flown;
   };

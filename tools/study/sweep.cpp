@@ -8,16 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "io/channel.hpp"
 #include "io/cli.hpp"
+#include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "progress.hpp"
 #include "io/interrupt.hpp"
+#include "io/paths.hpp"
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -25,9 +26,6 @@ namespace {
 
 using namespace ascent;
 using namespace ascent::sweep;
-
-// Exit codes beyond ascent's own input/output codes.
-constexpr int exit_usage = cli::exit_usage;  // an unknown option or a bad range
 
 const char* const usage_text =
     "Usage: ascent-sweep [options]\n"
@@ -135,11 +133,6 @@ std::vector<double> grid(const std::string& option, const std::string& text) {
   return range_values(r);
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec);
-}
-
 
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-sweep", usage_text)) return 0;
@@ -193,7 +186,7 @@ int run(int argc, char** argv) {
     if (p.interrupted) {
       cli::report("ascent-sweep", std::string("stopped by ") + signal_name(interrupt_signal) +
                                       " before the first flight");
-      return 128 + interrupt_signal;
+      return exit_signal(interrupt_signal);
     }
     if (!p.ok) {
       // A vehicle too heavy to lift off is refused with its own reason.
@@ -238,13 +231,13 @@ int run(int argc, char** argv) {
     cli::report("ascent-sweep", std::string("stopped by ") + signal_name(done.signal) + " after " +
                                     std::to_string(done.delivered) + " of " +
                                     std::to_string(plan.size()) + " flights: their rows are " + kept);
-    return 128 + done.signal;
+    return exit_signal(done.signal);
   }
   out.close();
   if (flown == 0) {
     cli::report("ascent-sweep", "none of the " + std::to_string(plan.size()) +
                                     " flights ended normally: the status column says why");
-    return cli::exit_no_flight;
+    return exit_no_flight;
   }
   return 0;
 }

@@ -2,15 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <filesystem>
-#include <condition_variable>
 #include <cmath>
 #include <limits>
-#include <mutex>
-#include <optional>
-#include <system_error>
-#include <thread>
 
 #include "io/cli.hpp"
 #include "io/fatal_error.hpp"
@@ -154,88 +148,22 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
   // The reorder buffer: a worker may run at most this far ahead of the
   // first flight not yet delivered.
   const std::size_t window = 4 * threads_wanted;
-  std::vector<std::optional<FlightResult>> slots(window);
-  std::mutex m;
-  std::condition_variable result_ready, room_free;
-  std::size_t next = 0, delivered = 0;  // guarded by m
-  bool stop = false;                     // guarded by m
-
-  auto worker = [&] {
-    for (;;) {
-      std::size_t i;
-      {
-        std::unique_lock<std::mutex> lock(m);
-        room_free.wait(lock, [&] { return stop || next >= n || next < delivered + window; });
-        if (stop || next >= n) return;
-        i = next++;
-      }
-      FlightResult r = fly(plan, plan.tt_at(i), plan.alpha_at(i));
-      {
-        std::lock_guard<std::mutex> lock(m);
-        slots[i % window] = std::move(r);
-      }
-      result_ready.notify_one();
-    }
-  };
-
-  std::vector<std::thread> threads;
-  threads.reserve(threads_wanted);
-  auto stop_and_join = [&] {
-    {
-      std::lock_guard<std::mutex> lock(m);
-      stop = true;
-    }
-    room_free.notify_all();
-    for (std::thread& t : threads) t.join();
-  };
-  for (std::size_t j = 0; j < threads_wanted; ++j) {
-    try {
-      threads.emplace_back(worker);
-    } catch (const std::system_error& e) {
-      stop_and_join();
-      throw FatalError{1, "cannot start thread " + std::to_string(j + 1) + " of " +
-                              std::to_string(threads_wanted) + ": " + e.what() +
-                              " (try fewer --jobs)"};
-    }
-  }
-
+  // A signal ends the flights in hand at their next step: the first of them
+  // in grid order ends the delivery, every flight before it delivered.
+  struct Stopped {};
   StreamOutcome outcome;
   try {
-    auto last_progress = std::chrono::steady_clock::now();
-    std::unique_lock<std::mutex> lock(m);
-    while (delivered < n) {
-      auto now = std::chrono::steady_clock::now();
-      if (progress && now - last_progress >= std::chrono::milliseconds(100)) {
-        last_progress = now;
-        std::size_t d = delivered;
-        lock.unlock();
-        progress(d);
-        lock.lock();
-      }
-      std::optional<FlightResult>& slot = slots[delivered % window];
-      if (slot && !slot->interrupted) {
-        FlightResult r = std::move(*slot);
-        slot.reset();
-        ++delivered;
-        lock.unlock();
-        room_free.notify_all();
-        sink(r);
-        lock.lock();
-        continue;
-      }
-      if (interrupt_signal != 0) {
-        outcome.signal = static_cast<int>(interrupt_signal);
-        break;
-      }
-      result_ready.wait_for(lock, std::chrono::milliseconds(100));
-    }
-    outcome.delivered = delivered;
-  } catch (...) {
-    stop_and_join();
-    throw;
+    run_in_order<FlightResult>(
+        n, jobs, window, [&plan](std::size_t i) { return fly(plan, plan.tt_at(i), plan.alpha_at(i)); },
+        [&](std::size_t, FlightResult& r) {
+          if (r.interrupted) throw Stopped{};
+          sink(r);
+          ++outcome.delivered;
+        },
+        progress);
+  } catch (const Stopped&) {
+    outcome.signal = static_cast<int>(interrupt_signal);
   }
-  stop_and_join();
-  if (progress && outcome.signal == 0) progress(n);
   return outcome;
 }
 

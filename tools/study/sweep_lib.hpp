@@ -94,7 +94,8 @@ struct StreamOutcome {
 // SIGHUP (with the handlers of io/interrupt.hpp installed) stops it after the
 // results delivered so far. `progress` as for run_sweep. A thread that cannot
 // be started stops it with a FatalError (exit code 1) once the others are
-// joined; so does an exception thrown by `sink`, rethrown as it was.
+// joined; so does an exception thrown by `sink`, rethrown as it was. The
+// tools' one pool, run_in_order, flies them.
 StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
                            const std::function<void(const FlightResult&)>& sink,
                            const std::function<void(std::size_t)>& progress = {});

@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+
+namespace ascent {
+
+// True when the two names denote one file: the same path however written
+// (relative or absolute, through "..", through a link to a folder), a link
+// to the other, or a hard link of it. Files that do not exist yet are
+// compared by the paths they would be created at, so that two outputs named
+// "out.csv" and "./out.csv" are one file before either is written. An empty
+// name denotes no file. The session refuses an output that would overwrite
+// its inputs, and the tools an output named for an input or for another
+// output, with this one test.
+bool same_file(const std::string& a, const std::string& b);
+
+}  // namespace ascent
