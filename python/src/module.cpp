@@ -53,9 +53,6 @@ std::function<void(std::size_t)> python_signals() {
   };
 }
 
-// A quantity set from Python is refused as a description file's would be.
-constexpr int err_vehicle = err_description;
-
 // The columns of the step table, in the order of its lines.
 constexpr int table_columns = 10;
 
@@ -94,7 +91,7 @@ PyProfile read_profile_file(const std::string& path) {
   return make_profile(std::move(text), path);
 }
 
-[[noreturn]] void vehicle_error(const std::string& message) { throw FatalError{err_vehicle, message}; }
+[[noreturn]] void vehicle_error(const std::string& message) { throw FatalError{err_description, message}; }
 
 // The Python value of one key.
 py::object key_object(const Description& d, const Key& k) {
@@ -587,10 +584,10 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
 py::tuple mc_result(const std::string& header, const std::vector<std::string>& rows) {
   mc::SummaryBuilder sb;
   std::string why = sb.header(std::string(without_line_end(header)));
-  if (!why.empty()) throw FatalError{1, "internal error: header: " + why};
+  if (!why.empty()) throw FatalError{exit_internal, "internal error: header: " + why};
   for (const std::string& row : rows) {
     why = sb.add(std::string(without_line_end(row)));
-    if (!why.empty()) throw FatalError{1, "internal error: row: " + why};
+    if (!why.empty()) throw FatalError{exit_internal, "internal error: row: " + why};
   }
   return py::make_tuple(csv_columns(sweep::csv_fields(without_line_end(header)), rows), mc::summary_json(sb.finish()));
 }
@@ -607,7 +604,7 @@ PYBIND11_MODULE(_ascent, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const FatalError& e) {
-      py::object cls = py::module_::import("ascent").attr(e.code == err_vehicle ? "VehicleError" : "AscentError");
+      py::object cls = py::module_::import("ascent").attr(e.code == err_description ? "VehicleError" : "AscentError");
       py::object err = cls(e.message, e.code);
       PyErr_SetObject(cls.ptr(), err.ptr());
     }

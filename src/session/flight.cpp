@@ -73,7 +73,7 @@ Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnsw
     f.error = e.message;
     salvage_outputs(S);
   } catch (const std::exception& e) {
-    f.exit_code = 1;
+    f.exit_code = exit_internal;
     f.error = std::string("internal error: ") + e.what();
     salvage_outputs(S);
   }
