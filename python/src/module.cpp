@@ -389,18 +389,20 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   plan.iterate = iterate;
   plan.desc = vehicle.d.get();
   plan.profile = profile.parsed.get();
-  const Flight& s = flight;
-  std::vector<std::string> names = csv_names();
-  std::vector<std::string> fields = sweep::csv_fields(without_line_end(sweep::csv_row(plan, sweep::flight_result(s, tt, alpha))));
+  // The summary from the flight's record, valued as the sweep's row reads
+  // back: kilogram columns whole (halves to even), the others exactly.
+  const sweep::FlightResult result = sweep::flight_result(flight, tt, alpha);
+  const std::vector<sweep::RowNumber> numbers = sweep::row_numbers(plan, result);
   py::dict summary;
-  for (std::size_t c = 0; c < names.size(); ++c) {
-    const std::string& f = c < fields.size() ? fields[c] : std::string();
-    if (names[c] == "reached") {
-      summary[py::str(names[c])] = py::bool_(f == "yes");
-    } else if (names[c] == "status") {
-      summary[py::str(names[c])] = py::str(f);
+  std::size_t k = 0;
+  for (const std::string& name : csv_names()) {
+    if (name == "reached") {
+      summary[py::str(name)] = py::bool_(sweep::reached_targets(result.record, plan.desc->mission.target.apogee_altitude));
+    } else if (name == "status") {
+      summary[py::str(name)] = py::str("ok");
     } else {
-      summary[py::str(names[c])] = py::float_(csv_number(f));
+      const sweep::RowNumber& x = numbers.at(k++);
+      summary[py::str(name)] = py::float_(x.whole ? std::nearbyint(x.value) : x.value);
     }
   }
 

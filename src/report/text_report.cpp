@@ -134,6 +134,19 @@ std::string constants_file_text(const SummaryMasses& M, int unusable) {
   return t;
 }
 
+void TextReport::write_header() {
+  Channel& out = *main;
+  out.end_line();
+  out.put("   t      a     vi     h0       r0      alpha  beta  theta     Pq");
+  out.line("     m0+Me");
+  out.put("  sec    m/s");
+  out.put(static_cast<char>(style.sq));
+  out.put("  m/s   metres   metres     deg    deg   deg");
+  out.line("      Pa       kg");
+  out.put("-------------------------------------------------------------------");
+  out.line("----------");
+}
+
 void TextReport::on_step(const StepRecord& r) {
   write_table_line(*main, r);
   if (style.tofile && !r.pad) {

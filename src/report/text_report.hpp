@@ -68,6 +68,8 @@ class TextReport final : public StepObserver, public EventObserver {
   // Over the whole session, as the summary of a file reports them.
   Extremes extremes;
 
+  // The table's heading, once the output is open.
+  void write_header();
   void on_step(const StepRecord& r) override;
   void on_event(const FlightEvent& e) override;
 

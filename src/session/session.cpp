@@ -75,19 +75,6 @@ double given_number(Session& S, Question q) {
   return S.turn_times_given++ == 0 ? S.given->tt : -1.0;
 }
 
-void write_header(Session& S) {
-  Channel& out = *S.report.main;
-  out.end_line();
-  out.put("   t      a     vi     h0       r0      alpha  beta  theta     Pq");
-  out.line("     m0+Me");
-  out.put("  sec    m/s");
-  out.put(static_cast<char>(S.report.style.sq));
-  out.put("  m/s   metres   metres     deg    deg   deg");
-  out.line("      Pa       kg");
-  out.put("-------------------------------------------------------------------");
-  out.line("----------");
-}
-
 // Reads a numeric answer into x; false after a typo typed at a terminal,
 // which is reported and should be asked again (from a pipe or a file the
 // typo stops the run as before).
@@ -185,7 +172,7 @@ void setup_session(Session& S) {
   S.flight.drag_table = make_drag_table(S.flight.desc->vehicle.drag);
   s.drag = &S.flight.drag_table;
   atmosphere_init();
-  write_header(S);
+  R.write_header();
 }
 
 void ask_real(Session& S, Question q, double& x) {

@@ -193,11 +193,39 @@ std::string csv_header() {
          "max_q_Pa,max_accel_ms2,reached,status\r\n";
 }
 
-std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance) {
+std::vector<RowNumber> row_numbers(const Plan& plan, const FlightResult& f) {
   const FlightRecord& r = f.record;
   // In iterate mode the turn time is the one the series settled on and flew last.
-  std::string row = answer_text(plan.iterate && f.ok ? r.tt_flown : f.tt);
-  row += ',' + answer_text(f.alpha);
+  std::vector<RowNumber> v = {{plan.iterate && f.ok ? r.tt_flown : f.tt, false}, {f.alpha, false}};
+  if (!f.ok) {
+    // A flight that stopped has no results.
+    v.insert(v.end(), 14, RowNumber{std::nan(""), false});
+    return v;
+  }
+  // The third stage's propellant used is what S3_Mp holds after a transfer;
+  // without one the stage burnt nothing.
+  double s3_used = r.transfer ? r.Mused : 0.0;
+  v.insert(v.end(), {{r.tt_recommended, false},
+                     {r.hp_core / 1000, false},
+                     {r.ha_core / 1000, false},
+                     {r.m0_core, true},
+                     {s3_used, true},
+                     {r.hp_final / 1000, false},
+                     {r.ha_final / 1000, false},
+                     {r.Mad, true},
+                     {r.Mused, true},
+                     {r.Mcut, true},
+                     {r.Msc, true},
+                     {r.Mtop, true},
+                     {f.Pqmax, false},
+                     {f.amax, false}});
+  return v;
+}
+
+std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance) {
+  const std::vector<RowNumber> v = row_numbers(plan, f);
+  std::string row = answer_text(v[0].value);
+  row += ',' + answer_text(v[1].value);
   if (!f.ok) {
     // A flight that stopped has no results; its row says why.
     row += std::string(14, ',');
@@ -206,16 +234,8 @@ std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance) {
     row += "\r\n";
     return row;
   }
-  // The third stage's propellant used is what S3_Mp holds after a transfer;
-  // without one the stage burnt nothing.
-  double s3_used = r.transfer ? r.Mused : 0.0;
-  const std::string fields[] = {
-      exact(r.tt_recommended), exact(r.hp_core / 1000), exact(r.ha_core / 1000), whole(r.m0_core),
-      whole(s3_used),          exact(r.hp_final / 1000), exact(r.ha_final / 1000), whole(r.Mad),
-      whole(r.Mused),          whole(r.Mcut),            whole(r.Msc),             whole(r.Mtop),
-      exact(f.Pqmax),          exact(f.amax)};
-  for (const std::string& s : fields) row += ',' + s;
-  row += reached_targets(r, plan.desc->mission.target.apogee_altitude, tolerance) ? ",yes" : ",no";
+  for (std::size_t i = 2; i < v.size(); ++i) row += ',' + (v[i].whole ? whole(v[i].value) : exact(v[i].value));
+  row += reached_targets(f.record, plan.desc->mission.target.apogee_altitude, tolerance) ? ",yes" : ",no";
   row += ",ok\r\n";
   return row;
 }

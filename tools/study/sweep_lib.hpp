@@ -135,4 +135,14 @@ bool reached_targets(const FlightRecord& r,
 std::string csv_header();
 std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance = reached_tolerance);
 
+// The number columns of a row (all but reached and status), in order: the
+// values themselves, and whether the row writes them to the whole kilogram
+// (rounded halves to even, as the row's digits read back) or exactly. A
+// flight that stopped has NaN after its answers.
+struct RowNumber {
+  double value;
+  bool whole;
+};
+std::vector<RowNumber> row_numbers(const Plan& plan, const FlightResult& f);
+
 }  // namespace ascent::sweep
