@@ -2,6 +2,9 @@
 // given as values write the same bytes as when typed to ascent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "vehicle/booster_profile.hpp"
 #include "run_ascent.hpp"
 #include "session/flight.hpp"
@@ -81,6 +84,59 @@ TEST(FlightEntry, IterateSeriesStopsAtTheLongestTurnTimeOfTheDescription) {
     ASSERT_TRUE(f.ok) << f.error;
     EXPECT_EQ(f.record.passes > 1, c.series) << "limit " << c.limit << ": " << f.record.passes << " passes";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The events a flight announces, as values: in the order the flight meets
+// them, each at the time of the step before it, and each orbit the one the
+// state of that step is on (vis-viva and the angular momentum, computed here
+// from the step's record), the summary's spacecraft the flight's record.
+TEST(FlightEntry, EventsAreValuesOfTheStateTheyFollow) {
+  struct Listener final : StepObserver, EventObserver {
+    StepRecord last;
+    std::vector<FlightEvent> events;
+    std::vector<StepRecord> before;
+    void on_step(const StepRecord& r) override { last = r; }
+    void on_event(const FlightEvent& e) override {
+      events.push_back(e);
+      before.push_back(last);
+    }
+  } listener;
+  FlightOptions options;
+  options.step_observers = {&listener};
+  options.event_observers = {&listener};
+  Flight f = fly(builtin_description(), bundled(), FlightAnswers{36, 18, true, false, ""}, options);
+  ASSERT_TRUE(f.ok) << f.error;
+
+  using K = EventKind;
+  const std::vector<K> expected = {K::pass_start,  K::pitch_over,  K::end_turn,       K::booster_separation,
+                                   K::fairing_jettison, K::acceleration_limit, K::core_cutoff,
+                                   K::core_separation, K::orbit, K::recommended_turn_time, K::orbit,
+                                   K::upper_ignition, K::upper_cutoff, K::upper_delta_v, K::verdict, K::orbit,
+                                   K::total_delta_v, K::summary};
+  std::vector<K> kinds;
+  for (const FlightEvent& e : listener.events) kinds.push_back(e.kind);
+  ASSERT_EQ(kinds, expected);
+
+  int orbits = 0;
+  for (std::size_t i = 1; i < listener.events.size(); ++i) {
+    const FlightEvent& e = listener.events[i];
+    const StepRecord& r = listener.before[i];
+    EXPECT_EQ(e.t, r.t) << i;
+    if (e.kind != K::orbit) continue;
+    ++orbits;
+    const double rad = Re + r.h0, v2 = r.vx * r.vx + r.vy * r.vy;
+    const double a = 1 / (2 / rad - v2 / mu);
+    const double ecc = std::sqrt(std::max(0.0, 1 - (rad * r.vx) * (rad * r.vx) / (mu * a)));
+    EXPECT_NEAR(e.hp, a * (1 - ecc) - Re, 1.0) << i;
+    EXPECT_NEAR(e.ha, a * (1 + ecc) - Re, 1.0) << i;
+  }
+  EXPECT_EQ(orbits, 3);
+  EXPECT_EQ(listener.events[12].name, builtin_description().vehicle.upper.engine);
+  EXPECT_EQ(listener.events.back().masses.Msc, f.record.Msc);
 }
 
 }  // namespace
