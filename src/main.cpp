@@ -14,13 +14,14 @@
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
+#include "report/json_report.hpp"
 #include "session/session.hpp"
 #include "vehicle/description_file.hpp"
 
 namespace {
 
 const char* const usage_text =
-    "Usage: ascent [--vehicle FILE] [--utf8]\n"
+    "Usage: ascent [--vehicle FILE] [--utf8] [--json FILE]\n"
     "       ascent --print-vehicle | --help | --version\n"
     "\n"
     "Flies a three-stage launch vehicle from the pad into Earth orbit. The\n"
@@ -38,6 +39,10 @@ const char* const usage_text =
     "  --print-vehicle  write the built-in vehicle as such a description\n"
     "  --utf8           degree, plus-minus and squared signs in UTF-8 and lines\n"
     "                   ending in LF, on the console and in every file\n"
+    "  --json FILE      also write the session's flights as JSON to FILE: for\n"
+    "                   each its answers, its summary (ascent-sweep's columns)\n"
+    "                   and its events with their times and values; written\n"
+    "                   when the session ends, replacing FILE only then\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
     "\n"
@@ -72,6 +77,7 @@ int main(int argc, char** argv) {
   // reference.
   ascent::Description desc;
   bool utf8 = false;
+  const char* json_path = nullptr;
   try {
     if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
     const char* vehicle_path = nullptr;
@@ -86,9 +92,12 @@ int main(int argc, char** argv) {
         print_keys = true;
       } else if (a == "--utf8") {
         utf8 = true;
+      } else if (a == "--json" && i + 1 < argc) {
+        json_path = argv[++i];
       } else {
-        ascent::cli::report("ascent", a == "--vehicle" ? std::string("--vehicle needs a file name")
-                                                       : "unknown option '" + std::string(a) + "' (try --help)");
+        ascent::cli::report("ascent", a == "--vehicle" || a == "--json"
+                                          ? std::string(a) + " needs a file name"
+                                          : "unknown option '" + std::string(a) + "' (try --help)");
         return ascent::exit_usage;
       }
     }
@@ -104,6 +113,21 @@ int main(int argc, char** argv) {
   }
 
   ascent::Session S;
+  ascent::JsonReport json;
+  ascent::Channel json_file;
+  if (json_path != nullptr) {
+    // Created before any question, so that a name that cannot be written is
+    // refused at once; the old file stays until the session has ended.
+    try {
+      json_file.open_file_replacing(json_path);
+    } catch (const ascent::FatalError& e) {
+      ascent::cli::report("ascent", e.message);
+      return e.code;
+    }
+    S.json = &json;
+    S.flight.step_observers.push_back(&json);
+    S.flight.event_observers.push_back(&json);
+  }
   S.flight.desc = &desc;
   if (!desc.profile.empty()) S.flight.profile_path = ascent::resolved_profile_path(desc);
   S.report.utf8 = utf8;
@@ -114,6 +138,10 @@ int main(int argc, char** argv) {
   S.input.open_stream(stdin, "standard input");
   try {
     ascent::run_session(S);
+    if (json_path != nullptr) {
+      json_file.put(json.text(desc.vehicle.name));
+      json_file.close();
+    }
     return 0;
   } catch (const ascent::Interrupted& e) {
     ascent::salvage_outputs(S);

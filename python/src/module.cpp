@@ -28,6 +28,7 @@
 #ifdef HAVE_ASCENT_MC_LIB
 #include "mc_lib.hpp"
 #endif
+#include "report/event_values.hpp"
 #include "report/table_recorder.hpp"
 #include "report/text_report.hpp"
 #include "vehicle/description_file.hpp"
@@ -267,8 +268,11 @@ class EventRecorder final : public StepObserver, public EventObserver {
     event_lines(e, ReportStyle{}, extremes_, lines_);
     if (lines_.empty()) return;
     py::gil_scoped_acquire locked;
-    py::dict values = values_of(e);
-    py::str kind = kind_name(e.kind);
+    py::dict values;
+    for (const auto& [name, v] : event_values(e, extremes_)) {
+      std::visit([&, n = name](const auto& x) { values[n] = x; }, v);
+    }
+    py::str kind = event_kind_name(e.kind);
     for (const std::string& l : lines_) {
       if (l.empty()) continue;
       // The report's signs are single bytes of ISO 8859-1.
@@ -281,74 +285,6 @@ class EventRecorder final : public StepObserver, public EventObserver {
  private:
   Extremes extremes_;
   std::vector<std::string> lines_;
-
-  static const char* kind_name(EventKind k) {
-    switch (k) {
-      case EventKind::pass_start: return "pass_start";
-      case EventKind::profile_spacing: return "profile_spacing";
-      case EventKind::pitch_over: return "pitch_over";
-      case EventKind::end_turn: return "end_turn";
-      case EventKind::booster_separation: return "booster_separation";
-      case EventKind::fairing_jettison: return "fairing_jettison";
-      case EventKind::acceleration_limit: return "acceleration_limit";
-      case EventKind::engine_cutoff: return "engine_cutoff";
-      case EventKind::core_cutoff: return "core_cutoff";
-      case EventKind::core_separation: return "core_separation";
-      case EventKind::orbit: return "orbit";
-      case EventKind::recommended_turn_time: return "recommended_turn_time";
-      case EventKind::upper_ignition: return "upper_ignition";
-      case EventKind::upper_cutoff: return "upper_cutoff";
-      case EventKind::upper_delta_v: return "upper_delta_v";
-      case EventKind::verdict: return "verdict";
-      case EventKind::total_delta_v: return "total_delta_v";
-      case EventKind::summary: return "summary";
-    }
-    return "";
-  }
-
-  py::dict values_of(const FlightEvent& e) const {
-    py::dict v;
-    switch (e.kind) {
-      case EventKind::profile_spacing: v["max_interval_s"] = e.value; break;
-      case EventKind::booster_separation: v["residual_propellant_kg"] = e.value; break;
-      case EventKind::engine_cutoff: v["engine"] = static_cast<int>(e.value); break;
-      case EventKind::core_separation:
-      case EventKind::upper_delta_v:
-      case EventKind::total_delta_v: v["delta_v_ms"] = e.value; break;
-      case EventKind::orbit:
-        v["perigee_m"] = e.hp;
-        v["apogee_m"] = e.ha;
-        break;
-      case EventKind::recommended_turn_time: v["turn_time_s"] = e.value; break;
-      case EventKind::upper_ignition:
-      case EventKind::upper_cutoff: v["engine"] = e.name; break;
-      case EventKind::verdict:
-        v["vehicle"] = e.name;
-        v["turn_time_s"] = e.tt;
-        v["alpha_max_deg"] = e.alpha_max * 180 / pi;
-        v["in_orbit"] = e.in_orbit;
-        v["core_propellant_left_kg"] = e.value;
-        break;
-      case EventKind::summary:
-        v["max_force_N"] = e.Fst_max3;
-        v["max_force_t_s"] = e.t_Fst_max3;
-        v["liftoff_thrust_N"] = e.F_lo;
-        v["liftoff_acceleration_ms2"] = e.a_lo;
-        v["ignition_mass_kg"] = e.M_lo;
-        v["max_q_Pa"] = extremes_.Pqmax;
-        v["max_q_t_s"] = extremes_.t_Pqmax;
-        v["max_accel_ms2"] = extremes_.amax;
-        v["max_accel_t_s"] = extremes_.t_amax;
-        v["S3_Mi"] = e.masses.Mad;
-        v["S3_Mp"] = e.masses.Mused;
-        v["S3_Ms"] = e.masses.Mcut;
-        v["SC_M"] = e.masses.Msc;
-        v["S3_Mt"] = e.masses.Mtop;
-        break;
-      default: break;
-    }
-    return v;
-  }
 };
 
 py::bytes as_bytes(const std::string& s) { return py::bytes(s.data(), s.size()); }
@@ -392,7 +328,8 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   // The summary from the flight's record, valued as the sweep's row reads
   // back: kilogram columns whole (halves to even), the others exactly.
   const sweep::FlightResult result = sweep::flight_result(flight, tt, alpha);
-  const std::vector<sweep::RowNumber> numbers = sweep::row_numbers(plan, result);
+  const std::vector<SummaryNumber> numbers =
+      summary_numbers(result.tt, result.alpha, plan.iterate, result.ok, result.record, result.Pqmax, result.amax);
   py::dict summary;
   std::size_t k = 0;
   for (const std::string& name : csv_names()) {
@@ -401,7 +338,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
     } else if (name == "status") {
       summary[py::str(name)] = py::str("ok");
     } else {
-      const sweep::RowNumber& x = numbers.at(k++);
+      const SummaryNumber& x = numbers.at(k++);
       summary[py::str(name)] = py::float_(x.whole ? std::nearbyint(x.value) : x.value);
     }
   }

@@ -229,6 +229,7 @@ void run_session(Session& S) {
   try {
     while (S.running) {
       ask_real(S, Question::turn_time, S.flight.tt);
+      S.tt_typed = S.flight.tt;
       if (S.flight.tt >= 1) {
         S.flight.record.passes = 0;
         do {
@@ -238,7 +239,10 @@ void run_session(Session& S) {
           }
           booster_phase(S.flight);
           ask_real(S, Question::alpha, S.flight.fs.alpha_max);
-          if (S.flight.iter == 1) S.flight.fs.alpha_max = S.flight.fs.alpha_max * pi / 180;
+          if (S.flight.iter == 1) {
+            S.alpha_typed = S.flight.fs.alpha_max;
+            S.flight.fs.alpha_max = S.flight.fs.alpha_max * pi / 180;
+          }
           core_phase(S.flight);
           ++S.flight.record.passes;
           if (S.flight.iterating) {
@@ -250,7 +254,9 @@ void run_session(Session& S) {
                           std::fabs(F.tt - F.tt_prev) > 5e-05;
           }
         } while (S.flight.iterating);
-        third_stage_phase(S.flight, ask_transfer(S));
+        const bool transfer = ask_transfer(S);
+        third_stage_phase(S.flight, transfer);
+        if (S.json != nullptr) S.json->end_flight(S.flight, S.tt_typed, S.alpha_typed, transfer, S.iterate_mode);
         S.flight.iterating = S.iterate_mode;
         S.flight.iter = 1;
       } else if (S.flight.tt >= 0) {

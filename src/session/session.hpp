@@ -3,6 +3,7 @@
 
 #include "io/line_reader.hpp"
 #include "phases/flight_context.hpp"
+#include "report/json_report.hpp"
 #include "report/text_report.hpp"
 #include "trajectory/step_guard.hpp"
 
@@ -34,6 +35,12 @@ struct Session {
   bool iterate_mode = false;
   bool running = false;
   std::string fname;         // the output file's name; empty: the console
+  double tt_typed = 0;       // s, the turn time as answered
+  double alpha_typed = 0;    // degrees, the angle limit as answered
+
+  // When set, hears the flight like the other observers and is told where
+  // each flight ends, with its answers.
+  JsonReport* json = nullptr;
 
   // The report, and the guard that counts the steps and stops the flight on
   // a signal. Both follow the flight unless the caller chooses its own

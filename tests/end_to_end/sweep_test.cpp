@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "run_ascent.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -467,6 +469,63 @@ TEST(Sweep, TheDefaultGridHoldsTheOrbit) {
   bool readme_flight_reached = false;
   for (const std::string& l : lines) readme_flight_reached |= l.rfind("36,18,", 0) == 0 && l.find(",yes,ok") != std::string::npos;
   EXPECT_TRUE(readme_flight_reached);
+}
+
+}  // namespace
+
+namespace {
+
+// `ascent --json` holds for each flight the sweep's columns, in its order,
+// with the sweep's values for the same answers (a number where the row has
+// digits, null where it has nan, a boolean for yes or no); a JSON file that
+// cannot be created stops the session before its first question.
+TEST(Sweep, AscentJsonHoldsTheSweepsRowForTheSameAnswers) {
+  Dir d;
+  write_file(d.path() / "s1.dat", bundled_profile());
+  struct Case {
+    std::string typed;
+    std::vector<std::vector<std::string>> sweeps;  // one per flight of the session
+  };
+  const Case cases[] = {
+      {"out.txt\n36\n18\ny\n20\n25\nn\n20\n0\ny\n-1\n",
+       {{"--tt", "36", "--alpha", "18"}, {"--tt", "20", "--alpha", "25", "--no-transfer"},
+        {"--tt", "20", "--alpha", "0"}}},
+      {"i\n20\n25\ny\n-1\n", {{"--iterate", "--tt", "20", "--alpha", "25"}}},
+  };
+  for (const Case& c : cases) {
+    Outcome a = run(ASCENT_BINARY, {"--json", "f.json"}, d.path(), c.typed);
+    ASSERT_EQ(a.code, 0) << a.err;
+    nlohmann::ordered_json j = nlohmann::ordered_json::parse(read_file(d.path() / "f.json"));
+    EXPECT_EQ(j["vehicle"], "Orvalon 5");
+    ASSERT_EQ(j["flights"].size(), c.sweeps.size());
+    for (std::size_t i = 0; i < c.sweeps.size(); ++i) {
+      Outcome s = sweep(c.sweeps[i], d.path());
+      ASSERT_EQ(s.code, 0) << s.err;
+      std::vector<std::string> lines = e2e::crlf_lines(s.out);
+      std::vector<std::string> names = csv_fields(lines.at(0)), row = csv_fields(lines.at(1));
+      const nlohmann::ordered_json& summary = j["flights"][i]["summary"];
+      std::vector<std::string> keys;
+      for (auto it = summary.begin(); it != summary.end(); ++it) keys.push_back(it.key());
+      ASSERT_EQ(keys, names) << c.typed;
+      for (std::size_t k = 0; k < names.size(); ++k) {
+        const nlohmann::ordered_json& v = summary[names[k]];
+        if (names[k] == "reached") {
+          EXPECT_EQ(v.get<bool>(), row[k] == "yes") << names[k];
+        } else if (names[k] == "status") {
+          EXPECT_EQ(v.get<std::string>(), row[k]);
+        } else if (row[k] == "nan") {
+          EXPECT_TRUE(v.is_null()) << names[k];
+        } else {
+          EXPECT_EQ(v.get<double>(), std::stod(row[k])) << names[k] << " of flight " << i << ": " << c.typed;
+        }
+      }
+    }
+  }
+
+  Outcome missing = run(ASCENT_BINARY, {"--json", "no/such/folder/f.json"}, d.path(), "out2.txt\n36\n18\ny\n-1\n");
+  EXPECT_EQ(missing.code, 3) << missing.err;
+  EXPECT_EQ(missing.out, "");
+  EXPECT_FALSE(fs::exists(d.path() / "out2.txt"));
 }
 
 }  // namespace

@@ -178,52 +178,14 @@ std::string study_profile(const std::string& given, const Description& d, const 
   return bundled;
 }
 
-bool reached_targets(const FlightRecord& r, double h_target, double tolerance) {
-  // Within the propellant loaded (the core borrowed none, the upper stage
-  // burnt no more than it carries) and with a spacecraft to carry: a mass
-  // that is a positive finite number.
-  return std::fabs(r.hp_final - h_target) <= tolerance &&
-         std::fabs(r.ha_final - h_target) <= tolerance && r.m0_core >= 0 && r.m0_upper >= 0 &&
-         std::isfinite(r.Msc) && r.Msc > 0;
-}
-
 std::string csv_header() {
-  return "tt,alpha,tt_recommended,hp_core_km,ha_core_km,core_propellant_left_kg,"
-         "s3_propellant_used_kg,hp_final_km,ha_final_km,S3_Mi,S3_Mp,S3_Ms,SC_M,S3_Mt,"
-         "max_q_Pa,max_accel_ms2,reached,status\r\n";
-}
-
-std::vector<RowNumber> row_numbers(const Plan& plan, const FlightResult& f) {
-  const FlightRecord& r = f.record;
-  // In iterate mode the turn time is the one the series settled on and flew last.
-  std::vector<RowNumber> v = {{plan.iterate && f.ok ? r.tt_flown : f.tt, false}, {f.alpha, false}};
-  if (!f.ok) {
-    // A flight that stopped has no results.
-    v.insert(v.end(), 14, RowNumber{std::nan(""), false});
-    return v;
-  }
-  // The third stage's propellant used is what S3_Mp holds after a transfer;
-  // without one the stage burnt nothing.
-  double s3_used = r.transfer ? r.Mused : 0.0;
-  v.insert(v.end(), {{r.tt_recommended, false},
-                     {r.hp_core / 1000, false},
-                     {r.ha_core / 1000, false},
-                     {r.m0_core, true},
-                     {s3_used, true},
-                     {r.hp_final / 1000, false},
-                     {r.ha_final / 1000, false},
-                     {r.Mad, true},
-                     {r.Mused, true},
-                     {r.Mcut, true},
-                     {r.Msc, true},
-                     {r.Mtop, true},
-                     {f.Pqmax, false},
-                     {f.amax, false}});
-  return v;
+  std::string h;
+  for (const std::string& name : summary_columns()) h += (h.empty() ? "" : ",") + name;
+  return h + "\r\n";
 }
 
 std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance) {
-  const std::vector<RowNumber> v = row_numbers(plan, f);
+  const std::vector<SummaryNumber> v = summary_numbers(f.tt, f.alpha, plan.iterate, f.ok, f.record, f.Pqmax, f.amax);
   std::string row = answer_text(v[0].value);
   row += ',' + answer_text(v[1].value);
   if (!f.ok) {

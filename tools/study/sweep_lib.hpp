@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/flight_summary.hpp"
 #include "session/flight.hpp"
 
 namespace ascent::sweep {
@@ -100,8 +101,7 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
                            const std::function<void(const FlightResult&)>& sink,
                            const std::function<void(std::size_t)>& progress = {});
 
-// m, the sweep's allowed miss of the target altitude.
-constexpr double reached_tolerance = 10000.0;
+using ascent::reached_tolerance;
 
 // CSV fields shared by the tools. Every number that is not a mass: all the
 // digits of the flight's double (the shortest decimal that reads back as
@@ -121,28 +121,11 @@ std::vector<std::string> csv_fields(std::string_view line);
 // one the install bundles, which `tool` then names on standard error.
 std::string study_profile(const std::string& given, const Description& d, const char* tool);
 
-// The flight reached its targets: final perigee and apogee within
-// `tolerance` (10 km unless told) of the target altitude (by default the
-// built-in 398.6 km), no propellant borrowed from the core stage, no more
-// burnt by the upper stage than it loaded, a spacecraft to carry (a mass
-// that is a positive finite number).
-bool reached_targets(const FlightRecord& r,
-                     double h_target = builtin_description().mission.target.apogee_altitude,
-                     double tolerance = reached_tolerance);
+using ascent::reached_targets;
 
 // The CSV header row and one row per flight, each ending with CR LF; the
 // reached column by reached_targets with `tolerance`.
 std::string csv_header();
 std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance = reached_tolerance);
-
-// The number columns of a row (all but reached and status), in order: the
-// values themselves, and whether the row writes them to the whole kilogram
-// (rounded halves to even, as the row's digits read back) or exactly. A
-// flight that stopped has NaN after its answers.
-struct RowNumber {
-  double value;
-  bool whole;
-};
-std::vector<RowNumber> row_numbers(const Plan& plan, const FlightResult& f);
 
 }  // namespace ascent::sweep

@@ -1,0 +1,79 @@
+#include "report/json_report.hpp"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "report/event_values.hpp"
+#include "report/flight_summary.hpp"
+
+namespace ascent {
+
+namespace {
+
+// The report's lines are bytes of ISO 8859-1 (the degree and plus-minus
+// signs); JSON text is UTF-8.
+std::string utf8_of_latin1(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void JsonReport::on_event(const FlightEvent& e) {
+  if (e.kind == EventKind::pass_start) {
+    extremes_ = Extremes{};  // the extremes of the pass flown last
+    return;
+  }
+  lines_.clear();
+  event_lines(e, ReportStyle{}, extremes_, lines_);
+  nlohmann::json lines = nlohmann::json::array();
+  for (const std::string& l : lines_) {
+    if (!l.empty()) lines.push_back(utf8_of_latin1(l));
+  }
+  nlohmann::ordered_json values = nlohmann::ordered_json::object();
+  for (const auto& [name, v] : event_values(e, extremes_)) {
+    std::visit([&, n = name](const auto& x) { values[n] = x; }, v);
+  }
+  nlohmann::ordered_json j = {{"t", e.t}, {"kind", event_kind_name(e.kind)}, {"lines", lines}, {"values", values}};
+  events_.push_back(j.dump());
+}
+
+void JsonReport::end_flight(const FlightContext& F, double tt, double alpha, bool transfer, bool iterate) {
+  const std::vector<SummaryNumber> numbers =
+      summary_numbers(tt, alpha, iterate, true, F.record, extremes_.Pqmax, extremes_.amax);
+  nlohmann::ordered_json summary = nlohmann::ordered_json::object();
+  std::size_t k = 0;
+  for (const std::string& name : summary_columns()) {
+    if (name == "reached") {
+      summary[name] = reached_targets(F.record, F.desc->mission.target.apogee_altitude);
+    } else if (name == "status") {
+      summary[name] = "ok";
+    } else {
+      const SummaryNumber& x = numbers.at(k++);
+      summary[name] = x.whole ? std::nearbyint(x.value) : x.value;  // NaN and infinities: null
+    }
+  }
+  nlohmann::ordered_json answers = {{"tt", tt}, {"alpha", alpha}, {"transfer", transfer}, {"iterate", iterate}};
+  std::string events = "[";
+  for (std::size_t i = 0; i < events_.size(); ++i) events += (i ? "," : "") + events_[i];
+  events += "]";
+  flights_.push_back("{\"answers\":" + answers.dump() + ",\"summary\":" + summary.dump() +
+                     ",\"events\":" + events + "}");
+  events_.clear();
+}
+
+std::string JsonReport::text(const std::string& vehicle) const {
+  std::string t = "{\"vehicle\":" + nlohmann::json(vehicle).dump() + ",\"flights\":[";
+  for (std::size_t i = 0; i < flights_.size(); ++i) t += (i ? "," : "") + flights_[i];
+  return t + "]}\n";
+}
+
+}  // namespace ascent

@@ -1,0 +1,33 @@
+// The session's flights as data, for programs: each flight's answers, its
+// summary (the study tools' columns, valued as their rows read back) and its
+// events with their times, lines and values, under the vehicle's name.
+// `ascent --json FILE` writes it beside its usual outputs.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "phases/flight_context.hpp"
+#include "report/text_report.hpp"
+
+namespace ascent {
+
+class JsonReport final : public StepObserver, public EventObserver {
+ public:
+  void on_step(const StepRecord& r) override { extremes_.see(r); }
+  void on_event(const FlightEvent& e) override;
+
+  // A flight has ended: its answers (as typed) and its summary join the
+  // flights, with the events heard since the last one.
+  void end_flight(const FlightContext& F, double tt, double alpha, bool transfer, bool iterate);
+
+  // The document: {"vehicle": ..., "flights": [...]}, one line, with a line end.
+  std::string text(const std::string& vehicle) const;
+
+ private:
+  Extremes extremes_;                 // of the pass flown last
+  std::vector<std::string> events_;   // each a JSON object, of the flight under way
+  std::vector<std::string> flights_;  // each a JSON object
+  std::vector<std::string> lines_;
+};
+
+}  // namespace ascent
