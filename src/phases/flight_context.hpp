@@ -31,6 +31,7 @@ struct FlightRecord {
   double tt_recommended = 0;  // s, turn time the last pass recommended
   bool transfer = false;   // the third stage flew
   int passes = 0;          // booster-and-core passes of the series
+  bool alpha_limited = false;  // the angle-of-attack limit held the thrust at least once
 };
 
 struct FlightContext {

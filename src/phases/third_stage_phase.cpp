@@ -123,6 +123,7 @@ void third_stage_phase(FlightContext& S, bool transfer) {
   S.record.m0_core = m0_core;
   S.record.dV3 = dV3;
   S.record.m0_upper = transfer ? s.m0 : 0;
+  S.record.alpha_limited = s.alpha_limited;
   S.record.hp_final = s.hp;
   S.record.ha_final = s.ha;
   mission_summary(S, m0_core, dV3);

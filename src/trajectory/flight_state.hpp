@@ -65,6 +65,9 @@ struct FlightState {
   Steering mode = Steering::pitch_program;
   bool law_init = false;  // next mode-1 step captures cv first
   bool follow_air = false;  // mode 0: thrust along the air-relative path plus kick
+  // The angle-of-attack limit has held the thrust at least once: a flight
+  // that never met it flies bit for bit alike under any larger limit.
+  bool alpha_limited = false;
 
   // Results of the latest step.
   double a = 0;      // m/s^2, thrust acceleration (thrust after back-pressure / total mass)

@@ -529,3 +529,36 @@ TEST(Sweep, AscentJsonHoldsTheSweepsRowForTheSameAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+// A flight that never met its angle-of-attack limit is not flown again for a
+// larger limit: the rows of a grid are byte for byte those of each point
+// flown alone (a sweep of one flight, which has nothing to take over), for
+// limits the law meets and limits it never reaches, in file and iterate mode.
+TEST(Sweep, LargerLimitsTakeOverAFlightOnlyWhereItIsTheSameFlight) {
+  Dir d;
+  write_file(d.path() / "s1.dat", bundled_profile());
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"--iterate"}}) {
+    std::vector<std::string> grid = mode;
+    grid.insert(grid.end(), {"--tt", "36", "--alpha", "2:30:4", "--jobs", "1"});
+    Outcome all = sweep(grid, d.path());
+    ASSERT_EQ(all.code, 0) << all.err;
+    std::vector<std::string> rows = e2e::crlf_lines(all.out);
+    ASSERT_EQ(rows.size(), 9u);
+    // Limits the law never reaches: rows alike but for the limit itself.
+    auto results = [](const std::string& row) { return row.substr(row.find(',', row.find(',') + 1)); };
+    int alike = 0;
+    for (int k = 2; k < 9; ++k) alike += results(rows[k]) == results(rows[k - 1]);
+    EXPECT_GE(alike, 1);
+    for (int k = 0; k < 8; ++k) {
+      std::vector<std::string> one = mode;
+      one.insert(one.end(), {"--tt", "36", "--alpha", std::to_string(2 + 4 * k)});
+      Outcome alone = sweep(one, d.path());
+      ASSERT_EQ(alone.code, 0) << alone.err;
+      EXPECT_EQ(rows.at(1 + k), e2e::crlf_lines(alone.out).at(1)) << "limit " << 2 + 4 * k;
+    }
+  }
+}
+
+}  // namespace

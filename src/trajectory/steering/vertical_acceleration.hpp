@@ -58,6 +58,7 @@ class VerticalAcceleration final : public SteeringLaw {
     }
     Law law = vertical_law(s, w.F, m, r, z.vx, z.vy, D, w.vr, beta);
     if (std::fabs(law.alpha_req) > s.alpha_max) {
+      s.alpha_limited = true;
       double alpha_l = law.alpha_req > 0 ? s.alpha_max : -s.alpha_max;
       double psi = alpha_l + beta;
       return {(w.F * std::cos(psi) - D * w.vxr / w.vr) / m - v.curvature_x,
@@ -69,8 +70,12 @@ class VerticalAcceleration final : public SteeringLaw {
 
   void update_alpha(FlightState& s, const StateView& v) const override {
     Law law = vertical_law(s, v.F, v.m, v.r, s.vx, s.vy, v.D, v.vr, v.beta);
-    s.alpha = std::fabs(law.alpha_req) > s.alpha_max ? (law.alpha_req > 0 ? s.alpha_max : -s.alpha_max)
-                                                     : law.alpha_req;
+    if (std::fabs(law.alpha_req) > s.alpha_max) {
+      s.alpha_limited = true;
+      s.alpha = law.alpha_req > 0 ? s.alpha_max : -s.alpha_max;
+    } else {
+      s.alpha = law.alpha_req;
+    }
   }
 };
 
