@@ -83,6 +83,8 @@ void Channel::open_stream(std::FILE* f, std::string name) {
 void Channel::open_memory() {
   kind_ = Kind::memory;
   name_ = "memory";
+  buf_.clear();
+  memory_.clear();
 }
 
 void Channel::open_discard() {

@@ -34,7 +34,7 @@ class Channel {
   // Writes to an already open stream it does not own (standard output).
   void open_stream(std::FILE* f, std::string name);
   // Collects the bytes in memory, for tests and tools.
-  void open_memory();
+  void open_memory();  // empty, whatever it held before
   // Accepts and drops everything, formatting nothing.
   void open_discard();
 
@@ -69,11 +69,6 @@ class Channel {
 
   // Memory channel: everything written so far.
   const std::string& contents() const { return memory_; }
-  // Memory channel: forgets what was written (long runs that only time it).
-  void clear_memory() {
-    buf_.clear();
-    memory_.clear();
-  }
 
  private:
   static constexpr std::size_t flush_size = 1 << 16;  // bytes
