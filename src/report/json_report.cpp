@@ -28,18 +28,16 @@ std::string utf8_of_latin1(const std::string& s) {
 }  // namespace
 
 void JsonReport::on_event(const FlightEvent& e) {
-  if (e.kind == EventKind::pass_start) {
-    extremes_ = Extremes{};  // the extremes of the pass flown last
-    return;
-  }
+  pass_.on_event(e);
+  if (e.kind == EventKind::pass_start) return;
   lines_.clear();
-  event_lines(e, ReportStyle{}, extremes_, lines_);
+  event_lines(e, ReportStyle{}, pass_.x, lines_);
   nlohmann::json lines = nlohmann::json::array();
   for (const std::string& l : lines_) {
     if (!l.empty()) lines.push_back(utf8_of_latin1(l));
   }
   nlohmann::ordered_json values = nlohmann::ordered_json::object();
-  for (const auto& [name, v] : event_values(e, extremes_)) {
+  for (const auto& [name, v] : event_values(e, pass_.x)) {
     std::visit([&, n = name](const auto& x) { values[n] = x; }, v);
   }
   nlohmann::ordered_json j = {{"t", e.t}, {"kind", event_kind_name(e.kind)}, {"lines", lines}, {"values", values}};
@@ -48,7 +46,7 @@ void JsonReport::on_event(const FlightEvent& e) {
 
 void JsonReport::end_flight(const FlightContext& F, double tt, double alpha, bool transfer, bool iterate) {
   const std::vector<SummaryNumber> numbers =
-      summary_numbers(tt, alpha, iterate, true, F.record, extremes_.Pqmax, extremes_.amax);
+      summary_numbers(tt, alpha, iterate, true, F.record, pass_.x.Pqmax, pass_.x.amax);
   nlohmann::ordered_json summary = nlohmann::ordered_json::object();
   std::size_t k = 0;
   for (const std::string& name : summary_columns()) {

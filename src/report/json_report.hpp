@@ -13,7 +13,7 @@ namespace ascent {
 
 class JsonReport final : public StepObserver, public EventObserver {
  public:
-  void on_step(const StepRecord& r) override { extremes_.see(r); }
+  void on_step(const StepRecord& r) override { pass_.on_step(r); }
   void on_event(const FlightEvent& e) override;
 
   // A flight has ended: its answers (as typed) and its summary join the
@@ -24,7 +24,7 @@ class JsonReport final : public StepObserver, public EventObserver {
   std::string text(const std::string& vehicle) const;
 
  private:
-  Extremes extremes_;                 // of the pass flown last
+  PassExtremes pass_;
   std::vector<std::string> events_;   // each a JSON object, of the flight under way
   std::vector<std::string> flights_;  // each a JSON object
   std::vector<std::string> lines_;

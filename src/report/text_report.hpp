@@ -36,6 +36,18 @@ struct Extremes {
   }
 };
 
+// The extremes of the pass flown last: a series of passes (iterate mode)
+// starts them afresh with each pass, so that they belong to the flight that
+// the summary describes.
+class PassExtremes final : public StepObserver, public EventObserver {
+ public:
+  Extremes x;
+  void on_step(const StepRecord& r) override { x.see(r); }
+  void on_event(const FlightEvent& e) override {
+    if (e.kind == EventKind::pass_start) x = Extremes{};
+  }
+};
+
 // How the messages are written: the bytes of the degree, plus-minus and
 // superscript-two signs, and whether the output is a file (the summary then
 // states the extremes).

@@ -6,21 +6,6 @@
 
 namespace ascent {
 
-namespace {
-
-// The largest thrust acceleration and dynamic pressure of the flight last
-// flown: a series of passes starts them afresh with each pass.
-class FlightExtremes final : public StepObserver, public EventObserver {
- public:
-  Extremes x;
-  void on_step(const StepRecord& r) override { x.see(r); }
-  void on_event(const FlightEvent& e) override {
-    if (e.kind == EventKind::pass_start) x = Extremes{};
-  }
-};
-
-}  // namespace
-
 Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnswers& answers,
            const FlightOptions& options) {
   Flight f;
@@ -31,7 +16,7 @@ Flight fly(const Description& d, const BoosterProfile& profile, const FlightAnsw
   S.flight.fs.rho_scale = options.air_density_scale;
   FlightAnswers given = answers;
   S.given = &given;
-  FlightExtremes extremes;
+  PassExtremes extremes;
   // The guard first: a step it stops reaches no one else.
   S.flight.step_observers = {&S.guard};
   S.flight.event_observers.clear();
