@@ -98,18 +98,25 @@ void write_pad_line(FlightContext& S, double a_column) {
   for (StepObserver* o : S.step_observers) o->on_step(r);
 }
 
-// The launch site's rotation credited to the flight: the target orbital speed
-// less the speed still to be gained once the surface velocity is counted.
-double launch_site_vrot(const Target& target) {
+}  // namespace
+
+double launch_azimuth(const Target& target) {
   double phi = target.latitude * pi / 180;
   double incl = target.inclination * pi / 180;
-  double ve = 2 * pi * Re * std::cos(phi) / sidereal_day;
   double x = std::cos(phi) / std::cos(incl);
-  double azimuth = std::atan(1 / std::sqrt(x * x - 1));
+  return std::atan(1 / std::sqrt(x * x - 1));
+}
+
+double launch_site_vrot(const Target& target) {
+  double phi = target.latitude * pi / 180;
+  double ve = 2 * pi * Re * std::cos(phi) / sidereal_day;
+  double azimuth = launch_azimuth(target);
   double delta = pi / 2 - azimuth;
   double vo = circular_speed(target.apogee_altitude);
   return vo - std::sqrt(ve * ve + vo * vo - 2 * ve * vo * std::cos(delta));
 }
+
+namespace {
 
 void ignition(FlightContext& S, double& P0Ae) {
   FlightState& s = S.fs;

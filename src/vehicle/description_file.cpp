@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -346,6 +347,9 @@ constexpr TableIntro table_intros[] = {
     {"sizing", "Sizing rules of the upper stage and the spacecraft, from the flight."},
 };
 
+// Equal as the file would write them: the same bits (-0.0 is not 0).
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 }  // namespace
 
 std::string range_text(const Key& k) {
@@ -357,7 +361,9 @@ std::string range_text(const Key& k) {
     case KeyKind::real:
     case KeyKind::list: {
       std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
-      return s + (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
+      s += (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
+      if (k.optional) s += "; may be left out (" + number_text(k.real(const_cast<Description&>(builtin_description()))) + ")";
+      return s;
     }
   }
   return {};
@@ -395,6 +401,11 @@ std::string write_description(const Description& d) {
     // A whole number that may be left out is written only when it differs
     // from its default, the least value it may take.
     if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
+    // A real that may be left out likewise, when it is the built-in value bit for bit.
+    if (k.kind == KeyKind::real && k.optional && same_bits(k.real(const_cast<Description&>(d)),
+                                                           k.real(const_cast<Description&>(builtin_description())))) {
+      continue;
+    }
     std::string t = table_of(k.name);
     if (t != table) {
       table = t;

@@ -121,6 +121,10 @@ std::vector<Key> make_keys() {
 
       real("target.latitude", "deg", "launch site latitude", -89, 89, false,
            [](Description& d) -> double& { return d.mission.target.latitude; }),
+      // May be left out: only a trajectory export places the flight on the globe.
+      Key{"target.longitude", KeyKind::real, "deg", "launch site longitude, east; places the exported trajectory",
+          -180, 180, false, true, [](Description& d) -> double& { return d.mission.target.longitude; }, nullptr,
+          nullptr, nullptr},
       real("target.inclination", "deg", "target orbit inclination, above the latitude", 0, 90, true,
            [](Description& d) -> double& { return d.mission.target.inclination; }),
       real("target.apogee_altitude", "m", "target orbit's apogee, where the upper stage circularises", 100000,

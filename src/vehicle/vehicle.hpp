@@ -75,6 +75,7 @@ struct Vehicle {
 // Launch site, target orbit and the targets of the turn-time correction.
 struct Target {
   double latitude = 28.45;                 // degrees, launch site
+  double longitude = -80.6;                // degrees east, launch site: places the flight on the globe only
   double inclination = 51.6;               // degrees, target orbit
   double apogee_altitude = 398600.0;       // m, target orbit's apogee; the upper stage circularises there
   double perigee_climbing = 37000.0;       // m, perigee aimed at core separation while climbing
