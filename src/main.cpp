@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
 #include "report/json_report.hpp"
+#include "report/trajectory_export.hpp"
 #include "session/session.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -22,6 +24,7 @@ namespace {
 
 const char* const usage_text =
     "Usage: ascent [--vehicle FILE] [--utf8] [--json FILE]\n"
+    "              [--trajectory FILE [--epoch TIME]]\n"
     "       ascent --print-vehicle | --help | --version\n"
     "\n"
     "Flies a three-stage launch vehicle from the pad into Earth orbit. The\n"
@@ -43,6 +46,15 @@ const char* const usage_text =
     "                   each its answers, its summary (ascent-sweep's columns)\n"
     "                   and its events with their times and values; written\n"
     "                   when the session ends, replacing FILE only then\n"
+    "  --trajectory FILE\n"
+    "                   also write the path of the session's last flight to\n"
+    "                   FILE, by its extension: .oem (CCSDS orbit ephemeris,\n"
+    "                   inertial EME2000, km), .czml (Cesium, Earth-fixed) or\n"
+    "                   .kml (Google Earth track), with the events marked;\n"
+    "                   placed from target.latitude and target.longitude;\n"
+    "                   written when the session ends, replacing FILE only then\n"
+    "  --epoch TIME     UTC time of ignition for --trajectory,\n"
+    "                   YYYY-MM-DDThh:mm:ss[.ffffff] (default 2027-01-01T00:00:00)\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
     "\n"
@@ -78,9 +90,13 @@ int main(int argc, char** argv) {
   ascent::Description desc;
   bool utf8 = false;
   const char* json_path = nullptr;
+  const char* trajectory_path = nullptr;
+  ascent::TrajectoryFormat trajectory_format = ascent::TrajectoryFormat::oem;
+  ascent::Epoch epoch;
   try {
     if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
     const char* vehicle_path = nullptr;
+    std::string epoch_text = ascent::default_epoch;
     bool print_vehicle = false, print_keys = false;
     for (int i = 1; i < argc; ++i) {
       std::string_view a = argv[i];
@@ -94,12 +110,35 @@ int main(int argc, char** argv) {
         utf8 = true;
       } else if (a == "--json" && i + 1 < argc) {
         json_path = argv[++i];
+      } else if (a == "--trajectory" && i + 1 < argc) {
+        trajectory_path = argv[++i];
+      } else if (a == "--epoch" && i + 1 < argc) {
+        epoch_text = argv[++i];
       } else {
-        ascent::cli::report("ascent", a == "--vehicle" || a == "--json"
+        ascent::cli::report("ascent", a == "--vehicle" || a == "--json" || a == "--trajectory"
                                           ? std::string(a) + " needs a file name"
+                                      : a == "--epoch" ? std::string(a) + " needs a time, YYYY-MM-DDThh:mm:ss"
                                           : "unknown option '" + std::string(a) + "' (try --help)");
         return ascent::exit_usage;
       }
+    }
+    if (std::string why = ascent::parse_epoch(epoch_text, epoch); !why.empty()) {
+      ascent::cli::report("ascent", "--epoch: " + why);
+      return ascent::exit_usage;
+    }
+    if (trajectory_path != nullptr) {
+      std::optional<ascent::TrajectoryFormat> f = ascent::trajectory_format(trajectory_path);
+      std::string why;
+      if (!f) {
+        why = ": the name must end in .oem, .czml or .kml";
+      } else if (json_path != nullptr && std::string_view(json_path) == trajectory_path) {
+        why = ": the same file as --json";
+      }
+      if (!why.empty()) {
+        ascent::cli::report("ascent", std::string("--trajectory ") + trajectory_path + why);
+        return ascent::exit_usage;
+      }
+      trajectory_format = *f;
     }
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description()));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
@@ -128,6 +167,20 @@ int main(int argc, char** argv) {
     S.flight.step_observers.push_back(&json);
     S.flight.event_observers.push_back(&json);
   }
+  ascent::TrajectoryRecorder trajectory;
+  ascent::Channel trajectory_file;
+  if (trajectory_path != nullptr) {
+    // As the JSON: refused at once if it cannot be created, replaced only
+    // when the session has ended.
+    try {
+      trajectory_file.open_file_replacing(trajectory_path);
+    } catch (const ascent::FatalError& e) {
+      ascent::cli::report("ascent", e.message);
+      return e.code;
+    }
+    S.flight.step_observers.push_back(&trajectory);
+    S.flight.event_observers.push_back(&trajectory);
+  }
   S.flight.desc = &desc;
   if (!desc.profile.empty()) S.flight.profile_path = ascent::resolved_profile_path(desc);
   S.report.utf8 = utf8;
@@ -141,6 +194,10 @@ int main(int argc, char** argv) {
     if (json_path != nullptr) {
       json_file.put(json.text(desc.vehicle.name));
       json_file.close();
+    }
+    if (trajectory_path != nullptr) {
+      trajectory_file.put(ascent::trajectory_text(trajectory_format, trajectory, desc, epoch));
+      trajectory_file.close();
     }
     return 0;
   } catch (const ascent::Interrupted& e) {

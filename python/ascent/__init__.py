@@ -167,7 +167,7 @@ class Event(tuple):
 class Flight:
     """One flight: its step table, summary, and on request its output and events."""
 
-    __slots__ = ("table", "summary", "events", "output", "files", "steps")
+    __slots__ = ("table", "summary", "events", "output", "files", "steps", "_answers")
 
     def __init__(self, raw):
         #: column name -> NumPy array, one entry per table line
@@ -183,6 +183,14 @@ class Flight:
         self.files = raw.get("files")
         #: trajectory steps taken
         self.steps = raw["steps"]
+
+    def export(self, path, epoch="2027-01-01T00:00:00"):
+        """Writes the flight's path as `ascent --trajectory` does, in the format the name's
+        extension gives: .oem (CCSDS orbit ephemeris, EME2000, km and km/s), .czml (Cesium)
+        or .kml (Google Earth), the events marked; epoch: the UTC time of ignition,
+        YYYY-MM-DDThh:mm:ss[.ffffff]. The flight is flown again with the same answers.
+        A bad name or epoch, or a file that cannot be written, raises AscentError."""
+        _ascent.export_flight(os.fspath(path), str(epoch), *self._answers)
 
     def __repr__(self):
         s = self.summary
@@ -237,7 +245,9 @@ def fly(tt, alpha, transfer=True, vehicle=None, profile=None, iterate=False, out
         raise ValueError("tt: ascent refuses turn times below 1 s")
     v = _vehicle(vehicle)
     p = _profile(profile, v)
-    return Flight(_ascent.fly(tt, alpha, bool(transfer), bool(iterate), v._v, p, bool(output), bool(events)))
+    flight = Flight(_ascent.fly(tt, alpha, bool(transfer), bool(iterate), v._v, p, bool(output), bool(events)))
+    flight._answers = (tt, alpha, bool(transfer), bool(iterate), v._v, p)
+    return flight
 
 
 def _grid(name, values):

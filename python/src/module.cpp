@@ -11,11 +11,13 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "io/channel.hpp"
 #include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
@@ -30,6 +32,7 @@
 #endif
 #include "report/event_values.hpp"
 #include "report/table_recorder.hpp"
+#include "report/trajectory_export.hpp"
 #include "report/text_report.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
@@ -374,6 +377,35 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   return out;
 }
 
+// Writes a flight's path as `ascent --trajectory` does: the flight is flown
+// again (the same answers give the same flight) with a trajectory recorder.
+void export_flight(const std::string& path, const std::string& epoch_text, double tt, double alpha, bool transfer,
+                   bool iterate, const PyVehicle& vehicle, const PyProfile& profile) {
+  const std::optional<TrajectoryFormat> format = trajectory_format(path);
+  if (!format) throw FatalError{exit_usage, path + ": the name must end in .oem, .czml or .kml"};
+  Epoch epoch;
+  if (std::string why = parse_epoch(epoch_text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
+  FlightAnswers answers;
+  answers.tt = tt;
+  answers.alpha = alpha;
+  answers.transfer = transfer;
+  answers.iterate = iterate;
+  TrajectoryRecorder recorder;
+  FlightOptions options;
+  options.step_observers.push_back(&recorder);
+  options.event_observers.push_back(&recorder);
+  Flight flight;
+  {
+    py::gil_scoped_release unlocked;
+    flight = fly(*vehicle.d, *profile.parsed, answers, options);
+  }
+  if (!flight.ok) throw FatalError{flight.exit_code, flight.error};
+  Channel file;
+  file.open_file_replacing(path);
+  file.put(trajectory_text(*format, recorder, *vehicle.d, epoch));
+  file.close();
+}
+
 // The points of a range "FIRST:LAST:STEP" or "VALUE", as ascent-sweep reads it.
 std::vector<double> range_points(const std::string& option, const std::string& text) {
   sweep::Range r;
@@ -599,6 +631,8 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("range_points", &range_points, py::arg("option"), py::arg("text"));
   m.def("fly", &fly_one, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("output"), py::arg("events"));
+  m.def("export_flight", &export_flight, py::arg("path"), py::arg("epoch"), py::arg("tt"), py::arg("alpha"),
+        py::arg("transfer"), py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));
   m.def("sweep", &sweep_grid, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("jobs"));
   m.def("probe_profile", &probe_profile, py::arg("alpha"), py::arg("vehicle"), py::arg("profile"));

@@ -1,0 +1,386 @@
+#include "report/trajectory_export.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "atmosphere/earth.hpp"
+#include "phases/booster_phase.hpp"
+
+namespace ascent {
+
+std::optional<TrajectoryFormat> trajectory_format(std::string_view path) {
+  std::size_t dot = path.rfind('.');
+  std::size_t slash = path.find_last_of("/\\");
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return std::nullopt;
+  std::string ext;
+  for (char c : path.substr(dot + 1)) ext += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (ext == "oem") return TrajectoryFormat::oem;
+  if (ext == "czml") return TrajectoryFormat::czml;
+  if (ext == "kml") return TrajectoryFormat::kml;
+  return std::nullopt;
+}
+
+namespace {
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
+// back (H. Hinnant's algorithms, the eras of 400 years).
+long long days_from_civil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void civil_from_days(long long z, long long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<long long>(yoe) + era * 400 + (m <= 2);
+}
+
+bool leap(long long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+// The instant `t` seconds after the epoch, to the microsecond:
+// 2027-01-01T00:02:31.250000 (with `z`, a Z after it).
+std::string instant_text(const Epoch& e, double t, bool z) {
+  long long us = std::llround((e.second + t) * 1e6);
+  long long day = e.day + us / 86400000000LL;
+  us %= 86400000000LL;
+  long long y;
+  unsigned mo, d;
+  civil_from_days(day, y, mo, d);
+  const long long s = us / 1000000;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lld%s", y, mo, d, s / 3600, s / 60 % 60,
+                s % 60, us % 1000000, z ? "Z" : "");
+  return buf;
+}
+
+struct Vec {
+  double x, y, z;
+};
+Vec operator*(double a, const Vec& v) { return {a * v.x, a * v.y, a * v.z}; }
+Vec operator+(const Vec& a, const Vec& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+
+// The flight's plane on the globe. The model's horizontal inertial speed v_x
+// carries the vehicle round the Earth's centre at v_x/r radians a second, and
+// its ground range r_0 lags that arc by v_rot t (dr_0/dt = v_x R_e/r - v_rot),
+// so the inertial arc from the site is (r_0 + v_rot t)/R_e. The plane holds
+// the launch site at the epoch and leaves it at the azimuth whose great circle
+// has the target inclination: the plane of the orbit.
+struct Globe {
+  Vec site;    // unit vector to the launch site at the epoch, inertial
+  Vec ahead;   // unit vector along the plane, a quarter turn ahead of the site
+  double vrot;        // m/s, the rotation credit of the model
+  double rotation0;   // rad, the Earth's rotation angle (GMST) at the epoch
+  double omega;       // rad/s, the model's Earth rotation
+};
+
+Globe place(const Description& d, const Epoch& e) {
+  const Target& target = d.mission.target;
+  Globe g;
+  // Greenwich mean sidereal time with UT1 taken as UTC: the linear term of
+  // the IAU 1982 expression (good to 0.1 s of time over a century).
+  const double days = static_cast<double>(e.day - 10957) + (e.second - 43200) / 86400;
+  g.rotation0 = std::fmod(280.46061837 + 360.98564736629 * days, 360.0) * pi / 180;
+  g.omega = 2 * pi / sidereal_day;
+  g.vrot = launch_site_vrot(target);
+  const double lat = target.latitude * pi / 180;
+  const double lon = target.longitude * pi / 180 + g.rotation0;
+  const double az = launch_azimuth(target);
+  g.site = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+  const Vec east{-std::sin(lon), std::cos(lon), 0};
+  const Vec north{-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)};
+  g.ahead = std::cos(az) * north + std::sin(az) * east;
+  return g;
+}
+
+struct State {
+  Vec r, v;  // m, m/s
+};
+
+State inertial(const Globe& g, const TrajectoryRecorder::Point& p) {
+  const double arc = (p.r0 + g.vrot * p.t) / Re;
+  const Vec up = std::cos(arc) * g.site + std::sin(arc) * g.ahead;
+  const Vec forward = -std::sin(arc) * g.site + std::cos(arc) * g.ahead;
+  return {(Re + p.h0) * up, p.vx * forward + p.vy * up};
+}
+
+// Longitude and latitude (degrees) on the rotating Earth at time t, and the
+// model's altitude.
+struct Geo {
+  double lon, lat, alt;
+};
+
+Geo geographic(const Globe& g, const TrajectoryRecorder::Point& p) {
+  const Vec r = inertial(g, p).r;
+  const double th = g.rotation0 + g.omega * p.t;
+  const double x = std::cos(th) * r.x + std::sin(th) * r.y;
+  const double y = -std::sin(th) * r.x + std::cos(th) * r.y;
+  return {std::atan2(y, x) * 180 / pi, std::atan2(r.z, std::hypot(x, y)) * 180 / pi, p.h0};
+}
+
+// Earth-fixed cartesian of a place whose latitude and longitude are taken on
+// the WGS 84 ellipsoid and altitude above it, as Cesium and Google Earth
+// draw them: the pad stands on the ground there.
+Vec wgs84(const Geo& q) {
+  constexpr double a = 6378137.0, f = 1 / 298.257223563, e2 = f * (2 - f);
+  const double lat = q.lat * pi / 180, lon = q.lon * pi / 180;
+  const double n = a / std::sqrt(1 - e2 * std::sin(lat) * std::sin(lat));
+  return {(n + q.alt) * std::cos(lat) * std::cos(lon), (n + q.alt) * std::cos(lat) * std::sin(lon),
+          (n * (1 - e2) + q.alt) * std::sin(lat)};
+}
+
+// The recorded line at or before time t (events come after their step).
+const TrajectoryRecorder::Point* point_at(const std::vector<TrajectoryRecorder::Point>& pts, double t) {
+  auto it = std::upper_bound(pts.begin(), pts.end(), t, [](double x, const auto& p) { return x < p.t; });
+  return it == pts.begin() ? nullptr : &*(it - 1);
+}
+
+// A name on one line of printable characters (a KVN value, an XML text).
+std::string one_line(const std::string& s) {
+  std::string out;
+  for (char c : s) out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+  return out.empty() ? "vehicle" : out;
+}
+
+std::string xml_escaped(const std::string& s) {
+  std::string out;
+  for (char c : one_line(s)) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string fixed_text(const char* format, double x) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, x);
+  return buf;
+}
+
+double millimetres(double x) { return std::nearbyint(x * 1000) / 1000; }
+
+std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
+  const auto& pts = rec.points();
+  const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, false);
+  const std::string stop = instant_text(e, pts.empty() ? 0 : pts.back().t, false);
+  std::string id;
+  for (char c : one_line(d.vehicle.name)) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
+  std::string out = "CCSDS_OEM_VERS = 2.0\n"
+                    "COMMENT Launch trajectory flown by ascent in the plane of the target orbit.\n"
+                    "COMMENT Spherical Earth; EME2000 approximated by the true-of-date frame\n"
+                    "COMMENT (no precession, nutation or polar motion; UT1 = UTC).\n"
+                    "CREATION_DATE = " + instant_text(e, 0, false) + "\n" +
+                    "ORIGINATOR = ascent\n\n"
+                    "META_START\n"
+                    "OBJECT_NAME = " + one_line(d.vehicle.name) + "\n" +
+                    "OBJECT_ID = " + id + "\n" +
+                    "CENTER_NAME = EARTH\n"
+                    "REF_FRAME = EME2000\n"
+                    "TIME_SYSTEM = UTC\n"
+                    "START_TIME = " + start + "\n" +
+                    "STOP_TIME = " + stop + "\n" +
+                    "META_STOP\n\n";
+  for (const auto& p : pts) {
+    const State s = inertial(g, p);
+    out += instant_text(e, p.t, false);
+    for (double x : {s.r.x, s.r.y, s.r.z}) out += fixed_text(" %.6f", x / 1000);
+    for (double x : {s.v.x, s.v.y, s.v.z}) out += fixed_text(" %.9f", x / 1000);
+    out += "\n";
+  }
+  return out;
+}
+
+std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
+  using json = nlohmann::ordered_json;
+  const auto& pts = rec.points();
+  const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, true);
+  const std::string stop = instant_text(e, pts.empty() ? 0 : pts.back().t, true);
+  const std::string name = one_line(d.vehicle.name);
+  json doc = json::array();
+  doc.push_back({{"id", "document"},
+                 {"name", name},
+                 {"version", "1.0"},
+                 {"clock",
+                  {{"interval", start + "/" + stop},
+                   {"currentTime", start},
+                   {"multiplier", 10},
+                   {"range", "LOOP_STOP"},
+                   {"step", "SYSTEM_CLOCK_MULTIPLIER"}}}});
+  json samples = json::array();
+  for (const auto& p : pts) {
+    const Vec x = wgs84(geographic(g, p));
+    samples.insert(samples.end(), {std::nearbyint(p.t * 1e6) / 1e6, millimetres(x.x), millimetres(x.y), millimetres(x.z)});
+  }
+  const json yellow = {{"rgba", {255, 220, 0, 255}}};
+  doc.push_back({{"id", "flight"},
+                 {"name", name},
+                 {"availability", start + "/" + stop},
+                 {"position",
+                  {{"epoch", instant_text(e, 0, true)},
+                   {"referenceFrame", "FIXED"},
+                   {"interpolationAlgorithm", "LAGRANGE"},
+                   {"interpolationDegree", 1},
+                   {"cartesian", samples}}},
+                 {"path",
+                  {{"material", {{"solidColor", {{"color", yellow}}}}},
+                   {"width", 2},
+                   {"leadTime", 0},
+                   {"resolution", 1}}},
+                 {"point", {{"pixelSize", 8}, {"color", yellow}}},
+                 {"label", {{"text", name}, {"pixelOffset", {{"cartesian2", {12, 0}}}}, {"horizontalOrigin", "LEFT"}}}});
+  int n = 0;
+  for (const auto& m : rec.marks()) {
+    const TrajectoryRecorder::Point* p = point_at(pts, m.t);
+    if (p == nullptr) continue;
+    const Vec x = wgs84(geographic(g, *p));
+    doc.push_back({{"id", "event-" + std::to_string(++n)},
+                   {"name", m.label},
+                   {"description", m.label + " at T+" + fixed_text("%.2f", m.t) + " s, altitude " +
+                                       fixed_text("%.1f", p->h0 / 1000) + " km"},
+                   {"availability", instant_text(e, p->t, true) + "/" + stop},
+                   {"position", {{"cartesian", {millimetres(x.x), millimetres(x.y), millimetres(x.z)}}}},
+                   {"point", {{"pixelSize", 6}, {"color", {{"rgba", {255, 255, 255, 255}}}}}},
+                   {"label",
+                    {{"text", m.label},
+                     {"font", "12pt sans-serif"},
+                     {"pixelOffset", {{"cartesian2", {10, -10}}}},
+                     {"horizontalOrigin", "LEFT"}}}});
+  }
+  return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string kml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
+  const auto& pts = rec.points();
+  const std::string name = xml_escaped(d.vehicle.name);
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<kml xmlns=\"http://www.opengis.net/kml/2.2\" xmlns:gx=\"http://www.google.com/kml/ext/2.2\">\n"
+      "<Document>\n"
+      "<name>" + name + "</name>\n" +
+      "<Style id=\"track\"><LineStyle><color>ff00dcff</color><width>3</width></LineStyle></Style>\n"
+      "<Placemark>\n"
+      "<name>" + name + "</name>\n" +
+      "<styleUrl>#track</styleUrl>\n"
+      "<gx:Track>\n"
+      "<altitudeMode>absolute</altitudeMode>\n";
+  for (const auto& p : pts) out += "<when>" + instant_text(e, p.t, true) + "</when>\n";
+  for (const auto& p : pts) {
+    const Geo q = geographic(g, p);
+    out += "<gx:coord>" + fixed_text("%.7f", q.lon) + fixed_text(" %.7f", q.lat) + fixed_text(" %.1f", q.alt) +
+           "</gx:coord>\n";
+  }
+  out += "</gx:Track>\n</Placemark>\n<Folder>\n<name>Events</name>\n";
+  for (const auto& m : rec.marks()) {
+    const TrajectoryRecorder::Point* p = point_at(pts, m.t);
+    if (p == nullptr) continue;
+    const Geo q = geographic(g, *p);
+    out += "<Placemark><name>" + xml_escaped(m.label) + "</name><TimeStamp><when>" + instant_text(e, p->t, true) +
+           "</when></TimeStamp><Point><altitudeMode>absolute</altitudeMode><coordinates>" +
+           fixed_text("%.7f", q.lon) + fixed_text(",%.7f", q.lat) + fixed_text(",%.1f", q.alt) +
+           "</coordinates></Point></Placemark>\n";
+  }
+  return out + "</Folder>\n</Document>\n</kml>\n";
+}
+
+}  // namespace
+
+std::string parse_epoch(std::string_view text, Epoch& out) {
+  const std::string form = "'" + std::string(text) + "' is not a UTC time YYYY-MM-DDThh:mm:ss[.ffffff]";
+  auto digits = [&](std::size_t at, std::size_t n, int& v) {
+    if (at + n > text.size()) return false;
+    v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      v = v * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int y, mo, d, h, mi, s;
+  if (!digits(0, 4, y) || !digits(5, 2, mo) || !digits(8, 2, d) || !digits(11, 2, h) || !digits(14, 2, mi) ||
+      !digits(17, 2, s) || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':') {
+    return form;
+  }
+  std::size_t at = 19;
+  double fraction = 0;
+  if (at < text.size() && text[at] == '.') {
+    double scale = 0.1;
+    std::size_t n = 0;
+    while (++at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      fraction += (text[at] - '0') * scale;
+      scale /= 10;
+      ++n;
+    }
+    if (n == 0 || n > 6) return form;
+  }
+  if (at < text.size() && text[at] == 'Z') ++at;
+  if (at != text.size()) return form;
+  static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1900 || y > 2100) return "epoch '" + std::string(text) + "': the year must be from 1900 to 2100";
+  if (mo < 1 || mo > 12 || d < 1 || d > month_days[mo - 1] + (mo == 2 && leap(y)) || h > 23 || mi > 59 || s > 59) {
+    return "epoch '" + std::string(text) + "': no such date or time of day";
+  }
+  out.day = days_from_civil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  out.second = h * 3600.0 + mi * 60.0 + s + fraction;
+  return {};
+}
+
+void TrajectoryRecorder::on_step(const StepRecord& r) {
+  // A step back: the lines from its time on are flown again.
+  while (!points_.empty() && points_.back().t >= r.t) points_.pop_back();
+  while (!marks_.empty() && marks_.back().t > r.t) marks_.pop_back();
+  points_.push_back({r.t, r.h0, r.r0, r.vx, r.vy});
+}
+
+void TrajectoryRecorder::on_event(const FlightEvent& e) {
+  std::string label;
+  switch (e.kind) {
+    case EventKind::pass_start:
+      points_.clear();
+      marks_.clear();
+      return;
+    case EventKind::pitch_over: label = "pitch-over"; break;
+    case EventKind::end_turn: label = "gravity turn"; break;
+    case EventKind::booster_separation: label = "booster separation"; break;
+    case EventKind::fairing_jettison: label = "fairing jettison"; break;
+    case EventKind::acceleration_limit: label = "acceleration limit"; break;
+    case EventKind::engine_cutoff: label = "engine cutoff " + std::to_string(static_cast<int>(e.value)); break;
+    case EventKind::core_cutoff: label = "core cutoff"; break;
+    case EventKind::core_separation: label = "core separation"; break;
+    case EventKind::upper_ignition: label = e.name + " ignition"; break;
+    case EventKind::upper_cutoff: label = e.name + " cutoff"; break;
+    default: return;
+  }
+  marks_.push_back({e.t, std::move(label)});
+}
+
+std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
+                            const Epoch& epoch) {
+  const Globe g = place(d, epoch);
+  switch (f) {
+    case TrajectoryFormat::oem: return oem_text(rec, d, g, epoch);
+    case TrajectoryFormat::czml: return czml_text(rec, d, g, epoch);
+    case TrajectoryFormat::kml: return kml_text(rec, d, g, epoch);
+  }
+  return {};
+}
+
+}  // namespace ascent

@@ -1,0 +1,71 @@
+// The flight's path for other tools: `ascent --trajectory FILE` and Python's
+// Flight.export write the last flight of the session as a CCSDS orbit
+// ephemeris (.oem, KVN), a Cesium document (.czml) or a Google Earth track
+// (.kml). The flight is computed in a plane; here that plane is placed on the
+// globe: through the launch site (target.latitude, target.longitude) at the
+// inertial launch azimuth of the target inclination, turned to the epoch by
+// the Earth's rotation angle. docs/model.md gives the frames and what they
+// leave out.
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "phases/flight_events.hpp"
+#include "trajectory/step_record.hpp"
+#include "vehicle/vehicle.hpp"
+
+namespace ascent {
+
+enum class TrajectoryFormat { oem, czml, kml };
+
+// The format a file's extension names (.oem, .czml, .kml, in any case), or
+// nothing.
+std::optional<TrajectoryFormat> trajectory_format(std::string_view path);
+
+// A UTC instant: whole days since 1970-01-01 and seconds into the day.
+struct Epoch {
+  long long day = 0;
+  double second = 0;
+};
+
+constexpr const char* default_epoch = "2027-01-01T00:00:00";
+
+// Reads YYYY-MM-DDThh:mm:ss with up to six decimals of the second and an
+// optional Z (years 1900 to 2100, no leap second). Empty on success,
+// otherwise what is wrong with the text.
+std::string parse_epoch(std::string_view text, Epoch& out);
+
+// Follows a flight and keeps what an export needs: the table's lines in
+// time order and the events that happen at a place. Steps back to a
+// threshold replace the lines they go back over, as the table's later lines
+// do; a new booster-and-core pass (a series, or the session's next flight)
+// starts the record afresh, so that it holds the last flight as flown.
+class TrajectoryRecorder final : public StepObserver, public EventObserver {
+ public:
+  struct Point {
+    double t, h0, r0, vx, vy;  // s, m, m, m/s, m/s: as in StepRecord
+  };
+  struct Mark {
+    double t;           // s, time of the step the event came after
+    std::string label;  // "booster separation", "engine cutoff 3"
+  };
+
+  void on_step(const StepRecord& r) override;
+  void on_event(const FlightEvent& e) override;
+
+  const std::vector<Point>& points() const { return points_; }
+  const std::vector<Mark>& marks() const { return marks_; }
+
+ private:
+  std::vector<Point> points_;
+  std::vector<Mark> marks_;
+};
+
+// The file's text: the recorded flight of the vehicle `d` placed on the globe
+// with its first line at `epoch`.
+std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
+                            const Epoch& epoch);
+
+}  // namespace ascent

@@ -1,0 +1,182 @@
+// The exported orbit ephemeris, read back as text by a reader of its own:
+// every state lies at the table's altitude and speed, the orbit it ends on
+// has the target inclination, and the frame turns with the sidereal time.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "report/table_recorder.hpp"
+#include "report/trajectory_export.hpp"
+#include "session/flight.hpp"
+#include "vehicle/description_file.hpp"
+
+namespace ascent {
+namespace {
+
+constexpr double radius = 6378165.0;  // m, the model's sphere (docs/model.md)
+constexpr double deg = 180 / 3.14159265358979323846;
+
+struct OemState {
+  double t;        // s after the epoch's midnight
+  double r[3], v[3];  // m, m/s
+};
+
+struct Oem {
+  std::string version, frame, start, stop;
+  std::vector<OemState> states;
+};
+
+// A KVN reader: KEY = VALUE lines up to META_STOP, then data lines
+// "YYYY-MM-DDThh:mm:ss.ffffff x y z vx vy vz" in km and km/s.
+Oem read_oem(const std::string& text) {
+  Oem o;
+  std::istringstream in(text);
+  std::string line;
+  bool data = false;
+  while (std::getline(in, line)) {
+    if (line.empty() || line.rfind("COMMENT", 0) == 0) continue;
+    if (line == "META_STOP") {
+      data = true;
+    } else if (!data) {
+      std::size_t eq = line.find(" = ");
+      if (eq == std::string::npos) continue;
+      std::string key = line.substr(0, eq), value = line.substr(eq + 3);
+      if (key == "CCSDS_OEM_VERS") o.version = value;
+      if (key == "REF_FRAME") o.frame = value;
+      if (key == "START_TIME") o.start = value;
+      if (key == "STOP_TIME") o.stop = value;
+    } else {
+      OemState s{};
+      std::istringstream f(line);
+      std::string epoch;
+      f >> epoch;
+      s.t = std::stod(epoch.substr(11, 2)) * 3600 + std::stod(epoch.substr(14, 2)) * 60 + std::stod(epoch.substr(17));
+      for (double& x : s.r) f >> x, x *= 1000;
+      for (double& x : s.v) f >> x, x *= 1000;
+      EXPECT_FALSE(f.fail()) << line;
+      o.states.push_back(s);
+    }
+  }
+  return o;
+}
+
+double norm(const double* a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
+
+struct Flown {
+  std::vector<double> table;  // ten columns a line: t a vi h0 r0 ...
+  Oem oem;
+};
+
+Flown fly_and_export(const Description& d, const BoosterProfile& p, double tt, double alpha, const char* epoch) {
+  FlightAnswers a;
+  a.tt = tt;
+  a.alpha = alpha;
+  Flown f;
+  TableRecorder table(f.table);
+  TrajectoryRecorder rec;
+  FlightOptions o;
+  o.step_observers = {&table, &rec};
+  o.event_observers = {&rec};
+  Flight flight = fly(d, p, a, o);
+  EXPECT_TRUE(flight.ok) << flight.error;
+  Epoch e;
+  EXPECT_EQ(parse_epoch(epoch, e), "");
+  f.oem = read_oem(trajectory_text(TrajectoryFormat::oem, rec, d, e));
+  return f;
+}
+
+TEST(TrajectoryExport, EveryStateIsTheTablesAndTheOrbitHasTheTargetInclination) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  struct Case {
+    const char* description;
+    const char* profile;
+    double tt, alpha;
+  };
+  const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
+                        {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    const Description d = read_description(src + c.description);
+    const Flown f = fly_and_export(d, read_profile(src + c.profile), c.tt, c.alpha, "2027-01-01T00:00:00");
+    EXPECT_EQ(f.oem.version, "2.0");
+    EXPECT_EQ(f.oem.frame, "EME2000");
+    EXPECT_EQ(f.oem.start, "2027-01-01T00:00:00.000000");
+    ASSERT_GT(f.oem.states.size(), 100u);
+    std::size_t row = 0;
+    const std::size_t rows = f.table.size() / 10;
+    for (std::size_t i = 0; i < f.oem.states.size(); ++i) {
+      const OemState& s = f.oem.states[i];
+      if (i > 0) {
+        ASSERT_GT(s.t, f.oem.states[i - 1].t);
+      }
+      // The table line of that time; after a step back, the last of them.
+      while (row < rows && f.table[row * 10] < s.t - 5e-7) ++row;
+      std::size_t last = row;
+      for (std::size_t k = row; k < rows; ++k) {
+        if (std::fabs(f.table[k * 10] - s.t) < 5e-7) last = k;
+      }
+      ASSERT_LT(last, rows);
+      ASSERT_NEAR(f.table[last * 10], s.t, 5e-7);
+      EXPECT_NEAR(norm(s.r) - radius, f.table[last * 10 + 3], 1.0) << "t = " << s.t;
+      EXPECT_NEAR(norm(s.v), f.table[last * 10 + 2], 0.01) << "t = " << s.t;
+    }
+    EXPECT_NEAR(f.oem.states.back().t, f.table[(rows - 1) * 10], 5e-7);
+    // The angular momentum of the last state: the orbit's plane.
+    const OemState& s = f.oem.states.back();
+    const double h[3] = {s.r[1] * s.v[2] - s.r[2] * s.v[1], s.r[2] * s.v[0] - s.r[0] * s.v[2],
+                         s.r[0] * s.v[1] - s.r[1] * s.v[0]};
+    EXPECT_NEAR(std::acos(h[2] / norm(h)) * deg, d.mission.target.inclination, 0.05);
+  }
+}
+
+TEST(TrajectoryExport, TheSiteStandsAtItsSiderealTimeAtTheEpoch) {
+  // At 2000-01-01 12:00 UT the mean sidereal time at Greenwich is
+  // 280.46061837 degrees (the Astronomical Almanac's constant), so the pad's
+  // right ascension is that plus its longitude, and its declination is its
+  // latitude. One sidereal day later the Earth has made one turn.
+  Description d = builtin_description();
+  d.mission.target.longitude = -80.6;
+  const Flown f = fly_and_export(d, read_profile(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"), 36, 18,
+                                 "2000-01-01T12:00:00Z");
+  ASSERT_FALSE(f.oem.states.empty());
+  const double* r = f.oem.states.front().r;
+  EXPECT_NEAR(std::remainder(std::atan2(r[1], r[0]) * deg - (280.46061837 - 80.6), 360), 0, 1e-6);
+  EXPECT_NEAR(std::asin(r[2] / norm(r)) * deg, d.mission.target.latitude, 1e-6);
+}
+
+TEST(TrajectoryExport, EpochsAndNamesAreCheckedBeforeAnythingIsWritten) {
+  // Days from 1970-01-01 by hand: 30 years with 7 leap days to 2000, then
+  // 27 with 7 (2000 ... 2024) to 2027; 2024-02-29 is day 59 of a leap year.
+  struct Good {
+    const char* text;
+    long long day;
+    double second;
+  };
+  const Good good[] = {{"2000-01-01T12:00:00", 10957, 43200},
+                       {"2027-01-01T00:00:00", 20819, 0},
+                       {"2024-02-29T23:59:59.25Z", 19782, 86399.25}};
+  for (const Good& g : good) {
+    Epoch e;
+    EXPECT_EQ(parse_epoch(g.text, e), "") << g.text;
+    EXPECT_EQ(e.day, g.day) << g.text;
+    EXPECT_DOUBLE_EQ(e.second, g.second) << g.text;
+  }
+  for (const char* bad : {"2027-01-01", "2027-01-01 00:00:00", "2027-13-01T00:00:00", "2023-02-29T00:00:00",
+                          "2027-01-01T24:00:00", "2027-01-01T00:60:00", "2027-01-01T00:00:60", "2027-01-01T00:00:00.",
+                          "2027-01-01T00:00:00.1234567", "1899-12-31T00:00:00", "2027-01-01T00:00:00+01:00", ""}) {
+    Epoch e;
+    EXPECT_NE(parse_epoch(bad, e), "") << bad;
+  }
+  EXPECT_EQ(trajectory_format("a/b.OEM"), TrajectoryFormat::oem);
+  EXPECT_EQ(trajectory_format("flight.czml"), TrajectoryFormat::czml);
+  EXPECT_EQ(trajectory_format("flight.kml"), TrajectoryFormat::kml);
+  for (const char* bad : {"flight.txt", "flight", "dir.kml/flight", "flight.oem.bak"}) {
+    EXPECT_FALSE(trajectory_format(bad).has_value()) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace ascent
