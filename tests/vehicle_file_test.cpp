@@ -308,12 +308,17 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  EXPECT_EQ(keys + 2, description_keys().size());  // profile and numerics.substeps may be left out
-  // The sub-steps are written only when they are not the single step.
+  EXPECT_EQ(keys + 3, description_keys().size());  // profile, target.longitude and numerics.substeps may be left out
+  // The sub-steps are written only when they are not the single step, the
+  // longitude only when it is not the built-in site's.
   EXPECT_EQ(b.find("[numerics]"), std::string::npos);
+  EXPECT_EQ(b.find("longitude"), std::string::npos);
   Description fine = builtin_description();
   fine.mission.numerics.substeps = 4;
-  EXPECT_EQ(parse_description(write_description(fine), "v.toml").mission.numerics.substeps, 4);
+  fine.mission.target.longitude = 130.97;
+  const Description back = parse_description(write_description(fine), "v.toml");
+  EXPECT_EQ(back.mission.numerics.substeps, 4);
+  EXPECT_EQ(back.mission.target.longitude, 130.97);
   Description d = builtin_description();
   d.profile = "boosters.dat";
   EXPECT_NE(write_description(d).find("\nprofile = \"boosters.dat\"\n"), std::string::npos);
