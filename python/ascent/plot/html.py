@@ -34,12 +34,14 @@ import os
 
 import numpy as np
 
+from .data import PlotError
+
 #: The environment variable that names the library's file, overriding the default.
 LIBRARY_ENV = "ASCENT_PLOTLY_JS"
 #: Where tools/install_deps puts the library.
 LIBRARY_DEFAULT = ("/usr/local/share/ascent/js/node_modules/plotly.js-cartesian-dist-min/"
                    "plotly-cartesian.min.js")
-#: Exit code when the library is missing or unreadable (as for gnuplot in the PNG pictures).
+#: Exit code when the library is missing or unreadable (that of a picture that cannot be drawn).
 EXIT_LIBRARY = 3
 
 FLIGHT_BUCKETS = 2000
@@ -51,34 +53,25 @@ COLOURS = ("#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf", "#8
 MISS = "#a0a0a0"
 
 
-class ReportError(Exception):
-    """A report that cannot be written: `message` is the one line to print, `code` the exit code."""
-
-    def __init__(self, message, code):
-        super().__init__(message)
-        self.message = message
-        self.code = code
-
-
 def library_path():
     return os.environ.get(LIBRARY_ENV) or LIBRARY_DEFAULT
 
 
 def load_library():
-    """The library's text, or ReportError naming the file and how to install it."""
+    """The library's text, or PlotError naming the file and how to install it."""
     path = library_path()
     try:
         with open(path, "rb") as f:
             text = f.read().decode("utf-8")
     except FileNotFoundError:
-        raise ReportError(f"{path}: not found: the HTML report needs plotly.js "
+        raise PlotError(f"{path}: not found: the HTML report needs plotly.js "
                           f"(tools/install_deps installs it; {LIBRARY_ENV} names another copy)",
                           EXIT_LIBRARY) from None
     except (OSError, UnicodeDecodeError) as e:
-        raise ReportError(f"{path}: cannot read the plotly.js library: "
+        raise PlotError(f"{path}: cannot read the plotly.js library: "
                           f"{getattr(e, 'strerror', None) or e}", EXIT_LIBRARY) from None
     if "Plotly" not in text:
-        raise ReportError(f"{path}: not the plotly.js library", EXIT_LIBRARY)
+        raise PlotError(f"{path}: not the plotly.js library", EXIT_LIBRARY)
     return text
 
 
@@ -132,9 +125,9 @@ def decimate(t, y, buckets=FLIGHT_BUCKETS, keep_times=()):
 def page(title, figures, notes=(), library=None):
     """The page's text: the title, notes, and one plot per figure (dicts of data and layout)."""
     lib = load_library() if library is None else library
-    blob = json.dumps(figures, separators=(",", ":"), allow_nan=False)
-    # Inside a script element only "</" could end it early.
-    blob = blob.replace("</", "<\\/")
+    # No "<" at all inside the script element ("</script" would end it, "<!--" can hide its
+    # end): in JSON it can only be in a string, where \u003c reads back as the same character.
+    blob = json.dumps(figures, separators=(",", ":"), allow_nan=False).replace("<", "\\u003c")
     lib = lib.replace("</script", "<\\/script")
     esc = html.escape(title)
     divs = "\n".join(f'<div id="fig{i}" class="fig" style="height:{f["height"]}px"></div>'
@@ -172,24 +165,16 @@ figures.forEach((f, i) => Plotly.newPlot("fig" + i, f.data, f.layout, config));
 
 
 def write_page(path, text):
-    """Writes the page under a temporary name in its folder, renamed over `path` when complete."""
-    path = os.fspath(path)
-    folder = os.path.dirname(path) or "."
-    tmp = os.path.join(folder, f".{os.path.basename(path)}.{os.getpid()}.tmp")
     try:
-        with open(tmp, "w", encoding="utf-8") as f:
+        with open(path, "w", encoding="utf-8") as f:
             f.write(text)
-        os.replace(tmp, path)
     except OSError as e:
-        try:
-            os.unlink(tmp)
-        except OSError:
-            pass
-        raise ReportError(f"{path}: cannot write the report: {e.strerror or e}", 1) from None
+        raise PlotError(f"{path}: cannot write the report: {e.strerror or e}") from None
 
 
 def _layout(title, height, **extra):
-    layout = {"title": {"text": title, "x": 0.02}, "height": height,
+    # Plotly reads a few tags in its texts: a name or title is shown as written.
+    layout = {"title": {"text": html.escape(title), "x": 0.02}, "height": height,
               "margin": {"l": 70, "r": 30, "t": 60, "b": 50},
               "plot_bgcolor": "white", "paper_bgcolor": "white",
               "legend": {"orientation": "h", "x": 1, "xanchor": "right", "y": 1.01,
@@ -207,357 +192,301 @@ def _axis(title, **extra):
 
 # ---------------------------------------------------------------- flights
 
-#: The flight's four panels: (title, unit, scale from the SI value).
-PANELS = (("inertial speed", "km/s", 1e-3), ("altitude", "km", 1e-3),
-          ("thrust acceleration", "m/s²", 1.0), ("dynamic pressure", "kPa", 1e-3))
+#: The flight's four panels: the FlightData field, its title and unit.
+PANELS = (("speed_kms", "inertial speed", "km/s"), ("alt_km", "altitude", "km"),
+          ("accel", "thrust acceleration", "m/s²"), ("q_kpa", "dynamic pressure", "kPa"))
 
 
-def coast(t, accel, share=0.4):
-    """(start, end) of the longest stretch without thrust when it takes over `share` of the time, else None."""
-    t = np.asarray(t, dtype=float)
-    off = np.asarray(accel, dtype=float) <= 0
-    best = None
-    k = 0
-    while k < len(t):
-        if off[k]:
-            j = k
-            while j + 1 < len(t) and off[j + 1]:
-                j += 1
-            if best is None or t[j] - t[k] > best[1] - best[0]:
-                best = (t[k], t[j])
-            k = j + 1
-        else:
-            k += 1
-    span = t[-1] - t[0] if len(t) else 0
-    if best is None or span <= 0 or best[1] - best[0] <= share * span:
-        return None
-    return best
+def flight_figure(flights, axis):
+    """The flights (FlightData) in four panels sharing one time axis, one colour a flight.
 
-
-def flight_figure(flights, title):
-    """One figure of four panels sharing the time axis, one colour a flight.
-
-    `flights`: sequence of (label, t, [speed, altitude, accel, q] in SI units,
-    events as (t, text)). A click on a flight's legend entry hides or shows its
-    curves and events in every panel.
+    The legend's entry of a flight hides or shows its curves and its events in
+    every panel. Each event is a diamond on each curve with its name, time and
+    value on hover. The time axis is never compressed here (the plot zooms):
+    when the coast would be (axis.compressed), buttons zoom on the flight
+    before and after it.
     """
     data = []
     n = len(PANELS)
-    gap = 0.04
+    gap = 0.035
     h = (1 - gap * (n - 1)) / n
-    layout = _layout(title, 260 * n + 120, hovermode="x", showlegend=True)
-    for p, (name, unit, _) in enumerate(PANELS):
+    layout = _layout("", 250 * n + 110, hovermode="x", showlegend=True)
+    layout["margin"]["t"] = 40 + 20 * ((len(flights) + 1) // 2)
+    layout["legend"].update({"orientation": "v", "x": 1, "xanchor": "right"})
+    for p, (_, name, unit) in enumerate(PANELS):
         top = 1 - p * (h + gap)
         suffix = "" if p == 0 else str(p + 1)
-        layout["yaxis" + suffix] = _axis(f"{name} ({unit})", domain=[top - h, top])
+        layout["yaxis" + suffix] = _axis(f"{name} ({unit})", domain=[top - h, top],
+                                         anchor="x" + suffix)
         layout["xaxis" + suffix] = _axis("time (s)" if p == n - 1 else "", anchor="y" + suffix,
-                                         matches=None if p == 0 else "x",
                                          showticklabels=p == n - 1)
-    for f, (label, t, series, events) in enumerate(flights):
+        if p:
+            layout["xaxis" + suffix]["matches"] = "x"
+    for f, fl in enumerate(flights):
         colour = COLOURS[f % len(COLOURS)]
-        t = np.asarray(t, dtype=float)
-        event_times = [e[0] for e in events]
+        t = np.asarray(fl.t, dtype=float)
+        times = [e.t for e in fl.events]
         group = f"flight{f}"
-        for p, ((name, unit, scale), y) in enumerate(zip(PANELS, series)):
-            y = np.asarray(y, dtype=float) * scale
-            keep = decimate(t, y, keep_times=event_times)
+        who = html.escape(fl.name)
+        for p, (field, _, unit) in enumerate(PANELS):
+            y = np.asarray(getattr(fl, field), dtype=float)
+            keep = decimate(t, y, keep_times=times)
             axes = {"xaxis": "x" if p == 0 else f"x{p + 1}", "yaxis": "y" if p == 0 else f"y{p + 1}"}
-            data.append({"type": "scatter", "mode": "lines", "name": label, "legendgroup": group,
+            data.append({"type": "scatter", "mode": "lines", "name": who, "legendgroup": group,
                          "showlegend": p == 0, "x": numbers(t[keep]), "y": numbers(y[keep]),
                          "line": {"color": colour, "width": 1.5},
-                         "hovertemplate": f"%{{y}} {unit}<extra>{html.escape(label)}</extra>",
-                         **axes})
-            if events:
-                ey = np.interp(event_times, t, y)
-                data.append({"type": "scatter", "mode": "markers", "name": f"{label}: events",
-                             "legendgroup": group, "showlegend": False,
-                             "x": numbers(event_times), "y": numbers(ey),
-                             "text": [html.escape(e[1]) for e in events],
+                         "hovertemplate": f"t %{{x}} s: %{{y}} {unit}<extra>{who}</extra>", **axes})
+            if times and len(t):
+                data.append({"type": "scatter", "mode": "markers", "name": f"{who}: events",
+                             "legendgroup": group, "showlegend": False, "x": numbers(times),
+                             "y": numbers(np.interp(times, t, y)),
+                             "text": [html.escape(e.label) for e in fl.events],
                              "marker": {"color": colour, "symbol": "diamond", "size": 8,
-                                        "line": {"color": "white", "width": 1}},
-                             "hovertemplate": f"%{{text}}<br>t = %{{x}} s<br>%{{y}} {unit}"
-                                              f"<extra>{html.escape(label)}</extra>",
-                             **axes})
-    # The third stage's coast can fill most of the time axis: buttons zoom on either side.
-    if flights:
-        label, t, series, _ = flights[0]
-        c = coast(t, series[2])
-        if c is not None:
-            t = np.asarray(t, dtype=float)
-            pad = 0.03 * (t[-1] - t[0])
-            ranges = (("whole flight", [float(t[0]), float(t[-1])]),
-                      ("before the coast", [float(t[0]), float(c[0] + pad)]),
-                      ("after the coast", [float(c[1] - pad), float(t[-1])]))
-            layout["updatemenus"] = [{"type": "buttons", "direction": "right", "x": 0, "y": 1.01,
-                                      "xanchor": "left", "yanchor": "bottom", "buttons": [
-                                          {"label": lab, "method": "relayout",
-                                           "args": [{"xaxis.range": r, "yaxis.autorange": True,
-                                                     "yaxis2.autorange": True,
-                                                     "yaxis3.autorange": True,
-                                                     "yaxis4.autorange": True}]}
-                                          for lab, r in ranges]}]
+                                        "line": {"color": "black", "width": 0.8}},
+                             "hovertemplate": f"<b>%{{text}}</b> at t %{{x}} s: %{{y}} {unit}"
+                                              f"<extra>{who}</extra>", **axes})
+    if axis is not None and axis.compressed:
+        pad = 0.03 * axis.xmax
+        ranges = (("whole flight", [0, axis.xmax]), ("before the coast", [0, axis.a + pad]),
+                  ("after the coast", [axis.b - pad, axis.xmax]))
+        auto = {f"yaxis{s}.autorange": True for s in ("", "2", "3", "4")}
+        layout["updatemenus"] = [{
+            "type": "buttons", "direction": "right", "x": 0, "y": 1.0, "xanchor": "left",
+            "yanchor": "bottom", "pad": {"b": 6},
+            "buttons": [{"label": lab, "method": "relayout", "args": [{"xaxis.range": r, **auto}]}
+                        for lab, r in ranges]}]
     return {"data": data, "layout": layout, "height": layout["height"]}
 
 
 # ---------------------------------------------------------------- studies
 
 
-def column(table, name):
-    """The column `name` of a table (a mapping of names to sequences) as floats, NaN where no number."""
-    out = []
-    for v in table[name]:
-        try:
-            out.append(float(v))
-        except (TypeError, ValueError):
-            out.append(math.nan)
-    return np.array(out, dtype=float)
+def _ring(x, y, text):
+    return {"type": "scatter", "mode": "markers+text", "x": numbers([x]), "y": numbers([y]),
+            "text": [text], "textposition": "top center", "name": text, "cliponaxis": False,
+            "marker": {"size": 18, "symbol": "circle-open", "color": "black", "line": {"width": 2.5}},
+            "hovertemplate": f"{html.escape(text)}<br>%{{x}}, %{{y}}<extra></extra>"}
 
 
-def reached(table, name="reached"):
-    return np.array([str(v).strip() == "yes" for v in table[name]], dtype=bool)
+_COLORAXIS = {"colorscale": "Viridis", "colorbar": {"title": {"text": "SC_M (kg)"}}}
+_TT, _ALPHA = "turn time tt (s)", "angle limit alpha (°)"
 
 
-def _best(mass, ok):
-    """Index of the largest mass among the flights that reached the target, or None."""
-    good = ok & np.isfinite(mass)
-    return int(np.flatnonzero(good)[np.argmax(mass[good])]) if good.any() else None
-
-
-def _sweep_traces(sweep, coloraxis):
-    """The sweep's heat map (misses grey) over turn time and angle limit; its best flight."""
-    tt, alpha, mass, ok = (column(sweep, "tt"), column(sweep, "alpha"), column(sweep, "SC_M"),
-                           reached(sweep))
-    xs, ys = np.unique(tt), np.unique(alpha)
+def _grid(sd):
+    """The sweep's heat map (its misses a grey heat map of their own) over both answers."""
+    xs, ys = sd.tt_values, sd.alpha_values
+    ix, iy = np.searchsorted(xs, sd.tt), np.searchsorted(ys, sd.alpha)
     z = np.full((len(ys), len(xs)), np.nan)
     miss = np.full_like(z, np.nan)
-    ix, iy = np.searchsorted(xs, tt), np.searchsorted(ys, alpha)
-    z[iy[ok], ix[ok]] = mass[ok]
-    miss[iy[~ok], ix[~ok]] = 0
+    z[iy[sd.ok], ix[sd.ok]] = sd.sc[sd.ok]
+    miss[iy[~sd.ok], ix[~sd.ok]] = 0
     traces = [{"type": "heatmap", "x": numbers(xs), "y": numbers(ys), "z": [numbers(r) for r in z],
-               "coloraxis": coloraxis, "name": "sweep",
+               "coloraxis": "coloraxis", "name": "sweep",
                "hovertemplate": "tt %{x} s, alpha %{y}°<br>SC_M %{z:.0f} kg<extra>sweep</extra>"}]
-    if (~ok).any():
+    if (~sd.ok).any():
         traces.append({"type": "heatmap", "x": numbers(xs), "y": numbers(ys),
                        "z": [numbers(r) for r in miss], "showscale": False, "name": "missed",
                        "colorscale": [[0, MISS], [1, MISS]],
                        "hovertemplate": "tt %{x} s, alpha %{y}°<br>missed the target<extra></extra>"})
-    return traces, _best(mass, ok), (tt, alpha, mass)
+    return traces
 
 
-def sweep_figure(sweep, title):
-    """A sweep of ascent-sweep: a heat map over both answers, or a curve when one is fixed."""
-    tt, alpha, mass, ok = (column(sweep, "tt"), column(sweep, "alpha"), column(sweep, "SC_M"),
-                           reached(sweep))
-    layout = _layout(title, 620, coloraxis={"colorscale": "Viridis",
-                                            "colorbar": {"title": {"text": "SC_M (kg)"}}})
-    if len(np.unique(tt)) > 1 and len(np.unique(alpha)) > 1:
-        data, best, _ = _sweep_traces(sweep, "coloraxis")
-        layout["xaxis"] = _axis("turn time tt (s)")
-        layout["yaxis"] = _axis("angle-of-attack limit alpha (°)")
-        if best is not None:
-            data.append(_ring(tt[best], alpha[best], mass[best]))
+def sweep_figure(sd, title):
+    """An ascent-sweep study (SweepData): a heat map over both answers, or SC_M along one."""
+    if sd.is_grid:
+        layout = _layout(title or "Spacecraft mass over turn time and angle limit", 620,
+                         coloraxis=_COLORAXIS)
+        data = _grid(sd) + [_ring(sd.best[0], sd.best[1], f"best: {sd.best[2]:.0f} kg")]
+        layout["xaxis"], layout["yaxis"] = _axis(_TT), _axis(_ALPHA)
         return {"data": data, "layout": layout, "height": 620}
-    # One answer varies: SC_M against it, each miss a grey stripe (it has no mass to draw).
-    x, name = (tt, "turn time tt (s)") if len(np.unique(tt)) > 1 else (alpha, "angle-of-attack limit alpha (°)")
+    along = sd.curve_x
+    x = sd.alpha if along == "alpha" else sd.tt
     order = np.argsort(x, kind="stable")
-    x, mass, ok = x[order], mass[order], ok[order]
-    shown = np.where(ok, mass, np.nan)
-    data = [{"type": "scatter", "mode": "lines+markers", "x": numbers(x), "y": numbers(shown),
-             "name": "SC_M", "line": {"color": COLOURS[0]}, "marker": {"size": 4},
-             "hovertemplate": "%{x}<br>SC_M %{y:.0f} kg<extra></extra>"}]
-    step = np.min(np.diff(np.unique(x))) if len(np.unique(x)) > 1 else 1.0
+    x, sc, ok = x[order], sd.sc[order], sd.ok[order]
+    fixed = (f"turn time {sd.tt[0]:g} s" if along == "alpha" and not sd.iterated
+             else f"angle limit {sd.alpha[0]:g}°" if along == "tt" else "converged turn time")
+    layout = _layout(title or f"Spacecraft mass, {fixed}", 560, hovermode="x")
+    data = [{"type": "scatter", "mode": "lines+markers", "x": numbers(x), "y": numbers(sc),
+             "name": "SC_M", "line": {"color": COLOURS[0]}, "marker": {"size": 5},
+             "hovertemplate": "%{x}: SC_M %{y:.0f} kg<extra></extra>"}]
+    if sd.iterated:
+        data.append({"type": "scatter", "mode": "lines", "x": numbers(x), "y": numbers(sd.tt[order]),
+                     "yaxis": "y2", "name": "converged turn time", "line": {"color": COLOURS[1],
+                                                                          "dash": "dot"},
+                     "hovertemplate": "%{x}: tt %{y} s<extra></extra>"})
+        layout["yaxis2"] = _axis(_TT, overlaying="y", side="right", showgrid=False)
+    # A miss has no mass to draw: a grey stripe over the whole height at its place.
+    step = min(sd.steps[0 if along == "tt" else 1] or 1.0, 1e300)
     layout["shapes"] = [{"type": "rect", "xref": "x", "yref": "paper", "x0": v - step / 2,
-                         "x1": v + step / 2, "y0": 0, "y1": 1, "fillcolor": MISS, "opacity": 0.35,
+                         "x1": v + step / 2, "y0": 0, "y1": 1, "fillcolor": MISS, "opacity": 0.4,
                          "line": {"width": 0}, "layer": "below"} for v in x[~ok]]
-    if (~ok).any():
-        data.append({"type": "scatter", "mode": "markers", "x": numbers(x[~ok]),
-                     "y": [None] * int((~ok).sum()), "name": "missed the target (grey)",
-                     "marker": {"color": MISS, "symbol": "square"}, "hoverinfo": "skip"})
-    best = _best(mass, ok)
-    if best is not None:
-        data.append(_ring(x[best], mass[best], mass[best]))
-    layout["xaxis"] = _axis(name)
+    bx = sd.best[1] if along == "alpha" else sd.best[0]
+    data.append(_ring(bx, sd.best[2], f"best: {sd.best[2]:.0f} kg"))
+    layout["xaxis"] = _axis(_ALPHA if along == "alpha" else _TT)
     layout["yaxis"] = _axis("spacecraft mass SC_M (kg)")
-    return {"data": data, "layout": layout, "height": 620}
+    return {"data": data, "layout": layout, "height": 560}
 
 
-def _ring(x, y, mass, text="best"):
-    return {"type": "scatter", "mode": "markers+text", "x": numbers([x]), "y": numbers([y]),
-            "text": [f"{text}: {mass:.0f} kg"], "textposition": "top center", "name": text,
-            "marker": {"size": 18, "symbol": "circle-open", "color": "black",
-                       "line": {"width": 2.5}},
-            "hovertemplate": f"{text}<br>%{{x}}, %{{y}}<br>SC_M {mass:.0f} kg<extra></extra>"}
+def opt_figure(od, title):
+    """The flights of ascent-optimize (OptData) in the order flown, over turn time and angle limit.
 
-
-def optimiser_figure(flights, title, sweep=None):
-    """The flights of ascent-optimize in the order flown, over turn time and angle limit.
-
-    A thin line joins them in order (the search's path); each is coloured by
-    SC_M, a miss grey; the best is ringed. With a sweep, its heat map lies
-    under them on the same colour scale.
+    A thin line joins them in order (the search's path); each point is
+    coloured by SC_M, a miss grey; the best is ringed. With a sweep, its heat
+    map lies under them on the same colour scale.
     """
-    tt, alpha, mass, ok = (column(flights, "tt"), column(flights, "alpha"),
-                           column(flights, "SC_M"), reached(flights))
-    number = np.arange(1, len(tt) + 1)
-    layout = _layout(title, 620, coloraxis={"colorscale": "Viridis",
-                                            "colorbar": {"title": {"text": "SC_M (kg)"}}})
-    data = []
-    if sweep is not None:
-        data += _sweep_traces(sweep, "coloraxis")[0]
-    free = [c for c in flights if c not in _SUMMARY and c != "flight"]
-    extra = [[f"{c} {v}" for c in free for v in [flights[c][k]]] for k in range(len(tt))]
-    hover = ["<br>".join([f"flight {number[k]}", f"SC_M {mass[k]:.0f} kg" if ok[k] else
-                          "missed the target"] + extra[k]) for k in range(len(tt))]
-    data.append({"type": "scatter", "mode": "lines", "x": numbers(tt), "y": numbers(alpha),
-                 "name": "path (order flown)", "line": {"color": "#555", "width": 0.8},
+    layout = _layout(title or f"Optimisation: {len(od.tt)} flights over turn time and angle limit",
+                     620, coloraxis=_COLORAXIS, hovermode="closest")
+    data = _grid(od.sweep) if od.sweep is not None else []
+    number = np.arange(1, len(od.tt) + 1)
+    data.append({"type": "scatter", "mode": "lines", "x": numbers(od.tt), "y": numbers(od.alpha),
+                 "name": "path (order flown)", "line": {"color": "#444", "width": 0.8},
                  "hoverinfo": "skip"})
-    for sel, name, marker in ((ok, "reached", {"color": numbers(mass[ok]), "coloraxis": "coloraxis"}),
-                              (~ok, "missed", {"color": MISS})):
+    for sel, name, marker, what in (
+            (od.reached, "reached", {"color": numbers(od.sc[od.reached]), "coloraxis": "coloraxis"},
+             "SC_M %{marker.color:.0f} kg"),
+            (~od.reached, "missed", {"color": MISS}, "missed the target")):
         if sel.any():
-            data.append({"type": "scatter", "mode": "markers", "x": numbers(tt[sel]),
-                         "y": numbers(alpha[sel]), "name": name,
-                         "text": [h for h, s in zip(hover, sel) if s],
+            data.append({"type": "scatter", "mode": "markers", "x": numbers(od.tt[sel]),
+                         "y": numbers(od.alpha[sel]), "name": name, "customdata": number[sel].tolist(),
                          "marker": {"size": 9, "line": {"color": "black", "width": 1}, **marker},
-                         "hovertemplate": "%{text}<br>tt %{x} s, alpha %{y}°<extra></extra>"})
-    best = _best(mass, ok)
-    if best is not None:
-        data.append(_ring(tt[best], alpha[best], mass[best], f"best (flight {best + 1})"))
-    layout["xaxis"] = _axis("turn time tt (s)")
-    layout["yaxis"] = _axis("angle-of-attack limit alpha (°)")
+                         "hovertemplate": f"flight %{{customdata}}: {what}"
+                                          "<br>tt %{x} s, alpha %{y}°<extra></extra>"})
+    if od.best is not None:
+        data.append(_ring(od.tt[od.best], od.alpha[od.best],
+                          f"best: flight {od.best + 1}, {od.sc[od.best]:.0f} kg"))
+    layout["xaxis"], layout["yaxis"] = _axis(_TT), _axis(_ALPHA)
     return {"data": data, "layout": layout, "height": 620}
-
-
-_SUMMARY = ("tt", "alpha", "tt_recommended", "hp_core_km", "ha_core_km", "core_propellant_left_kg",
-            "s3_propellant_used_kg", "hp_final_km", "ha_final_km", "S3_Mi", "S3_Mp", "S3_Ms", "SC_M",
-            "S3_Mt", "max_q_Pa", "max_accel_ms2", "reached", "status")
 
 
 # ---------------------------------------------------------------- dispersion studies
 
 
-def histogram(values, ok, bins=60):
-    """Bin edges and the counts of the runs that reached the target and of those that missed."""
-    finite = np.isfinite(values)
-    if not finite.any():
-        return np.array([0.0, 1.0]), np.zeros(1, int), np.zeros(1, int)
-    lo, hi = values[finite].min(), values[finite].max()
-    if hi <= lo:
-        lo, hi = lo - 0.5, hi + 0.5
-    edges = np.linspace(lo, hi, bins + 1)
-    return (edges, np.histogram(values[finite & ok], edges)[0],
-            np.histogram(values[finite & ~ok], edges)[0])
-
-
-def mc_figures(runs, title, sensitivity=None, target_km=398.6, tolerance_km=10.0):
-    """A dispersion study of ascent-mc: histograms, the perigee-apogee plane, the tornado."""
-    ok = reached(runs)
-    n = len(ok)
+def mc_figures(mc, title):
+    """A dispersion study of ascent-mc (McData): histograms, the perigee-apogee plane, the tornado."""
     figures = []
-    # Histograms of SC_M, perigee and apogee: three panels side by side, misses stacked grey.
+    # SC_M, perigee and apogee side by side, the misses stacked in grey.
     data = []
-    layout = _layout(f"{title}: {n} runs, {int(ok.sum())} reached the target", 420,
-                     barmode="stack", bargap=0.02, hovermode="closest")
-    for p, (name, label) in enumerate((("SC_M", "SC_M (kg)"), ("hp_final_km", "perigee (km)"),
-                                       ("ha_final_km", "apogee (km)"))):
-        edges, good, bad = histogram(column(runs, name), ok)
-        mid, width = (edges[1:] + edges[:-1]) / 2, np.diff(edges)
+    layout = _layout(title or f"Monte Carlo study: {mc.runs} runs, {mc.reached} reached the target",
+                     420, barmode="stack", bargap=0.03, hovermode="closest")
+    panels = ((mc.hist_sc, "SC_M (kg)"), (mc.hist_hp, "final perigee (km)"),
+              (mc.hist_ha, "final apogee (km)"))
+    for p, (hist, label) in enumerate(panels):
         suffix = "" if p == 0 else str(p + 1)
-        for counts, what, colour in ((good, "reached", COLOURS[0]), (bad, "missed", MISS)):
-            data.append({"type": "bar", "x": numbers(mid), "y": counts.tolist(),
-                         "width": numbers(width), "name": what, "legendgroup": what,
-                         "showlegend": p == 0, "marker": {"color": colour},
-                         "xaxis": "x" + suffix, "yaxis": "y" + suffix,
-                         "customdata": [[float(f"{a:.7g}"), float(f"{b:.7g}")]
-                                        for a, b in zip(edges[:-1], edges[1:])],
-                         "hovertemplate": f"{label} %{{customdata[0]}} to %{{customdata[1]}}"
-                                          f"<br>%{{y}} runs {what}<extra></extra>"})
-        layout["xaxis" + suffix] = _axis(label, domain=[p / 3 + 0.03, (p + 1) / 3 - 0.03],
+        layout["xaxis" + suffix] = _axis(label, domain=[p / 3 + 0.04, (p + 1) / 3 - 0.02],
                                          anchor="y" + suffix)
         layout["yaxis" + suffix] = _axis("runs" if p == 0 else "", anchor="x" + suffix)
+        if hist is None:
+            continue
+        lo = hist.centres - hist.width / 2
+        for counts, what, colour in ((hist.reached, "reached", COLOURS[0]), (hist.missed, "missed", MISS)):
+            data.append({"type": "bar", "x": numbers(hist.centres), "y": np.asarray(counts).tolist(),
+                         "width": float(f"{hist.width:.7g}"), "name": what, "legendgroup": what,
+                         "showlegend": p == 0, "marker": {"color": colour},
+                         "customdata": [[a, b] for a, b in zip(numbers(lo), numbers(lo + hist.width))],
+                         "xaxis": "x" + suffix, "yaxis": "y" + suffix,
+                         "hovertemplate": f"{label} %{{customdata[0]}} to %{{customdata[1]}}"
+                                          f"<br>%{{y}} runs {what}<extra></extra>"})
     figures.append({"data": data, "layout": layout, "height": 420})
+    figures.append(_orbit_figure(mc))
+    if mc.sensitivities:
+        figures.append(tornado_figure(mc))
+    return figures
 
-    # The perigee-apogee plane with the target box.
-    hp, ha = column(runs, "hp_final_km"), column(runs, "ha_final_km")
-    hover = [f"run {k + 1}" for k in range(n)]
+
+def _orbit_figure(mc):
+    """Perigee against apogee, one point a run, the target box dashed; for a large study a heat map
+    of counts with the runs outside the box as points."""
+    lo, hi = mc.target - mc.tolerance, mc.target + mc.tolerance
+    hp, ha, ok = np.asarray(mc.hp), np.asarray(mc.ha), np.asarray(mc.orbit_reached, bool)
     data = []
-    box = (target_km - tolerance_km, target_km + tolerance_km)
-    inside = (np.abs(hp - target_km) <= tolerance_km) & (np.abs(ha - target_km) <= tolerance_km)
-    if n > SCATTER_POINTS:
-        finite = np.isfinite(hp) & np.isfinite(ha)
-        counts, xe, ye = np.histogram2d(hp[finite], ha[finite], bins=120)
-        counts = np.where(counts > 0, counts, np.nan)
+    show = np.ones(len(hp), bool)
+    if len(hp) > SCATTER_POINTS:
+        xe = np.linspace(mc.xrange[0], mc.xrange[1], 121)
+        ye = np.linspace(mc.yrange[0], mc.yrange[1], 121)
+        counts = np.histogram2d(hp, ha, bins=(xe, ye))[0].T
         data.append({"type": "heatmap", "x": numbers((xe[1:] + xe[:-1]) / 2),
-                     "y": numbers((ye[1:] + ye[:-1]) / 2), "z": [numbers(r) for r in counts.T],
-                     "colorscale": [[0, "#deebf7"], [1, "#08306b"]], "name": "runs a cell",
+                     "y": numbers((ye[1:] + ye[:-1]) / 2),
+                     "z": [numbers(np.where(r > 0, r, np.nan)) for r in counts],
+                     "colorscale": [[0, "#c6dbef"], [1, "#08306b"]], "name": "runs a cell",
                      "colorbar": {"title": {"text": "runs"}},
-                     "hovertemplate": "perigee %{x} km<br>apogee %{y} km<br>%{z} runs<extra></extra>"})
-        show = ~inside
+                     "hovertemplate": "perigee %{x} km, apogee %{y} km<br>%{z} runs<extra></extra>"})
+        show = ~((hp >= lo) & (hp <= hi) & (ha >= lo) & (ha <= hi))
         if show.sum() > SCATTER_POINTS:
-            show = np.zeros(n, bool)
-    else:
-        show = np.ones(n, bool)
+            show[:] = False
     for sel, name, colour in ((show & ok, "reached", COLOURS[0]), (show & ~ok, "missed", MISS)):
         if sel.any():
             data.append({"type": "scatter", "mode": "markers", "x": numbers(hp[sel]),
                          "y": numbers(ha[sel]), "name": name,
-                         "text": [h for h, s in zip(hover, sel) if s],
-                         "marker": {"color": colour, "size": 4, "opacity": 0.7},
-                         "hovertemplate": "%{text}<br>perigee %{x} km<br>apogee %{y} km"
-                                          "<extra></extra>"})
-    layout = _layout("final orbit: perigee and apogee, the target box dashed", 560,
-                     hovermode="closest",
-                     shapes=[{"type": "rect", "xref": "x", "yref": "y", "x0": box[0], "x1": box[1], "y0": box[0], "y1": box[1],
-                              "line": {"color": "black", "dash": "dash", "width": 1.5}}])
-    layout["xaxis"] = _axis("perigee (km)")
-    layout["yaxis"] = _axis("apogee (km)")
-    figures.append({"data": data, "layout": layout, "height": 560})
-
-    if sensitivity is not None:
-        figures.append(tornado_figure(sensitivity))
-    return figures
+                         "marker": {"color": colour, "size": 4, "opacity": 0.75},
+                         "hovertemplate": "perigee %{x} km, apogee %{y} km<extra></extra>"})
+    layout = _layout(f"Final orbit: perigee and apogee, the target box {mc.target:g} ± {mc.tolerance:g} km "
+                     "dashed", 560, hovermode="closest",
+                     shapes=[{"type": "rect", "xref": "x", "yref": "y", "x0": lo, "x1": hi, "y0": lo,
+                              "y1": hi, "line": {"color": "black", "dash": "dash", "width": 1.5}}])
+    layout["xaxis"] = _axis("final perigee (km)", range=list(mc.xrange))
+    layout["yaxis"] = _axis("final apogee (km)", range=list(mc.yrange))
+    return {"data": data, "layout": layout, "height": 560}
 
 
-def tornado_figure(sens):
+def tornado_figure(mc):
     """Each dispersed quantity's change of SC_M from the nominal flight at its low and high value.
 
     In the CSV's order, the first on top. An end that missed the target orbit
     or stopped carried no payload: no bar, a grey diamond at zero that says so.
     """
-    keys = [str(k) for k in sens["key"]]
-    rows = [k for k, name in enumerate(keys) if name != "nominal"]
-    nominal = [k for k, name in enumerate(keys) if name == "nominal"]
-    m0 = column(sens, "SC_M_low")[nominal[0]] if nominal else math.nan
-    names = [keys[k] for k in rows]
+    names = [html.escape(s.key) for s in mc.sensitivities]
     data = []
-    marks_x, marks_y, marks_text = [], [], []
+    marks = []
     for end, colour in (("low", "#4c72b0"), ("high", "#dd8452")):
-        mass = column(sens, f"SC_M_{end}")[rows]
-        ok = reached(sens, f"reached_{end}")[rows] if f"reached_{end}" in sens else np.ones(len(rows), bool)
-        ok &= np.isfinite(mass)
-        value = [str(sens[end][k]) for k in rows] if end in sens else [""] * len(rows)
-        delta = np.where(ok, mass - m0, np.nan)
-        data.append({"type": "bar", "orientation": "h", "y": names, "x": numbers(delta),
+        delta = [getattr(s, end) for s in mc.sensitivities]
+        data.append({"type": "bar", "orientation": "h", "y": names,
+                     "x": [None if d is None else float(f"{d:.7g}") for d in delta],
                      "name": f"at the {end} value", "marker": {"color": colour},
-                     "customdata": value,
-                     "hovertemplate": f"%{{y}} = %{{customdata}} ({end})<br>ΔSC_M %{{x:+.0f}} kg"
-                                      "<extra></extra>"})
-        for k, r in enumerate(rows):
-            if not ok[k]:
-                stopped = not math.isfinite(column(sens, f"SC_M_{end}")[r])
-                marks_x.append(0)
-                marks_y.append(names[k])
-                marks_text.append(f"{end}: {'stopped' if stopped else 'miss'}")
-    if marks_x:
-        data.append({"type": "scatter", "mode": "markers+text", "x": marks_x, "y": marks_y,
-                     "text": marks_text, "textposition": "middle right", "name": "no payload",
-                     "marker": {"color": MISS, "symbol": "diamond", "size": 10},
+                     "hovertemplate": f"%{{y}} at its {end} value: ΔSC_M %{{x:+.0f}} kg<extra></extra>"})
+        marks += [(html.escape(s.key), f"{end}: {getattr(s, 'fate_' + end)}") for s in mc.sensitivities
+                  if getattr(s, end) is None]
+    if marks:
+        data.append({"type": "scatter", "mode": "markers+text", "x": [0] * len(marks),
+                     "y": [m[0] for m in marks], "text": [m[1] for m in marks],
+                     "textposition": "middle right", "name": "no payload (miss or stopped)",
+                     "marker": {"color": MISS, "symbol": "diamond", "size": 11},
                      "hovertemplate": "%{y}: %{text}<extra></extra>"})
-    height = 160 + 28 * len(names)
-    title = "sensitivity: change of SC_M at each quantity's low and high value"
-    if math.isfinite(m0):
-        title += f" (nominal {m0:.0f} kg)"
-    layout = _layout(title, height, barmode="overlay", hovermode="closest",
-                     margin={"l": 220, "r": 30, "t": 60, "b": 50})
+    height = 170 + 30 * len(names)
+    layout = _layout(f"Sensitivity: change of SC_M from the nominal {mc.nominal:.0f} kg at each "
+                     "quantity's low and high value", height, barmode="overlay", hovermode="closest")
+    layout["margin"]["l"] = 30 + 7 * max(len(n) for n in names)
     layout["xaxis"] = _axis("ΔSC_M (kg)", zeroline=True, zerolinecolor="#444")
     layout["yaxis"] = _axis("", autorange="reversed", type="category")
     return {"data": data, "layout": layout, "height": height}
+
+
+# ---------------------------------------------------------------- the report
+
+
+def figures(kind, payload, title):
+    """(page title, figures) of a picture of the given kind, as ascent-plot's loaders give it."""
+    if kind == "flight":
+        flights, axis = payload
+        return title or "Ascent flight", [flight_figure(flights, axis)]
+    if kind == "sweep":
+        fig = sweep_figure(payload, title)
+    elif kind == "opt":
+        fig = opt_figure(payload, title)
+    elif kind == "mc":
+        figs = mc_figures(payload, title)
+        return html.unescape(figs[0]["layout"]["title"]["text"]), figs
+    else:
+        raise ValueError(f"no HTML report of the kind {kind!r}")
+    return html.unescape(fig["layout"]["title"]["text"]), [fig]
+
+
+def write_report(path, kind, payload, title=None):
+    """Writes the interactive report of `payload` (the loaders' data of `kind`: "flight", "sweep",
+    "opt" or "mc") to `path` as one HTML file; PlotError when the library or the file fails."""
+    library = load_library()
+    head, figs = figures(kind, payload, title)
+    # The page's heading names the picture; a single figure's own title would repeat it.
+    if len(figs) == 1 or kind == "mc":
+        figs[0]["layout"]["title"] = {"text": ""}
+        figs[0]["layout"]["margin"]["t"] = max(figs[0]["layout"]["margin"]["t"], 50)
+    write_page(path, page(head, figs, library=library))
