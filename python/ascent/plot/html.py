@@ -211,7 +211,7 @@ def flight_figure(flights, axis):
     gap = 0.035
     h = (1 - gap * (n - 1)) / n
     layout = _layout("", 250 * n + 110, hovermode="x", showlegend=True)
-    layout["margin"]["t"] = 40 + 20 * ((len(flights) + 1) // 2)
+    layout["margin"]["t"] = 70 + 24 * len(flights)
     layout["legend"].update({"orientation": "v", "x": 1, "xanchor": "right"})
     for p, (_, name, unit) in enumerate(PANELS):
         top = 1 - p * (h + gap)
