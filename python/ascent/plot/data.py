@@ -49,6 +49,8 @@ class PlotError(Exception):
     """An input the tool cannot draw: `message` (naming the file) and the exit `code`."""
 
     def __init__(self, message, code=EXIT_INPUT):
+        # One line on standard error, whatever a file's text put in it.
+        message = message.replace("\r", "\\r").replace("\n", "\\n")
         super().__init__(message)
         self.message = message
         self.code = code
@@ -167,7 +169,7 @@ def read_series(path, limit, warn=None):
         line = raw[:-1] if raw.endswith("\r") else raw
         m = _T_RE.match(line)
         vs = line[m.end():].strip(" ") if m else ""
-        if not m or not _V_RE.match(vs):
+        if not m or not _V_RE.match(vs) or not math.isfinite(float(m.group().replace(" ", ""))):
             nbad += 1
             firstbad = firstbad or f'{n}: "{line}"'
             continue
@@ -232,15 +234,35 @@ def _ends_agree(series, flight):
 
 def _json_doc(path):
     data = _read_bytes(path, "a flight file written by ascent --json")
+    def number(x, what):
+        if isinstance(x, bool) or not isinstance(x, (int, float)) or not math.isfinite(x):
+            raise ValueError(f"{what} is not a number")
+        return x
+
     try:
         doc = json.loads(data.decode("utf-8"))
         flights = doc["flights"]
+        if not isinstance(doc, dict) or not isinstance(flights, list):
+            raise TypeError("no list of flights")
+        if not isinstance(doc.get("vehicle", ""), str):
+            raise TypeError("the vehicle is no name")
         for f in flights:
-            float(f["answers"]["tt"])
-            float(f["answers"]["alpha"])
+            number(f["answers"]["tt"], "tt")
+            number(f["answers"]["alpha"], "alpha")
+            if not isinstance(f["summary"], dict) or not isinstance(f["events"], list):
+                raise TypeError("a flight without its summary or events")
             for e in f["events"]:
-                e["t"], e["kind"], e["values"]  # noqa: B018  (present)
-    except (ValueError, KeyError, TypeError, UnicodeDecodeError) as e:
+                if e["t"] is not None:
+                    number(e["t"], "an event's time")
+                if not isinstance(e["kind"], str) or not isinstance(e["values"], dict):
+                    raise TypeError("an event without its kind or values")
+                if e["kind"] in ("engine_cutoff", "upper_ignition", "upper_cutoff"):
+                    engine = e["values"]["engine"]
+                    if e["kind"] == "engine_cutoff":
+                        number(engine, "an engine's number")
+                    elif not isinstance(engine, str):
+                        raise TypeError("an engine without a name")
+    except (ValueError, KeyError, TypeError, UnicodeDecodeError, RecursionError) as e:
         raise PlotError(f"{path}: not a flight file of ascent --json ({type(e).__name__}: {e})") from None
     if not flights:
         raise PlotError(f"{path}: the file holds no flight")
@@ -302,9 +324,16 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
                             f"(the main output holds {len(answers)} flight(s), the data file {len(series)}): "
                             f"give -d the folder of that run")
         profile = _session_profile(directory, vehicle)
+        vehicle = _vehicle_of(vehicle)
         for i, (s, (tt, alpha, transfer)) in enumerate(zip(series, answers), start=1):
+            # The main output does not echo the answer to "Transfer to apogee?": a flight that
+            # does not end as the data file's does with the transfer is flown without it.
             f = _fly(vehicle, profile, tt, alpha, transfer, where=f"{main}: flight {i}: ")
             again = _flight_from_table(f)
+            if not _ends_agree(s, again):
+                f = _fly(vehicle, profile, tt, alpha, False, where=f"{main}: flight {i}: ")
+                if _ends_agree(s, _flight_from_table(f)):
+                    again = _flight_from_table(f)
             if not _ends_agree(s, again):
                 raise PlotError(f"{main} and {os.path.join(directory, 'speed.dat')} are not of the same run of "
                                 f"ascent (flight {i} flown again ends at {again[0][-1]:.2f} s, the data file's at "
@@ -317,12 +346,25 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
     return flights
 
 
-def _session_profile(directory, vehicle):
+def _vehicle_of(vehicle):
+    """The module's Vehicle of a description file (None: the built-in one)."""
     ascent = _module()
-    v = ascent._vehicle(vehicle)
-    if v.origin:
-        return v.profile_path
-    return os.path.join(directory, "s1.dat")
+    try:
+        return ascent.Vehicle.from_file(vehicle) if vehicle else ascent.Vehicle()
+    except ascent.AscentError as e:
+        raise PlotError(e.message) from None
+
+
+def _profile_for(v, folder):
+    """The profile a vehicle flies: the one its description names, else the folder's s1.dat."""
+    p = v.profile_path
+    if os.path.abspath(p) == os.path.abspath("s1.dat"):
+        p = os.path.join(folder, "s1.dat")
+    return p
+
+
+def _session_profile(directory, vehicle):
+    return _profile_for(_vehicle_of(vehicle), directory)
 
 
 _ANSWER = re.compile(r"^(Turn time \(s\)|Maximum angle of attack \(degrees\)|Transfer to apogee)\? *(.*)$")
@@ -378,22 +420,19 @@ def load_json_flight(path, vehicle=None, profile=None, warn=None):
             if abs(end - series[i - 1][0][-1]) <= 0.006:
                 s = series[i - 1]
         if s is None:
-            ascent = _module()
-            v = ascent._vehicle(vehicle)
+            v = _vehicle_of(vehicle)
             name = _vehicle_name(v)
             if doc.get("vehicle") and name != doc["vehicle"]:
                 raise PlotError(f"{path}: flown by the vehicle '{doc['vehicle']}', not '{name}': give its "
                                 f"description with --vehicle, or keep the data files beside the JSON")
-            p = profile if profile is not None else (v.profile_path if v.origin else os.path.join(folder, "s1.dat"))
-            if not os.path.exists(p) and v.origin == "":
-                p = "s1.dat"
+            p = profile if profile is not None else _profile_for(v, folder)
             fl = _fly(v, p, tt, alpha, bool(a.get("transfer", True)), bool(a.get("iterate", False)),
                       where=f"{path}: flight {i}: ")
             sc = f["summary"].get("SC_M")
             if sc is not None and fl.summary.get("SC_M") is not None and not (
                     fl.summary["SC_M"] == sc or (isinstance(sc, float) and math.isnan(sc))):
                 raise PlotError(f"{path}: flight {i} flown again carries SC_M {fl.summary['SC_M']:g} kg, "
-                                f"the file says {sc:g} kg: give the vehicle and profile it was flown with")
+                                f"the file says {sc} kg: give the vehicle and profile it was flown with")
             s = _flight_from_table(fl)
         prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
         flights.append(FlightData(flight_name(i, tt, alpha, prefix), *s, events=event_marks(f["events"]),
@@ -431,11 +470,7 @@ def fly_spec(spec, profile=None):
     built-in vehicle with s1.dat of the working directory). Returns a FlightData named after its
     vehicle and answers."""
     path, tt, alpha = parse_fly_spec(spec)
-    ascent = _module()
-    try:
-        v = ascent.Vehicle.from_file(path) if path else ascent.Vehicle()
-    except ascent.AscentError as e:
-        raise PlotError(e.message) from None
+    v = _vehicle_of(path)
     f = _fly(v, profile, tt, alpha, where=f"--fly {spec}: ")
     name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
     return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events),
@@ -535,6 +570,13 @@ def time_axis(flights, compress=True):
     return TimeAxis(xmax, step, a, b, k, round(c1 - c0))
 
 
+@dataclass
+class FlightSet:
+    """What a flight picture draws: the flights in legend order and their shared time axis."""
+    flights: list  # [FlightData]
+    axis: TimeAxis
+
+
 def group_events(flights, gap, u=float):
     """One label for an event that several flights share within `gap` (in the display units u(t)
     of the caller's axis); [(u, label, flights)], flights the 1-based numbers of those that have
@@ -562,7 +604,8 @@ def _num(s):
     s = s.strip()
     if not re.fullmatch(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?", s):
         return None
-    return float(s)
+    x = float(s)
+    return x if math.isfinite(x) else None
 
 
 def _csv_rows(path, what, comments=False):
@@ -573,7 +616,10 @@ def _csv_rows(path, what, comments=False):
     if comments:
         while lines and lines[0].startswith("#"):
             comment_lines.append(lines.pop(0))
-    rows = [r for r in csv.reader(io.StringIO("\n".join(lines)))]
+    try:
+        rows = [r for r in csv.reader(io.StringIO("\n".join(lines)))]
+    except csv.Error as e:
+        raise PlotError(f"{path}: not a CSV file ({e})") from None
     if not rows:
         raise PlotError(f"{path}: no header line")
     header = [h.strip() for h in rows[0]]
