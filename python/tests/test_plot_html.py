@@ -58,7 +58,7 @@ def test_names_and_titles_never_end_the_script_or_the_markup():
     hostile = "</script><script>alert(1)</script> & <b>"
     t = np.linspace(0, 100, 50)
     flight = D.FlightData(hostile, t, t, t, t, t, [D.EventMark(50.0, hostile, "pitch_over")])
-    head, figures = H.figures("flight", ([flight], None), hostile)
+    head, figures = H.figures("flight", D.FlightSet([flight], D.time_axis([flight])), hostile)
     text = H.page(head, figures, library="var Plotly = {};")
     assert text.count("<script") == 3
     inside = text.split('id="figures">', 1)[1].split("</script>", 1)[0]
@@ -89,6 +89,6 @@ def test_twenty_thousand_runs_stay_under_five_megabytes(tmp_path):
 def test_a_missing_library_stops_with_one_line(tmp_path, monkeypatch):
     monkeypatch.setenv(H.LIBRARY_ENV, str(tmp_path / "nowhere.js"))
     with pytest.raises(D.PlotError) as e:
-        H.write_report(tmp_path / "r.html", "flight", ([], None), "t")
+        H.write_report(tmp_path / "r.html", "flight", D.FlightSet([], None), "t")
     assert e.value.code == 3 and "nowhere.js" in e.value.message and "\n" not in e.value.message
     assert not (tmp_path / "r.html").exists()

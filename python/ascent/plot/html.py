@@ -465,9 +465,8 @@ def tornado_figure(mc):
 
 def figures(kind, payload, title):
     """(page title, figures) of a picture of the given kind, as ascent-plot's loaders give it."""
-    if kind == "flight":
-        flights, axis = payload
-        return title or "Ascent flight", [flight_figure(flights, axis)]
+    if kind == "flight":  # a FlightSet
+        return title or "Ascent flight", [flight_figure(payload.flights, payload.axis)]
     if kind == "sweep":
         fig = sweep_figure(payload, title)
     elif kind == "opt":
@@ -481,8 +480,8 @@ def figures(kind, payload, title):
 
 
 def write_report(path, kind, payload, title=None):
-    """Writes the interactive report of `payload` (the loaders' data of `kind`: "flight", "sweep",
-    "opt" or "mc") to `path` as one HTML file; PlotError when the library or the file fails."""
+    """Writes the interactive report of `payload` (the loaders' data of `kind`: a FlightSet for
+    "flight", a SweepData, OptData or McData for "sweep", "opt" or "mc") to `path` as one HTML file; PlotError when the library or the file fails."""
     library = load_library()
     head, figs = figures(kind, payload, title)
     # The page's heading names the picture; a single figure's own title would repeat it.
