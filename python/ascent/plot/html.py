@@ -404,12 +404,20 @@ def _orbit_figure(mc):
         xe = np.linspace(mc.xrange[0], mc.xrange[1], 121)
         ye = np.linspace(mc.yrange[0], mc.yrange[1], 121)
         counts = np.histogram2d(hp, ha, bins=(xe, ye))[0].T
+        # Coloured by the count's logarithm: a study piles most runs into a few cells, and a
+        # linear scale would leave the rest, the ones worth looking at, all but white.
+        top = max(1.0, counts.max())
+        ticks = [10 ** k for k in range(int(math.log10(top)) + 1)]
         data.append({"type": "heatmap", "x": numbers((xe[1:] + xe[:-1]) / 2),
                      "y": numbers((ye[1:] + ye[:-1]) / 2),
-                     "z": [numbers(np.where(r > 0, r, np.nan)) for r in counts],
+                     "z": [numbers(np.log10(np.where(r > 0, r, np.nan)), 4) for r in counts],
+                     "customdata": [[int(c) for c in r] for r in counts], "zmin": 0,
+                     "zmax": math.log10(top) if top > 1 else 1,
                      "colorscale": [[0, "#c6dbef"], [1, "#08306b"]], "name": "runs a cell",
-                     "colorbar": {"title": {"text": "runs"}},
-                     "hovertemplate": "perigee %{x} km, apogee %{y} km<br>%{z} runs<extra></extra>"})
+                     "colorbar": {"title": {"text": "runs"}, "tickvals": [math.log10(v) for v in ticks],
+                                  "ticktext": [str(v) for v in ticks]},
+                     "hovertemplate": "perigee %{x} km, apogee %{y} km<br>%{customdata} runs"
+                                      "<extra></extra>"})
         show = ~((hp >= lo) & (hp <= hi) & (ha >= lo) & (ha <= hi))
         if show.sum() > SCATTER_POINTS:
             show[:] = False
@@ -443,8 +451,12 @@ def tornado_figure(mc):
                      "x": [None if d is None else float(f"{d:.7g}") for d in delta],
                      "name": f"at the {end} value", "marker": {"color": colour},
                      "hovertemplate": f"%{{y}} at its {end} value: ΔSC_M %{{x:+.0f}} kg<extra></extra>"})
-        marks += [(html.escape(s.key), f"{end}: {getattr(s, 'fate_' + end)}") for s in mc.sensitivities
-                  if getattr(s, end) is None]
+    # One mark a quantity, naming each end without a payload.
+    for s_ in mc.sensitivities:
+        said = [f"{end}: {getattr(s_, 'fate_' + end)}" for end in ("low", "high")
+                if getattr(s_, end) is None]
+        if said:
+            marks.append((html.escape(s_.key), ", ".join(said)))
     if marks:
         data.append({"type": "scatter", "mode": "markers+text", "x": [0] * len(marks),
                      "y": [m[0] for m in marks], "text": [m[1] for m in marks],
