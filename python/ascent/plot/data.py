@@ -217,7 +217,12 @@ def read_data_files(directory, warn=None):
 def _flight_from_table(flight):
     """The four series of a module flight, in the data files' units, searches dropped."""
     tab = flight.table
-    cols = [split_flights(tab["t"], tab[c] * k) for _, c, k, _ in SERIES]
+    # The step table's first two lines are on the pad, before the first step: file mode writes
+    # no data line for them, and neither are they drawn here.
+    # The times as the data files write them (two decimals), so that a step back is told from a
+    # step forward alike and both draw the same points.
+    t = [float("%.2f" % x) for x in tab["t"][2:]]
+    cols = [split_flights(t, tab[c][2:] * k) for _, c, k, _ in SERIES]
     # A module flight is one flight: a fall back to the pad never happens inside it.
     t = np.concatenate([c[0] for c in cols[0]])
     out = [np.concatenate([c[1] for c in s]) for s in cols]
@@ -575,6 +580,10 @@ class FlightSet:
     """What a flight picture draws: the flights in legend order and their shared time axis."""
     flights: list  # [FlightData]
     axis: TimeAxis
+
+    def __iter__(self):
+        """Unpacks as (flights, axis)."""
+        return iter((self.flights, self.axis))
 
 
 def group_events(flights, gap, u=float):
