@@ -33,7 +33,7 @@ import time
 import numpy as np
 from PIL import Image
 
-MIN_INK = 150
+MIN_INK = 40
 TIMEOUT = 30.0
 
 
