@@ -65,11 +65,11 @@ def load_library():
             text = f.read().decode("utf-8")
     except FileNotFoundError:
         raise PlotError(f"{path}: not found: the HTML report needs plotly.js "
-                          f"(tools/install_deps installs it; {LIBRARY_ENV} names another copy)",
-                          EXIT_LIBRARY) from None
+                        f"(tools/install_deps installs it; {LIBRARY_ENV} names another copy)",
+                        EXIT_LIBRARY) from None
     except (OSError, UnicodeDecodeError) as e:
         raise PlotError(f"{path}: cannot read the plotly.js library: "
-                          f"{getattr(e, 'strerror', None) or e}", EXIT_LIBRARY) from None
+                        f"{getattr(e, 'strerror', None) or e}", EXIT_LIBRARY) from None
     if "Plotly" not in text:
         raise PlotError(f"{path}: not the plotly.js library", EXIT_LIBRARY)
     return text
@@ -122,17 +122,16 @@ def decimate(t, y, buckets=FLIGHT_BUCKETS, keep_times=()):
 # ---------------------------------------------------------------- the page
 
 
-def page(title, figures, notes=(), library=None):
-    """The page's text: the title, notes, and one plot per figure (dicts of data and layout)."""
-    lib = load_library() if library is None else library
+def page(title, figures, library):
+    """The page's text: the title, a line on how to use it, one plot per figure (dicts of data,
+    layout and height in pixels), with the library's text inlined."""
     # No "<" at all inside the script element ("</script" would end it, "<!--" can hide its
     # end): in JSON it can only be in a string, where \u003c reads back as the same character.
     blob = json.dumps(figures, separators=(",", ":"), allow_nan=False).replace("<", "\\u003c")
-    lib = lib.replace("</script", "<\\/script")
+    lib = library.replace("</script", "<\\/script")
     esc = html.escape(title)
     divs = "\n".join(f'<div id="fig{i}" class="fig" style="height:{f["height"]}px"></div>'
                      for i, f in enumerate(figures))
-    paras = "\n".join(f"<p class=\"note\">{html.escape(n)}</p>" for n in notes)
     return f"""<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -149,7 +148,8 @@ h1 {{ font-size: 1.3em; }}
 </head>
 <body>
 <h1>{esc}</h1>
-{paras}
+<p class="note">Drag to zoom, double-click to zoom out; hover for values; click a legend entry
+to hide or show it.</p>
 {divs}
 <script type="application/json" id="figures">{blob}</script>
 <script>
