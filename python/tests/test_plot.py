@@ -316,3 +316,32 @@ def test_readers_fail_only_with_their_own_error(studies, tmp_path):
                 read(damaged)
             except D.PlotError as e:
                 assert "\n" not in e.message and e.code == 1
+
+
+def test_coast_compression_and_shared_event_labels():
+    import numpy as np
+
+    from ascent.plot import data as D
+
+    def flight(burns, end, events=()):
+        t = np.arange(0.0, end + 1)
+        accel = np.where(np.any([(t >= a) & (t <= b) for a, b in burns], axis=0), 10.0, 0.0)
+        return D.FlightData("f", t, t, t, accel, t, [D.EventMark(x, label, "k") for x, label in events])
+
+    # No thrust from 100 to 1000 s, between two burns, to 1100 s. The margin kept at full scale each side
+    # is max(1100 / 100, 5) = 11 s, so the band runs from 111 to 989 s (878 s of 1100: over 40 %).
+    # The rest spans 222 s: tics every 20 s (222 / 20 <= 12), the axis to 20 (1100 // 20 + 1) = 1120 s,
+    # and the band is drawn 0.11 (111 + 1120 - 989) / 878 times as fast.
+    one = flight([(0, 99), (1001, 1100)], 1100, [(6.7, "pitch-over"), (1000, "ignition")])
+    ax = D.time_axis([one])
+    k = 0.11 * 242 / 878
+    assert (ax.a, ax.b, ax.xmax, ax.step, ax.coast) == (111, 989, 1120, 20, 900)
+    assert ax.k == pytest.approx(k) and ax.umax == pytest.approx(111 + 878 * k + 131)
+    assert not D.time_axis([one], compress=False).compressed
+    # A second flight under thrust through the coast keeps it at full length; one that coasts
+    # through it too, and shares the pitch-over within a label's width, does not.
+    assert not D.time_axis([one, flight([(0, 600)], 1100)]).compressed
+    two = flight([(0, 120), (950, 1050)], 1050, [(6.75, "pitch-over"), (950, "ignition")])
+    assert D.time_axis([one, two]).compressed
+    groups = [(label, who) for _, label, who in D.group_events([one, two], gap=10)]
+    assert groups == [("pitch-over", [1, 2]), ("ignition", [2]), ("ignition", [1])]

@@ -372,31 +372,25 @@ def _session_profile(directory, vehicle):
     return _profile_for(_vehicle_of(vehicle), directory)
 
 
-_ANSWER = re.compile(r"^(Turn time \(s\)|Maximum angle of attack \(degrees\)|Transfer to apogee)\? *(.*)$")
+_ANSWER = re.compile(r"^(Turn time \(s\)|Maximum angle of attack \(degrees\))\? *(\S*)")
 
 
 def main_answers(path):
     """The answers a main output echoes, one (turn time, angle limit, transfer) per flight: the one
-    thing of a session that only its text holds when there is no JSON of it."""
+    thing of a session that only its text holds when there is no JSON of it. The transfer is not
+    echoed: taken as flown (load_session tries without it when the ends disagree)."""
     text = _read_bytes(path, "the main output file of the session").decode("latin-1")
     flights = []
     tt = None
     for line in text.replace("\r", "").split("\n"):
         m = _ANSWER.match(line)
-        if not m:
-            continue
-        try:
-            x = float(m.group(2).split()[0]) if m.group(1)[0] != "T" or m.group(1)[1] == "u" else None
-        except (ValueError, IndexError):
-            x = None
-        if m.group(1).startswith("Turn"):
-            tt = x if x is not None and x >= 1 else None
-        elif m.group(1).startswith("Maximum") and tt is not None and x is not None:
-            flights.append([tt, x, True])
+        x = _num(m.group(2)) if m else None
+        if m and m.group(1).startswith("Turn"):
+            tt = x if x is not None and x >= 1 else None  # a refused or negative one flies nothing
+        elif m and tt is not None and x is not None:
+            flights.append((tt, x, True))
             tt = None
-        elif m.group(1).startswith("Transfer") and flights:
-            flights[-1][2] = not m.group(2).strip().lower().startswith("n")
-    return [tuple(f) for f in flights]
+    return flights
 
 
 def load_json_flight(path, vehicle=None, profile=None, warn=None):

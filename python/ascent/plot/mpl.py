@@ -57,8 +57,8 @@ def _flights(fig, w, h, payload, title):
     band = (lfs * 18 if nfl > 1 else lfs * 15) if nev else fs
     key_px, key_cols, key_colw, key_rowh = 0, 1, 0, lfs * 17 // 10
     if nfl > 1:
-        # A character of the legend is about 0.6 of the font size wide.
-        key_colw = max(lfs * (30 + 6 * len(f.name) + 12) // 10 for f in flights)
+        # A character of the legend is about 0.8 of the font size wide.
+        key_colw = max(lfs * (30 + 8 * len(f.name) + 12) // 10 for f in flights)
         key_cols = min(max((w - left - right) // key_colw, 1), nfl)
         key_px = (nfl + key_cols - 1) // key_cols * key_rowh + fs // 2
     gap = fs
@@ -243,7 +243,7 @@ def _sweep(fig, w, h, sd, title):
             fig.legend(handles=handles, loc="lower center", ncol=len(handles), frameon=False, fontsize=_pt(fs))
         head = title or f"Spacecraft mass, {fixed}"
     ax.tick_params(labelsize=_pt(fs))
-    ax.set_title(note, fontsize=_pt(fs), pad=fs * 0.5)
+    fig.text(0.5, 1 - fs * 3.6 / h, note, ha="center", va="center", fontsize=_pt(fs - 1))
     fig.suptitle(head, fontsize=_pt(fs + 2), y=1 - fs * 1.2 / h, va="top")
 
 
@@ -294,8 +294,9 @@ def _opt(fig, w, h, od, title):
         handles.append(sc)
         b = od.best
         ax.plot([od.tt[b]], [od.alpha[b]], "o", ms=22, mfc="none", mec="white", mew=4.5, zorder=5)
-        handles += ax.plot([od.tt[b]], [od.alpha[b]], "o", ms=22, mfc="none", mec="#d62728", mew=2.5, zorder=6,
-                           label="best")
+        ax.plot([od.tt[b]], [od.alpha[b]], "o", ms=22, mfc="none", mec="#d62728", mew=2.5, zorder=6)
+        handles.append(Line2D([], [], ls="none", marker="o", ms=11, mfc="none", mec="#d62728", mew=2,
+                              label="best"))
         ax.annotate("best: %.0f kg" % od.sc[b], (od.tt[b], od.alpha[b]), xytext=(fs * 1.8, fs * 1.2),
                     textcoords="offset pixels", fontsize=_pt(fs), zorder=7,
                     bbox={"boxstyle": "square,pad=0.2", "fc": "white", "ec": "none"})
@@ -317,7 +318,7 @@ def _opt(fig, w, h, od, title):
     ax.set_xlabel("turn time (s)", fontsize=_pt(fs))
     ax.set_ylabel("maximum angle of attack (°)", fontsize=_pt(fs))
     ax.tick_params(labelsize=_pt(fs))
-    ax.set_title(note, fontsize=_pt(fs), pad=fs * 0.5)
+    fig.text(0.5, 1 - fs * 3.6 / h, note, ha="center", va="center", fontsize=_pt(fs - 1))
     fig.suptitle(title or f"Optimisation: {len(od.tt)} flights over turn time and angle limit",
                  fontsize=_pt(fs + 2), y=1 - fs * 1.2 / h, va="top")
     fig.legend(handles=handles, loc="lower center", ncol=len(handles), frameon=False, fontsize=_pt(fs - 1))
@@ -396,7 +397,7 @@ def _mc(fig, w, h, mc, title):
 
     if mc.sensitivities:
         n = len(mc.sensitivities)
-        names = max(fs * 6, max(len(s.key) for s in mc.sensitivities) * fs * 0.62 + fs * 2)
+        names = max(fs * 6, max(len(s.key) for s in mc.sensitivities) * fs * 0.72 + fs * 2)
         ax = at(2, names, w - fs * 2)
         # The first row on top; the low end drawn above the row line, the high end below it.
         for i, s in enumerate(mc.sensitivities):
