@@ -308,7 +308,7 @@ def _load_flights(o):
         flights += D.load_json_flight(j, vehicle=o["vehicle"], warn=_warn)
         sources += 1
     for spec in o["fly"]:
-        flights.append(D.fly_spec(spec))
+        flights.append(D.fly_spec(spec, warn=_warn))
         sources += 1
     return flights, sources
 

@@ -91,10 +91,12 @@ def flight_name(index, tt=None, alpha=None, prefix=None):
     return s
 
 
-def event_marks(events):
+def event_marks(events, warn=None, where=""):
     """EventMarks of a flight's events: ascent.Event objects or the JSON's event objects.
 
     The module gives one Event per line written; an announcement of several lines is marked once.
+    An event after a step whose time is not a finite number (a flight gone wrong) cannot be
+    placed: said through warn, not marked.
     """
     marks = []
     last = None
@@ -107,8 +109,13 @@ def event_marks(events):
         if key == last:
             continue
         last = key
-        if kind in _LABELS and t is not None:
-            marks.append(EventMark(float(t), _LABELS[kind](values), kind))
+        if kind not in _LABELS:
+            continue
+        if t is None or not math.isfinite(t):
+            if warn:
+                warn(f"{where}the {_LABELS[kind](values)} has no finite time: not marked")
+            continue
+        marks.append(EventMark(float(t), _LABELS[kind](values), kind))
     return marks
 
 
@@ -215,18 +222,23 @@ def read_data_files(directory, warn=None):
 
 
 def _flight_from_table(flight):
-    """The four series of a module flight, in the data files' units, searches dropped."""
+    """The four series of a module flight, in the data files' units and read as the data files
+    are: searches dropped, points that are not finite or beyond any flight's reach left out."""
     tab = flight.table
     # The step table's first two lines are on the pad, before the first step: file mode writes
-    # no data line for them, and neither are they drawn here.
-    # The times as the data files write them (two decimals), so that a step back is told from a
-    # step forward alike and both draw the same points.
-    t = [float("%.2f" % x) for x in tab["t"][2:]]
-    cols = [split_flights(t, tab[c][2:] * k) for _, c, k, _ in SERIES]
-    # A module flight is one flight: a fall back to the pad never happens inside it.
-    t = np.concatenate([c[0] for c in cols[0]])
-    out = [np.concatenate([c[1] for c in s]) for s in cols]
-    return (t, *out)
+    # no data line for them, and neither are they drawn here. The times as the data files write
+    # them (two decimals), so that a step back is told from a step forward alike.
+    t = np.array([float("%.2f" % x) if math.isfinite(x) else math.nan for x in tab["t"][2:]])
+    series = []
+    for _, c, k, limit in SERIES:
+        v = tab[c][2:] * k
+        keep = np.isfinite(t) & np.isfinite(v) & (np.abs(v) <= limit)
+        # A module flight is one flight: a fall back to the pad never happens inside it.
+        parts = split_flights(t[keep], v[keep])
+        series.append((np.concatenate([p[0] for p in parts]), np.concatenate([p[1] for p in parts]))
+                      if parts else (np.array([]), np.array([])))
+    ref = series[0][0]
+    return (ref, *[_on(ref, *x) for x in series])
 
 
 def _ends_agree(series, flight):
@@ -274,6 +286,13 @@ def _json_doc(path):
     return doc
 
 
+def _summary_time(flight):
+    """The time of a JSON flight's last step (its summary's), or None for a flight gone wrong
+    (a time that is no number), whose data files end where its numbers left every range."""
+    t = [e["t"] for e in flight["events"] if e["kind"] == "summary"]
+    return t[-1] if t and t[-1] is not None else None
+
+
 def _module():
     try:
         import ascent
@@ -313,9 +332,9 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
             raise PlotError(f"{json_path} and the data files of {directory} are not of the same run of ascent "
                             f"(the JSON holds {len(jf)} flight(s), the data files {len(series)})")
         for i, (s, f) in enumerate(zip(series, jf), start=1):
-            marks = event_marks(f["events"])
-            end = max([e["t"] for e in f["events"] if e["t"] is not None] or [s[0][-1]])
-            if abs(end - s[0][-1]) > 0.006:
+            marks = event_marks(f["events"], warn, f"{json_path}: flight {i}: ")
+            end = _summary_time(f)
+            if end is not None and abs(end - s[0][-1]) > 0.006:
                 raise PlotError(f"{json_path} and {os.path.join(directory, 'speed.dat')} are not of the same run "
                                 f"of ascent (flight {i} ends at {end:.2f} s in the JSON, at {s[0][-1]:.2f} s in "
                                 f"the data file): give -d the folder of that run")
@@ -343,7 +362,7 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
                 raise PlotError(f"{main} and {os.path.join(directory, 'speed.dat')} are not of the same run of "
                                 f"ascent (flight {i} flown again ends at {again[0][-1]:.2f} s, the data file's at "
                                 f"{s[0][-1]:.2f} s): give -d the folder of that run, and --vehicle its vehicle")
-            flights.append(FlightData(flight_name(i, tt, alpha), *s, events=event_marks(f.events),
+            flights.append(FlightData(flight_name(i, tt, alpha), *s, events=event_marks(f.events, warn, f"{main}: flight {i}: "),
                                       tt=tt, alpha=alpha, source=main))
     else:
         for i, s in enumerate(series, start=1):
@@ -415,8 +434,8 @@ def load_json_flight(path, vehicle=None, profile=None, warn=None):
         tt, alpha = float(a["tt"]), float(a["alpha"])
         s = None
         if series is not None:
-            end = max([e["t"] for e in f["events"] if e["t"] is not None] or [-1])
-            if abs(end - series[i - 1][0][-1]) <= 0.006:
+            end = _summary_time(f)
+            if end is None or abs(end - series[i - 1][0][-1]) <= 0.006:
                 s = series[i - 1]
         if s is None:
             v = _vehicle_of(vehicle)
@@ -434,7 +453,7 @@ def load_json_flight(path, vehicle=None, profile=None, warn=None):
                                 f"the file says {sc} kg: give the vehicle and profile it was flown with")
             s = _flight_from_table(fl)
         prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
-        flights.append(FlightData(flight_name(i, tt, alpha, prefix), *s, events=event_marks(f["events"]),
+        flights.append(FlightData(flight_name(i, tt, alpha, prefix), *s, events=event_marks(f["events"], warn, f"{path}: flight {i}: "),
                                   tt=tt, alpha=alpha, source=path))
     return flights
 
@@ -464,7 +483,7 @@ def parse_fly_spec(spec):
     return parts[0], tt, alpha
 
 
-def fly_spec(spec, profile=None):
+def fly_spec(spec, profile=None, warn=None):
     """A new flight, flown through the module: "VEHICLE.toml:TT:ALPHA" (or "TT:ALPHA": the
     built-in vehicle with s1.dat of the working directory). Returns a FlightData named after its
     vehicle and answers."""
@@ -472,7 +491,7 @@ def fly_spec(spec, profile=None):
     v = _vehicle_of(path)
     f = _fly(v, profile, tt, alpha, where=f"--fly {spec}: ")
     name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
-    return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events),
+    return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events, warn, f"--fly {spec}: "),
                       tt=tt, alpha=alpha, source=spec)
 
 
