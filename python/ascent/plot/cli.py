@@ -1,0 +1,463 @@
+"""ascent-plot's command line: what to read, what to draw, where to write it."""
+
+from __future__ import annotations
+
+import importlib.util
+import os
+import re
+import signal
+import sys
+import tempfile
+
+from . import data as D
+
+PROG = "ascent-plot"
+from .. import __version__ as VERSION
+EXIT_DRAW = 3
+
+USAGE = """\
+Usage: ascent-plot [-d DIR] [-j SESSION.json | -m MAINFILE] [-o OUT] [options]
+       ascent-plot [--json SAVED.json]... [--fly VEHICLE.toml:TT:ALPHA]... [-o OUT] [options]
+       ascent-plot --sweep FILE.csv [-o OUT] [options]
+       ascent-plot --opt FILE.csv [--sweep SWEEP.csv] [--list] [options]
+       ascent-plot --mc RUNS.csv [--sensitivity SENS.csv] [--list] [options]
+
+Draws one picture of flights: inertial speed (km/s), altitude (km), thrust
+acceleration (m/s²) and dynamic pressure (kPa) against time, each flight in
+its own colour and named in the legend, its events (pitch-over, booster
+separation, fairing jettison, maximum acceleration, engine cut-offs, core
+cut-off, the upper-stage engine's ignition and cut-off, under the name its
+vehicle gives it) marked on the time axis.
+
+The flights of a file-mode session come from the data files speed.dat,
+height.dat, accel.dat and dynpres.dat in DIR (a new flight begins where the
+time falls back to the pad), their events and answers from the session's
+`ascent --json` file (-j), or from the main output (-m): its answers flown
+again through the Python module (the vehicle of --vehicle, the profile it
+names, else DIR/s1.dat). Either must be of the same run as the data files.
+
+Flights of several sessions or vehicles are overlaid with --json and --fly,
+as often as wanted, in the order given: a saved `ascent --json` file draws
+its flights from the data files beside it when they are of its run, else
+flies its answers again (--vehicle names the vehicle it was flown with; its
+name and spacecraft mass are checked); --fly flies a vehicle description at
+a turn time TT (s) and angle limit ALPHA (degrees) through the module (TT:ALPHA
+alone: the built-in vehicle with s1.dat of the working directory).
+
+Options:
+  -d, --dir DIR       session directory with the four data files (default: .)
+  -j, --json FILE     without -d: a saved flight file of `ascent --json` to
+                      overlay (repeatable); with -d: the session's own
+  -m, --main FILE     main output file of the session (the name given to
+                      ascent's first question); a relative name that does not
+                      exist as given is looked up in DIR
+      --fly V:TT:ALPHA  fly vehicle description V at turn time TT and angle
+                      limit ALPHA and overlay the flight (repeatable)
+      --vehicle FILE  the vehicle description a main output or a saved JSON
+                      without its data files is flown again with
+  -o, --output FILE   picture to write: a name ending in .png gives PNG, in
+                      .svg SVG, in .pdf PDF (any other name is refused)
+                      (default: DIR/flight.png, or FILE.png next to a CSV)
+      --svg           write SVG instead of PNG (default name ends in .svg)
+      --html FILE     write an interactive HTML report of the same picture
+                      instead (when this install has the HTML renderer)
+      --size WxH      picture size in pixels (default: 1000x1200 for flights,
+                      1000x700 for a sweep or an optimisation, 1000x900 for a
+                      Monte Carlo study, 1000x1250 with its sensitivities)
+  -t, --title TEXT    title of the picture (default: made from the input)
+      --list          print what was found (flights and events; for --opt and
+                      --mc a summary) and draw nothing
+      --no-compress   draw a long coast at full length (by default a coast
+                      without thrust longer than 40% of the flight is drawn
+                      compressed on a grey band, with a break on the axis)
+      --sweep FILE    draw the spacecraft mass SC_M of an ascent-sweep CSV
+                      (columns tt, alpha and SC_M by name): a heat map over
+                      the turn time and angle limit grid, or a curve when one
+                      of them is fixed, with the best point marked
+      --opt FILE      draw the flights of an ascent-optimize CSV as points over
+                      turn time and angle limit, coloured by SC_M, the misses
+                      (reached not yes) grey, the best ringed; over the heat
+                      map of --sweep FILE when it is given too
+      --mc FILE       draw an ascent-mc runs CSV: histograms of SC_M and of
+                      the final perigee and apogee, and the perigee-apogee
+                      scatter with the target box
+      --sensitivity FILE  with --mc: the sensitivities CSV, drawn as a tornado
+                      of the change in SC_M at the low and high values, in
+                      the CSV's order; an end that missed the orbit or
+                      stopped is marked so and draws no bar
+      --target KM     with --mc: target orbit altitude (default: the one the
+                      study names, else 398.6)
+      --tolerance KM  with --mc: half-width of the target box (default 10)
+  -h, --help          show this help
+      --version       show the version
+
+Exit status: 0 picture written (or --list printed); 1 an input file is
+missing, empty, unreadable or malformed, the main output or JSON is of
+another run than the data files, a flight cannot be flown, or the picture
+cannot be written; 3 matplotlib is missing or failed to draw; 64 bad usage
+(an unknown option, a name holding a line break, an output that is one of
+the inputs). matplotlib (Debian: python3-matplotlib) draws the picture.
+"""
+
+
+class Usage(Exception):
+    pass
+
+
+_WITH_ARG = {
+    "-d": "dir", "--dir": "dir", "-m": "main", "--main": "main", "-j": "json", "--json": "json",
+    "-o": "output", "--output": "output", "--size": "size", "-t": "title", "--title": "title",
+    "--sweep": "sweep", "--opt": "opt", "--mc": "mc", "--sensitivity": "sens", "--target": "target",
+    "--tolerance": "tolerance", "--fly": "fly", "--vehicle": "vehicle", "--html": "html",
+}
+_REPEATED = {"json", "fly"}
+_NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?")
+
+
+def parse(argv):
+    o = {"dir": None, "main": None, "json": [], "output": None, "size": None, "title": None, "sweep": None,
+         "opt": None, "mc": None, "sens": None, "target": None, "tolerance": "10", "fly": [], "vehicle": None,
+         "html": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
+    i = 0
+    while i < len(argv):
+        a = argv[i]
+        i += 1
+        if a in ("-h", "--help"):
+            o["help"] = True
+            return o
+        if a == "--version":
+            o["version"] = True
+            return o
+        if a == "--svg":
+            o["svg"] = True
+        elif a == "--list":
+            o["list"] = True
+        elif a == "--no-compress":
+            o["compress"] = False
+        elif a == "--":
+            if i < len(argv):
+                raise Usage(f"unexpected argument: {argv[i]}")
+            break
+        else:
+            name, _, value = a.partition("=")
+            if name in _WITH_ARG and name.startswith("--") and _:
+                pass
+            elif a in _WITH_ARG:
+                if i >= len(argv):
+                    raise Usage(f"option {a} needs an argument")
+                name, value = a, argv[i]
+                i += 1
+            elif a.startswith("-") and a != "-":
+                raise Usage(f"unknown option: {a}")
+            else:
+                raise Usage(f"unexpected argument: {a}")
+            key = _WITH_ARG[name]
+            if key in _REPEATED:
+                o[key].append(value)
+            else:
+                o[key] = value
+    return o
+
+
+def _check(o):
+    """The combinations and values a run needs; returns the mode."""
+    for key in ("dir", "main", "output", "sweep", "opt", "mc", "sens", "vehicle", "html"):
+        v = o[key]
+        if v is not None and ("\n" in v or "\r" in v):
+            raise Usage(f"the {key} argument holds a line break (CR or LF): refused")
+    for v in o["json"]:
+        if "\n" in v or "\r" in v:
+            raise Usage("the json argument holds a line break (CR or LF): refused")
+    mode = "flight"
+    if o["mc"]:
+        mode = "mc"
+        if o["opt"] or o["sweep"]:
+            raise Usage("--mc does not go with --opt or --sweep")
+    elif o["opt"]:
+        mode = "opt"
+    elif o["sweep"]:
+        mode = "sweep"
+        if o["list"]:
+            raise Usage("--list does not go with --sweep alone")
+    if o["sens"] and mode != "mc":
+        raise Usage("--sensitivity goes with --mc")
+    if mode != "flight":
+        for key, opt in (("main", "--main"), ("dir", "--dir")):
+            if o[key] is not None:
+                raise Usage(f"{opt} goes with a session's data files, not with a CSV")
+        if o["json"] or o["fly"]:
+            raise Usage("--json and --fly go with flights, not with a CSV")
+    if o["main"] and o["json"] and o["dir"] is not None:
+        raise Usage("-m and -j both give the session's events: give one")
+    if o["vehicle"] and mode != "flight":
+        raise Usage("--vehicle goes with flights")
+    if o["target"] is not None and not _NUMBER.fullmatch(o["target"]):
+        raise Usage(f"bad --target '{o['target']}' (want an altitude in km, e.g. 398.6)")
+    if not _NUMBER.fullmatch(o["tolerance"]):
+        raise Usage(f"bad --tolerance '{o['tolerance']}' (want a distance in km, e.g. 10)")
+    if not float(o["tolerance"]) > 0:
+        raise Usage(f"--tolerance must be positive, got '{o['tolerance']}'")
+    for spec in o["fly"]:
+        try:
+            D.parse_fly_spec(spec)
+        except D.PlotError as e:
+            raise Usage(e.message) from None
+    return mode
+
+
+_FORMATS = {".png": "png", ".svg": "svg", ".pdf": "pdf"}
+
+
+def _format(o):
+    out = o["output"]
+    if out is None:
+        return "svg" if o["svg"] else "png"
+    ext = os.path.splitext(out)[1].lower()
+    if ext not in _FORMATS:
+        raise Usage(f"the picture's name must end in .png, .svg or .pdf, got {out}")
+    if o["svg"] and ext != ".svg":
+        raise Usage(f"--svg conflicts with the name {out}")
+    return _FORMATS[ext]
+
+
+def _size(o, mode):
+    size = o["size"] or {"flight": "1000x1200", "sweep": "1000x700", "opt": "1000x700",
+                         "mc": "1000x1250" if o["sens"] else "1000x900"}[mode]
+    m = re.fullmatch(r"([0-9]{1,5})x([0-9]{1,5})", size)
+    if not m:
+        raise Usage(f"bad --size '{size}' (want WIDTHxHEIGHT in pixels, e.g. 1000x1200)")
+    w, h = int(m.group(1)), int(m.group(2))
+    if not (300 <= w <= 10000 and 300 <= h <= 10000):
+        raise Usage(f"--size '{size}' out of range (300 to 10000 pixels each way)")
+    return w, h
+
+
+def _same_file(a, b):
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return False
+
+
+def _check_output(out, inputs):
+    for f in inputs:
+        if os.path.exists(out) and _same_file(out, f):
+            raise Usage(f"the picture {out} would replace the input {f}: name another file with -o")
+    if os.path.isdir(out):
+        raise Usage(f"the picture {out} is a folder: name a file with -o")
+    outdir = os.path.dirname(out) or "."
+    if not os.path.isdir(outdir):
+        raise D.PlotError(f"cannot write {out}: no such directory {outdir}")
+    if not os.access(outdir, os.W_OK):
+        raise D.PlotError(f"cannot write {out}: permission denied")
+
+
+def write_atomically(out, draw):
+    """Draws into a fresh file in the picture's folder with draw(path) and gives it the picture's
+    name only once whole: an old picture of that name stays until then. A link or a device
+    (/dev/stdout) is written through instead."""
+    outdir = os.path.dirname(out) or "."
+    base = os.path.basename(out)
+    try:
+        fd, tmp = tempfile.mkstemp(prefix=f".{base[:40]}.", dir=outdir)
+        os.close(fd)
+    except OSError as e:
+        raise D.PlotError(f"cannot write in {outdir}: no temporary file ({e.strerror})") from None
+    try:
+        draw(tmp)
+        if os.path.getsize(tmp) == 0:
+            raise D.PlotError(f"nothing was drawn for {out}", EXIT_DRAW)
+        mask = os.umask(0)
+        os.umask(mask)
+        os.chmod(tmp, 0o666 & ~mask)
+        if os.path.islink(out) or (os.path.exists(out) and not os.path.isfile(out)):
+            try:
+                with open(tmp, "rb") as src, open(out, "wb") as dst:
+                    dst.write(src.read())
+            except OSError as e:
+                raise D.PlotError(f"cannot write {out}: {e.strerror}") from None
+        else:
+            try:
+                os.replace(tmp, out)
+            except OSError as e:
+                raise D.PlotError(f"cannot write {out}: the new picture cannot take its name ({e.strerror})") \
+                    from None
+    finally:
+        if os.path.exists(tmp):
+            os.unlink(tmp)
+
+
+def _warn(msg):
+    print(f"{PROG}: warning: {msg}", file=sys.stderr)
+
+
+def _load_flights(o):
+    flights = []
+    if o["dir"] is not None or o["main"] is not None or not (o["json"] or o["fly"]):
+        d = o["dir"] if o["dir"] is not None else "."
+        main = o["main"]
+        if main and not os.path.exists(main) and not os.path.isabs(main) and os.path.exists(os.path.join(d, main)):
+            main = os.path.join(d, main)
+        own = o["json"][0] if (o["dir"] is not None and len(o["json"]) == 1 and not main) else None
+        flights += D.load_session(d, main=main, json_path=own, vehicle=o["vehicle"], warn=_warn)
+        saved = [] if own else o["json"]
+    else:
+        saved = o["json"]
+    sources = 1 if flights else 0
+    for j in saved:
+        flights += D.load_json_flight(j, vehicle=o["vehicle"], warn=_warn)
+        sources += 1
+    for spec in o["fly"]:
+        flights.append(D.fly_spec(spec, warn=_warn))
+        sources += 1
+    return flights, sources
+
+
+def _inputs(o, mode):
+    if mode == "flight":
+        d = o["dir"] if o["dir"] is not None else "."
+        ins = [os.path.join(d, n + ".dat") for n, *_ in D.SERIES] if (o["dir"] is not None or o["main"]
+                                                                      or not (o["json"] or o["fly"])) else []
+        ins += [x for x in (o["main"], o["vehicle"]) if x] + list(o["json"])
+        if o["main"]:
+            ins.append(os.path.join(d, o["main"]))
+        return ins
+    return [x for x in (o["sweep"], o["opt"], o["mc"], o["sens"]) if x]
+
+
+def listing_flights(flights):
+    lines = [f"flights: {len(flights)}"]
+    for f in flights:
+        lines.append(f"{f.name}; {len(f.t)} points from {f.t[0]:.2f} s to {f.t[-1]:.2f} s")
+    evs = [(i, e) for i, f in enumerate(flights, start=1) for e in f.events]
+    lines.append(f"events: {len(evs)}")
+    lines += ["flight %d  %8.2f s  %s" % (i, e.t, e.label) for i, e in evs]
+    return lines
+
+
+def run(argv):
+    o = parse(argv)
+    if o["help"]:
+        sys.stdout.write(USAGE)
+        return 0
+    if o["version"]:
+        print(f"{PROG} {VERSION}")
+        return 0
+    mode = _check(o)
+    fmt = _format(o)
+    size = _size(o, mode)
+    ext = fmt if not o["html"] else "html"
+    out = o["html"] or o["output"]
+    if out is None:
+        if mode == "flight":
+            base = o["dir"] if o["dir"] is not None else (os.path.dirname(o["json"][0]) if o["json"] else ".")
+            out = os.path.join(base or ".", f"flight.{ext}")
+        else:
+            src = {"sweep": o["sweep"], "opt": o["opt"], "mc": o["mc"]}[mode]
+            out = (src[:-4] if src.lower().endswith(".csv") else src) + "." + ext
+    if mode == "flight" and o["dir"] is not None and not os.path.isdir(o["dir"]):
+        raise D.PlotError(f"{o['dir']}: no such directory")
+    if not o["list"]:
+        _check_output(out, _inputs(o, mode))
+
+    if mode == "flight":
+        flights, sources = _load_flights(o)
+        if o["list"]:
+            print("\n".join(listing_flights(flights)))
+            return 0
+        payload = D.FlightSet(flights, D.time_axis(flights, o["compress"]))
+        title = o["title"] or _flight_title(flights, sources)
+        nev = sum(len(f.events) for f in flights)
+        done = f"{len(flights)} flight{'s' if len(flights) != 1 else ''}, {nev} event{'s' if nev != 1 else ''}"
+    elif mode == "sweep":
+        payload = D.load_sweep(o["sweep"])
+        title = o["title"]
+        b = payload.best
+        done = f"{payload.rows} flights, best SC_M {b[2]:.10g} kg at tt {b[0]:.10g} s, alpha {b[1]:.10g} deg"
+    elif mode == "opt":
+        payload = D.load_opt(o["opt"], o["sweep"])
+        if o["list"]:
+            print("\n".join(payload.listing))
+            return 0
+        title = o["title"]
+        done = f"{len(payload.tt)} flights, {int(payload.reached.sum())} reached"
+    else:
+        target = float(o["target"]) if o["target"] is not None else None
+        payload = D.load_mc(o["mc"], o["sens"], target, float(o["tolerance"]))
+        if o["list"]:
+            print("\n".join(payload.listing))
+            return 0
+        title = o["title"]
+        done = f"{payload.runs} runs, {payload.reached} reached"
+
+    if o["html"]:
+        # The HTML renderer takes the same data: write_report(path, kind, data, title) with kind
+        # "flight" (a FlightSet), "sweep" (SweepData), "opt" (OptData) or "mc" (McData).
+        if importlib.util.find_spec(__package__ + ".html") is None:
+            raise Usage("--html: this install of ascent-plot has no HTML renderer")
+        from . import html
+        write_atomically(out, lambda p: html.write_report(p, mode, payload, title))
+    else:
+        try:
+            from . import mpl
+        except ImportError as e:
+            raise D.PlotError(f"matplotlib cannot be imported ({e}): install it "
+                              f"(Debian: apt-get install python3-matplotlib)", EXIT_DRAW) from None
+
+        def draw(path):
+            try:
+                mpl.draw(path, fmt, size, mode, payload, title)
+            except D.PlotError:
+                raise
+            except Exception as e:  # noqa: BLE001  (matplotlib's faults are many)
+                raise D.PlotError(f"matplotlib failed to draw {out}: {type(e).__name__}: {e}", EXIT_DRAW) from None
+        write_atomically(out, draw)
+    print(f"{PROG}: wrote {out} ({done})")
+    return 0
+
+
+def _flight_title(flights, sources):
+    if len(flights) == 1:
+        f = flights[0]
+        if f.tt is not None:
+            who = f.name.split(":")[0] if sources and not f.name.startswith("flight ") else ""
+            return (f"{who} flight" if who else "Ascent flight") + " with " + f.name.split(": ", 1)[1]
+        return "Ascent flight"
+    if sources > 1:
+        return f"Ascent flights compared: {len(flights)} flights"
+    return f"Ascent session: {len(flights)} flights"
+
+
+class _Signal(Exception):
+    pass
+
+
+def _on_signal(number, frame):
+    raise _Signal(number)
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    # A hang-up or a termination unwinds like an interrupt: the half-drawn picture is removed and
+    # the old one stays; the status is 128 + the signal's number.
+    for sig in (signal.SIGHUP, signal.SIGTERM):
+        signal.signal(sig, _on_signal)
+    try:
+        return run(argv)
+    except _Signal as e:
+        print(f"{PROG}: stopped by signal {e.args[0]}", file=sys.stderr)
+        return 128 + e.args[0]
+    except Usage as e:
+        print(f"{PROG}: {e}\nTry \"{PROG} --help\".", file=sys.stderr)
+        return D.EXIT_USAGE
+    except D.PlotError as e:
+        if e.code == D.EXIT_USAGE:
+            print(f"{PROG}: {e.message}\nTry \"{PROG} --help\".", file=sys.stderr)
+        else:
+            print(f"{PROG}: {e.message}", file=sys.stderr)
+        return e.code
+    except KeyboardInterrupt:
+        print(f"{PROG}: stopped by signal 2", file=sys.stderr)
+        return 130
+    except BrokenPipeError:
+        return 101

@@ -1,0 +1,1003 @@
+"""What ascent-plot draws, as plain data: the flights of a session or of saved or new flights, a
+trade study, an optimisation and a dispersion study, read from ascent's data files, its JSON, the
+module's flights and the tools' CSV. No drawing here: every renderer takes these objects.
+
+Every fault of an input raises PlotError with one line naming the file and the exit status the
+tool gives it (1 for an input; 64 for a command line it cannot use).
+"""
+
+from __future__ import annotations
+
+import csv
+import io
+import json
+import math
+import os
+import re
+from dataclasses import dataclass, field
+
+import numpy as np
+
+EXIT_INPUT = 1
+EXIT_USAGE = 64
+
+# The four series of a file-mode session, in panel order: file, unit factor
+# from the step table's SI column, and the largest magnitude a flight can
+# reach (escape speed is 11.2 km/s, the Moon 384,000 km away, 1000 g and
+# 10 MPa no structure survives): beyond it a value is a flight gone wrong.
+SERIES = (
+    ("speed", "vi", 1e-3, 100.0),
+    ("height", "h0", 1e-3, 1e6),
+    ("accel", "a", 1.0, 1e4),
+    ("dynpres", "Pq", 1e-3, 1e4),
+)
+
+# The events marked on a flight's time axis, by kind, with their labels.
+_LABELS = {
+    "pitch_over": lambda v: "pitch-over",
+    "booster_separation": lambda v: "booster separation",
+    "fairing_jettison": lambda v: "fairing jettison",
+    "acceleration_limit": lambda v: "maximum acceleration",
+    "engine_cutoff": lambda v: f"engine {int(v['engine'])} cut-off",
+    "core_cutoff": lambda v: "core cut-off",
+    "upper_ignition": lambda v: f"{v['engine']} ignition",
+    "upper_cutoff": lambda v: f"{v['engine']} cut-off",
+}
+
+
+class PlotError(Exception):
+    """An input the tool cannot draw: `message` (naming the file) and the exit `code`."""
+
+    def __init__(self, message, code=EXIT_INPUT):
+        # One line on standard error, whatever a file's text put in it.
+        message = message.replace("\r", "\\r").replace("\n", "\\n")
+        super().__init__(message)
+        self.message = message
+        self.code = code
+
+
+@dataclass
+class EventMark:
+    t: float  # s, the time of the step the event came after
+    label: str  # as drawn: "pitch-over", "AJ10-190 ignition"
+    kind: str  # the event's kind as the module and the JSON name it
+
+
+@dataclass
+class FlightData:
+    name: str  # legend entry: "flight 1: turn time 36 s, angle limit 18°"
+    t: np.ndarray  # s
+    speed_kms: np.ndarray  # inertial speed, km/s
+    alt_km: np.ndarray  # altitude, km
+    accel: np.ndarray  # thrust acceleration, m/s²
+    q_kpa: np.ndarray  # dynamic pressure, kPa
+    events: list = field(default_factory=list)  # [EventMark]
+    tt: float | None = None  # turn time, s
+    alpha: float | None = None  # angle limit, degrees
+    source: str = ""  # the file or flight it came from
+
+
+def _fmt(x):
+    return "%g" % x
+
+
+def flight_name(index, tt=None, alpha=None, prefix=None):
+    """The legend's name of a flight: "flight 2: turn time 36 s, angle limit 18°"."""
+    s = prefix if prefix else f"flight {index}"
+    if tt is not None:
+        s += f": turn time {_fmt(tt)} s"
+        if alpha is not None:
+            s += f", angle limit {_fmt(alpha)}°"
+    return s
+
+
+def event_marks(events, warn=None, where=""):
+    """EventMarks of a flight's events: ascent.Event objects or the JSON's event objects.
+
+    The module gives one Event per line written; an announcement of several lines is marked once.
+    An event after a step whose time is not a finite number (a flight gone wrong) cannot be
+    placed: said through warn, not marked.
+    """
+    marks = []
+    last = None
+    for e in events:
+        if isinstance(e, dict):
+            t, kind, values = e["t"], e["kind"], e.get("values", {})
+        else:
+            t, kind, values = e.t, e.kind, e.values
+        key = (t, kind, tuple(sorted((k, str(v)) for k, v in values.items())))
+        if key == last:
+            continue
+        last = key
+        if kind not in _LABELS:
+            continue
+        if t is None or not math.isfinite(t):
+            if warn:
+                warn(f"{where}the {_LABELS[kind](values)} has no finite time: not marked")
+            continue
+        marks.append(EventMark(float(t), _LABELS[kind](values), kind))
+    return marks
+
+
+# ------------------------------------------------------------------ session data files
+
+_T_RE = re.compile(r" *-?[0-9]+\.[0-9][0-9]")
+_V_RE = re.compile(r"-?[0-9]+(\.[0-9]*)?$")
+
+
+def split_flights(times, values):
+    """Cuts one series into flights where the time falls back to the pad (by more than 5 s, to
+    below 5 s), dropping the points a smaller step back (a search, a trim) leaves behind, so each
+    flight follows the path it finally took. Returns [(t array, value array)]."""
+    flights = []
+    T, V = [], []
+    last = None
+    for t, v in zip(times, values):
+        if last is not None and t < last - 5 and t < 5:
+            flights.append((np.array(T), np.array(V)))
+            T, V = [], []
+        while T and T[-1] >= t:
+            T.pop()
+            V.pop()
+        T.append(t)
+        V.append(v)
+        last = t
+    if T:
+        flights.append((np.array(T), np.array(V)))
+    return flights
+
+
+def _read_bytes(path, what):
+    if not os.path.exists(path):
+        raise PlotError(f"{path}: no such file ({what})")
+    if not os.path.isfile(path):
+        raise PlotError(f"{path}: not a regular file ({what})")
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise PlotError(f"{path}: cannot read it ({e.strerror or e})") from None
+    if not data:
+        raise PlotError(f"{path}: the file is empty ({what})")
+    return data
+
+
+def read_series(path, limit, warn=None):
+    """The (time, value) points of a data file ("t value" per line, t with two decimals), each
+    line that is not two finite numbers or is beyond `limit` skipped and counted in a warning."""
+    data = _read_bytes(path, "ascent writes it in file mode: answer its first question with a file name")
+    times, values = [], []
+    nbad = nbig = 0
+    firstbad = firstbig = None
+    lines = data.decode("latin-1").split("\n")
+    if lines[-1] == "":
+        lines.pop()  # after the last line end
+    for n, raw in enumerate(lines, start=1):
+        line = raw[:-1] if raw.endswith("\r") else raw
+        m = _T_RE.match(line)
+        vs = line[m.end():].strip(" ") if m else ""
+        if not m or not _V_RE.match(vs) or not math.isfinite(float(m.group().replace(" ", ""))):
+            nbad += 1
+            firstbad = firstbad or f'{n}: "{line}"'
+            continue
+        v = float(vs)
+        if abs(v) > limit:
+            nbig += 1
+            firstbig = firstbig or n
+            continue
+        times.append(float(m.group().replace(" ", "")))
+        values.append(v)
+    if not times:
+        raise PlotError(f'{path}: no line of the form "t value" (first bad line {firstbad})')
+    if warn and nbad:
+        warn(f"{path}: skipped {nbad} line(s) that are not two finite numbers (first: line {firstbad.split(':')[0]})")
+    if warn and nbig:
+        warn(f"{path}: skipped {nbig} value(s) beyond {limit:g}, out of reach of any flight "
+             f"(a flight gone wrong; first: line {firstbig})")
+    return times, values
+
+
+def _on(t_ref, t, v):
+    """A series' values at the reference times (the same times in a session's files)."""
+    if len(t) == len(t_ref) and np.array_equal(t, t_ref):
+        return v
+    return np.interp(t_ref, t, v) if len(t) else np.full(len(t_ref), np.nan)
+
+
+def read_data_files(directory, warn=None):
+    """The flights of a session's four data files: [(t, speed, alt, accel, q)] in file units."""
+    per_series = []
+    for name, _, _, limit in SERIES:
+        per_series.append(split_flights(*read_series(os.path.join(directory, name + ".dat"), limit, warn)))
+    counts = [len(s) for s in per_series]
+    if warn and len(set(counts)) > 1:
+        warn("the data files disagree on the number of flights (%s)" % ", ".join(map(str, counts)))
+    flights = []
+    for i in range(max(counts)):
+        ref = next(s[i] for s in per_series if i < len(s))
+        t = ref[0]
+        cols = [_on(t, *s[i]) if i < len(s) else np.full(len(t), np.nan) for s in per_series]
+        flights.append((t, *cols))
+    return flights
+
+
+def _flight_from_table(flight):
+    """The four series of a module flight, in the data files' units and read as the data files
+    are: searches dropped, points that are not finite or beyond any flight's reach left out."""
+    tab = flight.table
+    # The step table's first two lines are on the pad, before the first step: file mode writes
+    # no data line for them, and neither are they drawn here. The times as the data files write
+    # them (two decimals), so that a step back is told from a step forward alike.
+    t = np.array([float("%.2f" % x) if math.isfinite(x) else math.nan for x in tab["t"][2:]])
+    series = []
+    for _, c, k, limit in SERIES:
+        v = tab[c][2:] * k
+        keep = np.isfinite(t) & np.isfinite(v) & (np.abs(v) <= limit)
+        # A module flight is one flight: a fall back to the pad never happens inside it.
+        parts = split_flights(t[keep], v[keep])
+        series.append((np.concatenate([p[0] for p in parts]), np.concatenate([p[1] for p in parts]))
+                      if parts else (np.array([]), np.array([])))
+    ref = series[0][0]
+    return (ref, *[_on(ref, *x) for x in series])
+
+
+def _ends_agree(series, flight):
+    """Whether a re-flown module flight ends where a data file's flight does: the same last time
+    and, within the data files' rounding, the same speed and altitude."""
+    t, sp, h = series[0], series[1], series[2]
+    ft, fsp, fh = flight[0], flight[1], flight[2]
+    return (abs(t[-1] - ft[-1]) < 0.006 and abs(sp[-1] - fsp[-1]) < 0.0006 and abs(h[-1] - fh[-1]) < 0.0006)
+
+
+def _json_doc(path):
+    data = _read_bytes(path, "a flight file written by ascent --json")
+    def number(x, what):
+        if isinstance(x, bool) or not isinstance(x, (int, float)) or not math.isfinite(x):
+            raise ValueError(f"{what} is not a number")
+        return x
+
+    try:
+        doc = json.loads(data.decode("utf-8"))
+        flights = doc["flights"]
+        if not isinstance(doc, dict) or not isinstance(flights, list):
+            raise TypeError("no list of flights")
+        if not isinstance(doc.get("vehicle", ""), str):
+            raise TypeError("the vehicle is no name")
+        for f in flights:
+            number(f["answers"]["tt"], "tt")
+            number(f["answers"]["alpha"], "alpha")
+            if not isinstance(f["summary"], dict) or not isinstance(f["events"], list):
+                raise TypeError("a flight without its summary or events")
+            for e in f["events"]:
+                if e["t"] is not None:
+                    number(e["t"], "an event's time")
+                if not isinstance(e["kind"], str) or not isinstance(e["values"], dict):
+                    raise TypeError("an event without its kind or values")
+                if e["kind"] in ("engine_cutoff", "upper_ignition", "upper_cutoff"):
+                    engine = e["values"]["engine"]
+                    if e["kind"] == "engine_cutoff":
+                        number(engine, "an engine's number")
+                    elif not isinstance(engine, str):
+                        raise TypeError("an engine without a name")
+    except (ValueError, KeyError, TypeError, UnicodeDecodeError, RecursionError) as e:
+        raise PlotError(f"{path}: not a flight file of ascent --json ({type(e).__name__}: {e})") from None
+    if not flights:
+        raise PlotError(f"{path}: the file holds no flight")
+    return doc
+
+
+def _summary_time(flight):
+    """The time of a JSON flight's last step (its summary's), or None for a flight gone wrong
+    (a time that is no number), whose data files end where its numbers left every range."""
+    t = [e["t"] for e in flight["events"] if e["kind"] == "summary"]
+    return t[-1] if t and t[-1] is not None else None
+
+
+def _module():
+    try:
+        import ascent
+    except ImportError as e:  # pragma: no cover  (installed with the module)
+        raise PlotError(f"the Python module ascent cannot be imported: {e}") from None
+    return ascent
+
+
+def _fly(vehicle, profile, tt, alpha, transfer=True, iterate=False, where=""):
+    ascent = _module()
+    try:
+        return ascent.fly(tt, alpha, transfer=transfer, iterate=iterate, vehicle=vehicle, profile=profile,
+                          events=True)
+    except ascent.AscentError as e:
+        raise PlotError(f"{where}{e.message}") from None
+    except (ValueError, OSError) as e:
+        raise PlotError(f"{where}{e}") from None
+
+
+def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=None):
+    """The flights of a file-mode session: curves from DIR's data files; events and answers from
+    the session's `ascent --json` file (json_path) or, given the main output (main), from the
+    session flown again through the module with the answers it echoes (vehicle: its description,
+    default the built-in one; the profile: the one it names, else DIR/s1.dat). Either must be of
+    the same run as the data files: refused otherwise."""
+    if not os.path.isdir(directory):
+        raise PlotError(f"{directory}: no such directory")
+    if main is not None:
+        _read_bytes(main, "the main output file of the session")
+    if json_path is not None:
+        doc = _json_doc(json_path)
+    series = read_data_files(directory, warn)
+    flights = []
+    if json_path is not None:
+        jf = doc["flights"]
+        if len(jf) != len(series):
+            raise PlotError(f"{json_path} and the data files of {directory} are not of the same run of ascent "
+                            f"(the JSON holds {len(jf)} flight(s), the data files {len(series)})")
+        for i, (s, f) in enumerate(zip(series, jf), start=1):
+            marks = event_marks(f["events"], warn, f"{json_path}: flight {i}: ")
+            end = _summary_time(f)
+            if end is not None and abs(end - s[0][-1]) > 0.006:
+                raise PlotError(f"{json_path} and {os.path.join(directory, 'speed.dat')} are not of the same run "
+                                f"of ascent (flight {i} ends at {end:.2f} s in the JSON, at {s[0][-1]:.2f} s in "
+                                f"the data file): give -d the folder of that run")
+            a = f["answers"]
+            flights.append(FlightData(flight_name(i, a["tt"], a["alpha"]), *s, events=marks,
+                                      tt=float(a["tt"]), alpha=float(a["alpha"]), source=json_path))
+    elif main is not None:
+        answers = main_answers(main)
+        if len(answers) != len(series):
+            raise PlotError(f"{main} and {os.path.join(directory, 'speed.dat')} are not of the same run of ascent "
+                            f"(the main output holds {len(answers)} flight(s), the data file {len(series)}): "
+                            f"give -d the folder of that run")
+        profile = _session_profile(directory, vehicle)
+        vehicle = _vehicle_of(vehicle)
+        for i, (s, (tt, alpha, transfer)) in enumerate(zip(series, answers), start=1):
+            # The main output does not echo the answer to "Transfer to apogee?": a flight that
+            # does not end as the data file's does with the transfer is flown without it.
+            f = _fly(vehicle, profile, tt, alpha, transfer, where=f"{main}: flight {i}: ")
+            again = _flight_from_table(f)
+            if not _ends_agree(s, again):
+                f = _fly(vehicle, profile, tt, alpha, False, where=f"{main}: flight {i}: ")
+                if _ends_agree(s, _flight_from_table(f)):
+                    again = _flight_from_table(f)
+            if not _ends_agree(s, again):
+                raise PlotError(f"{main} and {os.path.join(directory, 'speed.dat')} are not of the same run of "
+                                f"ascent (flight {i} flown again ends at {again[0][-1]:.2f} s, the data file's at "
+                                f"{s[0][-1]:.2f} s): give -d the folder of that run, and --vehicle its vehicle")
+            flights.append(FlightData(flight_name(i, tt, alpha), *s, events=event_marks(f.events, warn, f"{main}: flight {i}: "),
+                                      tt=tt, alpha=alpha, source=main))
+    else:
+        for i, s in enumerate(series, start=1):
+            flights.append(FlightData(flight_name(i), *s, source=directory))
+    return flights
+
+
+def _vehicle_of(vehicle):
+    """The module's Vehicle of a description file (None: the built-in one)."""
+    ascent = _module()
+    try:
+        return ascent.Vehicle.from_file(vehicle) if vehicle else ascent.Vehicle()
+    except ascent.AscentError as e:
+        raise PlotError(e.message) from None
+
+
+def _profile_for(v, folder):
+    """The profile a vehicle flies: the one its description names, else the folder's s1.dat."""
+    p = v.profile_path
+    if os.path.abspath(p) == os.path.abspath("s1.dat"):
+        p = os.path.join(folder, "s1.dat")
+    return p
+
+
+def _session_profile(directory, vehicle):
+    return _profile_for(_vehicle_of(vehicle), directory)
+
+
+_ANSWER = re.compile(r"^(Turn time \(s\)|Maximum angle of attack \(degrees\))\? *(\S*)")
+
+
+def main_answers(path):
+    """The answers a main output echoes, one (turn time, angle limit, transfer) per flight: the one
+    thing of a session that only its text holds when there is no JSON of it. The transfer is not
+    echoed: taken as flown (load_session tries without it when the ends disagree)."""
+    text = _read_bytes(path, "the main output file of the session").decode("latin-1")
+    flights = []
+    tt = None
+    for line in text.replace("\r", "").split("\n"):
+        m = _ANSWER.match(line)
+        x = _num(m.group(2)) if m else None
+        if m and m.group(1).startswith("Turn"):
+            tt = x if x is not None and x >= 1 else None  # a refused or negative one flies nothing
+        elif m and tt is not None and x is not None:
+            flights.append((tt, x, True))
+            tt = None
+    return flights
+
+
+def load_json_flight(path, vehicle=None, profile=None, warn=None):
+    """The flights of a saved `ascent --json` file: curves from the data files beside it when they
+    are of that run, else flown again through the module with its answers (vehicle: the
+    description it was flown with, default the built-in one; checked by name and summary)."""
+    doc = _json_doc(path)
+    folder = os.path.dirname(path) or "."
+    label = doc.get("vehicle") or os.path.basename(path)
+    jf = doc["flights"]
+    series = None
+    if all(os.path.isfile(os.path.join(folder, n + ".dat")) for n, *_ in SERIES):
+        try:
+            series = read_data_files(folder, None)
+        except PlotError:
+            series = None
+        if series is not None and len(series) != len(jf):
+            series = None
+    flights = []
+    for i, f in enumerate(jf, start=1):
+        a = f["answers"]
+        tt, alpha = float(a["tt"]), float(a["alpha"])
+        s = None
+        if series is not None:
+            end = _summary_time(f)
+            if end is None or abs(end - series[i - 1][0][-1]) <= 0.006:
+                s = series[i - 1]
+        if s is None:
+            v = _vehicle_of(vehicle)
+            name = _vehicle_name(v)
+            if doc.get("vehicle") and name != doc["vehicle"]:
+                raise PlotError(f"{path}: flown by the vehicle '{doc['vehicle']}', not '{name}': give its "
+                                f"description with --vehicle, or keep the data files beside the JSON")
+            p = profile if profile is not None else _profile_for(v, folder)
+            fl = _fly(v, p, tt, alpha, bool(a.get("transfer", True)), bool(a.get("iterate", False)),
+                      where=f"{path}: flight {i}: ")
+            sc = f["summary"].get("SC_M")
+            if sc is not None and fl.summary.get("SC_M") is not None and not (
+                    fl.summary["SC_M"] == sc or (isinstance(sc, float) and math.isnan(sc))):
+                raise PlotError(f"{path}: flight {i} flown again carries SC_M {fl.summary['SC_M']:g} kg, "
+                                f"the file says {sc} kg: give the vehicle and profile it was flown with")
+            s = _flight_from_table(fl)
+        prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
+        flights.append(FlightData(flight_name(i, tt, alpha, prefix), *s, events=event_marks(f["events"], warn, f"{path}: flight {i}: "),
+                                  tt=tt, alpha=alpha, source=path))
+    return flights
+
+
+def _vehicle_name(v):
+    try:
+        return v["name"]
+    except (KeyError, TypeError):
+        return None
+
+
+def parse_fly_spec(spec):
+    """VEHICLE.toml:TT:ALPHA (or a bare TT:ALPHA for the built-in vehicle) -> (vehicle, tt, alpha)."""
+    parts = spec.rsplit(":", 2)
+    if len(parts) == 2:
+        parts = [""] + parts
+    if len(parts) != 3:
+        raise PlotError(f"bad --fly '{spec}' (want VEHICLE.toml:TT:ALPHA, e.g. vehicles/tarvos3.toml:36:18)",
+                        EXIT_USAGE)
+    try:
+        tt, alpha = float(parts[1]), float(parts[2])
+    except ValueError:
+        raise PlotError(f"bad --fly '{spec}': the turn time and angle limit must be numbers", EXIT_USAGE) from None
+    if not (math.isfinite(tt) and math.isfinite(alpha)) or tt < 1 or alpha < 0:
+        raise PlotError(f"bad --fly '{spec}': a turn time of at least 1 s and an angle limit of at least 0",
+                        EXIT_USAGE)
+    return parts[0], tt, alpha
+
+
+def fly_spec(spec, profile=None, warn=None):
+    """A new flight, flown through the module: "VEHICLE.toml:TT:ALPHA" (or "TT:ALPHA": the
+    built-in vehicle with s1.dat of the working directory). Returns a FlightData named after its
+    vehicle and answers."""
+    path, tt, alpha = parse_fly_spec(spec)
+    v = _vehicle_of(path)
+    f = _fly(v, profile, tt, alpha, where=f"--fly {spec}: ")
+    name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
+    return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events, warn, f"--fly {spec}: "),
+                      tt=tt, alpha=alpha, source=spec)
+
+
+# ------------------------------------------------------------------ coast compression
+
+
+@dataclass
+class TimeAxis:
+    """The drawn time axis: u(t) is t up to a, then time runs k times slower to b (the compressed
+    coast), then at full scale again; xmax the axis end, step its major tic spacing."""
+    xmax: float
+    step: float
+    a: float
+    b: float
+    k: float
+    coast: float  # length of the compressed coast, s (0: none)
+
+    @property
+    def compressed(self):
+        return self.coast > 0
+
+    def u(self, x):
+        x = np.asarray(x, dtype=float)
+        if not self.compressed:
+            return x
+        return np.where(x <= self.a, x, np.where(x < self.b, self.a + (x - self.a) * self.k,
+                                                 self.a + (self.b - self.a) * self.k + (x - self.b)))
+
+    @property
+    def umax(self):
+        return float(self.u(self.xmax))
+
+    def ticks(self):
+        """(time, is_major) of every tic, none inside the compressed band."""
+        out = []
+        n = int(round(self.xmax / (self.step / 5)))
+        for i in range(n + 1):
+            x = i * self.step / 5
+            if self.compressed and self.a < x < self.b:
+                continue
+            out.append((x, i % 5 == 0))
+        return out
+
+
+def _longest_coast(t, accel):
+    """(start, end) of the longest run of zero thrust acceleration, or None."""
+    best = None
+    start = None
+    for ti, ai in zip(t, accel):
+        if ai == 0:
+            if start is None:
+                start = ti
+            if best is None or ti - start > best[1] - best[0]:
+                best = (start, ti)
+        else:
+            start = None
+    return best if best and best[1] > best[0] else None
+
+
+def time_axis(flights, compress=True):
+    """The time axis of a flight picture: from 0 to a round number past the last time (and the
+    last event), with the longest coast without thrust compressed when every flight in the air
+    then coasts through it and it takes more than 40 % of the axis."""
+    tmax = max([float(f.t[-1]) for f in flights if len(f.t)] + [e.t for f in flights for e in f.events] + [0.0])
+    c0 = c1 = 0.0
+    m = max(tmax / 100, 5)
+    coasts = [(_longest_coast(f.t, f.accel), float(f.t[-1]) if len(f.t) else 0.0) for f in flights]
+    cand = [c for c, _ in coasts if c]
+    if compress and cand:
+        i0, i1 = max(cand, key=lambda c: c[1] - c[0])
+        ok = True
+        best = max(range(len(coasts)), key=lambda j: (coasts[j][0][1] - coasts[j][0][0]) if coasts[j][0] else -1)
+        for j, (c, last) in enumerate(coasts):
+            if j == best or last <= i0 + m:
+                continue
+            if c is None or c[1] <= i0 or c[0] >= i1:
+                ok = False
+                break
+            i0, i1 = max(i0, c[0]), min(i1, c[1])
+        if ok:
+            c0, c1 = i0, i1
+    cmp = compress and (c1 - c0 - 2 * m >= 0.4 * tmax)
+    a, b = c0 + m, c1 - m
+    span = tmax - (b - a) if cmp else tmax
+    step = 50000
+    for s in (10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000):
+        if span / s <= 12:
+            step = s
+            break
+    xmax = step * int(tmax / step + 1)
+    if not cmp:
+        return TimeAxis(xmax, step, xmax, xmax, 1.0, 0.0)
+    k = 0.11 * (a + xmax - b) / (b - a)
+    return TimeAxis(xmax, step, a, b, k, round(c1 - c0))
+
+
+@dataclass
+class FlightSet:
+    """What a flight picture draws: the flights in legend order and their shared time axis."""
+    flights: list  # [FlightData]
+    axis: TimeAxis
+
+    def __iter__(self):
+        """Unpacks as (flights, axis)."""
+        return iter((self.flights, self.axis))
+
+
+def group_events(flights, gap, u=float):
+    """One label for an event that several flights share within `gap` (in the display units u(t)
+    of the caller's axis); [(u, label, flights)], flights the 1-based numbers of those that have
+    it, in time order (at equal times, by flight)."""
+    evs = sorted(((float(u(e.t)), i, e.label) for i, f in enumerate(flights, start=1) for e in f.events),
+                 key=lambda x: x[0])
+    groups = []
+    at = {}
+    for t, i, label in evs:
+        g = at.get(label)
+        if g is not None and t - groups[g][0] < gap:
+            if i not in groups[g][2]:
+                groups[g][2].append(i)
+            continue
+        at[label] = len(groups)
+        groups.append((t, label, [i]))
+    return groups
+
+
+# ------------------------------------------------------------------ CSV
+
+
+def _num(s):
+    """A finite number from a CSV field, else None."""
+    s = s.strip()
+    if not re.fullmatch(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?", s):
+        return None
+    x = float(s)
+    return x if math.isfinite(x) else None
+
+
+def _csv_rows(path, what, comments=False):
+    data = _read_bytes(path, what)
+    text = data.decode("utf-8", errors="replace")
+    lines = text.splitlines()
+    comment_lines = []
+    if comments:
+        while lines and lines[0].startswith("#"):
+            comment_lines.append(lines.pop(0))
+    try:
+        rows = [r for r in csv.reader(io.StringIO("\n".join(lines)))]
+    except csv.Error as e:
+        raise PlotError(f"{path}: not a CSV file ({e})") from None
+    if not rows:
+        raise PlotError(f"{path}: no header line")
+    header = [h.strip() for h in rows[0]]
+    body = [(n, r) for n, r in enumerate(rows[1:], start=2 + len(comment_lines))
+            if any(c.strip() for c in r)]
+    return header, body, comment_lines
+
+
+def _col(header, path, *names, need=True):
+    for n in names:
+        for i, h in enumerate(header):
+            if h == n:
+                return i
+    if need:
+        raise PlotError(f"{path}: the header has no column {names[0]} (it reads: {','.join(header)})")
+    return None
+
+
+def _field(row, i):
+    return row[i].strip() if i is not None and i < len(row) else ""
+
+
+def _min_gap(values):
+    v = sorted(set(values))
+    d = [b - a for a, b in zip(v, v[1:]) if b - a > 0]
+    return min(d) if d else 0.0
+
+
+@dataclass
+class SweepData:
+    path: str
+    tt: np.ndarray
+    alpha: np.ndarray
+    sc: np.ndarray  # SC_M, kg; NaN where the flight missed its targets
+    ok: np.ndarray  # reached its targets
+    best: tuple  # (tt, alpha, SC_M) of the largest SC_M among those that reached
+
+    @property
+    def rows(self):
+        return len(self.tt)
+
+    @property
+    def nfail(self):
+        return int((~self.ok).sum())
+
+    @property
+    def tt_values(self):
+        return np.unique(self.tt)
+
+    @property
+    def alpha_values(self):
+        return np.unique(self.alpha)
+
+    @property
+    def steps(self):
+        """Smallest grid step of the turn time and of the angle limit (0 for one value)."""
+        return _min_gap(self.tt), _min_gap(self.alpha)
+
+    @property
+    def is_grid(self):
+        """A grid of both parameters (a heat map), not a curve of one."""
+        ntt, nal = len(self.tt_values), len(self.alpha_values)
+        return ntt > 1 and nal > 1 and 2 * self.rows >= ntt * nal
+
+    @property
+    def curve_x(self):
+        """For a curve: 'alpha' or 'tt', the parameter along it."""
+        return "alpha" if len(self.alpha_values) > 1 else "tt"
+
+    @property
+    def iterated(self):
+        """A curve over the angle limit whose turn time converged per limit (ascent-sweep --iterate)."""
+        return not self.is_grid and len(self.alpha_values) > 1 and len(self.tt_values) > 1
+
+
+_NO = {"0", "false", "no", "n", "fail", "failed"}
+
+
+def load_sweep(path):
+    """An ascent-sweep CSV: columns tt, alpha and SC_M by name (and reached or ok when there); a row
+    whose SC_M is no number or whose reached column says no missed its targets."""
+    header, body, _ = _csv_rows(path, "a CSV written by ascent-sweep")
+    low = [h.lower() for h in header]
+    ctt, cal, csc = (low.index(n) if n in low else None for n in ("tt", "alpha", "sc_m"))
+    if ctt is None or cal is None or csc is None:
+        raise PlotError(f"{path}: the header needs the columns tt, alpha and SC_M (it reads: {','.join(header)})")
+    cok = next((low.index(n) for n in ("ok", "reached", "reached_targets", "targets_reached", "on_target",
+                                       "success") if n in low), None)
+    tt, al, sc, ok = [], [], [], []
+    for n, r in body:
+        t, a = _num(_field(r, ctt)), _num(_field(r, cal))
+        if t is None or a is None:
+            raise PlotError(f"{path}: line {n}: tt and alpha must be numbers: {','.join(r)}")
+        s = _num(_field(r, csc))
+        good = s is not None and not (cok is not None and _field(r, cok).lower() in _NO)
+        tt.append(t)
+        al.append(a)
+        sc.append(s if good else math.nan)
+        ok.append(good)
+    if not tt:
+        raise PlotError(f"{path}: no data rows under the header")
+    if not any(ok):
+        raise PlotError(f"{path}: no row has a spacecraft mass (no flight reached its targets)")
+    sc_a = np.array(sc)
+    i = int(np.nanargmax(sc_a))  # the first of equal maxima, as the file orders them
+    return SweepData(path, np.array(tt), np.array(al), sc_a, np.array(ok), (tt[i], al[i], sc[i]))
+
+
+@dataclass
+class OptData:
+    path: str
+    tt: np.ndarray
+    alpha: np.ndarray
+    sc: np.ndarray  # NaN for a miss
+    reached: np.ndarray
+    best: int | None  # row index (0-based) of the best flight, None when none reached
+    listing: list  # the --list lines
+    sweep: SweepData | None = None
+
+
+def load_opt(path, sweep=None):
+    """An ascent-optimize CSV (sweep columns, one row per flight in the order flown, then the free
+    keys after status); the best is the largest SC_M among the flights that reached the target."""
+    header, body, _ = _csv_rows(path, "a CSV written by ascent-optimize -o")
+    need = ("tt", "alpha", "SC_M", "reached")
+    if any(n not in header for n in need):
+        raise PlotError(f"{path}: the header needs the columns tt, alpha, SC_M and reached "
+                        f"(it reads: {','.join(header)})")
+    ctt, cal, csc, crc = (header.index(n) for n in need)
+    chp, cha, ccp, cst = (_col(header, path, n, need=False)
+                          for n in ("hp_final_km", "ha_final_km", "core_propellant_left_kg", "status"))
+    free = list(range(cst + 1, len(header))) if cst is not None else []
+    tt, al, sc, rc, raw = [], [], [], [], []
+    for n, r in body:
+        t, a = _num(_field(r, ctt)), _num(_field(r, cal))
+        if t is None or a is None:
+            raise PlotError(f"{path}: line {n}: tt and alpha must be numbers: {','.join(r)}")
+        s = _num(_field(r, csc))
+        ok = _field(r, crc).lower() == "yes" and s is not None
+        tt.append(t)
+        al.append(a)
+        sc.append(s if ok else math.nan)
+        rc.append(ok)
+        raw.append(r)
+    if not tt:
+        raise PlotError(f"{path}: no data rows under the header")
+    sc_a = np.array(sc)
+    best = int(np.nanargmax(sc_a)) if any(rc) else None
+    good = sum(rc)
+    lines = [f"flights: {len(tt)} ({good} reached the target, {len(tt) - good} missed)"]
+    if best is not None:
+        r = raw[best]
+        lines.append(f"best: flight {best + 1}: SC_M {_field(r, csc)} kg at turn time {_field(r, ctt)} s, "
+                     f"angle limit {_field(r, cal)}°")
+        if _field(r, chp) or _field(r, cha):
+            lines.append(f"best orbit: perigee {_field(r, chp)} km, apogee {_field(r, cha)} km")
+        if _field(r, ccp):
+            lines.append(f"best core propellant left: {_field(r, ccp)} kg")
+        if free:
+            lines.append("best free keys: " + ", ".join(f"{header[i]} = {_field(r, i)}" for i in free))
+    else:
+        lines.append("best: none (no flight reached the target)")
+    lines.append(f"turn time {min(tt):.10g} to {max(tt):.10g} s, angle limit {min(al):.10g} to {max(al):.10g}°")
+    sw = load_sweep(sweep) if sweep else None
+    if sw:
+        lines.append(f"sweep: {sw.rows} flights, best SC_M {sw.best[2]:.10g} kg at turn time {sw.best[0]:.10g} s, "
+                     f"angle limit {sw.best[1]:.10g}°")
+    return OptData(path, np.array(tt), np.array(al), sc_a, np.array(rc), best, lines, sw)
+
+
+@dataclass
+class Histogram:
+    centres: np.ndarray
+    reached: np.ndarray  # counts of runs that reached the target, per bin
+    missed: np.ndarray
+    width: float
+
+
+@dataclass
+class Sensitivity:
+    key: str
+    low: float | None  # change of SC_M from the nominal at the low value, kg; None: no bar
+    high: float | None
+    fate_low: str  # "ok", "miss" or "stopped"
+    fate_high: str
+
+
+@dataclass
+class McData:
+    path: str
+    sc: np.ndarray
+    sc_reached: np.ndarray
+    hp: np.ndarray
+    ha: np.ndarray
+    orbit_reached: np.ndarray
+    runs: int
+    reached: int
+    target: float
+    tolerance: float
+    hist_sc: Histogram | None
+    hist_hp: Histogram | None
+    hist_ha: Histogram | None
+    xrange: tuple  # scatter extent (perigee), km
+    yrange: tuple  # (apogee)
+    listing: list
+    nominal: float | None = None
+    sensitivities: list = field(default_factory=list)  # [Sensitivity], first on top
+
+
+def robust_range(x):
+    """The values at the 0.5 % and 99.5 % ranks (nearest rank) of x: the span drawn, so that a few
+    runs far off (a vehicle that fell back) do not squash the rest."""
+    y = np.sort(np.asarray(x, dtype=float))
+    k = int(0.005 * len(y))
+    return float(y[k]), float(y[len(y) - k - 1])
+
+
+def histogram(x, reached, lo, hi):
+    """About sqrt(n) bins (5 to 40) from lo to hi; values outside are not counted."""
+    n = len(x)
+    if hi == lo:
+        lo, hi = lo - 0.5, hi + 0.5
+    nb = min(max(int(math.sqrt(n) + 0.5), 5), 40)
+    w = (hi - lo) / nb
+    cr, cm = np.zeros(nb, int), np.zeros(nb, int)
+    for v, r in zip(x, reached):
+        if v < lo or v > hi:
+            continue
+        b = min(int((v - lo) / w), nb - 1)
+        (cr if r else cm)[b] += 1
+    return Histogram(lo + (np.arange(nb) + 0.5) * w, cr, cm, w)
+
+
+def _stats(what, x, reached, lines, box=None):
+    n = len(x)
+    if n == 0:
+        lines.append(f"{what}: no value")
+        return None
+    m = float(np.mean(x))
+    s = float(np.std(x, ddof=1)) if n > 1 else 0.0
+    lines.append(f"{what}: {n} values, mean {m:.1f}, standard deviation {s:.1f}, min {min(x):.10g}, max {max(x):.10g}")
+    lo, hi = robust_range(x)
+    out = int(sum(1 for v in x if v < lo or v > hi))
+    if out:
+        lines.append(f"  {out} of them outside the drawn range {lo:.10g} to {hi:.10g}")
+    if box:
+        lo, hi = min(lo, box[0]), max(hi, box[1])
+    return histogram(x, reached, lo, hi)
+
+
+_RESULTS = {"run", "reached", "SC_M", "hp_final_km", "ha_final_km", "core_propellant_left_kg", "max_q_Pa",
+            "max_accel_ms2", "status"}
+
+
+def load_mc(runs_csv, sens_csv=None, target=None, tolerance=10.0):
+    """An ascent-mc runs CSV (and its sensitivities CSV): histograms of SC_M and of the final
+    perigee and apogee, the orbits for the scatter, the tornado's bars. The target altitude: the
+    one given, else the one the study's first line names, else 398.6 km."""
+    header, body, comments = _csv_rows(runs_csv, "a runs CSV written by ascent-mc -o", comments=True)
+    if target is None:
+        for c in comments:
+            m = re.search(r"target_apogee_altitude_m=([0-9.eE+-]+)", c)
+            if m and _num(m.group(1)) is not None:
+                target = float(m.group(1)) / 1000
+                break
+    if target is None:
+        target = 398.6
+    for n in ("run", "reached", "SC_M", "hp_final_km", "ha_final_km"):
+        _col(header, runs_csv, n)
+    crc, csc, chp, cha = (header.index(n) for n in ("reached", "SC_M", "hp_final_km", "ha_final_km"))
+    disp = [h for h in header if h not in _RESULTS]
+    sc, scr, hp, ha, orr = [], [], [], [], []
+    nreach = inbox = 0
+    for _, r in body:
+        ok = _field(r, crc).lower() == "yes"
+        nreach += ok
+        s, p, a = _num(_field(r, csc)), _num(_field(r, chp)), _num(_field(r, cha))
+        if s is not None:
+            sc.append(s)
+            scr.append(ok)
+        if p is not None and a is not None:
+            hp.append(p)
+            ha.append(a)
+            orr.append(ok)
+            lo, hi = target - tolerance, target + tolerance
+            inbox += lo <= p <= hi and lo <= a <= hi
+    runs = len(body)
+    if runs == 0:
+        raise PlotError(f"{runs_csv}: no data rows under the header")
+    lines = [f"runs: {runs} ({nreach} reached the target, {runs - nreach} missed)",
+             "dispersed: " + (", ".join(disp) if disp else "none")]
+    box = (target - tolerance, target + tolerance)
+    h_sc = _stats("SC_M (kg)", sc, scr, lines)
+    h_hp = _stats("final perigee (km)", hp, orr, lines, box)
+    h_ha = _stats("final apogee (km)", ha, orr, lines, box)
+    lines.append(f"in the target box ({target:.10g} ± {tolerance:.10g} km): {inbox} of {runs}")
+    x0, x1, y0, y1 = box[0], box[1], box[0], box[1]
+    if hp:
+        lo, hi = robust_range(hp)
+        x0, x1 = min(x0, lo), max(x1, hi)
+        lo, hi = robust_range(ha)
+        y0, y1 = min(y0, lo), max(y1, hi)
+    mc = McData(runs_csv, np.array(sc), np.array(scr, bool), np.array(hp), np.array(ha), np.array(orr, bool),
+                runs, nreach, target, tolerance, h_sc, h_hp, h_ha,
+                (x0 - 0.05 * (x1 - x0), x1 + 0.05 * (x1 - x0)), (y0 - 0.05 * (y1 - y0), y1 + 0.05 * (y1 - y0)),
+                lines)
+    if sens_csv:
+        _load_sensitivities(sens_csv, mc)
+    return mc
+
+
+def _load_sensitivities(path, mc):
+    header, body, _ = _csv_rows(path, "a sensitivities CSV written by ascent-mc")
+    if any(n not in header for n in ("key", "SC_M_low", "SC_M_high")):
+        raise PlotError(f"{path}: the header needs the columns key, SC_M_low and SC_M_high "
+                        f"(it reads: {','.join(header)})")
+    ck, cl, ch = (header.index(n) for n in ("key", "SC_M_low", "SC_M_high"))
+    # A file written before the reached columns tells only a stopped flight (no SC_M) from one that flew.
+    crl, crh = (_col(header, path, n, need=False) for n in ("reached_low", "reached_high"))
+
+    def fate(v, r, c):
+        if v == "":
+            return "stopped"
+        if _num(v) is None:
+            return "miss"
+        if c is not None and _field(r, c).lower() != "yes":
+            return "miss"
+        return "ok"
+
+    nom = None
+    rows = []
+    for n, r in body:
+        k = _field(r, ck).replace("\t", " ")
+        if k == "nominal":
+            nom = _num(_field(r, cl))
+            if nom is None:
+                raise PlotError(f"{path}: line {n}: the nominal row has no SC_M: {','.join(r)}")
+            continue
+        lo, hi = _field(r, cl), _field(r, ch)
+        rows.append((k, lo, hi, fate(lo, r, crl), fate(hi, r, crh)))
+    if nom is None:
+        raise PlotError(f"{path}: no row with the key nominal (the nominal flight)")
+    if not rows:
+        raise PlotError(f"{path}: no dispersed quantity under the nominal row")
+
+    def said(fa, v):
+        if fa == "ok":
+            return "%+.10g" % (float(v) - nom)
+        if fa == "miss" and _num(v) is not None:
+            return "miss (%+.10g)" % (float(v) - nom)
+        return fa
+
+    mc.nominal = nom
+    mc.listing.append(f"sensitivity of SC_M to each quantity at its low / high value "
+                      f"(kg, from the nominal {nom:.10g} kg):")
+    for k, lo, hi, fl, fh in rows:
+        mc.listing.append(f"  {k}: {said(fl, lo)} / {said(fh, hi)}")
+        mc.sensitivities.append(Sensitivity(k, float(lo) - nom if fl == "ok" else None,
+                                            float(hi) - nom if fh == "ok" else None, fl, fh))
