@@ -73,6 +73,9 @@ awk '/^    (ascent|ascent-sweep|ascent-optimize|ascent-mc|ascent-plot)( |$)/ || 
        line = "" }' "$src/README.md" >"$work/readme_commands"
 check "the README prints the study commands" test "$(wc -l <"$work/readme_commands")" -ge 8
 while IFS= read -r command; do
+  # ascent-plot runs on the Python module, which a build without it (the
+  # sanitizers' build) does not install.
+  case $command in "    ascent-plot"*) [ -n "$python" ] || continue ;; esac
   (cd "$home/flights" && HOME=$home bash -c "$command" >"$work/command.out" 2>&1)
   check "as printed in the README: ${command#    }" test $? -eq 0 || tail -n 3 "$work/command.out"
 done <"$work/readme_commands"
