@@ -197,9 +197,9 @@ def _check(o):
         raise Usage(f"bad --tolerance '{o['tolerance']}' (want a distance in km, e.g. 10)")
     if not float(o["tolerance"]) > 0:
         raise Usage(f"--tolerance must be positive, got '{o['tolerance']}'")
-    for spec in o["fly"]:
+    for option in o["fly"]:
         try:
-            D.parse_fly_spec(spec)
+            D.parse_fly_option(option)
         except D.PlotError as e:
             raise Usage(e.message) from None
     return mode
@@ -307,8 +307,8 @@ def _load_flights(o):
     for j in saved:
         flights += D.load_json_flight(j, vehicle=o["vehicle"], warn=_warn)
         sources += 1
-    for spec in o["fly"]:
-        flights.append(D.fly_spec(spec, warn=_warn))
+    for option in o["fly"]:
+        flights.append(D.fly_option(option, warn=_warn))
         sources += 1
     return flights, sources
 

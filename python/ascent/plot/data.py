@@ -465,34 +465,34 @@ def _vehicle_name(v):
         return None
 
 
-def parse_fly_spec(spec):
+def parse_fly_option(option):
     """VEHICLE.toml:TT:ALPHA (or a bare TT:ALPHA for the built-in vehicle) -> (vehicle, tt, alpha)."""
-    parts = spec.rsplit(":", 2)
+    parts = option.rsplit(":", 2)
     if len(parts) == 2:
         parts = [""] + parts
     if len(parts) != 3:
-        raise PlotError(f"bad --fly '{spec}' (want VEHICLE.toml:TT:ALPHA, e.g. vehicles/tarvos3.toml:36:18)",
+        raise PlotError(f"bad --fly '{option}' (want VEHICLE.toml:TT:ALPHA, e.g. vehicles/tarvos3.toml:36:18)",
                         EXIT_USAGE)
     try:
         tt, alpha = float(parts[1]), float(parts[2])
     except ValueError:
-        raise PlotError(f"bad --fly '{spec}': the turn time and angle limit must be numbers", EXIT_USAGE) from None
+        raise PlotError(f"bad --fly '{option}': the turn time and angle limit must be numbers", EXIT_USAGE) from None
     if not (math.isfinite(tt) and math.isfinite(alpha)) or tt < 1 or alpha < 0:
-        raise PlotError(f"bad --fly '{spec}': a turn time of at least 1 s and an angle limit of at least 0",
+        raise PlotError(f"bad --fly '{option}': a turn time of at least 1 s and an angle limit of at least 0",
                         EXIT_USAGE)
     return parts[0], tt, alpha
 
 
-def fly_spec(spec, profile=None, warn=None):
+def fly_option(option, profile=None, warn=None):
     """A new flight, flown through the module: "VEHICLE.toml:TT:ALPHA" (or "TT:ALPHA": the
     built-in vehicle with s1.dat of the working directory). Returns a FlightData named after its
     vehicle and answers."""
-    path, tt, alpha = parse_fly_spec(spec)
+    path, tt, alpha = parse_fly_option(option)
     v = _vehicle_of(path)
-    f = _fly(v, profile, tt, alpha, where=f"--fly {spec}: ")
+    f = _fly(v, profile, tt, alpha, where=f"--fly {option}: ")
     name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
-    return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events, warn, f"--fly {spec}: "),
-                      tt=tt, alpha=alpha, source=spec)
+    return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events, warn, f"--fly {option}: "),
+                      tt=tt, alpha=alpha, source=option)
 
 
 # ------------------------------------------------------------------ coast compression
