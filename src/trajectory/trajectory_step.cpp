@@ -28,8 +28,18 @@ Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, double 
   w.vxr = vx - r * s.vrot / Re;
   w.vr = std::sqrt(w.vxr * w.vxr + vy * vy);
   const std::uint64_t h_bits = std::bit_cast<std::uint64_t>(h0);
-  if (!s.air_kept || h_bits != s.air_h_bits) {
-    atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
+  // Without a nozzle (a coast) the back-pressure loads nothing: the
+  // pressure, an exponential of its own above 86 km, is left out there. Any
+  // finite pressure times a zero area takes nothing off the thrust, so the
+  // thrust below comes out bit for bit as with it.
+  const bool needs_p = s.Ae != 0;
+  if (!s.air_kept || h_bits != s.air_h_bits || (needs_p && !s.air_p_kept)) {
+    if (needs_p) {
+      atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
+      s.air_p_kept = true;
+    } else {
+      s.air_p_kept = !atmosphere_without_pressure(h0, s.air_p, s.air_rho, s.air_a_s);
+    }
     s.air_h_bits = h_bits;
     s.air_kept = true;
   }
