@@ -395,6 +395,11 @@ std::string write_description(const Description& d) {
     // A whole number that may be left out is written only when it differs
     // from its default, the least value it may take.
     if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
+    // So is a choice left out (the profile alone is shown commented out).
+    if (k.kind == KeyKind::text && k.optional && k.text(const_cast<Description&>(d)).empty() &&
+        std::string_view(k.name) != "profile") {
+      continue;
+    }
     std::string t = table_of(k.name);
     if (t != table) {
       table = t;
