@@ -308,7 +308,8 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  EXPECT_EQ(keys + 3, description_keys().size());  // profile, target.longitude and numerics.substeps may be left out
+  // profile, target.longitude and the numerics may be left out
+  EXPECT_EQ(keys + 4, description_keys().size());
   // The sub-steps are written only when they are not the single step, the
   // longitude only when it is not the built-in site's.
   EXPECT_EQ(b.find("[numerics]"), std::string::npos);
@@ -316,9 +317,13 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   Description fine = builtin_description();
   fine.mission.numerics.substeps = 4;
   fine.mission.target.longitude = 130.97;
+  fine.mission.numerics.integrator = "adaptive";
   const Description back = parse_description(write_description(fine), "v.toml");
   EXPECT_EQ(back.mission.numerics.substeps, 4);
   EXPECT_EQ(back.mission.target.longitude, 130.97);
+  EXPECT_EQ(back.mission.numerics.integrator, "adaptive");
+  fine.mission.numerics.integrator = "rk45";
+  EXPECT_NE(refusal(write_description(fine)).message.find("numerics.integrator"), std::string::npos);
   Description d = builtin_description();
   d.profile = "boosters.dat";
   EXPECT_NE(write_description(d).find("\nprofile = \"boosters.dat\"\n"), std::string::npos);

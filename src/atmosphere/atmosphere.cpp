@@ -49,12 +49,38 @@ const AtmosphereTables& atmosphere_tables() { return tables; }
 
 void atmosphere_init() { (void)atmosphere_tables(); }
 
+namespace {
+
+// Geopotential altitude over the program's own Earth (mu, Re), then the
+// geometric altitude that has it in the standard's Earth model.
+void altitudes(double h, double& H, double& Z) {
+  H = (gs / g0) * Re * h / (h + Re);
+  Z = Rstd * H / (Rstd - H);
+}
+
+}  // namespace
+
+bool atmosphere_without_pressure(double h, double& p, double& rho, double& a_s) {
+  double H, Z;
+  altitudes(h, H, Z);
+  if (Z < Z_switch) {
+    lower_atmosphere(tables, H, p, rho, a_s);
+    return false;
+  }
+  if (Z > Z_clamp) Z = Z_clamp;
+  if (std::isnan(Z)) {
+    upper_atmosphere(tables, Z, p, rho, a_s);
+    return false;
+  }
+  p = 0;
+  upper_density(tables, Z, rho, a_s);
+  return true;
+}
+
 void atmosphere(double h, double& p, double& rho, double& a_s) {
   const AtmosphereTables& t = tables;
-  // Geopotential altitude over the program's own Earth (mu, Re), then the
-  // geometric altitude that has it in the standard's Earth model.
-  double H = (gs / g0) * Re * h / (h + Re);
-  double Z = Rstd * H / (Rstd - H);
+  double H, Z;
+  altitudes(h, H, Z);
   if (Z < Z_switch) {
     lower_atmosphere(t, H, p, rho, a_s);
   } else {

@@ -13,6 +13,15 @@ void atmosphere_init();
 // at altitude h (m) above the reference sphere.
 void atmosphere(double h, double& p, double& rho, double& a_s);
 
+// The same look-up for a caller with no use for the pressure (no nozzle to
+// load with back-pressure): above 86 km the pressure has a spline and an
+// exponential of its own, which are skipped there, and p is set to 0 instead;
+// the answer is true then. Below 86 km the density is computed from the
+// pressure, which is set as `atmosphere` sets it, and so it is where the
+// altitude is not a number; the answer is false. rho and a_s are always
+// `atmosphere`'s.
+bool atmosphere_without_pressure(double h, double& p, double& rho, double& a_s);
+
 // --- The model's tables, exposed for inspection. ---
 
 // U.S. Standard Atmosphere 1976 constants, as stored (not recomputed).
@@ -67,5 +76,6 @@ void natural_spline(const std::array<double, n_knots>& x, SplineSet& s);
 
 void upper_atmosphere_init(AtmosphereTables& tables);
 void upper_atmosphere(const AtmosphereTables& tables, double Z, double& p, double& rho, double& a_s);
+void upper_density(const AtmosphereTables& tables, double Z, double& rho, double& a_s);
 
 }  // namespace ascent

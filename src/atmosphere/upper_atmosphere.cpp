@@ -44,12 +44,34 @@ void upper_atmosphere_init(AtmosphereTables& t) {
   t.a_s_upper = std::sqrt(sound_k * t.Tb[n_layers - 1]);
 }
 
-void upper_atmosphere(const AtmosphereTables& t, double Z, double& p, double& rho, double& a_s) {
+namespace {
+
+// The spline interval of Z: the last knot at or below it, the top interval
+// above the last knot.
+int interval(double Z) {
   int k = 0;
   while (k < n_knots - 2 && Zk[k + 1] < Z) ++k;
+  return k;
+}
+
+double spline_exp(const SplineSet& f, int k, double s) {
+  return std::exp(((f.d[k] * s + f.c[k]) * s + f.b[k]) * s + f.a[k]);
+}
+
+}  // namespace
+
+void upper_atmosphere(const AtmosphereTables& t, double Z, double& p, double& rho, double& a_s) {
+  const int k = interval(Z);
   double s = Z - Zk[k];
-  p = std::exp(((t.lnP.d[k] * s + t.lnP.c[k]) * s + t.lnP.b[k]) * s + t.lnP.a[k]);
-  rho = std::exp(((t.lnrho.d[k] * s + t.lnrho.c[k]) * s + t.lnrho.b[k]) * s + t.lnrho.a[k]);
+  p = spline_exp(t.lnP, k, s);
+  rho = spline_exp(t.lnrho, k, s);
+  a_s = t.a_s_upper;
+}
+
+void upper_density(const AtmosphereTables& t, double Z, double& rho, double& a_s) {
+  const int k = interval(Z);
+  double s = Z - Zk[k];
+  rho = spline_exp(t.lnrho, k, s);
   a_s = t.a_s_upper;
 }
 

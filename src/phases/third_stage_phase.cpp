@@ -4,10 +4,23 @@
 
 #include "phases/mission_summary.hpp"
 #include "phases/phase_support.hpp"
+#include "trajectory/kepler_arc.hpp"
 
 namespace ascent {
 
 namespace {
+
+// m, the altitude above which the adaptive integrator's coast leaves out the
+// air: there drag takes less than 2e-5 m/s^2 off a coasting upper stage
+// (density below 2.1e-9 kg/m^3), a few centimetres per second over the
+// whole coast.
+constexpr double coast_air_top = 150000;
+// The adaptive integrator's error per step of the coast through the air,
+// relative to the radius and the speed (a tenth of a millimetre, a few
+// hundred-thousandths of a metre per second).
+constexpr double coast_tolerance = 1e-11;
+// s, flight time between the table lines of a coast solved exactly.
+constexpr double coast_line_interval = 10;
 
 // A descending vehicle may coast on only toward a perigee it will pass: it is
 // above the ground, on an ellipse (apogee at or above perigee: a hyperbola
@@ -24,13 +37,54 @@ bool descends_toward_perigee_in_space(const FlightState& s) {
 // space (below the ground, on a hyperbola, or already underground: it would
 // fall through re-entry). A vehicle separated just before a perigee above
 // the ground, on an ellipse, coasts through it and up to the target.
+// The adaptive integrator's coast above the air: the arc of the conic the
+// vehicle is on, from Kepler's equation, to the end the fixed steps look for,
+// located exactly: the ignition altitude on the way up, or the apogee if the
+// arc stays below it. A table line every coast_line_interval seconds of
+// flight time and one at the end. False, with nothing flown, for a state the
+// closed form does not take (not on an ellipse, or descending other than
+// toward a perigee in space): the fixed steps fly it.
+bool kepler_coast(FlightContext& S) {
+  FlightState& s = S.fs;
+  const Target& target = S.desc->mission.target;
+  KeplerArc arc;
+  if (!kepler_arc(mu, Re + s.h0, s.vx, s.vy, arc)) return false;
+  if (s.vy < 0 && !descends_toward_perigee_in_space(s)) return false;
+  double T = time_to_climb_through(arc, Re + target.apogee_altitude / target.ignition_factor);
+  const double T_apogee = time_to_apogee(arc);
+  if (T < 0 || T > T_apogee) T = T_apogee;
+  const double t0 = s.t, range0 = s.r0;
+  auto place = [&](double dt) {
+    const ArcPoint p = arc_at(arc, dt);
+    s.h0 = p.r - Re;
+    s.vx = p.vx;
+    s.vy = p.vy;
+    // The ground range: the arc swept at the reference radius, less the
+    // Earth's turning under it (the integral of vx Re / r - vrot).
+    s.r0 = range0 + Re * p.swept - s.vrot * dt;
+    s.t = t0 + dt;
+    evaluate_state(s, S.step_observers);
+  };
+  for (double k = std::floor(t0 / coast_line_interval) + 1; k * coast_line_interval < t0 + T; ++k) {
+    place(k * coast_line_interval - t0);
+  }
+  place(T);
+  return true;
+}
+
 void coast(FlightContext& S) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
+  const bool exact = S.desc->mission.numerics.integrator == "adaptive";
   long n = 0;
   bool climbed = false;
   while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
-    step(S);
+    if (exact && s.h0 >= coast_air_top && kepler_coast(S)) return;
+    if (exact) {
+      if (coast_step_adaptive(s, coast_tolerance, S.step_observers) == 0) step(S);
+    } else {
+      step(S);
+    }
     if (s.vy >= 0) {
       climbed = true;
     } else if (climbed || !descends_toward_perigee_in_space(s)) {

@@ -93,6 +93,7 @@ struct FlightState {
   // atmosphere is a function of the altitude alone, so the numbers kept are
   // the numbers a new look-up would give.
   bool air_kept = false;         // a look-up is kept
+  bool air_p_kept = false;       // with its pressure (left out, as 0, where no nozzle needs it)
   std::uint64_t air_h_bits = 0;  // the bits of its altitude (m)
   double air_p = 0, air_rho = 0, air_a_s = 0;  // Pa, kg/m^3, m/s
 };

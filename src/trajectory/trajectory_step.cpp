@@ -1,6 +1,10 @@
 #include "trajectory/trajectory_step.hpp"
 
+#include <algorithm>
+#include <array>
 #include <bit>
+#include <initializer_list>
+#include <utility>
 #include <cmath>
 #include <cstdint>
 
@@ -28,8 +32,18 @@ Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, double 
   w.vxr = vx - r * s.vrot / Re;
   w.vr = std::sqrt(w.vxr * w.vxr + vy * vy);
   const std::uint64_t h_bits = std::bit_cast<std::uint64_t>(h0);
-  if (!s.air_kept || h_bits != s.air_h_bits) {
-    atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
+  // Without a nozzle (a coast) the back-pressure loads nothing: the
+  // pressure, an exponential of its own above 86 km, is left out there. Any
+  // finite pressure times a zero area takes nothing off the thrust, so the
+  // thrust below comes out bit for bit as with it.
+  const bool needs_p = s.Ae != 0;
+  if (!s.air_kept || h_bits != s.air_h_bits || (needs_p && !s.air_p_kept)) {
+    if (needs_p) {
+      atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
+      s.air_p_kept = true;
+    } else {
+      s.air_p_kept = !atmosphere_without_pressure(h0, s.air_p, s.air_rho, s.air_a_s);
+    }
     s.air_h_bits = h_bits;
     s.air_kept = true;
   }
@@ -131,12 +145,10 @@ double drag_coefficient(double mach) { return drag_coefficient(builtin_drag_tabl
 
 namespace {
 
-// One step under the law `law`, called through its own class.
+// Evaluation of the state a step (or a closed-form arc) has reached: speed,
+// angles, loads, the record to the observers, the osculating orbit.
 template <class Law>
-void step_with(FlightState& s, const Law& law, const StepObservers& observers) {
-  integrate(s, law);
-
-  // Evaluation of the new state.
+void evaluate_with(FlightState& s, const Law& law, const StepObservers& observers) {
   const double r = Re + s.h0;
   const double m = s.m0 + s.Me;
   s.vi = std::sqrt(s.vx * s.vx + s.vy * s.vy);
@@ -189,6 +201,13 @@ void step_with(FlightState& s, const Law& law, const StepObservers& observers) {
   s.ha = (1 + ecc) * sma - Re;
 }
 
+// One step under the law `law`, called through its own class.
+template <class Law>
+void step_with(FlightState& s, const Law& law, const StepObservers& observers) {
+  integrate(s, law);
+  evaluate_with(s, law, observers);
+}
+
 }  // namespace
 
 void trajectory_step(FlightState& s, const StepObservers& observers) {
@@ -198,6 +217,101 @@ void trajectory_step(FlightState& s, const StepObservers& observers) {
     case Steering::pitch_program: break;
   }
   step_with(s, steering::PitchProgram{}, observers);
+}
+
+}  // namespace ascent
+
+namespace ascent {
+
+void evaluate_state(FlightState& s, const StepObservers& observers) {
+  switch (s.mode) {
+    case Steering::vertical_law: return evaluate_with(s, steering::VerticalAcceleration{}, observers);
+    case Steering::vacuum: return evaluate_with(s, steering::VacuumAttitude{}, observers);
+    case Steering::pitch_program: break;
+  }
+  evaluate_with(s, steering::PitchProgram{}, observers);
+}
+
+}  // namespace ascent
+
+namespace ascent {
+
+namespace {
+
+using Vec9 = std::array<double, 9>;
+
+Vec9 as_vec(const Rates& k) { return {k.vx, k.h0, k.vy, k.r0, k.kick, k.m0, k.mdot, k.Fvac, k.dV}; }
+Vec9 state_vec(const FlightState& s) { return {s.vx, s.h0, s.vy, s.r0, s.kick, s.m0, s.mdot, s.Fvac, s.dV}; }
+Stage stage_of(const Vec9& y) { return {y[0], y[1], y[2], y[4], y[5], y[6], y[7]}; }
+
+// Dormand and Prince's pair (J. Comput. Appl. Math. 6, 1980): seven stages,
+// the fifth-order solution carried on, the fourth-order one for the error.
+constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
+constexpr double a21 = 1.0 / 5;
+constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
+constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
+constexpr double a51 = 19372.0 / 6561, a52 = -25360.0 / 2187, a53 = 64448.0 / 6561, a54 = -212.0 / 729;
+constexpr double a61 = 9017.0 / 3168, a62 = -355.0 / 33, a63 = 46732.0 / 5247, a64 = 49.0 / 176,
+                 a65 = -5103.0 / 18656;
+constexpr double b1 = 35.0 / 384, b3 = 500.0 / 1113, b4 = 125.0 / 192, b5 = -2187.0 / 6784, b6 = 11.0 / 84;
+// Fifth order minus fourth order, weights of the seventh stage included.
+constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
+                 e6 = 22.0 / 525, e7 = -1.0 / 40;
+
+}  // namespace
+
+double coast_step_adaptive(FlightState& s, double tolerance, const StepObservers& observers) {
+  const steering::PitchProgram law;
+  const Vec9 y = state_vec(s);
+  auto f = [&](const Vec9& z) { return as_vec(rates(s, law, stage_of(z))); };
+  auto at = [&](std::initializer_list<std::pair<double, const Vec9*>> terms, double h) {
+    Vec9 z = y;
+    for (const auto& [w, k] : terms) {
+      for (std::size_t i = 0; i < z.size(); ++i) z[i] += h * w * (*k)[i];
+    }
+    return z;
+  };
+  double h = s.dt;
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    const Vec9 k1 = f(y);
+    const Vec9 k2 = f(at({{a21, &k1}}, h));
+    const Vec9 k3 = f(at({{a31, &k1}, {a32, &k2}}, h));
+    const Vec9 k4 = f(at({{a41, &k1}, {a42, &k2}, {a43, &k3}}, h));
+    const Vec9 k5 = f(at({{a51, &k1}, {a52, &k2}, {a53, &k3}, {a54, &k4}}, h));
+    const Vec9 k6 = f(at({{a61, &k1}, {a62, &k2}, {a63, &k3}, {a64, &k4}, {a65, &k5}}, h));
+    const Vec9 y5 = at({{b1, &k1}, {b3, &k3}, {b4, &k4}, {b5, &k5}, {b6, &k6}}, h);
+    const Vec9 k7 = f(y5);
+    // The error of position and velocity, relative to the radius and the
+    // speed: the orbit's own scales.
+    const double r = Re + y[1], v = std::hypot(y[0], y[2]);
+    double err = 0;
+    for (std::size_t i : {0u, 1u, 2u, 3u}) {
+      const double e = h * (e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i]);
+      const double scale = (i == 1 || i == 3) ? r : v;
+      err = std::max(err, std::fabs(e) / (tolerance * scale));
+    }
+    // The usual controller: the error goes as h^5; a safety factor of 0.9,
+    // growth at most fivefold, shrinking at most tenfold.
+    const double grow = err > 0 ? std::clamp(0.9 * std::pow(err, -0.2), 0.1, 5.0) : 5.0;
+    if (err <= 1 || !std::isfinite(err)) {
+      s.vx = y5[0];
+      s.h0 = y5[1];
+      s.vy = y5[2];
+      s.r0 = y5[3];
+      s.kick = y5[4];
+      s.m0 = y5[5];
+      s.mdot = y5[6];
+      s.Fvac = y5[7];
+      s.dV = y5[8];
+      s.t += h;
+      evaluate_with(s, law, observers);
+      s.dt = h * grow;
+      return h;
+    }
+    h *= grow;
+  }
+  s.dt = h;
+  return 0;
 }
 
 }  // namespace ascent

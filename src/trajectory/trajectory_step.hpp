@@ -15,4 +15,17 @@ double drag_coefficient(double mach);
 // each observer in turn.
 void trajectory_step(FlightState& s, const StepObservers& observers);
 
+// The evaluation that ends a step, of a state set without one (a coast
+// solved in closed form): speed, angles, loads, osculating orbit, and the
+// record to each observer.
+void evaluate_state(FlightState& s, const StepObservers& observers);
+
+// One step of a coast through the air under the pitch programme (no thrust),
+// by an embedded Runge-Kutta pair with error control: from s.dt, shortened
+// until the estimated error of position and velocity is within `tolerance`
+// times the radius and the speed. Advances and evaluates the state, leaves
+// in s.dt the next step's proposal and returns the step taken (0 if none
+// was accepted: a state the error cannot be estimated on).
+double coast_step_adaptive(FlightState& s, double tolerance, const StepObservers& observers);
+
 }  // namespace ascent

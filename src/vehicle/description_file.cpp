@@ -406,6 +406,11 @@ std::string write_description(const Description& d) {
                                                            k.real(const_cast<Description&>(builtin_description())))) {
       continue;
     }
+    // So is a choice left out (the profile alone is shown commented out).
+    if (k.kind == KeyKind::text && k.optional && k.text(const_cast<Description&>(d)).empty() &&
+        std::string_view(k.name) != "profile") {
+      continue;
+    }
     std::string t = table_of(k.name);
     if (t != table) {
       table = t;

@@ -173,6 +173,9 @@ std::vector<Key> make_keys() {
       Key{"numerics.substeps", KeyKind::count, "",
           "equal sub-steps in every integration step; the table stays at the steps", 1, 1024, false, true,
           nullptr, [](Description& d) -> int& { return d.mission.numerics.substeps; }, nullptr, nullptr},
+      text("numerics.integrator",
+           "\"fixed\" (the fixed steps) or \"adaptive\" (the coast above the air solved exactly)", true,
+           [](Description& d) -> std::string& { return d.mission.numerics.integrator; }),
   };
 }
 
@@ -322,6 +325,10 @@ std::vector<Problem> check_description(const Description& d) {
   if (has_control(v.name)) add("name", "must not contain control characters (line ends, tabs)");
   if (has_control(d.profile)) add("profile", "must not contain control characters (line ends, tabs)");
   if (v.upper.engine.empty()) add("upper.engine", "must not be empty");
+  const std::string& integrator = m.numerics.integrator;
+  if (!integrator.empty() && integrator != "fixed" && integrator != "adaptive") {
+    add("numerics.integrator", "must be \"fixed\" or \"adaptive\"");
+  }
   if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
   if (!(v.boosters.propellant_mass < v.boosters.mass)) {
     add("boosters.propellant_mass", "must be less than boosters.mass (" + shortest(v.boosters.mass) + "), got " +

@@ -109,6 +109,9 @@ struct Sizing {
 // How finely the flight is integrated.
 struct Numerics {
   int substeps = 1;  // equal sub-steps in every step; the table keeps the steps
+  // "adaptive": the coast above the air solved in closed form (Kepler's
+  // equation); left out (empty) or "fixed": every phase on the fixed steps.
+  std::string integrator;
 };
 
 struct Mission {
