@@ -308,7 +308,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  EXPECT_EQ(keys + 2, description_keys().size());  // profile and numerics.substeps may be left out
+  // profile, numerics.substeps and the five guidance keys may be left out
+  EXPECT_EQ(keys + 7, description_keys().size());
+  EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step.
   EXPECT_EQ(b.find("[numerics]"), std::string::npos);
   Description fine = builtin_description();

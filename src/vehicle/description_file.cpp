@@ -344,6 +344,8 @@ constexpr TableIntro table_intros[] = {
     {"target", "Launch site, target orbit and the perigee targets of the turn-time correction."},
     {"plan", "The flight programme: vertical rise, pitch-over, turn, steering law."},
     {"sizing", "Sizing rules of the upper stage and the spacecraft, from the flight."},
+    {"guidance", "Closed-loop guidance of the core stage to the transfer orbit and of the upper stage to the\n"
+                 "# target orbit, once the vehicle has left the dense atmosphere; every key may be left out."},
 };
 
 }  // namespace
@@ -357,7 +359,8 @@ std::string range_text(const Key& k) {
     case KeyKind::real:
     case KeyKind::list: {
       std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
-      return s + (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
+      return s + (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max) +
+             (k.optional ? "; may be left out" : "");
     }
   }
   return {};
@@ -396,6 +399,9 @@ std::string write_description(const Description& d) {
     // from its default, the least value it may take.
     if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
     std::string t = table_of(k.name);
+    // The guidance table is written only for a description that flies
+    // closed loop: an open-loop one reads as it always did.
+    if (t == "guidance" && !closed_loop(d.mission)) continue;
     if (t != table) {
       table = t;
       out += "\n";
