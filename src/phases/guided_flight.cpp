@@ -15,6 +15,8 @@ constexpr int first_passes = 8;
 // Two successive solutions whose predicted cut-off times differ by less than
 // this have converged.
 constexpr double converged_cutoff_time = 0.1;  // s
+// s, a cycle is due this close to its length: the steps' times carry rounding.
+constexpr double cycle_slack = 1e-9;
 
 const char* stage_name(GuidedStage st) { return st == GuidedStage::core ? "core" : "upper"; }
 
@@ -88,7 +90,7 @@ void guided_step(FlightContext& S) {
     G.solution = solve(S, nullptr, first_passes);
     G.engaged = true;
     announce_stage(S, EventKind::guidance_takeover, s.q);
-  } else if (burning && G.engaged && !G.holding && s.t - G.solution.t0 >= cfg.cycle - 1e-9) {
+  } else if (burning && G.engaged && !G.holding && s.t - G.solution.t0 >= cfg.cycle - cycle_slack) {
     const GuidanceSolution prev = G.solution;
     G.solution = solve(S, &prev, 1);
     const double moved = (G.solution.t0 + G.solution.tgo) - (prev.t0 + prev.tgo);

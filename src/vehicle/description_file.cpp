@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <tuple>
@@ -387,6 +388,24 @@ std::string resolved_profile_path(const Description& d) {
   return (std::filesystem::path(d.origin).parent_path() / profile).string();
 }
 
+namespace {
+
+// Every guidance key holds its built-in value, bit for bit.
+bool default_guidance(const Description& d) {
+  const Description& b = builtin_description();
+  for (const Key& k : description_keys()) {
+    if (table_of(k.name) != "guidance") continue;
+    Description& x = const_cast<Description&>(d);  // the accessors only read here
+    Description& y = const_cast<Description&>(b);
+    if (k.kind == KeyKind::text ? k.text(x) != k.text(y) : std::memcmp(&k.real(x), &k.real(y), sizeof(double)) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string write_description(const Description& d) {
   std::string out =
       "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
@@ -399,9 +418,9 @@ std::string write_description(const Description& d) {
     // from its default, the least value it may take.
     if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
     std::string t = table_of(k.name);
-    // The guidance table is written only for a description that flies
-    // closed loop: an open-loop one reads as it always did.
-    if (t == "guidance" && !closed_loop(d.mission)) continue;
+    // The guidance table is written only when it is not the built-in one
+    // (open loop): an open-loop description reads as it always did.
+    if (t == "guidance" && default_guidance(d)) continue;
     if (t != table) {
       table = t;
       out += "\n";
