@@ -308,8 +308,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude and the numerics may be left out
-  EXPECT_EQ(keys + 4, description_keys().size());
+  // profile, target.longitude, the numerics and the five guidance keys may be left out
+  EXPECT_EQ(keys + 9, description_keys().size());
+  EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
   // longitude only when it is not the built-in site's.
   EXPECT_EQ(b.find("[numerics]"), std::string::npos);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "phases/guided_flight.hpp"
 #include "phases/phase_support.hpp"
 
 namespace ascent {
@@ -173,6 +174,10 @@ void correct_turn_time(FlightContext& S) {
   }
 }
 
+namespace {
+void core_burn(FlightContext& S);
+}  // namespace
+
 void core_phase(FlightContext& S) {
   FlightState& s = S.fs;
   const Vehicle& v = S.desc->vehicle;
@@ -190,6 +195,54 @@ void core_phase(FlightContext& S) {
   s.mode = Steering::vertical_law;
   s.law_init = true;
   s.kv = plan.law_exponent;
+  const bool guided = closed_loop(S.desc->mission);
+  if (guided) start_guided_stage(S, GuidedStage::core);
+  try {
+    core_burn(S);
+  } catch (const StageDry&) {
+    S.record.core_dry = true;
+    s.mddot = 0;
+    s.Fdot = 0;
+    announce(S, EventKind::core_cutoff);
+    FlightEvent e;
+    e.kind = EventKind::propellant_depleted;
+    e.name = "core";
+    e.value = v_target(s, S.desc->mission.target.apogee_altitude) - s.vi;
+    announce(S, std::move(e));
+  }
+  if (guided) end_guided_stage(S);
+  s.mode = Steering::pitch_program;
+  s.follow_air = false;
+  s.Fvac = 0;
+  s.mdot = 0;
+  s.dt = v.core.separation_delay;
+  step(S);
+  announce(S, EventKind::core_separation, s.dV);
+
+  S.record.tt_flown = S.tt;
+  S.record.hp_core = s.hp;
+  S.record.ha_core = s.ha;
+  if (guided) {
+    // The guidance puts the core's cut-off on the transfer orbit whatever
+    // the turn time: there is no perigee error to correct, and a series
+    // ends after its first pass.
+    S.tt_prev = S.tt;
+  } else {
+    correct_turn_time(S);
+  }
+  S.record.tt_recommended = S.tt;
+
+  announce_orbit(S);
+  announce(S, EventKind::recommended_turn_time, S.tt);
+}
+
+namespace {
+
+// The core's burn from booster separation to its cut-off.
+void core_burn(FlightContext& S) {
+  FlightState& s = S.fs;
+  const Vehicle& v = S.desc->vehicle;
+  const FlightPlan& plan = S.desc->mission.plan;
   step(S);  // the rest of the last profile interval
 
   s.tleft = v.fairing.jettison_time - s.t;
@@ -216,22 +269,8 @@ void core_phase(FlightContext& S) {
   if (!throttle_down(S)) engine_shutdowns(S);
 
   announce(S, EventKind::core_cutoff);
-  s.mode = Steering::pitch_program;
-  s.follow_air = false;
-  s.Fvac = 0;
-  s.mdot = 0;
-  s.dt = v.core.separation_delay;
-  step(S);
-  announce(S, EventKind::core_separation, s.dV);
-
-  S.record.tt_flown = S.tt;
-  S.record.hp_core = s.hp;
-  S.record.ha_core = s.ha;
-  correct_turn_time(S);
-  S.record.tt_recommended = S.tt;
-
-  announce_orbit(S);
-  announce(S, EventKind::recommended_turn_time, S.tt);
 }
+
+}  // namespace
 
 }  // namespace ascent

@@ -10,6 +10,7 @@
 #include "phases/flight_events.hpp"
 #include "trajectory/drag.hpp"
 #include "trajectory/flight_state.hpp"
+#include "trajectory/guidance.hpp"
 #include "trajectory/step_record.hpp"
 #include "vehicle/vehicle.hpp"
 
@@ -32,6 +33,21 @@ struct FlightRecord {
   bool transfer = false;   // the third stage flew
   int passes = 0;          // booster-and-core passes of the series
   bool alpha_limited = false;  // the angle-of-attack limit held the thrust at least once
+  bool core_dry = false;   // closed loop: the core ran out of propellant before its cut-off
+  bool upper_dry = false;  // closed loop: the upper stage ran out before its cut-off
+};
+
+// Which stage the closed-loop guidance flies, and where it stands.
+enum class GuidedStage { none, core, upper };
+
+struct GuidanceState {
+  GuidedStage stage = GuidedStage::none;  // the stage burning under closed loop (none: open loop, or coasting)
+  bool engaged = false;    // guidance steers the stage
+  bool converged = false;  // two successive solutions agree on the cut-off time
+  bool holding = false;    // close to cut-off: the last solution is held
+  CutoffTarget target;
+  ThrustModel thrust{1, 1, 0};
+  GuidanceSolution solution;
 };
 
 struct FlightContext {
@@ -61,6 +77,7 @@ struct FlightContext {
   const std::string* profile_text = nullptr;
 
   FlightRecord record;
+  GuidanceState guidance;
 
   // Those who follow the flight, in the order they hear it.
   StepObservers step_observers;

@@ -41,6 +41,9 @@ enum class EventKind {
   verdict,                // name: the vehicle; tt, alpha_max (rad), in_orbit, value: core propellant left (kg)
   total_delta_v,          // value: delta-V from thrust alone since liftoff (m/s)
   summary,                // the sizing: masses, and the figures below
+  guidance_takeover,      // closed loop: name: the stage ("core", "upper"); value: dynamic pressure (Pa)
+  guidance_converged,     // closed loop: name: the stage; value: time to go to its cut-off (s)
+  propellant_depleted,    // closed loop: name: the stage that ran dry; value: its speed short of the cut-off (m/s)
 };
 
 struct FlightEvent {

@@ -8,8 +8,15 @@
 
 namespace ascent {
 
+// A step of a stage burning under closed loop (guided_flight.cpp): the
+// guidance's attitude, and the burn ended where the propellant runs out.
+void guided_step(FlightContext& S);
+
 // One trajectory step with the session's current dt.
-inline void step(FlightContext& S) { trajectory_step(S.fs, S.step_observers); }
+inline void step(FlightContext& S) {
+  if (S.guidance.stage != GuidedStage::none) return guided_step(S);
+  trajectory_step(S.fs, S.step_observers);
+}
 
 // Searches that repeat steps until a comparison turns true would never end on
 // a state the comparison cannot settle (a vehicle flown into the ground ends

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "phases/guided_flight.hpp"
 #include "phases/mission_summary.hpp"
 #include "phases/phase_support.hpp"
 #include "trajectory/kepler_arc.hpp"
@@ -114,6 +115,41 @@ void burn_to_circular(FlightContext& S) {
   step(S);
 }
 
+// The guided burn: the attitude from the guidance, the cut-off where the
+// speed gives the target orbit's semi-major axis at the present radius
+// (the guidance has turned the velocity to the circle's), the last step from
+// the rocket equation as in the open-loop burn. A stage that runs out of
+// propellant ends its burn there.
+void guided_burn(FlightContext& S) {
+  FlightState& s = S.fs;
+  const UpperStage& u = S.desc->vehicle.upper;
+  const double ra = Re + S.desc->mission.target.apogee_altitude;
+  s.Ae = circle_area(u.nozzle_exit_diameter);
+  s.Fvac = u.thrust;
+  s.mdot = -s.Fvac / u.exhaust_speed;
+  s.dt = 1.0;
+  start_guided_stage(S, GuidedStage::upper);
+  auto v_cut = [&] { return std::sqrt(mu * (2 / (Re + s.h0) - 1 / ra)); };
+  try {
+    step_past_and_back(S, [&] { step(S); },
+                       [&] {
+                         double v = v_cut();
+                         return s.vi > v || !finite2(s.vi, v);
+                       });
+    double m_burn = rocket_propellant(s.m0 + s.Me, v_cut() - s.vi, u.exhaust_speed);
+    s.dt = -m_burn / s.mdot;
+    step(S);
+  } catch (const StageDry&) {
+    S.record.upper_dry = true;
+    FlightEvent e;
+    e.kind = EventKind::propellant_depleted;
+    e.name = "upper";
+    e.value = v_cut() - s.vi;
+    announce(S, std::move(e));
+  }
+  end_guided_stage(S);
+}
+
 // The flight ends in orbit when its osculating orbit is an ellipse with a
 // finite perigee and apogee and the perigee is at or above 100 km, the edge
 // of space: below it the vehicle re-enters within the revolution.
@@ -153,7 +189,11 @@ void third_stage_phase(FlightContext& S, bool transfer) {
     ignition.kind = EventKind::upper_ignition;
     ignition.name = v.upper.engine;
     announce(S, std::move(ignition));
-    burn_to_circular(S);
+    if (closed_loop(S.desc->mission)) {
+      guided_burn(S);
+    } else {
+      burn_to_circular(S);
+    }
     dV3 = s.dV - dV_start;
   }
   FlightEvent cutoff;

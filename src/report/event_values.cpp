@@ -24,6 +24,9 @@ const char* event_kind_name(EventKind k) {
     case EventKind::verdict: return "verdict";
     case EventKind::total_delta_v: return "total_delta_v";
     case EventKind::summary: return "summary";
+    case EventKind::guidance_takeover: return "guidance_takeover";
+    case EventKind::guidance_converged: return "guidance_converged";
+    case EventKind::propellant_depleted: return "propellant_depleted";
   }
   return "";
 }
@@ -61,6 +64,9 @@ std::vector<std::pair<const char*, EventValue>> event_values(const FlightEvent& 
               {"S3_Ms", e.masses.Mcut},
               {"SC_M", e.masses.Msc},
               {"S3_Mt", e.masses.Mtop}};
+    case EventKind::guidance_takeover: return {{"stage", e.name}, {"dynamic_pressure_Pa", e.value}};
+    case EventKind::guidance_converged: return {{"stage", e.name}, {"time_to_go_s", e.value}};
+    case EventKind::propellant_depleted: return {{"stage", e.name}, {"velocity_to_go_ms", e.value}};
     default: return {};
   }
 }

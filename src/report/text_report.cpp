@@ -112,6 +112,16 @@ void event_lines(const FlightEvent& e, const ReportStyle& style, const Extremes&
       out.emplace_back();
       break;
     }
+    case EventKind::guidance_takeover:
+      out.push_back("Guidance takes over the " + e.name + " stage at " + real_text(e.value, 1, 0) + " Pa.");
+      break;
+    case EventKind::guidance_converged:
+      out.push_back("Guidance converged: " + e.name + " cutoff in " + real_text(e.value, 1, 1) + " s.");
+      break;
+    case EventKind::propellant_depleted:
+      out.push_back("Propellant depleted! The " + e.name + " stage burns out " + real_text(e.value, 1, 1) +
+                    " m/s short of its cutoff.");
+      break;
   }
 }
 

@@ -29,6 +29,7 @@ enum class Steering : std::int32_t {
   pitch_program = 0,  // along the air-relative path (or frozen off the inertial one) plus kick
   vertical_law = 1,   // the vertical-acceleration law, limited in angle of attack
   vacuum = 2,         // at kick off the inertial velocity, no air
+  guided = 3,         // at the guidance's pitch plus kick above the local horizontal, through the air
 };
 
 // The one record of simulation variables that the trajectory step advances
@@ -76,6 +77,11 @@ struct FlightState {
   double hp = 0;     // m, perigee altitude of the osculating orbit
   double ha = 0;     // m, apogee altitude of the osculating orbit
   double cv = 0;     // (m/s^2)/(m/s)^kv, coefficient of the mode-1 law
+  double q = 0;      // Pa, dynamic pressure
+
+  // Mode 3: the thrust's pitch above the local horizontal at the step's
+  // start; the kick, from zero, carries it through the step.
+  double pitch = 0;  // rad
 
   // Load stations.
   std::int16_t nst = 0;           // number of load stations in use (at most 3)

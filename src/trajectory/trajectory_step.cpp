@@ -10,6 +10,7 @@
 
 #include "atmosphere/atmosphere.hpp"
 #include "trajectory/steering.hpp"
+#include "trajectory/steering/guided_attitude.hpp"
 #include "trajectory/steering/pitch_program.hpp"
 #include "trajectory/steering/vacuum_attitude.hpp"
 #include "trajectory/steering/vertical_acceleration.hpp"
@@ -133,7 +134,9 @@ const SteeringLaw& steering_law(Steering mode) {
   static const steering::PitchProgram pitch_program;
   static const steering::VerticalAcceleration vertical_acceleration;
   static const steering::VacuumAttitude vacuum_attitude;
+  static const steering::GuidedAttitude guided_attitude;
   switch (mode) {
+    case Steering::guided: return guided_attitude;
     case Steering::vertical_law: return vertical_acceleration;
     case Steering::vacuum: return vacuum_attitude;
     case Steering::pitch_program: break;
@@ -169,6 +172,7 @@ void evaluate_with(FlightState& s, const Law& law, const StepObservers& observer
     CdQ = w.CdQ;
   }
   const double theta = path_angle(s.vy, vxr);
+  s.q = q;
 
   // Axial load at each station: drag on the area above it plus the inertia of
   // the mass above it under thrust acceleration.
@@ -214,6 +218,7 @@ void trajectory_step(FlightState& s, const StepObservers& observers) {
   switch (s.mode) {
     case Steering::vertical_law: return step_with(s, steering::VerticalAcceleration{}, observers);
     case Steering::vacuum: return step_with(s, steering::VacuumAttitude{}, observers);
+    case Steering::guided: return step_with(s, steering::GuidedAttitude{}, observers);
     case Steering::pitch_program: break;
   }
   step_with(s, steering::PitchProgram{}, observers);

@@ -345,6 +345,8 @@ constexpr TableIntro table_intros[] = {
     {"target", "Launch site, target orbit and the perigee targets of the turn-time correction."},
     {"plan", "The flight programme: vertical rise, pitch-over, turn, steering law."},
     {"sizing", "Sizing rules of the upper stage and the spacecraft, from the flight."},
+    {"guidance", "Closed-loop guidance of the core stage to the transfer orbit and of the upper stage to the\n"
+                 "# target orbit, once the vehicle has left the dense atmosphere; every key may be left out."},
 };
 
 // Equal as the file would write them: the same bits (-0.0 is not 0).
@@ -390,6 +392,24 @@ std::string resolved_profile_path(const Description& d) {
   return (std::filesystem::path(d.origin).parent_path() / profile).string();
 }
 
+namespace {
+
+// Every guidance key holds its built-in value, bit for bit.
+bool default_guidance(const Description& d) {
+  const Description& b = builtin_description();
+  for (const Key& k : description_keys()) {
+    if (table_of(k.name) != "guidance") continue;
+    Description& x = const_cast<Description&>(d);  // the accessors only read here
+    Description& y = const_cast<Description&>(b);
+    if (k.kind == KeyKind::text ? k.text(x) != k.text(y) : std::memcmp(&k.real(x), &k.real(y), sizeof(double)) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string write_description(const Description& d) {
   std::string out =
       "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
@@ -402,8 +422,9 @@ std::string write_description(const Description& d) {
     // from its default, the least value it may take.
     if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
     // A real that may be left out likewise, when it is the built-in value bit for bit.
-    if (k.kind == KeyKind::real && k.optional && same_bits(k.real(const_cast<Description&>(d)),
-                                                           k.real(const_cast<Description&>(builtin_description())))) {
+    // The guidance table is the exception: a closed-loop flight shows all of its settings.
+    if (k.kind == KeyKind::real && k.optional && table_of(k.name) != "guidance" &&
+        same_bits(k.real(const_cast<Description&>(d)), k.real(const_cast<Description&>(builtin_description())))) {
       continue;
     }
     // So is a choice left out (the profile alone is shown commented out).
@@ -412,6 +433,9 @@ std::string write_description(const Description& d) {
       continue;
     }
     std::string t = table_of(k.name);
+    // The guidance table is written only when it is not the built-in one
+    // (open loop): an open-loop description reads as it always did.
+    if (t == "guidance" && default_guidance(d)) continue;
     if (t != table) {
       table = t;
       out += "\n";

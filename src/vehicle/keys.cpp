@@ -31,6 +31,10 @@ Key real(const char* name, const char* unit, const char* meaning, double min, do
 Key positive(const char* name, const char* unit, const char* meaning, double max, RealRef ref) {
   return real(name, unit, meaning, 0, max, true, ref);
 }
+// A positive quantity that may be left out (its built-in value applies).
+Key optional_real(const char* name, const char* unit, const char* meaning, double max, RealRef ref) {
+  return Key{name, KeyKind::real, unit, meaning, 0, max, true, true, ref, nullptr, nullptr, nullptr};
+}
 Key count(const char* name, const char* meaning, int min, int max, CountRef ref) {
   return Key{name, KeyKind::count, "", meaning, double(min), double(max), false, false, nullptr, ref, nullptr, nullptr};
 }
@@ -176,10 +180,33 @@ std::vector<Key> make_keys() {
       text("numerics.integrator",
            "\"fixed\" (the fixed steps) or \"adaptive\" (the coast above the air solved exactly)", true,
            [](Description& d) -> std::string& { return d.mission.numerics.integrator; }),
+
+      // May be left out, all of them: a description without [guidance]
+      // flies the open-loop programme.
+      Key{"guidance.mode", KeyKind::text, "",
+          "who steers outside the dense atmosphere: \"open-loop\" (the programme) or \"closed-loop\" (guidance)", 0,
+          0, false, true, nullptr, nullptr, [](Description& d) -> std::string& { return d.mission.guidance.mode; },
+          nullptr},
+      optional_real("guidance.takeover_pressure", "Pa",
+                    "closed loop: guidance takes over below this dynamic pressure, after booster separation", 1e6,
+                    [](Description& d) -> double& { return d.mission.guidance.takeover_pressure; }),
+      optional_real("guidance.cycle", "s", "closed loop: flight time between two solutions of the steering", 100,
+                    [](Description& d) -> double& { return d.mission.guidance.cycle; }),
+      optional_real("guidance.insertion_altitude", "m", "closed loop: altitude of the core's cut-off on the transfer orbit",
+                    1e8, [](Description& d) -> double& { return d.mission.guidance.insertion_altitude; }),
+      optional_real("guidance.hold_time", "s", "closed loop: time to cut-off below which the last steering is held",
+                    1000, [](Description& d) -> double& { return d.mission.guidance.hold_time; }),
   };
 }
 
 std::string shortest(double x) { return number_text(x); }
+
+// A text value quoted for a message; control characters shown as '?'.
+std::string quoted(const std::string& t) {
+  std::string out = "\"";
+  for (unsigned char c : t) out += c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
+  return out + "\"";
+}
 
 }  // namespace
 
@@ -330,6 +357,9 @@ std::vector<Problem> check_description(const Description& d) {
     add("numerics.integrator", "must be \"fixed\" or \"adaptive\"");
   }
   if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
+  if (m.guidance.mode != "open-loop" && m.guidance.mode != "closed-loop") {
+    add("guidance.mode", "must be \"open-loop\" or \"closed-loop\", got " + quoted(m.guidance.mode));
+  }
   if (!(v.boosters.propellant_mass < v.boosters.mass)) {
     add("boosters.propellant_mass", "must be less than boosters.mass (" + shortest(v.boosters.mass) + "), got " +
                                         shortest(v.boosters.propellant_mass));
@@ -400,6 +430,13 @@ std::vector<Problem> check_description(const Description& d) {
     add("target.perigee_descending", "must not be above target.apogee_altitude (" +
                                          shortest(m.target.apogee_altitude) + "), got " +
                                          shortest(m.target.perigee_descending));
+  }
+  if (closed_loop(m) && !(m.guidance.insertion_altitude >= m.target.perigee_climbing &&
+                          m.guidance.insertion_altitude <= m.target.apogee_altitude)) {
+    add("guidance.insertion_altitude", "must lie on the transfer orbit, between target.perigee_climbing (" +
+                                           shortest(m.target.perigee_climbing) + ") and target.apogee_altitude (" +
+                                           shortest(m.target.apogee_altitude) + "), got " +
+                                           shortest(m.guidance.insertion_altitude));
   }
   if (!(m.target.inclination > std::fabs(m.target.latitude))) {
     add("target.inclination", "must be above the launch site's latitude (" + shortest(std::fabs(m.target.latitude)) +

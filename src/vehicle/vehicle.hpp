@@ -114,12 +114,29 @@ struct Numerics {
   std::string integrator;
 };
 
+// Who steers once the vehicle has left the dense atmosphere: the open-loop
+// programme alone (the flight as it always was), or closed-loop guidance of
+// the core stage to the transfer orbit and of the upper stage to the target
+// orbit. Every key may be left out; a description without the table flies
+// open loop.
+struct Guidance {
+  std::string mode = "open-loop";        // "open-loop" or "closed-loop"
+  double takeover_pressure = 1000.0;     // Pa, guidance takes over below this dynamic pressure, after booster separation
+  double cycle = 1.0;                    // s, the steering is solved again after this much flight time
+  double insertion_altitude = 150000.0;  // m, altitude of the core's cut-off on the transfer orbit
+  double hold_time = 8.0;                // s, time to cut-off below which the last solution is held
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
   Sizing sizing;
   Numerics numerics;
+  Guidance guidance;
 };
+
+// The description asks for closed-loop guidance.
+inline bool closed_loop(const Mission& m) { return m.guidance.mode == "closed-loop"; }
 
 // A whole description: the vehicle, its mission, and where its booster
 // profile comes from (empty: s1.dat in the working directory).
