@@ -232,6 +232,7 @@ void evaluate_state(FlightState& s, const StepObservers& observers) {
   switch (s.mode) {
     case Steering::vertical_law: return evaluate_with(s, steering::VerticalAcceleration{}, observers);
     case Steering::vacuum: return evaluate_with(s, steering::VacuumAttitude{}, observers);
+    case Steering::guided: return evaluate_with(s, steering::GuidedAttitude{}, observers);
     case Steering::pitch_program: break;
   }
   evaluate_with(s, steering::PitchProgram{}, observers);
