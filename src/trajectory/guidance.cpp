@@ -23,6 +23,11 @@ struct Vec {
 Vec operator+(Vec a, Vec b) { return {a.x + b.x, a.y + b.y}; }
 Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y}; }
 Vec operator*(double k, Vec a) { return {k * a.x, k * a.y}; }
+
+// Simpson's rule over the time to go on this many intervals (even): the
+// frame's accelerations along the predicted path are smooth, and this keeps
+// their integrals to well under a metre per second on a core's burn.
+constexpr int guidance_nodes = 16;
 double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y; }
 
 }  // namespace
@@ -68,11 +73,43 @@ GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const 
   // -vx vy / r, vertical vx^2 / r - mu / r^2.
   const Vec f0{-vx * vy / r, vx * vx / r - mu / (r * r)};
   const Vec fd{-Vd.x * Vd.y / target.r, Vd.x * Vd.x / target.r - mu / (target.r * target.r)};
+  // The steering the frame's accelerations are predicted along: the
+  // previous solution's, as seen from now (null: none yet).
+  const GuidanceSolution* along = guess;
   for (int pass = 0; pass < passes; ++pass) {
     const double T = g.tgo;
-    // Linear in time from here to the cut-off.
-    const Vec v_f = (T / 2) * (f0 + fd);
-    const Vec r_f = (T * T) * ((1.0 / 3) * f0 + (1.0 / 6) * fd);
+    // Linear in time from here to the cut-off, until there is a steering to
+    // predict the path with.
+    Vec v_f = (T / 2) * (f0 + fd);
+    Vec r_f = (T * T) * ((1.0 / 3) * f0 + (1.0 / 6) * fd);
+    if (along != nullptr && T > 0) {
+      // The centrifugal relief vx^2 / r grows with the square of the
+      // horizontal speed, which the thrust builds up nearly linearly: a
+      // straight line from f0 to fd overstates the relief in mid-burn, and
+      // the guidance would fly low and climb late at a steep attitude. So the
+      // accelerations are integrated along the path the steering predicts
+      // (the thrust integrals of the linear-tangent law, the frame's own
+      // accelerations on that path taken from the straight line), by
+      // Simpson's rule.
+      const double k0 = along->t0 + along->t_lambda - t;
+      const Vec la{along->lx, along->ly}, lad{along->ldx, along->ldy};
+      Vec vi{0, 0}, ri{0, 0};
+      for (int i = 0; i <= guidance_nodes; ++i) {
+        const double tau = T * i / guidance_nodes;
+        const ThrustIntegrals I = thrust_integrals(thrust, tau);
+        const Vec dv = I.L * la + (I.J - k0 * I.L) * lad;
+        const Vec dr = I.S * la + (I.Q - k0 * I.S) * lad;
+        const Vec fv = tau * f0 + (tau * tau / (2 * T)) * (fd - f0);
+        const double ux = vx + dv.x + fv.x, uy = vy + dv.y + fv.y;
+        const double ry = r + vy * tau + dr.y + (tau * tau / 2) * f0.y + (tau * tau * tau / (6 * T)) * (fd.y - f0.y);
+        const Vec f{-ux * uy / ry, ux * ux / ry - mu / (ry * ry)};
+        const double w = (i == 0 || i == guidance_nodes) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
+        vi = vi + w * f;
+        ri = ri + (w * (T - tau)) * f;
+      }
+      v_f = (T / (3.0 * guidance_nodes)) * vi;
+      r_f = (T / (3.0 * guidance_nodes)) * ri;
+    }
     const Vec v_go = Vd - Vec{vx, vy} - v_f;
     const double L = std::sqrt(dot(v_go, v_go));
     const Vec lambda = (1 / L) * v_go;
@@ -91,6 +128,7 @@ GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const 
     g.t_lambda = t_lambda;
     g.tgo = Tn;
     g.vgo = L;
+    along = &g;
   }
   return g;
 }

@@ -22,12 +22,12 @@
 // The frame is the local one the flight is written in (x horizontal, y up,
 // inertial velocities), taken as flat: the turning of the horizontal enters
 // as the effective gravity mu/r^2 - vx^2/r and the horizontal term
-// -vx vy / r, each varying linearly in time from its present value to its
-// value at the cut-off. In an inertial frame the same law would need the
-// gravity vector's turn over the burn, which a weak upper stage's long burn
-// (a quarter of a radian of arc) makes far larger than the velocity it
-// gains; in the local frame the effective gravity is small and nearly
-// linear. The angles are measured from the local horizontal.
+// -vx vy / r, integrated along the path the previous solution predicts. In
+// an inertial frame the same law would need the gravity vector's turn over
+// the burn, which a weak upper stage's long burn (a quarter of a radian of
+// arc) makes far larger than the velocity it gains; in the local frame the
+// effective gravity is small and smooth. The angles are measured from the
+// local horizontal.
 #pragma once
 
 namespace ascent {
