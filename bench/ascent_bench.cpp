@@ -18,8 +18,11 @@
 #include <string>
 
 #include "atmosphere/atmosphere.hpp"
+#include "session/flight.hpp"
 #include "session/session.hpp"
 #include "trajectory/trajectory_step.hpp"
+#include "vehicle/booster_profile.hpp"
+#include "vehicle/description_file.hpp"
 
 extern char** environ;
 
@@ -218,6 +221,20 @@ BENCHMARK(BM_flight_in_process)->Unit(benchmark::kMillisecond);
 
 void BM_iterate_series(benchmark::State& state) { run_in_process(state, series_answers); }
 BENCHMARK(BM_iterate_series)->Unit(benchmark::kMillisecond);
+
+// One flight of Orvalon 5 at 36 s / 18 degrees with the transfer, open loop
+// (0) against closed-loop guidance (1): the guidance's cost per flight.
+void BM_guided_flight(benchmark::State& state) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  const Description d =
+      read_description(src + (state.range(0) == 1 ? "/vehicles/orvalon5_guided.toml" : "/vehicles/orvalon5.toml"));
+  const BoosterProfile p = read_profile(src + "/data/s1.dat");
+  FlightAnswers a;
+  a.tt = 36;
+  a.alpha = 18;
+  for (auto _ : state) benchmark::DoNotOptimize(fly(d, p, a).record.Msc);
+}
+BENCHMARK(BM_guided_flight)->ArgName("guided")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
