@@ -267,3 +267,19 @@ def test_a_bundled_vehicle_flies_its_own_profile(workdir):
         assert abs(e.t - float(last_table.split()[0])) <= 0.005 * (1 + 1e-9)
     summary = [e for e in events if e.kind == "summary"][0]
     assert summary.values["SC_M"] == flight.summary["SC_M"]
+
+
+def test_a_guided_vehicle_flies_as_the_program_flies_it(workdir):
+    # Closed-loop guidance through the same entry point: the program's bytes,
+    # and the guidance's own lines among the events at their places.
+    toml = SOURCE_DIR / "vehicles" / "orvalon5_guided.toml"
+    cli = run_ascent(workdir, "out.txt\n36\n18\ny\n-1\n", "--vehicle", str(toml))
+    assert cli.returncode == 0, cli.stderr
+    flight = ascent.fly(36, 18, vehicle=toml, output=True, events=True)
+    assert flight.output == (workdir / "out.txt").read_bytes()
+    lines = flight.output.decode("latin-1").split("\r\n")
+    guided = [e for e in flight.events if e.kind.startswith("guidance_")]
+    assert [(e.kind, e.values["stage"]) for e in guided] == [
+        ("guidance_takeover", "core"), ("guidance_converged", "core"),
+        ("guidance_takeover", "upper"), ("guidance_converged", "upper")]
+    assert all(e.text in lines for e in guided)
