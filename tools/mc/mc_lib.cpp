@@ -384,7 +384,7 @@ std::string promise_text(const Promise& p, double target_m) {
                   p.high);
   } else {
     std::snprintf(buf, sizeof buf,
-                  "no spacecraft mass is carried by %s of the runs: %zu of %zu reach the orbit, %zu needed; "
+                  "no spacecraft mass is carried by %s of the runs: %zu of %zu reach the orbit, %zu needed\n"
                   "SC_M promised: 0 kg\n",
                   percent, p.reaching, p.runs, p.needed);
     t += buf;
