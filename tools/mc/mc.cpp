@@ -276,13 +276,16 @@ int run_merge(const Options& o) {
     out.write(line);
     if (line.rfind("#", 0) == 0) {  // the study's line
       std::size_t at = line.find("target_apogee_altitude_m=");
-      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
+      char* end = nullptr;
+      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, &end);
+      // Shards of a version that wrote no target merge with the key empty.
+      bool named = at != std::string::npos && end != line.c_str() + at + 25;
       if (o.promise) {
-        if (!std::isfinite(target) && o.tolerance_km < reached_band_km) {
+        if (!named && o.tolerance_km < reached_band_km) {
           throw FatalError{err_description, o.merge.front() + ": the study line names no target_apogee_altitude_m "
                                                               "to measure --tolerance from"};
         }
-        sb.ask_promise(PromiseAsk{*o.promise, o.tolerance_km, target / 1000});
+        sb.ask_promise(PromiseAsk{*o.promise, o.tolerance_km, named ? target / 1000 : std::nan("")});
       }
       return;
     }

@@ -312,7 +312,10 @@ Summary SummaryBuilder::finish() {
   std::sort(promised_.begin(), promised_.end());
   s.SC_M_promised = nearest_rank(promised_, quantile_levels[0]);
   s.SC_M_reached_low = nearest_rank(reached_SC_M_, quantile_levels[0]);
-  if (ask_) s.promise = promise_of(reaching_SC_M_, s.runs, ask_->probability, ask_->tolerance_km);
+  if (ask_) {
+    s.promise = promise_of(reaching_SC_M_, s.runs, ask_->probability, ask_->tolerance_km);
+    s.promise->target_km = ask_->target_km;
+  }
   return s;
 }
 
@@ -368,13 +371,15 @@ std::string summary_json(const Summary& s) {
 
 namespace {
 
-std::string promise_text(const Promise& p, double target_m) {
+std::string promise_text(const Promise& p) {
   std::string t;
   char buf[320];
   char percent[32];
   std::snprintf(percent, sizeof percent, "%.10g %%", p.probability * 100);
-  std::snprintf(buf, sizeof buf, "\nPromise at %s of the runs, both final apsides within %.10g km of %.10g km:\n",
-                percent, p.tolerance_km, target_m / 1000);
+  char target[48] = "the target altitude";  // a merged study's line may not name it
+  if (std::isfinite(p.target_km)) std::snprintf(target, sizeof target, "%.10g km", p.target_km);
+  std::snprintf(buf, sizeof buf, "\nPromise at %s of the runs, both final apsides within %.10g km of %s:\n", percent,
+                p.tolerance_km, target);
   t += buf;
   if (p.needed > 0 && p.reaching >= p.needed) {
     std::snprintf(buf, sizeof buf, "SC_M promised: %.0f kg, carried there by %zu of %zu runs (%zu needed)\n", p.SC_M,
@@ -427,7 +432,7 @@ std::string summary_text(const Summary& s) {
   line("perigee, flown (km)", s.hp_final, 1);
   line("apogee, flown (km)", s.ha_final, 1);
   line("core prop., flown (kg)", s.core_left, 0);
-  if (s.promise) t += promise_text(*s.promise, s.target_apogee_altitude_m);
+  if (s.promise) t += promise_text(*s.promise);
   return t;
 }
 

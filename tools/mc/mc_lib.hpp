@@ -217,6 +217,7 @@ constexpr double reached_band_km = reached_tolerance / 1000;
 
 struct Promise {
   double probability = 0, tolerance_km = 0;
+  double target_km = std::numeric_limits<double>::quiet_NaN();  // what the tolerance is measured from
   std::size_t runs = 0;      // every row: a run stopped or refused carries nothing
   std::size_t needed = 0;    // the fewest runs that are a share `probability` of them
   std::size_t reaching = 0;  // runs that reached the target orbit within the tolerance
