@@ -220,6 +220,23 @@ TEST(McSummary, NearestRankAndWilsonFromWorkedValues) {
   wilson(0, 10, lo, hi);
   EXPECT_NEAR(lo, 0.0, 1e-15);
   EXPECT_NEAR(hi, 3.8414588 / 13.8414588, 1e-7);
+  // 95 of 100, lopsided near 1: the roots in P of (0.95 - P)^2 = z^2 P (1 - P) / 100,
+  // (1.9 + z^2/100 -/+ sqrt((1.9 + z^2/100)^2 - 4 (1 + z^2/100) 0.9025)) / (2 (1 + z^2/100)).
+  wilson(95, 100, lo, hi);
+  EXPECT_NEAR(lo, 0.888250, 5e-7);
+  EXPECT_NEAR(hi, 0.978456, 5e-7);
+}
+
+TEST(McPromise, RunsNeededIsTheFewestWhoseShareReachesP) {
+  struct Case {
+    double p;
+    std::size_t n, k;
+  };
+  // k / n >= p > (k - 1) / n, by hand; 7 of 100 is 7 % although 0.07 * 100
+  // rounds to 7.000000000000001 in doubles.
+  const Case cases[] = {{0.99865, 20000, 19973}, {0.99865, 2000, 1998}, {0.07, 100, 7}, {0.9, 40, 36},
+                        {0.5, 3, 2},             {1e-9, 10, 1},        {0.999999, 10, 10}, {0.5, 0, 0}};
+  for (const Case& c : cases) EXPECT_EQ(runs_needed(c.p, c.n), c.k) << c.p << " of " << c.n;
 }
 
 TEST(McSummary, MeansSpreadsAndPromisedMassFromAHandMadeRunsFile) {

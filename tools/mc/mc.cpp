@@ -1,11 +1,13 @@
 // ascent-mc: flies many dispersed copies of the vehicle with the same answers
 // and reports how sure its payload and its orbit are.
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +60,14 @@ const char* const usage_text =
     "                     its bounds), print the ranking and write it as CSV to FILE\n"
     "                     (--runs 0 flies only these)\n"
     "  --merge A.csv ...  combine shard CSVs into the CSV of the whole study (-o)\n"
+    "  --promise P        also find the largest spacecraft mass that a share P of\n"
+    "                     the runs carries to the target orbit (P above 0 and\n"
+    "                     below 1; 0.99865, three sigma, is the usual choice), with\n"
+    "                     the Wilson 95 % interval of the share that carries it;\n"
+    "                     with --merge, over the merged study\n"
+    "  --tolerance KM     for --promise: both final apsides within KM of the target\n"
+    "                     altitude (default 10, the reached column's own band, and\n"
+    "                     at most 10)\n"
     "  --help, --version\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
@@ -69,6 +79,14 @@ const char* const usage_text =
     "ha_final_km, core_propellant_left_kg, max_q_Pa, max_accel_ms2, status. Masses\n"
     "in whole kg as ascent writes them, other numbers every digit. A drawn vehicle\n"
     "that is not a valid description is not flown: status 'vehicle refused: ...'.\n"
+    "\n"
+    "A run carries a spacecraft mass M when it reached the target orbit (reached\n"
+    "yes) with both final apsides within --tolerance and its SC_M is at least M.\n"
+    "The flight does not depend on the spacecraft (the sizing splits the stack\n"
+    "into upper stage and spacecraft after the flight), so flying each run again\n"
+    "with M fixed would only ask whether M fits in that run's SC_M: the promised\n"
+    "mass is found exactly from the runs' rows, with no flight more, the same\n"
+    "for any --jobs; a shard's is over its own runs.\n"
     "\n"
     "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
     "description or shard CSV;\n"
@@ -91,6 +109,9 @@ struct Options {
   std::string output, json, sensitivity;
   std::vector<std::string> merge;
   bool merging = false, help = false, version = false;
+  std::optional<double> promise;  // the share of the runs
+  double tolerance_km = reached_band_km;
+  bool tolerance_given = false;
 };
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
@@ -150,6 +171,22 @@ Options parse_options(int argc, char** argv) {
       o.merging = true;
       o.merge = a.values();
       if (o.merge.empty()) usage("--merge: name the shard CSVs");
+    } else if (arg == "--promise") {
+      std::string v = value();
+      double p = real_number(arg, v);
+      if (!(p > 0 && p < 1)) {
+        usage("--promise: P is a share of the runs, above 0 and below 1 (0.99865, say), got '" + v + "'");
+      }
+      o.promise = p;
+    } else if (arg == "--tolerance") {
+      std::string v = value();
+      o.tolerance_km = real_number(arg, v);
+      o.tolerance_given = true;
+      if (!(o.tolerance_km > 0)) usage("--tolerance: a distance in km above 0, got '" + v + "'");
+      if (!(o.tolerance_km <= reached_band_km)) {
+        usage("--tolerance: at most 10 km, the reached column's band: the runs file cannot tell a run beyond it "
+              "from one short of propellant; got '" + v + "'");
+      }
     } else if (arg == "--help" || arg == "-h") {
       a.no_value();
       o.help = true;
@@ -163,6 +200,8 @@ Options parse_options(int argc, char** argv) {
   if (!o.merging && !o.help && !o.version && o.runs == 0 && o.sensitivity.empty()) {
     usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
   }
+  if (o.tolerance_given && !o.promise) usage("--tolerance: only the promise uses it: give --promise P as well");
+  if (o.promise && !o.merging && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
   return o;
 }
 
@@ -237,7 +276,17 @@ int run_merge(const Options& o) {
     out.write(line);
     if (line.rfind("#", 0) == 0) {  // the study's line
       std::size_t at = line.find("target_apogee_altitude_m=");
-      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
+      char* end = nullptr;
+      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, &end);
+      // Shards of a version that wrote no target merge with the key empty.
+      bool named = at != std::string::npos && end != line.c_str() + at + 25;
+      if (o.promise) {
+        if (!named && o.tolerance_km < reached_band_km) {
+          throw FatalError{err_description, o.merge.front() + ": the study line names no target_apogee_altitude_m "
+                                                              "to measure --tolerance from"};
+        }
+        sb.ask_promise(PromiseAsk{*o.promise, o.tolerance_km, named ? target / 1000 : std::nan("")});
+      }
       return;
     }
     std::string bare = line.substr(0, line.size() - 2);
@@ -325,6 +374,7 @@ int run(int argc, char** argv) {
   }
 
   SummaryBuilder sb;
+  if (o.promise) sb.ask_promise(PromiseAsk{*o.promise, o.tolerance_km, desc.mission.target.apogee_altitude / 1000});
   std::string header = csv_header(p.dispersions);
   sb.header(header.substr(0, header.size() - 2));
   if (csv) csv->write(study_line(p) + header);

@@ -185,6 +185,45 @@ void wilson(std::size_t k, std::size_t n, double& low, double& high) {
   high = std::min(1.0, centre + half);
 }
 
+std::size_t runs_needed(double p, std::size_t n) {
+  if (n == 0) return 0;
+  const double nn = static_cast<double>(n);
+  auto enough = [&](std::size_t k) { return static_cast<double>(k) / nn >= p; };
+  // ceil(p n) is within one of the answer; the quotient decides, as a share
+  // of the runs is read: 19973 / 20000 is the double nearest 0.99865, as the
+  // number typed is.
+  double guess = std::ceil(p * nn);
+  std::size_t k = guess < 1 ? 1 : guess > nn ? n : static_cast<std::size_t>(guess);
+  while (k > 1 && enough(k - 1)) --k;
+  while (k < n && !enough(k)) ++k;
+  return k;
+}
+
+Promise promise_of(std::vector<double> reaching_SC_M, std::size_t runs, double p, double tolerance_km) {
+  Promise r;
+  r.probability = p;
+  r.tolerance_km = tolerance_km;
+  r.runs = runs;
+  r.needed = runs_needed(p, runs);
+  r.reaching = reaching_SC_M.size();
+  // The number of runs carrying M falls as M grows: the largest M that
+  // `needed` runs carry is the needed-th largest SC_M, and every run with
+  // that very mass carries it too.
+  std::sort(reaching_SC_M.begin(), reaching_SC_M.end(), std::greater<double>());
+  if (r.needed > 0 && r.reaching >= r.needed) {
+    r.SC_M = reaching_SC_M[r.needed - 1];
+    r.carrying = static_cast<std::size_t>(
+        std::upper_bound(reaching_SC_M.begin(), reaching_SC_M.end(), r.SC_M, std::greater<double>()) -
+        reaching_SC_M.begin());
+  } else {
+    r.SC_M = 0;
+    r.carrying = r.reaching;
+  }
+  r.share = runs > 0 ? static_cast<double>(r.carrying) / static_cast<double>(runs) : 0;
+  wilson(r.carrying, runs, r.low, r.high);
+  return r;
+}
+
 void SummaryBuilder::Moments::add(double x) {
   ++n;
   double d = x - mean;
@@ -212,6 +251,8 @@ std::string SummaryBuilder::header(const std::string& line) {
   return {};
 }
 
+void SummaryBuilder::ask_promise(const PromiseAsk& ask) { ask_ = ask; }
+
 std::string SummaryBuilder::add(const std::string& line) {
   std::vector<std::string> f = sweep::csv_fields(line);
   if (f.size() != names_.size()) {
@@ -227,6 +268,14 @@ std::string SummaryBuilder::add(const std::string& line) {
   if (reached) {
     reached_SC_M_.push_back(sc);
     mSC_M_reached_.add(sc);
+  }
+  if (reached && ask_) {
+    // The reached column holds the apsides to its own band; a tighter
+    // tolerance is tested here, in km as the row writes them.
+    bool within = ask_->tolerance_km >= reached_band_km ||
+                  (std::fabs(num(f[col_hp_]) - ask_->target_km) <= ask_->tolerance_km &&
+                   std::fabs(num(f[col_ha_]) - ask_->target_km) <= ask_->tolerance_km);
+    if (within) reaching_SC_M_.push_back(sc);
   }
   if (ok) {
     ++s_.flown;
@@ -263,6 +312,10 @@ Summary SummaryBuilder::finish() {
   std::sort(promised_.begin(), promised_.end());
   s.SC_M_promised = nearest_rank(promised_, quantile_levels[0]);
   s.SC_M_reached_low = nearest_rank(reached_SC_M_, quantile_levels[0]);
+  if (ask_) {
+    s.promise = promise_of(reaching_SC_M_, s.runs, ask_->probability, ask_->tolerance_km);
+    s.promise->target_km = ask_->target_km;
+  }
   return s;
 }
 
@@ -292,7 +345,19 @@ std::string summary_json(const Summary& s) {
   j["dispersed"] = s.quantities;
   j["p_reached"] = s.p_reached;
   j["p_reached_95"] = {s.p_low, s.p_high};
-  j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
+  if (s.promise) {
+    // The promise asked for replaces the one at 99.865 % and the reached
+    // column's band, which the text keeps on its line.
+    const Promise& p = *s.promise;
+    j["SC_M_promised_kg"] = p.SC_M;
+    j["promise_probability"] = p.probability;
+    j["promise_tolerance_km"] = p.tolerance_km;
+    j["reached_share"] = p.share;
+    j["reached_share_low"] = p.low;
+    j["reached_share_high"] = p.high;
+  } else {
+    j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
+  }
   j["SC_M_reached_p0.135_kg"] = number_or_null(s.SC_M_reached_low);
   j["target_apogee_altitude_m"] = number_or_null(s.target_apogee_altitude_m);
   j["quantile_rule"] = "nearest rank: the k-th smallest of n values, k = ceil(p n) (at least 1)";
@@ -303,6 +368,39 @@ std::string summary_json(const Summary& s) {
   j["core_propellant_left_kg"] = spread_json(s.core_left);
   return j.dump(2) + "\n";
 }
+
+namespace {
+
+std::string promise_text(const Promise& p) {
+  std::string t;
+  char buf[320];
+  char percent[32];
+  std::snprintf(percent, sizeof percent, "%.10g %%", p.probability * 100);
+  char target[48] = "the target altitude";  // a merged study's line may not name it
+  if (std::isfinite(p.target_km)) std::snprintf(target, sizeof target, "%.10g km", p.target_km);
+  std::snprintf(buf, sizeof buf, "\nPromise at %s of the runs, both final apsides within %.10g km of %s:\n", percent,
+                p.tolerance_km, target);
+  t += buf;
+  if (p.needed > 0 && p.reaching >= p.needed) {
+    std::snprintf(buf, sizeof buf, "SC_M promised: %.0f kg, carried there by %zu of %zu runs (%zu needed)\n", p.SC_M,
+                  p.carrying, p.runs, p.needed);
+    t += buf;
+    std::snprintf(buf, sizeof buf, "share that carries it: %.4f  (95 %% interval %.4f to %.4f)\n", p.share, p.low,
+                  p.high);
+  } else {
+    std::snprintf(buf, sizeof buf,
+                  "no spacecraft mass is carried by %s of the runs: %zu of %zu reach the orbit, %zu needed\n"
+                  "SC_M promised: 0 kg\n",
+                  percent, p.reaching, p.runs, p.needed);
+    t += buf;
+    std::snprintf(buf, sizeof buf, "share that reaches it: %.4f  (95 %% interval %.4f to %.4f)\n", p.share, p.low,
+                  p.high);
+  }
+  t += buf;
+  return t;
+}
+
+}  // namespace
 
 std::string summary_text(const Summary& s) {
   std::string t;
@@ -334,6 +432,7 @@ std::string summary_text(const Summary& s) {
   line("perigee, flown (km)", s.hp_final, 1);
   line("apogee, flown (km)", s.ha_final, 1);
   line("core prop., flown (kg)", s.core_left, 0);
+  if (s.promise) t += promise_text(*s.promise);
   return t;
 }
 

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "io/exit_codes.hpp"
+#include "report/flight_summary.hpp"
 #include "session/flight.hpp"
 #include "vehicle/keys.hpp"
 
@@ -22,8 +24,9 @@ namespace ascent::mc {
 
 // Largest study. The quantiles need the values: the summary keeps six
 // doubles per run (48 bytes: SC_M, both apsides, the core propellant, and
-// SC_M twice more for the promised masses), 480 MB at this size; everything
-// else is flat in the number of runs.
+// SC_M twice more for the promised masses), 480 MB at this size, and a
+// seventh with --promise (the masses of the runs that reach the orbit within
+// its tolerance); everything else is flat in the number of runs.
 constexpr std::size_t max_runs = 10000000;
 
 // ---------------------------------------------------------------- draws
@@ -189,6 +192,49 @@ constexpr double quantile_levels[5] = {0.00135, 0.025, 0.5, 0.975, 0.99865};
 // value is one of the sample's, never an interpolation.
 double nearest_rank(const std::vector<double>& sorted, double p);
 
+// ---------------------------------------------------------------- promise
+
+// The largest spacecraft mass that a share of the runs carries to the target
+// orbit. A run carries a mass M when it reached the target orbit (the reached
+// column: within the propellant loaded, a spacecraft to carry) with both
+// final apsides within the promise's tolerance of the target altitude, and
+// its own SC_M is at least M. The flight does not depend on the spacecraft:
+// the stack above the core flies whole and the sizing splits it into upper
+// stage and spacecraft after the flight, so flying a run again with its
+// spacecraft fixed at M changes nothing but whether M fits in what the run
+// sized. The search over M with every run flown once per trial is then solved
+// exactly by an order statistic of the runs' own SC_M, with no flight more.
+struct PromiseAsk {
+  double probability = 0.99865;  // the share of the runs, in (0, 1)
+  double tolerance_km = 10;      // band around the target for both final apsides, at most reached_band_km
+  double target_km = std::numeric_limits<double>::quiet_NaN();  // the target's apogee altitude
+};
+
+// km, the band of the reached column: a tighter tolerance is tested on the
+// apsides of the runs it says reached; a wider one cannot be, the runs file
+// not telling a run that missed the band from one short of propellant.
+constexpr double reached_band_km = reached_tolerance / 1000;
+
+struct Promise {
+  double probability = 0, tolerance_km = 0;
+  double target_km = std::numeric_limits<double>::quiet_NaN();  // what the tolerance is measured from
+  std::size_t runs = 0;      // every row: a run stopped or refused carries nothing
+  std::size_t needed = 0;    // the fewest runs that are a share `probability` of them
+  std::size_t reaching = 0;  // runs that reached the target orbit within the tolerance
+  double SC_M = 0;           // kg, the promised mass; 0 when fewer than `needed` runs reach
+  std::size_t carrying = 0;  // runs that carry SC_M there (every reaching run when SC_M is 0)
+  double share = 0, low = 0, high = 1;  // carrying / runs and its Wilson 95 % interval
+};
+
+// The fewest of n runs whose share k / n, computed as the quotient, is at
+// least p: 19973 of 20000 at 0.99865, 7 of 100 at 0.07 (where ceil(p n) of
+// the rounded product would say 8). 0 for no runs.
+std::size_t runs_needed(double p, std::size_t n);
+
+// The promise over `runs` runs from the SC_M of each run that reached the
+// target orbit within the tolerance, in any order.
+Promise promise_of(std::vector<double> reaching_SC_M, std::size_t runs, double p, double tolerance_km);
+
 // The summary, accumulated from the CSV rows in run order: a single study and
 // merged shards then give the same numbers from the same bytes.
 struct Summary {
@@ -209,12 +255,16 @@ struct Summary {
   // m, the target's apogee altitude (from the description, or a merged
   // study's line): pictures draw the target there.
   double target_apogee_altitude_m = std::numeric_limits<double>::quiet_NaN();
+  // With --promise: the promise asked for, from the same rows.
+  std::optional<Promise> promise;
 };
 
 class SummaryBuilder {
  public:
   // Takes the header row; returns what is wrong with it, or empty.
   std::string header(const std::string& line);
+  // Asks for the promise too; before the first row.
+  void ask_promise(const PromiseAsk& ask);
   // Takes one data row (without its CR LF); returns what is wrong, or empty.
   std::string add(const std::string& line);
   Summary finish();
@@ -224,6 +274,8 @@ class SummaryBuilder {
   std::size_t col_reached_ = 0, col_SC_M_ = 0, col_hp_ = 0, col_ha_ = 0, col_core_ = 0, col_status_ = 0;
   Summary s_;
   std::vector<double> SC_M_, hp_, ha_, core_, promised_, reached_SC_M_;
+  std::optional<PromiseAsk> ask_;
+  std::vector<double> reaching_SC_M_;  // with a promise: runs within its tolerance
   // Running sums for the means and spreads (Welford's update in run order).
   struct Moments {
     std::size_t n = 0;
