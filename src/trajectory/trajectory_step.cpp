@@ -199,10 +199,11 @@ void set_state(FlightState& s, const Vec9& y) {
   s.dV = y[8];
 }
 
-// Attempts within one step before the smallest is taken as it is: a state
-// whose error cannot be brought down (a vehicle flown into the ground) still
-// ends its step.
-constexpr int max_pair_attempts = 400;
+// Failed attempts within one step before the rest of the step is taken in
+// one sub-step as it is: a state whose error cannot be brought down (a
+// vehicle flown into the ground) still ends its step. Each failure shortens
+// the sub-step at most tenfold, so the shortest stays far above zero.
+constexpr int max_pair_attempts = 100;
 
 // What the rates depend on besides the state: the rates of change, the
 // vehicle's constants of the step and the steering's parameters.
@@ -289,12 +290,15 @@ void integrate_pair(FlightState& s, const Law& law) {
       // fivefold, shrinking at most tenfold.
       grow = err > 0 ? std::clamp(0.9 * std::pow(err, -0.25), 0.1, 5.0) : 5.0;
     }
-    if (err <= 1 || !std::isfinite(err) || ++attempts >= max_pair_attempts) {
+    if (err <= 1 || !std::isfinite(err) || attempts >= max_pair_attempts) {
       y = y4;
       k1 = k5;
       done = last ? span : done + h;
       // A sub-step shortened to land keeps the proposal it was cut from.
       proposal = std::max(h * grow, h < proposal ? proposal : 0.0);
+      if (attempts >= max_pair_attempts) proposal = span;
+    } else if (++attempts >= max_pair_attempts) {
+      proposal = span;
     } else {
       proposal = h * grow;
     }
