@@ -65,5 +65,34 @@ TEST(SubSteps, TheOrbitConvergesAsTheStepsAreDivided) {
   }
 }
 
+// The adaptive integrator flies the same model as the fixed steps made ever
+// finer: each printed figure of a whole flight lies within the targets of the
+// converged flight (64 sub-steps): the orbit well within its printed tenth of
+// a kilometre, the spacecraft to 2 kg, the recommended turn time to 0.05 %.
+TEST(AdaptiveIntegrator, WholeFlightsAgreeWithTheConvergedSteps) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  struct Case {
+    const char* description;
+    const char* profile;
+    double tt, alpha;
+  };
+  const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
+                        {"/vehicles/orvalon5.toml", "/data/s1.dat", 20, 25},
+                        {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.description) + " at " + std::to_string(c.tt) + " s");
+    Description d = read_description(src + c.description);
+    const BoosterProfile profile = read_profile(src + c.profile);
+    const FlightRecord converged = fly_substeps(d, profile, c.tt, c.alpha, 64);
+    d.mission.numerics.integrator = "adaptive";
+    const FlightRecord adaptive = fly_substeps(d, profile, c.tt, c.alpha, 1);
+    EXPECT_NEAR(adaptive.hp_core, converged.hp_core, 50.0);
+    EXPECT_NEAR(adaptive.hp_final, converged.hp_final, 50.0);
+    EXPECT_NEAR(adaptive.ha_final, converged.ha_final, 50.0);
+    EXPECT_NEAR(adaptive.Msc, converged.Msc, 2.0);
+    EXPECT_NEAR(adaptive.tt_recommended / converged.tt_recommended, 1, 5e-4);
+  }
+}
+
 }  // namespace
 }  // namespace ascent

@@ -116,11 +116,12 @@ struct Ignition final : EventObserver, StepObserver {
   }
 };
 
-TEST(KeplerArc, TheCoastOfAFlightAgainstTheFixedSteps) {
-  // The fixed steps ignite on the first whole step at or past the ignition
-  // altitude; the arc ignites on it, so within the step before. Between
-  // them the same coast (drag above 150 km is a few cm/s): the same orbit
-  // to well within its printed tenth of a kilometre.
+TEST(AdaptiveCoast, TheCoastOfAFlightAgainstTheFixedSteps) {
+  // Both integrators ignite on the first whole step of the coast at or past
+  // the ignition altitude. The adaptive one flies the powered phases to
+  // within metres of the converged fixed steps and the coast in a few steps of its own
+  // through the thin air: it ignites at the same time, within metres of the
+  // same altitude and centimetres per second of the same speed.
   const std::string src = ASCENT_SOURCE_DIR;
   struct Case {
     const char* description;
@@ -140,22 +141,20 @@ TEST(KeplerArc, TheCoastOfAFlightAgainstTheFixedSteps) {
     FlightOptions o;
     o.step_observers = {&fixed};
     o.event_observers = {&fixed};
+    d.mission.numerics.substeps = 64;  // the converged fixed steps
     const Flight f = fly(d, profile, a, o);
+    d.mission.numerics.substeps = 1;
     d.mission.numerics.integrator = "adaptive";
     o.step_observers = {&exact};
     o.event_observers = {&exact};
     const Flight k = fly(d, profile, a, o);
     ASSERT_TRUE(f.ok && k.ok);
     const double h_ignition = d.mission.target.apogee_altitude / d.mission.target.ignition_factor;
-    EXPECT_NEAR(exact.at_ignition.h0, h_ignition, 1e-3);
-    EXPECT_GT(exact.t, fixed.t - 1);
-    EXPECT_LE(exact.t, fixed.t);
-    // The speed at ignition from vis-viva on the fixed coast's orbit.
-    const double r_f = Re + fixed.at_ignition.h0, r_k = Re + h_ignition;
-    const double v_f = fixed.at_ignition.vi;
-    const double energy = v_f * v_f / 2 - mu / r_f;
-    EXPECT_NEAR(exact.at_ignition.vi, std::sqrt(2 * (energy + mu / r_k)), 0.05);
-    EXPECT_EQ(k.record.hp_core, f.record.hp_core);  // the flight up to the coast is the same
+    EXPECT_GE(exact.at_ignition.h0, h_ignition);
+    EXPECT_NEAR(exact.t, fixed.t, 0.01);  // the cut-offs' trims differ by far less than a step
+    EXPECT_NEAR(exact.at_ignition.h0, fixed.at_ignition.h0, 20.0);
+    EXPECT_NEAR(exact.at_ignition.vi, fixed.at_ignition.vi, 0.05);
+    EXPECT_NEAR(k.record.hp_core, f.record.hp_core, 200.0);
     EXPECT_LT(k.steps, f.steps / 2);
   }
 }

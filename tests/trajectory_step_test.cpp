@@ -291,6 +291,45 @@ TEST(TrajectoryStep, VelocityGainFollowsTheRocketEquation) {
   EXPECT_NEAR(pad.dV, ve * std::log(1e5 / (1e5 - Fvac / ve)), 1e-9);
 }
 
+// Under error control the thrust velocity a burn gains is the rocket
+// equation's, ve ln(m_start / m_end), whatever the thrust does in time, as
+// long as the mass flow follows it (F = -ve mdot): the integral of F / m is
+// that of -ve dm / m. Each step ends at t + dt exactly, forward or back.
+TEST(AdaptiveStep, ThrustVelocityFollowsTheRocketEquation) {
+  const double ve = 3000;
+  struct Case {
+    const char* what;
+    int mode;
+    double h0, vx, Fdot, dt, steps;
+  };
+  const Case cases[] = {
+      {"vacuum attitude, constant thrust", 2, 300e3, 7700, 0, 1, 100},
+      {"vacuum attitude, throttled down", 2, 300e3, 7700, -5e3, 1, 100},
+      {"pitch programme high in the air, throttled up", 0, 120e3, 3000, 5e3, 1, 100},
+      {"pitch programme, whole burn in one step", 0, 120e3, 3000, 5e3, 100, 1},
+      {"vacuum attitude, stepped back", 2, 300e3, 7700, -5e3, -1, 50},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const double Fvac = 1e6;
+    FlightState s = vehicle(c.mode, c.h0, c.vx, 0, 5e4, 5e4, Fvac);
+    s.tolerance = 1e-10;
+    s.follow_air = true;
+    s.Sref = 10;
+    s.vrot = 400;
+    s.Fdot = c.Fdot;
+    s.mdot = -Fvac / ve;
+    s.mddot = -c.Fdot / ve;
+    const double m_start = s.m0 + s.Me, T = c.dt * c.steps;
+    for (int i = 0; i < c.steps; ++i) step(s, {}, c.dt);
+    EXPECT_DOUBLE_EQ(s.t, T);
+    // The mass is a quadratic in time, carried exactly.
+    const double m_end = m_start - Fvac / ve * T - c.Fdot / ve * T * T / 2;
+    EXPECT_NEAR(s.m0 + s.Me, m_end, 1e-6);
+    EXPECT_NEAR(s.dV / (ve * std::log(m_start / m_end)), 1, 1e-9);
+  }
+}
+
 TEST(TrajectoryStep, ExtremesAreTrackedOnlyInFileMode) {
   test::MemoryOutputs o;
   const Extremes& x = o.report.extremes;

@@ -141,6 +141,10 @@ void ignition(FlightContext& S, double& P0Ae) {
   s.Me = s.Mst[1] - s.m0;
   s.t = 0;
   s.substeps = S.desc->mission.numerics.substeps;
+  const Numerics& numerics = S.desc->mission.numerics;
+  s.tolerance = numerics.integrator == "adaptive" ? numerics.tolerance : 0;
+  s.h_pair = 0;
+  s.end_rates.kept = false;
   s.vrot = launch_site_vrot(S.desc->mission.target);
   s.vx = s.vrot;
   s.h0 = 0;

@@ -12,16 +12,16 @@ namespace ascent {
 namespace {
 
 // m, the altitude above which the adaptive integrator's coast leaves out the
-// air: there drag takes less than 2e-5 m/s^2 off a coasting upper stage
-// (density below 2.1e-9 kg/m^3), a few centimetres per second over the
-// whole coast.
-constexpr double coast_air_top = 150000;
-// The adaptive integrator's error per step of the coast through the air,
-// relative to the radius and the speed (a tenth of a millimetre, a few
-// hundred-thousandths of a metre per second).
-constexpr double coast_tolerance = 1e-11;
+// air and follows the Keplerian arc: the standard atmosphere ends there (its
+// density there, some 4e-15 kg/m^3, is held above it), and drag takes of the
+// order of 1e-10 m/s^2 off a coasting upper stage of 100 t. Below it the drag of the thin air
+// matters: between 150 and 350 km it moves the orbit at ignition by some
+// centimetres per second, which moves the final apsides by up to 0.2 km.
+constexpr double coast_air_top = 1000000;
 // s, flight time between the table lines of a coast solved exactly.
 constexpr double coast_line_interval = 10;
+// s, the coast's step on the fixed steps.
+constexpr double coast_step = 1.0;
 
 // A descending vehicle may coast on only toward a perigee it will pass: it is
 // above the ground, on an ellipse (apogee at or above perigee: a hyperbola
@@ -31,21 +31,15 @@ bool descends_toward_perigee_in_space(const FlightState& s) {
   return s.h0 > 0 && s.ha >= s.hp && s.hp > 0 && std::isfinite(s.ha);
 }
 
-// Coast up to just below the target altitude. It also ends where coasting on
-// would never get there: when the vehicle turns downward after it has
-// climbed (the apogee lies below the target: it would go round and round the
-// orbit), and at once when it is descending other than toward a perigee in
-// space (below the ground, on a hyperbola, or already underground: it would
-// fall through re-entry). A vehicle separated just before a perigee above
-// the ground, on an ellipse, coasts through it and up to the target.
 // The adaptive integrator's coast above the air: the arc of the conic the
-// vehicle is on, from Kepler's equation, to the end the fixed steps look for,
-// located exactly: the ignition altitude on the way up, or the apogee if the
-// arc stays below it. A table line every coast_line_interval seconds of
+// vehicle is on, from Kepler's equation, to the end the fixed steps look for:
+// the ignition altitude on the way up, or the apogee if the arc stays below
+// it, located exactly and then moved on to the first whole coast step from
+// t_grid at or past it. A table line every coast_line_interval seconds of
 // flight time and one at the end. False, with nothing flown, for a state the
 // closed form does not take (not on an ellipse, or descending other than
-// toward a perigee in space): the fixed steps fly it.
-bool kepler_coast(FlightContext& S) {
+// toward a perigee in space): the pair flies it.
+bool kepler_coast(FlightContext& S, double t_grid) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
   KeplerArc arc;
@@ -55,6 +49,10 @@ bool kepler_coast(FlightContext& S) {
   const double T_apogee = time_to_apogee(arc);
   if (T < 0 || T > T_apogee) T = T_apogee;
   const double t0 = s.t, range0 = s.r0;
+  // The coast ends on its first whole step at or past that point, where the
+  // fixed steps end it: the ignition is looked for once a step, and the
+  // burn's steps run from it.
+  T = t_grid + std::ceil((t0 + T - t_grid) / coast_step) * coast_step - t0;
   auto place = [&](double dt) {
     const ArcPoint p = arc_at(arc, dt);
     s.h0 = p.r - Re;
@@ -73,19 +71,88 @@ bool kepler_coast(FlightContext& S) {
   return true;
 }
 
+// The adaptive coast: free steps of the pair through the air (and, above
+// coast_air_top, the Keplerian arc). The coast's end is where the fixed
+// steps put it, on the first whole coast step at or past the ignition
+// altitude (or past the apogee): a step of the pair that would pass it is
+// not taken; the end is looked for by bisection over the whole coast steps
+// it spans, each flown from the step's start, and the flight goes on from
+// there.
+void adaptive_coast(FlightContext& S) {
+  FlightState& s = S.fs;
+  const Target& target = S.desc->mission.target;
+  const double t_grid = s.t;
+  bool climbed = false;
+  const StepObservers quiet;
+  // Whether the coast ends at x, a state flown from one that went on.
+  auto ends = [&](const FlightState& x, bool climbed_before) {
+    return !(target.apogee_altitude > target.ignition_factor * x.h0) ||
+           (x.vy < 0 && (climbed_before || !descends_toward_perigee_in_space(x)));
+  };
+  // The state at the k-th whole coast step, flown from s.
+  auto at_step = [&](long k) {
+    FlightState x = s;
+    x.dt = t_grid + k * coast_step - s.t;
+    trajectory_step(x, quiet);
+    return x;
+  };
+  s.dt = coast_step;
+  long n = 0;
+  while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
+    if (s.h0 >= coast_air_top && kepler_coast(S, t_grid)) return;
+    FlightState trial = s;
+    if (coast_step_adaptive(trial, s.tolerance, quiet) == 0) {
+      s.dt = trial.dt;
+      step(S);
+    } else if (!ends(trial, climbed || s.vy >= 0)) {
+      s = trial;
+      evaluate_state(s, S.step_observers);
+    } else {
+      const bool climbed_before = climbed || s.vy >= 0;
+      // Whole steps after s (s itself went on) up to one at or past the
+      // trial's end, where the coast has ended.
+      long lo = static_cast<long>(std::floor((s.t - t_grid) / coast_step)) + 1;
+      long hi = std::max(lo, static_cast<long>(std::ceil((trial.t - t_grid) / coast_step)));
+      FlightState end = at_step(hi);
+      for (long m = 0; !ends(end, climbed_before) && m < max_search_steps; ++m) end = at_step(++hi);
+      while (lo < hi) {
+        const long mid = lo + (hi - lo) / 2;
+        FlightState x = at_step(mid);
+        if (ends(x, climbed_before)) {
+          hi = mid;
+          end = x;
+        } else {
+          lo = mid + 1;
+        }
+      }
+      const double proposal = trial.dt;
+      s = end;
+      s.dt = proposal;
+      evaluate_state(s, S.step_observers);
+    }
+    if (s.vy >= 0) {
+      climbed = true;
+    } else if (climbed || !descends_toward_perigee_in_space(s)) {
+      break;
+    }
+  }
+}
+
+// Coast up to just below the target altitude. It also ends where coasting on
+// would never get there: when the vehicle turns downward after it has
+// climbed (the apogee lies below the target: it would go round and round the
+// orbit), and at once when it is descending other than toward a perigee in
+// space (below the ground, on a hyperbola, or already underground: it would
+// fall through re-entry). A vehicle separated just before a perigee above
+// the ground, on an ellipse, coasts through it and up to the target.
 void coast(FlightContext& S) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
-  const bool exact = S.desc->mission.numerics.integrator == "adaptive";
+  if (S.desc->mission.numerics.integrator == "adaptive") return adaptive_coast(S);
   long n = 0;
   bool climbed = false;
   while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
-    if (exact && s.h0 >= coast_air_top && kepler_coast(S)) return;
-    if (exact) {
-      if (coast_step_adaptive(s, coast_tolerance, S.step_observers) == 0) step(S);
-    } else {
-      step(S);
-    }
+    step(S);
     if (s.vy >= 0) {
       climbed = true;
     } else if (climbed || !descends_toward_perigee_in_space(s)) {

@@ -60,6 +60,19 @@ struct FlightState {
   double kv = 0;         // exponent of the vertical-acceleration law of mode 1
   const DragTable* drag = &builtin_drag_table();  // the vehicle's drag law
   int substeps = 1;       // equal sub-steps of every step (numerics.substeps)
+  // Relative error per step of the embedded Runge-Kutta pair that divides
+  // every step when above zero (numerics.integrator = "adaptive"); zero: the
+  // classic Runge-Kutta steps (and their sub-steps).
+  double tolerance = 0;
+  double h_pair = 0;      // s, the pair's proposal for its next sub-step (0: none yet)
+  // The rates at the end of the last adaptive step, and what they were
+  // computed from: the next step starts from them if the phase has changed
+  // neither the state nor a rate or a parameter in between.
+  struct EndRates {
+    bool kept = false;
+    std::array<double, 9> state{}, rates{};
+    std::array<double, 14> parameters{};
+  } end_rates;
   double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
 
   // Steering controls.

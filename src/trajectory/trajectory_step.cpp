@@ -4,9 +4,11 @@
 #include <array>
 #include <bit>
 #include <initializer_list>
+#include <type_traits>
 #include <utility>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "atmosphere/atmosphere.hpp"
 #include "trajectory/steering.hpp"
@@ -111,10 +113,216 @@ void rk4_step(FlightState& s, const Law& law) {
   s.t += s.dt;
 }
 
+using Vec9 = std::array<double, 9>;
+
+Vec9 as_vec(const Rates& k) { return {k.vx, k.h0, k.vy, k.r0, k.kick, k.m0, k.mdot, k.Fvac, k.dV}; }
+Vec9 state_vec(const FlightState& s) { return {s.vx, s.h0, s.vy, s.r0, s.kick, s.m0, s.mdot, s.Fvac, s.dV}; }
+Stage stage_of(const Vec9& y) { return {y[0], y[1], y[2], y[4], y[5], y[6], y[7]}; }
+
+// Dormand and Prince's pair (J. Comput. Appl. Math. 6, 1980): seven stages,
+// the fifth-order solution carried on, the fourth-order one for the error.
+constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
+constexpr double a21 = 1.0 / 5;
+constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
+constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
+constexpr double a51 = 19372.0 / 6561, a52 = -25360.0 / 2187, a53 = 64448.0 / 6561, a54 = -212.0 / 729;
+constexpr double a61 = 9017.0 / 3168, a62 = -355.0 / 33, a63 = 46732.0 / 5247, a64 = 49.0 / 176,
+                 a65 = -5103.0 / 18656;
+constexpr double b1 = 35.0 / 384, b3 = 500.0 / 1113, b4 = 125.0 / 192, b5 = -2187.0 / 6784, b6 = 11.0 / 84;
+// Fifth order minus fourth order, weights of the seventh stage included.
+constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
+                 e6 = 22.0 / 525, e7 = -1.0 / 40;
+
+// m/s, the scale of a velocity's error: the speed itself. Near the pad, where
+// the speed is small, this asks for the most: an error there grows through
+// the gravity turn into the orbit (measured against the circular speed as the
+// scale instead, the final apsides of the bundled vehicles move by 0.3 km).
+double speed_of(const std::array<double, 9>& y) { return std::hypot(y[0], y[2]); }
+
+// One attempt of the pair over h from y, whose rates are k1: the
+// fifth-order state, its rates (the first stage of the next sub-step) and
+// the estimated error of position, velocity and thrust velocity, relative to
+// `tolerance` times the radius and the speed. An error of 1 or less is
+// within the tolerance.
+struct PairAttempt {
+  Vec9 y5, k7;
+  double err;
+};
+
+template <class Law>
+PairAttempt pair_attempt(FlightState& s, const Law& law, const Vec9& y, const Vec9& k1, double h,
+                         double tolerance) {
+  auto f = [&](const Vec9& z) { return as_vec(rates(s, law, stage_of(z))); };
+  auto at = [&](std::initializer_list<std::pair<double, const Vec9*>> terms) {
+    Vec9 z = y;
+    for (const auto& [w, k] : terms) {
+      for (std::size_t i = 0; i < z.size(); ++i) z[i] += h * w * (*k)[i];
+    }
+    return z;
+  };
+  const Vec9 k2 = f(at({{a21, &k1}}));
+  const Vec9 k3 = f(at({{a31, &k1}, {a32, &k2}}));
+  const Vec9 k4 = f(at({{a41, &k1}, {a42, &k2}, {a43, &k3}}));
+  const Vec9 k5 = f(at({{a51, &k1}, {a52, &k2}, {a53, &k3}, {a54, &k4}}));
+  const Vec9 k6 = f(at({{a61, &k1}, {a62, &k2}, {a63, &k3}, {a64, &k4}, {a65, &k5}}));
+  PairAttempt p;
+  p.y5 = at({{b1, &k1}, {b3, &k3}, {b4, &k4}, {b5, &k5}, {b6, &k6}});
+  p.k7 = f(p.y5);
+  const Vec9& k7 = p.k7;
+  const double r = Re + y[1], v = speed_of(y);
+  double err = 0;
+  // Mass, mass flow, thrust and kick change linearly or quadratically in a
+  // step: the fifth-order solution carries them exactly, and they have no
+  // error to control.
+  for (std::size_t i : {0u, 1u, 2u, 3u, 8u}) {
+    const double e = h * (e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i]);
+    const double scale = (i == 1 || i == 3) ? r : v;
+    err = std::max(err, std::fabs(e) / (tolerance * scale));
+  }
+  p.err = err;
+  return p;
+}
+
+// The usual controller: the error goes as h^5; a safety factor of 0.9,
+// growth at most fivefold, shrinking at most tenfold.
+double step_factor(double err) { return err > 0 ? std::clamp(0.9 * std::pow(err, -0.2), 0.1, 5.0) : 5.0; }
+
+void set_state(FlightState& s, const Vec9& y) {
+  s.vx = y[0];
+  s.h0 = y[1];
+  s.vy = y[2];
+  s.r0 = y[3];
+  s.kick = y[4];
+  s.m0 = y[5];
+  s.mdot = y[6];
+  s.Fvac = y[7];
+  s.dV = y[8];
+}
+
+// Failed attempts within one step before the rest of the step is taken in
+// one sub-step as it is: a state whose error cannot be brought down (a
+// vehicle flown into the ground) still ends its step. Each failure shortens
+// the sub-step at most tenfold, so the shortest stays far above zero.
+constexpr int max_pair_attempts = 100;
+
+// What the rates depend on besides the state: the rates of change, the
+// vehicle's constants of the step and the steering's parameters.
+std::array<double, 14> rate_parameters(const FlightState& s) {
+  // The pitch programme off the air path holds the angle of attack; the
+  // other laws read it only when the vertical law starts (never kept).
+  const double alpha = s.mode == Steering::pitch_program && !s.follow_air ? s.alpha : 0.0;
+  return {s.kick_rate, s.mddot, s.Fdot,  s.Me, s.Ae,       s.Sref, s.vrot, s.alpha_max, s.kv, s.cv, s.rho_scale,
+          s.pitch,     alpha,   double(int(s.mode) * 2 + (s.follow_air ? 1 : 0))};
+}
+
+template <std::size_t N>
+bool same_bits(const std::array<double, N>& a, const std::array<double, N>& b) {
+  return std::memcmp(a.data(), b.data(), sizeof(double) * N) == 0;
+}
+
+// One step of dt under error control, divided where the error asks for it
+// into sub-steps, the last one shortened to end at t + dt exactly: the
+// phases' steps, their thresholds and the table stay where they are, and
+// only the error inside each step is controlled, relative to the radius
+// (altitude, range) and the speed (velocities, thrust velocity).
+//
+// Off the pitch programme (the core's laws, the upper stage's burn) the
+// rates are smooth within a step: the classic Runge-Kutta step, whose error
+// is estimated with the rates at its end (a fifth stage, the next step's
+// first): the third-order solution with the weights (1/6, 1/3, 1/3, 0, 1/6)
+// differs from the fourth-order one by h (k4 - k5)/6. That estimate compares
+// two rates at the step's end and cannot see a jump of the rates inside the
+// step; the pitch programme flies through one, the drag coefficient's jump
+// at Mach 1, and takes Dormand and Prince's pair, whose stages spread over
+// the step.
+//
+// The rates do not change within a step (the phases change them between
+// steps only), so the last stage of one sub-step is the first of the next,
+// and of the next step when the phase has changed nothing. The proposal
+// carries over to the next step in s.h_pair.
+template <class Law>
+void integrate_pair(FlightState& s, const Law& law) {
+  const double T = s.dt, t0 = s.t;
+  const double span = std::fabs(T);
+  Vec9 y = state_vec(s);
+  auto f = [&](const Vec9& z) { return as_vec(rates(s, law, stage_of(z))); };
+  FlightState::EndRates& kept = s.end_rates;
+  Vec9 k1 = kept.kept && !s.law_init && same_bits(kept.state, y) && same_bits(kept.parameters, rate_parameters(s))
+                ? kept.rates
+                : f(y);
+  double done = 0;  // s, magnitude of the step flown
+  double proposal = s.h_pair > 0 ? s.h_pair : span;
+  int attempts = 0;
+  while (done < span) {
+    const double rest = span - done;
+    // Land on the step's end; split what is left evenly rather than leave a
+    // sliver of it for a last sub-step.
+    const double h = proposal >= rest ? rest : (2 * proposal > rest ? rest / 2 : proposal);
+    const bool last = h == rest;
+    const double hs = std::copysign(h, T);
+    double err, grow;
+    Vec9 y4, k5;
+    if constexpr (std::is_same_v<Law, steering::PitchProgram>) {
+      const PairAttempt p = pair_attempt(s, law, y, k1, hs, s.tolerance);
+      err = p.err;
+      y4 = p.y5;
+      k5 = p.k7;
+      grow = step_factor(err);
+    } else {
+      auto at = [&](const Vec9& k, double w) {
+        Vec9 z = y;
+        for (std::size_t i = 0; i < z.size(); ++i) z[i] += hs * w * k[i];
+        return z;
+      };
+      const Vec9 k2 = f(at(k1, 0.5));
+      const Vec9 k3 = f(at(k2, 0.5));
+      const Vec9 k4 = f(at(k3, 1.0));
+      y4 = y;
+      for (std::size_t i = 0; i < y4.size(); ++i) y4[i] += hs * (k1[i] + 2 * (k2[i] + k3[i]) + k4[i]) / 6;
+      k5 = f(y4);
+      const double r = Re + y[1], v = speed_of(y);
+      err = 0;
+      for (std::size_t i : {0u, 1u, 2u, 3u, 8u}) {
+        const double scale = (i == 1 || i == 3) ? r : v;
+        err = std::max(err, std::fabs(hs * (k4[i] - k5[i]) / 6) / (s.tolerance * scale));
+      }
+      // The estimate goes as h^4: a safety factor of 0.9, growth at most
+      // fivefold, shrinking at most tenfold.
+      grow = err > 0 ? std::clamp(0.9 * std::pow(err, -0.25), 0.1, 5.0) : 5.0;
+    }
+    if (err <= 1 || !std::isfinite(err) || attempts >= max_pair_attempts) {
+      y = y4;
+      k1 = k5;
+      done = last ? span : done + h;
+      // A sub-step shortened to land keeps the proposal it was cut from.
+      proposal = std::max(h * grow, h < proposal ? proposal : 0.0);
+      if (attempts >= max_pair_attempts) proposal = span;
+    } else if (++attempts >= max_pair_attempts) {
+      proposal = span;
+    } else {
+      proposal = h * grow;
+    }
+  }
+  set_state(s, y);
+  s.t = t0 + T;
+  s.h_pair = proposal;
+  kept.kept = true;
+  kept.state = y;
+  kept.rates = k1;
+  kept.parameters = rate_parameters(s);
+}
+
 // One step of dt, as substeps equal Runge-Kutta steps; the step ends at
 // t + dt exactly, as a single step does.
 template <class Law>
 void integrate(FlightState& s, const Law& law) {
+  // A step of no finite length (a search gone astray) is left to the
+  // classic step, which carries the non-finite values on for the phases'
+  // guards to see.
+  if (s.tolerance > 0 && std::isfinite(s.dt)) {
+    integrate_pair(s, law);
+    return;
+  }
   if (s.substeps <= 1) {
     rk4_step(s, law);
     return;
@@ -242,73 +450,16 @@ void evaluate_state(FlightState& s, const StepObservers& observers) {
 
 namespace ascent {
 
-namespace {
-
-using Vec9 = std::array<double, 9>;
-
-Vec9 as_vec(const Rates& k) { return {k.vx, k.h0, k.vy, k.r0, k.kick, k.m0, k.mdot, k.Fvac, k.dV}; }
-Vec9 state_vec(const FlightState& s) { return {s.vx, s.h0, s.vy, s.r0, s.kick, s.m0, s.mdot, s.Fvac, s.dV}; }
-Stage stage_of(const Vec9& y) { return {y[0], y[1], y[2], y[4], y[5], y[6], y[7]}; }
-
-// Dormand and Prince's pair (J. Comput. Appl. Math. 6, 1980): seven stages,
-// the fifth-order solution carried on, the fourth-order one for the error.
-constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
-constexpr double a21 = 1.0 / 5;
-constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
-constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
-constexpr double a51 = 19372.0 / 6561, a52 = -25360.0 / 2187, a53 = 64448.0 / 6561, a54 = -212.0 / 729;
-constexpr double a61 = 9017.0 / 3168, a62 = -355.0 / 33, a63 = 46732.0 / 5247, a64 = 49.0 / 176,
-                 a65 = -5103.0 / 18656;
-constexpr double b1 = 35.0 / 384, b3 = 500.0 / 1113, b4 = 125.0 / 192, b5 = -2187.0 / 6784, b6 = 11.0 / 84;
-// Fifth order minus fourth order, weights of the seventh stage included.
-constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
-                 e6 = 22.0 / 525, e7 = -1.0 / 40;
-
-}  // namespace
-
 double coast_step_adaptive(FlightState& s, double tolerance, const StepObservers& observers) {
   const steering::PitchProgram law;
   const Vec9 y = state_vec(s);
-  auto f = [&](const Vec9& z) { return as_vec(rates(s, law, stage_of(z))); };
-  auto at = [&](std::initializer_list<std::pair<double, const Vec9*>> terms, double h) {
-    Vec9 z = y;
-    for (const auto& [w, k] : terms) {
-      for (std::size_t i = 0; i < z.size(); ++i) z[i] += h * w * (*k)[i];
-    }
-    return z;
-  };
+  const Vec9 k1 = as_vec(rates(s, law, stage_of(y)));
   double h = s.dt;
   for (int attempt = 0; attempt < 60; ++attempt) {
-    const Vec9 k1 = f(y);
-    const Vec9 k2 = f(at({{a21, &k1}}, h));
-    const Vec9 k3 = f(at({{a31, &k1}, {a32, &k2}}, h));
-    const Vec9 k4 = f(at({{a41, &k1}, {a42, &k2}, {a43, &k3}}, h));
-    const Vec9 k5 = f(at({{a51, &k1}, {a52, &k2}, {a53, &k3}, {a54, &k4}}, h));
-    const Vec9 k6 = f(at({{a61, &k1}, {a62, &k2}, {a63, &k3}, {a64, &k4}, {a65, &k5}}, h));
-    const Vec9 y5 = at({{b1, &k1}, {b3, &k3}, {b4, &k4}, {b5, &k5}, {b6, &k6}}, h);
-    const Vec9 k7 = f(y5);
-    // The error of position and velocity, relative to the radius and the
-    // speed: the orbit's own scales.
-    const double r = Re + y[1], v = std::hypot(y[0], y[2]);
-    double err = 0;
-    for (std::size_t i : {0u, 1u, 2u, 3u}) {
-      const double e = h * (e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i]);
-      const double scale = (i == 1 || i == 3) ? r : v;
-      err = std::max(err, std::fabs(e) / (tolerance * scale));
-    }
-    // The usual controller: the error goes as h^5; a safety factor of 0.9,
-    // growth at most fivefold, shrinking at most tenfold.
-    const double grow = err > 0 ? std::clamp(0.9 * std::pow(err, -0.2), 0.1, 5.0) : 5.0;
-    if (err <= 1 || !std::isfinite(err)) {
-      s.vx = y5[0];
-      s.h0 = y5[1];
-      s.vy = y5[2];
-      s.r0 = y5[3];
-      s.kick = y5[4];
-      s.m0 = y5[5];
-      s.mdot = y5[6];
-      s.Fvac = y5[7];
-      s.dV = y5[8];
+    const PairAttempt p = pair_attempt(s, law, y, k1, h, tolerance);
+    const double grow = step_factor(p.err);
+    if (p.err <= 1 || !std::isfinite(p.err)) {
+      set_state(s, p.y5);
       s.t += h;
       evaluate_with(s, law, observers);
       s.dt = h * grow;

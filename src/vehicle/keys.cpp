@@ -178,8 +178,16 @@ std::vector<Key> make_keys() {
           "equal sub-steps in every integration step; the table stays at the steps", 1, 1024, false, true,
           nullptr, [](Description& d) -> int& { return d.mission.numerics.substeps; }, nullptr, nullptr},
       text("numerics.integrator",
-           "\"fixed\" (the fixed steps) or \"adaptive\" (the coast above the air solved exactly)", true,
+           "\"fixed\" (the fixed steps) or \"adaptive\" (every step under error control, the coast in free steps)",
+           true,
            [](Description& d) -> std::string& { return d.mission.numerics.integrator; }),
+      // Below 1e-12 the steps' own rounding is as large as the error asked
+      // for: the steps would shrink without end.
+      Key{"numerics.tolerance", KeyKind::real, "",
+          "\"adaptive\": largest error of one integration step, relative to the radius (position) and the speed "
+          "(velocity); smaller is finer and slower",
+          1e-12, 1e-3, false, true, [](Description& d) -> double& { return d.mission.numerics.tolerance; }, nullptr,
+          nullptr, nullptr},
 
       // May be left out, all of them: a description without [guidance]
       // flies the open-loop programme.

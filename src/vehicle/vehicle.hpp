@@ -109,9 +109,13 @@ struct Sizing {
 // How finely the flight is integrated.
 struct Numerics {
   int substeps = 1;  // equal sub-steps in every step; the table keeps the steps
-  // "adaptive": the coast above the air solved in closed form (Kepler's
-  // equation); left out (empty) or "fixed": every phase on the fixed steps.
+  // "adaptive": every step divided under error control, the coast in free
+  // steps of an embedded pair (above 1000 km on its Keplerian arc); left out
+  // (empty) or "fixed": the classic Runge-Kutta steps.
   std::string integrator;
+  // "adaptive": the largest error per step, relative to the radius (position)
+  // and the speed (velocity).
+  double tolerance = 1e-9;
 };
 
 // Who steers once the vehicle has left the dense atmosphere: the open-loop
