@@ -4,8 +4,10 @@
 // the merge of shards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 
 #include "mc_lib.hpp"
 #include "ordered_parallel.hpp"
+#include "vehicle/description_file.hpp"
 
 namespace {
 
@@ -237,6 +240,99 @@ TEST(McPromise, RunsNeededIsTheFewestWhoseShareReachesP) {
   const Case cases[] = {{0.99865, 20000, 19973}, {0.99865, 2000, 1998}, {0.07, 100, 7}, {0.9, 40, 36},
                         {0.5, 3, 2},             {1e-9, 10, 1},        {0.999999, 10, 10}, {0.5, 0, 0}};
   for (const Case& c : cases) EXPECT_EQ(runs_needed(c.p, c.n), c.k) << c.p << " of " << c.n;
+}
+
+// The search against counts made up by hand: a step at a known mass (above
+// and below the start), no mass at all, and a count that wiggles, where
+// the answer is still one carried with the next kilogram not.
+TEST(McPromise, MassSearchEndsOnTheLastKilogramCarried) {
+  struct Case {
+    const char* what;
+    std::function<std::size_t(double)> count;
+    double start, expect;
+  };
+  const Case cases[] = {
+      {"step below the start", [](double M) { return M <= 91234 ? 10u : 9u; }, 96800, 91234},
+      {"step above the start", [](double M) { return M <= 123457 ? 10u : 0u; }, 96800, 123457},
+      {"step at the start", [](double M) { return M <= 96800 ? 10u : 0u; }, 96800, 96800},
+      {"nothing carried", [](double) { return 9u; }, 96800, 0},
+      {"only 0 kg", [](double M) { return M == 0 ? 10u : 0u; }, 500, 0},
+      // 96800 and 95800 fail, 93800 is carried; the first halving lands on
+      // 94800, inside an island carried again, and ends on its upper edge.
+      {"a wiggle", [](double M) { return M <= 94499 || (M >= 94700 && M <= 94900) ? 10u : 0u; }, 96800, 94900},
+  };
+  for (const Case& c : cases) {
+    std::vector<double> asked;
+    MassSearch r = search_mass(
+        [&](double M) {
+          asked.push_back(M);
+          return c.count(M);
+        },
+        10, c.start);
+    EXPECT_EQ(r.M, c.expect) << c.what;
+    EXPECT_EQ(r.carrying, c.count(r.M)) << c.what;
+    if (r.M > 0) {
+      EXPECT_LT(c.count(r.M + 1), 10u) << c.what;
+    }
+    EXPECT_EQ(r.trials, asked.size()) << c.what;
+    std::vector<double> sorted = asked;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << c.what << ": a mass counted twice";
+    EXPECT_LE(asked.size(), 40u) << c.what;
+  }
+}
+
+// The promise of a small study of the guided vehicle against counts flown
+// here, each run's drawn vehicle with its stack moved by hand and flown
+// through fly(): the promised mass is carried by the share, a kilogram more
+// is not, and neither is any mass of a coarse scan above it.
+TEST(McPromise, PromisedMassIsCarriedByTheShareAndNothingHeavierIs) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  const Description desc = read_description(src + "/vehicles/orvalon5_guided.toml");
+  const BoosterProfile profile = read_profile(src + "/data/s1.dat");
+  McProblem p;
+  p.desc = &desc;
+  p.profile = &profile;
+  p.answers.tt = 36;
+  p.answers.alpha = 18;
+  p.dispersions = read_dispersions(src + "/vehicles/dispersions.toml", desc);
+  p.runs = 24;
+  const double h = desc.mission.target.apogee_altitude, tol = 2000;
+  const Flight nominal = fly(desc, profile, p.answers);
+  ASSERT_TRUE(nominal.ok) << nominal.error;
+  const double SC_nom = nominal.record.Msc;
+
+  // Runs carrying M: reach both apsides within 2 km, no core propellant
+  // borrowed, the upper stage within its load, and a sized SC_M of M or more.
+  auto count = [&](double M) {
+    std::size_t n = 0;
+    for (std::uint64_t r = 1; r <= p.runs; ++r) {
+      Drawn d = apply_values(p, draw_values(p, r));
+      d.desc.vehicle.upper.stack_mass += M - SC_nom;
+      if (!d.refused.empty() || !check_description(d.desc).empty()) continue;
+      FlightOptions o;
+      o.air_density_scale = d.density_scale;
+      Flight f = fly(d.desc, d.profile, p.answers, o);
+      const FlightRecord& x = f.record;
+      if (f.ok && std::fabs(x.hp_final - h) <= tol && std::fabs(x.ha_final - h) <= tol && x.m0_core >= 0 &&
+          x.m0_upper >= 0 && x.Msc > 0 && x.Msc >= M)
+        ++n;
+    }
+    return n;
+  };
+  for (double P : {0.99865, 0.75}) {
+    SCOPED_TRACE(P);
+    Promise pr = find_promise(p, PromiseAsk{P, tol / 1000, h / 1000}, SC_nom, 2);
+    const std::size_t needed = runs_needed(P, p.runs);
+    ASSERT_GT(pr.SC_M, 0);
+    EXPECT_EQ(pr.needed, needed);
+    const std::size_t at = count(pr.SC_M);
+    EXPECT_GE(at, needed);
+    EXPECT_EQ(pr.carrying, at);
+    EXPECT_LT(count(pr.SC_M + 1), needed);
+    for (double M = pr.SC_M + 500; M <= pr.SC_M + 3000; M += 500) EXPECT_LT(count(M), needed) << M << " kg";
+    EXPECT_DOUBLE_EQ(pr.share, static_cast<double>(at) / 24);
+  }
 }
 
 TEST(McSummary, MeansSpreadsAndPromisedMassFromAHandMadeRunsFile) {

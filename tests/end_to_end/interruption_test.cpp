@@ -202,6 +202,26 @@ TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
   }
 }
 
+// A signal while the promise is searched: the study's runs are complete on
+// disk, no summary is written (a count cut short is no promise), one line
+// says so.
+TEST(McInterruption, ThePromiseStoppedWritesNoSummary) {
+  Dir d;
+  d.write("s.json", "{}\n");
+  e2e::Child c = e2e::start_program(ASCENT_MC_BINARY,
+                                    {"--runs", "300", "-j", "2", "--promise", "0.9", "-o", "runs.csv", "--json",
+                                     "s.json"},
+                                    d.dir(), d.io_base(), "");
+  // The CSV replaces its name only once the study is whole; the search follows.
+  ASSERT_TRUE(e2e::wait_for_text(d.dir() / "runs.csv", "\r\n300,", 1, 60));
+  kill(c.pid, SIGTERM);
+  e2e::RunResult r = e2e::wait_program(c, 60);
+  EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+  EXPECT_NE(r.err.find("while searching the promise: the runs are complete in runs.csv"), std::string::npos) << r.err;
+  EXPECT_EQ(d.read("s.json"), "{}\n");
+  EXPECT_EQ(e2e::crlf_lines(d.read("runs.csv")).size(), 302u);  // the study's line, the header, 300 runs
+}
+
 TEST(SweepInterruption, AClosedPipeIsAWriteError) {
   Dir d;
   // Standard output a pipe whose reader has gone.

@@ -60,14 +60,15 @@ const char* const usage_text =
     "                     its bounds), print the ranking and write it as CSV to FILE\n"
     "                     (--runs 0 flies only these)\n"
     "  --merge A.csv ...  combine shard CSVs into the CSV of the whole study (-o)\n"
-    "  --promise P        also find the largest spacecraft mass that a share P of\n"
-    "                     the runs carries to the target orbit (P above 0 and\n"
-    "                     below 1; 0.99865, three sigma, is the usual choice), with\n"
-    "                     the Wilson 95 % interval of the share that carries it;\n"
-    "                     with --merge, over the merged study\n"
+    "  --promise P        after the study, find the largest spacecraft mass that a\n"
+    "                     share P of the runs carries to the target orbit (P above\n"
+    "                     0 and below 1; 0.99865, three sigma, is the usual choice),\n"
+    "                     with the Wilson 95 % interval of the share that carries\n"
+    "                     it; it flies every run again for each mass it tries, so\n"
+    "                     not with --shard or --merge\n"
     "  --tolerance KM     for --promise: both final apsides within KM of the target\n"
-    "                     altitude (default 10, the reached column's own band, and\n"
-    "                     at most 10)\n"
+    "                     altitude (default 10, the reached column's own band; any\n"
+    "                     distance above 0)\n"
     "  --help, --version\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
@@ -80,19 +81,23 @@ const char* const usage_text =
     "in whole kg as ascent writes them, other numbers every digit. A drawn vehicle\n"
     "that is not a valid description is not flown: status 'vehicle refused: ...'.\n"
     "\n"
-    "A run carries a spacecraft mass M when it reached the target orbit (reached\n"
-    "yes) with both final apsides within --tolerance and its SC_M is at least M.\n"
-    "The flight does not depend on the spacecraft (the sizing splits the stack\n"
-    "into upper stage and spacecraft after the flight), so flying each run again\n"
-    "with M fixed would only ask whether M fits in that run's SC_M: the promised\n"
-    "mass is found exactly from the runs' rows, with no flight more, the same\n"
-    "for any --jobs; a shard's is over its own runs.\n"
+    "The promise: the vehicle carries a spacecraft of M kg when everything above\n"
+    "the core (upper.stack_mass) is the nominal stack less the nominal flight's\n"
+    "SC_M plus M. Run r carries M when its drawn vehicle, flown with that stack,\n"
+    "reaches the target orbit within the propellant loaded (as the reached column\n"
+    "tests) with both final apsides within --tolerance, and the SC_M sized from\n"
+    "that flight is at least M. A lighter spacecraft leaves the core more\n"
+    "propellant, so each mass tried is flown by every run: from the nominal SC_M\n"
+    "the search steps by 1000 kg, doubling, then halves the bracket to the\n"
+    "kilogram. The same runs fly every trial, so the answer is the same for any\n"
+    "--jobs. It writes nothing to the runs CSV.\n"
     "\n"
     "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
     "description or shard CSV;\n"
     "2, 3, 5, 100 a file missing, not reachable, not allowed or unreadable;\n"
     "101 an output could not be written; 69 no run flew to the end (the\n"
-    "outputs are written, each row's status says why); 128 + N stopped by\n"
+    "outputs are written, each row's status says why), or with --promise the\n"
+    "nominal flight did not fly to the end (nothing is written); 128 + N stopped by\n"
     "signal N (SIGINT, SIGTERM, SIGHUP): the runs flown are kept in\n"
     "FILE.partial, every old output is untouched.\n";
 
@@ -106,6 +111,7 @@ struct Options {
   std::uint64_t seed = 1;
   unsigned jobs = 0;
   unsigned shard = 1, shards = 1;
+  bool shard_given = false;
   std::string output, json, sensitivity;
   std::vector<std::string> merge;
   bool merging = false, help = false, version = false;
@@ -161,6 +167,7 @@ Options parse_options(int argc, char** argv) {
       if (slash == std::string::npos) usage("--shard: write K/N, say 2/4");
       o.shards = static_cast<unsigned>(whole_number(arg, v.substr(slash + 1), 1, 1000000));
       o.shard = static_cast<unsigned>(whole_number(arg, v.substr(0, slash), 1, o.shards));
+      o.shard_given = true;
     } else if (arg == "-o" || arg == "--output") {
       o.output = value();
     } else if (arg == "--json") {
@@ -182,10 +189,8 @@ Options parse_options(int argc, char** argv) {
       std::string v = value();
       o.tolerance_km = real_number(arg, v);
       o.tolerance_given = true;
-      if (!(o.tolerance_km > 0)) usage("--tolerance: a distance in km above 0, got '" + v + "'");
-      if (!(o.tolerance_km <= reached_band_km)) {
-        usage("--tolerance: at most 10 km, the reached column's band: the runs file cannot tell a run beyond it "
-              "from one short of propellant; got '" + v + "'");
+      if (!(o.tolerance_km > 0 && std::isfinite(o.tolerance_km))) {
+        usage("--tolerance: a distance in km above 0, got '" + v + "'");
       }
     } else if (arg == "--help" || arg == "-h") {
       a.no_value();
@@ -201,7 +206,8 @@ Options parse_options(int argc, char** argv) {
     usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
   }
   if (o.tolerance_given && !o.promise) usage("--tolerance: only the promise uses it: give --promise P as well");
-  if (o.promise && !o.merging && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
+  if (o.promise && (o.merging || o.shard_given)) usage("--promise: the promise flies every run; not with --shard/--merge");
+  if (o.promise && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
   return o;
 }
 
@@ -276,17 +282,7 @@ int run_merge(const Options& o) {
     out.write(line);
     if (line.rfind("#", 0) == 0) {  // the study's line
       std::size_t at = line.find("target_apogee_altitude_m=");
-      char* end = nullptr;
-      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, &end);
-      // Shards of a version that wrote no target merge with the key empty.
-      bool named = at != std::string::npos && end != line.c_str() + at + 25;
-      if (o.promise) {
-        if (!named && o.tolerance_km < reached_band_km) {
-          throw FatalError{err_description, o.merge.front() + ": the study line names no target_apogee_altitude_m "
-                                                              "to measure --tolerance from"};
-        }
-        sb.ask_promise(PromiseAsk{*o.promise, o.tolerance_km, named ? target / 1000 : std::nan("")});
-      }
+      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
       return;
     }
     std::string bare = line.substr(0, line.size() - 2);
@@ -373,8 +369,21 @@ int run(int argc, char** argv) {
     if (o.runs == 0) return 0;
   }
 
+  // The promise's masses are measured from the nominal flight's SC_M: flown
+  // first, so that a vehicle whose nominal flight stops is refused before
+  // the study.
+  double SC_M_nominal = 0;
+  if (o.promise) {
+    Flight f = fly_nominal(p);
+    if (f.interrupted) return stopped(static_cast<int>(interrupt_signal), "while flying the nominal flight", "");
+    if (!f.ok || !std::isfinite(f.record.Msc)) {
+      throw FatalError{exit_no_flight, "--promise: the nominal flight did not fly to the end (" + f.error +
+                                           "): no spacecraft mass to measure the promise from"};
+    }
+    SC_M_nominal = f.record.Msc;
+  }
+
   SummaryBuilder sb;
-  if (o.promise) sb.ask_promise(PromiseAsk{*o.promise, o.tolerance_km, desc.mission.target.apogee_altitude / 1000});
   std::string header = csv_header(p.dispersions);
   sb.header(header.substr(0, header.size() - 2));
   if (csv) csv->write(study_line(p) + header);
@@ -412,6 +421,34 @@ int run(int argc, char** argv) {
   if (csv) csv->close();
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = desc.mission.target.apogee_altitude;
+  if (o.promise) {
+    // One progress line per mass tried: the search's own record on a terminal.
+    std::unique_ptr<ProgressBar> trial_bar;
+    std::size_t shown_trial = 0;
+    auto finish_bar = [&] {
+      if (trial_bar) trial_bar->finish();
+      trial_bar.reset();
+    };
+    try {
+      summary.promise = find_promise(
+          p, PromiseAsk{*o.promise, o.tolerance_km, desc.mission.target.apogee_altitude / 1000}, SC_M_nominal, jobs,
+          [&](std::size_t trial, double M, std::size_t done) {
+            if (trial != shown_trial) {
+              finish_bar();
+              trial_bar = std::make_unique<ProgressBar>(p.runs);
+              shown_trial = trial;
+            }
+            char note[64];
+            std::snprintf(note, sizeof note, " promise trial %zu: %.0f kg", trial, M);
+            trial_bar->update(done, note);
+          });
+    } catch (const Interrupted& e) {
+      finish_bar();
+      return stopped(e.signal, "while searching the promise",
+                     csv ? ": the runs are complete in " + o.output + "; no summary is written" : "");
+    }
+    finish_bar();
+  }
   write_summary(summary, json);
   if (summary.flown == 0 && summary.runs > 0) {
     cli::report("ascent-mc", "none of the " + std::to_string(summary.runs) +

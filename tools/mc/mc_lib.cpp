@@ -35,7 +35,7 @@ std::vector<double> draw_values(const McProblem& p, std::uint64_t run) {
   return v;
 }
 
-Drawn apply_values(const McProblem& p, const std::vector<double>& values) {
+Drawn apply_values(const McProblem& p, const std::vector<double>& values, double stack_shift_kg) {
   Drawn r{*p.desc, {}, 1.0, {}};
   double thrust_k = 1, time_k = 1;
   bool profile_changed = false;
@@ -53,6 +53,9 @@ Drawn apply_values(const McProblem& p, const std::vector<double>& values) {
       case DispersedKind::density_scale: r.density_scale = x; break;
     }
   }
+  // Only the promise's trials move the stack; the study's vehicles keep
+  // every bit of their drawn mass.
+  if (stack_shift_kg != 0) r.desc.vehicle.upper.stack_mass += stack_shift_kg;
   if (r.refused.empty()) {
     std::vector<Problem> problems = check_description(r.desc);
     if (!problems.empty()) r.refused = problems.front().key + ": " + problems.front().what;
@@ -78,8 +81,8 @@ bool profile_dispersed(const McProblem& p) {
   return false;
 }
 
-Flight fly_values(const McProblem& p, const std::vector<double>& values) {
-  Drawn v = apply_values(p, values);
+Flight fly_values(const McProblem& p, const std::vector<double>& values, double stack_shift_kg = 0) {
+  Drawn v = apply_values(p, values, stack_shift_kg);
   if (!v.refused.empty()) {
     Flight f;
     f.ok = false;
@@ -121,6 +124,129 @@ void monte_carlo(const McProblem& p, unsigned jobs, const std::function<void(con
 
 bool reached_orbit(const McProblem& p, const Flight& f) {
   return f.ok && sweep::reached_targets(f.record, p.desc->mission.target.apogee_altitude);
+}
+
+// ---------------------------------------------------------------- promise
+
+Flight fly_nominal(const McProblem& p) {
+  std::vector<double> nominal;
+  for (const Dispersion& d : p.dispersions) nominal.push_back(dispersed_value(d, 0.0));
+  return fly_values(p, nominal);
+}
+
+Flight fly_shifted(const McProblem& p, std::uint64_t run, double stack_shift_kg) {
+  return fly_values(p, draw_values(p, run), stack_shift_kg);
+}
+
+bool carries(const Flight& f, double M, double target_m, double tolerance_m) {
+  return f.ok && sweep::reached_targets(f.record, target_m, tolerance_m) && f.record.Msc >= M;
+}
+
+MassSearch search_mass(const std::function<std::size_t(double)>& count, std::size_t needed, double start) {
+  MassSearch r;
+  std::map<double, std::size_t> seen;
+  auto carried = [&](double M) {
+    auto it = seen.find(M);
+    if (it == seen.end()) {
+      it = seen.emplace(M, count(M)).first;
+      ++r.trials;
+      if (r.trials == 1 || it->second > r.most || (it->second == r.most && M < r.most_M)) {
+        r.most = it->second;
+        r.most_M = M;
+      }
+    }
+    return it->second >= needed;
+  };
+  // lo is carried by the share, hi is not: the answer lies in [lo, hi).
+  double lo = 0, hi = 0;
+  double step = 1000;
+  start = std::max(0.0, std::round(start));
+  if (carried(start)) {
+    lo = start;
+    // A stack beyond the description's largest is refused, and no run
+    // carries it: the climb ends.
+    for (;; step *= 2) {
+      if (!carried(lo + step)) {
+        hi = lo + step;
+        break;
+      }
+      lo += step;
+    }
+  } else {
+    hi = start;
+    for (;; step *= 2) {
+      if (hi == 0) {  // not even the lightest spacecraft
+        r.M = 0;
+        r.carrying = seen.at(0.0);
+        return r;
+      }
+      double M = std::max(0.0, hi - step);
+      if (carried(M)) {
+        lo = M;
+        break;
+      }
+      hi = M;
+    }
+  }
+  while (hi - lo > 1) {
+    double mid = lo + std::floor((hi - lo) / 2);
+    (carried(mid) ? lo : hi) = mid;
+  }
+  r.M = lo;
+  r.carrying = seen.at(lo);
+  return r;
+}
+
+std::size_t runs_carrying(const McProblem& p, double M, double SC_M_nominal, const PromiseAsk& ask, unsigned jobs,
+                          const std::function<void(std::size_t)>& progress) {
+  struct Outcome {
+    bool carried = false, interrupted = false;
+  };
+  const double shift = M - SC_M_nominal;
+  const double target_m = ask.target_km * 1000, tolerance_m = ask.tolerance_km * 1000;
+  std::size_t n = 0;
+  // The counts are summed in run order: the same whatever the threads.
+  run_in_order<Outcome>(
+      p.runs, jobs, 64 * std::max(1u, jobs),
+      [&](std::size_t i) {
+        Flight f = fly_shifted(p, static_cast<std::uint64_t>(i) + 1, shift);
+        return Outcome{carries(f, M, target_m, tolerance_m), f.interrupted};
+      },
+      [&](std::size_t, Outcome& o) {
+        if (o.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+        if (o.carried) ++n;
+      },
+      progress);
+  return n;
+}
+
+Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nominal, unsigned jobs,
+                     const std::function<void(std::size_t, double, std::size_t)>& progress) {
+  Promise r;
+  r.probability = ask.probability;
+  r.tolerance_km = ask.tolerance_km;
+  r.target_km = ask.target_km;
+  r.runs = p.runs;
+  r.needed = runs_needed(ask.probability, p.runs);
+  r.SC_M_nominal = SC_M_nominal;
+  std::size_t trial = 0;
+  MassSearch m = search_mass(
+      [&](double M) {
+        ++trial;
+        if (progress) progress(trial, M, 0);
+        return runs_carrying(p, M, SC_M_nominal, ask, jobs, [&](std::size_t done) {
+          if (progress) progress(trial, M, done);
+        });
+      },
+      r.needed, SC_M_nominal);
+  r.SC_M = m.M;
+  r.carrying = m.carrying;
+  r.trials = m.trials;
+  r.most = m.most;
+  r.most_M = m.most_M;
+  r.share = r.runs > 0 ? static_cast<double>(r.carrying) / static_cast<double>(r.runs) : 0;
+  wilson(r.carrying, r.runs, r.low, r.high);
+  return r;
 }
 
 // ---------------------------------------------------------------- CSV
@@ -199,31 +325,6 @@ std::size_t runs_needed(double p, std::size_t n) {
   return k;
 }
 
-Promise promise_of(std::vector<double> reaching_SC_M, std::size_t runs, double p, double tolerance_km) {
-  Promise r;
-  r.probability = p;
-  r.tolerance_km = tolerance_km;
-  r.runs = runs;
-  r.needed = runs_needed(p, runs);
-  r.reaching = reaching_SC_M.size();
-  // The number of runs carrying M falls as M grows: the largest M that
-  // `needed` runs carry is the needed-th largest SC_M, and every run with
-  // that very mass carries it too.
-  std::sort(reaching_SC_M.begin(), reaching_SC_M.end(), std::greater<double>());
-  if (r.needed > 0 && r.reaching >= r.needed) {
-    r.SC_M = reaching_SC_M[r.needed - 1];
-    r.carrying = static_cast<std::size_t>(
-        std::upper_bound(reaching_SC_M.begin(), reaching_SC_M.end(), r.SC_M, std::greater<double>()) -
-        reaching_SC_M.begin());
-  } else {
-    r.SC_M = 0;
-    r.carrying = r.reaching;
-  }
-  r.share = runs > 0 ? static_cast<double>(r.carrying) / static_cast<double>(runs) : 0;
-  wilson(r.carrying, runs, r.low, r.high);
-  return r;
-}
-
 void SummaryBuilder::Moments::add(double x) {
   ++n;
   double d = x - mean;
@@ -251,8 +352,6 @@ std::string SummaryBuilder::header(const std::string& line) {
   return {};
 }
 
-void SummaryBuilder::ask_promise(const PromiseAsk& ask) { ask_ = ask; }
-
 std::string SummaryBuilder::add(const std::string& line) {
   std::vector<std::string> f = sweep::csv_fields(line);
   if (f.size() != names_.size()) {
@@ -268,14 +367,6 @@ std::string SummaryBuilder::add(const std::string& line) {
   if (reached) {
     reached_SC_M_.push_back(sc);
     mSC_M_reached_.add(sc);
-  }
-  if (reached && ask_) {
-    // The reached column holds the apsides to its own band; a tighter
-    // tolerance is tested here, in km as the row writes them.
-    bool within = ask_->tolerance_km >= reached_band_km ||
-                  (std::fabs(num(f[col_hp_]) - ask_->target_km) <= ask_->tolerance_km &&
-                   std::fabs(num(f[col_ha_]) - ask_->target_km) <= ask_->tolerance_km);
-    if (within) reaching_SC_M_.push_back(sc);
   }
   if (ok) {
     ++s_.flown;
@@ -312,10 +403,6 @@ Summary SummaryBuilder::finish() {
   std::sort(promised_.begin(), promised_.end());
   s.SC_M_promised = nearest_rank(promised_, quantile_levels[0]);
   s.SC_M_reached_low = nearest_rank(reached_SC_M_, quantile_levels[0]);
-  if (ask_) {
-    s.promise = promise_of(reaching_SC_M_, s.runs, ask_->probability, ask_->tolerance_km);
-    s.promise->target_km = ask_->target_km;
-  }
   return s;
 }
 
@@ -355,6 +442,8 @@ std::string summary_json(const Summary& s) {
     j["reached_share"] = p.share;
     j["reached_share_low"] = p.low;
     j["reached_share_high"] = p.high;
+    j["promise_SC_M_nominal_kg"] = p.SC_M_nominal;
+    j["promise_trials"] = p.trials;
   } else {
     j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
   }
@@ -376,26 +465,25 @@ std::string promise_text(const Promise& p) {
   char buf[320];
   char percent[32];
   std::snprintf(percent, sizeof percent, "%.10g %%", p.probability * 100);
-  char target[48] = "the target altitude";  // a merged study's line may not name it
-  if (std::isfinite(p.target_km)) std::snprintf(target, sizeof target, "%.10g km", p.target_km);
-  std::snprintf(buf, sizeof buf, "\nPromise at %s of the runs, both final apsides within %.10g km of %s:\n", percent,
-                p.tolerance_km, target);
+  std::snprintf(buf, sizeof buf, "\nPromise at %s of the runs, both final apsides within %.10g km of %.10g km:\n",
+                percent, p.tolerance_km, p.target_km);
   t += buf;
-  if (p.needed > 0 && p.reaching >= p.needed) {
+  if (p.carrying >= p.needed) {
     std::snprintf(buf, sizeof buf, "SC_M promised: %.0f kg, carried there by %zu of %zu runs (%zu needed)\n", p.SC_M,
                   p.carrying, p.runs, p.needed);
     t += buf;
-    std::snprintf(buf, sizeof buf, "share that carries it: %.4f  (95 %% interval %.4f to %.4f)\n", p.share, p.low,
-                  p.high);
   } else {
     std::snprintf(buf, sizeof buf,
-                  "no spacecraft mass is carried by %s of the runs: %zu of %zu reach the orbit, %zu needed\n"
+                  "no spacecraft mass is carried by %s of the runs: at most %zu of %zu (at %.0f kg), %zu needed\n"
                   "SC_M promised: 0 kg\n",
-                  percent, p.reaching, p.runs, p.needed);
+                  percent, p.most, p.runs, p.most_M, p.needed);
     t += buf;
-    std::snprintf(buf, sizeof buf, "share that reaches it: %.4f  (95 %% interval %.4f to %.4f)\n", p.share, p.low,
-                  p.high);
   }
+  std::snprintf(buf, sizeof buf, "share that carries it: %.4f  (95 %% interval %.4f to %.4f)\n", p.share, p.low,
+                p.high);
+  t += buf;
+  std::snprintf(buf, sizeof buf, "searched from the nominal flight's SC_M of %.0f kg: %zu masses, each flown by all %zu runs\n",
+                p.SC_M_nominal, p.trials, p.runs);
   t += buf;
   return t;
 }

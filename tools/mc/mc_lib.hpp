@@ -24,9 +24,8 @@ namespace ascent::mc {
 
 // Largest study. The quantiles need the values: the summary keeps six
 // doubles per run (48 bytes: SC_M, both apsides, the core propellant, and
-// SC_M twice more for the promised masses), 480 MB at this size, and a
-// seventh with --promise (the masses of the runs that reach the orbit within
-// its tolerance); everything else is flat in the number of runs.
+// SC_M twice more for the promised masses), 480 MB at this size; everything
+// else, the promise's trials too, is flat in the number of runs.
 constexpr std::size_t max_runs = 10000000;
 
 // ---------------------------------------------------------------- draws
@@ -147,7 +146,9 @@ struct Drawn {
   double density_scale = 1;
   std::string refused;  // "key: what" when the values make no valid vehicle
 };
-Drawn apply_values(const McProblem& p, const std::vector<double>& values);
+// `stack_shift_kg` is added to upper.stack_mass before the vehicle is checked
+// (the promise's trials).
+Drawn apply_values(const McProblem& p, const std::vector<double>& values, double stack_shift_kg = 0);
 
 // Run `run`'s values of every dispersed quantity.
 std::vector<double> draw_values(const McProblem& p, std::uint64_t run);
@@ -195,35 +196,42 @@ double nearest_rank(const std::vector<double>& sorted, double p);
 // ---------------------------------------------------------------- promise
 
 // The largest spacecraft mass that a share of the runs carries to the target
-// orbit. A run carries a mass M when it reached the target orbit (the reached
-// column: within the propellant loaded, a spacecraft to carry) with both
-// final apsides within the promise's tolerance of the target altitude, and
-// its own SC_M is at least M. The flight does not depend on the spacecraft:
-// the stack above the core flies whole and the sizing splits it into upper
-// stage and spacecraft after the flight, so flying a run again with its
-// spacecraft fixed at M changes nothing but whether M fits in what the run
-// sized. The search over M with every run flown once per trial is then solved
-// exactly by an order statistic of the runs' own SC_M, with no flight more.
+// orbit. The stack above the core (upper.stack_mass) is an input of the
+// flight, and the sizing after it says how much spacecraft that flight could
+// have carried, the core's propellant left over included. A lighter
+// spacecraft makes a lighter stack, whose core keeps more propellant and
+// reaches orbit in runs where the heavier stack runs dry: the runs' own SC_M
+// at the nominal stack says nothing about a lighter one, so each trial mass
+// is flown.
+//
+// The vehicle carries spacecraft mass M when its stack is the nominal one
+// less the nominal flight's SC_M plus M; run r carries M when, flown with
+// that stack on top of its drawn vehicle, it reaches the target orbit within
+// the propellant loaded (reached_targets) with both final apsides within the
+// tolerance, and the SC_M sized from that flight is at least M. Every trial
+// flies the same runs (their draws do not move), so the count of runs that
+// carry M is a function of M alone, whatever the threads.
 struct PromiseAsk {
   double probability = 0.99865;  // the share of the runs, in (0, 1)
-  double tolerance_km = 10;      // band around the target for both final apsides, at most reached_band_km
+  double tolerance_km = 10;      // band around the target for both final apsides, above 0
   double target_km = std::numeric_limits<double>::quiet_NaN();  // the target's apogee altitude
 };
 
-// km, the band of the reached column: a tighter tolerance is tested on the
-// apsides of the runs it says reached; a wider one cannot be, the runs file
-// not telling a run that missed the band from one short of propellant.
+// km, the default tolerance: the reached column's own band.
 constexpr double reached_band_km = reached_tolerance / 1000;
 
 struct Promise {
   double probability = 0, tolerance_km = 0;
   double target_km = std::numeric_limits<double>::quiet_NaN();  // what the tolerance is measured from
-  std::size_t runs = 0;      // every row: a run stopped or refused carries nothing
-  std::size_t needed = 0;    // the fewest runs that are a share `probability` of them
-  std::size_t reaching = 0;  // runs that reached the target orbit within the tolerance
-  double SC_M = 0;           // kg, the promised mass; 0 when fewer than `needed` runs reach
-  std::size_t carrying = 0;  // runs that carry SC_M there (every reaching run when SC_M is 0)
+  std::size_t runs = 0;       // every run flies in every trial: a run stopped or refused carries nothing
+  std::size_t needed = 0;     // the fewest runs that are a share `probability` of them
+  double SC_M_nominal = 0;    // kg, the nominal flight's SC_M, where the search starts
+  double SC_M = 0;            // kg, the promised mass; 0 when not even 0 kg is carried by `needed` runs
+  std::size_t carrying = 0;   // runs that carry SC_M
   double share = 0, low = 0, high = 1;  // carrying / runs and its Wilson 95 % interval
+  std::size_t trials = 0;     // masses flown, each with every run
+  std::size_t most = 0;       // the most runs any trial carried ...
+  double most_M = 0;          // ... at this mass (the lightest of the ties)
 };
 
 // The fewest of n runs whose share k / n, computed as the quotient, is at
@@ -231,9 +239,42 @@ struct Promise {
 // the rounded product would say 8). 0 for no runs.
 std::size_t runs_needed(double p, std::size_t n);
 
-// The promise over `runs` runs from the SC_M of each run that reached the
-// target orbit within the tolerance, in any order.
-Promise promise_of(std::vector<double> reaching_SC_M, std::size_t runs, double p, double tolerance_km);
+// The undispersed vehicle's flight: every quantity at its nominal value.
+Flight fly_nominal(const McProblem& p);
+
+// Run `run`'s drawn vehicle flown with everything above the core heavier by
+// `stack_shift_kg` (lighter when negative); a stack the description's rules
+// refuse is not flown (ok false).
+Flight fly_shifted(const McProblem& p, std::uint64_t run, double stack_shift_kg);
+
+// Whether a flight carries spacecraft mass M (kg) to the target altitude
+// (m) within the tolerance (m).
+bool carries(const Flight& f, double M, double target_m, double tolerance_m);
+
+// The search over whole kilograms, given the count of runs that carry a
+// mass: from `start` it steps up (or down) by 1000 kg, doubling, until the
+// count crosses `needed`, then halves the bracket. The answer M has
+// count(M) >= needed and count(M + 1) < needed, or is 0 when count(0) <
+// needed. Each mass is counted once.
+struct MassSearch {
+  double M = 0;
+  std::size_t carrying = 0;  // count(M)
+  std::size_t trials = 0;
+  std::size_t most = 0;
+  double most_M = 0;
+};
+MassSearch search_mass(const std::function<std::size_t(double)>& count, std::size_t needed, double start);
+
+// The number of runs 1 to p.runs that carry M, flown on `jobs` threads;
+// `progress` gets the number done. A signal stops it with Interrupted.
+std::size_t runs_carrying(const McProblem& p, double M, double SC_M_nominal, const PromiseAsk& ask, unsigned jobs,
+                          const std::function<void(std::size_t)>& progress = {});
+
+// The promise over every run of the problem (one shard of one), searched
+// from the nominal flight's SC_M; `progress` gets each trial's number (from
+// 1), its mass and the runs done.
+Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nominal, unsigned jobs,
+                     const std::function<void(std::size_t, double, std::size_t)>& progress = {});
 
 // The summary, accumulated from the CSV rows in run order: a single study and
 // merged shards then give the same numbers from the same bytes.
@@ -255,7 +296,7 @@ struct Summary {
   // m, the target's apogee altitude (from the description, or a merged
   // study's line): pictures draw the target there.
   double target_apogee_altitude_m = std::numeric_limits<double>::quiet_NaN();
-  // With --promise: the promise asked for, from the same rows.
+  // With --promise: the promise asked for, flown after the study.
   std::optional<Promise> promise;
 };
 
@@ -263,8 +304,6 @@ class SummaryBuilder {
  public:
   // Takes the header row; returns what is wrong with it, or empty.
   std::string header(const std::string& line);
-  // Asks for the promise too; before the first row.
-  void ask_promise(const PromiseAsk& ask);
   // Takes one data row (without its CR LF); returns what is wrong, or empty.
   std::string add(const std::string& line);
   Summary finish();
@@ -274,8 +313,6 @@ class SummaryBuilder {
   std::size_t col_reached_ = 0, col_SC_M_ = 0, col_hp_ = 0, col_ha_ = 0, col_core_ = 0, col_status_ = 0;
   Summary s_;
   std::vector<double> SC_M_, hp_, ha_, core_, promised_, reached_SC_M_;
-  std::optional<PromiseAsk> ask_;
-  std::vector<double> reaching_SC_M_;  // with a promise: runs within its tolerance
   // Running sums for the means and spreads (Welford's update in run order).
   struct Moments {
     std::size_t n = 0;
