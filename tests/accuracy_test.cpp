@@ -8,6 +8,7 @@
 
 #include "session/flight.hpp"
 #include "vehicle/description_file.hpp"
+#include "test_support.hpp"
 
 namespace ascent {
 namespace {
@@ -26,11 +27,7 @@ FlightRecord fly_substeps(Description d, const BoosterProfile& profile, double t
 TEST(SubSteps, TheOrbitConvergesAsTheStepsAreDivided) {
   const std::string src = ASCENT_SOURCE_DIR;
   // The README's session of each bundled vehicle.
-  struct Case {
-    const char* description;
-    const char* profile;
-    double tt, alpha;
-  };
+  using Case = test::BundledFlight;
   const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
                         {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
   for (const Case& c : cases) {
@@ -71,11 +68,7 @@ TEST(SubSteps, TheOrbitConvergesAsTheStepsAreDivided) {
 // a kilometre, the spacecraft to 2 kg, the recommended turn time to 0.05 %.
 TEST(AdaptiveIntegrator, WholeFlightsAgreeWithTheConvergedSteps) {
   const std::string src = ASCENT_SOURCE_DIR;
-  struct Case {
-    const char* description;
-    const char* profile;
-    double tt, alpha;
-  };
+  using Case = test::BundledFlight;
   const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
                         {"/vehicles/orvalon5.toml", "/data/s1.dat", 20, 25},
                         {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};

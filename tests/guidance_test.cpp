@@ -13,6 +13,7 @@
 #include "session/flight.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
+#include "test_support.hpp"
 
 namespace ascent {
 namespace {
@@ -160,11 +161,7 @@ Flight fly_watched(const Description& d, const BoosterProfile& p, double tt, dou
 
 TEST(Guidance, GuidedFlightsCutOffOnTheirOrbits) {
   const std::string src = ASCENT_SOURCE_DIR;
-  struct Case {
-    const char* description;
-    const char* profile;
-    double tt, alpha;
-  };
+  using Case = test::BundledFlight;
   const Case cases[] = {{"/vehicles/orvalon5_guided.toml", "/data/s1.dat", 36, 18},
                         {"/vehicles/orvalon5_guided.toml", "/data/s1.dat", 20, 25},
                         {"/vehicles/tarvos3_guided.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};

@@ -11,6 +11,7 @@
 #include "trajectory/kepler_arc.hpp"
 #include "vehicle/booster_profile.hpp"
 #include "vehicle/description_file.hpp"
+#include "test_support.hpp"
 
 namespace ascent {
 namespace {
@@ -123,11 +124,7 @@ TEST(AdaptiveCoast, TheCoastOfAFlightAgainstTheFixedSteps) {
   // through the thin air: it ignites at the same time, within metres of the
   // same altitude and centimetres per second of the same speed.
   const std::string src = ASCENT_SOURCE_DIR;
-  struct Case {
-    const char* description;
-    const char* profile;
-    double tt, alpha;
-  };
+  using Case = test::BundledFlight;
   const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
                         {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
   for (const Case& c : cases) {

@@ -31,6 +31,14 @@ inline std::string bundled_profile() {
   return read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "data" / "s1.dat");
 }
 
+// A flight of a bundled vehicle: its description and booster profile in the
+// source tree, and the answers.
+struct BundledFlight {
+  const char* description;
+  const char* profile;
+  double tt, alpha;
+};
+
 // The fields of one CSV record as a reader of the tools' files takes them:
 // commas outside double quotes separate, a doubled quote inside is one.
 inline std::vector<std::string> csv_fields(const std::string& line) {

@@ -12,6 +12,7 @@
 #include "report/trajectory_export.hpp"
 #include "session/flight.hpp"
 #include "vehicle/description_file.hpp"
+#include "test_support.hpp"
 
 namespace ascent {
 namespace {
@@ -90,11 +91,7 @@ Flown fly_and_export(const Description& d, const BoosterProfile& p, double tt, d
 
 TEST(TrajectoryExport, EveryStateIsTheTablesAndTheOrbitHasTheTargetInclination) {
   const std::string src = ASCENT_SOURCE_DIR;
-  struct Case {
-    const char* description;
-    const char* profile;
-    double tt, alpha;
-  };
+  using Case = test::BundledFlight;
   const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
                         {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
   for (const Case& c : cases) {
