@@ -121,7 +121,8 @@ Stage stage_of(const Vec9& y) { return {y[0], y[1], y[2], y[4], y[5], y[6], y[7]
 
 // Dormand and Prince's pair (J. Comput. Appl. Math. 6, 1980): seven stages,
 // the fifth-order solution carried on, the fourth-order one for the error.
-constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
+// The rates depend on the state alone, not on the time within the step (the
+// phases change them between steps), so the stages' nodes are not needed.
 constexpr double a21 = 1.0 / 5;
 constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
 constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
