@@ -414,42 +414,31 @@ void evaluate_with(FlightState& s, const Law& law, const StepObservers& observer
   s.ha = (1 + ecc) * sma - Re;
 }
 
-// One step under the law `law`, called through its own class.
-template <class Law>
-void step_with(FlightState& s, const Law& law, const StepObservers& observers) {
-  integrate(s, law);
-  evaluate_with(s, law, observers);
+// Calls f with the law of `mode`, as its own class: the steps and the
+// evaluations go through the one dispatch, each law's calls inlined.
+template <class F>
+void with_law(Steering mode, F&& f) {
+  switch (mode) {
+    case Steering::vertical_law: return f(steering::VerticalAcceleration{});
+    case Steering::vacuum: return f(steering::VacuumAttitude{});
+    case Steering::guided: return f(steering::GuidedAttitude{});
+    case Steering::pitch_program: break;
+  }
+  f(steering::PitchProgram{});
 }
 
 }  // namespace
 
 void trajectory_step(FlightState& s, const StepObservers& observers) {
-  switch (s.mode) {
-    case Steering::vertical_law: return step_with(s, steering::VerticalAcceleration{}, observers);
-    case Steering::vacuum: return step_with(s, steering::VacuumAttitude{}, observers);
-    case Steering::guided: return step_with(s, steering::GuidedAttitude{}, observers);
-    case Steering::pitch_program: break;
-  }
-  step_with(s, steering::PitchProgram{}, observers);
+  with_law(s.mode, [&](const auto& law) {
+    integrate(s, law);
+    evaluate_with(s, law, observers);
+  });
 }
-
-}  // namespace ascent
-
-namespace ascent {
 
 void evaluate_state(FlightState& s, const StepObservers& observers) {
-  switch (s.mode) {
-    case Steering::vertical_law: return evaluate_with(s, steering::VerticalAcceleration{}, observers);
-    case Steering::vacuum: return evaluate_with(s, steering::VacuumAttitude{}, observers);
-    case Steering::guided: return evaluate_with(s, steering::GuidedAttitude{}, observers);
-    case Steering::pitch_program: break;
-  }
-  evaluate_with(s, steering::PitchProgram{}, observers);
+  with_law(s.mode, [&](const auto& law) { evaluate_with(s, law, observers); });
 }
-
-}  // namespace ascent
-
-namespace ascent {
 
 double coast_step_adaptive(FlightState& s, double tolerance, const StepObservers& observers) {
   const steering::PitchProgram law;
