@@ -154,32 +154,28 @@ int main(int argc, char** argv) {
   ascent::Session S;
   ascent::JsonReport json;
   ascent::Channel json_file;
-  if (json_path != nullptr) {
-    // Created before any question, so that a name that cannot be written is
-    // refused at once; the old file stays until the session has ended.
-    try {
-      json_file.open_file_replacing(json_path);
-    } catch (const ascent::FatalError& e) {
-      ascent::cli::report("ascent", e.message);
-      return e.code;
-    }
-    S.json = &json;
-    S.flight.step_observers.push_back(&json);
-    S.flight.event_observers.push_back(&json);
-  }
   ascent::TrajectoryRecorder trajectory;
   ascent::Channel trajectory_file;
-  if (trajectory_path != nullptr) {
-    // As the JSON: refused at once if it cannot be created, replaced only
-    // when the session has ended.
+  // A file written whole when the session ends, from a recorder that watches
+  // every step and event: created before any question, so that a name that
+  // cannot be written is refused at once; the old file stays until then.
+  auto record_to = [&S](const char* path, ascent::Channel& file, auto& recorder) {
     try {
-      trajectory_file.open_file_replacing(trajectory_path);
+      file.open_file_replacing(path);
     } catch (const ascent::FatalError& e) {
       ascent::cli::report("ascent", e.message);
       return e.code;
     }
-    S.flight.step_observers.push_back(&trajectory);
-    S.flight.event_observers.push_back(&trajectory);
+    S.flight.step_observers.push_back(&recorder);
+    S.flight.event_observers.push_back(&recorder);
+    return 0;
+  };
+  if (json_path != nullptr) {
+    if (int code = record_to(json_path, json_file, json)) return code;
+    S.json = &json;
+  }
+  if (trajectory_path != nullptr) {
+    if (int code = record_to(trajectory_path, trajectory_file, trajectory)) return code;
   }
   S.flight.desc = &desc;
   if (!desc.profile.empty()) S.flight.profile_path = ascent::resolved_profile_path(desc);
