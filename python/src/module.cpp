@@ -292,16 +292,30 @@ class EventRecorder final : public StepObserver, public EventObserver {
 
 py::bytes as_bytes(const std::string& s) { return py::bytes(s.data(), s.size()); }
 
-// One flight. Returns the step table's ten columns as arrays, the summary row
-// (as the sweep writes it), the number of steps, and on request the main
-// output, the data files and the events.
-py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
-                 const PyProfile& profile, bool output, bool events) {
+// One flight with the answers given, flown with the GIL released so that
+// other Python threads run meanwhile; a fault raises the program's message
+// and exit code.
+Flight fly_unlocked(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                    const PyProfile& profile, const FlightOptions& options) {
   FlightAnswers answers;
   answers.tt = tt;
   answers.alpha = alpha;
   answers.transfer = transfer;
   answers.iterate = iterate;
+  Flight flight;
+  {
+    py::gil_scoped_release unlocked;
+    flight = fly(*vehicle.d, *profile.parsed, answers, options);
+  }
+  if (!flight.ok) throw FatalError{flight.exit_code, flight.error};
+  return flight;
+}
+
+// One flight. Returns the step table's ten columns as arrays, the summary row
+// (as the sweep writes it), the number of steps, and on request the main
+// output, the data files and the events.
+py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                 const PyProfile& profile, bool output, bool events) {
   // The rows land in a buffer each thread keeps: its memory is reused, not
   // handed back to the system and faulted in again by every flight.
   thread_local std::vector<double> buffer;
@@ -316,12 +330,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
     options.step_observers.push_back(&recorder);
     options.event_observers.push_back(&recorder);
   }
-  Flight flight;
-  {
-    py::gil_scoped_release unlocked;
-    flight = fly(*vehicle.d, *profile.parsed, answers, options);
-  }
-  if (!flight.ok) throw FatalError{flight.exit_code, flight.error};
+  const Flight flight = fly_unlocked(tt, alpha, transfer, iterate, vehicle, profile, options);
 
   sweep::Plan plan;
   plan.transfer = transfer;
@@ -385,21 +394,11 @@ void export_flight(const std::string& path, const std::string& epoch_text, doubl
   if (!format) throw FatalError{exit_usage, path + ": the name must end in .oem, .czml or .kml"};
   Epoch epoch;
   if (std::string why = parse_epoch(epoch_text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
-  FlightAnswers answers;
-  answers.tt = tt;
-  answers.alpha = alpha;
-  answers.transfer = transfer;
-  answers.iterate = iterate;
   TrajectoryRecorder recorder;
   FlightOptions options;
   options.step_observers.push_back(&recorder);
   options.event_observers.push_back(&recorder);
-  Flight flight;
-  {
-    py::gil_scoped_release unlocked;
-    flight = fly(*vehicle.d, *profile.parsed, answers, options);
-  }
-  if (!flight.ok) throw FatalError{flight.exit_code, flight.error};
+  fly_unlocked(tt, alpha, transfer, iterate, vehicle, profile, options);
   Channel file;
   file.open_file_replacing(path);
   file.put(trajectory_text(*format, recorder, *vehicle.d, epoch));
