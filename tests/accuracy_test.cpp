@@ -26,11 +26,7 @@ FlightRecord fly_substeps(Description d, const BoosterProfile& profile, double t
 
 TEST(SubSteps, TheOrbitConvergesAsTheStepsAreDivided) {
   const std::string src = ASCENT_SOURCE_DIR;
-  // The README's session of each bundled vehicle.
-  using Case = test::BundledFlight;
-  const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
-                        {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
-  for (const Case& c : cases) {
+  for (const test::BundledFlight& c : test::readme_flights) {
     SCOPED_TRACE(c.description);
     const Description d = read_description(src + c.description);
     const BoosterProfile profile = read_profile(src + c.profile);

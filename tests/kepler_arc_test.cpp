@@ -124,10 +124,7 @@ TEST(AdaptiveCoast, TheCoastOfAFlightAgainstTheFixedSteps) {
   // through the thin air: it ignites at the same time, within metres of the
   // same altitude and centimetres per second of the same speed.
   const std::string src = ASCENT_SOURCE_DIR;
-  using Case = test::BundledFlight;
-  const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
-                        {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
-  for (const Case& c : cases) {
+  for (const test::BundledFlight& c : test::readme_flights) {
     SCOPED_TRACE(c.description);
     Description d = read_description(src + c.description);
     const BoosterProfile profile = read_profile(src + c.profile);

@@ -39,6 +39,10 @@ struct BundledFlight {
   double tt, alpha;
 };
 
+// The README's session of each bundled vehicle.
+inline constexpr BundledFlight readme_flights[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
+                                                   {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
+
 // The fields of one CSV record as a reader of the tools' files takes them:
 // commas outside double quotes separate, a doubled quote inside is one.
 inline std::vector<std::string> csv_fields(const std::string& line) {

@@ -91,10 +91,7 @@ Flown fly_and_export(const Description& d, const BoosterProfile& p, double tt, d
 
 TEST(TrajectoryExport, EveryStateIsTheTablesAndTheOrbitHasTheTargetInclination) {
   const std::string src = ASCENT_SOURCE_DIR;
-  using Case = test::BundledFlight;
-  const Case cases[] = {{"/vehicles/orvalon5.toml", "/data/s1.dat", 36, 18},
-                        {"/vehicles/tarvos3.toml", "/vehicles/tarvos3_boosters.dat", 40, 18}};
-  for (const Case& c : cases) {
+  for (const test::BundledFlight& c : test::readme_flights) {
     SCOPED_TRACE(c.description);
     const Description d = read_description(src + c.description);
     const Flown f = fly_and_export(d, read_profile(src + c.profile), c.tt, c.alpha, "2027-01-01T00:00:00");

@@ -211,14 +211,14 @@ double nearest_rank(const std::vector<double>& sorted, double p);
 // tolerance, and the SC_M sized from that flight is at least M. Every trial
 // flies the same runs (their draws do not move), so the count of runs that
 // carry M is a function of M alone, whatever the threads.
-struct PromiseAsk {
-  double probability = 0.99865;  // the share of the runs, in (0, 1)
-  double tolerance_km = 10;      // band around the target for both final apsides, above 0
-  double target_km = std::numeric_limits<double>::quiet_NaN();  // the target's apogee altitude
-};
-
 // km, the default tolerance: the reached column's own band.
 constexpr double reached_band_km = reached_tolerance / 1000;
+
+struct PromiseAsk {
+  double probability = 0.99865;          // the share of the runs, in (0, 1)
+  double tolerance_km = reached_band_km;  // band around the target for both final apsides, above 0
+  double target_km = std::numeric_limits<double>::quiet_NaN();  // the target's apogee altitude
+};
 
 struct Promise {
   double probability = 0, tolerance_km = 0;
