@@ -18,18 +18,6 @@ namespace {
 
 constexpr double pi = std::numbers::pi;
 
-// Radius at time t after perigee on the ellipse (a, e), from Kepler's
-// equation M = E - e sin E solved by bisection (the left side grows with E).
-double radius_by_bisection(double a, double e, double t) {
-  const double M = std::sqrt(mu / (a * a * a)) * t;
-  double lo = 0, hi = 2 * pi + 1;
-  for (int i = 0; i < 200; ++i) {
-    const double mid = (lo + hi) / 2;
-    (mid - e * std::sin(mid) < M ? lo : hi) = mid;
-  }
-  return a * (1 - e * std::cos(lo));
-}
-
 TEST(KeplerArc, EllipsesFromPerigeeAgainstTheirClosedForms) {
   struct Case {
     double hp, ha;  // m, perigee and apogee altitudes
@@ -58,7 +46,7 @@ TEST(KeplerArc, EllipsesFromPerigeeAgainstTheirClosedForms) {
     for (double t : {0.37 * half_period, 2.61 * half_period}) {
       const ArcPoint q = arc_at(arc, t);
       const double t_mod = std::fmod(t, 2 * half_period);
-      EXPECT_NEAR(q.r, radius_by_bisection(a, e, t_mod), 1e-9 * q.r);
+      EXPECT_NEAR(q.r, test::radius_by_bisection(a, e, t_mod), 1e-9 * q.r);
       // Vis-viva and the angular momentum hold along the arc.
       EXPECT_NEAR(std::hypot(q.vx, q.vy), std::sqrt(mu * (2 / q.r - 1 / a)), 1e-9 * vp);
       EXPECT_NEAR(q.r * q.vx, rp * vp, 1e-9 * rp * vp);

@@ -1,13 +1,16 @@
 // What the tests share: files read and written whole, the bundled profile,
 // counting and splitting what a program wrote, memory channels.
 #pragma once
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "atmosphere/earth.hpp"
 #include "io/channel.hpp"
 #include "report/text_report.hpp"
 
@@ -15,6 +18,18 @@ namespace ascent::test {
 
 // Every byte of a file; empty when there is none (a comparison with what
 // was expected then shows it).
+// Radius at time t after perigee on the ellipse (a, e), from Kepler's
+// equation M = E - e sin E solved by bisection (the left side grows with E).
+inline double radius_by_bisection(double a, double e, double t) {
+  const double M = std::sqrt(mu / (a * a * a)) * t;
+  double lo = 0, hi = 2 * std::numbers::pi + 1;
+  for (int i = 0; i < 200; ++i) {
+    const double mid = (lo + hi) / 2;
+    (mid - e * std::sin(mid) < M ? lo : hi) = mid;
+  }
+  return a * (1 - e * std::cos(lo));
+}
+
 inline std::string read_file(const std::filesystem::path& p) {
   std::ifstream f(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());

@@ -144,7 +144,7 @@ void ignition(FlightContext& S, double& P0Ae) {
   const Numerics& numerics = S.desc->mission.numerics;
   s.tolerance = numerics.integrator == "adaptive" ? numerics.tolerance : 0;
   s.h_pair = 0;
-  s.end_rates.kept = false;
+  s.arc.kept = false;
   s.vrot = launch_site_vrot(S.desc->mission.target);
   s.vx = s.vrot;
   s.h0 = 0;

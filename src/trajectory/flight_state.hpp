@@ -65,14 +65,21 @@ struct FlightState {
   // classic Runge-Kutta steps (and their sub-steps).
   double tolerance = 0;
   double h_pair = 0;      // s, the pair's proposal for its next sub-step (0: none yet)
-  // The rates at the end of the last adaptive step, and what they were
-  // computed from: the next step starts from them if the phase has changed
-  // neither the state nor a rate or a parameter in between.
-  struct EndRates {
+  // The adaptive integrator's last solution: from t0 to t1 (equal: a point,
+  // where a step landed), its end state and the rates there, the
+  // coefficients of its continuous extension, the parameters it was flown
+  // with and the state last handed to the phase. While the phase changes
+  // neither that state nor a rate or a parameter, its next steps are read
+  // off this solution, carried on in long steps, instead of flown anew.
+  struct Arc {
     bool kept = false;
-    std::array<double, 9> state{}, rates{};
+    double t0 = 0, t1 = 0;
+    std::array<double, 9> y0{}, y1{}, k1{};
+    std::array<std::array<double, 9>, 4> dense{};
     std::array<double, 14> parameters{};
-  } end_rates;
+    std::array<double, 9> handed{};
+    double t_handed = 0;
+  } arc;
   double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
 
   // Steering controls.

@@ -133,6 +133,15 @@ constexpr double b1 = 35.0 / 384, b3 = 500.0 / 1113, b4 = 125.0 / 192, b5 = -218
 // Fifth order minus fourth order, weights of the seventh stage included.
 constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
                  e6 = 22.0 / 525, e7 = -1.0 / 40;
+// The continuous extension of order four (Hairer, Norsett and Wanner,
+// Solving Ordinary Differential Equations I, section II.6): over a step from
+// y0 to y1 of length h, at the fraction u of it,
+//   y(u) = y0 + u (r1 + (1 - u) (r2 + u (r3 + (1 - u) r4)))
+// with r1 = y1 - y0, r2 = h k1 - r1, r3 = r1 - h k7 - r2 and
+// r4 = h (d1 k1 + d3 k3 + d4 k4 + d5 k5 + d6 k6 + d7 k7).
+constexpr double d1 = -12715105075.0 / 11282082432, d3 = 87487479700.0 / 32700410799,
+                 d4 = -10690763975.0 / 1880347072, d5 = 701980252875.0 / 199316789632,
+                 d6 = -1453857185.0 / 822651844, d7 = 69997945.0 / 29380423;
 
 // m/s, the scale of a velocity's error: the speed itself. Near the pad, where
 // the speed is small, this asks for the most: an error there grows through
@@ -148,6 +157,7 @@ double speed_of(const std::array<double, 9>& y) { return std::hypot(y[0], y[2]);
 struct PairAttempt {
   Vec9 y5, k7;
   double err;
+  Vec9 r4;  // the last coefficient of the continuous extension
 };
 
 template <class Law>
@@ -181,6 +191,9 @@ PairAttempt pair_attempt(FlightState& s, const Law& law, const Vec9& y, const Ve
     err = std::max(err, std::fabs(e) / (tolerance * scale));
   }
   p.err = err;
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    p.r4[i] = h * (d1 * k1[i] + d3 * k3[i] + d4 * k4[i] + d5 * k5[i] + d6 * k6[i] + d7 * k7[i]);
+  }
   return p;
 }
 
@@ -221,8 +234,68 @@ bool same_bits(const std::array<double, N>& a, const std::array<double, N>& b) {
   return std::memcmp(a.data(), b.data(), sizeof(double) * N) == 0;
 }
 
-// One step of dt under error control, divided where the error asks for it
-// into sub-steps, the last one shortened to end at t + dt exactly: the
+using Arc = FlightState::Arc;
+
+// The state at time t on the arc's solution, t within [t0, t1]: its ends as
+// they are, between them the continuous extension.
+Vec9 on_arc(const Arc& a, double t) {
+  if (t == a.t1) return a.y1;
+  if (t == a.t0) return a.y0;
+  const double u = (t - a.t0) / (a.t1 - a.t0);
+  const double w = 1 - u;
+  Vec9 y;
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    y[i] = a.y0[i] + u * (a.dense[0][i] + w * (a.dense[1][i] + u * (a.dense[2][i] + w * a.dense[3][i])));
+  }
+  return y;
+}
+
+// Carries the arc's solution on by one step of the pair from its end,
+// shortened until within the tolerance; the proposal carries over in
+// s.h_pair. False when no step could be taken (an error that is not finite:
+// a state the phase would not have flown to, or one it cannot be estimated
+// on), and the arc is left as it was.
+template <class Law>
+bool extend_arc(FlightState& s, const Law& law, Arc& a) {
+  double h = s.h_pair;
+  for (int attempt = 0; attempt < max_pair_attempts; ++attempt) {
+    const PairAttempt p = pair_attempt(s, law, a.y1, a.k1, h, s.tolerance);
+    if (!std::isfinite(p.err)) return false;
+    const double grow = step_factor(p.err);
+    if (p.err <= 1) {
+      for (std::size_t i = 0; i < a.y1.size(); ++i) {
+        const double r1 = p.y5[i] - a.y1[i];
+        const double r2 = h * a.k1[i] - r1;
+        a.dense[0][i] = r1;
+        a.dense[1][i] = r2;
+        a.dense[2][i] = r1 - h * p.k7[i] - r2;
+        a.dense[3][i] = p.r4[i];
+      }
+      a.y0 = a.y1;
+      a.t0 = a.t1;
+      a.y1 = p.y5;
+      a.k1 = p.k7;
+      a.t1 = a.t0 + h;
+      s.h_pair = h * grow;
+      return true;
+    }
+    h *= grow;
+  }
+  return false;
+}
+
+// One step of dt under error control.
+//
+// A step that starts where the last one ended, with every rate and
+// parameter as it was, is read off the solution the last step left (its
+// continuous extension), carried on in steps of the pair as long as the
+// error allows: within a burn of constant thrust law, tens of the phases'
+// steps of a second to one step of the pair. Where the phase has changed
+// something, the solution restarts from the state, as it must (a rate that
+// changes at a step's end changes the solution's derivatives there).
+//
+// A step that restarts is divided where the error asks for it into
+// sub-steps, the last one shortened to end at t + dt exactly: the
 // phases' steps, their thresholds and the table stay where they are, and
 // only the error inside each step is controlled, relative to the radius
 // (altitude, range) and the speed (velocities, thrust velocity).
@@ -244,13 +317,25 @@ bool same_bits(const std::array<double, N>& a, const std::array<double, N>& b) {
 template <class Law>
 void integrate_pair(FlightState& s, const Law& law) {
   const double T = s.dt, t0 = s.t;
+  const double target = t0 + T;
   const double span = std::fabs(T);
   Vec9 y = state_vec(s);
   auto f = [&](const Vec9& z) { return as_vec(rates(s, law, stage_of(z))); };
-  FlightState::EndRates& kept = s.end_rates;
-  Vec9 k1 = kept.kept && !s.law_init && same_bits(kept.state, y) && same_bits(kept.parameters, rate_parameters(s))
-                ? kept.rates
-                : f(y);
+  Arc& arc = s.arc;
+  const bool same = arc.kept && !s.law_init && t0 == arc.t_handed && same_bits(arc.handed, y) &&
+                    same_bits(arc.parameters, rate_parameters(s));
+  auto hand = [&](const Vec9& z) {
+    set_state(s, z);
+    s.t = target;
+    arc.handed = z;
+    arc.t_handed = target;
+  };
+  if (same && target >= arc.t0) {
+    bool carried = true;
+    while (target > arc.t1 && carried) carried = extend_arc(s, law, arc);
+    if (carried) return hand(on_arc(arc, target));
+  }
+  Vec9 k1 = same && same_bits(arc.y1, y) ? arc.k1 : f(y);
   double done = 0;  // s, magnitude of the step flown
   double proposal = s.h_pair > 0 ? s.h_pair : span;
   int attempts = 0;
@@ -304,13 +389,14 @@ void integrate_pair(FlightState& s, const Law& law) {
       proposal = h * grow;
     }
   }
-  set_state(s, y);
-  s.t = t0 + T;
   s.h_pair = proposal;
-  kept.kept = true;
-  kept.state = y;
-  kept.rates = k1;
-  kept.parameters = rate_parameters(s);
+  // The solution is now the point the step landed on, the start of the next.
+  arc.kept = true;
+  arc.t0 = arc.t1 = target;
+  arc.y0 = arc.y1 = y;
+  arc.k1 = k1;
+  hand(y);
+  arc.parameters = rate_parameters(s);
 }
 
 // One step of dt, as substeps equal Runge-Kutta steps; the step ends at
