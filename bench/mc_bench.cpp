@@ -1,5 +1,5 @@
 // A dispersion study's flights per second on one job, the fixed steps and the
-// adaptive coast side by side in one run: the built-in vehicle with
+// adaptive integrator side by side in one run: the built-in vehicle with
 // vehicles/dispersions.toml, the answers ascent-mc takes by default (36 s,
 // 18 degrees, transfer), runs 1 to 200 of seed 1.
 //

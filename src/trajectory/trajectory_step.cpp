@@ -250,15 +250,17 @@ Vec9 on_arc(const Arc& a, double t) {
   return y;
 }
 
-// Carries the arc's solution on by one step of the pair from its end,
-// shortened until within the tolerance; the proposal carries over in
-// s.h_pair. False when no step could be taken (an error that is not finite:
-// a state the phase would not have flown to, or one it cannot be estimated
-// on), and the arc is left as it was.
+// Carries the arc's solution on by one step of the pair from its end toward
+// `target`, shortened until within the tolerance; the proposal carries over
+// in s.h_pair. False when no step could be taken (an error that is not
+// finite: a state the phase would not have flown to, or one it cannot be
+// estimated on; or a step too short to move the time on), and the arc is
+// left as it was.
 template <class Law>
-bool extend_arc(FlightState& s, const Law& law, Arc& a) {
-  double h = s.h_pair;
+bool extend_arc(FlightState& s, const Law& law, Arc& a, double target) {
+  double h = s.h_pair > 0 && std::isfinite(s.h_pair) ? s.h_pair : target - a.t1;
   for (int attempt = 0; attempt < max_pair_attempts; ++attempt) {
+    if (!(a.t1 + h > a.t1)) return false;
     const PairAttempt p = pair_attempt(s, law, a.y1, a.k1, h, s.tolerance);
     if (!std::isfinite(p.err)) return false;
     const double grow = step_factor(p.err);
@@ -332,7 +334,7 @@ void integrate_pair(FlightState& s, const Law& law) {
   };
   if (same && target >= arc.t0) {
     bool carried = true;
-    while (target > arc.t1 && carried) carried = extend_arc(s, law, arc);
+    while (target > arc.t1 && carried) carried = extend_arc(s, law, arc, target);
     if (carried) return hand(on_arc(arc, target));
   }
   Vec9 k1 = same && same_bits(arc.y1, y) ? arc.k1 : f(y);
