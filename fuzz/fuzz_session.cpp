@@ -1,5 +1,7 @@
 // Fuzzes a whole session: the bytes before the first NUL are the answers,
-// the bytes after it the booster profile.
+// the bytes after it the booster profile. Inputs of odd length fly under the
+// adaptive integrator (its sub-steps, its long steps read off the continuous
+// extension, its coast), the others on the fixed steps.
 #include <algorithm>
 
 #include "fuzz/fuzz_support.hpp"
@@ -11,8 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* split = std::find(begin, end, '\0');
   std::string answers(begin, split);
   const std::string profile(split == end ? split : split + 1, end);
+  static const Description adaptive = [] {
+    Description d = builtin_description();
+    d.mission.numerics.integrator = "adaptive";
+    return d;
+  }();
   Session S;
   fuzz::prepare(S, std::move(answers), &profile);
+  if (size % 2 == 1) S.flight.desc = &adaptive;
   fuzz::run(S);
   return 0;
 }

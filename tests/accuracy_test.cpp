@@ -83,5 +83,26 @@ TEST(AdaptiveIntegrator, WholeFlightsAgreeWithTheConvergedSteps) {
   }
 }
 
+// A profile whose times run back and forth flies an iterate series' core
+// into the ground, where the pair's steps shrink without end: each step of
+// the phase still ends, and the series with it, as on the fixed steps (found
+// by fuzzing: the answers, a NUL, the profile).
+TEST(AdaptiveIntegrator, AFlightIntoTheGroundEnds) {
+  const std::string input = test::read_file(std::string(ASCENT_SOURCE_DIR) + "/fuzz/corpus/session/571a4b684014cfc986ef94fd5f84c715f3e39882");
+  const BoosterProfile profile = parse_profile(input.substr(input.find('\0') + 1), "s1.dat");
+  Description d = builtin_description();
+  for (const char* integrator : {"fixed", "adaptive"}) {
+    SCOPED_TRACE(integrator);
+    d.mission.numerics.integrator = integrator;
+    FlightAnswers a;
+    a.tt = 40;
+    a.alpha = 3;
+    a.iterate = true;
+    const Flight f = fly(d, profile, a);
+    EXPECT_TRUE(f.ok) << f.error;
+    EXPECT_LT(f.record.hp_core, 0);  // the core's orbit dips into the Earth
+  }
+}
+
 }  // namespace
 }  // namespace ascent

@@ -252,14 +252,14 @@ Vec9 on_arc(const Arc& a, double t) {
 
 // Carries the arc's solution on by one step of the pair from its end toward
 // `target`, shortened until within the tolerance; the proposal carries over
-// in s.h_pair. False when no step could be taken (an error that is not
-// finite: a state the phase would not have flown to, or one it cannot be
-// estimated on; or a step too short to move the time on), and the arc is
-// left as it was.
+// in s.h_pair. Each attempt takes one from `attempts`. False when no step
+// could be taken (an error that is not finite: a state the phase would not
+// have flown to, or one it cannot be estimated on; a step too short to move
+// the time on; or no attempts left), and the arc is left as it was.
 template <class Law>
-bool extend_arc(FlightState& s, const Law& law, Arc& a, double target) {
+bool extend_arc(FlightState& s, const Law& law, Arc& a, double target, int& attempts) {
   double h = s.h_pair > 0 && std::isfinite(s.h_pair) ? s.h_pair : target - a.t1;
-  for (int attempt = 0; attempt < max_pair_attempts; ++attempt) {
+  while (attempts-- > 0) {
     if (!(a.t1 + h > a.t1)) return false;
     const PairAttempt p = pair_attempt(s, law, a.y1, a.k1, h, s.tolerance);
     if (!std::isfinite(p.err)) return false;
@@ -333,8 +333,13 @@ void integrate_pair(FlightState& s, const Law& law) {
     arc.t_handed = target;
   };
   if (same && target >= arc.t0) {
+    // A phase's step spans a few of the solution's steps at most; a state
+    // that asks for more (steps of the pair that shrink and shrink, a
+    // vehicle flown into the ground) is flown anew by the sub-steps below,
+    // whose failures are bounded.
+    int attempts = max_pair_attempts;
     bool carried = true;
-    while (target > arc.t1 && carried) carried = extend_arc(s, law, arc, target);
+    while (target > arc.t1 && carried) carried = extend_arc(s, law, arc, target, attempts);
     if (carried) return hand(on_arc(arc, target));
   }
   Vec9 k1 = same && same_bits(arc.y1, y) ? arc.k1 : f(y);
