@@ -324,8 +324,9 @@ void integrate_pair(FlightState& s, const Law& law) {
   Vec9 y = state_vec(s);
   auto f = [&](const Vec9& z) { return as_vec(rates(s, law, stage_of(z))); };
   Arc& arc = s.arc;
-  const bool same = arc.kept && !s.law_init && t0 == arc.t_handed && same_bits(arc.handed, y) &&
-                    same_bits(arc.parameters, rate_parameters(s));
+  const std::array<double, 14> parameters = rate_parameters(s);
+  const bool same_state = arc.kept && !s.law_init && t0 == arc.t_handed && same_bits(arc.handed, y);
+  const bool same = same_state && same_bits(arc.parameters, parameters);
   auto hand = [&](const Vec9& z) {
     set_state(s, z);
     s.t = target;
@@ -342,7 +343,20 @@ void integrate_pair(FlightState& s, const Law& law) {
     while (target > arc.t1 && carried) carried = extend_arc(s, law, arc, target, attempts);
     if (carried) return hand(on_arc(arc, target));
   }
-  Vec9 k1 = same && same_bits(arc.y1, y) ? arc.k1 : f(y);
+  // The rates of change of the kick, the mass flow and the thrust (the first
+  // three parameters) are three of the rates and enter no other: where the
+  // phase has changed only them (the boosters' profile, point by point), the
+  // rates at the solution's end are those kept, with these three put in.
+  Vec9 k1;
+  if (same_state && same_bits(arc.y1, y) &&
+      std::memcmp(arc.parameters.data() + 3, parameters.data() + 3, sizeof(double) * 11) == 0) {
+    k1 = arc.k1;
+    k1[4] = s.kick_rate;
+    k1[6] = s.mddot;
+    k1[7] = s.Fdot;
+  } else {
+    k1 = f(y);
+  }
   double done = 0;  // s, magnitude of the step flown
   double proposal = s.h_pair > 0 ? s.h_pair : span;
   int attempts = 0;
@@ -403,7 +417,7 @@ void integrate_pair(FlightState& s, const Law& law) {
   arc.y0 = arc.y1 = y;
   arc.k1 = k1;
   hand(y);
-  arc.parameters = rate_parameters(s);
+  arc.parameters = rate_parameters(s);  // a law may have captured its constant in the step
 }
 
 // One step of dt, as substeps equal Runge-Kutta steps; the step ends at
