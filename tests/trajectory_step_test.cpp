@@ -356,6 +356,28 @@ TEST(AdaptiveStep, ThrustVelocityFollowsTheRocketEquation) {
   }
 }
 
+// The rates a step keeps for the next one stand for an evaluation anew at the
+// same state when the phase has changed only the rates of change of kick,
+// mass flow and thrust, as the boosters' profile does at each of its points:
+// the next step comes out the same to the bit as from a state that kept
+// nothing.
+TEST(AdaptiveStep, KeptRatesAcrossANewThrustRateAreTheRatesAnew) {
+  FlightState s = climbing();
+  s.tolerance = 1e-9;
+  step(s, {}, 1);
+  s.Fdot = -2e4;
+  s.mddot = 2;
+  s.kick_rate = 0.01;
+  FlightState anew = s;
+  anew.arc.kept = false;
+  step(s, {}, 1);
+  step(anew, {}, 1);
+  const double FlightState::*fields[] = {&FlightState::vx,   &FlightState::h0,   &FlightState::vy,
+                                         &FlightState::r0,   &FlightState::kick, &FlightState::m0,
+                                         &FlightState::mdot, &FlightState::Fvac, &FlightState::dV};
+  for (auto f : fields) EXPECT_EQ(s.*f, anew.*f);
+}
+
 TEST(TrajectoryStep, ExtremesAreTrackedOnlyInFileMode) {
   test::MemoryOutputs o;
   const Extremes& x = o.report.extremes;
