@@ -291,8 +291,8 @@ bool extend_arc(FlightState& s, const Law& law, Arc& a, double target, int& atte
 // A step that starts where the last one ended, with every rate and
 // parameter as it was, is read off the solution the last step left (its
 // continuous extension), carried on in steps of the pair as long as the
-// error allows: within a burn of constant thrust law, tens of the phases'
-// steps of a second to one step of the pair. Where the phase has changed
+// error allows: within a burn of constant thrust law, 5 to 12 of the
+// phases' steps of a second to one step of the pair on average. Where the phase has changed
 // something, the solution restarts from the state, as it must (a rate that
 // changes at a step's end changes the solution's derivatives there).
 //
