@@ -417,10 +417,10 @@ def _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs):
     return tt, alpha, v, _profile(profile, v), _dispersions(dispersions), seed, runs
 
 
-def _mc_finish(header, rows, as_frame, vehicle):
+def _mc_finish(header, rows, as_frame, vehicle, promise=None):
     import json
 
-    columns, summary = _ascent.mc_result(header, rows)
+    columns, summary = _ascent.mc_result(header, rows, promise)
     summary = json.loads(summary)
     # Where pictures draw the target, as ascent-mc's summary says.
     summary["target_apogee_altitude_m"] = vehicle["target.apogee_altitude"]
@@ -428,16 +428,28 @@ def _mc_finish(header, rows, as_frame, vehicle):
 
 
 def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, dispersions=None, seed=1,
-                vehicle=None, profile=None, jobs=None, as_frame=None):
+                vehicle=None, profile=None, jobs=None, as_frame=None, promise=None, tolerance=None):
     """A dispersion study as ascent-mc flies it: `runs` dispersed copies of the vehicle, the same answers.
 
     dispersions: a file name or a Dispersions (None: nothing is dispersed); seed: the study's seed.
     Run i is the same vehicle whatever `jobs`. Returns a MonteCarlo.
+
+    promise: as ascent-mc --promise P, after the study the largest spacecraft mass that this share
+    of the runs carries to the target orbit, every run flown again at each mass tried; tolerance:
+    as --tolerance KM, the band around the target for both final apsides (default the reached
+    column's). The summary then holds SC_M_promised_kg and the promise_* keys of ascent-mc's JSON.
     """
+    if tolerance is not None and promise is None:
+        raise ValueError("tolerance: only the promise uses it: give promise as well")
     tt, alpha, v, p, d, seed, runs = _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs)
+    found = None
+    if promise is not None:
+        tolerance = None if tolerance is None else _number("tolerance", tolerance)
+        found = _ascent.mc_promise(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs,
+                                   _jobs(jobs), _number("promise", promise), tolerance)
     header, rows = _ascent.mc_rows(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs,
                                    1, 1, _jobs(jobs))
-    return _mc_finish(header, rows, as_frame, v)
+    return _mc_finish(header, rows, as_frame, v, found)
 
 
 def _pieces(tt, alpha, begin, end):

@@ -521,11 +521,10 @@ std::vector<mc::Dispersion> dispersions_of(const std::string& text, const std::s
 // Runs of a dispersion study, as ascent-mc flies them (shard K of N: the runs
 // r with (r - 1) mod N = K - 1), on `jobs` threads: its CSV header and rows,
 // in run order.
-py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
-                  const PyProfile& profile, const std::string& dispersions_text, const std::string& dispersions_name,
-                  std::uint64_t seed, std::size_t runs, unsigned shard, unsigned shards, unsigned jobs) {
+mc::McProblem mc_problem(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                         const PyProfile& profile, const std::string& dispersions_text,
+                         const std::string& dispersions_name, std::uint64_t seed, std::size_t runs) {
   if (runs > mc::max_runs) throw py::value_error("runs: at most " + std::to_string(mc::max_runs));
-  if (shards < 1 || shard < 1 || shard > shards) throw py::value_error("shard: K/N with K from 1 to N");
   mc::McProblem p;
   p.desc = vehicle.d.get();
   p.profile = profile.parsed.get();
@@ -536,6 +535,15 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
   p.dispersions = dispersions_of(dispersions_text, dispersions_name, *vehicle.d);
   p.seed = seed;
   p.runs = runs;
+  return p;
+}
+
+py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                  const PyProfile& profile, const std::string& dispersions_text, const std::string& dispersions_name,
+                  std::uint64_t seed, std::size_t runs, unsigned shard, unsigned shards, unsigned jobs) {
+  mc::McProblem p = mc_problem(tt, alpha, transfer, iterate, vehicle, profile, dispersions_text, dispersions_name,
+                               seed, runs);
+  if (shards < 1 || shard < 1 || shard > shards) throw py::value_error("shard: K/N with K from 1 to N");
   p.shard = shard;
   p.shards = shards;
   std::vector<std::string> rows;
@@ -549,9 +557,43 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
   return py::make_tuple(mc::csv_header(p.dispersions), py::cast(rows));
 }
 
+// The promise of ascent-mc --promise P --tolerance KM over the whole study:
+// the nominal flight's SC_M, then every run flown again at each mass tried.
+mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                       const PyProfile& profile, const std::string& dispersions_text,
+                       const std::string& dispersions_name, std::uint64_t seed, std::size_t runs, unsigned jobs,
+                       double probability, std::optional<double> tolerance) {
+  const double tolerance_km = tolerance.value_or(mc::reached_band_km);
+  if (!(probability > 0 && probability < 1)) {
+    throw py::value_error("promise: a share of the runs, above 0 and below 1 (0.99865, say)");
+  }
+  if (!(tolerance_km > 0 && std::isfinite(tolerance_km))) {
+    throw py::value_error("tolerance: a band in km above 0");
+  }
+  if (runs == 0) throw py::value_error("promise: no runs to promise from");
+  const mc::McProblem p = mc_problem(tt, alpha, transfer, iterate, vehicle, profile, dispersions_text,
+                                     dispersions_name, seed, runs);
+  const auto signals = python_signals();
+  try {
+    py::gil_scoped_release unlocked;
+    const Flight f = mc::fly_nominal(p);
+    if (f.interrupted) throw PythonSignal{};
+    if (!f.ok || !std::isfinite(f.record.Msc)) {
+      throw FatalError{exit_no_flight, "promise: the nominal flight did not fly to the end (" + f.error +
+                                           "): no spacecraft mass to measure the promise from"};
+    }
+    const mc::PromiseAsk ask{probability, tolerance_km, p.desc->mission.target.apogee_altitude / 1000};
+    return mc::find_promise(p, ask, f.record.Msc, jobs,
+                            [&signals](std::size_t, double, std::size_t done) { signals(done); });
+  } catch (const PythonSignal&) {
+    throw py::error_already_set();
+  }
+}
+
 // A study's rows (in run order) as columns, and its summary as ascent-mc's
-// --json writes it.
-py::tuple mc_result(const std::string& header, const std::vector<std::string>& rows) {
+// --json writes it, with the promise when one was searched.
+py::tuple mc_result(const std::string& header, const std::vector<std::string>& rows,
+                    const std::optional<mc::Promise>& promise) {
   mc::SummaryBuilder sb;
   std::string why = sb.header(std::string(without_line_end(header)));
   if (!why.empty()) throw FatalError{exit_internal, "internal error: header: " + why};
@@ -559,7 +601,9 @@ py::tuple mc_result(const std::string& header, const std::vector<std::string>& r
     why = sb.add(std::string(without_line_end(row)));
     if (!why.empty()) throw FatalError{exit_internal, "internal error: row: " + why};
   }
-  return py::make_tuple(csv_columns(sweep::csv_fields(without_line_end(header)), rows), mc::summary_json(sb.finish()));
+  mc::Summary summary = sb.finish();
+  summary.promise = promise;
+  return py::make_tuple(csv_columns(sweep::csv_fields(without_line_end(header)), rows), mc::summary_json(summary));
 }
 #endif
 
@@ -643,7 +687,11 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("mc_rows", &mc_rows, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
         py::arg("seed"), py::arg("runs"), py::arg("shard"), py::arg("shards"), py::arg("jobs"));
-  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"));
+  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"), py::arg("promise") = std::nullopt);
+  py::class_<mc::Promise>(m, "_Promise");
+  m.def("mc_promise", &mc_promise, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
+        py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
+        py::arg("seed"), py::arg("runs"), py::arg("jobs"), py::arg("probability"), py::arg("tolerance_km") = std::nullopt);
 #endif
   m.attr("version") = cli::version();
   m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");

@@ -86,15 +86,35 @@ def test_optimize_sets_vehicle_quantities_free(workdir):
         ascent.optimize(tt=(60, 20))
 
 
+GUIDED = str(SOURCE_DIR / "vehicles" / "orvalon5_guided.toml")
+
+
 @needs_mc
-def test_monte_carlo_equals_the_tool(workdir):
+@pytest.mark.parametrize("options,arguments", [
+    ([], {}),
+    # The promise over a guided vehicle's runs (the open loop's is 0 kg).
+    (["--vehicle", GUIDED, "--promise", "0.9", "--tolerance", "2"], {"vehicle": GUIDED, "promise": 0.9, "tolerance": 2}),
+])
+def test_monte_carlo_equals_the_tool(workdir, options, arguments):
     run = tool("ASCENT_MC_BINARY", workdir, "--runs", "24", "--tt", "36", "--alpha", "18", "--dispersions",
-               str(DISPERSIONS), "--seed", "7", "-o", "runs.csv", "--json", "summary.json", "--jobs", "2")
+               str(DISPERSIONS), "--seed", "7", "-o", "runs.csv", "--json", "summary.json", "--jobs", "2", *options)
     assert run.returncode == 0, run.stderr
-    study = ascent.monte_carlo(runs=24, tt=36, alpha=18, dispersions=DISPERSIONS, seed=7, jobs=1, as_frame=False)
+    study = ascent.monte_carlo(runs=24, tt=36, alpha=18, dispersions=DISPERSIONS, seed=7, jobs=1, as_frame=False,
+                               **arguments)
     header, rows = read_csv(workdir / "runs.csv")
     assert_columns_equal_csv(study.runs, header, rows)
-    assert study.summary == json.loads((workdir / "summary.json").read_text())
+    summary = json.loads((workdir / "summary.json").read_text())
+    assert study.summary == summary
+    if "promise" in arguments:
+        assert summary["SC_M_promised_kg"] > 80000 and summary["promise_probability"] == 0.9
+
+
+@needs_mc
+@pytest.mark.parametrize("arguments", [{"tolerance": 2}, {"promise": 1}, {"promise": 0.9, "tolerance": 0},
+                                       {"promise": "many"}, {"promise": 0.9, "runs": 0}])
+def test_monte_carlo_refuses_a_promise_asked_wrongly(workdir, arguments):
+    with pytest.raises(ValueError):
+        ascent.monte_carlo(**{"runs": 3, **arguments})
 
 
 @needs_mc
