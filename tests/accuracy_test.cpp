@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <string>
 
 #include "session/flight.hpp"
@@ -80,6 +81,46 @@ TEST(AdaptiveIntegrator, WholeFlightsAgreeWithTheConvergedSteps) {
     EXPECT_NEAR(adaptive.ha_final, converged.ha_final, 50.0);
     EXPECT_NEAR(adaptive.Msc, converged.Msc, 2.0);
     EXPECT_NEAR(adaptive.tt_recommended / converged.tt_recommended, 1, 5e-4);
+  }
+}
+
+// The step before each event: its first of each kind.
+struct StepBeforeEvents final : EventObserver, StepObserver {
+  StepRecord last;
+  std::map<EventKind, StepRecord> at;
+  void on_step(const StepRecord& r) override { last = r; }
+  void on_event(const FlightEvent& e) override { at.emplace(e.kind, last); }
+};
+
+// With located events each threshold falls where the flight meets it, on
+// the fixed steps and the adaptive ones alike: the vertical rise ends at the
+// pitch-over altitude, the coast at the upper stage's ignition altitude, the
+// burn at the circular speed of the altitude it ends at.
+TEST(LocatedEvents, EachThresholdFallsWhereTheFlightMeetsIt) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  for (const test::BundledFlight& c : test::readme_flights) {
+    for (const char* integrator : {"fixed", "adaptive"}) {
+      SCOPED_TRACE(std::string(c.description) + ", " + integrator);
+      Description d = read_description(src + c.description);
+      d.mission.numerics.integrator = integrator;
+      d.mission.numerics.events = "located";
+      FlightAnswers a;
+      a.tt = c.tt;
+      a.alpha = c.alpha;
+      StepBeforeEvents seen;
+      FlightOptions o;
+      o.step_observers = {&seen};
+      o.event_observers = {&seen};
+      const Flight f = fly(d, read_profile(src + c.profile), a, o);
+      ASSERT_TRUE(f.ok) << f.error;
+      ASSERT_TRUE(seen.at.count(EventKind::pitch_over) && seen.at.count(EventKind::upper_ignition) &&
+                  seen.at.count(EventKind::upper_cutoff));
+      EXPECT_NEAR(seen.at[EventKind::pitch_over].h0, d.mission.plan.pitch_over_altitude, 1e-3);
+      const Target& target = d.mission.target;
+      EXPECT_NEAR(seen.at[EventKind::upper_ignition].h0, target.apogee_altitude / target.ignition_factor, 1e-3);
+      const StepRecord& cut = seen.at[EventKind::upper_cutoff];
+      EXPECT_NEAR(cut.vi, std::sqrt(mu / (Re + cut.h0)), 1e-6);
+    }
   }
 }
 

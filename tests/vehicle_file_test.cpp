@@ -308,8 +308,8 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the three numerics keys and the five guidance keys may be left out
-  EXPECT_EQ(keys + 10, description_keys().size());
+  // profile, target.longitude, the four numerics keys and the five guidance keys may be left out
+  EXPECT_EQ(keys + 11, description_keys().size());
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
   // longitude only when it is not the built-in site's.
@@ -321,16 +321,21 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.integrator = "adaptive";
   EXPECT_EQ(write_description(fine).find("tolerance"), std::string::npos);  // the built-in tolerance
   fine.mission.numerics.tolerance = 3e-10;
+  fine.mission.numerics.events = "located";
   const Description back = parse_description(write_description(fine), "v.toml");
   EXPECT_EQ(back.mission.numerics.substeps, 4);
   EXPECT_EQ(back.mission.target.longitude, 130.97);
   EXPECT_EQ(back.mission.numerics.integrator, "adaptive");
   EXPECT_EQ(back.mission.numerics.tolerance, 3e-10);
+  EXPECT_EQ(back.mission.numerics.events, "located");
   fine.mission.numerics.tolerance = 1e-13;  // below the steps' own rounding
   EXPECT_NE(refusal(write_description(fine)).message.find("numerics.tolerance"), std::string::npos);
   fine.mission.numerics.tolerance = 3e-10;
   fine.mission.numerics.integrator = "rk45";
   EXPECT_NE(refusal(write_description(fine)).message.find("numerics.integrator"), std::string::npos);
+  fine.mission.numerics.integrator = "adaptive";
+  fine.mission.numerics.events = "exact";
+  EXPECT_NE(refusal(write_description(fine)).message.find("numerics.events"), std::string::npos);
   Description d = builtin_description();
   d.profile = "boosters.dat";
   EXPECT_NE(write_description(d).find("\nprofile = \"boosters.dat\"\n"), std::string::npos);

@@ -213,21 +213,33 @@ void booster_phase(FlightContext& S) {
   S.F_lo = s.Fvac - P0Ae;
   S.a_lo = S.F_lo / (s.m0 + s.Me);
 
-  // Vertical rise to h_pitch: whole intervals, one back, then tenths and
-  // hundredths of the interval.
-  step_past_and_back(
-      S,
-      [&] {
-        next_profile_point(S, P);
-        step(S);
-      },
-      [&] { return s.h0 > plan.pitch_over_altitude; });
-  s.tleft = -s.dt;
-  s.dt = -s.dt / search_refinement;
-  S.h_pitch = plan.pitch_over_altitude;
-  rise_to_altitude(S);
-  s.dt = -s.dt / search_refinement;
-  rise_to_altitude(S);
+  if (located_events(S)) {
+    // Vertical rise to h_pitch, located in the interval that passes it;
+    // what is left of the interval is the pitch-over's first part.
+    S.h_pitch = plan.pitch_over_altitude;
+    auto above = [&](const FlightState& x) { return x.h0 > plan.pitch_over_altitude || !std::isfinite(x.h0); };
+    long n = 0;
+    do {
+      next_profile_point(S, P);
+    } while (!step_until(S, above) && ++n < max_search_steps);
+    s.tleft = (P.t_cur - P.t_prev) - s.dt;
+  } else {
+    // Vertical rise to h_pitch: whole intervals, one back, then tenths and
+    // hundredths of the interval.
+    step_past_and_back(
+        S,
+        [&] {
+          next_profile_point(S, P);
+          step(S);
+        },
+        [&] { return s.h0 > plan.pitch_over_altitude; });
+    s.tleft = -s.dt;
+    s.dt = -s.dt / search_refinement;
+    S.h_pitch = plan.pitch_over_altitude;
+    rise_to_altitude(S);
+    s.dt = -s.dt / search_refinement;
+    rise_to_altitude(S);
+  }
 
   // Pitch-over.
   announce(S, EventKind::pitch_over);

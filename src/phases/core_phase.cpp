@@ -131,6 +131,16 @@ void engine_shutdowns(FlightContext& S) {
     double tb = burn_time(s, ha_target);
     if (s.tleft < tb) {
       run_segment(S);
+    } else if (located_events(S)) {
+      // Cut off where the speed reaches the target's.
+      auto fast = [&](const FlightState& x) {
+        double vt = v_target(x, ha_target);
+        return x.vi > vt || !finite2(x.vi, vt);
+      };
+      long m = 0;
+      do {
+        s.dt = 1.0;
+      } while (!step_until(S, fast) && ++m < max_search_steps);
     } else {
       step_past_and_back(
           S,
@@ -257,10 +267,17 @@ void core_burn(FlightContext& S) {
   s.tleft = time_to_limit(s, plan.acceleration_limit);
   s.dt = 1.0;
   long n = 0;
+  const bool located = located_events(S);
   while (s.tleft > s.dt && s.alpha > plan.alpha_end && ++n < max_search_steps) {
-    step(S);
+    if (located) {
+      // The law ends where the angle of attack falls to its end value.
+      step_until(S, [&](const FlightState& x) { return !(x.alpha > plan.alpha_end); });
+    } else {
+      step(S);
+    }
     s.tleft = s.tleft - s.dt;
   }
+  if (located) s.dt = 1.0;
 
   s.mode = Steering::vacuum;
   run_segment(S);

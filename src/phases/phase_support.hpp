@@ -60,6 +60,58 @@ void step_past_and_back(FlightContext& S, Advance advance, Passed passed) {
   step(S);
 }
 
+// Whether the flight locates its thresholds where it meets them
+// (numerics.events = "located") instead of on its steps.
+inline bool located_events(const FlightContext& S) { return S.desc->mission.numerics.events == "located"; }
+
+// s: a located threshold's flight time is found to within this, by at most
+// this many halvings of the step (a step of 1e9 s would need some 60).
+constexpr double event_time_resolution = 1e-9;
+constexpr int max_bisections = 200;
+
+// The flight time, within one step of dt from `from`, at which `passed`
+// turns true: bisection over steps flown from `from` on copies that no
+// observer sees, each as long as the time tried. `passed` is false at
+// `from` and true at the step's end; the answer is the shortest step tried
+// at whose end it holds.
+template <class Passed>
+double crossing_within(const FlightState& from, double dt, Passed passed) {
+  const StepObservers quiet;
+  double lo = 0, hi = dt;
+  for (int i = 0; i < max_bisections && hi - lo > event_time_resolution; ++i) {
+    const double mid = lo + (hi - lo) / 2;
+    if (!(lo < mid && mid < hi)) break;
+    FlightState x = from;
+    x.dt = mid;
+    trajectory_step(x, quiet);
+    (passed(x) ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+// One step of s.dt; with located events and open loop, only up to where
+// `passed` turns true within it, the step's table line falling on the
+// threshold itself (s.dt is then the part flown). True when `passed` holds
+// at the step's end.
+template <class Passed>
+bool step_until(FlightContext& S, Passed passed) {
+  FlightState& s = S.fs;
+  if (located_events(S) && S.guidance.stage == GuidedStage::none) {
+    FlightState x = s;
+    trajectory_step(x, StepObservers{});
+    if (!passed(x)) {
+      // The step as flown; the observers see its state as a step's (the
+      // evaluation gives the same numbers again).
+      s = x;
+      evaluate_state(s, S.step_observers);
+      return false;
+    }
+    s.dt = crossing_within(s, s.dt, passed);
+  }
+  step(S);
+  return passed(s);
+}
+
 // The osculating orbit, announced after core separation, before the upper
 // stage's ignition and at the end of the flight.
 inline void announce_orbit(FlightContext& S) {

@@ -31,6 +31,15 @@ bool descends_toward_perigee_in_space(const FlightState& s) {
   return s.h0 > 0 && s.ha >= s.hp && s.hp > 0 && std::isfinite(s.ha);
 }
 
+// Whether the coast has ended at x, a state flown from one that went on
+// (and had climbed, or was climbing, when `climbed_before`): at the
+// ignition altitude, or past the apogee, or descending other than toward a
+// perigee in space.
+bool coast_ended(const Target& target, const FlightState& x, bool climbed_before) {
+  return !(target.apogee_altitude > target.ignition_factor * x.h0) ||
+         (x.vy < 0 && (climbed_before || !descends_toward_perigee_in_space(x)));
+}
+
 // The adaptive integrator's coast above the air: the arc of the conic the
 // vehicle is on, from Kepler's equation, to the end the fixed steps look for:
 // the ignition altitude on the way up, or the apogee if the arc stays below
@@ -51,8 +60,8 @@ bool kepler_coast(FlightContext& S, double t_grid) {
   const double t0 = s.t, range0 = s.r0;
   // The coast ends on its first whole step at or past that point, where the
   // fixed steps end it: the ignition is looked for once a step, and the
-  // burn's steps run from it.
-  T = t_grid + std::ceil((t0 + T - t_grid) / coast_step) * coast_step - t0;
+  // burn's steps run from it. Located events end it at the point itself.
+  if (!located_events(S)) T = t_grid + std::ceil((t0 + T - t_grid) / coast_step) * coast_step - t0;
   auto place = [&](double dt) {
     const ArcPoint p = arc_at(arc, dt);
     s.h0 = p.r - Re;
@@ -84,11 +93,7 @@ void adaptive_coast(FlightContext& S) {
   const double t_grid = s.t;
   bool climbed = false;
   const StepObservers quiet;
-  // Whether the coast ends at x, a state flown from one that went on.
-  auto ends = [&](const FlightState& x, bool climbed_before) {
-    return !(target.apogee_altitude > target.ignition_factor * x.h0) ||
-           (x.vy < 0 && (climbed_before || !descends_toward_perigee_in_space(x)));
-  };
+  auto ends = [&](const FlightState& x, bool climbed_before) { return coast_ended(target, x, climbed_before); };
   // The state at the k-th whole coast step, flown from s.
   auto at_step = [&](long k) {
     FlightState x = s;
@@ -106,6 +111,14 @@ void adaptive_coast(FlightContext& S) {
       step(S);
     } else if (!ends(trial, climbed || s.vy >= 0)) {
       s = trial;
+      evaluate_state(s, S.step_observers);
+    } else if (located_events(S)) {
+      // The end located within the pair's step that passes it.
+      const bool climbed_before = climbed || s.vy >= 0;
+      const double proposal = trial.dt;
+      s.dt = crossing_within(s, trial.t - s.t, [&](const FlightState& x) { return ends(x, climbed_before); });
+      trajectory_step(s, quiet);
+      s.dt = proposal;
       evaluate_state(s, S.step_observers);
     } else {
       const bool climbed_before = climbed || s.vy >= 0;
@@ -151,8 +164,14 @@ void coast(FlightContext& S) {
   if (S.desc->mission.numerics.integrator == "adaptive") return adaptive_coast(S);
   long n = 0;
   bool climbed = false;
+  const bool located = located_events(S);
   while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
-    step(S);
+    if (located) {
+      const bool climbed_before = climbed || s.vy >= 0;
+      step_until(S, [&](const FlightState& x) { return coast_ended(target, x, climbed_before); });
+    } else {
+      step(S);
+    }
     if (s.vy >= 0) {
       climbed = true;
     } else if (climbed || !descends_toward_perigee_in_space(s)) {
@@ -171,6 +190,18 @@ void burn_to_circular(FlightContext& S) {
   s.Fvac = u.thrust;
   s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
+  if (located_events(S)) {
+    // Cut off where the speed reaches the circular speed.
+    auto fast = [](const FlightState& x) {
+      double v_circ = circular_speed(x.h0);
+      return x.vi > v_circ || !finite2(x.vi, v_circ);
+    };
+    long n = 0;
+    do {
+      s.dt = 1.0;
+    } while (!step_until(S, fast) && ++n < max_search_steps);
+    return;
+  }
   step_past_and_back(S, [&] { step(S); },
                      [&] {
                        double v_circ = circular_speed(s.h0);

@@ -188,6 +188,10 @@ std::vector<Key> make_keys() {
           "(velocity); smaller is finer and slower",
           1e-12, 1e-3, false, true, [](Description& d) -> double& { return d.mission.numerics.tolerance; }, nullptr,
           nullptr, nullptr},
+      text("numerics.events",
+           "\"steps\" (each threshold met on the steps, as the fixed steps meet it) or \"located\" (each threshold "
+           "located where the flight meets it, by root-finding in the step that passes it)",
+           true, [](Description& d) -> std::string& { return d.mission.numerics.events; }),
 
       // May be left out, all of them: a description without [guidance]
       // flies the open-loop programme.
@@ -363,6 +367,10 @@ std::vector<Problem> check_description(const Description& d) {
   const std::string& integrator = m.numerics.integrator;
   if (!integrator.empty() && integrator != "fixed" && integrator != "adaptive") {
     add("numerics.integrator", "must be \"fixed\" or \"adaptive\"");
+  }
+  const std::string& events = m.numerics.events;
+  if (!events.empty() && events != "steps" && events != "located") {
+    add("numerics.events", "must be \"steps\" or \"located\"");
   }
   if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
   if (m.guidance.mode != "open-loop" && m.guidance.mode != "closed-loop") {

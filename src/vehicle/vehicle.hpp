@@ -116,6 +116,12 @@ struct Numerics {
   // "adaptive": the largest error per step, relative to the radius (position)
   // and the speed (velocity).
   double tolerance = 1e-9;
+  // "located": each threshold of the flight (the pitch-over altitude, the end
+  // of the vertical-acceleration law, the cut-offs at a speed, the coast's
+  // end) located where the flight meets it, by root-finding within the step
+  // that passes it; left out (empty) or "steps": met on the steps, as the
+  // fixed steps meet it.
+  std::string events;
 };
 
 // Who steers once the vehicle has left the dense atmosphere: the open-loop
