@@ -218,6 +218,11 @@ void set_state(FlightState& s, const Vec9& y) {
 // vehicle flown into the ground) still ends its step. Each failure shortens
 // the sub-step at most tenfold, so the shortest stays far above zero.
 constexpr int max_pair_attempts = 100;
+// Sub-steps taken within one step before the rest is taken in one as it
+// is: accepted sub-steps may each be shorter than the last (at least 0.9
+// times), and near a singular state (a vehicle flown toward the Earth's
+// centre) they shrink without end. A flight's step takes a few.
+constexpr int max_sub_steps = 1000;
 
 // What the rates depend on besides the state: the rates of change, the
 // vehicle's constants of the step and the steering's parameters.
@@ -359,7 +364,7 @@ void integrate_pair(FlightState& s, const Law& law) {
   }
   double done = 0;  // s, magnitude of the step flown
   double proposal = s.h_pair > 0 ? s.h_pair : span;
-  int attempts = 0;
+  int attempts = 0, taken = 0;
   while (done < span) {
     const double rest = span - done;
     // Land on the step's end; split what is left evenly rather than leave a
@@ -403,6 +408,7 @@ void integrate_pair(FlightState& s, const Law& law) {
       done = last ? span : done + h;
       // A sub-step shortened to land keeps the proposal it was cut from.
       proposal = std::max(h * grow, h < proposal ? proposal : 0.0);
+      if (++taken >= max_sub_steps) attempts = max_pair_attempts;
       if (attempts >= max_pair_attempts) proposal = span;
     } else if (++attempts >= max_pair_attempts) {
       proposal = span;
