@@ -44,7 +44,7 @@ bool coast_ended(const Target& target, const FlightState& x, bool climbed_before
 // vehicle is on, from Kepler's equation, to the end the fixed steps look for:
 // the ignition altitude on the way up, or the apogee if the arc stays below
 // it, located exactly and then moved on to the first whole coast step from
-// t_grid at or past it. A table line every coast_line_interval seconds of
+// t_grid at or past it (with located events, not moved on). A table line every coast_line_interval seconds of
 // flight time and one at the end. False, with nothing flown, for a state the
 // closed form does not take (not on an ellipse, or descending other than
 // toward a perigee in space): the pair flies it.
@@ -181,7 +181,8 @@ void coast(FlightContext& S) {
 }
 
 // The upper stage's burn along the velocity to circular speed, trimmed at the end
-// with the rocket equation.
+// with the rocket equation; with located events, cut off where the speed
+// reaches it.
 void burn_to_circular(FlightContext& S) {
   FlightState& s = S.fs;
   const UpperStage& u = S.desc->vehicle.upper;
