@@ -44,8 +44,8 @@ bool coast_ended(const Target& target, const FlightState& x, bool climbed_before
 // vehicle is on, from Kepler's equation, to the end the fixed steps look for:
 // the ignition altitude on the way up, or the apogee if the arc stays below
 // it, located exactly and then moved on to the first whole coast step from
-// t_grid at or past it (with located events, not moved on). A table line every coast_line_interval seconds of
-// flight time and one at the end. False, with nothing flown, for a state the
+// t_grid at or past it (with located events, not moved on). A table line
+// every coast_line_interval seconds of flight time and one at the end. False, with nothing flown, for a state the
 // closed form does not take (not on an ellipse, or descending other than
 // toward a perigee in space): the pair flies it.
 bool kepler_coast(FlightContext& S, double t_grid) {
