@@ -45,9 +45,10 @@ bool coast_ended(const Target& target, const FlightState& x, bool climbed_before
 // the ignition altitude on the way up, or the apogee if the arc stays below
 // it, located exactly and then moved on to the first whole coast step from
 // t_grid at or past it (with located events, not moved on). A table line
-// every coast_line_interval seconds of flight time and one at the end. False, with nothing flown, for a state the
-// closed form does not take (not on an ellipse, or descending other than
-// toward a perigee in space): the pair flies it.
+// every coast_line_interval seconds of flight time and one at the end.
+// False, with nothing flown, for a state the closed form does not take (not
+// on an ellipse, or descending other than toward a perigee in space): the
+// pair flies it.
 bool kepler_coast(FlightContext& S, double t_grid) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
