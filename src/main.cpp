@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
     const char* vehicle_path = nullptr;
     std::string epoch_text = ascent::default_epoch;
-    bool print_vehicle = false, print_keys = false;
+    bool print_vehicle = false, print_keys = false, epoch_given = false;
     for (int i = 1; i < argc; ++i) {
       std::string_view a = argv[i];
       if (a == "--vehicle" && i + 1 < argc) {
@@ -114,6 +114,7 @@ int main(int argc, char** argv) {
         trajectory_path = argv[++i];
       } else if (a == "--epoch" && i + 1 < argc) {
         epoch_text = argv[++i];
+        epoch_given = true;
       } else {
         ascent::cli::report("ascent", a == "--vehicle" || a == "--json" || a == "--trajectory"
                                           ? std::string(a) + " needs a file name"
@@ -124,6 +125,12 @@ int main(int argc, char** argv) {
     }
     if (std::string why = ascent::parse_epoch(epoch_text, epoch); !why.empty()) {
       ascent::cli::report("ascent", "--epoch: " + why);
+      return ascent::exit_usage;
+    }
+    // An epoch places only the exported path: given alone it would be
+    // taken and do nothing.
+    if (epoch_given && trajectory_path == nullptr) {
+      ascent::cli::report("ascent", "--epoch: only the trajectory uses it: give --trajectory FILE as well");
       return ascent::exit_usage;
     }
     if (trajectory_path != nullptr) {

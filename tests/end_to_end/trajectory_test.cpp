@@ -36,6 +36,7 @@ TEST(Trajectory, ABadNameEpochOrFolderIsRefusedWithOneLine) {
       {{"--trajectory"}, 64, "ascent: --trajectory needs a file name"},
       {{"--trajectory", "f.oem", "--epoch", "2027-02-30T00:00:00"}, 64, "ascent: --epoch: epoch '2027-02-30"},
       {{"--trajectory", "f.oem", "--epoch", "tomorrow"}, 64, "ascent: --epoch: 'tomorrow' is not a UTC time"},
+      {{"--epoch", "2027-06-01T10:00:00"}, 64, "ascent: --epoch: only the trajectory uses it"},
       {{"--trajectory", "f.json", "--json", "f.json"}, 64, "ascent: --trajectory f.json: the name must end"},
       {{"--trajectory", "f.czml", "--json", "f.czml"}, 64, "ascent: --trajectory f.czml: the same file as --json"},
       {{"--trajectory", "no/such/folder/f.oem"}, 3, "ascent: "},
