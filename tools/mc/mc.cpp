@@ -339,9 +339,12 @@ int run(int argc, char** argv) {
   const BoosterProfile profile = read_profile(profile_path);
   p.profile = &profile;
   if (!o.dispersions.empty()) {
-    p.dispersions_digest = digest(read_whole_file(o.dispersions));
+    // Read once: the digest the study's first line records is of the text
+    // the runs were drawn from, even if the file changes meanwhile.
+    const std::string text = read_whole_file(o.dispersions);
+    p.dispersions_digest = digest(text);
     try {
-      p.dispersions = read_dispersions(o.dispersions, *p.desc);
+      p.dispersions = parse_dispersions(text, o.dispersions, *p.desc);
     } catch (const DispersionError& e) {
       throw FatalError{err_description, e.message()};
     }
