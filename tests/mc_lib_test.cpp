@@ -322,7 +322,7 @@ TEST(McPromise, PromisedMassIsCarriedByTheShareAndNothingHeavierIs) {
   };
   for (double P : {0.99865, 0.75}) {
     SCOPED_TRACE(P);
-    Promise pr = find_promise(p, PromiseAsk{P, tol / 1000, h / 1000}, SC_nom, 2);
+    Promise pr = find_promise(p, PromiseAsk{P, tol / 1000}, SC_nom, 2);
     const std::size_t needed = runs_needed(P, p.runs);
     ASSERT_GT(pr.SC_M, 0);
     EXPECT_EQ(pr.needed, needed);

@@ -576,14 +576,9 @@ mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, con
   const auto signals = python_signals();
   try {
     py::gil_scoped_release unlocked;
-    const Flight f = mc::fly_nominal(p);
-    if (f.interrupted) throw PythonSignal{};
-    if (!f.ok || !std::isfinite(f.record.Msc)) {
-      throw FatalError{exit_no_flight, "promise: the nominal flight did not fly to the end (" + f.error +
-                                           "): no spacecraft mass to measure the promise from"};
-    }
-    const mc::PromiseAsk ask{probability, tolerance_km, p.desc->mission.target.apogee_altitude / 1000};
-    return mc::find_promise(p, ask, f.record.Msc, jobs,
+    const std::optional<double> start = mc::promise_start(p, "promise");
+    if (!start) throw PythonSignal{};
+    return mc::find_promise(p, mc::PromiseAsk{probability, tolerance_km}, *start, jobs,
                             [&signals](std::size_t, double, std::size_t done) { signals(done); });
   } catch (const PythonSignal&) {
     throw py::error_already_set();

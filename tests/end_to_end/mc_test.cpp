@@ -35,6 +35,12 @@ Outcome run_tool(const std::string& program, const std::vector<std::string>& arg
 
 Outcome mc(const std::vector<std::string>& args, const e2e::Scratch& s) { return run_tool(ASCENT_MC_BINARY, args, s); }
 
+// A study's options followed by more.
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& extra) {
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
 std::string bundled(const std::string& rel) {
   std::ifstream f(fs::path(ASCENT_SOURCE_DIR) / rel, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
@@ -195,11 +201,7 @@ TEST(MonteCarlo, JobsAndShardsChangeNoByteAndTheSummaryAgreesWithTheRuns) {
   s.write("d.toml", bundled("vehicles/dispersions.toml"));
   const std::vector<std::string> study = {"--runs", "41", "--seed", "2026", "--dispersions", "d.toml",
                                           "--tt", "20", "--alpha", "21", "--iterate"};
-  auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> a = study;
-    a.insert(a.end(), extra.begin(), extra.end());
-    return a;
-  };
+  auto with = [&](const std::vector<std::string>& extra) { return joined(study, extra); };
   Outcome one = mc(with({"--jobs", "1", "-o", "one.csv", "--json", "one.json"}), s);
   ASSERT_EQ(one.code, 0) << one.err;
   Outcome two = mc(with({"--jobs", "2", "-o", "two.csv", "--json", "two.json"}), s);
@@ -282,11 +284,7 @@ TEST(MonteCarlo, ThePromiseIsTheSameForAnyJobsAndLeavesTheStudyAsItWas) {
   s.write("d.toml", bundled("vehicles/dispersions.toml"));
   s.write("guided.toml", bundled("vehicles/orvalon5_guided.toml"));
   const std::vector<std::string> study = {"--vehicle", "guided.toml", "--dispersions", "d.toml", "--runs", "20"};
-  auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> a = study;
-    a.insert(a.end(), extra.begin(), extra.end());
-    return a;
-  };
+  auto with = [&](const std::vector<std::string>& extra) { return joined(study, extra); };
   Outcome plain = mc(with({"--jobs", "2", "-o", "plain.csv", "--json", "plain.json"}), s);
   ASSERT_EQ(plain.code, 0) << plain.err;
   Outcome one = mc(with({"--jobs", "1", "-o", "p1.csv", "--json", "p1.json", "--promise", "0.9", "--tolerance", "2"}), s);

@@ -377,13 +377,9 @@ int run(int argc, char** argv) {
   // the study.
   double SC_M_nominal = 0;
   if (o.promise) {
-    Flight f = fly_nominal(p);
-    if (f.interrupted) return stopped(static_cast<int>(interrupt_signal), "while flying the nominal flight", "");
-    if (!f.ok || !std::isfinite(f.record.Msc)) {
-      throw FatalError{exit_no_flight, "--promise: the nominal flight did not fly to the end (" + f.error +
-                                           "): no spacecraft mass to measure the promise from"};
-    }
-    SC_M_nominal = f.record.Msc;
+    const std::optional<double> start = promise_start(p, "--promise");
+    if (!start) return stopped(static_cast<int>(interrupt_signal), "while flying the nominal flight", "");
+    SC_M_nominal = *start;
   }
 
   SummaryBuilder sb;
@@ -434,7 +430,7 @@ int run(int argc, char** argv) {
     };
     try {
       summary.promise = find_promise(
-          p, PromiseAsk{*o.promise, o.tolerance_km, desc.mission.target.apogee_altitude / 1000}, SC_M_nominal, jobs,
+          p, PromiseAsk{*o.promise, o.tolerance_km}, SC_M_nominal, jobs,
           [&](std::size_t trial, double M, std::size_t done) {
             if (trial != shown_trial) {
               finish_bar();

@@ -134,6 +134,16 @@ Flight fly_nominal(const McProblem& p) {
   return fly_values(p, nominal);
 }
 
+std::optional<double> promise_start(const McProblem& p, const std::string& who) {
+  const Flight f = fly_nominal(p);
+  if (f.interrupted) return std::nullopt;
+  if (!f.ok || !std::isfinite(f.record.Msc)) {
+    throw FatalError{exit_no_flight, who + ": the nominal flight did not fly to the end (" + f.error +
+                                         "): no spacecraft mass to measure the promise from"};
+  }
+  return f.record.Msc;
+}
+
 Flight fly_shifted(const McProblem& p, std::uint64_t run, double stack_shift_kg) {
   return fly_values(p, draw_values(p, run), stack_shift_kg);
 }
@@ -203,7 +213,7 @@ std::size_t runs_carrying(const McProblem& p, double M, double SC_M_nominal, con
     bool carried = false, interrupted = false;
   };
   const double shift = M - SC_M_nominal;
-  const double target_m = ask.target_km * 1000, tolerance_m = ask.tolerance_km * 1000;
+  const double target_m = p.desc->mission.target.apogee_altitude, tolerance_m = ask.tolerance_km * 1000;
   std::size_t n = 0;
   // The counts are summed in run order: the same whatever the threads.
   run_in_order<Outcome>(
@@ -225,7 +235,7 @@ Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nomi
   Promise r;
   r.probability = ask.probability;
   r.tolerance_km = ask.tolerance_km;
-  r.target_km = ask.target_km;
+  r.target_km = p.desc->mission.target.apogee_altitude / 1000;
   r.runs = p.runs;
   r.needed = runs_needed(ask.probability, p.runs);
   r.SC_M_nominal = SC_M_nominal;

@@ -216,8 +216,7 @@ constexpr double reached_band_km = reached_tolerance / 1000;
 
 struct PromiseAsk {
   double probability = 0.99865;          // the share of the runs, in (0, 1)
-  double tolerance_km = reached_band_km;  // band around the target for both final apsides, above 0
-  double target_km = std::numeric_limits<double>::quiet_NaN();  // the target's apogee altitude
+  double tolerance_km = reached_band_km;  // band around the target's apogee altitude for both final apsides, above 0
 };
 
 struct Promise {
@@ -241,6 +240,12 @@ std::size_t runs_needed(double p, std::size_t n);
 
 // The undispersed vehicle's flight: every quantity at its nominal value.
 Flight fly_nominal(const McProblem& p);
+
+// The nominal flight's SC_M, where the promise's search starts, or nothing
+// when a signal stopped that flight. A nominal flight that does not fly to
+// the end has no mass to measure from: FatalError (exit_no_flight), its
+// message led by `who`.
+std::optional<double> promise_start(const McProblem& p, const std::string& who);
 
 // Run `run`'s drawn vehicle flown with everything above the core heavier by
 // `stack_shift_kg` (lighter when negative); a stack the description's rules
