@@ -225,6 +225,11 @@ def studies(tmp_path_factory):
     (d / "runs.csv").write_text("\n".join(RUNS) + "\n")
     (d / "sens.csv").write_text("\n".join(SENS) + "\n")
     (d / "link.png").symlink_to("speed.dat")
+    for f in ("tarvos3.toml", "tarvos3_boosters.dat"):
+        shutil.copy(SOURCE_DIR / "vehicles" / f, d / f)
+    # A link where the tool's own default name goes: replaced by the picture, never written through.
+    (d / "victim.txt").write_text("victim\n")
+    (d / "flight.png").symlink_to("victim.txt")
     return d
 
 
@@ -241,10 +246,11 @@ def studies(tmp_path_factory):
 ])
 def test_pictures_in_each_format(studies, args, out, check):
     target = studies / out
-    if target.exists():
+    if target.exists() and out != "flight.png":
         target.unlink()
     r = plot(*args, *(["-o", out] if out not in ("flight.png", "grid.png", "runs.png") else []), cwd=studies)
     assert r.returncode == 0, r.stderr
+    assert (studies / "victim.txt").read_text() == "victim\n" and not target.is_symlink()
     if isinstance(check, tuple):
         assert png_size(target) == check
     else:
@@ -258,6 +264,12 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--size", "20x20"], 64, "out of range"),
     (["--size", "big"], 64, "bad --size"),
     (["-o", "link.png"], 64, "would replace the input"),
+    # The vehicles and profiles flights are flown with are inputs too.
+    (["--fly", "36:18", "--html", "s1.dat"], 64, "would replace the input ./s1.dat"),
+    (["--fly", "tarvos3.toml:36:18", "--html", "tarvos3.toml"], 64, "would replace the input tarvos3.toml"),
+    (["--fly", "tarvos3.toml:36:18", "-o", "x.svg", "--html", "tarvos3_boosters.dat"], 64,
+     "would replace the input"),
+    (["-m", "out.txt", "--html", "s1.dat"], 64, "would replace the input"),
     (["--fly", "v.toml:36"], 64, "bad --fly"),
     (["--sweep", "grid.csv", "--list"], 64, "--list does not go with --sweep alone"),
     (["--mc", "runs.csv", "--tolerance", "-1"], 64, "must be positive"),
@@ -266,11 +278,11 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--fly", "missing.toml:36:18"], 1, "missing.toml"),
 ])
 def test_refusals(studies, args, code, message):
-    before = (studies / "speed.dat").read_bytes()
+    before = {f: f.read_bytes() for f in studies.iterdir() if f.is_file()}
     r = plot(*args, cwd=studies)
     assert r.returncode == code and message in r.stderr, (r.returncode, r.stderr)
     assert r.stderr.startswith("ascent-plot: ")
-    assert (studies / "speed.dat").read_bytes() == before
+    assert {f: f.read_bytes() for f in studies.iterdir() if f.is_file()} == before
 
 
 def test_missing_or_empty_data_file(tmp_path):

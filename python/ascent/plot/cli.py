@@ -252,10 +252,12 @@ def _check_output(out, inputs):
         raise D.PlotError(f"cannot write {out}: permission denied")
 
 
-def write_atomically(out, draw):
+def write_atomically(out, draw, follow_link=True):
     """Draws into a fresh file in the picture's folder with draw(path) and gives it the picture's
     name only once whole: an old picture of that name stays until then. A link or a device
-    (/dev/stdout) is written through instead."""
+    (/dev/stdout) the user named is written through instead; at a name the tool chose itself
+    (follow_link false) a link is replaced, never followed: what it points to is no picture the
+    user asked to overwrite."""
     outdir = os.path.dirname(out) or "."
     base = os.path.basename(out)
     try:
@@ -264,13 +266,17 @@ def write_atomically(out, draw):
     except OSError as e:
         raise D.PlotError(f"cannot write in {outdir}: no temporary file ({e.strerror})") from None
     try:
-        draw(tmp)
+        try:
+            draw(tmp)
+        except OSError as e:
+            # The temporary file is the tool's own business: the user is told of the picture.
+            raise D.PlotError(f"cannot write {out}: {e.strerror or e}") from None
         if os.path.getsize(tmp) == 0:
             raise D.PlotError(f"nothing was drawn for {out}", EXIT_DRAW)
         mask = os.umask(0)
         os.umask(mask)
         os.chmod(tmp, 0o666 & ~mask)
-        if os.path.islink(out) or (os.path.exists(out) and not os.path.isfile(out)):
+        if follow_link and (os.path.islink(out) or (os.path.exists(out) and not os.path.isfile(out))):
             try:
                 with open(tmp, "rb") as src, open(out, "wb") as dst:
                     dst.write(src.read())
@@ -288,7 +294,13 @@ def write_atomically(out, draw):
 
 
 def _warn(msg):
-    print(f"{PROG}: warning: {msg}", file=sys.stderr)
+    print(f"{PROG}: warning: {D.printable(msg)}", file=sys.stderr)
+
+
+def _say(lines):
+    """--list's lines on standard output, each as one line of plain text whatever the files'
+    names, headers and fields hold."""
+    print("\n".join(D.printable(line) for line in lines))
 
 
 def _load_flights(o):
@@ -314,13 +326,21 @@ def _load_flights(o):
 
 
 def _inputs(o, mode):
+    """Every file the picture is drawn from: the data files, the main output and JSON, and the
+    vehicle descriptions and booster profiles the flights are flown with (those of --fly too)."""
     if mode == "flight":
         d = o["dir"] if o["dir"] is not None else "."
-        ins = [os.path.join(d, n + ".dat") for n, *_ in D.SERIES] if (o["dir"] is not None or o["main"]
-                                                                      or not (o["json"] or o["fly"])) else []
+        session = o["dir"] is not None or o["main"] or not (o["json"] or o["fly"])
+        ins = [os.path.join(d, n + ".dat") for n, *_ in D.SERIES] if session else []
         ins += [x for x in (o["main"], o["vehicle"]) if x] + list(o["json"])
         if o["main"]:
             ins.append(os.path.join(d, o["main"]))
+        if session:
+            ins += D.flown_with(o["vehicle"] or "", d)
+        for j in o["json"]:
+            ins += D.flown_with(o["vehicle"] or "", os.path.dirname(j) or ".")
+        for option in o["fly"]:
+            ins += D.flown_with(D.parse_fly_option(option)[0], ".")
         return ins
     return [x for x in (o["sweep"], o["opt"], o["mc"], o["sens"]) if x]
 
@@ -348,6 +368,7 @@ def run(argv):
     size = _size(o, mode)
     ext = fmt if not o["html"] else "html"
     out = o["html"] or o["output"]
+    chosen = out is None  # the tool's own name: a link there is replaced, never written through
     if out is None:
         if mode == "flight":
             base = o["dir"] if o["dir"] is not None else (os.path.dirname(o["json"][0]) if o["json"] else ".")
@@ -363,7 +384,7 @@ def run(argv):
     if mode == "flight":
         flights, sources = _load_flights(o)
         if o["list"]:
-            print("\n".join(listing_flights(flights)))
+            _say(listing_flights(flights))
             return 0
         payload = D.FlightSet(flights, D.time_axis(flights, o["compress"]))
         title = o["title"] or _flight_title(flights, sources)
@@ -377,7 +398,7 @@ def run(argv):
     elif mode == "opt":
         payload = D.load_opt(o["opt"], o["sweep"])
         if o["list"]:
-            print("\n".join(payload.listing))
+            _say(payload.listing)
             return 0
         title = o["title"]
         done = f"{len(payload.tt)} flights, {int(payload.reached.sum())} reached"
@@ -385,7 +406,7 @@ def run(argv):
         target = float(o["target"]) if o["target"] is not None else None
         payload = D.load_mc(o["mc"], o["sens"], target, float(o["tolerance"]))
         if o["list"]:
-            print("\n".join(payload.listing))
+            _say(payload.listing)
             return 0
         title = o["title"]
         done = f"{payload.runs} runs, {payload.reached} reached"
@@ -396,7 +417,7 @@ def run(argv):
         if importlib.util.find_spec(__package__ + ".html") is None:
             raise Usage("--html: this install of ascent-plot has no HTML renderer")
         from . import html
-        write_atomically(out, lambda p: html.write_report(p, mode, payload, title))
+        write_atomically(out, lambda p: html.write_report(p, mode, payload, title, name=out), not chosen)
     else:
         try:
             from . import mpl
@@ -411,8 +432,8 @@ def run(argv):
                 raise
             except Exception as e:  # noqa: BLE001  (matplotlib's faults are many)
                 raise D.PlotError(f"matplotlib failed to draw {out}: {type(e).__name__}: {e}", EXIT_DRAW) from None
-        write_atomically(out, draw)
-    print(f"{PROG}: wrote {out} ({done})")
+        write_atomically(out, draw, not chosen)
+    print(D.printable(f"{PROG}: wrote {out} ({done})"))
     return 0
 
 
@@ -428,8 +449,9 @@ def _flight_title(flights, sources):
     return f"Ascent session: {len(flights)} flights"
 
 
-class _Signal(Exception):
-    pass
+class _Signal(BaseException):
+    """A hang-up or termination: no handler of the drawing's faults (which catch Exception) may
+    take it for one of them."""
 
 
 def _on_signal(number, frame):
@@ -448,8 +470,11 @@ def main(argv=None):
         print(f"{PROG}: stopped by signal {e.args[0]}", file=sys.stderr)
         return 128 + e.args[0]
     except Usage as e:
-        print(f"{PROG}: {e}\nTry \"{PROG} --help\".", file=sys.stderr)
+        print(f"{PROG}: {D.printable(str(e))}\nTry \"{PROG} --help\".", file=sys.stderr)
         return D.EXIT_USAGE
+    except MemoryError:
+        print(f"{PROG}: out of memory: the inputs are too large to draw on this machine", file=sys.stderr)
+        return D.EXIT_INPUT
     except D.PlotError as e:
         if e.code == D.EXIT_USAGE:
             print(f"{PROG}: {e.message}\nTry \"{PROG} --help\".", file=sys.stderr)

@@ -45,12 +45,29 @@ _LABELS = {
 }
 
 
+def printable(text):
+    """Text fit for a terminal: a control character (a line break, an escape sequence that
+    would move the cursor or recolour the screen, a direction override) is shown as its escape
+    (\\n, \\x1b, \\u202e), never sent as itself. What the files' headers and fields hold
+    reaches --list and the messages only through here."""
+    return _CONTROL.sub(_escape, text)
+
+
+_CONTROL = re.compile("[\x00-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028\u2029\u202a-\u202e\u2066-\u2069]")
+
+
+def _escape(m):
+    c = m.group()
+    return {"\n": "\\n", "\r": "\\r", "\t": "\\t"}.get(c) or (
+        f"\\x{ord(c):02x}" if ord(c) < 0x100 else f"\\u{ord(c):04x}")
+
+
 class PlotError(Exception):
     """An input the tool cannot draw: `message` (naming the file) and the exit `code`."""
 
     def __init__(self, message, code=EXIT_INPUT):
         # One line on standard error, whatever a file's text put in it.
-        message = message.replace("\r", "\\r").replace("\n", "\\n")
+        message = printable(message)
         super().__init__(message)
         self.message = message
         self.code = code
@@ -387,6 +404,16 @@ def _profile_for(v, folder):
     return p
 
 
+def flown_with(vehicle, folder):
+    """The files a flight flown again or anew reads: the vehicle's description (none: the built-in
+    vehicle) and the booster profile it flies (its description's, else folder/s1.dat). A
+    description that cannot be read names only itself: its fault is told when it is flown."""
+    try:
+        return ([vehicle] if vehicle else []) + [_profile_for(_vehicle_of(vehicle or None), folder)]
+    except PlotError:
+        return [vehicle] if vehicle else []
+
+
 def _session_profile(directory, vehicle):
     return _profile_for(_vehicle_of(vehicle), directory)
 
@@ -536,6 +563,18 @@ class TimeAxis:
         return out
 
 
+def major_step(span):
+    """The major tic spacing of a time axis: the first of 10, 20, 50, 100, 200, 500 s and on
+    (1, 2, 5 times a power of ten) that cuts `span` into at most 12 parts, so that an axis holds
+    a dozen major tics (and five minor a major) however long the time it spans: a line at
+    t = 1e9 s gets tics every 1e8 s, not a hundred thousand of them."""
+    step, k = 10.0, 0
+    while span / step > 12 and math.isfinite(step):
+        k += 1
+        step = (1, 2, 5)[k % 3] * 10.0 ** (1 + k // 3)
+    return int(step) if step < 1e15 else step
+
+
 def _longest_coast(t, accel):
     """(start, end) of the longest run of zero thrust acceleration, or None."""
     best = None
@@ -576,11 +615,7 @@ def time_axis(flights, compress=True):
     cmp = compress and (c1 - c0 - 2 * m >= 0.4 * tmax)
     a, b = c0 + m, c1 - m
     span = tmax - (b - a) if cmp else tmax
-    step = 50000
-    for s in (10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000):
-        if span / s <= 12:
-            step = s
-            break
+    step = major_step(span)
     xmax = step * int(tmax / step + 1)
     if not cmp:
         return TimeAxis(xmax, step, xmax, xmax, 1.0, 0.0)

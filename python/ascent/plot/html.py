@@ -164,12 +164,14 @@ figures.forEach((f, i) => Plotly.newPlot("fig" + i, f.data, f.layout, config));
 """
 
 
-def write_page(path, text):
+def write_page(path, text, name=None):
+    """Writes the page to path; a failure is told of `name` (default the path), the report's
+    name when path is a temporary file that takes it once written."""
     try:
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
     except OSError as e:
-        raise PlotError(f"{path}: cannot write the report: {e.strerror or e}") from None
+        raise PlotError(f"{name or path}: cannot write the report: {e.strerror or e}") from None
 
 
 def _layout(title, height, **extra):
@@ -491,13 +493,14 @@ def figures(kind, payload, title):
     return html.unescape(fig["layout"]["title"]["text"]), [fig]
 
 
-def write_report(path, kind, payload, title=None):
+def write_report(path, kind, payload, title=None, name=None):
     """Writes the interactive report of `payload` (the loaders' data of `kind`: a FlightSet for
-    "flight", a SweepData, OptData or McData for "sweep", "opt" or "mc") to `path` as one HTML file; PlotError when the library or the file fails."""
+    "flight", a SweepData, OptData or McData for "sweep", "opt" or "mc") to `path` as one HTML
+    file; PlotError when the library or the file fails (naming `name`, default the path)."""
     library = load_library()
     head, figs = figures(kind, payload, title)
     # The page's heading names the picture; a single figure's own title would repeat it.
     if len(figs) == 1 or kind == "mc":
         figs[0]["layout"]["title"] = {"text": ""}
         figs[0]["layout"]["margin"]["t"] = max(figs[0]["layout"]["margin"]["t"], 50)
-    write_page(path, page(head, figs, library=library))
+    write_page(path, page(head, figs, library=library), name)

@@ -21,6 +21,12 @@ GRID = "#e4e4e4"
 CMAP = "viridis"
 
 
+def _plain(text):
+    """A name or title drawn as written: matplotlib reads a text between two dollar signs as
+    TeX (where "$\\frac$" stops the drawing); each dollar escaped is drawn as itself."""
+    return text.replace("$", "\\$")
+
+
 def _font_px(width):
     return min(max(width // 90, 9), 16)
 
@@ -32,7 +38,8 @@ def _pt(px):
 
 def draw(path, fmt, size, mode, payload, title):
     w, h = size
-    rc = {"font.family": "DejaVu Sans", "svg.hashsalt": "ascent-plot", "axes.unicode_minus": True}
+    rc = {"font.family": "DejaVu Sans", "svg.hashsalt": "ascent-plot", "axes.unicode_minus": True,
+          "text.usetex": False}
     with matplotlib.rc_context(rc):
         fig = Figure(figsize=(w / 100, h / 100), dpi=100, facecolor="white")
         {"flight": _flights, "sweep": _sweep, "opt": _opt, "mc": _mc}[mode](fig, w, h, payload, title)
@@ -67,7 +74,7 @@ def _flights(fig, w, h, payload, title):
         raise D.PlotError(f"--size {w}x{h} leaves no room for the four panels", D.EXIT_USAGE)
     top0 = h - title_px - key_px - band
     umax = axis.umax
-    fig.text(0.5, 1 - title_px / 2 / h, title, ha="center", va="center", fontsize=_pt(fs + 4))
+    fig.text(0.5, 1 - title_px / 2 / h, _plain(title), ha="center", va="center", fontsize=_pt(fs + 4))
 
     panels = (("inertial speed (km/s)", "speed_kms"), ("altitude (km)", "alt_km"),
               ("thrust acceleration (m/s²)", "accel"), ("dynamic pressure (kPa)", "q_kpa"))
@@ -110,7 +117,7 @@ def _flights(fig, w, h, payload, title):
         kx = left + (i % key_cols) * key_colw
         ky = h - title_px - (i // key_cols) * key_rowh - key_rowh / 2
         fig.add_artist(Line2D([kx / w, (kx + lfs * 2.5) / w], [ky / h, ky / h], lw=2.5, color=COLOURS[i % 10]))
-        fig.text((kx + lfs * 3) / w, ky / h, f.name, ha="left", va="center", fontsize=_pt(lfs))
+        fig.text((kx + lfs * 3) / w, ky / h, _plain(f.name), ha="left", va="center", fontsize=_pt(lfs))
 
     # Event labels above the top panel, spread so that neighbours do not touch, each tied to
     # its line by a short leader.
@@ -131,7 +138,7 @@ def _flights(fig, w, h, payload, title):
             if len(who) == 1:
                 colour = COLOURS[(who[0] - 1) % 10]
         fig.add_artist(Line2D([t, x], [(top0 + 2) / h, (top0 + fs) / h], transform=tr, lw=1, color="#505050"))
-        fig.text(x, (top0 + fs + fs / 3) / h, label, transform=tr, rotation=90, ha="center", va="bottom",
+        fig.text(x, (top0 + fs + fs / 3) / h, _plain(label), transform=tr, rotation=90, ha="center", va="bottom",
                  fontsize=_pt(lfs), color=colour)
 
 
@@ -244,7 +251,7 @@ def _sweep(fig, w, h, sd, title):
         head = title or f"Spacecraft mass, {fixed}"
     ax.tick_params(labelsize=_pt(fs))
     fig.text(0.5, 1 - fs * 3.6 / h, note, ha="center", va="center", fontsize=_pt(fs - 1))
-    fig.suptitle(head, fontsize=_pt(fs + 2), y=1 - fs * 1.2 / h, va="top")
+    fig.suptitle(_plain(head), fontsize=_pt(fs + 2), y=1 - fs * 1.2 / h, va="top")
 
 
 def _stripes(xs, step):
@@ -319,7 +326,7 @@ def _opt(fig, w, h, od, title):
     ax.set_ylabel("maximum angle of attack (°)", fontsize=_pt(fs))
     ax.tick_params(labelsize=_pt(fs))
     fig.text(0.5, 1 - fs * 3.6 / h, note, ha="center", va="center", fontsize=_pt(fs - 1))
-    fig.suptitle(title or f"Optimisation: {len(od.tt)} flights over turn time and angle limit",
+    fig.suptitle(_plain(title) if title else f"Optimisation: {len(od.tt)} flights over turn time and angle limit",
                  fontsize=_pt(fs + 2), y=1 - fs * 1.2 / h, va="top")
     fig.legend(handles=handles, loc="lower center", ncol=len(handles), frameon=False, fontsize=_pt(fs - 1))
 
@@ -345,7 +352,7 @@ def _mc(fig, w, h, mc, title):
     fs = _font_px(w)
     nrow = 3 if mc.sensitivities else 2
     summary = "%d runs, %d reached the target (%.1f %%)" % (mc.runs, mc.reached, 100 * mc.reached / mc.runs)
-    fig.text(0.5, 1 - 2 * fs / h, title or f"Monte Carlo study: {summary}", ha="center", va="center",
+    fig.text(0.5, 1 - 2 * fs / h, _plain(title) if title else f"Monte Carlo study: {summary}", ha="center", va="center",
              fontsize=_pt(fs + 4))
     # Rows of equal height under the title, each with room for its panels' titles and legends
     # above and their axis labels below; the tornado's names get the room they need at its left.
@@ -413,7 +420,7 @@ def _mc(fig, w, h, mc, title):
                                 va="center", fontsize=_pt(fs - 2), color="#606060")
         ax.axvline(0, color="black", lw=1.2, zorder=3)
         ax.set_yticks(range(n, 0, -1))
-        ax.set_yticklabels([s.key for s in mc.sensitivities])
+        ax.set_yticklabels([_plain(s.key) for s in mc.sensitivities])
         ax.set_ylim(0.4, n + 0.6)
         ax.margins(x=0.08)
         ax.tick_params(axis="y", length=0, labelsize=lab)
