@@ -53,6 +53,10 @@ def events_of_text(out):
     return found
 
 
+# What a terminal takes for an order rather than text.
+CONTROL = re.compile("[\x00-\x1f\x7f-\x9f\u202a-\u202e]")
+
+
 def listed_events(stdout):
     return [(float(m.group(1)), m.group(2)) for m in re.finditer(r"^flight \d+ +(\S+) s  (.+)$", stdout, re.M)]
 
@@ -182,6 +186,9 @@ def test_summaries_of_an_optimisation_and_a_dispersion_study(tmp_path):
     (tmp_path / "opt.csv").write_text("\r\n".join([OPT_HEAD, *OPT_ROWS]) + "\r\n")
     (tmp_path / "runs.csv").write_text("\r\n".join(RUNS) + "\r\n")
     (tmp_path / "sens.csv").write_text("\n".join(SENS) + "\n")
+    ctl = [OPT_HEAD.replace("plan.acceleration_limit", "plan.\x1b[2Jlimit"), *OPT_ROWS]
+    ctl[5] = ctl[5].replace(",39.1", ",39.1\x07\u202e")
+    (tmp_path / "ctl.csv").write_text("\n".join(ctl) + "\n")
     # Flight 4 has the largest SC_M but missed: the best is flight 5. SC_M of runs 1-5 has mean
     # 96600 and standard deviation sqrt(100000 / 4) = 158.1; perigees 395, 392, 398.6, 380, 389:
     # mean 390.92, sd sqrt(199.728 / 4) = 7.07; apogees: mean 402.92, sd sqrt(53.328 / 4) = 3.65.
@@ -199,10 +206,11 @@ def test_summaries_of_an_optimisation_and_a_dispersion_study(tmp_path):
           "in the target box (398.6 ± 10 km): 4 of 6", "  fairing.jettison_time: stopped / -100",
           "  core.dry_mass: +100 / miss (-500)", "  core.exhaust_speed: -300 / +250"]),
         (["--mc", "runs.csv", "--target", "395", "--tolerance", "5"], ["in the target box (395 ± 5 km): 1 of 6"]),
+        (["--opt", "ctl.csv"], ["best free keys: plan.\\x1b[2Jlimit = 39.1\\x07\\u202e"]),
     ]
     for args, lines in cases:
         r = plot(*args, "--list", cwd=tmp_path)
-        assert r.returncode == 0, r.stderr
+        assert r.returncode == 0 and not CONTROL.search(r.stdout.replace("\n", "")), r.stderr
         for line in lines:
             assert line in r.stdout.splitlines(), (args, line, r.stdout)
 
@@ -227,6 +235,10 @@ def studies(tmp_path_factory):
     (d / "link.png").symlink_to("speed.dat")
     for f in ("tarvos3.toml", "tarvos3_boosters.dat"):
         shutil.copy(SOURCE_DIR / "vehicles" / f, d / f)
+    # Text that is TeX to matplotlib, and control characters bound for the terminal.
+    (d / "tex.csv").write_text("\n".join([SENS[0], SENS[1], SENS[2].replace("fairing.jettison_time", "$\\frac$"),
+                                          *SENS[3:]]) + "\n")
+    (d / "ctl.csv").write_text("tt,\x1b[2Jalpha\n1,2\n")
     # A link where the tool's own default name goes: replaced by the picture, never written through.
     (d / "victim.txt").write_text("victim\n")
     (d / "flight.png").symlink_to("victim.txt")
@@ -243,6 +255,9 @@ def studies(tmp_path_factory):
     (["--opt", "opt.csv", "--sweep", "grid.csv"], "opt.png", (1000, 700)),
     (["--mc", "runs.csv"], "runs.png", (1000, 900)),
     (["--mc", "runs.csv", "--sensitivity", "sens.csv"], "m.png", (1000, 1250)),
+    # Names and titles drawn as written, never as TeX.
+    (["-j", "out.json", "-t", "$\\frac$ for $5"], "t.png", (1000, 1200)),
+    (["--mc", "runs.csv", "--sensitivity", "tex.csv", "-t", "$x^$"], "tex.pdf", b"%PDF"),
 ])
 def test_pictures_in_each_format(studies, args, out, check):
     target = studies / out
@@ -276,12 +291,13 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["-d", "nowhere"], 1, "nowhere: no such directory"),
     (["--sweep", "sens.csv"], 1, "needs the columns tt, alpha and SC_M"),
     (["--fly", "missing.toml:36:18"], 1, "missing.toml"),
+    (["--sweep", "ctl.csv"], 1, "(it reads: tt,\\x1b[2Jalpha)"),
 ])
 def test_refusals(studies, args, code, message):
     before = {f: f.read_bytes() for f in studies.iterdir() if f.is_file()}
     r = plot(*args, cwd=studies)
     assert r.returncode == code and message in r.stderr, (r.returncode, r.stderr)
-    assert r.stderr.startswith("ascent-plot: ")
+    assert r.stderr.startswith("ascent-plot: ") and not CONTROL.search(r.stderr.replace("\n", ""))
     assert {f: f.read_bytes() for f in studies.iterdir() if f.is_file()} == before
 
 
