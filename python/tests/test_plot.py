@@ -4,9 +4,13 @@ flights, and hand-made files whose flights, events and best points are known ind
 import csv
 import os
 import re
+import resource
 import shutil
+import signal
 import struct
 import subprocess
+import sys
+import time
 import tomllib
 
 import pytest
@@ -239,6 +243,7 @@ def studies(tmp_path_factory):
     (d / "tex.csv").write_text("\n".join([SENS[0], SENS[1], SENS[2].replace("fairing.jettison_time", "$\\frac$"),
                                           *SENS[3:]]) + "\n")
     (d / "ctl.csv").write_text("tt,\x1b[2Jalpha\n1,2\n")
+    (d / "cut.csv").write_text("\n".join([*RUNS[:3], RUNS[3][:RUNS[3].index(",398.6") + 1], *RUNS[4:]]) + "\n")
     # A link where the tool's own default name goes: replaced by the picture, never written through.
     (d / "victim.txt").write_text("victim\n")
     (d / "flight.png").symlink_to("victim.txt")
@@ -292,6 +297,7 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--sweep", "sens.csv"], 1, "needs the columns tt, alpha and SC_M"),
     (["--fly", "missing.toml:36:18"], 1, "missing.toml"),
     (["--sweep", "ctl.csv"], 1, "(it reads: tt,\\x1b[2Jalpha)"),
+    (["--mc", "cut.csv"], 1, "cut.csv: line 4: 7 fields where the header has 12: the row is cut short"),
 ])
 def test_refusals(studies, args, code, message):
     before = {f: f.read_bytes() for f in studies.iterdir() if f.is_file()}
@@ -371,5 +377,44 @@ def test_coast_compression_and_shared_event_labels():
     assert not D.time_axis([one, flight([(0, 600)], 1100)]).compressed
     two = flight([(0, 120), (950, 1050)], 1050, [(6.75, "pitch-over"), (950, "ignition")])
     assert D.time_axis([one, two]).compressed
+    # One line at t = 1e9 s: the axis to 1.1e9 s with a major tic every 1e8 s (1e9 / 1e8 = 10 parts,
+    # at most 12) and four minor ones between: 56 tics, not one every 10,000 s.
+    far = D.FlightData("f", np.array([0.0, 1.0, 1e9]), *[np.ones(3)] * 4)
+    assert (D.time_axis([far]).step, len(D.time_axis([far]).ticks())) == (1e8, 56)
     groups = [(label, who) for _, label, who in D.group_events([one, two], gap=10)]
     assert groups == [("pitch-over", [1, 2]), ("ignition", [2]), ("ignition", [1])]
+
+
+@pytest.mark.parametrize("stop,code", [("SIGTERM", 143), ("SIGHUP", 129), ("file size", 1)])
+def test_a_drawing_stopped_leaves_the_old_picture(studies, tmp_path, stop, code):
+    """A signal while the picture is drawn is the signal's status; a picture that cannot be
+    written (a file-size limit: a full disk fails alike) is exit 1, said of the picture."""
+    out = tmp_path / "big.png"
+    out.write_bytes(b"old")
+    args = [program("ASCENT_PLOT"), "-j", studies / "out.json", "--size", "6000x6000", "-o", out]
+    limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (20000, 20000))) if stop == "file size" else None
+    p = subprocess.Popen(args, stderr=subprocess.PIPE, text=True, preexec_fn=limit)
+    if stop != "file size":
+        # The drawing starts once its temporary file is made beside the picture.
+        while not [f for f in tmp_path.iterdir() if f.name.startswith(".big.png.")] and p.poll() is None:
+            time.sleep(0.005)
+        p.send_signal(getattr(signal, stop))
+    err = p.communicate(timeout=300)[1]
+    assert p.returncode == code, err
+    assert len(err.splitlines()) == 1 and ("signal" in err if code > 1 else f"cannot write {out}: " in err)
+    assert out.read_bytes() == b"old" and [f.name for f in tmp_path.iterdir()] == ["big.png"]
+
+
+def test_a_study_costs_a_few_bytes_a_run(tmp_path):
+    """200,000 runs: their rows would take a few hundred megabytes; their numbers take a few."""
+    runs = tmp_path / "runs.csv"
+    with open(runs, "w") as f:
+        f.write(RUNS[0] + "\n")
+        for k in range(200000):
+            f.write(f"{k + 1},4420.8,1.01,0.98,yes,{96000 + k % 1000},{390 + k % 17},{400 + k % 13},4600,39000,39.23,ok\n")
+    peak = subprocess.run([sys.executable, "-c", "import resource, subprocess, sys; subprocess.run(sys.argv[1:], "
+                           "check=True, stdout=subprocess.DEVNULL); "
+                           "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
+                           program("ASCENT_PLOT"), "--mc", runs, "--list"], capture_output=True, text=True, timeout=300)
+    assert peak.returncode == 0, peak.stderr
+    assert int(peak.stdout) < 150000  # KB: Python, NumPy and the reader, not 200,000 rows

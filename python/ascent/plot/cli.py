@@ -428,8 +428,8 @@ def run(argv):
         def draw(path):
             try:
                 mpl.draw(path, fmt, size, mode, payload, title)
-            except D.PlotError:
-                raise
+            except (D.PlotError, OSError):
+                raise  # a write that fails is the picture's fault, not matplotlib's
             except Exception as e:  # noqa: BLE001  (matplotlib's faults are many)
                 raise D.PlotError(f"matplotlib failed to draw {out}: {type(e).__name__}: {e}", EXIT_DRAW) from None
         write_atomically(out, draw, not chosen)

@@ -10,10 +10,12 @@ from __future__ import annotations
 
 import csv
 import io
+import itertools
 import json
 import math
 import os
 import re
+from array import array
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -164,14 +166,15 @@ def split_flights(times, values):
     return flights
 
 
-def _read_bytes(path, what):
+def _read_bytes(path, what, head=False):
+    """The file's bytes (head: only its first, to tell that it is there and not empty)."""
     if not os.path.exists(path):
         raise PlotError(f"{path}: no such file ({what})")
     if not os.path.isfile(path):
         raise PlotError(f"{path}: not a regular file ({what})")
     try:
         with open(path, "rb") as f:
-            data = f.read()
+            data = f.read(1) if head else f.read()
     except OSError as e:
         raise PlotError(f"{path}: cannot read it ({e.strerror or e})") from None
     if not data:
@@ -685,6 +688,55 @@ def _csv_rows(path, what, comments=False):
     return header, body, comment_lines
 
 
+#: The most runs a dispersion study's picture reads: ascent-mc's own largest study.
+MAX_RUNS = 10_000_000
+
+
+def _csv_stream(path, what):
+    """(comment lines, header, rows) of a CSV read a line at a time, never whole: the lines
+    starting with # above the header, the header's names, and an iterator of (line number,
+    fields) over the rows that are not blank. A fault found on the way raises PlotError."""
+    _read_bytes(path, what, head=True)
+    try:
+        f = open(path, encoding="utf-8", errors="replace", newline="")
+    except OSError as e:
+        raise PlotError(f"{path}: cannot read it ({e.strerror or e})") from None
+    lines = iter(f)
+    comments = []
+    try:
+        for line in lines:
+            if not line.startswith("#"):
+                lines = itertools.chain([line], lines)
+                break
+            comments.append(line.rstrip("\r\n"))
+        reader = csv.reader(lines)
+        header = [h.strip() for h in next(reader, [])]
+    except (csv.Error, OSError) as e:
+        f.close()
+        raise PlotError(f"{path}: not a CSV file ({e})") from None
+    if not header:
+        f.close()
+        raise PlotError(f"{path}: no header line")
+
+    def rows():
+        with f:
+            try:
+                for r in reader:
+                    if any(c.strip() for c in r):
+                        yield reader.line_num + len(comments), r
+            except (csv.Error, OSError) as e:
+                raise PlotError(f"{path}: line {reader.line_num + len(comments)}: not a CSV file ({e})") from None
+    return comments, header, rows()
+
+
+def _whole_row(path, n, row, header):
+    """A row of ascent-mc holds every field of its header: one with fewer was cut short (a run
+    whose fields stop after `yes,95376,` is no run that reached), one with more is not of it."""
+    if len(row) != len(header):
+        raise PlotError(f"{path}: line {n}: {len(row)} fields where the header has {len(header)}: "
+                        f"{'the row is cut short' if len(row) < len(header) else 'not a row of this file'}")
+
+
 def _col(header, path, *names, need=True):
     for n in names:
         for i, h in enumerate(header):
@@ -901,12 +953,11 @@ def histogram(x, reached, lo, hi):
         lo, hi = lo - 0.5, hi + 0.5
     nb = min(max(int(math.sqrt(n) + 0.5), 5), 40)
     w = (hi - lo) / nb
-    cr, cm = np.zeros(nb, int), np.zeros(nb, int)
-    for v, r in zip(x, reached):
-        if v < lo or v > hi:
-            continue
-        b = min(int((v - lo) / w), nb - 1)
-        (cr if r else cm)[b] += 1
+    x, reached = np.asarray(x, dtype=float), np.asarray(reached, dtype=bool)
+    inside = (x >= lo) & (x <= hi)
+    b = np.minimum(((x[inside] - lo) / w).astype(np.int64), nb - 1)
+    r = reached[inside]
+    cr, cm = np.bincount(b[r], minlength=nb), np.bincount(b[~r], minlength=nb)
     return Histogram(lo + (np.arange(nb) + 0.5) * w, cr, cm, w)
 
 
@@ -917,9 +968,10 @@ def _stats(what, x, reached, lines, box=None):
         return None
     m = float(np.mean(x))
     s = float(np.std(x, ddof=1)) if n > 1 else 0.0
-    lines.append(f"{what}: {n} values, mean {m:.1f}, standard deviation {s:.1f}, min {min(x):.10g}, max {max(x):.10g}")
+    lines.append(f"{what}: {n} values, mean {m:.1f}, standard deviation {s:.1f}, min {float(np.min(x)):.10g}, "
+                 f"max {float(np.max(x)):.10g}")
     lo, hi = robust_range(x)
-    out = int(sum(1 for v in x if v < lo or v > hi))
+    out = int(np.count_nonzero((x < lo) | (x > hi)))
     if out:
         lines.append(f"  {out} of them outside the drawn range {lo:.10g} to {hi:.10g}")
     if box:
@@ -935,7 +987,7 @@ def load_mc(runs_csv, sens_csv=None, target=None, tolerance=10.0):
     """An ascent-mc runs CSV (and its sensitivities CSV): histograms of SC_M and of the final
     perigee and apogee, the orbits for the scatter, the tornado's bars. The target altitude: the
     one given, else the one the study's first line names, else 398.6 km."""
-    header, body, comments = _csv_rows(runs_csv, "a runs CSV written by ascent-mc -o", comments=True)
+    comments, header, body = _csv_stream(runs_csv, "a runs CSV written by ascent-mc -o")
     if target is None:
         for c in comments:
             m = re.search(r"target_apogee_altitude_m=([0-9.eE+-]+)", c)
@@ -948,9 +1000,16 @@ def load_mc(runs_csv, sens_csv=None, target=None, tolerance=10.0):
         _col(header, runs_csv, n)
     crc, csc, chp, cha = (header.index(n) for n in ("reached", "SC_M", "hp_final_km", "ha_final_km"))
     disp = [h for h in header if h not in _RESULTS]
-    sc, scr, hp, ha, orr = [], [], [], [], []
-    nreach = inbox = 0
-    for _, r in body:
+    # A run costs these few numbers, not its row: a study of ascent-mc's largest size is read a
+    # row at a time into arrays of about 26 bytes a run.
+    sc, hp, ha = array("d"), array("d"), array("d")
+    scr, orr = bytearray(), bytearray()
+    nreach = inbox = runs = 0
+    for n, r in body:
+        runs += 1
+        if runs > MAX_RUNS:
+            raise PlotError(f"{runs_csv}: more than {MAX_RUNS} runs, the most ascent-mc flies: not drawn")
+        _whole_row(runs_csv, n, r, header)
         ok = _field(r, crc).lower() == "yes"
         nreach += ok
         s, p, a = _num(_field(r, csc)), _num(_field(r, chp)), _num(_field(r, cha))
@@ -963,7 +1022,8 @@ def load_mc(runs_csv, sens_csv=None, target=None, tolerance=10.0):
             orr.append(ok)
             lo, hi = target - tolerance, target + tolerance
             inbox += lo <= p <= hi and lo <= a <= hi
-    runs = len(body)
+    sc, hp, ha = (np.frombuffer(x, dtype=float) if len(x) else np.array([]) for x in (sc, hp, ha))
+    scr, orr = (np.frombuffer(x, dtype=np.uint8).astype(bool) for x in (scr, orr))
     if runs == 0:
         raise PlotError(f"{runs_csv}: no data rows under the header")
     lines = [f"runs: {runs} ({nreach} reached the target, {runs - nreach} missed)",
@@ -974,12 +1034,12 @@ def load_mc(runs_csv, sens_csv=None, target=None, tolerance=10.0):
     h_ha = _stats("final apogee (km)", ha, orr, lines, box)
     lines.append(f"in the target box ({target:.10g} ± {tolerance:.10g} km): {inbox} of {runs}")
     x0, x1, y0, y1 = box[0], box[1], box[0], box[1]
-    if hp:
+    if len(hp):
         lo, hi = robust_range(hp)
         x0, x1 = min(x0, lo), max(x1, hi)
         lo, hi = robust_range(ha)
         y0, y1 = min(y0, lo), max(y1, hi)
-    mc = McData(runs_csv, np.array(sc), np.array(scr, bool), np.array(hp), np.array(ha), np.array(orr, bool),
+    mc = McData(runs_csv, sc, scr, hp, ha, orr,
                 runs, nreach, target, tolerance, h_sc, h_hp, h_ha,
                 (x0 - 0.05 * (x1 - x0), x1 + 0.05 * (x1 - x0)), (y0 - 0.05 * (y1 - y0), y1 + 0.05 * (y1 - y0)),
                 lines)
@@ -989,7 +1049,7 @@ def load_mc(runs_csv, sens_csv=None, target=None, tolerance=10.0):
 
 
 def _load_sensitivities(path, mc):
-    header, body, _ = _csv_rows(path, "a sensitivities CSV written by ascent-mc")
+    _, header, body = _csv_stream(path, "a sensitivities CSV written by ascent-mc")
     if any(n not in header for n in ("key", "SC_M_low", "SC_M_high")):
         raise PlotError(f"{path}: the header needs the columns key, SC_M_low and SC_M_high "
                         f"(it reads: {','.join(header)})")
@@ -1009,6 +1069,7 @@ def _load_sensitivities(path, mc):
     nom = None
     rows = []
     for n, r in body:
+        _whole_row(path, n, r, header)
         k = _field(r, ck).replace("\t", " ")
         if k == "nominal":
             nom = _num(_field(r, cl))

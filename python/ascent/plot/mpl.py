@@ -18,6 +18,8 @@ from . import data as D  # noqa: E402
 COLOURS = ("#1f4e9c", "#d62728", "#2a9d3a", "#ff7f0e", "#8e44ad", "#8c564b", "#e377c2", "#17becf", "#7f7f7f",
            "#bcbd22")
 GRID = "#e4e4e4"
+#: The most runs drawn as points on a dispersion study's orbit plane; beyond, a map of counts.
+SCATTER_POINTS = 100_000
 CMAP = "viridis"
 
 
@@ -375,7 +377,16 @@ def _mc(fig, w, h, mc, title):
 
     ax = cells[1]
     ax.add_patch(Rectangle((T - tol, T - tol), 2 * tol, 2 * tol, fc="#dff0d8", ec="#2a7a2a", lw=1.2, zorder=1))
-    if len(mc.hp):
+    if len(mc.hp) > SCATTER_POINTS:
+        # A point a run would cost the drawing memory and time in proportion to the study: beyond
+        # SCATTER_POINTS runs the plane is a map of how many runs end in each cell.
+        xe, ye = np.linspace(*mc.xrange, 161), np.linspace(*mc.yrange, 161)
+        counts = np.histogram2d(mc.hp, mc.ha, bins=(xe, ye))[0].T
+        ax.pcolormesh(xe, ye, np.ma.masked_equal(counts, 0), cmap="Blues", zorder=2,
+                      norm=matplotlib.colors.LogNorm(1, max(2.0, counts.max())))
+        ax.scatter([], [], s=12, marker="s", c=[matplotlib.colormaps["Blues"](0.7)], label="runs (darker: more)")
+        ax.add_patch(Rectangle((T - tol, T - tol), 2 * tol, 2 * tol, fill=False, ec="#2a7a2a", lw=1.2, zorder=4))
+    elif len(mc.hp):
         ok = mc.orbit_reached
         ax.scatter(mc.hp[~ok], mc.ha[~ok], s=12, c="#909090", label="missed", zorder=2)
         ax.scatter(mc.hp[ok], mc.ha[ok], s=12, c="#1f4e9c", label="reached", zorder=3)
