@@ -1,5 +1,6 @@
 """The examples run, in their default (small) size, from a folder holding s1.dat."""
 
+import importlib.util
 import os
 import re
 import subprocess
@@ -34,6 +35,32 @@ def test_fly_and_plot(workdir):
     except ImportError:
         return
     assert (workdir / "examples_out" / "flight.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_fly_and_plot_labels_stand_apart(workdir, monkeypatch):
+    """Every label of the example's picture drawn, none covering another, all inside the picture."""
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    from matplotlib.figure import Figure
+    from matplotlib.text import Text
+
+    saved = []
+    monkeypatch.setattr(Figure, "savefig", lambda self, *a, **k: saved.append(self))
+    monkeypatch.setattr(sys, "argv", ["fly_and_plot.py"])
+    spec = importlib.util.spec_from_file_location("fly_and_plot", EXAMPLES / "fly_and_plot.py")
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    example.main()
+    fig = saved[0]
+    renderer = fig.canvas.get_renderer()
+    fig.draw(renderer)
+    labels = [t for ax in fig.axes for t in ax.texts]
+    assert len(labels) >= 8  # pitch-over to the upper stage's cut-off
+    boxes = [Text.get_window_extent(t, renderer) for t in labels]  # the text, not its leader
+    for i, a in enumerate(boxes):
+        assert fig.bbox.contains(a.x0, a.y0) and fig.bbox.contains(a.x1, a.y1), labels[i].get_text()
+        for j in range(i):
+            assert not a.overlaps(boxes[j]), (labels[i].get_text(), labels[j].get_text())
 
 
 def test_trade_study(workdir):

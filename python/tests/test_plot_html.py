@@ -92,3 +92,25 @@ def test_a_missing_library_stops_with_one_line(tmp_path, monkeypatch):
         H.write_report(tmp_path / "r.html", "flight", D.FlightSet([], None), "t")
     assert e.value.code == 3 and "nowhere.js" in e.value.message and "\n" not in e.value.message
     assert not (tmp_path / "r.html").exists()
+
+
+def test_the_flight_names_its_events_and_its_zooms_scale_every_panel():
+    # Under thrust to 99 s and from 1001 to 1100 s, coasting between: the coast is compressed
+    # (111 to 989 s; the axis to 1120 s, as in test_plot's hand calculation), and "before the
+    # coast" shows 0 to 111 + 0.03 * 1120 = 144.6 s. The altitude t / 10 until 500 s, then
+    # 400 km: there (steps of 1 s, the last at 144 s) it spans 0 to 14.4 km, drawn with 5 % of
+    # that each side.
+    t = np.arange(0.0, 1101.0)
+    accel = np.where((t <= 99) | (t >= 1001), 10.0, 0.0)
+    alt = np.where(t < 500, t / 10, 400.0)
+    marks = [D.EventMark(6.7, "pitch-over", "pitch_over"), D.EventMark(99.0, "core cut-off", "core_cutoff"),
+             D.EventMark(100.0, "booster separation", "booster_separation"),
+             D.EventMark(1001.0, "AJ10-190 ignition", "upper_ignition")]
+    flight = D.FlightData("f", t, t / 100, alt, accel, t * 0, marks)
+    fig = H.figures("flight", D.FlightSet([flight], D.time_axis([flight])), "t")[1][0]
+    layout = fig["layout"]
+    assert sorted(a["text"] for a in layout["annotations"]) == sorted(m.label for m in marks)
+    before = next(b for b in layout["updatemenus"][0]["buttons"] if b["label"] == "before the coast")
+    assert before["args"][0]["xaxis.range"] == pytest.approx([0, 144.6])
+    assert before["args"][0]["yaxis2.range"] == pytest.approx([-0.72, 15.12])
+    # The labels stand apart on the page: checked in a browser by html_report_browser.py.

@@ -11,7 +11,9 @@ opened from its file:// address and the test fails when:
 - the console reports an error, or a script throws;
 - a plot is missing or blank: every plot area on a screenshot must hold
   coloured pixels (grid lines, axes and text are grey or black, the data is
-  coloured), at least MIN_INK of them.
+  coloured), at least MIN_INK of them;
+- an event is named only on hover (each must have a label on the page), or
+  two labels cover each other.
 
 Chromium is driven over the DevTools protocol on a pipe (--remote-debugging-
 pipe: JSON messages ended by a NUL byte, commands in on fd 3, answers out on
@@ -20,6 +22,7 @@ pages pass, 1 a page fails, 77 (skipped) when Chromium is not installed.
 """
 
 import base64
+import html
 import io
 import json
 import os
@@ -120,6 +123,36 @@ PLOT_AREAS = """JSON.stringify(Array.from(document.querySelectorAll('.js-plotly-
   })))"""
 
 
+# Each plot's event names (the hover texts of its event markers) and the labels written on the
+# page, each with its box in CSS pixels.
+LABELS = """JSON.stringify(Array.from(document.querySelectorAll('.js-plotly-plot')).map(p => {
+  const events = new Set();
+  (p.data || []).forEach(t => { if ((t.name || '').endsWith(': events')) (t.text || []).forEach(x => events.add(x)); });
+  const notes = Array.from(p.querySelectorAll('g.annotation')).map(a => {
+    const b = a.querySelector('text').getBoundingClientRect();
+    return [a.textContent, b.left, b.top, b.width, b.height];
+  });
+  return [Array.from(events), notes];
+}))"""
+
+
+def label_faults(plots):
+    """Every event named on the page by a label of its own (a shared one may add the flights'
+    numbers), and no two labels covering each other."""
+    faults = []
+    for i, (events, notes) in enumerate(plots):
+        said = [n[0] for n in notes]
+        for e in events:
+            e = html.unescape(e)
+            if not any(s == e or s.startswith(e + " (") for s in said):
+                faults.append(f"plot {i + 1}: the event {e!r} has no label on the page")
+        for j, a in enumerate(notes):
+            for b in notes[:j]:
+                if a[1] < b[1] + b[3] and b[1] < a[1] + a[3] and a[2] < b[2] + b[4] and b[2] < a[2] + a[4]:
+                    faults.append(f"plot {i + 1}: the labels {a[0]!r} and {b[0]!r} overlap")
+    return faults
+
+
 def ink(image, area):
     """Coloured pixels (one channel apart from another by more than 40) inside `area` of the
     screenshot (an array of rows of RGB pixels)."""
@@ -154,6 +187,8 @@ def check(browser, session, path, plots):
         if len(areas) >= plots and all(areas) or time.monotonic() > deadline:
             break
         time.sleep(0.05)
+    labels = json.loads(browser.send("Runtime.evaluate", {"expression": LABELS},
+                                     session=session)["result"]["value"])
     height = browser.send("Runtime.evaluate", {"expression": "document.documentElement.scrollHeight"},
                           session=session)["result"]["value"]
     shot = browser.send("Page.captureScreenshot",
@@ -177,6 +212,7 @@ def check(browser, session, path, plots):
             faults.append(f"exception: {d.get('exception', {}).get('description', d['text'])[:200]}")
         elif e["method"] == "Log.entryAdded" and p["entry"]["level"] == "error":
             faults.append(f"log error: {p['entry']['text'][:200]}")
+    faults += label_faults(labels)
     if len(areas) != plots:
         faults.append(f"{len(areas)} plots drawn, {plots} expected")
     png = base64.b64decode(shot["data"])

@@ -438,15 +438,17 @@ def run(argv):
 
 
 def _flight_title(flights, sources):
+    """The picture's title: the vehicle's name where the flights say it (a session's JSON, or the
+    vehicle a main output's flights are flown again with), and what was flown."""
     if len(flights) == 1:
         f = flights[0]
         if f.tt is not None:
-            who = f.name.split(":")[0] if sources and not f.name.startswith("flight ") else ""
+            who = f.name.split(":")[0] if sources and not f.name.startswith("flight ") else f.vehicle
             return (f"{who} flight" if who else "Ascent flight") + " with " + f.name.split(": ", 1)[1]
         return "Ascent flight"
     if sources > 1:
         return f"Ascent flights compared: {len(flights)} flights"
-    return f"Ascent session: {len(flights)} flights"
+    return f"{flights[0].vehicle or 'Ascent'} session: {len(flights)} flights"
 
 
 class _Signal(BaseException):

@@ -94,6 +94,7 @@ class FlightData:
     tt: float | None = None  # turn time, s
     alpha: float | None = None  # angle limit, degrees
     source: str = ""  # the file or flight it came from
+    vehicle: str = ""  # the name of the vehicle that flew it, where known
 
 
 def _fmt(x):
@@ -360,7 +361,8 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
                                 f"the data file): give -d the folder of that run")
             a = f["answers"]
             flights.append(FlightData(flight_name(i, a["tt"], a["alpha"]), *s, events=marks,
-                                      tt=float(a["tt"]), alpha=float(a["alpha"]), source=json_path))
+                                      tt=float(a["tt"]), alpha=float(a["alpha"]), source=json_path,
+                                      vehicle=doc.get("vehicle", "")))
     elif main is not None:
         answers = main_answers(main)
         if len(answers) != len(series):
@@ -383,7 +385,7 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
                                 f"ascent (flight {i} flown again ends at {again[0][-1]:.2f} s, the data file's at "
                                 f"{s[0][-1]:.2f} s): give -d the folder of that run, and --vehicle its vehicle")
             flights.append(FlightData(flight_name(i, tt, alpha), *s, events=event_marks(f.events, warn, f"{main}: flight {i}: "),
-                                      tt=tt, alpha=alpha, source=main))
+                                      tt=tt, alpha=alpha, source=main, vehicle=_vehicle_name(vehicle) or ""))
     else:
         for i, s in enumerate(series, start=1):
             flights.append(FlightData(flight_name(i), *s, source=directory))
@@ -484,7 +486,7 @@ def load_json_flight(path, vehicle=None, profile=None, warn=None):
             s = _flight_from_table(fl)
         prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
         flights.append(FlightData(flight_name(i, tt, alpha, prefix), *s, events=event_marks(f["events"], warn, f"{path}: flight {i}: "),
-                                  tt=tt, alpha=alpha, source=path))
+                                  tt=tt, alpha=alpha, source=path, vehicle=doc.get("vehicle", "")))
     return flights
 
 
@@ -522,7 +524,7 @@ def fly_option(option, profile=None, warn=None):
     f = _fly(v, profile, tt, alpha, where=f"--fly {option}: ")
     name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
     return FlightData(flight_name(1, tt, alpha, name), *_flight_from_table(f), events=event_marks(f.events, warn, f"--fly {option}: "),
-                      tt=tt, alpha=alpha, source=option)
+                      tt=tt, alpha=alpha, source=option, vehicle=_vehicle_name(v) or "")
 
 
 # ------------------------------------------------------------------ coast compression
@@ -654,6 +656,19 @@ def group_events(flights, gap, u=float):
         at[label] = len(groups)
         groups.append((t, label, [i]))
     return groups
+
+
+def spread(pos, gap, end):
+    """Label positions for marks at the sorted positions `pos`: each at its mark where it can be,
+    pushed right until it is `gap` from the one before, then back left to end at end - gap / 2,
+    so that no two labels a gap wide overlap (when they fit at all)."""
+    pos = list(pos)
+    for i in range(1, len(pos)):
+        pos[i] = max(pos[i], pos[i - 1] + gap)
+    for i in range(len(pos) - 1, -1, -1):
+        lim = end - gap / 2 if i == len(pos) - 1 else pos[i + 1] - gap
+        pos[i] = min(pos[i], lim)
+    return pos
 
 
 # ------------------------------------------------------------------ CSV

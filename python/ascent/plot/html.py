@@ -34,7 +34,7 @@ import os
 
 import numpy as np
 
-from .data import PlotError
+from .data import PlotError, group_events, spread
 
 #: The environment variable that names the library's file, overriding the default.
 LIBRARY_ENV = "ASCENT_PLOTLY_JS"
@@ -210,13 +210,17 @@ def flight_figure(flights, axis):
     """
     data = []
     n = len(PANELS)
-    gap = 0.035
-    h = (1 - gap * (n - 1)) / n
-    layout = _layout("", 250 * n + 110, hovermode="x", showlegend=True)
+    events = any(fl.events for fl in flights)
+    band = LABEL_BAND + (LABEL_SUFFIX if len(flights) > 1 else 0) if events else 0  # px
+    layout = _layout("", 250 * n + 110 + band, hovermode="x", showlegend=True)
     layout["margin"]["t"] = 70 + 24 * len(flights)
+    area = layout["height"] - layout["margin"]["t"] - layout["margin"]["b"]  # px
+    top0 = 1 - band / area  # the panels' top; the event labels above it
+    gap = 0.035 * top0
+    h = (top0 - gap * (n - 1)) / n
     layout["legend"].update({"orientation": "v", "x": 1, "xanchor": "right"})
     for p, (_, name, unit) in enumerate(PANELS):
-        top = 1 - p * (h + gap)
+        top = top0 - p * (h + gap)
         suffix = "" if p == 0 else str(p + 1)
         layout["yaxis" + suffix] = _axis(f"{name} ({unit})", domain=[top - h, top],
                                          anchor="x" + suffix)
@@ -247,17 +251,79 @@ def flight_figure(flights, axis):
                                         "line": {"color": "black", "width": 0.8}},
                              "hovertemplate": f"<b>%{{text}}</b> at t %{{x}} s: %{{y}} {unit}"
                                               f"<extra>{who}</extra>", **axes})
+    xmax = axis.xmax if axis is not None else max([float(f.t[-1]) for f in flights if len(f.t)] + [1.0])
+    layout["shapes"], layout["annotations"] = event_labels(flights, xmax, top0)
     if axis is not None and axis.compressed:
         pad = 0.03 * axis.xmax
         ranges = (("whole flight", [0, axis.xmax]), ("before the coast", [0, axis.a + pad]),
                   ("after the coast", [axis.b - pad, axis.xmax]))
         auto = {f"yaxis{s}.autorange": True for s in ("", "2", "3", "4")}
+        buttons = [{"label": "whole flight", "method": "relayout", "args": [{"xaxis.range": ranges[0][1], **auto}]}]
+        # Plotly scales a value axis to all its data, wherever the time axis shows: each zoom
+        # carries the ranges of what it shows, or the flight before the coast would be drawn
+        # at the scale of the orbit after it.
+        for lab, r in ranges[1:]:
+            scaled = {f"yaxis{'' if p == 0 else p + 1}.range": value_range(flights, field, r)
+                      for p, (field, _, _) in enumerate(PANELS)}
+            buttons.append({"label": lab, "method": "relayout", "args": [{"xaxis.range": r, **scaled}]})
         layout["updatemenus"] = [{
             "type": "buttons", "direction": "right", "x": 0, "y": 1.0, "xanchor": "left",
-            "yanchor": "bottom", "pad": {"b": 6},
-            "buttons": [{"label": lab, "method": "relayout", "args": [{"xaxis.range": r, **auto}]}
-                        for lab, r in ranges]}]
+            "yanchor": "bottom", "pad": {"b": 6}, "buttons": buttons}]
     return {"data": data, "layout": layout, "height": layout["height"]}
+
+
+#: The room above the panels for the event labels, written up the page, px (and for the flights'
+#: numbers after a label several flights do not share).
+LABEL_BAND, LABEL_SUFFIX = 150, 40
+#: The width of the time axis the labels are spread for, px: a page's plot at its narrowest
+#: usual width; wider, they stand further apart.
+LABEL_AXIS_PX = 900
+LABEL_FONT = 11
+
+
+def event_labels(flights, xmax, top):
+    """The events named on the page: a dashed line through the panels at each event, and above
+    the panels (paper height `top` up) its label written upwards, tied to it by a short leader.
+    An event several flights share at one time has one label; labels are spread to stand a
+    line's height apart at LABEL_AXIS_PX pixels for the axis [0, xmax], and stay apart zoomed
+    in (their places are times). Returns (shapes, annotations) of the layout."""
+    nfl = len(flights)
+    shapes, notes = [], []
+    for i, fl in enumerate(flights):
+        colour = "#707070" if nfl == 1 else COLOURS[i % len(COLOURS)]
+        for e in fl.events:
+            shapes.append({"type": "line", "xref": "x", "yref": "paper", "x0": e.t, "x1": e.t, "y0": 0,
+                           "y1": top, "line": {"color": colour, "width": 1, "dash": "dash"},
+                           "layer": "below"})
+    g = (LABEL_FONT * 1.5) * xmax / LABEL_AXIS_PX
+    groups = group_events(flights, g)
+    for (t, label, who), x in zip(groups, spread([t for t, _, _ in groups], g, xmax)):
+        colour = "#202020"
+        if nfl > 1 and len(who) < nfl:
+            label += " (" + ", ".join(map(str, sorted(who))) + ")"
+            if len(who) == 1:
+                colour = COLOURS[(who[0] - 1) % len(COLOURS)]
+        shapes.append({"type": "line", "xref": "x", "yref": "paper", "x0": t, "x1": x, "y0": top,
+                       "y1": top + 0.012, "line": {"color": "#505050", "width": 1}})
+        notes.append({"xref": "x", "yref": "paper", "x": x, "y": top + 0.015, "text": html.escape(label),
+                      "textangle": -90, "showarrow": False, "xanchor": "center", "yanchor": "bottom",
+                      "font": {"size": LABEL_FONT, "color": colour}})
+    return shapes, notes
+
+
+def value_range(flights, field, window):
+    """The range a value axis takes to show the flights' `field` inside the time window: their
+    lowest to highest there, with a margin of 5 % each side (as Plotly gives its own ranges)."""
+    lo, hi = math.inf, -math.inf
+    for fl in flights:
+        t, y = np.asarray(fl.t, dtype=float), np.asarray(getattr(fl, field), dtype=float)
+        inside = y[(t >= window[0]) & (t <= window[1]) & np.isfinite(y)]
+        if len(inside):
+            lo, hi = min(lo, float(inside.min())), max(hi, float(inside.max()))
+    if lo > hi:
+        return [0, 1]
+    pad = 0.05 * (hi - lo) if hi > lo else 0.5
+    return numbers([lo - pad, hi + pad])
 
 
 # ---------------------------------------------------------------- studies

@@ -126,12 +126,7 @@ def _flights(fig, w, h, payload, title):
     plotw = w - left - right
     g = lfs * 1.5 * umax / plotw
     groups = D.group_events(flights, g, axis.u)
-    pos = [t for t, _, _ in groups]
-    for i in range(1, len(pos)):
-        pos[i] = max(pos[i], pos[i - 1] + g)
-    for i in range(len(pos) - 1, -1, -1):
-        lim = umax - g / 2 if i == len(pos) - 1 else pos[i + 1] - g
-        pos[i] = min(pos[i], lim)
+    pos = D.spread([t for t, _, _ in groups], g, umax)
     tr = blended_transform_factory(axes[0].transData, fig.transFigure)
     for (t, label, who), x in zip(groups, pos):
         colour = "#202020"
