@@ -12,6 +12,7 @@ Without matplotlib it prints the summary and the events only.
 
 import argparse
 import os
+import sys
 
 import ascent
 
@@ -73,6 +74,11 @@ def main():
                         help="the picture (its folder is created)")
     args = parser.parse_args()
 
+    if not os.path.exists("s1.dat"):
+        # The module would name the profile of an install; run from the source tree, name its own.
+        bundled = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "data", "s1.dat")
+        sys.exit(f"s1.dat: file not found in {os.getcwd()}: run from a folder holding the booster profile"
+                 + (f" (copy {os.path.normpath(bundled)})" if os.path.isfile(bundled) else ""))
     turn_times = [30.0 + i for i in range(11)] if args.large else [args.tt]
     flights = [ascent.fly(tt, args.alpha, events=True) for tt in turn_times]
     for f in flights:

@@ -37,6 +37,13 @@ def test_fly_and_plot(workdir):
     assert (workdir / "examples_out" / "flight.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
+def test_fly_and_plot_without_a_profile(tmp_path):
+    run = subprocess.run([sys.executable, str(EXAMPLES / "fly_and_plot.py")], cwd=tmp_path, capture_output=True,
+                         text=True, timeout=60)
+    assert run.returncode == 1 and "s1.dat: file not found" in run.stderr, run.stderr
+    assert os.path.isfile(run.stderr.split("(copy ", 1)[1].split(")")[0])
+
+
 def test_fly_and_plot_labels_stand_apart(workdir, monkeypatch):
     """Every label of the example's picture drawn, none covering another, all inside the picture."""
     matplotlib = pytest.importorskip("matplotlib")

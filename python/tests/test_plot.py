@@ -418,3 +418,10 @@ def test_a_study_costs_a_few_bytes_a_run(tmp_path):
                            program("ASCENT_PLOT"), "--mc", runs, "--list"], capture_output=True, text=True, timeout=300)
     assert peak.returncode == 0, peak.stderr
     assert int(peak.stdout) < 150000  # KB: Python, NumPy and the reader, not 200,000 rows
+
+
+def test_a_missing_profile_names_one_that_is_there(tmp_path):
+    r = plot("--fly", "36:18", "--list", cwd=tmp_path)
+    assert r.returncode == 1 and len(r.stderr.splitlines()) == 1, r.stderr
+    named = r.stderr.split("the bundled profile is ", 1)[1].strip()
+    assert open(named, "rb").read() == PROFILE.read_bytes()

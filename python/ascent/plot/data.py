@@ -322,8 +322,25 @@ def _module():
     return ascent
 
 
+#: Where the booster profile that comes with the program may lie, in order: the launcher sets it
+#: (beside the install, then the source tree a build tree was made from); the first that exists
+#: is named when a flight's profile is missing.
+BUNDLED_PROFILES = []
+
+
+def _missing_profile(path):
+    """The message for a booster profile that is not there, naming one that is."""
+    folder = os.path.dirname(os.path.abspath(path))
+    there = next((p for p in BUNDLED_PROFILES if os.path.isfile(p)), None)
+    return (f"{path}: file not found in {folder}" +
+            (f"; the bundled profile is {os.path.normpath(there)}" if there else ""))
+
+
 def _fly(vehicle, profile, tt, alpha, transfer=True, iterate=False, where=""):
     ascent = _module()
+    p = profile if profile is not None else vehicle.profile_path
+    if isinstance(p, str) and not os.path.exists(p):
+        raise PlotError(where + _missing_profile(p))
     try:
         return ascent.fly(tt, alpha, transfer=transfer, iterate=iterate, vehicle=vehicle, profile=profile,
                           events=True)
