@@ -92,11 +92,14 @@ Options:
       --version       show the version
 
 Exit status: 0 picture written (or --list printed); 1 an input file is
-missing, empty, unreadable or malformed, the main output or JSON is of
-another run than the data files, a flight cannot be flown, or the picture
-cannot be written; 3 matplotlib is missing or failed to draw; 64 bad usage
-(an unknown option, a name holding a line break, an output that is one of
-the inputs). matplotlib (Debian: python3-matplotlib) draws the picture.
+missing, empty, unreadable or malformed (a study of more than 10000000 runs
+too), the main output or JSON is of another run than the data files, a
+flight cannot be flown, the picture cannot be written (a full disk), or
+memory ran out; 3 matplotlib is missing or failed to draw; 64 bad usage (an
+unknown option, a name holding a line break, an output that is one of the
+inputs, a vehicle description or booster profile of a flight included);
+128 + N stopped by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM), the old
+picture kept. matplotlib (Debian: python3-matplotlib) draws the picture.
 """
 
 
