@@ -411,7 +411,8 @@ def test_a_study_costs_a_few_bytes_a_run(tmp_path):
     with open(runs, "w") as f:
         f.write(RUNS[0] + "\n")
         for k in range(200000):
-            f.write(f"{k + 1},4420.8,1.01,0.98,yes,{96000 + k % 1000},{390 + k % 17},{400 + k % 13},4600,39000,39.23,ok\n")
+            f.write(f"{k + 1},4420.8,1.01,0.98,yes,{96000 + k % 1000},{390 + k % 17},{400 + k % 13},"
+                    "4600,39000,39.23,ok\n")
     peak = subprocess.run([sys.executable, "-c", "import resource, subprocess, sys; subprocess.run(sys.argv[1:], "
                            "check=True, stdout=subprocess.DEVNULL); "
                            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
