@@ -99,9 +99,6 @@ Mat3 earth_rotation(const TimeScales& t) {
   return from_erfa(r);
 }
 
-// ERFA's c2tcio with the identity for polar motion: R_3(ERA) Q.
-Mat3 celestial_to_terrestrial(const TimeScales& t) { return times(earth_rotation(t), celestial_to_intermediate(t)); }
-
 Vec3 wgs84_cartesian(const Geodetic& g) {
   double x[3];
   check(eraGd2gc(ERFA_WGS84, g.lon, g.lat, g.h, x), "gd2gc");

@@ -35,15 +35,11 @@ TimeScales time_scales(long long day, double second, double dut1);
 // The frame bias: GCRS to EME2000 (IAU 2006), r_eme2000 = B r_gcrs.
 Mat3 frame_bias();
 
-// GCRS to the terrestrial frame at the instant: r_itrs = C r_gcrs, C the
-// CIO-based product R_3(ERA) Q of the IAU 2006/2000A celestial-to-
-// intermediate matrix Q and the Earth rotation angle.
-Mat3 celestial_to_terrestrial(const TimeScales& t);
+// GCRS to the terrestrial frame at the instant, r_itrs = R_3(ERA) Q r_gcrs
+// (the CIO-based chain): Q the IAU 2006/2000A celestial-to-intermediate
+// matrix, ERA the Earth rotation angle of UT1.
 Mat3 celestial_to_intermediate(const TimeScales& t);  // Q
 Mat3 earth_rotation(const TimeScales& t);             // R_3(ERA)
-
-// The rate of the Earth rotation angle, rad/s of UT1 (IERS Conventions).
-constexpr double earth_rotation_rate = 7.292115146706979e-5;
 
 // WGS 84: the Earth-fixed cartesian (m) of a geodetic latitude and longitude
 // (rad) and height above the ellipsoid (m), and back.
