@@ -228,7 +228,8 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
                     "COMMENT Launch trajectory flown by ascent in the plane of the target orbit,\n"
                     "COMMENT placed through the launch site (WGS 84) at the epoch.\n"
                     "COMMENT EME2000 from the GCRS by the IAU 2006 frame bias; IAU 2006/2000A\n"
-                    "COMMENT precession-nutation, UT1 = UTC" + fixed_text("%+.6f", g.dut1) + " s, no polar motion.\n"
+                    "COMMENT precession-nutation; UT1 = UTC + DUT1, DUT1 = " + fixed_text("%.6f", g.dut1) + " s;\n"
+                    "COMMENT no polar motion.\n"
                     "CREATION_DATE = " + instant_text(e, 0, false) + "\n" +
                     "ORIGINATOR = ascent\n\n"
                     "META_START\n"
