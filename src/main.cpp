@@ -183,6 +183,8 @@ int main(int argc, char** argv) {
   }
   if (trajectory_path != nullptr) {
     if (int code = record_to(trajectory_path, trajectory_file, trajectory)) return code;
+    // Once the run is sure to go on: the epoch is used as ERFA takes it.
+    if (std::string w = ascent::epoch_warning(epoch); !w.empty()) ascent::cli::report("ascent", w);
   }
   S.flight.desc = &desc;
   if (!desc.profile.empty()) S.flight.profile_path = ascent::resolved_profile_path(desc);

@@ -308,8 +308,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the four numerics keys and the five guidance keys may be left out
-  EXPECT_EQ(keys + 11, description_keys().size());
+  // profile, target.longitude, the four numerics keys, the five guidance keys and model.dut1 may be left out
+  EXPECT_EQ(keys + 12, description_keys().size());
+  EXPECT_EQ(b.find("[model]"), std::string::npos);
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
   // longitude only when it is not the built-in site's.
@@ -322,7 +323,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   EXPECT_EQ(write_description(fine).find("tolerance"), std::string::npos);  // the built-in tolerance
   fine.mission.numerics.tolerance = 3e-10;
   fine.mission.numerics.events = "located";
+  fine.mission.model.dut1 = -0.25;
   const Description back = parse_description(write_description(fine), "v.toml");
+  EXPECT_EQ(back.mission.model.dut1, -0.25);
   EXPECT_EQ(back.mission.numerics.substeps, 4);
   EXPECT_EQ(back.mission.target.longitude, 130.97);
   EXPECT_EQ(back.mission.numerics.integrator, "adaptive");

@@ -12,6 +12,7 @@ on raise AscentError with the program's message and exit code.
 """
 
 import os
+import warnings
 
 import numpy as np
 
@@ -189,8 +190,11 @@ class Flight:
         extension gives: .oem (CCSDS orbit ephemeris, EME2000, km and km/s), .czml (Cesium)
         or .kml (Google Earth), the events marked; epoch: the UTC time of ignition,
         YYYY-MM-DDThh:mm:ss[.ffffff]. The flight is flown again with the same answers.
-        A bad name or epoch, or a file that cannot be written, raises AscentError."""
-        _ascent.export_flight(os.fspath(path), str(epoch), *self._answers)
+        A bad name or epoch, or a file that cannot be written, raises AscentError; an epoch
+        whose TT - UTC ERFA's leap-second table does not vouch for warns (UserWarning)."""
+        warning = _ascent.export_flight(os.fspath(path), str(epoch), *self._answers)
+        if warning:
+            warnings.warn(warning, stacklevel=2)
 
     def __repr__(self):
         s = self.summary

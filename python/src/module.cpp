@@ -388,7 +388,8 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
 
 // Writes a flight's path as `ascent --trajectory` does: the flight is flown
 // again (the same answers give the same flight) with a trajectory recorder.
-void export_flight(const std::string& path, const std::string& epoch_text, double tt, double alpha, bool transfer,
+// Returns the warning `ascent` would print about the epoch, or nothing.
+std::string export_flight(const std::string& path, const std::string& epoch_text, double tt, double alpha, bool transfer,
                    bool iterate, const PyVehicle& vehicle, const PyProfile& profile) {
   const std::optional<TrajectoryFormat> format = trajectory_format(path);
   if (!format) throw FatalError{exit_usage, path + ": the name must end in .oem, .czml or .kml"};
@@ -403,6 +404,7 @@ void export_flight(const std::string& path, const std::string& epoch_text, doubl
   file.open_file_replacing(path);
   file.put(trajectory_text(*format, recorder, *vehicle.d, epoch));
   file.close();
+  return epoch_warning(epoch);
 }
 
 // The points of a range "FIRST:LAST:STEP" or "VALUE", as ascent-sweep reads it.

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "atmosphere/earth.hpp"
+#include "earth/frames.hpp"
 #include "phases/booster_phase.hpp"
 
 namespace ascent {
@@ -77,31 +78,70 @@ Vec operator+(const Vec& a, const Vec& b) { return {a.x + b.x, a.y + b.y, a.z + 
 // its ground range r_0 lags that arc by v_rot t (dr_0/dt = v_x R_e/r - v_rot),
 // so the inertial arc from the site is (r_0 + v_rot t)/R_e. The plane holds
 // the launch site at the epoch and leaves it at the azimuth whose great circle
-// has the target inclination: the plane of the orbit.
+// has the target inclination over the equator of date: the plane of the
+// orbit, fixed in EME2000 from then on.
 struct Globe {
-  Vec site;    // unit vector to the launch site at the epoch, inertial
-  Vec ahead;   // unit vector along the plane, a quarter turn ahead of the site
-  double vrot;        // m/s, the rotation credit of the model
-  double rotation0;   // rad, the Earth's rotation angle (GMST) at the epoch
-  double omega;       // rad/s, the model's Earth rotation
+  Vec site;     // unit vector to the launch site at the epoch, EME2000
+  Vec ahead;    // unit vector along the plane, a quarter turn ahead of the site
+  double vrot;  // m/s, the rotation credit of the model
+  double lift;  // m, the model's sphere above the site on the ellipsoid
+  Epoch epoch;
+  double dut1;  // s, UT1 - UTC
+  // EME2000 to the intermediate frame of date (precession-nutation and the
+  // bias) every `node` seconds from the epoch, over the flight and a node more.
+  std::vector<Mat3> to_intermediate;
 };
 
-Globe place(const Description& d, const Epoch& e) {
+// The precession-nutation (a series of some 1300 terms) turns the sky by
+// under 1e-11 rad a second and bends that turn slowly (the fastest term
+// of note has a period of 13.7 days): evaluated every ten minutes and taken
+// linearly between, it is within 1e-12 rad, 10 micrometres in orbit. The
+// Earth's rotation angle is taken at each instant.
+constexpr double node = 600;  // s
+
+Vec vec(const Vec3& x) { return {x[0], x[1], x[2]}; }
+Vec3 vec3(const Vec& x) { return {x.x, x.y, x.z}; }
+
+// EME2000 to the Earth-fixed frame t seconds after the epoch.
+Mat3 eme2000_to_earth(const Globe& g, double t) {
+  const double k = std::clamp(std::floor(t / node), 0.0, static_cast<double>(g.to_intermediate.size() - 2));
+  const double u = t / node - k;
+  const Mat3& a = g.to_intermediate[static_cast<std::size_t>(k)];
+  const Mat3& b = g.to_intermediate[static_cast<std::size_t>(k) + 1];
+  Mat3 q;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) q[i][j] = a[i][j] + u * (b[i][j] - a[i][j]);
+  }
+  return times(earth_rotation(time_scales(g.epoch.day, g.epoch.second + t, g.dut1)), q);
+}
+
+// The plane at the epoch; the frames' matrices to `t_end` s after it.
+Globe place(const Description& d, const Epoch& e, double t_end) {
   const Target& target = d.mission.target;
   Globe g;
-  // Greenwich mean sidereal time with UT1 taken as UTC: the linear term of
-  // the IAU 1982 expression (good to 0.1 s of time over a century).
-  const double days = static_cast<double>(e.day - 10957) + (e.second - 43200) / 86400;
-  g.rotation0 = std::fmod(280.46061837 + 360.98564736629 * days, 360.0) * pi / 180;
-  g.omega = 2 * pi / sidereal_day;
+  g.epoch = e;
+  g.dut1 = d.mission.model.dut1;
+  const Mat3 bias_back = transposed(frame_bias());
+  for (double t = 0; g.to_intermediate.size() < 2 || t < t_end + node; t += node) {
+    g.to_intermediate.push_back(
+        times(celestial_to_intermediate(time_scales(e.day, e.second + t, g.dut1)), bias_back));
+  }
   g.vrot = launch_site_vrot(target);
-  const double lat = target.latitude * pi / 180;
-  const double lon = target.longitude * pi / 180 + g.rotation0;
-  const double az = launch_azimuth(target);
-  g.site = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+  const double lon = target.longitude * pi / 180;
+  const Vec3 pad = wgs84_cartesian({target.latitude * pi / 180, lon, 0});
+  const double rs = std::sqrt(pad[0] * pad[0] + pad[1] * pad[1] + pad[2] * pad[2]);
+  g.lift = Re - rs;
+  // The plane holds the Earth's centre, so its inclination is set at the
+  // site's geocentric latitude: sin A = cos i / cos phi_c, north-east.
+  const double lat = std::asin(pad[2] / rs);
+  const double x = std::cos(lat) / std::cos(target.inclination * pi / 180);
+  const double az = std::atan(1 / std::sqrt(x * x - 1));
+  const Vec up{std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
   const Vec east{-std::sin(lon), std::cos(lon), 0};
   const Vec north{-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)};
-  g.ahead = std::cos(az) * north + std::sin(az) * east;
+  const Mat3 to_eme2000 = transposed(eme2000_to_earth(g, 0));
+  g.site = vec(times(to_eme2000, vec3(up)));
+  g.ahead = vec(times(to_eme2000, vec3(std::cos(az) * north + std::sin(az) * east)));
   return g;
 }
 
@@ -109,37 +149,38 @@ struct State {
   Vec r, v;  // m, m/s
 };
 
+// The model's sphere (radius R_e) stands `lift` above the ellipsoid at the
+// site. The radius is lowered by that much on the ground, by a share w(h)
+// that falls smoothly (w = 1 - 3x^2 + 2x^3, x = h / 100 km) to nothing at the
+// edge of space: the pad is the site, and from 100 km on the states are the
+// model's own (its orbit's radius, speed and energy). The velocity is the
+// time derivative of the positions throughout: the vertical speed scaled by
+// 1 - lift w'(h), the horizontal one by the radius's ratio to the model's.
 State inertial(const Globe& g, const TrajectoryRecorder::Point& p) {
   const double arc = (p.r0 + g.vrot * p.t) / Re;
   const Vec up = std::cos(arc) * g.site + std::sin(arc) * g.ahead;
   const Vec forward = -std::sin(arc) * g.site + std::cos(arc) * g.ahead;
-  return {(Re + p.h0) * up, p.vx * forward + p.vy * up};
+  const double x = std::clamp(p.h0 / h_edge_of_space, 0.0, 1.0);
+  const double w = 1 - x * x * (3 - 2 * x);
+  const double dw = -6 * x * (1 - x) / h_edge_of_space;  // 1/m
+  const double r = Re + p.h0 - g.lift * w;
+  return {r * up, (p.vx * r / (Re + p.h0)) * forward + (p.vy * (1 - g.lift * dw)) * up};
 }
 
-// Longitude and latitude (degrees) on the rotating Earth at time t, and the
-// model's altitude.
+// Geodetic longitude and latitude (degrees) and height above the WGS 84
+// ellipsoid at time t, the state turned with the Earth.
 struct Geo {
   double lon, lat, alt;
 };
 
 Geo geographic(const Globe& g, const TrajectoryRecorder::Point& p) {
-  const Vec r = inertial(g, p).r;
-  const double th = g.rotation0 + g.omega * p.t;
-  const double x = std::cos(th) * r.x + std::sin(th) * r.y;
-  const double y = -std::sin(th) * r.x + std::cos(th) * r.y;
-  return {std::atan2(y, x) * 180 / pi, std::atan2(r.z, std::hypot(x, y)) * 180 / pi, p.h0};
+  const Geodetic q = wgs84_geodetic(times(eme2000_to_earth(g, p.t), vec3(inertial(g, p).r)));
+  return {q.lon * 180 / pi, q.lat * 180 / pi, std::nearbyint(q.h * 1000) / 1000 + 0.0};  // mm; no -0.0 on the pad
 }
 
-// Earth-fixed cartesian of a place whose latitude and longitude are taken on
-// the WGS 84 ellipsoid and altitude above it, as Cesium and Google Earth
-// draw them: the pad stands on the ground there.
-Vec wgs84(const Geo& q) {
-  constexpr double a = 6378137.0, f = 1 / 298.257223563, e2 = f * (2 - f);
-  const double lat = q.lat * pi / 180, lon = q.lon * pi / 180;
-  const double n = a / std::sqrt(1 - e2 * std::sin(lat) * std::sin(lat));
-  return {(n + q.alt) * std::cos(lat) * std::cos(lon), (n + q.alt) * std::cos(lat) * std::sin(lon),
-          (n * (1 - e2) + q.alt) * std::sin(lat)};
-}
+// Earth-fixed cartesian of a place on the WGS 84 ellipsoid, the frame
+// Cesium draws in.
+Vec wgs84(const Geo& q) { return vec(wgs84_cartesian({q.lat * pi / 180, q.lon * pi / 180, q.alt})); }
 
 // The recorded line at or before time t (events come after their step).
 const TrajectoryRecorder::Point* point_at(const std::vector<TrajectoryRecorder::Point>& pts, double t) {
@@ -184,9 +225,11 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
   std::string id;
   for (char c : one_line(d.vehicle.name)) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
   std::string out = "CCSDS_OEM_VERS = 2.0\n"
-                    "COMMENT Launch trajectory flown by ascent in the plane of the target orbit.\n"
-                    "COMMENT Spherical Earth; EME2000 approximated by the true-of-date frame\n"
-                    "COMMENT (no precession, nutation or polar motion; UT1 = UTC).\n"
+                    "COMMENT Launch trajectory flown by ascent in the plane of the target orbit,\n"
+                    "COMMENT placed through the launch site (WGS 84) at the epoch.\n"
+                    "COMMENT EME2000 from the GCRS by the IAU 2006 frame bias; IAU 2006/2000A\n"
+                    "COMMENT precession-nutation; UT1 = UTC + DUT1, DUT1 = " + fixed_text("%.6f", g.dut1) + " s;\n"
+                    "COMMENT no polar motion.\n"
                     "CREATION_DATE = " + instant_text(e, 0, false) + "\n" +
                     "ORIGINATOR = ascent\n\n"
                     "META_START\n"
@@ -197,6 +240,11 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
                     "TIME_SYSTEM = UTC\n"
                     "START_TIME = " + start + "\n" +
                     "STOP_TIME = " + stop + "\n" +
+                    // The cubic through two neighbouring states, their
+                    // positions and velocities: local, so that it does not
+                    // ring across the steps where the thrust stops.
+                    "INTERPOLATION = HERMITE\n"
+                    "INTERPOLATION_DEGREE = 3\n"
                     "META_STOP\n\n";
   for (const auto& p : pts) {
     const State s = inertial(g, p);
@@ -343,6 +391,14 @@ std::string parse_epoch(std::string_view text, Epoch& out) {
   return {};
 }
 
+std::string epoch_warning(const Epoch& epoch) {
+  const TimeScales t = time_scales(epoch.day, epoch.second, 0);
+  if (!t.dubious) return {};
+  return "warning: epoch " + instant_text(epoch, 0, false) +
+         " is outside the years ERFA's leap-second table vouches for: TT - UTC taken as " +
+         fixed_text("%.3f", t.tt_utc) + " s (a second off moves the exported states by under 1 mm)";
+}
+
 void TrajectoryRecorder::on_step(const StepRecord& r) {
   // A step back: the lines from its time on are flown again.
   while (!points_.empty() && points_.back().t >= r.t) points_.pop_back();
@@ -374,7 +430,7 @@ void TrajectoryRecorder::on_event(const FlightEvent& e) {
 
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
                             const Epoch& epoch) {
-  const Globe g = place(d, epoch);
+  const Globe g = place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t);
   switch (f) {
     case TrajectoryFormat::oem: return oem_text(rec, d, g, epoch);
     case TrajectoryFormat::czml: return czml_text(rec, d, g, epoch);

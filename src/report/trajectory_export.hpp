@@ -1,11 +1,11 @@
 // The flight's path for other tools: `ascent --trajectory FILE` and Python's
 // Flight.export write the last flight of the session as a CCSDS orbit
-// ephemeris (.oem, KVN), a Cesium document (.czml) or a Google Earth track
-// (.kml). The flight is computed in a plane; here that plane is placed on the
-// globe: through the launch site (target.latitude, target.longitude) at the
-// inertial launch azimuth of the target inclination, turned to the epoch by
-// the Earth's rotation angle. docs/model.md gives the frames and what they
-// leave out.
+// ephemeris (.oem, KVN, EME2000), a Cesium document (.czml, Earth-fixed) or a
+// Google Earth track (.kml, geodetic). The flight is computed in a plane; here
+// that plane is placed on the globe: through the launch site (target.latitude,
+// target.longitude, on WGS 84) at the epoch, at the azimuth of the target
+// inclination, through ERFA's time scales and Earth orientation
+// (earth/frames.hpp). docs/model.md gives the frames and what they leave out.
 #pragma once
 #include <optional>
 #include <string>
@@ -36,6 +36,12 @@ constexpr const char* default_epoch = "2027-01-01T00:00:00";
 // optional Z (years 1900 to 2100, no leap second). Empty on success,
 // otherwise what is wrong with the text.
 std::string parse_epoch(std::string_view text, Epoch& out);
+
+// A line for standard error when ERFA's leap-second table does not vouch for
+// TT - UTC at the epoch (before 1960, or years past the table's release),
+// otherwise empty. The export goes on: TT only dates the precession and
+// nutation, which move a second's error by under a millimetre.
+std::string epoch_warning(const Epoch& epoch);
 
 // Follows a flight and keeps what an export needs: the table's lines in
 // time order and the events that happen at a place. Steps back to a

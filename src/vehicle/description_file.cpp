@@ -347,6 +347,7 @@ constexpr TableIntro table_intros[] = {
     {"sizing", "Sizing rules of the upper stage and the spacecraft, from the flight."},
     {"guidance", "Closed-loop guidance of the core stage to the transfer orbit and of the upper stage to the\n"
                  "# target orbit, once the vehicle has left the dense atmosphere; every key may be left out."},
+    {"model", "The Earth's orientation under an exported trajectory; may be left out."},
 };
 
 // Equal as the file would write them: the same bits (-0.0 is not 0).

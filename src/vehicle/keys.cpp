@@ -208,6 +208,11 @@ std::vector<Key> make_keys() {
                     1e8, [](Description& d) -> double& { return d.mission.guidance.insertion_altitude; }),
       optional_real("guidance.hold_time", "s", "closed loop: time to cut-off below which the last steering is held",
                     1000, [](Description& d) -> double& { return d.mission.guidance.hold_time; }),
+
+      // May be left out: only a trajectory export turns the Earth.
+      Key{"model.dut1", KeyKind::real, "s",
+          "UT1 - UTC (the IERS's DUT1) at the epoch; turns the Earth under the exported trajectory", -0.9, 0.9, false,
+          true, [](Description& d) -> double& { return d.mission.model.dut1; }, nullptr, nullptr, nullptr},
   };
 }
 

@@ -137,12 +137,19 @@ struct Guidance {
   double hold_time = 8.0;                // s, time to cut-off below which the last solution is held
 };
 
+// The Earth's orientation, for placing an exported trajectory: UT1 - UTC
+// (the IERS's DUT1) turns the Earth to its true angle at the epoch.
+struct Model {
+  double dut1 = 0;  // s, UT1 - UTC, below 0.9 s in size
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
   Sizing sizing;
   Numerics numerics;
   Guidance guidance;
+  Model model;
 };
 
 // The description asks for closed-loop guidance.
