@@ -296,14 +296,16 @@ RunOutcome run_outcome(const McProblem& p, const Flight& f) {
     r.status = stopped_status(f);
     return r;
   }
+  // A NaN is written "nan", without a sign, and reads back as the plain one.
+  auto as_read = [](double x) { return std::isnan(x) ? std::nan("") : x; };
   r.ok = true;
   r.reached = reached_orbit(p, f);
-  r.SC_M = std::nearbyint(f.record.Msc);  // whole kilograms, halves to even, as whole() writes them
-  r.hp_final_km = f.record.hp_final / 1000;
-  r.ha_final_km = f.record.ha_final / 1000;
-  r.core_left_kg = std::nearbyint(f.record.m0_core);
-  r.max_q_Pa = f.Pqmax;
-  r.max_accel_ms2 = f.amax;
+  r.SC_M = as_read(std::nearbyint(f.record.Msc));  // whole kilograms, halves to even, as whole() writes them
+  r.hp_final_km = as_read(f.record.hp_final / 1000);
+  r.ha_final_km = as_read(f.record.ha_final / 1000);
+  r.core_left_kg = as_read(std::nearbyint(f.record.m0_core));
+  r.max_q_Pa = as_read(f.Pqmax);
+  r.max_accel_ms2 = as_read(f.amax);
   r.status = "ok";
   return r;
 }
