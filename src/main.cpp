@@ -93,34 +93,41 @@ int main(int argc, char** argv) {
   const char* trajectory_path = nullptr;
   ascent::TrajectoryFormat trajectory_format = ascent::TrajectoryFormat::oem;
   ascent::Epoch epoch;
+  std::string vehicle_text, json_text, trajectory_text;  // the options' values, where the paths point
   try {
     if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
     const char* vehicle_path = nullptr;
     std::string epoch_text = ascent::default_epoch;
     bool print_vehicle = false, print_keys = false, epoch_given = false;
-    for (int i = 1; i < argc; ++i) {
-      std::string_view a = argv[i];
-      if (a == "--vehicle" && i + 1 < argc) {
-        vehicle_path = argv[++i];
+    using ascent::cli::Option;
+    ascent::cli::Args args(argc, argv,
+                           {{"--vehicle", nullptr, Option::value, false, "a file name"},
+                            {"--print-vehicle", nullptr, Option::flag},
+                            {"--print-vehicle-keys", nullptr, Option::flag},
+                            {"--utf8", nullptr, Option::flag},
+                            {"--json", nullptr, Option::value, false, "a file name"},
+                            {"--trajectory", nullptr, Option::value, false, "a file name"},
+                            {"--epoch", nullptr, Option::value, false, "a time, YYYY-MM-DDThh:mm:ss"}});
+    while (args.next()) {
+      const std::string& a = args.name();
+      if (a == "--vehicle") {
+        vehicle_text = args.value();
+        vehicle_path = vehicle_text.c_str();
       } else if (a == "--print-vehicle") {
         print_vehicle = true;
       } else if (a == "--print-vehicle-keys") {
         print_keys = true;
       } else if (a == "--utf8") {
         utf8 = true;
-      } else if (a == "--json" && i + 1 < argc) {
-        json_path = argv[++i];
-      } else if (a == "--trajectory" && i + 1 < argc) {
-        trajectory_path = argv[++i];
-      } else if (a == "--epoch" && i + 1 < argc) {
-        epoch_text = argv[++i];
+      } else if (a == "--json") {
+        json_text = args.value();
+        json_path = json_text.c_str();
+      } else if (a == "--trajectory") {
+        trajectory_text = args.value();
+        trajectory_path = trajectory_text.c_str();
+      } else if (a == "--epoch") {
+        epoch_text = args.value();
         epoch_given = true;
-      } else {
-        ascent::cli::report("ascent", a == "--vehicle" || a == "--json" || a == "--trajectory"
-                                          ? std::string(a) + " needs a file name"
-                                      : a == "--epoch" ? std::string(a) + " needs a time, YYYY-MM-DDThh:mm:ss"
-                                          : "unknown option '" + std::string(a) + "' (try --help)");
-        return ascent::exit_usage;
       }
     }
     if (std::string why = ascent::parse_epoch(epoch_text, epoch); !why.empty()) {

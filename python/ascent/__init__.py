@@ -224,6 +224,10 @@ def _profile(profile, vehicle):
 
 
 def _number(name, x):
+    # Text is not a number here: promise="0.9" is refused as ascent-mc refuses
+    # --promise abc, not read as the program would read a typed answer.
+    if isinstance(x, (str, bytes, bytearray)):
+        raise ValueError(f"{name}: {x!r} is text, not a number")
     try:
         v = float(x)
     except (TypeError, ValueError):

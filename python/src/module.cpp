@@ -82,8 +82,19 @@ PyProfile make_profile(std::string text, const std::string& name) {
   return p;
 }
 
+// A file name as the system will take it. A NUL ends a name early
+// ("x.txt\0.oem" would write x.txt), so a name holding one is refused, as
+// Python's own open() refuses it.
+const std::string& file_name(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw FatalError{exit_usage, py::repr(py::str(path)).cast<std::string>() + ": a file name cannot hold a NUL character"};
+  }
+  return path;
+}
+
 // Reads a profile file, every open and read checked as ascent checks them.
 PyProfile read_profile_file(const std::string& path) {
+  file_name(path);
   std::string text;
   try {
     text = read_whole_file(path);
@@ -99,7 +110,7 @@ PyProfile read_profile_file(const std::string& path) {
 
 // The Python value of one key.
 py::object key_object(const Description& d, const Key& k) {
-  Description& m = const_cast<Description&>(d);  // the accessors are shared by reader and writer
+  const Description& m = d;
   switch (k.kind) {
     case KeyKind::real: return py::float_(k.real(m));
     case KeyKind::count: return py::int_(k.count(m));
@@ -197,65 +208,75 @@ py::dict key_table() {
   return out;
 }
 
-std::string_view without_line_end(std::string_view s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
-
 // The sweep's CSV columns, in order.
-std::vector<std::string> csv_names() { return sweep::csv_fields(without_line_end(sweep::csv_header())); }
+const std::vector<std::string>& csv_names() { return summary_columns(); }
 
-// A number field of the CSV as the double it was written from: the sweep
-// writes every digit (or whole kilograms), which reads back exactly. An empty
-// field (a flight that stopped) is NaN.
-double csv_number(const std::string& s) {
-  if (s.empty() || s == "nan") return std::nan("");
-  return std::strtod(s.c_str(), nullptr);
-}
-
-// CSV rows (each as a tool writes it, line end included) as columns: text
-// columns (`status`, and any named in `texts`) as text, `reached` as
-// booleans, every other column as the doubles the tool's digits read back to.
-py::dict csv_columns(const std::vector<std::string>& names, const std::vector<std::string>& rows) {
-  const std::size_t n = rows.size();
-  std::vector<std::vector<double>> numbers(names.size());
-  std::vector<py::list> texts(names.size());
-  std::vector<std::vector<char>> flags(names.size());
-  for (const std::string& line : rows) {
-    std::vector<std::string> fields = sweep::csv_fields(without_line_end(line));
-    for (std::size_t c = 0; c < names.size(); ++c) {
-      const std::string& f = c < fields.size() ? fields[c] : std::string();
-      if (names[c] == "reached") {
-        flags[c].push_back(f == "yes");
-      } else if (names[c] == "status") {
-        texts[c].append(py::str(f));
+// A table's columns, filled row by row with values, never with the text a
+// tool writes: `reached` as booleans, `status` as text, every other column
+// as doubles, each the value the tool's digits for it read back as.
+class Columns {
+ public:
+  explicit Columns(std::vector<std::string> names) : names_(std::move(names)), numbers_(names_.size()) {}
+  // One row: the number columns' values in column order, reached, status.
+  void add(const std::vector<double>& numbers, bool reached, const std::string& status) {
+    std::size_t k = 0;
+    for (std::size_t c = 0; c < names_.size(); ++c) {
+      if (names_[c] == "reached" || names_[c] == "status") continue;
+      numbers_[c].push_back(numbers.at(k++));
+    }
+    reached_.push_back(reached ? 1 : 0);
+    status_.append(py::str(status));
+  }
+  py::dict dict() const {
+    const std::size_t n = reached_.size();
+    py::dict out;
+    for (std::size_t c = 0; c < names_.size(); ++c) {
+      py::str name(names_[c]);
+      if (names_[c] == "reached") {
+        py::array_t<bool> a(static_cast<py::ssize_t>(n));
+        for (std::size_t r = 0; r < n; ++r) a.mutable_at(r) = reached_[r] != 0;
+        out[name] = a;
+      } else if (names_[c] == "status") {
+        out[name] = n > 0 ? py::array(status_) : py::array(py::dtype("<U1"), 0);
       } else {
-        numbers[c].push_back(csv_number(f));
+        out[name] = py::array_t<double>(static_cast<py::ssize_t>(n), numbers_[c].data());
       }
     }
+    return out;
   }
-  py::dict out;
-  for (std::size_t c = 0; c < names.size(); ++c) {
-    py::str name(names[c]);
-    if (names[c] == "reached") {
-      py::array_t<bool> a(static_cast<py::ssize_t>(n));
-      for (std::size_t r = 0; r < n; ++r) a.mutable_at(r) = flags[c][r] != 0;
-      out[name] = a;
-    } else if (names[c] == "status") {
-      out[name] = n > 0 ? py::array(texts[c]) : py::array(py::dtype("<U1"), 0);
-    } else {
-      out[name] = py::array_t<double>(static_cast<py::ssize_t>(n), numbers[c].data());
-    }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<std::vector<double>> numbers_;
+  std::vector<char> reached_;
+  py::list status_;
+};
+
+// A sweep row's number columns as values: whole-kilogram columns rounded
+// halves to even as their digits read back, the others exactly, a NaN as the
+// "nan" of the row reads back (without a sign); a flight that stopped has NaN
+// after its answers.
+std::vector<double> row_numbers(const sweep::FlightResult& f, bool iterate) {
+  std::vector<double> out;
+  for (const SummaryNumber& x : summary_numbers(f.tt, f.alpha, iterate, f.ok, f.record, f.Pqmax, f.amax)) {
+    out.push_back(std::isnan(x.value) ? std::nan("") : x.whole ? std::nearbyint(x.value) : x.value);
   }
   return out;
 }
 
+// A sweep row's status: ok, or the error that stopped its flight.
+std::string row_status(const sweep::FlightResult& f) {
+  return f.ok ? std::string("ok") : "error " + std::to_string(f.exit_code) + ": " + f.error;
+}
+
 // The columns of a sweep's results, each as ascent-sweep writes it.
 py::dict result_columns(const sweep::Plan& plan, const std::vector<sweep::FlightResult>& results) {
-  std::vector<std::string> rows;
-  rows.reserve(results.size());
-  for (const sweep::FlightResult& f : results) rows.push_back(sweep::csv_row(plan, f));
-  return csv_columns(csv_names(), rows);
+  Columns table(csv_names());
+  const double target = plan.desc->mission.target.apogee_altitude;
+  for (const sweep::FlightResult& f : results) {
+    table.add(row_numbers(f, plan.iterate), f.ok && sweep::reached_targets(f.record, target), row_status(f));
+  }
+  return table.dict();
 }
 
 // The flight's events as they are announced: each line the report writes
@@ -340,8 +361,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   // The summary from the flight's record, valued as the sweep's row reads
   // back: kilogram columns whole (halves to even), the others exactly.
   const sweep::FlightResult result = sweep::flight_result(flight, tt, alpha);
-  const std::vector<SummaryNumber> numbers =
-      summary_numbers(result.tt, result.alpha, plan.iterate, result.ok, result.record, result.Pqmax, result.amax);
+  const std::vector<double> numbers = row_numbers(result, plan.iterate);
   py::dict summary;
   std::size_t k = 0;
   for (const std::string& name : csv_names()) {
@@ -350,8 +370,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
     } else if (name == "status") {
       summary[py::str(name)] = py::str("ok");
     } else {
-      const SummaryNumber& x = numbers.at(k++);
-      summary[py::str(name)] = py::float_(x.whole ? std::nearbyint(x.value) : x.value);
+      summary[py::str(name)] = py::float_(numbers.at(k++));
     }
   }
 
@@ -391,7 +410,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
 // Returns the warning `ascent` would print about the epoch, or nothing.
 std::string export_flight(const std::string& path, const std::string& epoch_text, double tt, double alpha, bool transfer,
                    bool iterate, const PyVehicle& vehicle, const PyProfile& profile) {
-  const std::optional<TrajectoryFormat> format = trajectory_format(path);
+  const std::optional<TrajectoryFormat> format = trajectory_format(file_name(path));
   if (!format) throw FatalError{exit_usage, path + ": the name must end in .oem, .czml or .kml"};
   Epoch epoch;
   if (std::string why = parse_epoch(epoch_text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
@@ -497,11 +516,19 @@ py::dict optimize_study(std::pair<double, double> tt, std::pair<double, double> 
     py::gil_scoped_release unlocked;
     r = optimize::optimize(p, jobs);
   }
-  std::vector<std::string> rows;
-  rows.reserve(r.evaluations.size());
-  for (const optimize::Evaluation& e : r.evaluations) rows.push_back(optimize::csv_row(p, e));
+  // ascent-optimize's columns: the sweep's, then one per free key.
+  std::vector<std::string> names = csv_names();
+  for (const optimize::FreeKey& f : p.free) names.emplace_back(f.key->name);
+  Columns table(names);
+  const double target = p.desc->mission.target.apogee_altitude;
+  for (const optimize::Evaluation& e : r.evaluations) {
+    std::vector<double> numbers = row_numbers(e.flight, false);
+    numbers.insert(numbers.end(), e.free_values.begin(), e.free_values.end());
+    table.add(numbers, e.flight.ok && sweep::reached_targets(e.flight.record, target, p.tolerance),
+              row_status(e.flight));
+  }
   py::dict out;
-  out["flights"] = csv_columns(sweep::csv_fields(without_line_end(optimize::csv_header(p))), rows);
+  out["flights"] = table.dict();
   out["best"] = r.best;
   return out;
 }
@@ -548,15 +575,29 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
   if (shards < 1 || shard < 1 || shard > shards) throw py::value_error("shard: K/N with K from 1 to N");
   p.shard = shard;
   p.shards = shards;
-  std::vector<std::string> rows;
+  // Each run as the values of its row, so that they travel between
+  // processes (pickled exactly) and are never read back from text.
+  std::vector<std::pair<std::vector<double>, mc::RunOutcome>> runs_flown;
   try {
     py::gil_scoped_release unlocked;
-    rows.reserve(mc::shard_runs(p));
-    mc::monte_carlo(p, jobs, [&rows](const mc::RunResult& r) { rows.push_back(r.csv); }, python_signals());
+    runs_flown.reserve(mc::shard_runs(p));
+    mc::monte_carlo(
+        p, jobs,
+        [&](const mc::RunResult& r) {
+          std::vector<double> numbers = {static_cast<double>(r.run)};
+          numbers.insert(numbers.end(), r.values.begin(), r.values.end());
+          runs_flown.emplace_back(std::move(numbers), mc::run_outcome(p, r.flight));
+        },
+        python_signals());
   } catch (const PythonSignal&) {
     throw py::error_already_set();
   }
-  return py::make_tuple(mc::csv_header(p.dispersions), py::cast(rows));
+  py::list rows;
+  for (const auto& [numbers, o] : runs_flown) {
+    rows.append(py::make_tuple(numbers, o.ok, o.reached, o.SC_M, o.hp_final_km, o.ha_final_km, o.core_left_kg,
+                               o.max_q_Pa, o.max_accel_ms2, o.status));
+  }
+  return py::make_tuple(mc::csv_columns(p.dispersions), rows);
 }
 
 // The promise of ascent-mc --promise P --tolerance KM over the whole study:
@@ -587,20 +628,33 @@ mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, con
   }
 }
 
-// A study's rows (in run order) as columns, and its summary as ascent-mc's
-// --json writes it, with the promise when one was searched.
-py::tuple mc_result(const std::string& header, const std::vector<std::string>& rows,
+// A study's runs (in run order, each as mc_rows gives it) as columns, and
+// its summary as ascent-mc's --json writes it, with the promise when one was
+// searched.
+py::tuple mc_result(const std::vector<std::string>& names, const py::list& rows,
                     const std::optional<mc::Promise>& promise) {
+  Columns table(names);
   mc::SummaryBuilder sb;
-  std::string why = sb.header(std::string(without_line_end(header)));
-  if (!why.empty()) throw FatalError{exit_internal, "internal error: header: " + why};
-  for (const std::string& row : rows) {
-    why = sb.add(std::string(without_line_end(row)));
-    if (!why.empty()) throw FatalError{exit_internal, "internal error: row: " + why};
+  // The dispersed quantities: the columns between run and reached.
+  std::vector<mc::Dispersion> quantities;
+  for (std::size_t c = 1; c + 8 < names.size(); ++c) {
+    quantities.emplace_back();
+    quantities.back().name = names[c];
+  }
+  sb.quantities(quantities);
+  for (py::handle row : rows) {
+    auto [leading, ok, reached, SC_M, hp, ha, core, max_q, max_accel, status] =
+        row.cast<std::tuple<std::vector<double>, bool, bool, double, double, double, double, double, double,
+                            std::string>>();
+    mc::RunOutcome o{ok, reached, SC_M, hp, ha, core, max_q, max_accel, status};
+    sb.add(o);
+    std::vector<double> numbers = std::move(leading);
+    numbers.insert(numbers.end(), {SC_M, hp, ha, core, max_q, max_accel});
+    table.add(numbers, reached, status);
   }
   mc::Summary summary = sb.finish();
   summary.promise = promise;
-  return py::make_tuple(csv_columns(sweep::csv_fields(without_line_end(header)), rows), mc::summary_json(summary));
+  return py::make_tuple(table.dict(), mc::summary_json(summary));
 }
 #endif
 
@@ -660,11 +714,12 @@ PYBIND11_MODULE(_ascent, m) {
                       }));
 
   m.def("read_vehicle", [](const std::string& path) {
-    return PyVehicle{std::make_shared<const Description>(read_description(path))};
+    return PyVehicle{std::make_shared<const Description>(read_description(file_name(path)))};
   }, py::arg("path"));
   m.def("vehicle_profile_path", [](const PyVehicle& v) { return resolved_profile_path(*v.d); });
   m.def("vehicle_text", [](const PyVehicle& v) { return write_description(*v.d); });
-  m.def("read_text", [](const std::string& path) { return as_bytes(read_whole_file(path)); }, py::arg("path"));
+  m.def("read_text", [](const std::string& path) { return as_bytes(read_whole_file(file_name(path))); },
+        py::arg("path"));
   m.def("key_names", &key_names);
   m.def("key_table", &key_table);
   m.def("csv_columns", &csv_names);

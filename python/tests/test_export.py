@@ -70,7 +70,9 @@ def test_czml_packets(workdir, flight):
 
 @pytest.mark.parametrize("name,epoch,code", [("f.txt", "2027-01-01T00:00:00", 64),
                                              ("f.oem", "2027-01-32T00:00:00", 64),
-                                             ("no/such/folder/f.oem", "2027-01-01T00:00:00", 3)])
+                                             ("no/such/folder/f.oem", "2027-01-01T00:00:00", 3),
+                                             # A NUL would end the name early: f.oem, written as KML.
+                                             ("f.oem\0.kml", "2027-01-01T00:00:00", 64)])
 def test_export_errors(workdir, flight, name, epoch, code):
     with pytest.raises(ascent.AscentError) as e:
         flight.export(workdir / name, epoch=epoch)

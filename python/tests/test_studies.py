@@ -111,7 +111,8 @@ def test_monte_carlo_equals_the_tool(workdir, options, arguments):
 
 @needs_mc
 @pytest.mark.parametrize("arguments", [{"tolerance": 2}, {"promise": 1}, {"promise": 0.9, "tolerance": 0},
-                                       {"promise": "many"}, {"promise": 0.9, "runs": 0}])
+                                       {"promise": "many"}, {"promise": "0.9"}, {"promise": 0.9, "tolerance": "2"},
+                                       {"promise": 0.9, "runs": 0}])
 def test_monte_carlo_refuses_a_promise_asked_wrongly(workdir, arguments):
     with pytest.raises(ValueError):
         ascent.monte_carlo(**{"runs": 3, **arguments})

@@ -25,21 +25,39 @@ const char* version() { return ASCENT_VERSION; }
 
 bool Args::next() {
   if (++i_ >= argc_) return false;
-  name_ = argv_[i_];
+  typed_ = argv_[i_];
   inline_value_.clear();
   has_inline_ = false;
-  std::size_t eq = name_.find('=');
-  if (name_.rfind("--", 0) == 0 && eq != std::string::npos) {
-    inline_value_ = name_.substr(eq + 1);
-    name_.resize(eq);
+  std::size_t eq = typed_.find('=');
+  if (typed_.rfind("--", 0) == 0 && eq != std::string::npos) {
+    inline_value_ = typed_.substr(eq + 1);
+    typed_.resize(eq);
     has_inline_ = true;
   }
+  option_ = nullptr;
+  for (const Option& o : table_) {
+    if (typed_ == o.name || (o.alias != nullptr && typed_ == o.alias)) option_ = &o;
+  }
+  if (option_ == nullptr) throw FatalError{exit_usage, "unknown option '" + typed_ + "' (try --help)"};
+  for (const Option* o : seen_) {
+    if (o == option_ && !o->repeatable) {
+      throw FatalError{exit_usage, typed_ + ": given twice: an option is given once"};
+    }
+  }
+  seen_.push_back(option_);
+  name_ = option_->name;
+  if (option_->takes == Option::flag) no_value();
   return true;
 }
 
 std::string Args::value() {
   if (has_inline_) return inline_value_;
-  if (i_ + 1 >= argc_) throw FatalError{exit_usage, name_ + ": a value is missing"};
+  if (i_ + 1 >= argc_) {
+    if (option_ != nullptr && option_->value_name != nullptr) {
+      throw FatalError{exit_usage, typed_ + " needs " + option_->value_name};
+    }
+    throw FatalError{exit_usage, typed_ + ": a value is missing"};
+  }
   return argv_[++i_];
 }
 
@@ -51,7 +69,7 @@ std::vector<std::string> Args::values() {
 }
 
 void Args::no_value() const {
-  if (has_inline_) throw FatalError{exit_usage, name_ + " takes no value"};
+  if (has_inline_) throw FatalError{exit_usage, typed_ + " takes no value"};
 }
 
 unsigned long long whole_number(const std::string& option, const std::string& text, unsigned long long min,

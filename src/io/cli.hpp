@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "io/exit_codes.hpp"
 
@@ -30,14 +31,28 @@ void print_text(const std::string& text);
 // `usage` or "TOOL VERSION" and returns true. Anything else: false.
 bool answer_help_or_version(int argc, char** argv, const char* tool, const char* usage);
 
+// One option in a program's table of options.
+struct Option {
+  enum Takes { flag, value, list };
+  const char* name;             // "--jobs"
+  const char* alias = nullptr;  // "-j": the same option under another spelling
+  Takes takes = value;
+  bool repeatable = false;      // each one adds (--free); any other option is given once
+  const char* value_name = nullptr;  // for "--vehicle needs a file name"; nullptr: "--tt: a value is missing"
+};
+
 // Walks a command line the one way every tool reads it: options as
-// "--name value" or "--name=value", flags without a value, "-o FILE".
-// A missing or unwanted value is a usage error (exit_usage).
+// "--name value" or "--name=value", flags without a value, "-o FILE", each
+// one of the program's table. An option not in the table, one given twice
+// (under either spelling), a missing value or a value given to a flag is a
+// usage error (exit_usage), so that a script's second --json never silently
+// wins over its first.
 class Args {
  public:
-  Args(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  Args(int argc, char** argv, std::vector<Option> table) : argc_(argc), argv_(argv), table_(std::move(table)) {}
   // Moves to the next option; false at the end.
   bool next();
+  // The option's name as the table spells it (an alias is read as its name).
   const std::string& name() const { return name_; }
   // The option's value: after '=' or the next word.
   std::string value();
@@ -49,8 +64,11 @@ class Args {
  private:
   int argc_;
   char** argv_;
+  std::vector<Option> table_;
+  std::vector<const Option*> seen_;
+  const Option* option_ = nullptr;
   int i_ = 0;
-  std::string name_, inline_value_;
+  std::string name_, typed_, inline_value_;
   bool has_inline_ = false;
 };
 

@@ -383,6 +383,11 @@ std::string parse_epoch(std::string_view text, Epoch& out) {
   if (at != text.size()) return form;
   static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (y < 1900 || y > 2100) return "epoch '" + std::string(text) + "': the year must be from 1900 to 2100";
+  // A leap second is a real UTC time, but the days here are all of 86400 s.
+  if (h == 23 && mi == 59 && s == 60) {
+    return "epoch '" + std::string(text) + "': leap seconds (23:59:60) are not supported: give 23:59:59.999999 "
+           "or the next day's 00:00:00";
+  }
   if (mo < 1 || mo > 12 || d < 1 || d > month_days[mo - 1] + (mo == 2 && leap(y)) || h > 23 || mi > 59 || s > 59) {
     return "epoch '" + std::string(text) + "': no such date or time of day";
   }

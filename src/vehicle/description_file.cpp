@@ -311,7 +311,7 @@ std::string toml_string(const std::string& s) {
 }
 
 std::string value_text(const Description& d, const Key& k) {
-  Description& m = const_cast<Description&>(d);  // the accessors only read here
+  const Description& m = d;
   switch (k.kind) {
     case KeyKind::real: return number_text(k.real(m));
     case KeyKind::count: return std::to_string(k.count(m));
@@ -365,7 +365,7 @@ std::string range_text(const Key& k) {
     case KeyKind::list: {
       std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
       s += (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
-      if (k.optional) s += "; may be left out (" + number_text(k.real(const_cast<Description&>(builtin_description()))) + ")";
+      if (k.optional) s += "; may be left out (" + number_text(k.real(builtin_description())) + ")";
       return s;
     }
   }
@@ -400,8 +400,8 @@ bool default_guidance(const Description& d) {
   const Description& b = builtin_description();
   for (const Key& k : description_keys()) {
     if (table_of(k.name) != "guidance") continue;
-    Description& x = const_cast<Description&>(d);  // the accessors only read here
-    Description& y = const_cast<Description&>(b);
+    const Description& x = d;
+    const Description& y = b;
     if (k.kind == KeyKind::text ? k.text(x) != k.text(y) : std::memcmp(&k.real(x), &k.real(y), sizeof(double)) != 0) {
       return false;
     }
@@ -421,15 +421,15 @@ std::string write_description(const Description& d) {
   for (const Key& k : description_keys()) {
     // A whole number that may be left out is written only when it differs
     // from its default, the least value it may take.
-    if (k.kind == KeyKind::count && k.optional && k.count(const_cast<Description&>(d)) == int(k.min)) continue;
+    if (k.kind == KeyKind::count && k.optional && k.count(d) == int(k.min)) continue;
     // A real that may be left out likewise, when it is the built-in value bit for bit.
     // The guidance table is the exception: a closed-loop flight shows all of its settings.
     if (k.kind == KeyKind::real && k.optional && table_of(k.name) != "guidance" &&
-        same_bits(k.real(const_cast<Description&>(d)), k.real(const_cast<Description&>(builtin_description())))) {
+        same_bits(k.real(d), k.real(builtin_description()))) {
       continue;
     }
     // So is a choice left out (the profile alone is shown commented out).
-    if (k.kind == KeyKind::text && k.optional && k.text(const_cast<Description&>(d)).empty() &&
+    if (k.kind == KeyKind::text && k.optional && k.text(d).empty() &&
         std::string_view(k.name) != "profile") {
       continue;
     }
@@ -449,7 +449,7 @@ std::string write_description(const Description& d) {
     }
     std::string key = table.empty() ? std::string(k.name) : std::string(k.name).substr(table.size() + 1);
     out += "# " + unit_and_meaning(k) + "; " + range_text(k) + "\n";
-    if (k.kind == KeyKind::text && k.optional && k.text(const_cast<Description&>(d)).empty()) {
+    if (k.kind == KeyKind::text && k.optional && k.text(d).empty()) {
       out += "# " + key + " = \"s1.dat\"\n";
     } else {
       out += key + " = " + value_text(d, k) + "\n";
@@ -464,7 +464,7 @@ std::string key_reference_markdown() {
       "| key | unit | meaning | allowed range | built-in value |\n"
       "|---|---|---|---|---|\n";
   for (const Key& k : description_keys()) {
-    std::string value = k.kind == KeyKind::text && k.text(const_cast<Description&>(b)).empty()
+    std::string value = k.kind == KeyKind::text && k.text(b).empty()
                             ? std::string("(left out)")
                             : "`" + value_text(b, k) + "`";
     out += std::string("| `") + k.name + "` | " + k.unit + " | " + k.meaning + " | " + range_text(k) + " | " +

@@ -16,16 +16,24 @@ namespace ascent {
 
 namespace {
 
-using RealRef = double& (*)(Description&);
-using CountRef = int& (*)(Description&);
-using TextRef = std::string& (*)(Description&);
-using ListRef = std::vector<double>& (*)(Description&);
+using RealRef = Field<double>;
+using CountRef = Field<int>;
+using TextRef = Field<std::string>;
+using ListRef = Field<std::vector<double>>;
+
+// A key's field from one accessor written as a generic lambda, `[](auto& d)
+// -> auto& { return d.core.x; }`: instantiated for a writable and for a
+// const description, so that reading a const one needs no cast.
+template <class T, class F>
+Field<T> field(F) {
+  return {[](Description& d) -> T& { return F{}(d); }, [](const Description& d) -> const T& { return F{}(d); }};
+}
 
 constexpr double big = 1e12;
 
 Key real(const char* name, const char* unit, const char* meaning, double min, double max,
          bool min_excluded, RealRef ref) {
-  return Key{name, KeyKind::real, unit, meaning, min, max, min_excluded, false, ref, nullptr, nullptr, nullptr};
+  return Key{name, KeyKind::real, unit, meaning, min, max, min_excluded, false, ref, {}, {}, {}};
 }
 // A quantity that must be greater than zero.
 Key positive(const char* name, const char* unit, const char* meaning, double max, RealRef ref) {
@@ -33,186 +41,186 @@ Key positive(const char* name, const char* unit, const char* meaning, double max
 }
 // A positive quantity that may be left out (its built-in value applies).
 Key optional_real(const char* name, const char* unit, const char* meaning, double max, RealRef ref) {
-  return Key{name, KeyKind::real, unit, meaning, 0, max, true, true, ref, nullptr, nullptr, nullptr};
+  return Key{name, KeyKind::real, unit, meaning, 0, max, true, true, ref, {}, {}, {}};
 }
 Key count(const char* name, const char* meaning, int min, int max, CountRef ref) {
-  return Key{name, KeyKind::count, "", meaning, double(min), double(max), false, false, nullptr, ref, nullptr, nullptr};
+  return Key{name, KeyKind::count, "", meaning, double(min), double(max), false, false, {}, ref, {}, {}};
 }
 Key text(const char* name, const char* meaning, bool optional, TextRef ref) {
-  return Key{name, KeyKind::text, "", meaning, 0, 0, false, optional, nullptr, nullptr, ref, nullptr};
+  return Key{name, KeyKind::text, "", meaning, 0, 0, false, optional, {}, {}, ref, {}};
 }
 Key list(const char* name, const char* unit, const char* meaning, double min, double max, ListRef ref) {
-  return Key{name, KeyKind::list, unit, meaning, min, max, false, false, nullptr, nullptr, nullptr, ref};
+  return Key{name, KeyKind::list, unit, meaning, min, max, false, false, {}, {}, {}, ref};
 }
 
 std::vector<Key> make_keys() {
   return {
       text("name", "vehicle name, written in the messages", false,
-           [](Description& d) -> std::string& { return d.vehicle.name; }),
+           field<std::string>([](auto& d) -> auto& { return d.vehicle.name; })),
       text("profile", "booster thrust profile, relative to this file's folder (left out: s1.dat in the working directory)",
-           true, [](Description& d) -> std::string& { return d.profile; }),
+           true, field<std::string>([](auto& d) -> auto& { return d.profile; })),
 
       count("boosters.count", "strap-on boosters", 1, 12,
-            [](Description& d) -> int& { return d.vehicle.boosters.count; }),
+            field<int>([](auto& d) -> auto& { return d.vehicle.boosters.count; })),
       positive("boosters.mass", "kg", "one booster with its propellant", big,
-               [](Description& d) -> double& { return d.vehicle.boosters.mass; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.boosters.mass; })),
       positive("boosters.propellant_mass", "kg", "propellant of one booster", big,
-               [](Description& d) -> double& { return d.vehicle.boosters.propellant_mass; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.boosters.propellant_mass; })),
       positive("boosters.exhaust_speed", "m/s", "effective exhaust speed", 1e5,
-               [](Description& d) -> double& { return d.vehicle.boosters.exhaust_speed; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.boosters.exhaust_speed; })),
       positive("boosters.diameter", "m", "body diameter", 1e3,
-               [](Description& d) -> double& { return d.vehicle.boosters.diameter; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.boosters.diameter; })),
       real("boosters.area_correction", "m^2", "added to each booster's cross-section", -1e6, 1e6, false,
-           [](Description& d) -> double& { return d.vehicle.boosters.area_correction; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.boosters.area_correction; })),
       real("boosters.nozzle_exit_diameter", "m", "one booster nozzle's exit diameter", 0, 1e3, false,
-           [](Description& d) -> double& { return d.vehicle.boosters.nozzle_exit_diameter; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.boosters.nozzle_exit_diameter; })),
       positive("boosters.separation_time", "s", "separation, after ignition", 1e5,
-               [](Description& d) -> double& { return d.vehicle.boosters.separation_time; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.boosters.separation_time; })),
 
       count("core.engines", "engines of the core stage", 1, 64,
-            [](Description& d) -> int& { return d.vehicle.core.engines; }),
+            field<int>([](auto& d) -> auto& { return d.vehicle.core.engines; })),
       positive("core.engine_thrust", "N", "one engine's vacuum thrust at throttle 1", big,
-               [](Description& d) -> double& { return d.vehicle.core.engine_thrust; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.engine_thrust; })),
       positive("core.exhaust_speed", "m/s", "effective exhaust speed", 1e5,
-               [](Description& d) -> double& { return d.vehicle.core.exhaust_speed; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.exhaust_speed; })),
       real("core.engine_exit_area", "m^2", "one engine's nozzle exit area", 0, 1e6, false,
-           [](Description& d) -> double& { return d.vehicle.core.engine_exit_area; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.core.engine_exit_area; })),
       positive("core.dry_mass", "kg", "stage mass that does not burn", big,
-               [](Description& d) -> double& { return d.vehicle.core.dry_mass; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.dry_mass; })),
       positive("core.propellant_mass", "kg", "propellant at ignition", big,
-               [](Description& d) -> double& { return d.vehicle.core.propellant_mass; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.propellant_mass; })),
       positive("core.diameter", "m", "body diameter", 1e3,
-               [](Description& d) -> double& { return d.vehicle.core.diameter; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.diameter; })),
       real("core.area_above", "m^2", "added to the core's cross-section for the stack above it", 0, 1e6, false,
-           [](Description& d) -> double& { return d.vehicle.core.area_above; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.core.area_above; })),
       positive("core.throttle_entry", "", "throttle from ignition to the acceleration limit", 10,
-               [](Description& d) -> double& { return d.vehicle.core.throttle_entry; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.throttle_entry; })),
       positive("core.throttle_minimum", "", "lowest throttle; engines are then shut down one by one", 10,
-               [](Description& d) -> double& { return d.vehicle.core.throttle_minimum; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.throttle_minimum; })),
       positive("core.throttle_step", "", "throttle change of one throttle-down step", 10,
-               [](Description& d) -> double& { return d.vehicle.core.throttle_step; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.throttle_step; })),
       positive("core.throttle_step_time", "s", "duration of one throttle-down step", 1e3,
-               [](Description& d) -> double& { return d.vehicle.core.throttle_step_time; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.throttle_step_time; })),
       positive("core.shutdown_time", "s", "one engine's thrust falls to zero", 1e3,
-               [](Description& d) -> double& { return d.vehicle.core.shutdown_time; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.shutdown_time; })),
       positive("core.separation_delay", "s", "coast from core cut-off to separation", 1e3,
-               [](Description& d) -> double& { return d.vehicle.core.separation_delay; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.core.separation_delay; })),
 
       real("fairing.mass", "kg", "payload fairing", 0, big, false,
-           [](Description& d) -> double& { return d.vehicle.fairing.mass; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.fairing.mass; })),
       positive("fairing.jettison_time", "s", "jettison, after ignition", 1e5,
-               [](Description& d) -> double& { return d.vehicle.fairing.jettison_time; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.fairing.jettison_time; })),
 
       text("upper.engine", "upper-stage engine name, written in the messages", false,
-           [](Description& d) -> std::string& { return d.vehicle.upper.engine; }),
+           field<std::string>([](auto& d) -> auto& { return d.vehicle.upper.engine; })),
       positive("upper.thrust", "N", "vacuum thrust", big,
-               [](Description& d) -> double& { return d.vehicle.upper.thrust; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.upper.thrust; })),
       positive("upper.exhaust_speed", "m/s", "effective exhaust speed", 1e5,
-               [](Description& d) -> double& { return d.vehicle.upper.exhaust_speed; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.upper.exhaust_speed; })),
       real("upper.nozzle_exit_diameter", "m", "nozzle exit diameter", 0, 1e3, false,
-           [](Description& d) -> double& { return d.vehicle.upper.nozzle_exit_diameter; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.upper.nozzle_exit_diameter; })),
       positive("upper.propellant_mass", "kg", "propellant load of the burn", big,
-               [](Description& d) -> double& { return d.vehicle.upper.propellant_mass; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.upper.propellant_mass; })),
       real("upper.adaptor_mass", "kg", "adaptor, left on the core side", 0, big, false,
-           [](Description& d) -> double& { return d.vehicle.upper.adaptor_mass; }),
+           field<double>([](auto& d) -> auto& { return d.vehicle.upper.adaptor_mass; })),
       positive("upper.stack_mass", "kg", "everything above the core at liftoff, fairing included", big,
-               [](Description& d) -> double& { return d.vehicle.upper.stack_mass; }),
+               field<double>([](auto& d) -> auto& { return d.vehicle.upper.stack_mass; })),
 
       list("drag.mach", "", "Mach numbers of the drag law's points, ascending (two equal: a jump)", 0, 1e3,
-           [](Description& d) -> std::vector<double>& { return d.vehicle.drag.mach; }),
+           field<std::vector<double>>([](auto& d) -> auto& { return d.vehicle.drag.mach; })),
       list("drag.cd", "", "drag coefficient at each point, on the cross-section of the stack", 0, 1e3,
-           [](Description& d) -> std::vector<double>& { return d.vehicle.drag.cd; }),
+           field<std::vector<double>>([](auto& d) -> auto& { return d.vehicle.drag.cd; })),
 
       real("target.latitude", "deg", "launch site latitude", -89, 89, false,
-           [](Description& d) -> double& { return d.mission.target.latitude; }),
+           field<double>([](auto& d) -> auto& { return d.mission.target.latitude; })),
       // May be left out: only a trajectory export places the flight on the globe.
       Key{"target.longitude", KeyKind::real, "deg", "launch site longitude, east; places the exported trajectory",
-          -180, 180, false, true, [](Description& d) -> double& { return d.mission.target.longitude; }, nullptr,
-          nullptr, nullptr},
+          -180, 180, false, true, field<double>([](auto& d) -> auto& { return d.mission.target.longitude; }), {},
+          {}, {}},
       real("target.inclination", "deg", "target orbit inclination, above the latitude", 0, 90, true,
-           [](Description& d) -> double& { return d.mission.target.inclination; }),
+           field<double>([](auto& d) -> auto& { return d.mission.target.inclination; })),
       real("target.apogee_altitude", "m", "target orbit's apogee, where the upper stage circularises", 100000,
-           1e8, false, [](Description& d) -> double& { return d.mission.target.apogee_altitude; }),
+           1e8, false, field<double>([](auto& d) -> auto& { return d.mission.target.apogee_altitude; })),
       real("target.perigee_climbing", "m", "perigee aimed at core separation while climbing", 0, 1e8, false,
-           [](Description& d) -> double& { return d.mission.target.perigee_climbing; }),
+           field<double>([](auto& d) -> auto& { return d.mission.target.perigee_climbing; })),
       real("target.perigee_descending", "m", "perigee aimed at core separation while descending", 0, 1e8,
-           false, [](Description& d) -> double& { return d.mission.target.perigee_descending; }),
+           false, field<double>([](auto& d) -> auto& { return d.mission.target.perigee_descending; })),
       real("target.ignition_factor", "", "the upper stage ignites at the apogee altitude over this factor", 1,
-           2, false, [](Description& d) -> double& { return d.mission.target.ignition_factor; }),
+           2, false, field<double>([](auto& d) -> auto& { return d.mission.target.ignition_factor; })),
 
       positive("plan.pitch_over_altitude", "m", "end of the vertical rise", 1e5,
-               [](Description& d) -> double& { return d.mission.plan.pitch_over_altitude; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.pitch_over_altitude; })),
       positive("plan.pitch_rate", "deg/s", "rate of the pitch-over and the pitch-back", 90,
-               [](Description& d) -> double& { return d.mission.plan.pitch_rate; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.pitch_rate; })),
       positive("plan.pitch_time", "s",
                "duration of the pitch-over and the pitch-back; the booster profile's longest interval", 100,
-               [](Description& d) -> double& { return d.mission.plan.pitch_time; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.pitch_time; })),
       positive("plan.acceleration_limit", "m/s^2", "thrust acceleration the core holds by throttling", 1e3,
-               [](Description& d) -> double& { return d.mission.plan.acceleration_limit; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.acceleration_limit; })),
       positive("plan.alpha_end", "rad", "angle of attack that ends the vertical-acceleration law", 1,
-               [](Description& d) -> double& { return d.mission.plan.alpha_end; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.alpha_end; })),
       positive("plan.law_exponent", "", "exponent of the vertical-acceleration law", 10,
-               [](Description& d) -> double& { return d.mission.plan.law_exponent; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.law_exponent; })),
       real("plan.turn_time_max", "s", "longest turn time a correction may recommend", 1, 1e5, true,
-           [](Description& d) -> double& { return d.mission.plan.turn_time_max; }),
+           field<double>([](auto& d) -> auto& { return d.mission.plan.turn_time_max; })),
       positive("plan.turn_time_nudge", "s", "correction when the secant step cannot be taken", 100,
-               [](Description& d) -> double& { return d.mission.plan.turn_time_nudge; }),
+               field<double>([](auto& d) -> auto& { return d.mission.plan.turn_time_nudge; })),
 
       real("sizing.adaptor_per_newton", "kg/N", "adaptor mass per newton of the largest force on the core's top",
-           0, 1, false, [](Description& d) -> double& { return d.mission.sizing.adaptor_per_newton; }),
+           0, 1, false, field<double>([](auto& d) -> auto& { return d.mission.sizing.adaptor_per_newton; })),
       real("sizing.rcs_per_kg", "", "RCS propellant per kg of upper stage and spacecraft", 0, 1, false,
-           [](Description& d) -> double& { return d.mission.sizing.rcs_per_kg; }),
+           field<double>([](auto& d) -> auto& { return d.mission.sizing.rcs_per_kg; })),
       real("sizing.reserve_dv", "", "propellant reserve, as a share of the burn's delta-V", 0, 1, false,
-           [](Description& d) -> double& { return d.mission.sizing.reserve_dv; }),
+           field<double>([](auto& d) -> auto& { return d.mission.sizing.reserve_dv; })),
       count("sizing.unusable", "kg of unusable propellant (whole kilograms)", 0, 1000000,
-            [](Description& d) -> int& { return d.mission.sizing.unusable; }),
+            field<int>([](auto& d) -> auto& { return d.mission.sizing.unusable; })),
       real("sizing.dry_constant", "kg", "upper-stage dry-mass law: constant term", 0, big, false,
-           [](Description& d) -> double& { return d.mission.sizing.dry_constant; }),
+           field<double>([](auto& d) -> auto& { return d.mission.sizing.dry_constant; })),
       real("sizing.dry_coefficient", "", "dry-mass law: coefficient of the propellant power", 0, big, false,
-           [](Description& d) -> double& { return d.mission.sizing.dry_coefficient; }),
+           field<double>([](auto& d) -> auto& { return d.mission.sizing.dry_coefficient; })),
       positive("sizing.dry_exponent", "", "dry-mass law: exponent of the propellant mass", 2,
-               [](Description& d) -> double& { return d.mission.sizing.dry_exponent; }),
+               field<double>([](auto& d) -> auto& { return d.mission.sizing.dry_exponent; })),
 
       // May be left out: a description without it flies the steps as they are.
       Key{"numerics.substeps", KeyKind::count, "",
           "equal sub-steps in every integration step; the table stays at the steps", 1, 1024, false, true,
-          nullptr, [](Description& d) -> int& { return d.mission.numerics.substeps; }, nullptr, nullptr},
+          {}, field<int>([](auto& d) -> auto& { return d.mission.numerics.substeps; }), {}, {}},
       text("numerics.integrator",
            "\"fixed\" (the fixed steps) or \"adaptive\" (every step under error control, the coast in free steps)",
            true,
-           [](Description& d) -> std::string& { return d.mission.numerics.integrator; }),
+           field<std::string>([](auto& d) -> auto& { return d.mission.numerics.integrator; })),
       // Below 1e-12 the steps' own rounding is as large as the error asked
       // for: the steps would shrink without end.
       Key{"numerics.tolerance", KeyKind::real, "",
           "\"adaptive\": largest error of one integration step, relative to the radius (position) and the speed "
           "(velocity); smaller is finer and slower",
-          1e-12, 1e-3, false, true, [](Description& d) -> double& { return d.mission.numerics.tolerance; }, nullptr,
-          nullptr, nullptr},
+          1e-12, 1e-3, false, true, field<double>([](auto& d) -> auto& { return d.mission.numerics.tolerance; }), {},
+          {}, {}},
       text("numerics.events",
            "\"steps\" (each threshold met on the steps, as the fixed steps meet it) or \"located\" (each threshold "
            "located where the flight meets it, by root-finding in the step that passes it)",
-           true, [](Description& d) -> std::string& { return d.mission.numerics.events; }),
+           true, field<std::string>([](auto& d) -> auto& { return d.mission.numerics.events; })),
 
       // May be left out, all of them: a description without [guidance]
       // flies the open-loop programme.
       Key{"guidance.mode", KeyKind::text, "",
           "who steers outside the dense atmosphere: \"open-loop\" (the programme) or \"closed-loop\" (guidance)", 0,
-          0, false, true, nullptr, nullptr, [](Description& d) -> std::string& { return d.mission.guidance.mode; },
-          nullptr},
+          0, false, true, {}, {}, field<std::string>([](auto& d) -> auto& { return d.mission.guidance.mode; }),
+          {}},
       optional_real("guidance.takeover_pressure", "Pa",
                     "closed loop: guidance takes over below this dynamic pressure, after booster separation", 1e6,
-                    [](Description& d) -> double& { return d.mission.guidance.takeover_pressure; }),
+                    field<double>([](auto& d) -> auto& { return d.mission.guidance.takeover_pressure; })),
       optional_real("guidance.cycle", "s", "closed loop: flight time between two solutions of the steering", 100,
-                    [](Description& d) -> double& { return d.mission.guidance.cycle; }),
+                    field<double>([](auto& d) -> auto& { return d.mission.guidance.cycle; })),
       optional_real("guidance.insertion_altitude", "m", "closed loop: altitude of the core's cut-off on the transfer orbit",
-                    1e8, [](Description& d) -> double& { return d.mission.guidance.insertion_altitude; }),
+                    1e8, field<double>([](auto& d) -> auto& { return d.mission.guidance.insertion_altitude; })),
       optional_real("guidance.hold_time", "s", "closed loop: time to cut-off below which the last steering is held",
-                    1000, [](Description& d) -> double& { return d.mission.guidance.hold_time; }),
+                    1000, field<double>([](auto& d) -> auto& { return d.mission.guidance.hold_time; })),
 
       // May be left out: only a trajectory export turns the Earth.
       Key{"model.dut1", KeyKind::real, "s",
           "UT1 - UTC (the IERS's DUT1) at the epoch; turns the Earth under the exported trajectory", -0.9, 0.9, false,
-          true, [](Description& d) -> double& { return d.mission.model.dut1; }, nullptr, nullptr, nullptr},
+          true, field<double>([](auto& d) -> auto& { return d.mission.model.dut1; }), {}, {}, {}},
   };
 }
 
@@ -256,8 +264,8 @@ const Key* find_key(std::string_view name) {
 }
 
 const Key* first_difference(const Description& a, const Description& b) {
-  Description& x = const_cast<Description&>(a);  // the accessors only read here
-  Description& y = const_cast<Description&>(b);
+  const Description& x = a;
+  const Description& y = b;
   auto same_bits = [](const double* p, const double* q, std::size_t n) {
     return std::memcmp(p, q, n * sizeof(double)) == 0;
   };
@@ -277,9 +285,8 @@ const Key* first_difference(const Description& a, const Description& b) {
 }
 
 double key_value(const Description& d, const Key& k) {
-  Description& m = const_cast<Description&>(d);  // the accessors only read here
-  if (k.kind == KeyKind::real) return k.real(m);
-  if (k.kind == KeyKind::count) return k.count(m);
+  if (k.kind == KeyKind::real) return k.real(d);
+  if (k.kind == KeyKind::count) return k.count(d);
   return std::nan("");
 }
 

@@ -17,6 +17,15 @@ enum class KeyKind {
   list,   // an array of numbers
 };
 
+// Where a key's value lives in a description: writable in a writable one,
+// read-only in a const one. Both come from one accessor, written once per
+// key in the table.
+template <class T>
+struct Field {
+  T& (*get)(Description&) = nullptr;
+  const T& (*read)(const Description&) = nullptr;
+};
+
 struct Key {
   const char* name;     // dotted: "core.exhaust_speed" is exhaust_speed in [core]
   KeyKind kind;
@@ -26,10 +35,19 @@ struct Key {
   double max;
   bool min_excluded;    // the range is open at min (a positive quantity)
   bool optional;        // may be left out of a file (the built-in value applies)
-  double& (*real)(Description&);
-  int& (*count)(Description&);
-  std::string& (*text)(Description&);
-  std::vector<double>& (*list)(Description&);
+  Field<double> real_field;  // the one of the kind's field
+  Field<int> count_field;
+  Field<std::string> text_field;
+  Field<std::vector<double>> list_field;
+
+  double& real(Description& d) const { return real_field.get(d); }
+  const double& real(const Description& d) const { return real_field.read(d); }
+  int& count(Description& d) const { return count_field.get(d); }
+  const int& count(const Description& d) const { return count_field.read(d); }
+  std::string& text(Description& d) const { return text_field.get(d); }
+  const std::string& text(const Description& d) const { return text_field.read(d); }
+  std::vector<double>& list(Description& d) const { return list_field.get(d); }
+  const std::vector<double>& list(const Description& d) const { return list_field.read(d); }
 };
 
 // Every key, in the order a description is written.

@@ -225,6 +225,30 @@ TEST(McInterruption, ThePromiseStoppedWritesNoSummary) {
   EXPECT_EQ(e2e::crlf_lines(d.read("runs.csv")).size(), 302u);  // the study's line, the header, 300 runs
 }
 
+// A signal while --merge reads its shards: it stops there, the merged file's
+// name untouched, rather than reading on to the end.
+TEST(McInterruption, AMergeStopsWhileItReads) {
+  Dir d;
+  const int per_shard = 20000;  // rows of 1 kB: 40 MB to read, longer than a signal takes
+  const std::string note = std::string(1000, 'x');
+  for (int k = 1; k <= 2; ++k) {
+    std::string text = "# ascent-mc study: version=1 seed=1 runs=" + std::to_string(2 * per_shard) + " shard=" +
+                       std::to_string(k) + "/2 tt=36 alpha=18 transfer=yes iterate=no vehicle=0 dispersions=none "
+                       "target_apogee_altitude_m=398600\r\n"
+                       "run,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n";
+    for (int i = 0; i < per_shard; ++i) text += std::to_string(2 * i + k) + ",no,,,,,,," + note + "\r\n";
+    d.write("s" + std::to_string(k) + ".csv", text);
+  }
+  e2e::Child c = e2e::start_program(ASCENT_MC_BINARY, {"--merge", "s1.csv", "s2.csv", "-o", "m.csv"}, d.dir(),
+                                    d.io_base(), "");
+  ASSERT_TRUE(e2e::wait_for_text(d.dir() / ("m.csv.tmp" + std::to_string(c.pid) + "-0"), "\r\n1,no,", 1, 60));
+  kill(c.pid, SIGTERM);
+  e2e::RunResult r = e2e::wait_program(c, 60);
+  EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+  EXPECT_EQ(r.err, "ascent-mc: stopped by SIGTERM while merging: m.csv is untouched\r\n");
+  EXPECT_FALSE(d.exists("m.csv"));
+}
+
 TEST(SweepInterruption, AClosedPipeIsAWriteError) {
   Dir d;
   // Standard output a pipe whose reader has gone.

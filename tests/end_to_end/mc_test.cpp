@@ -410,11 +410,24 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
                                              {"--promise", "0.9", "--tolerance", "-3"},
                                              {"--promise", "0.9", "--tolerance", "inf"}, {"--tolerance", "2"},
                                              {"--promise", "0.9", "--shard", "1/2"},
-                                             {"--merge", "a.csv", "-o", "m.csv", "--promise", "0.9"}}) {
+                                             {"--merge", "a.csv", "-o", "m.csv", "--promise", "0.9"},
+                                             {"--json", "a.json", "--json", "b.json"},  // not the last silently
+                                             {"--promise", "0.9", "--tolerance", "2", "--promise-tolerance", "3"}}) {
     Outcome r = mc(args, s);
     EXPECT_EQ(r.code, 64) << args[0];
     EXPECT_EQ(r.err.rfind("ascent-mc: ", 0), 0u) << r.err;
   }
+  // Two outputs that are one file through a link, before either exists: one
+  // would be lost.
+  fs::create_symlink("linked.csv", s.dir() / "link.json");
+  Outcome linked = mc({"--runs", "2", "-o", "linked.csv", "--json", "link.json"}, s);
+  EXPECT_EQ(linked.code, 5) << linked.err;
+  EXPECT_NE(linked.err.find("one file through a link"), std::string::npos) << linked.err;
+  EXPECT_FALSE(s.exists("linked.csv"));
+  // The promise's band under its old spelling is the same option.
+  Outcome old_spelling = mc({"--runs", "1", "--promise", "0.5", "--tolerance", "0"}, s);
+  EXPECT_NE(old_spelling.err.find("--promise-tolerance: a distance in km above 0"), std::string::npos)
+      << old_spelling.err;
   // Every output is checked before the first flight: a JSON into a missing
   // folder stops a long study at once, and creates no CSV.
   Outcome no_folder = mc({"--runs", "1000000", "-o", "runs.csv", "--json", "nowhere/s.json"}, s);
@@ -453,6 +466,10 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
        "run 0 is not a run this shard flies"},
       {shard2("shard=1/2", "shard=2/2") + "run,x\r\n", {"a.csv", "b.csv"}, "b.csv: its header differs"},
       {head + "2,no,,,,,,,x\r\n", {"b.csv", "a.csv"}, "b.csv: no study line"},
+      // A line over the 1 MiB bound, ended as a line should be: refused
+      // where it starts, not held whole.
+      {shard2("shard=1/2", "shard=2/2") + head + "2,no,,,,,,," + std::string(1 << 20, 'x') + "\r\n",
+       {"a.csv", "b.csv"}, "b.csv:3: a line longer than 1048576 bytes"},
   };
   for (const Shards& m : bad_merges) {
     if (!m.b.empty()) s.write("b.csv", m.b);

@@ -195,6 +195,14 @@ TEST(Optimize, BadBoundsKeysAndTolerancesStopItBeforeAnyFlight) {
     EXPECT_FALSE(f.s.exists("out.csv")) << what;
     EXPECT_FALSE(f.s.exists("out.json")) << what;
   }
+  // Said twice, an option is refused rather than the last taken; --free adds.
+  EXPECT_EQ(f.optimize({"--json", "a.json", "--json", "b.json"}).exit_code, 64);
+  // Two outputs that are one file through a link: one would be lost.
+  fs::create_symlink("a.csv", f.s.dir() / "b.json");
+  e2e::RunResult linked = f.optimize({"-o", "a.csv", "--json", "b.json", "--max-flights", "2"});
+  EXPECT_EQ(linked.exit_code, 5) << linked.err;
+  EXPECT_NE(linked.err.find("a.csv and b.json: refused: one file through a link"), std::string::npos) << linked.err;
+  EXPECT_FALSE(f.s.exists("a.csv"));
   // The key named is the one at fault.
   EXPECT_NE(f.optimize({"--free", "name=1:2"}).err.find("name"), std::string::npos);
   EXPECT_NE(f.optimize({"--free", "plan.no_such_key=1:2"}).err.find("plan.no_such_key"), std::string::npos);

@@ -402,6 +402,8 @@ TEST(Sweep, BadOptionsAndProfilesStopItWithAClearMessage) {
       {{"--jobs", "0"}, 64, "--jobs"},
       {{"--jobs", "two"}, 64, "--jobs"},
       {{"--alpha"}, 64, "value is missing"},
+      {{"--tt", "40", "--tt", "50"}, 64, "--tt: given twice"},  // not the last one silently
+      {{"-o", "a.csv", "--output", "b.csv"}, 64, "--output: given twice"},
       {{"--profile", "missing.dat"}, 2, "missing.dat: file not found"},
       {{"--profile", "short.dat"}, 100, "short.dat: line 21: unexpected end of file"},
       {{"--profile", "garbage.dat"}, 106, "garbage.dat: line 2: not a number: 'lots'"},

@@ -48,6 +48,12 @@ TEST(Trajectory, ABadNameEpochOrFolderIsRefusedWithOneLine) {
       {{"--trajectory", "f.json", "--json", "f.json"}, 64, "ascent: --trajectory f.json: the name must end"},
       {{"--trajectory", "f.czml", "--json", "f.czml"}, 64, "ascent: --trajectory f.czml: the same file as --json"},
       {{"--trajectory", "no/such/folder/f.oem"}, 3, "ascent: "},
+      // A real UTC time the days of 86400 s do not hold: said so.
+      {{"--trajectory", "f.oem", "--epoch", "2016-12-31T23:59:60"}, 64,
+       "ascent: --epoch: epoch '2016-12-31T23:59:60': leap seconds (23:59:60) are not supported"},
+      // Given twice, an option is refused: the second would silently win.
+      {{"--trajectory", "f.oem", "--json", "a.json", "--json", "b.json"}, 64, "ascent: --json: given twice"},
+      {{"--trajectory", "f.oem", "--trajectory=g.oem"}, 64, "ascent: --trajectory: given twice"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());

@@ -23,6 +23,7 @@
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
 #include "progress.hpp"
+#include "study_front.hpp"
 
 namespace {
 
@@ -66,9 +67,13 @@ const char* const usage_text =
     "                     with the Wilson 95 % interval of the share that carries\n"
     "                     it; it flies every run again for each mass it tries, so\n"
     "                     not with --shard or --merge\n"
-    "  --tolerance KM     for --promise: both final apsides within KM of the target\n"
+    "  --promise-tolerance KM\n"
+    "                     for --promise: both final apsides within KM of the target\n"
     "                     altitude (default 10, the reached column's own band; any\n"
-    "                     distance above 0)\n"
+    "                     distance above 0); the reached column and the summary\n"
+    "                     keep their 10 km. --tolerance KM is its older spelling\n"
+    "                     (ascent-optimize's --tolerance is another band: the one\n"
+    "                     its reached column and its search hold)\n"
     "  --help, --version\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
@@ -85,16 +90,18 @@ const char* const usage_text =
     "the core (upper.stack_mass) is the nominal stack less the nominal flight's\n"
     "SC_M plus M. Run r carries M when its drawn vehicle, flown with that stack,\n"
     "reaches the target orbit within the propellant loaded (as the reached column\n"
-    "tests) with both final apsides within --tolerance, and the SC_M sized from\n"
-    "that flight is at least M. A lighter spacecraft leaves the core more\n"
+    "tests) with both final apsides within --promise-tolerance, and the SC_M\n"
+    "sized from that flight is at least M. A lighter spacecraft leaves the core more\n"
     "propellant, so each mass tried is flown by every run: from the nominal SC_M\n"
     "the search steps by 1000 kg, doubling, then halves the bracket to the\n"
     "kilogram. The same runs fly every trial, so the answer is the same for any\n"
     "--jobs. It writes nothing to the runs CSV.\n"
     "\n"
-    "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
-    "description or shard CSV;\n"
+    "Exit status: 0 done; 64 bad option (an option given twice included); 65 bad\n"
+    "dispersions file, vehicle description or shard CSV (a line of a shard longer\n"
+    "than 1 MiB included);\n"
     "2, 3, 5, 100 a file missing, not reachable, not allowed or unreadable;\n"
+    "5 an output named for an input, or two outputs that are one file through a link;\n"
     "101 an output could not be written; 69 no run flew to the end (the\n"
     "outputs are written, each row's status says why), or with --promise the\n"
     "nominal flight did not fly to the end (nothing is written); 128 + N stopped by\n"
@@ -102,22 +109,20 @@ const char* const usage_text =
     "FILE.partial, every old output is untouched.\n";
 
 struct Options {
+  study::SharedOptions shared;  // -o is the runs CSV
   std::size_t runs = 1000;
   std::string dispersions;
   double tt = 36, alpha = 18;
   bool transfer = true, iterate = false;
-  std::string profile;  // empty: the description's, else s1.dat
-  std::string vehicle;  // empty: the built-in vehicle
   std::uint64_t seed = 1;
-  unsigned jobs = 0;
   unsigned shard = 1, shards = 1;
   bool shard_given = false;
-  std::string output, json, sensitivity;
+  std::string json, sensitivity;
   std::vector<std::string> merge;
-  bool merging = false, help = false, version = false;
+  bool merging = false;
   std::optional<double> promise;  // the share of the runs
-  double tolerance_km = reached_band_km;
-  bool tolerance_given = false;
+  double promise_tolerance_km = reached_band_km;
+  bool promise_tolerance_given = false;
 };
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
@@ -134,33 +139,41 @@ double real_number(const std::string& option, const std::string& text) {
 
 Options parse_options(int argc, char** argv) {
   Options o;
-  for (cli::Args a(argc, argv); a.next();) {
+  // --tolerance, the promise's band before it had a name of its own, is
+  // read as --promise-tolerance: scripts that give it keep working.
+  cli::Args a(argc, argv,
+              study::option_table({{"--runs"},
+                                   {"--dispersions"},
+                                   {"--no-transfer", nullptr, cli::Option::flag},
+                                   {"--iterate", nullptr, cli::Option::flag},
+                                   {"--seed"},
+                                   {"--shard"},
+                                   {"--json"},
+                                   {"--sensitivity"},
+                                   {"--merge", nullptr, cli::Option::list},
+                                   {"--promise"},
+                                   {"--promise-tolerance", "--tolerance"}}));
+  while (a.next()) {
     const std::string& arg = a.name();
     auto value = [&a] { return a.value(); };
-    if (arg == "--runs") {
+    if (study::take_shared(a, o.shared)) {
+      if (arg == "--tt") {
+        o.tt = real_number(arg, o.shared.tt);
+        if (std::string why = study::turn_time_refusal(o.tt); !why.empty()) usage(why);
+      } else if (arg == "--alpha") {
+        o.alpha = real_number(arg, o.shared.alpha);
+        if (!(o.alpha >= 0)) usage("--alpha: the angle limit is a magnitude, at least 0");
+      }
+    } else if (arg == "--runs") {
       o.runs = whole_number(arg, value(), 0, max_runs);
     } else if (arg == "--dispersions") {
       o.dispersions = value();
-    } else if (arg == "--tt") {
-      o.tt = real_number(arg, value());
-      if (!(o.tt >= 1)) usage("--tt: ascent refuses turn times below 1 s");
-    } else if (arg == "--alpha") {
-      o.alpha = real_number(arg, value());
-      if (!(o.alpha >= 0)) usage("--alpha: the angle limit is a magnitude, at least 0");
     } else if (arg == "--no-transfer") {
-      a.no_value();
       o.transfer = false;
     } else if (arg == "--iterate") {
-      a.no_value();
       o.iterate = true;
-    } else if (arg == "--profile") {
-      o.profile = value();
-    } else if (arg == "--vehicle") {
-      o.vehicle = value();
     } else if (arg == "--seed") {
       o.seed = whole_number(arg, value(), 0, UINT64_MAX);
-    } else if (arg == "--jobs" || arg == "-j") {
-      o.jobs = static_cast<unsigned>(whole_number(arg, value(), 1, 1024));
     } else if (arg == "--shard") {
       std::string v = value();
       std::size_t slash = v.find('/');
@@ -168,8 +181,6 @@ Options parse_options(int argc, char** argv) {
       o.shards = static_cast<unsigned>(whole_number(arg, v.substr(slash + 1), 1, 1000000));
       o.shard = static_cast<unsigned>(whole_number(arg, v.substr(0, slash), 1, o.shards));
       o.shard_given = true;
-    } else if (arg == "-o" || arg == "--output") {
-      o.output = value();
     } else if (arg == "--json") {
       o.json = value();
     } else if (arg == "--sensitivity") {
@@ -185,27 +196,22 @@ Options parse_options(int argc, char** argv) {
         usage("--promise: P is a share of the runs, above 0 and below 1 (0.99865, say), got '" + v + "'");
       }
       o.promise = p;
-    } else if (arg == "--tolerance") {
+    } else if (arg == "--promise-tolerance") {
       std::string v = value();
-      o.tolerance_km = real_number(arg, v);
-      o.tolerance_given = true;
-      if (!(o.tolerance_km > 0 && std::isfinite(o.tolerance_km))) {
-        usage("--tolerance: a distance in km above 0, got '" + v + "'");
+      o.promise_tolerance_km = real_number(arg, v);
+      o.promise_tolerance_given = true;
+      if (!(o.promise_tolerance_km > 0 && std::isfinite(o.promise_tolerance_km))) {
+        usage("--promise-tolerance: a distance in km above 0, got '" + v + "'");
       }
-    } else if (arg == "--help" || arg == "-h") {
-      a.no_value();
-      o.help = true;
-    } else if (arg == "--version") {
-      a.no_value();
-      o.version = true;
-    } else {
-      usage("unknown option '" + arg + "' (try --help)");
     }
   }
-  if (!o.merging && !o.help && !o.version && o.runs == 0 && o.sensitivity.empty()) {
+  const bool answering = o.shared.help || o.shared.version;
+  if (!o.merging && !answering && o.runs == 0 && o.sensitivity.empty()) {
     usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
   }
-  if (o.tolerance_given && !o.promise) usage("--tolerance: only the promise uses it: give --promise P as well");
+  if (o.promise_tolerance_given && !o.promise) {
+    usage("--promise-tolerance: only the promise uses it: give --promise P as well");
+  }
   if (o.promise && (o.merging || o.shard_given)) usage("--promise: the promise flies every run; not with --shard/--merge");
   if (o.promise && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
   return o;
@@ -243,18 +249,11 @@ void write_stdout(const std::string& text) {
   }
 }
 
-// Outputs must not overwrite an input, nor each other.
+// Outputs must not overwrite an input, nor each other; nor may the runs
+// kept of a stopped study.
 void check_outputs(const Options& o, const std::vector<std::string>& inputs) {
-  std::vector<std::string> outs = {o.output, o.json, o.sensitivity};
-  for (std::size_t i = 0; i < outs.size(); ++i) {
-    if (outs[i].empty()) continue;
-    for (const std::string& in : inputs)
-      if (outs[i] == in || same_file(outs[i], in)) {
-        throw FatalError{err_access_denied, outs[i] + ": refused: it would overwrite the input " + in};
-      }
-    for (std::size_t j = i + 1; j < outs.size(); ++j)
-      if (outs[i] == outs[j] || same_file(outs[i], outs[j])) usage(outs[i] + ": named for two outputs");
-  }
+  study::check_files({o.shared.output, o.json, o.sensitivity}, inputs);
+  if (!o.shared.output.empty()) study::check_files({o.shared.output + ".partial"}, inputs);
 }
 
 void write_summary(const Summary& s, std::unique_ptr<Output>& json) {
@@ -269,27 +268,33 @@ std::unique_ptr<Output> open_output(const std::string& name) {
   return name.empty() ? nullptr : std::make_unique<Output>(name);
 }
 
+int stopped(int sig, const std::string& when, const std::string& kept);
+
 int run_merge(const Options& o) {
-  if (o.output.empty()) usage("--merge: name the merged CSV with -o");
+  if (o.shared.output.empty()) usage("--merge: name the merged CSV with -o");
   if (!o.sensitivity.empty()) usage("--merge: --sensitivity needs a study, not shards");
   check_outputs(o, o.merge);
-  Output out(o.output);
+  Output out(o.shared.output);
   std::unique_ptr<Output> json = open_output(o.json);
   SummaryBuilder sb;
   bool first = true;
   double target = std::numeric_limits<double>::quiet_NaN();
-  merge(o.merge, [&](const std::string& line) {
-    out.write(line);
-    if (line.rfind("#", 0) == 0) {  // the study's line
-      std::size_t at = line.find("target_apogee_altitude_m=");
-      if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
-      return;
-    }
-    std::string bare = line.substr(0, line.size() - 2);
-    std::string why = first ? sb.header(bare) : sb.add(bare);
-    if (!why.empty()) throw FatalError{err_description, o.merge.front() + ": not a runs file: " + why};
-    first = false;
-  });
+  try {
+    merge(o.merge, [&](const std::string& line) {
+      out.write(line);
+      if (line.rfind("#", 0) == 0) {  // the study's line
+        std::size_t at = line.find("target_apogee_altitude_m=");
+        if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
+        return;
+      }
+      std::string bare = line.substr(0, line.size() - 2);
+      std::string why = first ? sb.header(bare) : sb.add(bare);
+      if (!why.empty()) throw FatalError{err_description, o.merge.front() + ": not a runs file: " + why};
+      first = false;
+    });
+  } catch (const Interrupted& e) {
+    return stopped(e.signal, "while merging", ": " + o.shared.output + " is untouched");
+  }
   out.close();
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
@@ -307,11 +312,11 @@ int stopped(int sig, const std::string& when, const std::string& kept) {
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
   Options o = parse_options(argc, argv);
-  if (o.help) {
+  if (o.shared.help) {
     write_stdout(usage_text);
     return 0;
   }
-  if (o.version) {
+  if (o.shared.version) {
     write_stdout(std::string("ascent-mc ") + cli::version() + "\n");
     return 0;
   }
@@ -328,12 +333,12 @@ int run(int argc, char** argv) {
   p.shards = o.shards;
   // The vehicle is read (and refused if it is bad) before anything is
   // created.
-  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  const Description desc = o.shared.vehicle.empty() ? builtin_description() : read_description(o.shared.vehicle);
   p.desc = &desc;
-  const std::string profile_path = sweep::study_profile(o.profile, desc, "ascent-mc");
+  const std::string profile_path = sweep::study_profile(o.shared.profile, desc, "ascent-mc");
   std::vector<std::string> inputs = {profile_path};
   if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
-  if (!o.vehicle.empty()) inputs.push_back(o.vehicle);
+  if (!o.shared.vehicle.empty()) inputs.push_back(o.shared.vehicle);
   check_outputs(o, inputs);
 
   const BoosterProfile profile = read_profile(profile_path);
@@ -352,11 +357,11 @@ int run(int argc, char** argv) {
   if (o.dispersions.empty()) {
     cli::report("ascent-mc", "no --dispersions: nothing is dispersed, every run flies the nominal vehicle");
   }
-  unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = study::jobs_or_cores(o.shared.jobs);
 
   // Every output is opened before the first flight.
   std::unique_ptr<Output> sens = open_output(o.sensitivity);
-  std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.output);
+  std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.shared.output);
   std::unique_ptr<Output> json = o.runs == 0 ? nullptr : open_output(o.json);
 
   if (sens) {
@@ -383,9 +388,8 @@ int run(int argc, char** argv) {
   }
 
   SummaryBuilder sb;
-  std::string header = csv_header(p.dispersions);
-  sb.header(header.substr(0, header.size() - 2));
-  if (csv) csv->write(study_line(p) + header);
+  sb.quantities(p.dispersions);
+  if (csv) csv->write(study_line(p) + csv_header(p.dispersions));
   ProgressBar bar(shard_runs(p));
   std::size_t delivered = 0;
   try {
@@ -395,8 +399,7 @@ int run(int argc, char** argv) {
           // A run that a signal cut short is no run of the study.
           if (r.flight.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
-          std::string why = sb.add(r.csv.substr(0, r.csv.size() - 2));
-          if (!why.empty()) throw FatalError{exit_internal, "internal error: row " + std::to_string(r.run) + ": " + why};
+          sb.add(run_outcome(p, r.flight));
           ++delivered;
         },
         [&](std::size_t done) {
@@ -406,12 +409,12 @@ int run(int argc, char** argv) {
   } catch (const Interrupted& e) {
     bar.finish();
     std::string kept;
-    if (csv && Channel::replaceable(o.output)) {
-      csv->close_as(o.output + ".partial");
-      kept = ": their rows are in " + o.output + ".partial; " + o.output + " is untouched";
+    if (csv && Channel::replaceable(o.shared.output)) {
+      csv->close_as(o.shared.output + ".partial");
+      kept = ": their rows are in " + o.shared.output + ".partial; " + o.shared.output + " is untouched";
     } else if (csv) {  // a device or a pipe, written through
       csv->close();
-      kept = ": their rows are in " + o.output;
+      kept = ": their rows are in " + o.shared.output;
     }
     return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
                    kept);
@@ -430,7 +433,7 @@ int run(int argc, char** argv) {
     };
     try {
       summary.promise = find_promise(
-          p, PromiseAsk{*o.promise, o.tolerance_km}, SC_M_nominal, jobs,
+          p, PromiseAsk{*o.promise, o.promise_tolerance_km}, SC_M_nominal, jobs,
           [&](std::size_t trial, double M, std::size_t done) {
             if (trial != shown_trial) {
               finish_bar();
@@ -444,7 +447,7 @@ int run(int argc, char** argv) {
     } catch (const Interrupted& e) {
       finish_bar();
       return stopped(e.signal, "while searching the promise",
-                     csv ? ": the runs are complete in " + o.output + "; no summary is written" : "");
+                     csv ? ": the runs are complete in " + o.shared.output + "; no summary is written" : "");
     }
     finish_bar();
   }

@@ -261,14 +261,53 @@ Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nomi
 
 // ---------------------------------------------------------------- CSV
 
-std::string csv_header(const std::vector<Dispersion>& dispersions) {
-  std::string h = "run";
-  for (const Dispersion& d : dispersions) {
-    h += ',';
-    h += d.name;
+std::vector<std::string> csv_columns(const std::vector<Dispersion>& dispersions) {
+  std::vector<std::string> names = {"run"};
+  for (const Dispersion& d : dispersions) names.push_back(d.name);
+  for (const char* result : {"reached", "SC_M", "hp_final_km", "ha_final_km", "core_propellant_left_kg", "max_q_Pa",
+                             "max_accel_ms2", "status"}) {
+    names.emplace_back(result);
   }
-  h += ",reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n";
-  return h;
+  return names;
+}
+
+std::string csv_header(const std::vector<Dispersion>& dispersions) {
+  std::string h;
+  for (const std::string& name : csv_columns(dispersions)) h += (h.empty() ? "" : ",") + name;
+  return h + "\r\n";
+}
+
+namespace {
+
+// Why a run stopped, as its status column says: a vehicle refused in its own
+// words, any other fault with the code ascent would exit with.
+std::string stopped_status(const Flight& f) {
+  if (f.exit_code == err_description) return f.error;
+  return std::string("error ").append(std::to_string(f.exit_code)).append(": ").append(f.error);
+}
+
+}  // namespace
+
+RunOutcome run_outcome(const McProblem& p, const Flight& f) {
+  RunOutcome r;
+  if (!f.ok) {
+    const double none = std::nan("");
+    r.SC_M = r.hp_final_km = r.ha_final_km = r.core_left_kg = r.max_q_Pa = r.max_accel_ms2 = none;
+    r.status = stopped_status(f);
+    return r;
+  }
+  // A NaN is written "nan", without a sign, and reads back as the plain one.
+  auto as_read = [](double x) { return std::isnan(x) ? std::nan("") : x; };
+  r.ok = true;
+  r.reached = reached_orbit(p, f);
+  r.SC_M = as_read(std::nearbyint(f.record.Msc));  // whole kilograms, halves to even, as whole() writes them
+  r.hp_final_km = as_read(f.record.hp_final / 1000);
+  r.ha_final_km = as_read(f.record.ha_final / 1000);
+  r.core_left_kg = as_read(std::nearbyint(f.record.m0_core));
+  r.max_q_Pa = as_read(f.Pqmax);
+  r.max_accel_ms2 = as_read(f.amax);
+  r.status = "ok";
+  return r;
 }
 
 std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<double>& values, const Flight& f) {
@@ -279,11 +318,7 @@ std::string csv_row(const McProblem& p, std::uint64_t run, const std::vector<dou
   }
   if (!f.ok) {
     row += ",no,,,,,,,";
-    std::string why = f.error;
-    if (f.exit_code != err_description) {
-      why = std::string("error ").append(std::to_string(f.exit_code)).append(": ").append(f.error);
-    }
-    row += text_field(why);
+    row += text_field(stopped_status(f));
     return row + "\r\n";
   }
   const FlightRecord& r = f.record;
@@ -362,16 +397,34 @@ std::string SummaryBuilder::header(const std::string& line) {
   return {};
 }
 
+void SummaryBuilder::quantities(const std::vector<Dispersion>& dispersions) {
+  s_.quantities.clear();
+  for (const Dispersion& d : dispersions) s_.quantities.push_back(d.name);
+}
+
 std::string SummaryBuilder::add(const std::string& line) {
   std::vector<std::string> f = sweep::csv_fields(line);
   if (f.size() != names_.size()) {
     return std::to_string(f.size()) + " fields where the header has " + std::to_string(names_.size());
   }
-  ++s_.runs;
-  bool reached = f[col_reached_] == "yes";
-  bool ok = f[col_status_] == "ok";
+  RunOutcome r;
+  r.reached = f[col_reached_] == "yes";
+  r.ok = f[col_status_] == "ok";
   auto num = [](const std::string& t) { return std::strtod(t.c_str(), nullptr); };
-  double sc = ok ? num(f[col_SC_M_]) : 0;
+  if (r.ok) {
+    r.SC_M = num(f[col_SC_M_]);
+    r.hp_final_km = num(f[col_hp_]);
+    r.ha_final_km = num(f[col_ha_]);
+    r.core_left_kg = num(f[col_core_]);
+  }
+  add(r);
+  return {};
+}
+
+void SummaryBuilder::add(const RunOutcome& r) {
+  ++s_.runs;
+  const bool reached = r.reached, ok = r.ok;
+  const double sc = ok ? r.SC_M : 0;
   if (reached) ++s_.reached;
   promised_.push_back(reached ? sc : 0.0);
   if (reached) {
@@ -380,7 +433,7 @@ std::string SummaryBuilder::add(const std::string& line) {
   }
   if (ok) {
     ++s_.flown;
-    double v[4] = {sc, num(f[col_hp_]), num(f[col_ha_]), num(f[col_core_])};
+    double v[4] = {sc, r.hp_final_km, r.ha_final_km, r.core_left_kg};
     std::vector<double>* keep[4] = {&SC_M_, &hp_, &ha_, &core_};
     Moments* m[4] = {&mSC_M_, &mhp_, &mha_, &mcore_};
     for (int i = 0; i < 4; ++i) {
@@ -391,7 +444,6 @@ std::string SummaryBuilder::add(const std::string& line) {
       m[i]->add(v[i]);
     }
   }
-  return {};
 }
 
 Summary SummaryBuilder::finish() {
@@ -601,13 +653,21 @@ struct Shard {
   ~Shard() {
     if (f != nullptr) std::fclose(f);
   }
-  // The next line with its end; false at the end of the file.
+  // The next line with its end; false at the end of the file. A line is
+  // held whole, so its length is bounded (a file without line ends is no
+  // runs file), and a signal stops the reading of a large shard.
   bool next_line(std::string& out) {
     out.clear();
+    check_interrupt();
     int c;
-    while ((c = std::fgetc(f)) != EOF) {
+    while ((c = std::getc(f)) != EOF) {
+      if (out.size() == max_shard_line) {
+        throw FatalError{err_description, name + ":" + std::to_string(line_no + 1) + ": a line longer than " +
+                                              std::to_string(max_shard_line) + " bytes: not a runs file"};
+      }
       out += static_cast<char>(c);
       if (c == '\n') break;
+      if ((out.size() & 0xFFFF) == 0) check_interrupt();
     }
     if (std::ferror(f)) throw FatalError{err_read, name + ": read error"};
     if (out.empty()) return false;

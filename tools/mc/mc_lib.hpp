@@ -171,6 +171,8 @@ std::size_t shard_runs(const McProblem& p);
 
 // ---------------------------------------------------------------- CSV
 
+// The columns' names: run, the dispersed quantities, the results, status.
+std::vector<std::string> csv_columns(const std::vector<Dispersion>& dispersions);
 // The header row, ending CR LF.
 std::string csv_header(const std::vector<Dispersion>& dispersions);
 // One run's row, ending CR LF.
@@ -281,7 +283,23 @@ std::size_t runs_carrying(const McProblem& p, double M, double SC_M_nominal, con
 Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nominal, unsigned jobs,
                      const std::function<void(std::size_t, double, std::size_t)>& progress = {});
 
-// The summary, accumulated from the CSV rows in run order: a single study and
+// What a run's row says of its flight, as values: each number the double
+// the row's digits read back as (the masses whole kilograms, rounded halves
+// to even), so that a summary of the values and one of the rows agree to
+// the bit.
+struct RunOutcome {
+  bool ok = false;       // status ok: it flew to the end
+  bool reached = false;  // the reached column
+  double SC_M = 0;       // kg
+  double hp_final_km = 0, ha_final_km = 0;
+  double core_left_kg = 0;
+  double max_q_Pa = 0, max_accel_ms2 = 0;
+  std::string status;    // "ok", or why the run stopped, as the row writes it
+};
+RunOutcome run_outcome(const McProblem& p, const Flight& f);
+
+// The summary, accumulated from the runs in run order (as values, or as the
+// rows of a runs file that a merge reads): a single study and
 // merged shards then give the same numbers from the same bytes.
 struct Summary {
   std::vector<std::string> quantities;  // the dispersed columns
@@ -307,9 +325,14 @@ struct Summary {
 
 class SummaryBuilder {
  public:
-  // Takes the header row; returns what is wrong with it, or empty.
+  // The dispersed quantities of a study flown here.
+  void quantities(const std::vector<Dispersion>& dispersions);
+  // One run flown here.
+  void add(const RunOutcome& r);
+  // Takes a runs file's header row; returns what is wrong with it, or empty.
   std::string header(const std::string& line);
-  // Takes one data row (without its CR LF); returns what is wrong, or empty.
+  // Takes one data row of a runs file (without its CR LF); returns what is
+  // wrong, or empty.
   std::string add(const std::string& line);
   Summary finish();
 
@@ -332,9 +355,15 @@ void wilson(std::size_t k, std::size_t n, double& low, double& high);
 std::string summary_json(const Summary& s);
 std::string summary_text(const Summary& s);
 
+// The longest line a shard may hold, its CR LF included: a run's row is a
+// few hundred bytes even with every key of the description dispersed.
+constexpr std::size_t max_shard_line = 1 << 20;
+
 // Merges shard CSVs (each in run order) into one in run order, streaming;
 // `row` gets every line (with its CR LF). Throws FatalError (65 for
-// shards that do not fit together).
+// shards that do not fit together or a line longer than max_shard_line, with
+// the file and line) and, for a SIGINT, SIGTERM or SIGHUP while it reads,
+// Interrupted.
 void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row);
 
 // ---------------------------------------------------------------- sensitivity

@@ -24,6 +24,7 @@
 #include "vehicle/description_file.hpp"
 #include "optimize_lib.hpp"
 #include "progress.hpp"
+#include "study_front.hpp"
 
 namespace {
 
@@ -48,7 +49,10 @@ const char* const usage_text =
     "  --free KEY=LOW:HIGH a numeric quantity of the description set free within\n"
     "                      the bounds (repeatable), e.g.\n"
     "                      --free plan.acceleration_limit=35:45\n"
-    "  --tolerance KM      allowed miss of the target altitude (default 10)\n"
+    "  --tolerance KM      allowed miss of the target altitude by the final perigee\n"
+    "                      and apogee, for the search and the CSV's reached column\n"
+    "                      (default 10; ascent-mc's --promise-tolerance is the\n"
+    "                      promise's band, not this one)\n"
     "  --max-flights N     flights at most (default 300)\n"
     "  --vehicle FILE      the vehicle and mission, a TOML description (default\n"
     "                      the built-in vehicle)\n"
@@ -71,20 +75,18 @@ const char* const usage_text =
     "\n"
     "Exit status: 0 done; 4 no flight reached the target (the outputs are\n"
     "written, with the flight that missed least); 64 a bad option, bound, key\n"
-    "or tolerance; 65 a bad vehicle description; 2, 3, 5, 100, 106 the\n"
+    "or tolerance, an option given twice (--free excepted); 65 a bad vehicle\n"
+    "description; 2, 3, 5, 100, 106 the\n"
     "vehicle or profile is missing, unreadable, too short or not numbers;\n"
-    "2, 3, 5 an output cannot be created; 101 a write error; 128 + N stopped\n"
+    "2, 3, 5 an output cannot be created; 5 an output named for an input, or\n"
+    "two outputs that are one file through a link; 101 a write error; 128 + N stopped\n"
     "by signal N (SIGINT, SIGTERM, SIGHUP), the outputs written with the\n"
     "flights completed.\n";
 
 struct Options {
+  study::SharedOptions shared;
   OptimizeProblem problem;
-  std::string vehicle;  // empty: the built-in vehicle
-  std::string profile;  // empty: the description's, or s1.dat
-  std::string csv, json, answers;
-  unsigned jobs = 0;
-  bool help = false;
-  bool version = false;
+  std::string json, answers;
 };
 
 [[noreturn]] void fail(int code, const std::string& message) { throw FatalError{code, message}; }
@@ -120,34 +122,30 @@ FreeKey free_key(const std::string& text) {
 
 Options parse_options(int argc, char** argv) {
   Options o;
-  for (cli::Args a(argc, argv); a.next();) {
+  cli::Args a(argc, argv,
+              study::option_table({{"--free", nullptr, cli::Option::value, true},
+                                   {"--tolerance"},
+                                   {"--max-flights"},
+                                   {"--json"},
+                                   {"--answers"},
+                                   {"--method"}}));
+  while (a.next()) {
     const std::string& arg = a.name();
-    auto take_value = [&a] { return a.value(); };
-    auto no_value = [&a] { a.no_value(); };
-    if (arg == "--tt") {
-      o.problem.tt = bounds(arg, take_value());
-    } else if (arg == "--alpha") {
-      o.problem.alpha = bounds(arg, take_value());
+    if (study::take_shared(a, o.shared)) {
+      if (arg == "--tt") o.problem.tt = bounds(arg, o.shared.tt);
+      if (arg == "--alpha") o.problem.alpha = bounds(arg, o.shared.alpha);
     } else if (arg == "--free") {
-      o.problem.free.push_back(free_key(take_value()));
+      o.problem.free.push_back(free_key(a.value()));
     } else if (arg == "--tolerance") {
-      o.problem.tolerance = number(arg, take_value()) * 1000;
+      o.problem.tolerance = number(arg, a.value()) * 1000;
     } else if (arg == "--max-flights") {
-      o.problem.max_flights = cli::whole_number(arg, take_value(), 1, 1000000);
-    } else if (arg == "--vehicle") {
-      o.vehicle = take_value();
-    } else if (arg == "--profile") {
-      o.profile = take_value();
-    } else if (arg == "-o" || arg == "--output") {
-      o.csv = take_value();
+      o.problem.max_flights = cli::whole_number(arg, a.value(), 1, 1000000);
     } else if (arg == "--json") {
-      o.json = take_value();
+      o.json = a.value();
     } else if (arg == "--answers") {
-      o.answers = take_value();
-    } else if (arg == "--jobs" || arg == "-j") {
-      o.jobs = static_cast<unsigned>(cli::whole_number(arg, take_value(), 1, 1024));
+      o.answers = a.value();
     } else if (arg == "--method") {
-      std::string m = take_value();
+      std::string m = a.value();
       if (m == "cobyla") {
         o.problem.method = Method::cobyla;
       } else if (m == "sbplx") {
@@ -157,14 +155,6 @@ Options parse_options(int argc, char** argv) {
       } else {
         fail(exit_usage, "--method: '" + m + "' is not cobyla, sbplx or bobyqa");
       }
-    } else if (arg == "--help" || arg == "-h") {
-      no_value();
-      o.help = true;
-    } else if (arg == "--version") {
-      no_value();
-      o.version = true;
-    } else {
-      fail(exit_usage, "unknown option '" + arg + "' (try --help)");
     }
   }
   return o;
@@ -185,29 +175,12 @@ struct Output {
   void close() { ch.close(); }
 };
 
-// The files a search reads and writes: no output may take the place of an
-// input or of another output. Refused before any flight.
-void check_outputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    if (outputs[i].empty()) continue;
-    for (const std::string& in : inputs) {
-      if (!in.empty() && (outputs[i] == in || same_file(outputs[i], in))) {
-        fail(err_access_denied, outputs[i] + ": refused: it would overwrite the input " + in);
-      }
-    }
-    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
-      if (outputs[i] == outputs[j] || same_file(outputs[i], outputs[j])) {
-        fail(exit_usage, outputs[i] + ": named for two outputs");
-      }
-    }
-  }
-}
-
 std::string km(double m) { return real_text(m / 1000, 1, 1); }
 
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-optimize", usage_text)) return 0;
-  Options o = parse_options(argc, argv);
+  Options opts = parse_options(argc, argv);
+  const study::SharedOptions& o = opts.shared;
   if (o.help) {
     cli::print_text(usage_text);
     return 0;
@@ -216,44 +189,34 @@ int run(int argc, char** argv) {
     cli::print_text(std::string("ascent-optimize ") + cli::version() + "\n");
     return 0;
   }
-  OptimizeProblem& p = o.problem;
+  OptimizeProblem& p = opts.problem;
   Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
   p.desc = &desc;
   const std::string profile_path = sweep::study_profile(o.profile, desc, "ascent-optimize");
   // With free keys the answers need the vehicle flown: beside them. The
   // answers' session names its report after them.
   std::string vehicle_out, report_name;
-  if (!o.answers.empty()) {
-    report_name = fs::path(o.answers).filename().replace_extension(".out").string();
-    if (report_name == fs::path(o.answers).filename().string()) report_name += ".out";
+  const std::string& answers_out = opts.answers;
+  if (!answers_out.empty()) {
+    report_name = fs::path(answers_out).filename().replace_extension(".out").string();
+    if (report_name == fs::path(answers_out).filename().string()) report_name += ".out";
     if (!p.free.empty()) {
-      vehicle_out = fs::path(o.answers).replace_extension(".toml").string();
-      if (vehicle_out == o.answers) vehicle_out += ".toml";
+      vehicle_out = fs::path(answers_out).replace_extension(".toml").string();
+      if (vehicle_out == answers_out) vehicle_out += ".toml";
     }
   }
-  check_outputs({o.csv, o.json, o.answers, vehicle_out}, {profile_path, o.vehicle});
+  study::check_files({o.output, opts.json, answers_out, vehicle_out}, {profile_path, o.vehicle});
   // Checked before the profile is read: its faults are not the options'.
   std::string why = check_problem(p);
   if (!why.empty()) fail(exit_usage, why);
   const BoosterProfile profile = read_profile(profile_path);
   p.profile = &profile;
-  {
-    // A profile that cannot carry the shortest turn is of no use anywhere.
-    sweep::Plan probe;
-    probe.profile = &profile;
-    probe.desc = p.desc;
-    probe.transfer = false;
-    sweep::FlightResult f = sweep::fly(probe, p.tt.low, p.alpha.low);
-    if (f.interrupted) {
-      cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before the first flight");
-      return exit_signal(interrupt_signal);
-    }
-    if (!f.ok) fail(f.exit_code, f.error + " (the profile cannot carry a " + shortest_text(p.tt.low) + " s turn)");
-  }
+  // A profile that cannot carry the shortest turn is of no use anywhere.
+  sweep::probe_profile(desc, profile, p.tt.low, p.alpha.low);
 
-  Output csv(o.csv), json(o.json), answers(o.answers), vehicle(vehicle_out);
+  Output csv(o.output), json(opts.json), answers(answers_out), vehicle(vehicle_out);
 
-  unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = study::jobs_or_cores(o.jobs);
   ProgressBar bar(p.max_flights);
   OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
     bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));

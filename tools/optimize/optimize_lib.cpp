@@ -11,6 +11,7 @@
 #include "io/interrupt.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
+#include "study_front.hpp"
 
 namespace ascent::optimize {
 
@@ -242,7 +243,7 @@ std::string check_problem(const OptimizeProblem& p) {
     return {};
   };
   std::string e = bounds_error("--tt", p.tt);
-  if (e.empty() && p.tt.low < 1) e = "--tt: ascent refuses turn times below 1 s, got " + shortest_text(p.tt.low);
+  if (e.empty()) e = study::turn_time_refusal(p.tt.low);
   if (e.empty()) e = bounds_error("--alpha", p.alpha);
   if (e.empty() && p.alpha.low < 0) {
     e = "--alpha: the angle limit is a magnitude, at least 0, got " + shortest_text(p.alpha.low);

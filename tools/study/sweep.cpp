@@ -16,9 +16,9 @@
 #include "io/cli.hpp"
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
-#include "progress.hpp"
 #include "io/interrupt.hpp"
-#include "io/paths.hpp"
+#include "progress.hpp"
+#include "study_front.hpp"
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -65,7 +65,8 @@ const char* const usage_text =
     "status: ok, or the error that stopped that flight.\n"
     "\n"
     "Exit status: 0 done; 64 bad option or range (a value that is not a\n"
-    "number included); 65 a bad vehicle description; 106 a profile value that is\n"
+    "number, an option given twice included); 65 a bad vehicle description;\n"
+    "5 the CSV named for an input; 106 a profile value that is\n"
     "not a number; 2, 3, 5, 100 the profile is missing,\n"
     "unreadable or too short (or so the vehicle description); 101 the CSV\n"
     "could not be written (a closed pipe included); 1 a thread\n"
@@ -74,16 +75,9 @@ const char* const usage_text =
     "69 no flight ended normally (the CSV is written, each row's status says why).\n";
 
 struct Options {
-  std::string tt = "10:90:1";  // the grid that holds the orbit of the built-in vehicle
-  bool tt_given = false;
-  std::string alpha = "0:30:1";
-  std::string profile;  // empty: the description's, else s1.dat
-  std::string vehicle;  // empty: the built-in vehicle
-  std::string output;   // empty: standard output
+  study::SharedOptions shared;
   bool transfer = true;
   bool iterate = false;
-  unsigned jobs = 0;  // 0: the number of cores
-  bool help = false;
 };
 
 [[noreturn]] void fail(int code, const std::string& message) {
@@ -92,37 +86,18 @@ struct Options {
 
 Options parse_options(int argc, char** argv) {
   Options o;
-  for (cli::Args a(argc, argv); a.next();) {
-    const std::string& arg = a.name();
-    auto take_value = [&a] { return a.value(); };
-    auto no_value = [&a] { a.no_value(); };
-    if (arg == "--tt") {
-      o.tt = take_value();
-      o.tt_given = true;
-    } else if (arg == "--alpha") {
-      o.alpha = take_value();
-    } else if (arg == "--profile") {
-      o.profile = take_value();
-    } else if (arg == "--vehicle") {
-      o.vehicle = take_value();
-    } else if (arg == "-o" || arg == "--output") {
-      o.output = take_value();
-    } else if (arg == "--jobs" || arg == "-j") {
-      o.jobs = static_cast<unsigned>(cli::whole_number(arg, take_value(), 1, 1024));
-    } else if (arg == "--no-transfer") {
-      no_value();
-      o.transfer = false;
-    } else if (arg == "--iterate") {
-      no_value();
-      o.iterate = true;
-    } else if (arg == "--help" || arg == "-h") {
-      no_value();
-      o.help = true;
-    } else {
-      fail(exit_usage, "unknown option '" + arg + "' (try --help)");
-    }
+  cli::Args a(argc, argv,
+              study::option_table({{"--no-transfer", nullptr, cli::Option::flag},
+                                   {"--iterate", nullptr, cli::Option::flag}}));
+  while (a.next()) {
+    if (study::take_shared(a, o.shared)) continue;
+    if (a.name() == "--no-transfer") o.transfer = false;
+    if (a.name() == "--iterate") o.iterate = true;
   }
-  if (o.iterate && !o.tt_given) o.tt = "40";
+  // The grid that holds the orbit of the built-in vehicle; an iterate-mode
+  // series starts from one turn time.
+  if (!o.shared.tt_given) o.shared.tt = o.iterate ? "40" : "10:90:1";
+  if (!o.shared.alpha_given) o.shared.alpha = "0:30:1";
   return o;
 }
 
@@ -136,18 +111,23 @@ std::vector<double> grid(const std::string& option, const std::string& text) {
 
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-sweep", usage_text)) return 0;
-  Options o = parse_options(argc, argv);
+  Options opts = parse_options(argc, argv);
+  study::SharedOptions& o = opts.shared;
   if (o.help) {
     cli::print_text(usage_text);
+    return 0;
+  }
+  if (o.version) {
+    cli::print_text(std::string("ascent-sweep ") + cli::version() + "\n");
     return 0;
   }
 
   Plan plan;
   plan.tt = grid("--tt", o.tt);
   plan.alpha = grid("--alpha", o.alpha);
-  plan.transfer = o.transfer;
-  plan.iterate = o.iterate;
-  if (plan.tt.front() < 1) fail(exit_usage, "--tt: ascent refuses turn times below 1 s");
+  plan.transfer = opts.transfer;
+  plan.iterate = opts.iterate;
+  if (std::string why = study::turn_time_refusal(plan.tt.front()); !why.empty()) fail(exit_usage, why);
   if (plan.alpha.front() < 0) fail(exit_usage, "--alpha: the angle limit is a magnitude, at least 0");
   if (plan.iterate && plan.tt.size() != 1) {
     fail(exit_usage, "--tt: with --iterate, give the one turn time each series starts from");
@@ -163,36 +143,15 @@ int run(int argc, char** argv) {
   const BoosterProfile profile = read_profile(o.profile);
   plan.profile = &profile;
 
+  // Neither the CSV nor the rows kept of a stopped sweep may take the place
+  // of an input.
   const std::string partial = o.output + ".partial";
-  if (!o.output.empty()) {
-    // Neither the CSV nor the rows kept of a stopped sweep may take the
-    // place of an input.
-    for (const std::string& name : {o.output, partial}) {
-      for (const std::string& input : {o.profile, o.vehicle}) {
-        if (!input.empty() && (name == input || same_file(name, input))) {
-          fail(err_access_denied, name + ": refused: the CSV would overwrite the input " + input);
-        }
-      }
-    }
-  }
+  study::check_files({o.output}, {o.profile, o.vehicle});
+  if (!o.output.empty()) study::check_files({partial}, {o.profile, o.vehicle});
 
   // A profile that cannot carry the shortest flight (the one that reads the
   // fewest of its points) is of no use to any grid point.
-  {
-    Plan probe = plan;
-    probe.transfer = false;
-    probe.iterate = false;
-    FlightResult p = fly(probe, 1.0, plan.alpha.front());
-    if (p.interrupted) {
-      cli::report("ascent-sweep", std::string("stopped by ") + signal_name(interrupt_signal) +
-                                      " before the first flight");
-      return exit_signal(interrupt_signal);
-    }
-    if (!p.ok) {
-      // A vehicle too heavy to lift off is refused with its own reason.
-      fail(p.exit_code, p.exit_code == err_read ? p.error + " (the profile cannot carry even a 1 s turn)" : p.error);
-    }
-  }
+  probe_profile(desc, profile, study::min_turn_time, plan.alpha.front());
 
   // The rows go to a file of this run's own, created exclusively beside
   // FILE (two sweeps writing one name never share it, and a link planted
@@ -208,7 +167,7 @@ int run(int argc, char** argv) {
     out.open_stream(stdout, "standard output");
   }
 
-  unsigned jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = study::jobs_or_cores(o.jobs);
   ProgressBar bar(plan.size());
   out.put(csv_header());
   std::size_t flown = 0;  // flights that ended normally

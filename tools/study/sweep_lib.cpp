@@ -113,6 +113,22 @@ FlightResult fly(const Plan& plan, double tt, double alpha) {
   return flight_result(ascent::fly(*plan.desc, *plan.profile, answers), tt, alpha);
 }
 
+void probe_profile(const Description& desc, const BoosterProfile& profile, double tt, double alpha) {
+  Plan probe;
+  probe.desc = &desc;
+  probe.profile = &profile;
+  probe.transfer = false;
+  const FlightResult p = fly(probe, tt, alpha);
+  if (p.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+  if (p.ok) return;
+  // A profile too short says so; a vehicle too heavy to lift off, say, is
+  // refused with its own reason.
+  if (p.exit_code == err_read) {
+    throw FatalError{p.exit_code, p.error + " (the profile cannot carry even a " + shortest_text(tt) + " s turn)"};
+  }
+  throw FatalError{p.exit_code, p.error};
+}
+
 FlightResult flight_result(const Flight& flight, double tt, double alpha) {
   FlightResult f;
   f.tt = tt;

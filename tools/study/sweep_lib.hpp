@@ -72,6 +72,13 @@ std::string answer_text(double x);
 // Flies one point in a session of its own with every output discarded.
 FlightResult fly(const Plan& plan, double tt, double alpha);
 
+// The flight that finds a profile too short for a study before the study
+// flies: the shortest turn `tt` it flies (a shorter turn reads fewer of the
+// profile's points), at angle limit `alpha`, without the transfer. A flight
+// that stops throws FatalError with its own code and message (a profile too
+// short adds which turn it could not carry); a signal throws Interrupted.
+void probe_profile(const Description& desc, const BoosterProfile& profile, double tt, double alpha);
+
 // The row of a flight flown through the entry point with those answers.
 FlightResult flight_result(const Flight& flight, double tt, double alpha);
 

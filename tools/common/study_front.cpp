@@ -1,0 +1,110 @@
+#include "study_front.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "io/fatal_error.hpp"
+#include "io/number_format.hpp"
+#include "io/paths.hpp"
+
+namespace ascent::study {
+
+namespace fs = std::filesystem;
+
+std::vector<cli::Option> option_table(std::vector<cli::Option> own) {
+  std::vector<cli::Option> t = {
+      {"--tt"},
+      {"--alpha"},
+      {"--vehicle"},
+      {"--profile"},
+      {"-o", "--output"},
+      {"--jobs", "-j"},
+      {"--help", "-h", cli::Option::flag},
+      {"--version", nullptr, cli::Option::flag},
+  };
+  t.insert(t.end(), own.begin(), own.end());
+  return t;
+}
+
+bool take_shared(cli::Args& a, SharedOptions& o) {
+  const std::string& name = a.name();
+  if (name == "--tt") {
+    o.tt = a.value();
+    o.tt_given = true;
+  } else if (name == "--alpha") {
+    o.alpha = a.value();
+    o.alpha_given = true;
+  } else if (name == "--vehicle") {
+    o.vehicle = a.value();
+  } else if (name == "--profile") {
+    o.profile = a.value();
+  } else if (name == "-o") {
+    o.output = a.value();
+  } else if (name == "--jobs") {
+    o.jobs = static_cast<unsigned>(cli::whole_number(name, a.value(), 1, 1024));
+  } else if (name == "--help") {
+    o.help = true;
+  } else if (name == "--version") {
+    o.version = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+unsigned jobs_or_cores(unsigned jobs) { return jobs != 0 ? jobs : std::max(1u, std::thread::hardware_concurrency()); }
+
+std::string turn_time_refusal(double tt) {
+  if (tt >= min_turn_time) return {};
+  return "--tt: ascent refuses turn times below " + shortest_text(min_turn_time) + " s, got " + shortest_text(tt);
+}
+
+namespace {
+
+// Where writing to `name` lands: every link on the way followed, the last
+// one too even when what it names does not exist yet.
+fs::path landing(const std::string& name) {
+  std::error_code ec;
+  fs::path p = fs::absolute(name, ec);
+  if (ec) return {};
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+    fs::path to = fs::read_symlink(p, ec);
+    if (ec) return {};
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  return fs::weakly_canonical(p, ec);
+}
+
+bool one_place(const std::string& a, const std::string& b) {
+  std::error_code ea, eb;
+  return fs::absolute(a, ea).lexically_normal() == fs::absolute(b, eb).lexically_normal() && !ea && !eb;
+}
+
+}  // namespace
+
+void check_files(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& out = outputs[i];
+    if (out.empty()) continue;
+    const fs::path lands = landing(out);
+    for (const std::string& in : inputs) {
+      if (in.empty()) continue;
+      if (out == in || same_file(out, in) || (!lands.empty() && lands == landing(in))) {
+        throw FatalError{err_access_denied, out + ": refused: it would overwrite the input " + in};
+      }
+    }
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      const std::string& other = outputs[j];
+      if (other.empty()) continue;
+      if (out == other || one_place(out, other)) throw FatalError{exit_usage, out + ": named for two outputs"};
+      if (same_file(out, other) || (!lands.empty() && lands == landing(other))) {
+        throw FatalError{err_access_denied, out + " and " + other +
+                                                ": refused: one file through a link, one output would be lost"};
+      }
+    }
+  }
+}
+
+}  // namespace ascent::study
