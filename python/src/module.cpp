@@ -557,12 +557,13 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
   return py::make_tuple(mc::csv_header(p.dispersions), py::cast(rows));
 }
 
-// The promise of ascent-mc --promise P --tolerance KM over the whole study:
-// the nominal flight's SC_M, then every run flown again at each mass tried.
-mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
-                       const PyProfile& profile, const std::string& dispersions_text,
-                       const std::string& dispersions_name, std::uint64_t seed, std::size_t runs, unsigned jobs,
-                       double probability, std::optional<double> tolerance) {
+// The study with the promise of ascent-mc --promise P --tolerance KM after
+// it, as the tool flies them: the nominal flight's SC_M, the study's runs
+// (its rows, and the promise's trial at that mass), then the search.
+py::tuple mc_promise(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                     const PyProfile& profile, const std::string& dispersions_text,
+                     const std::string& dispersions_name, std::uint64_t seed, std::size_t runs, unsigned jobs,
+                     double probability, std::optional<double> tolerance, bool check) {
   const double tolerance_km = tolerance.value_or(mc::reached_band_km);
   if (!(probability > 0 && probability < 1)) {
     throw py::value_error("promise: a share of the runs, above 0 and below 1 (0.99865, say)");
@@ -574,15 +575,28 @@ mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, con
   const mc::McProblem p = mc_problem(tt, alpha, transfer, iterate, vehicle, profile, dispersions_text,
                                      dispersions_name, seed, runs);
   const auto signals = python_signals();
+  const mc::PromiseAsk ask{probability, tolerance_km, check};
+  std::vector<std::string> rows;
+  mc::Promise promise;
   try {
     py::gil_scoped_release unlocked;
     const std::optional<double> start = mc::promise_start(p, "promise");
     if (!start) throw PythonSignal{};
-    return mc::find_promise(p, mc::PromiseAsk{probability, tolerance_km}, *start, jobs,
-                            [&signals](std::size_t, double, std::size_t done) { signals(done); });
+    mc::RunBrackets known(p.runs);
+    rows.reserve(p.runs);
+    mc::monte_carlo(
+        p, jobs,
+        [&](const mc::RunResult& r) {
+          rows.push_back(r.csv);
+          mc::note_study_run(known, p, ask, *start, r);
+        },
+        signals);
+    promise = mc::find_promise(
+        p, ask, *start, jobs, [&signals](std::size_t, double, std::size_t done) { signals(done); }, &known);
   } catch (const PythonSignal&) {
     throw py::error_already_set();
   }
+  return py::make_tuple(mc::csv_header(p.dispersions), py::cast(rows), py::cast(promise));
 }
 
 // A study's rows (in run order) as columns, and its summary as ascent-mc's
@@ -686,7 +700,8 @@ PYBIND11_MODULE(_ascent, m) {
   py::class_<mc::Promise>(m, "_Promise");
   m.def("mc_promise", &mc_promise, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
-        py::arg("seed"), py::arg("runs"), py::arg("jobs"), py::arg("probability"), py::arg("tolerance_km") = std::nullopt);
+        py::arg("seed"), py::arg("runs"), py::arg("jobs"), py::arg("probability"), py::arg("tolerance_km") = std::nullopt,
+        py::arg("check") = false);
 #endif
   m.attr("version") = cli::version();
   m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");

@@ -64,8 +64,11 @@ const char* const usage_text =
     "                     share P of the runs carries to the target orbit (P above\n"
     "                     0 and below 1; 0.99865, three sigma, is the usual choice),\n"
     "                     with the Wilson 95 % interval of the share that carries\n"
-    "                     it; it flies every run again for each mass it tries, so\n"
-    "                     not with --shard or --merge\n"
+    "                     it; it decides every run at each mass it tries, so not\n"
+    "                     with --shard or --merge\n"
+    "  --promise-check    with --promise: fly every run again at the answer and at\n"
+    "                     1 kg more, and say whether the order of the masses held\n"
+    "                     (if not, search again flying every run at every mass)\n"
     "  --tolerance KM     for --promise: both final apsides within KM of the target\n"
     "                     altitude (default 10, the reached column's own band; any\n"
     "                     distance above 0)\n"
@@ -86,10 +89,11 @@ const char* const usage_text =
     "SC_M plus M. Run r carries M when its drawn vehicle, flown with that stack,\n"
     "reaches the target orbit within the propellant loaded (as the reached column\n"
     "tests) with both final apsides within --tolerance, and the SC_M sized from\n"
-    "that flight is at least M. A lighter spacecraft leaves the core more\n"
-    "propellant, so each mass tried is flown by every run: from the nominal SC_M\n"
-    "the search steps by 1000 kg, doubling, then halves the bracket to the\n"
-    "kilogram. The same runs fly every trial, so the answer is the same for any\n"
+    "that flight is at least M. From the nominal SC_M the search steps by\n"
+    "1000 kg, doubling, then halves the bracket to the kilogram. A run that\n"
+    "carries M carries every lighter mass and one that misses M every heavier\n"
+    "one: at each mass only the runs the masses already flown (the study's own\n"
+    "runs first) leave undecided are flown. The answer is the same for any\n"
     "--jobs. It writes nothing to the runs CSV.\n"
     "\n"
     "Exit status: 0 done; 64 bad option; 65 bad dispersions file, vehicle\n"
@@ -118,6 +122,7 @@ struct Options {
   std::optional<double> promise;  // the share of the runs
   double tolerance_km = reached_band_km;
   bool tolerance_given = false;
+  bool promise_check = false;
 };
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
@@ -185,6 +190,9 @@ Options parse_options(int argc, char** argv) {
         usage("--promise: P is a share of the runs, above 0 and below 1 (0.99865, say), got '" + v + "'");
       }
       o.promise = p;
+    } else if (arg == "--promise-check") {
+      a.no_value();
+      o.promise_check = true;
     } else if (arg == "--tolerance") {
       std::string v = value();
       o.tolerance_km = real_number(arg, v);
@@ -205,6 +213,7 @@ Options parse_options(int argc, char** argv) {
   if (!o.merging && !o.help && !o.version && o.runs == 0 && o.sensitivity.empty()) {
     usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
   }
+  if (o.promise_check && !o.promise) usage("--promise-check: it checks a promise: give --promise P as well");
   if (o.tolerance_given && !o.promise) usage("--tolerance: only the promise uses it: give --promise P as well");
   if (o.promise && (o.merging || o.shard_given)) usage("--promise: the promise flies every run; not with --shard/--merge");
   if (o.promise && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
@@ -376,10 +385,14 @@ int run(int argc, char** argv) {
   // first, so that a vehicle whose nominal flight stops is refused before
   // the study.
   double SC_M_nominal = 0;
+  const PromiseAsk ask{o.promise.value_or(0), o.tolerance_km, o.promise_check};
+  // What the study's runs tell the promise: its trial at the nominal mass.
+  std::unique_ptr<RunBrackets> known;
   if (o.promise) {
     const std::optional<double> start = promise_start(p, "--promise");
     if (!start) return stopped(static_cast<int>(interrupt_signal), "while flying the nominal flight", "");
     SC_M_nominal = *start;
+    known = std::make_unique<RunBrackets>(p.runs);
   }
 
   SummaryBuilder sb;
@@ -395,6 +408,7 @@ int run(int argc, char** argv) {
           // A run that a signal cut short is no run of the study.
           if (r.flight.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
+          if (known) note_study_run(*known, p, ask, SC_M_nominal, r);
           std::string why = sb.add(r.csv.substr(0, r.csv.size() - 2));
           if (!why.empty()) throw FatalError{exit_internal, "internal error: row " + std::to_string(r.run) + ": " + why};
           ++delivered;
@@ -430,7 +444,7 @@ int run(int argc, char** argv) {
     };
     try {
       summary.promise = find_promise(
-          p, PromiseAsk{*o.promise, o.tolerance_km}, SC_M_nominal, jobs,
+          p, ask, SC_M_nominal, jobs,
           [&](std::size_t trial, double M, std::size_t done) {
             if (trial != shown_trial) {
               finish_bar();
@@ -440,7 +454,8 @@ int run(int argc, char** argv) {
             char note[64];
             std::snprintf(note, sizeof note, " promise trial %zu: %.0f kg", trial, M);
             trial_bar->update(done, note);
-          });
+          },
+          known.get());
     } catch (const Interrupted& e) {
       finish_bar();
       return stopped(e.signal, "while searching the promise",
