@@ -417,10 +417,10 @@ def _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs):
     return tt, alpha, v, _profile(profile, v), _dispersions(dispersions), seed, runs
 
 
-def _mc_finish(header, rows, as_frame, vehicle, promise=None):
+def _mc_finish(header, rows, as_frame, vehicle, study_line, promise=None):
     import json
 
-    columns, summary = _ascent.mc_result(header, rows, promise)
+    columns, summary = _ascent.mc_result(header, rows, promise, study_line)
     summary = json.loads(summary)
     # Where pictures draw the target, as ascent-mc's summary says.
     summary["target_apogee_altitude_m"] = vehicle["target.apogee_altitude"]
@@ -456,7 +456,8 @@ def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, di
     else:
         header, rows = _ascent.mc_rows(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed,
                                        runs, 1, 1, _jobs(jobs))
-    return _mc_finish(header, rows, as_frame, v, found)
+    line = _ascent.mc_study_line(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs)
+    return _mc_finish(header, rows, as_frame, v, line, found)
 
 
 def _pieces(tt, alpha, begin, end):

@@ -533,9 +533,20 @@ mc::McProblem mc_problem(double tt, double alpha, bool transfer, bool iterate, c
   p.answers.transfer = transfer;
   p.answers.iterate = iterate;
   p.dispersions = dispersions_of(dispersions_text, dispersions_name, *vehicle.d);
+  // As ascent-mc digests the file's text it read; no file, nothing dispersed.
+  if (!dispersions_name.empty()) p.dispersions_digest = mc::digest(dispersions_text);
   p.seed = seed;
   p.runs = runs;
   return p;
+}
+
+// The line that defines the whole study (shard 1/1), as ascent-mc writes it
+// first in its CSV and names it in its JSON.
+std::string mc_study_line(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                          const PyProfile& profile, const std::string& dispersions_text,
+                          const std::string& dispersions_name, std::uint64_t seed, std::size_t runs) {
+  return mc::study_line(
+      mc_problem(tt, alpha, transfer, iterate, vehicle, profile, dispersions_text, dispersions_name, seed, runs));
 }
 
 py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
@@ -602,7 +613,7 @@ py::tuple mc_promise(double tt, double alpha, bool transfer, bool iterate, const
 // A study's rows (in run order) as columns, and its summary as ascent-mc's
 // --json writes it, with the promise when one was searched.
 py::tuple mc_result(const std::string& header, const std::vector<std::string>& rows,
-                    const std::optional<mc::Promise>& promise) {
+                    const std::optional<mc::Promise>& promise, const std::string& study_line) {
   mc::SummaryBuilder sb;
   std::string why = sb.header(std::string(without_line_end(header)));
   if (!why.empty()) throw FatalError{exit_internal, "internal error: header: " + why};
@@ -612,6 +623,7 @@ py::tuple mc_result(const std::string& header, const std::vector<std::string>& r
   }
   mc::Summary summary = sb.finish();
   summary.promise = promise;
+  summary.study_line = study_line;
   return py::make_tuple(csv_columns(sweep::csv_fields(without_line_end(header)), rows), mc::summary_json(summary));
 }
 #endif
@@ -696,7 +708,11 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("mc_rows", &mc_rows, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
         py::arg("seed"), py::arg("runs"), py::arg("shard"), py::arg("shards"), py::arg("jobs"));
-  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"), py::arg("promise") = std::nullopt);
+  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"), py::arg("promise") = std::nullopt,
+        py::arg("study_line") = std::string());
+  m.def("mc_study_line", &mc_study_line, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
+        py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
+        py::arg("seed"), py::arg("runs"));
   py::class_<mc::Promise>(m, "_Promise");
   m.def("mc_promise", &mc_promise, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),

@@ -103,7 +103,8 @@ const char* const usage_text =
     "outputs are written, each row's status says why), or with --promise the\n"
     "nominal flight did not fly to the end (nothing is written); 128 + N stopped by\n"
     "signal N (SIGINT, SIGTERM, SIGHUP): the runs flown are kept in\n"
-    "FILE.partial, every old output is untouched.\n";
+    "FILE.partial, every old output is untouched; stopped while the promise is\n"
+    "searched, the study's outputs are written, its summary without the promise.\n";
 
 struct Options {
   std::size_t runs = 1000;
@@ -287,9 +288,11 @@ int run_merge(const Options& o) {
   SummaryBuilder sb;
   bool first = true;
   double target = std::numeric_limits<double>::quiet_NaN();
+  std::string study;
   merge(o.merge, [&](const std::string& line) {
     out.write(line);
     if (line.rfind("#", 0) == 0) {  // the study's line
+      study = line;
       std::size_t at = line.find("target_apogee_altitude_m=");
       if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
       return;
@@ -302,6 +305,7 @@ int run_merge(const Options& o) {
   out.close();
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
+  summary.study_line = study;
   write_summary(summary, json);
   return 0;
 }
@@ -376,9 +380,13 @@ int run(int argc, char** argv) {
       return stopped(e.signal, "while flying the sensitivities", "");
     }
     sens->write(sensitivity_csv(s));
-    sens->close();
     write_stdout(tornado_text(s) + "\n");
-    if (o.runs == 0) return 0;
+    // Replaced with the study's other outputs, once it is whole: a study
+    // stopped leaves every old output as it was, this one too.
+    if (o.runs == 0) {
+      sens->close();
+      return 0;
+    }
   }
 
   // The promise's masses are measured from the nominal flight's SC_M: flown
@@ -398,7 +406,8 @@ int run(int argc, char** argv) {
   SummaryBuilder sb;
   std::string header = csv_header(p.dispersions);
   sb.header(header.substr(0, header.size() - 2));
-  if (csv) csv->write(study_line(p) + header);
+  const std::string line = study_line(p);
+  if (csv) csv->write(line + header);
   ProgressBar bar(shard_runs(p));
   std::size_t delivered = 0;
   try {
@@ -427,13 +436,16 @@ int run(int argc, char** argv) {
       csv->close();
       kept = ": their rows are in " + o.output;
     }
+    if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
     return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
                    kept);
   }
   bar.finish();
   if (csv) csv->close();
+  if (sens) sens->close();
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = desc.mission.target.apogee_altitude;
+  summary.study_line = line;
   if (o.promise) {
     // One progress line per mass tried: the search's own record on a terminal.
     std::unique_ptr<ProgressBar> trial_bar;
@@ -457,9 +469,15 @@ int run(int argc, char** argv) {
           },
           known.get());
     } catch (const Interrupted& e) {
+      // The study is whole and its runs are written: its summary is written
+      // too, without the promise and saying it stopped, so that no old
+      // summary is left beside the new runs.
       finish_bar();
-      return stopped(e.signal, "while searching the promise",
-                     csv ? ": the runs are complete in " + o.output + "; no summary is written" : "");
+      summary.promise_stopped = signal_name(e.signal);
+      write_summary(summary, json);
+      std::string kept = csv ? ": the runs are complete in " + o.output + ", the summary" : ": the summary";
+      kept += json ? " in " + o.json + " is without the promise" : " is without the promise";
+      return stopped(e.signal, "while searching the promise", kept);
     }
     finish_bar();
   }

@@ -579,10 +579,26 @@ nlohmann::ordered_json spread_json(const Spread& s) {
   return j;
 }
 
+// The study line's keys and values, in its order, as JSON strings: compared
+// with a CSV's first line as text.
+nlohmann::ordered_json study_json(const std::string& line) {
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  std::size_t i = line.find(':');
+  while (i != std::string::npos && i + 1 < line.size()) {
+    std::size_t from = i + 1, end = line.find_first_of(" \r\n", from);
+    std::string kv = line.substr(from, end == std::string::npos ? std::string::npos : end - from);
+    std::size_t eq = kv.find('=');
+    if (eq != std::string::npos) j[kv.substr(0, eq)] = kv.substr(eq + 1);
+    i = end;
+  }
+  return j;
+}
+
 }  // namespace
 
 std::string summary_json(const Summary& s) {
   nlohmann::ordered_json j;
+  if (!s.study_line.empty()) j["study"] = study_json(s.study_line);
   j["runs"] = s.runs;
   j["flown"] = s.flown;
   j["reached"] = s.reached;
@@ -613,6 +629,7 @@ std::string summary_json(const Summary& s) {
     }
   } else {
     j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
+    if (!s.promise_stopped.empty()) j["promise_stopped_by"] = s.promise_stopped;
   }
   j["SC_M_reached_p0.135_kg"] = number_or_null(s.SC_M_reached_low);
   j["target_apogee_altitude_m"] = number_or_null(s.target_apogee_altitude_m);
@@ -717,6 +734,7 @@ std::string summary_text(const Summary& s) {
   line("apogee, flown (km)", s.ha_final, 1);
   line("core prop., flown (kg)", s.core_left, 0);
   if (s.promise) t += promise_text(*s.promise);
+  if (!s.promise_stopped.empty()) t += "\nPromise: the search was stopped by " + s.promise_stopped + ": no promise\n";
   return t;
 }
 
@@ -739,6 +757,14 @@ const std::string study_prefix = "# ascent-mc study:";
 
 }  // namespace
 
+std::string profile_digest(const BoosterProfile& profile) {
+  std::string points;
+  for (std::size_t i = 0; i < profile.t.size() && i < profile.F.size(); ++i) {
+    points += shortest_text(profile.t[i]) + " " + shortest_text(profile.F[i]) + "\n";
+  }
+  return digest(points);
+}
+
 std::string study_line(const McProblem& p) {
   std::string l = study_prefix;
   auto add = [&l](const char* key, const std::string& value) { l += std::string(" ") + key + "=" + value; };
@@ -751,6 +777,7 @@ std::string study_line(const McProblem& p) {
   add("transfer", p.answers.transfer ? "yes" : "no");
   add("iterate", p.answers.iterate ? "yes" : "no");
   add("vehicle", digest(write_description(*p.desc)));
+  add("profile", p.profile != nullptr ? profile_digest(*p.profile) : std::string("none"));
   add("dispersions", p.dispersions_digest);
   add("target_apogee_altitude_m", shortest_text(p.desc->mission.target.apogee_altitude));
   return l + "\r\n";
@@ -861,6 +888,14 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
                                               files.front() + " has " + key + "=" + value};
         }
       }
+      // A key the first shard's line lacks (a profile's digest, say) is
+      // another study too.
+      for (const auto& [key, value] : keys) {
+        if (study.count(key) == 0) {
+          throw FatalError{err_description, name + ": another study: " + key + "=" + value + " where " +
+                                              files.front() + " has no " + key};
+        }
+      }
       if (n != shards_in_study) {
         throw FatalError{err_description, name + ": shard " + std::to_string(k) + "/" + std::to_string(n) +
                                             " of a study in " + std::to_string(shards_in_study) + " shards"};
@@ -891,7 +926,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   std::string merged = study_prefix;
   study["shard"] = "1/1";
   for (const char* key : {"version", "seed", "runs", "shard", "tt", "alpha", "transfer", "iterate", "vehicle",
-                          "dispersions", "target_apogee_altitude_m"}) {
+                          "profile", "dispersions", "target_apogee_altitude_m"}) {
     merged += std::string(" ") + key + "=" + study[key];
   }
   row(merged + "\r\n");

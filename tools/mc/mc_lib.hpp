@@ -123,10 +123,15 @@ struct McProblem {
 // two vehicles or dispersion files apart.
 std::string digest(std::string_view bytes);
 
+// The digest of a booster profile's points (each time and thrust as its
+// shortest text): the same profile read from differently written files
+// digests alike, a profile with one thrust changed does not.
+std::string profile_digest(const BoosterProfile& profile);
+
 // The first line of a study's CSV, "# ascent-mc study: key=value ...": what
 // defines the study (program version, seed, runs, shard K/N, the answers,
-// digests of the vehicle as described and of the dispersions, the target's
-// apogee altitude). Readers skip lines that start with '#'; a merge checks
+// digests of the vehicle as described, of the booster profile's points and
+// of the dispersions, the target's apogee altitude). Readers skip lines that start with '#'; a merge checks
 // that its shards agree on every key but the shard and that no run is left
 // out.
 std::string study_line(const McProblem& p);
@@ -364,6 +369,12 @@ struct Summary {
   double target_apogee_altitude_m = std::numeric_limits<double>::quiet_NaN();
   // With --promise: the promise asked for, flown after the study.
   std::optional<Promise> promise;
+  // The signal that stopped the promise's search ("SIGINT", ...): the
+  // summary is the study's, without a promise.
+  std::string promise_stopped;
+  // The study line of the runs summarised (study_line, or the merged one):
+  // the JSON names its study by it. Empty: no study line known.
+  std::string study_line;
 };
 
 class SummaryBuilder {
