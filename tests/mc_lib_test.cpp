@@ -335,6 +335,74 @@ TEST(McPromise, PromisedMassIsCarriedByTheShareAndNothingHeavierIs) {
   }
 }
 
+// The search that flies only the runs the order of the masses leaves
+// undecided, the study's runs taken as its first trial, against the search
+// that flies every run at every mass: the same promise on the guided
+// vehicle, and on the open-loop one, whose search ends at 0 kg, a stack the
+// rules refuse however many runs carried a heavier one. The check flies
+// every run at the answer and 1 kg more and finds the counts the search had.
+TEST(McPromise, DecidingRunsByTheOrderOfTheMassesChangesNoPromise) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  const BoosterProfile profile = read_profile(src + "/data/s1.dat");
+  // Open loop most runs miss the band at every mass: each is flown at every
+  // lighter mass the search goes down to.
+  const struct {
+    const char* vehicle;
+    double tolerance_km, most_flown;
+  } cases[] = {{"orvalon5_guided.toml", 2, 0.5}, {"orvalon5.toml", 10, 1.0}};
+  for (const auto& [vehicle, tolerance_km, most_flown] : cases) {
+    SCOPED_TRACE(vehicle);
+    const Description desc = read_description(src + "/vehicles/" + vehicle);
+    McProblem p;
+    p.desc = &desc;
+    p.profile = &profile;
+    p.answers.tt = 36;
+    p.answers.alpha = 18;
+    p.dispersions = read_dispersions(src + "/vehicles/dispersions.toml", desc);
+    p.runs = 16;
+    const double SC_nom = *promise_start(p, "test");
+    const PromiseAsk ask{0.9, tolerance_km, true};
+    MassSearch all = search_mass([&](double M) { return runs_carrying(p, M, SC_nom, ask, 2); },
+                                 runs_needed(0.9, p.runs), SC_nom);
+    RunBrackets known(p.runs);
+    monte_carlo(p, 2, [&](const RunResult& r) { note_study_run(known, p, ask, SC_nom, r); });
+    Promise pr = find_promise(p, ask, SC_nom, 2, {}, &known);
+    EXPECT_EQ(pr.SC_M, all.M);
+    EXPECT_EQ(pr.carrying, all.carrying);
+    EXPECT_EQ(pr.trials, all.trials);
+    EXPECT_EQ(pr.most, all.most);
+    EXPECT_EQ(pr.most_M, all.most_M);
+    EXPECT_LT(static_cast<double>(pr.flights), most_flown * static_cast<double>(p.runs * pr.trials))
+        << "outcomes are decided, not flown";
+    ASSERT_TRUE(pr.check.has_value());
+    EXPECT_EQ(pr.check->contradicted, 0u);
+    EXPECT_EQ(pr.check->carrying, all.carrying);
+    if (all.carrying >= runs_needed(0.9, p.runs)) {
+      EXPECT_EQ(pr.check->carrying_next, runs_carrying(p, all.M + 1, SC_nom, ask, 2));
+    }
+  }
+}
+
+// A run's bracket: the heaviest mass it carried, the lightest it missed;
+// between them nothing is known.
+TEST(McPromise, RunBracketsDecideOnlyOutsideWhatWasFlown) {
+  RunBrackets b(2);
+  b.flown(1, b.mass(90000), true);
+  b.flown(1, b.mass(95000), false);
+  b.flown(1, b.mass(89000), true);  // lighter than one carried: no news
+  using K = RunBrackets::Known;
+  const struct {
+    std::uint64_t run;
+    double M;
+    K known;
+  } cases[] = {{1, 0, K::carries},        {1, 90000, K::carries}, {1, 90000.5, K::unknown}, {1, 94999, K::unknown},
+               {1, 95000, K::misses},     {1, 1e9, K::misses},    {2, 0, K::unknown},       {2, 90000, K::unknown}};
+  for (const auto& c : cases) EXPECT_EQ(b.at(c.run, c.M), c.known) << c.run << " at " << c.M;
+  EXPECT_EQ(b.exactly(1, 95000), K::misses);
+  EXPECT_EQ(b.exactly(1, 89000), K::unknown) << "only the heaviest carried is kept";
+  EXPECT_EQ(b.exactly(1, 0), K::unknown);
+}
+
 TEST(McSummary, MeansSpreadsAndPromisedMassFromAHandMadeRunsFile) {
   SummaryBuilder b;
   ASSERT_EQ(b.header("run,x,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,"

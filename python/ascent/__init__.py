@@ -425,10 +425,10 @@ def _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs):
     return tt, alpha, v, _profile(profile, v), _dispersions(dispersions), seed, runs
 
 
-def _mc_finish(header, rows, as_frame, vehicle, promise=None):
+def _mc_finish(header, rows, as_frame, vehicle, study_line, promise=None):
     import json
 
-    columns, summary = _ascent.mc_result(header, rows, promise)
+    columns, summary = _ascent.mc_result(header, rows, promise, study_line)
     summary = json.loads(summary)
     # Where pictures draw the target, as ascent-mc's summary says.
     summary["target_apogee_altitude_m"] = vehicle["target.apogee_altitude"]
@@ -436,28 +436,36 @@ def _mc_finish(header, rows, as_frame, vehicle, promise=None):
 
 
 def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, dispersions=None, seed=1,
-                vehicle=None, profile=None, jobs=None, as_frame=None, promise=None, tolerance=None):
+                vehicle=None, profile=None, jobs=None, as_frame=None, promise=None, tolerance=None,
+                promise_check=False):
     """A dispersion study as ascent-mc flies it: `runs` dispersed copies of the vehicle, the same answers.
 
     dispersions: a file name or a Dispersions (None: nothing is dispersed); seed: the study's seed.
     Run i is the same vehicle whatever `jobs`. Returns a MonteCarlo.
 
     promise: as ascent-mc --promise P, after the study the largest spacecraft mass that this share
-    of the runs carries to the target orbit, every run flown again at each mass tried; tolerance:
-    as --tolerance KM, the band around the target for both final apsides (default the reached
-    column's). The summary then holds SC_M_promised_kg and the promise_* keys of ascent-mc's JSON.
+    of the runs carries to the target orbit, each run flown again at the masses its own outcomes
+    so far leave undecided; tolerance: as --tolerance KM, the band around the target for both final
+    apsides (default the reached column's); promise_check: as --promise-check, every run flown again
+    at the answer and 1 kg more. The summary then holds SC_M_promised_kg and the promise_* keys of
+    ascent-mc's JSON.
     """
     if tolerance is not None and promise is None:
         raise ValueError("tolerance: only the promise uses it: give promise as well")
+    if promise_check and promise is None:
+        raise ValueError("promise_check: it checks a promise: give promise as well")
     tt, alpha, v, p, d, seed, runs = _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs)
     found = None
     if promise is not None:
         tolerance = None if tolerance is None else _number("tolerance", tolerance)
-        found = _ascent.mc_promise(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs,
-                                   _jobs(jobs), _number("promise", promise), tolerance)
-    header, rows = _ascent.mc_rows(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs,
-                                   1, 1, _jobs(jobs))
-    return _mc_finish(header, rows, as_frame, v, found)
+        header, rows, found = _ascent.mc_promise(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name,
+                                                 seed, runs, _jobs(jobs), _number("promise", promise), tolerance,
+                                                 bool(promise_check))
+    else:
+        header, rows = _ascent.mc_rows(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed,
+                                       runs, 1, 1, _jobs(jobs))
+    line = _ascent.mc_study_line(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs)
+    return _mc_finish(header, rows, as_frame, v, line, found)
 
 
 def _pieces(tt, alpha, begin, end):

@@ -99,4 +99,5 @@ def monte_carlo(client, runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=F
     header = parts[0][0]
     # Run r is row (r - 1) // n of shard (r - 1) mod n + 1.
     rows = [parts[(r - 1) % n][1][(r - 1) // n] for r in range(1, runs + 1)]
-    return ascent._mc_finish(header, rows, as_frame, v)
+    line = _ascent.mc_study_line(tt, alpha, bool(transfer), bool(iterate), v._v, p, d.text, d.name, seed, runs)
+    return ascent._mc_finish(header, rows, as_frame, v, line)

@@ -562,9 +562,39 @@ mc::McProblem mc_problem(double tt, double alpha, bool transfer, bool iterate, c
   p.answers.transfer = transfer;
   p.answers.iterate = iterate;
   p.dispersions = dispersions_of(dispersions_text, dispersions_name, *vehicle.d);
+  // As ascent-mc digests the file's text it read; no file, nothing dispersed.
+  if (!dispersions_name.empty()) p.dispersions_digest = mc::digest(dispersions_text);
   p.seed = seed;
   p.runs = runs;
   return p;
+}
+
+// The line that defines the whole study (shard 1/1), as ascent-mc writes it
+// first in its CSV and names it in its JSON.
+std::string mc_study_line(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                          const PyProfile& profile, const std::string& dispersions_text,
+                          const std::string& dispersions_name, std::uint64_t seed, std::size_t runs) {
+  return mc::study_line(
+      mc_problem(tt, alpha, transfer, iterate, vehicle, profile, dispersions_text, dispersions_name, seed, runs));
+}
+
+// Runs flown, each as the values of its row: the run and its dispersed
+// values, then its outcome (mc_result reads them back in this order).
+using RunsFlown = std::vector<std::pair<std::vector<double>, mc::RunOutcome>>;
+
+void keep_run(RunsFlown& runs_flown, const mc::McProblem& p, const mc::RunResult& r) {
+  std::vector<double> numbers = {static_cast<double>(r.run)};
+  numbers.insert(numbers.end(), r.values.begin(), r.values.end());
+  runs_flown.emplace_back(std::move(numbers), mc::run_outcome(p, r.flight));
+}
+
+py::list run_rows(const RunsFlown& runs_flown) {
+  py::list rows;
+  for (const auto& [numbers, o] : runs_flown) {
+    rows.append(py::make_tuple(numbers, o.ok, o.reached, o.SC_M, o.hp_final_km, o.ha_final_km, o.core_left_kg,
+                               o.max_q_Pa, o.max_accel_ms2, o.status));
+  }
+  return rows;
 }
 
 py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
@@ -577,35 +607,26 @@ py::tuple mc_rows(double tt, double alpha, bool transfer, bool iterate, const Py
   p.shards = shards;
   // Each run as the values of its row, so that they travel between
   // processes (pickled exactly) and are never read back from text.
-  std::vector<std::pair<std::vector<double>, mc::RunOutcome>> runs_flown;
+  RunsFlown runs_flown;
   try {
     py::gil_scoped_release unlocked;
     runs_flown.reserve(mc::shard_runs(p));
     mc::monte_carlo(
-        p, jobs,
-        [&](const mc::RunResult& r) {
-          std::vector<double> numbers = {static_cast<double>(r.run)};
-          numbers.insert(numbers.end(), r.values.begin(), r.values.end());
-          runs_flown.emplace_back(std::move(numbers), mc::run_outcome(p, r.flight));
-        },
+        p, jobs, [&](const mc::RunResult& r) { keep_run(runs_flown, p, r); },
         python_signals());
   } catch (const PythonSignal&) {
     throw py::error_already_set();
   }
-  py::list rows;
-  for (const auto& [numbers, o] : runs_flown) {
-    rows.append(py::make_tuple(numbers, o.ok, o.reached, o.SC_M, o.hp_final_km, o.ha_final_km, o.core_left_kg,
-                               o.max_q_Pa, o.max_accel_ms2, o.status));
-  }
-  return py::make_tuple(mc::csv_columns(p.dispersions), rows);
+  return py::make_tuple(mc::csv_columns(p.dispersions), run_rows(runs_flown));
 }
 
-// The promise of ascent-mc --promise P --tolerance KM over the whole study:
-// the nominal flight's SC_M, then every run flown again at each mass tried.
-mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
-                       const PyProfile& profile, const std::string& dispersions_text,
-                       const std::string& dispersions_name, std::uint64_t seed, std::size_t runs, unsigned jobs,
-                       double probability, std::optional<double> tolerance) {
+// The study with the promise of ascent-mc --promise P --tolerance KM after
+// it, as the tool flies them: the nominal flight's SC_M, the study's runs
+// (its rows, and the promise's trial at that mass), then the search.
+py::tuple mc_promise(double tt, double alpha, bool transfer, bool iterate, const PyVehicle& vehicle,
+                     const PyProfile& profile, const std::string& dispersions_text,
+                     const std::string& dispersions_name, std::uint64_t seed, std::size_t runs, unsigned jobs,
+                     double probability, std::optional<double> tolerance, bool check) {
   const double tolerance_km = tolerance.value_or(mc::reached_band_km);
   if (!(probability > 0 && probability < 1)) {
     throw py::value_error("promise: a share of the runs, above 0 and below 1 (0.99865, say)");
@@ -617,22 +638,35 @@ mc::Promise mc_promise(double tt, double alpha, bool transfer, bool iterate, con
   const mc::McProblem p = mc_problem(tt, alpha, transfer, iterate, vehicle, profile, dispersions_text,
                                      dispersions_name, seed, runs);
   const auto signals = python_signals();
+  const mc::PromiseAsk ask{probability, tolerance_km, check};
+  RunsFlown runs_flown;
+  mc::Promise promise;
   try {
     py::gil_scoped_release unlocked;
     const std::optional<double> start = mc::promise_start(p, "promise");
     if (!start) throw PythonSignal{};
-    return mc::find_promise(p, mc::PromiseAsk{probability, tolerance_km}, *start, jobs,
-                            [&signals](std::size_t, double, std::size_t done) { signals(done); });
+    mc::RunBrackets known(p.runs);
+    runs_flown.reserve(p.runs);
+    mc::monte_carlo(
+        p, jobs,
+        [&](const mc::RunResult& r) {
+          keep_run(runs_flown, p, r);
+          mc::note_study_run(known, p, ask, *start, r);
+        },
+        signals);
+    promise = mc::find_promise(
+        p, ask, *start, jobs, [&signals](std::size_t, double, std::size_t done) { signals(done); }, &known);
   } catch (const PythonSignal&) {
     throw py::error_already_set();
   }
+  return py::make_tuple(mc::csv_columns(p.dispersions), run_rows(runs_flown), py::cast(promise));
 }
 
 // A study's runs (in run order, each as mc_rows gives it) as columns, and
 // its summary as ascent-mc's --json writes it, with the promise when one was
 // searched.
 py::tuple mc_result(const std::vector<std::string>& names, const py::list& rows,
-                    const std::optional<mc::Promise>& promise) {
+                    const std::optional<mc::Promise>& promise, const std::string& study_line) {
   Columns table(names);
   mc::SummaryBuilder sb;
   // The dispersed quantities: the columns between run and reached.
@@ -654,6 +688,7 @@ py::tuple mc_result(const std::vector<std::string>& names, const py::list& rows,
   }
   mc::Summary summary = sb.finish();
   summary.promise = promise;
+  summary.study_line = study_line;
   return py::make_tuple(table.dict(), mc::summary_json(summary));
 }
 #endif
@@ -739,11 +774,16 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("mc_rows", &mc_rows, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
         py::arg("seed"), py::arg("runs"), py::arg("shard"), py::arg("shards"), py::arg("jobs"));
-  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"), py::arg("promise") = std::nullopt);
+  m.def("mc_result", &mc_result, py::arg("header"), py::arg("rows"), py::arg("promise") = std::nullopt,
+        py::arg("study_line") = std::string());
+  m.def("mc_study_line", &mc_study_line, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
+        py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
+        py::arg("seed"), py::arg("runs"));
   py::class_<mc::Promise>(m, "_Promise");
   m.def("mc_promise", &mc_promise, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("dispersions_text"), py::arg("dispersions_name"),
-        py::arg("seed"), py::arg("runs"), py::arg("jobs"), py::arg("probability"), py::arg("tolerance_km") = std::nullopt);
+        py::arg("seed"), py::arg("runs"), py::arg("jobs"), py::arg("probability"), py::arg("tolerance_km") = std::nullopt,
+        py::arg("check") = false);
 #endif
   m.attr("version") = cli::version();
   m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");

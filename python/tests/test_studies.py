@@ -94,6 +94,9 @@ GUIDED = str(SOURCE_DIR / "vehicles" / "orvalon5_guided.toml")
     ([], {}),
     # The promise over a guided vehicle's runs (the open loop's is 0 kg).
     (["--vehicle", GUIDED, "--promise", "0.9", "--tolerance", "2"], {"vehicle": GUIDED, "promise": 0.9, "tolerance": 2}),
+    # Checked: every run flown again at the answer and 1 kg more.
+    (["--vehicle", GUIDED, "--promise", "0.8", "--promise-check"], {"vehicle": GUIDED, "promise": 0.8,
+                                                                   "promise_check": True}),
 ])
 def test_monte_carlo_equals_the_tool(workdir, options, arguments):
     run = tool("ASCENT_MC_BINARY", workdir, "--runs", "24", "--tt", "36", "--alpha", "18", "--dispersions",
@@ -106,13 +109,16 @@ def test_monte_carlo_equals_the_tool(workdir, options, arguments):
     summary = json.loads((workdir / "summary.json").read_text())
     assert study.summary == summary
     if "promise" in arguments:
-        assert summary["SC_M_promised_kg"] > 80000 and summary["promise_probability"] == 0.9
+        assert summary["SC_M_promised_kg"] > 80000 and summary["promise_probability"] == arguments["promise"]
+    if "promise_check" in arguments:
+        assert summary["promise_check"]["contradicted"] == 0
+        assert summary["promise_check"]["searched_kg"] == summary["SC_M_promised_kg"]
 
 
 @needs_mc
-@pytest.mark.parametrize("arguments", [{"tolerance": 2}, {"promise": 1}, {"promise": 0.9, "tolerance": 0},
-                                       {"promise": "many"}, {"promise": "0.9"}, {"promise": 0.9, "tolerance": "2"},
-                                       {"promise": 0.9, "runs": 0}])
+@pytest.mark.parametrize("arguments", [{"tolerance": 2}, {"promise_check": True}, {"promise": 1},
+                                       {"promise": 0.9, "tolerance": 0}, {"promise": "many"}, {"promise": "0.9"},
+                                       {"promise": 0.9, "tolerance": "2"}, {"promise": 0.9, "runs": 0}])
 def test_monte_carlo_refuses_a_promise_asked_wrongly(workdir, arguments):
     with pytest.raises(ValueError):
         ascent.monte_carlo(**{"runs": 3, **arguments})

@@ -172,18 +172,21 @@ TEST(SweepInterruption, TwoSweepsWritingOneNameNeverMixTheirRows) {
   EXPECT_EQ(d.read("grid.csv"), ref.read("ref.csv"));
 }
 
-// ascent-mc stopped by each signal: the old CSV and summary stay whole, the
-// runs flown are kept in FILE.partial, and one line says so.
+// ascent-mc stopped by each signal: the old CSV, summary and sensitivities
+// stay whole (the new sensitivities were flown before the runs), the runs
+// flown are kept in FILE.partial, and one line says so.
 TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     Dir d;
     d.write("runs.csv", "the previous study\r\n");
     d.write("s.json", "{}\n");
+    d.write("sens.csv", "the previous sensitivities\r\n");
     e2e::Child c = e2e::start_program(ASCENT_MC_BINARY,
-                                      {"--runs", "1000000", "-j", "2", "-o", "runs.csv", "--json", "s.json"},
+                                      {"--runs", "1000000", "-j", "2", "-o", "runs.csv", "--json", "s.json",
+                                       "--sensitivity", "sens.csv"},
                                       d.dir(), d.io_base(), "");
-    // The CSV is the first output opened, the JSON the second.
-    ASSERT_TRUE(e2e::wait_for_text(d.dir() / ("runs.csv.tmp" + std::to_string(c.pid) + "-0"), ",ok\r\n", 5, 60));
+    // The sensitivities are the first output opened, the CSV the second.
+    ASSERT_TRUE(e2e::wait_for_text(d.dir() / ("runs.csv.tmp" + std::to_string(c.pid) + "-1"), ",ok\r\n", 5, 60));
     kill(c.pid, sig);
     e2e::RunResult r = e2e::wait_program(c, 60);
     EXPECT_EQ(r.exit_code, 128 + sig) << r.err;
@@ -191,6 +194,8 @@ TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
     EXPECT_NE(r.err.find("runs.csv.partial; runs.csv is untouched"), std::string::npos) << r.err;
     EXPECT_EQ(d.read("runs.csv"), "the previous study\r\n");
     EXPECT_EQ(d.read("s.json"), "{}\n");
+    EXPECT_EQ(d.read("sens.csv"), "the previous sensitivities\r\n");
+    EXPECT_NE(r.err.find("sens.csv is untouched"), std::string::npos) << r.err;
     // The rows kept are whole, in run order from run 1.
     std::vector<std::string> kept = e2e::crlf_lines(d.read("runs.csv.partial"));
     ASSERT_FALSE(kept.empty());
@@ -200,29 +205,44 @@ TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
     for (std::size_t i = 1; i < kept.size(); ++i) {
       EXPECT_EQ(kept[i].rfind(std::to_string(i) + ",yes,", 0), 0u) << kept[i];
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.dir()), std::filesystem::directory_iterator()), 4)
-        << "s1.dat, runs.csv, s.json, runs.csv.partial and nothing else";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.dir()), std::filesystem::directory_iterator()), 5)
+        << "s1.dat, runs.csv, s.json, sens.csv, runs.csv.partial and nothing else";
   }
 }
 
-// A signal while the promise is searched: the study's runs are complete on
-// disk, no summary is written (a count cut short is no promise), one line
-// says so.
-TEST(McInterruption, ThePromiseStoppedWritesNoSummary) {
+// A signal while the promise is searched: the study's outputs are one set,
+// all of this study: its runs, its sensitivities and its summary, written
+// without the promise (a count cut short is no promise) and saying it
+// stopped, naming the study of the runs beside it; one line says so.
+TEST(McInterruption, ThePromiseStoppedLeavesTheStudysOwnSummary) {
   Dir d;
   d.write("s.json", "{}\n");
+  d.write("sens.csv", "the previous sensitivities\r\n");
   e2e::Child c = e2e::start_program(ASCENT_MC_BINARY,
                                     {"--runs", "300", "-j", "2", "--promise", "0.9", "-o", "runs.csv", "--json",
-                                     "s.json"},
+                                     "s.json", "--sensitivity", "sens.csv"},
                                     d.dir(), d.io_base(), "");
   // The CSV replaces its name only once the study is whole; the search follows.
   ASSERT_TRUE(e2e::wait_for_text(d.dir() / "runs.csv", "\r\n300,", 1, 60));
   kill(c.pid, SIGTERM);
   e2e::RunResult r = e2e::wait_program(c, 60);
   EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
-  EXPECT_NE(r.err.find("while searching the promise: the runs are complete in runs.csv"), std::string::npos) << r.err;
-  EXPECT_EQ(d.read("s.json"), "{}\n");
-  EXPECT_EQ(e2e::crlf_lines(d.read("runs.csv")).size(), 302u);  // the study's line, the header, 300 runs
+  EXPECT_NE(r.err.find("while searching the promise: the runs are complete in runs.csv, the summary in s.json is "
+                       "without the promise"),
+            std::string::npos)
+      << r.err;
+  const std::vector<std::string> runs = e2e::crlf_lines(d.read("runs.csv"));
+  EXPECT_EQ(runs.size(), 302u);  // the study's line, the header, 300 runs
+  EXPECT_EQ(d.read("sens.csv").rfind("key,low,high,", 0), 0u) << "this study's sensitivities";
+  const std::string json = d.read("s.json");
+  EXPECT_NE(json.find("\"runs\": 300,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"promise_stopped_by\": \"SIGTERM\""), std::string::npos) << json;
+  EXPECT_EQ(json.find("promise_probability"), std::string::npos) << json;
+  // The JSON names the study on the first line of the runs beside it.
+  const std::string seed = runs.at(0).substr(runs.at(0).find(" seed="), runs.at(0).find(" tt=") - runs.at(0).find(" seed="));
+  EXPECT_EQ(seed, " seed=1 runs=300 shard=1/1");
+  EXPECT_NE(json.find("\"seed\": \"1\",\n    \"runs\": \"300\",\n    \"shard\": \"1/1\""), std::string::npos) << json;
+  EXPECT_NE(r.out.find("the search was stopped by SIGTERM"), std::string::npos) << r.out;
 }
 
 // A signal while --merge reads its shards: it stops there, the merged file's

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,31 @@ TEST(MonteCarlo, JobsAndShardsChangeNoByteAndTheSummaryAgreesWithTheRuns) {
   EXPECT_EQ(s.read("merged.json"), s.read("one.json"));
   EXPECT_EQ(m.out, one.out);
   EXPECT_TRUE(e2e::all_crlf(csv));
+
+  // The summary names its study: every key and value of the CSV's first line.
+  const std::string first = e2e::crlf_lines(csv).at(0);
+  nlohmann::ordered_json named = nlohmann::ordered_json::parse(s.read("one.json")).at("study");
+  std::string line = "# ascent-mc study:";
+  for (const auto& [key, value] : named.items()) line += " " + key + "=" + value.get<std::string>();
+  EXPECT_EQ(line, first);
+  for (const char* key : {"seed", "runs", "shard", "vehicle", "profile", "dispersions"})
+    EXPECT_TRUE(named.contains(key)) << key;
+
+  // A shard flown on another booster profile (every thrust 2 % higher) is
+  // another study: refused, and nothing merged.
+  std::string hotter;
+  std::istringstream points(s.read("s1.dat"));
+  for (double t = 0, F = 0; points >> t >> F;) {
+    char l[64];
+    std::snprintf(l, sizeof l, "%.17g %.17g\n", t, F * 1.02);
+    hotter += l;
+  }
+  s.write("hot.dat", hotter);
+  ASSERT_EQ(mc(with({"--shard", "4/4", "--profile", "hot.dat", "-o", "shard4.csv"}), s).code, 0);
+  Outcome mixed = mc({"--merge", "shard1.csv", "shard2.csv", "shard3.csv", "shard4.csv", "-o", "mixed.csv"}, s);
+  EXPECT_EQ(mixed.code, 65) << mixed.err;
+  EXPECT_NE(mixed.err.find("shard4.csv: another study: profile="), std::string::npos) << mixed.err;
+  EXPECT_FALSE(s.exists("mixed.csv"));
 
   // The runs are numbered 1 to 41 and really dispersed: no two alike.
   std::vector<Row> rows = rows_of(csv);

@@ -65,8 +65,11 @@ const char* const usage_text =
     "                     share P of the runs carries to the target orbit (P above\n"
     "                     0 and below 1; 0.99865, three sigma, is the usual choice),\n"
     "                     with the Wilson 95 % interval of the share that carries\n"
-    "                     it; it flies every run again for each mass it tries, so\n"
-    "                     not with --shard or --merge\n"
+    "                     it; it decides every run at each mass it tries, so not\n"
+    "                     with --shard or --merge\n"
+    "  --promise-check    with --promise: fly every run again at the answer and at\n"
+    "                     1 kg more, and say whether the order of the masses held\n"
+    "                     (if not, search again flying every run at every mass)\n"
     "  --promise-tolerance KM\n"
     "                     for --promise: both final apsides within KM of the target\n"
     "                     altitude (default 10, the reached column's own band; any\n"
@@ -91,10 +94,11 @@ const char* const usage_text =
     "SC_M plus M. Run r carries M when its drawn vehicle, flown with that stack,\n"
     "reaches the target orbit within the propellant loaded (as the reached column\n"
     "tests) with both final apsides within --promise-tolerance, and the SC_M\n"
-    "sized from that flight is at least M. A lighter spacecraft leaves the core more\n"
-    "propellant, so each mass tried is flown by every run: from the nominal SC_M\n"
-    "the search steps by 1000 kg, doubling, then halves the bracket to the\n"
-    "kilogram. The same runs fly every trial, so the answer is the same for any\n"
+    "sized from that flight is at least M. From the nominal SC_M the search steps by\n"
+    "1000 kg, doubling, then halves the bracket to the kilogram. A run that\n"
+    "carries M carries every lighter mass and one that misses M every heavier\n"
+    "one: at each mass only the runs the masses already flown (the study's own\n"
+    "runs first) leave undecided are flown. The answer is the same for any\n"
     "--jobs. It writes nothing to the runs CSV.\n"
     "\n"
     "Exit status: 0 done; 64 bad option (an option given twice included); 65 bad\n"
@@ -106,7 +110,8 @@ const char* const usage_text =
     "outputs are written, each row's status says why), or with --promise the\n"
     "nominal flight did not fly to the end (nothing is written); 128 + N stopped by\n"
     "signal N (SIGINT, SIGTERM, SIGHUP): the runs flown are kept in\n"
-    "FILE.partial, every old output is untouched.\n";
+    "FILE.partial, every old output is untouched; stopped while the promise is\n"
+    "searched, the study's outputs are written, its summary without the promise.\n";
 
 struct Options {
   study::SharedOptions shared;  // -o is the runs CSV
@@ -123,6 +128,7 @@ struct Options {
   std::optional<double> promise;  // the share of the runs
   double promise_tolerance_km = reached_band_km;
   bool promise_tolerance_given = false;
+  bool promise_check = false;
 };
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
@@ -152,6 +158,7 @@ Options parse_options(int argc, char** argv) {
                                    {"--sensitivity"},
                                    {"--merge", nullptr, cli::Option::list},
                                    {"--promise"},
+                                   {"--promise-check", nullptr, cli::Option::flag},
                                    {"--promise-tolerance", "--tolerance"}}));
   while (a.next()) {
     const std::string& arg = a.name();
@@ -196,6 +203,8 @@ Options parse_options(int argc, char** argv) {
         usage("--promise: P is a share of the runs, above 0 and below 1 (0.99865, say), got '" + v + "'");
       }
       o.promise = p;
+    } else if (arg == "--promise-check") {
+      o.promise_check = true;
     } else if (arg == "--promise-tolerance") {
       std::string v = value();
       o.promise_tolerance_km = real_number(arg, v);
@@ -209,6 +218,7 @@ Options parse_options(int argc, char** argv) {
   if (!o.merging && !answering && o.runs == 0 && o.sensitivity.empty()) {
     usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
   }
+  if (o.promise_check && !o.promise) usage("--promise-check: it checks a promise: give --promise P as well");
   if (o.promise_tolerance_given && !o.promise) {
     usage("--promise-tolerance: only the promise uses it: give --promise P as well");
   }
@@ -279,10 +289,12 @@ int run_merge(const Options& o) {
   SummaryBuilder sb;
   bool first = true;
   double target = std::numeric_limits<double>::quiet_NaN();
+  std::string study;
   try {
     merge(o.merge, [&](const std::string& line) {
       out.write(line);
       if (line.rfind("#", 0) == 0) {  // the study's line
+        study = line;
         std::size_t at = line.find("target_apogee_altitude_m=");
         if (at != std::string::npos) target = std::strtod(line.c_str() + at + 25, nullptr);
         return;
@@ -298,6 +310,7 @@ int run_merge(const Options& o) {
   out.close();
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
+  summary.study_line = study;
   write_summary(summary, json);
   return 0;
 }
@@ -372,24 +385,33 @@ int run(int argc, char** argv) {
       return stopped(e.signal, "while flying the sensitivities", "");
     }
     sens->write(sensitivity_csv(s));
-    sens->close();
     write_stdout(tornado_text(s) + "\n");
-    if (o.runs == 0) return 0;
+    // Replaced with the study's other outputs, once it is whole: a study
+    // stopped leaves every old output as it was, this one too.
+    if (o.runs == 0) {
+      sens->close();
+      return 0;
+    }
   }
 
   // The promise's masses are measured from the nominal flight's SC_M: flown
   // first, so that a vehicle whose nominal flight stops is refused before
   // the study.
   double SC_M_nominal = 0;
+  const PromiseAsk ask{o.promise.value_or(0), o.promise_tolerance_km, o.promise_check};
+  // What the study's runs tell the promise: its trial at the nominal mass.
+  std::unique_ptr<RunBrackets> known;
   if (o.promise) {
     const std::optional<double> start = promise_start(p, "--promise");
     if (!start) return stopped(static_cast<int>(interrupt_signal), "while flying the nominal flight", "");
     SC_M_nominal = *start;
+    known = std::make_unique<RunBrackets>(p.runs);
   }
 
   SummaryBuilder sb;
   sb.quantities(p.dispersions);
-  if (csv) csv->write(study_line(p) + csv_header(p.dispersions));
+  const std::string line = study_line(p);
+  if (csv) csv->write(line + csv_header(p.dispersions));
   ProgressBar bar(shard_runs(p));
   std::size_t delivered = 0;
   try {
@@ -399,6 +421,7 @@ int run(int argc, char** argv) {
           // A run that a signal cut short is no run of the study.
           if (r.flight.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
+          if (known) note_study_run(*known, p, ask, SC_M_nominal, r);
           sb.add(run_outcome(p, r.flight));
           ++delivered;
         },
@@ -416,13 +439,16 @@ int run(int argc, char** argv) {
       csv->close();
       kept = ": their rows are in " + o.shared.output;
     }
+    if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
     return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
                    kept);
   }
   bar.finish();
   if (csv) csv->close();
+  if (sens) sens->close();
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = desc.mission.target.apogee_altitude;
+  summary.study_line = line;
   if (o.promise) {
     // One progress line per mass tried: the search's own record on a terminal.
     std::unique_ptr<ProgressBar> trial_bar;
@@ -433,7 +459,7 @@ int run(int argc, char** argv) {
     };
     try {
       summary.promise = find_promise(
-          p, PromiseAsk{*o.promise, o.promise_tolerance_km}, SC_M_nominal, jobs,
+          p, ask, SC_M_nominal, jobs,
           [&](std::size_t trial, double M, std::size_t done) {
             if (trial != shown_trial) {
               finish_bar();
@@ -443,11 +469,18 @@ int run(int argc, char** argv) {
             char note[64];
             std::snprintf(note, sizeof note, " promise trial %zu: %.0f kg", trial, M);
             trial_bar->update(done, note);
-          });
+          },
+          known.get());
     } catch (const Interrupted& e) {
+      // The study is whole and its runs are written: its summary is written
+      // too, without the promise and saying it stopped, so that no old
+      // summary is left beside the new runs.
       finish_bar();
-      return stopped(e.signal, "while searching the promise",
-                     csv ? ": the runs are complete in " + o.shared.output + "; no summary is written" : "");
+      summary.promise_stopped = signal_name(e.signal);
+      write_summary(summary, json);
+      std::string kept = csv ? ": the runs are complete in " + o.shared.output + ", the summary" : ": the summary";
+      kept += json ? " in " + o.json + " is without the promise" : " is without the promise";
+      return stopped(e.signal, "while searching the promise", kept);
     }
     finish_bar();
   }

@@ -81,8 +81,8 @@ bool profile_dispersed(const McProblem& p) {
   return false;
 }
 
-Flight fly_values(const McProblem& p, const std::vector<double>& values, double stack_shift_kg = 0) {
-  Drawn v = apply_values(p, values, stack_shift_kg);
+// A drawn vehicle flown, or refused unflown.
+Flight fly_drawn(const McProblem& p, const Drawn& v) {
   if (!v.refused.empty()) {
     Flight f;
     f.ok = false;
@@ -95,13 +95,19 @@ Flight fly_values(const McProblem& p, const std::vector<double>& values, double 
   return fly(v.desc, profile_dispersed(p) ? v.profile : *p.profile, p.answers, o);
 }
 
+Flight fly_values(const McProblem& p, const std::vector<double>& values, double stack_shift_kg = 0) {
+  return fly_drawn(p, apply_values(p, values, stack_shift_kg));
+}
+
 }  // namespace
 
 RunResult fly_run(const McProblem& p, std::uint64_t run) {
   RunResult r;
   r.run = run;
   r.values = draw_values(p, run);
-  r.flight = fly_values(p, r.values);
+  const Drawn v = apply_values(p, r.values);
+  r.refused = !v.refused.empty();
+  r.flight = fly_drawn(p, v);
   r.csv = csv_row(p, run, r.values, r.flight);
   return r;
 }
@@ -230,8 +236,125 @@ std::size_t runs_carrying(const McProblem& p, double M, double SC_M_nominal, con
   return n;
 }
 
+std::uint16_t RunBrackets::mass(double M) {
+  for (std::size_t i = 0; i < masses_.size(); ++i)
+    if (masses_[i] == M) return static_cast<std::uint16_t>(i);
+  if (masses_.size() >= std::numeric_limits<std::uint16_t>::max() - 1) {
+    throw FatalError{exit_internal, "internal error: the promise's search tried more masses than it keeps"};
+  }
+  masses_.push_back(M);
+  return static_cast<std::uint16_t>(masses_.size() - 1);
+}
+
+void RunBrackets::flown(std::uint64_t run, std::uint16_t m, bool carried) {
+  std::uint16_t& k = (carried ? carried_ : missed_)[run - 1];
+  const double M = masses_[m];
+  // The heaviest mass carried, the lightest missed.
+  if (k == 0 || (carried ? M > masses_[k - 1] : M < masses_[k - 1])) k = static_cast<std::uint16_t>(m + 1);
+}
+
+RunBrackets::Known RunBrackets::exactly(std::uint64_t run, double M) const {
+  const std::uint16_t c = carried_[run - 1], m = missed_[run - 1];
+  if (c != 0 && M == masses_[c - 1]) return Known::carries;
+  if (m != 0 && M == masses_[m - 1]) return Known::misses;
+  return Known::unknown;
+}
+
+RunBrackets::Known RunBrackets::at(std::uint64_t run, double M) const {
+  const std::uint16_t c = carried_[run - 1], m = missed_[run - 1];
+  if (c != 0 && M <= masses_[c - 1]) return Known::carries;
+  if (m != 0 && M >= masses_[m - 1]) return Known::misses;
+  return Known::unknown;
+}
+
+void note_study_run(RunBrackets& b, const McProblem& p, const PromiseAsk& ask, double SC_M_nominal,
+                    const RunResult& r) {
+  if (r.refused || r.flight.interrupted) return;
+  const bool carried = carries(r.flight, SC_M_nominal, p.desc->mission.target.apogee_altitude, ask.tolerance_km * 1000);
+  b.flown(r.run, b.mass(SC_M_nominal), carried);
+}
+
+namespace {
+
+// One run's outcome at one mass: decided by the masses already flown, or flown.
+struct Trial {
+  bool carried = false, flown = false, refused = false, interrupted = false;
+};
+
+Trial try_run(const McProblem& p, const RunBrackets& b, std::uint64_t run, double M, double SC_M_nominal,
+              const PromiseAsk& ask, bool decide) {
+  const RunBrackets::Known known = decide ? b.at(run, M) : b.exactly(run, M);
+  if (known == RunBrackets::Known::misses) return Trial{};
+  // A vehicle the rules refuse at this stack carries nothing, whatever a
+  // lighter or heavier stack did: checked before anything is taken as known.
+  const Drawn v = apply_values(p, draw_values(p, run), M - SC_M_nominal);
+  if (!v.refused.empty()) return Trial{false, false, true, false};
+  if (known == RunBrackets::Known::carries) return Trial{true, false, false, false};
+  const Flight f = fly_drawn(p, v);
+  return Trial{carries(f, M, p.desc->mission.target.apogee_altitude, ask.tolerance_km * 1000), true, false,
+               f.interrupted};
+}
+
+// The runs that carry M, each decided by `b` where the masses flown decide
+// it (when `decide`), else flown and noted in `b`. Without `decide` only a
+// run flown at M itself is known (the study's, at the nominal mass), and
+// `b` is left as it is. `flights` counts the flown; `outcome`, when given,
+// gets each run's Trial.
+std::size_t count_carrying(const McProblem& p, RunBrackets& b, double M, double SC_M_nominal, const PromiseAsk& ask,
+                           unsigned jobs, bool decide, std::size_t& flights,
+                           const std::function<void(std::size_t)>& progress, std::vector<Trial>* outcome = nullptr) {
+  const std::uint16_t m = b.mass(M);
+  std::size_t n = 0;
+  if (outcome) outcome->assign(p.runs, Trial{});
+  // The counts are summed in run order: the same whatever the threads.
+  run_in_order<Trial>(
+      p.runs, jobs, 64 * std::max(1u, jobs),
+      [&](std::size_t i) { return try_run(p, b, static_cast<std::uint64_t>(i) + 1, M, SC_M_nominal, ask, decide); },
+      [&](std::size_t i, Trial& t) {
+        if (t.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+        if (t.flown) ++flights;
+        if (t.flown && decide) b.flown(i + 1, m, t.carried);
+        if (t.carried) ++n;
+        if (outcome) (*outcome)[i] = t;
+      },
+      progress);
+  return n;
+}
+
+// Every run flown at the answer and a kilogram more (at 0 kg alone when
+// nothing is promised), against the outcome the search gave it there.
+PromiseCheck check_promise(const McProblem& p, const RunBrackets& b, const MassSearch& m, bool promised,
+                           double SC_M_nominal, const PromiseAsk& ask, unsigned jobs) {
+  PromiseCheck c;
+  c.M = c.searched_M = m.M;
+  std::vector<double> masses = {m.M};
+  c.next = promised;
+  if (promised) masses.push_back(m.M + 1);
+  for (double M : masses) {
+    std::vector<Trial> flown;
+    RunBrackets none(p.runs);
+    std::size_t k = count_carrying(p, none, M, SC_M_nominal, ask, jobs, false, c.flights, {}, &flown);
+    (M == m.M ? c.carrying : c.carrying_next) = k;
+    for (std::size_t i = 0; i < p.runs; ++i) {
+      // The search flew a run at M itself, or took its outcome from the
+      // masses it flew; a refused vehicle carries nothing either way.
+      const RunBrackets::Known known = b.at(i + 1, M);
+      bool said = flown[i].carried;
+      if (!flown[i].refused && known != RunBrackets::Known::unknown) said = known == RunBrackets::Known::carries;
+      if (said == flown[i].carried) continue;
+      ++c.contradicted;
+      if (c.examples.size() < 5 && std::find(c.examples.begin(), c.examples.end(), i + 1) == c.examples.end()) {
+        c.examples.push_back(i + 1);
+      }
+    }
+  }
+  return c;
+}
+
+}  // namespace
+
 Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nominal, unsigned jobs,
-                     const std::function<void(std::size_t, double, std::size_t)>& progress) {
+                     const std::function<void(std::size_t, double, std::size_t)>& progress, RunBrackets* study) {
   Promise r;
   r.probability = ask.probability;
   r.tolerance_km = ask.tolerance_km;
@@ -239,16 +362,40 @@ Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nomi
   r.runs = p.runs;
   r.needed = runs_needed(ask.probability, p.runs);
   r.SC_M_nominal = SC_M_nominal;
-  std::size_t trial = 0;
-  MassSearch m = search_mass(
-      [&](double M) {
-        ++trial;
-        if (progress) progress(trial, M, 0);
-        return runs_carrying(p, M, SC_M_nominal, ask, jobs, [&](std::size_t done) {
-          if (progress) progress(trial, M, done);
-        });
-      },
-      r.needed, SC_M_nominal);
+  RunBrackets fresh(study ? 0 : p.runs);
+  RunBrackets& b = study ? *study : fresh;
+  // Guidance flies each stack to the target orbit, and what fails a heavier
+  // stack is propellant: the order of the masses holds. Open loop the
+  // programme ends a lighter or heavier stack on another orbit, out of the
+  // band on either side, so every run is flown at every mass (the study's
+  // own trial at the nominal mass read as it was flown).
+  r.ordered = closed_loop(p.desc->mission);
+  // decide: the order of the masses decides what it can; otherwise every
+  // run is flown at every mass (the check's search).
+  auto search = [&](RunBrackets& known, bool decide, std::size_t& flights) {
+    std::size_t trial = 0;
+    return search_mass(
+        [&](double M) {
+          ++trial;
+          if (progress) progress(trial, M, 0);
+          return count_carrying(p, known, M, SC_M_nominal, ask, jobs, decide, flights, [&](std::size_t done) {
+            if (progress) progress(trial, M, done);
+          });
+        },
+        r.needed, SC_M_nominal);
+  };
+  MassSearch m = search(b, r.ordered, r.flights);
+  if (ask.check) {
+    PromiseCheck c = check_promise(p, b, m, m.carrying >= r.needed, SC_M_nominal, ask, jobs);
+    if (c.contradicted > 0) {
+      // The order of the masses fails for some runs: the search again,
+      // every run flown at every mass, gives the promise.
+      RunBrackets again(p.runs);
+      m = search(again, false, c.flights);
+      c.M = m.M;
+    }
+    r.check = c;
+  }
   r.SC_M = m.M;
   r.carrying = m.carrying;
   r.trials = m.trials;
@@ -484,10 +631,26 @@ nlohmann::ordered_json spread_json(const Spread& s) {
   return j;
 }
 
+// The study line's keys and values, in its order, as JSON strings: compared
+// with a CSV's first line as text.
+nlohmann::ordered_json study_json(const std::string& line) {
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  std::size_t i = line.find(':');
+  while (i != std::string::npos && i + 1 < line.size()) {
+    std::size_t from = i + 1, end = line.find_first_of(" \r\n", from);
+    std::string kv = line.substr(from, end == std::string::npos ? std::string::npos : end - from);
+    std::size_t eq = kv.find('=');
+    if (eq != std::string::npos) j[kv.substr(0, eq)] = kv.substr(eq + 1);
+    i = end;
+  }
+  return j;
+}
+
 }  // namespace
 
 std::string summary_json(const Summary& s) {
   nlohmann::ordered_json j;
+  if (!s.study_line.empty()) j["study"] = study_json(s.study_line);
   j["runs"] = s.runs;
   j["flown"] = s.flown;
   j["reached"] = s.reached;
@@ -506,8 +669,19 @@ std::string summary_json(const Summary& s) {
     j["reached_share_high"] = p.high;
     j["promise_SC_M_nominal_kg"] = p.SC_M_nominal;
     j["promise_trials"] = p.trials;
+    if (p.check) {
+      nlohmann::ordered_json c;
+      c["searched_kg"] = p.check->searched_M;
+      c["carrying"] = p.check->carrying;
+      if (p.check->next) c["carrying_plus_1_kg"] = p.check->carrying_next;
+      c["contradicted"] = p.check->contradicted;
+      c["contradicted_runs"] = p.check->examples;
+      c["flights"] = p.check->flights;
+      j["promise_check"] = c;
+    }
   } else {
     j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
+    if (!s.promise_stopped.empty()) j["promise_stopped_by"] = s.promise_stopped;
   }
   j["SC_M_reached_p0.135_kg"] = number_or_null(s.SC_M_reached_low);
   j["target_apogee_altitude_m"] = number_or_null(s.target_apogee_altitude_m);
@@ -521,6 +695,27 @@ std::string summary_json(const Summary& s) {
 }
 
 namespace {
+
+std::string check_text(const PromiseCheck& c) {
+  std::string t;
+  char buf[320];
+  if (c.next) {
+    std::snprintf(buf, sizeof buf, "checked: every run flown at %.0f kg and %.0f kg, %zu and %zu of them carry it",
+                  c.searched_M, c.searched_M + 1, c.carrying, c.carrying_next);
+  } else {
+    std::snprintf(buf, sizeof buf, "checked: every run flown at %.0f kg, %zu of them carry it", c.searched_M,
+                  c.carrying);
+  }
+  t += buf;
+  if (c.contradicted == 0) return t + ", as the search had them: the promise stands\n";
+  std::string runs;
+  for (std::uint64_t r : c.examples) runs += (runs.empty() ? "" : ", ") + std::to_string(r);
+  std::snprintf(buf, sizeof buf,
+                "\nCONTRADICTED: %zu outcomes differ from the search's (runs %s%s); searched again with every run "
+                "flown at every mass: %.0f kg (%zu flights in all for the check)\n",
+                c.contradicted, runs.c_str(), c.contradicted > c.examples.size() ? ", ..." : "", c.M, c.flights);
+  return t + buf;
+}
 
 std::string promise_text(const Promise& p) {
   std::string t;
@@ -544,9 +739,17 @@ std::string promise_text(const Promise& p) {
   std::snprintf(buf, sizeof buf, "share that carries it: %.4f  (95 %% interval %.4f to %.4f)\n", p.share, p.low,
                 p.high);
   t += buf;
-  std::snprintf(buf, sizeof buf, "searched from the nominal flight's SC_M of %.0f kg: %zu masses, each flown by all %zu runs\n",
-                p.SC_M_nominal, p.trials, p.runs);
+  if (p.ordered) {
+    std::snprintf(buf, sizeof buf,
+                  "searched from the nominal flight's SC_M of %.0f kg: %zu masses, each decided for all %zu runs, "
+                  "%zu flights\n",
+                  p.SC_M_nominal, p.trials, p.runs, p.flights);
+  } else {
+    std::snprintf(buf, sizeof buf, "searched from the nominal flight's SC_M of %.0f kg: %zu masses, each flown by all %zu runs\n",
+                  p.SC_M_nominal, p.trials, p.runs);
+  }
   t += buf;
+  if (p.check) t += check_text(*p.check);
   return t;
 }
 
@@ -583,6 +786,7 @@ std::string summary_text(const Summary& s) {
   line("apogee, flown (km)", s.ha_final, 1);
   line("core prop., flown (kg)", s.core_left, 0);
   if (s.promise) t += promise_text(*s.promise);
+  if (!s.promise_stopped.empty()) t += "\nPromise: the search was stopped by " + s.promise_stopped + ": no promise\n";
   return t;
 }
 
@@ -605,6 +809,14 @@ const std::string study_prefix = "# ascent-mc study:";
 
 }  // namespace
 
+std::string profile_digest(const BoosterProfile& profile) {
+  std::string points;
+  for (std::size_t i = 0; i < profile.t.size() && i < profile.F.size(); ++i) {
+    points += shortest_text(profile.t[i]) + " " + shortest_text(profile.F[i]) + "\n";
+  }
+  return digest(points);
+}
+
 std::string study_line(const McProblem& p) {
   std::string l = study_prefix;
   auto add = [&l](const char* key, const std::string& value) { l += std::string(" ") + key + "=" + value; };
@@ -617,6 +829,7 @@ std::string study_line(const McProblem& p) {
   add("transfer", p.answers.transfer ? "yes" : "no");
   add("iterate", p.answers.iterate ? "yes" : "no");
   add("vehicle", digest(write_description(*p.desc)));
+  add("profile", p.profile != nullptr ? profile_digest(*p.profile) : std::string("none"));
   add("dispersions", p.dispersions_digest);
   add("target_apogee_altitude_m", shortest_text(p.desc->mission.target.apogee_altitude));
   return l + "\r\n";
@@ -735,6 +948,14 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
                                               files.front() + " has " + key + "=" + value};
         }
       }
+      // A key the first shard's line lacks (a profile's digest, say) is
+      // another study too.
+      for (const auto& [key, value] : keys) {
+        if (study.count(key) == 0) {
+          throw FatalError{err_description, name + ": another study: " + key + "=" + value + " where " +
+                                              files.front() + " has no " + key};
+        }
+      }
       if (n != shards_in_study) {
         throw FatalError{err_description, name + ": shard " + std::to_string(k) + "/" + std::to_string(n) +
                                             " of a study in " + std::to_string(shards_in_study) + " shards"};
@@ -765,7 +986,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   std::string merged = study_prefix;
   study["shard"] = "1/1";
   for (const char* key : {"version", "seed", "runs", "shard", "tt", "alpha", "transfer", "iterate", "vehicle",
-                          "dispersions", "target_apogee_altitude_m"}) {
+                          "profile", "dispersions", "target_apogee_altitude_m"}) {
     merged += std::string(" ") + key + "=" + study[key];
   }
   row(merged + "\r\n");

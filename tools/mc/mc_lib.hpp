@@ -123,10 +123,15 @@ struct McProblem {
 // two vehicles or dispersion files apart.
 std::string digest(std::string_view bytes);
 
+// The digest of a booster profile's points (each time and thrust as its
+// shortest text): the same profile read from differently written files
+// digests alike, a profile with one thrust changed does not.
+std::string profile_digest(const BoosterProfile& profile);
+
 // The first line of a study's CSV, "# ascent-mc study: key=value ...": what
 // defines the study (program version, seed, runs, shard K/N, the answers,
-// digests of the vehicle as described and of the dispersions, the target's
-// apogee altitude). Readers skip lines that start with '#'; a merge checks
+// digests of the vehicle as described, of the booster profile's points and
+// of the dispersions, the target's apogee altitude). Readers skip lines that start with '#'; a merge checks
 // that its shards agree on every key but the shard and that no run is left
 // out.
 std::string study_line(const McProblem& p);
@@ -136,6 +141,7 @@ struct RunResult {
   std::uint64_t run = 0;
   std::vector<double> values;  // the dispersed quantities' values, in the problem's order
   Flight flight;               // flight.ok false: it stopped (or the vehicle was refused)
+  bool refused = false;        // the drawn values made no valid vehicle: not flown
   std::string csv;             // its CSV row
 };
 
@@ -203,37 +209,95 @@ double nearest_rank(const std::vector<double>& sorted, double p);
 // have carried, the core's propellant left over included. A lighter
 // spacecraft makes a lighter stack, whose core keeps more propellant and
 // reaches orbit in runs where the heavier stack runs dry: the runs' own SC_M
-// at the nominal stack says nothing about a lighter one, so each trial mass
-// is flown.
+// at the nominal stack says nothing about a lighter one: each trial mass
+// is decided for every run.
 //
 // The vehicle carries spacecraft mass M when its stack is the nominal one
 // less the nominal flight's SC_M plus M; run r carries M when, flown with
 // that stack on top of its drawn vehicle, it reaches the target orbit within
 // the propellant loaded (reached_targets) with both final apsides within the
-// tolerance, and the SC_M sized from that flight is at least M. Every trial
-// flies the same runs (their draws do not move), so the count of runs that
-// carry M is a function of M alone, whatever the threads.
+// tolerance, and the SC_M sized from that flight is at least M.
+//
+// Under closed-loop guidance a run that carries M carries every lighter
+// spacecraft (its core keeps more propellant, its upper stage has less to
+// lift), and one that misses M misses every heavier one: at each mass tried
+// only the runs whose outcome the masses already flown do not decide are
+// flown. Open loop a lighter stack ends on another orbit, so every run is
+// flown at every mass. The study's own runs are the trial at the nominal
+// flight's SC_M, bit for bit, and are read, not flown again. Which runs are
+// flown depends only on the outcomes so far, so the count of runs that carry
+// M, and the flights, are the same whatever the threads. --promise-check
+// flies every run at the answer M and at M + 1 kg to test that order. A
+// vehicle the description's rules refuse (a stack lighter than what it
+// holds) is never flown and carries nothing, at any mass.
+
 // km, the default tolerance: the reached column's own band.
 constexpr double reached_band_km = reached_tolerance / 1000;
 
 struct PromiseAsk {
   double probability = 0.99865;          // the share of the runs, in (0, 1)
   double tolerance_km = reached_band_km;  // band around the target's apogee altitude for both final apsides, above 0
+  bool check = false;  // fly every run at the answer and 1 kg more, without the order of the masses
+};
+
+// What the check found: every run flown at M and M + 1 kg (at 0 kg alone when
+// nothing is promised) against the outcome the search gave it there.
+struct PromiseCheck {
+  double M = 0;                         // kg, the answer checked
+  std::size_t carrying = 0;             // runs that carry M, flown
+  bool next = false;                    // M + 1 kg flown too (M was promised)
+  std::size_t carrying_next = 0;        // runs that carry M + 1 kg, flown
+  std::size_t flights = 0;              // the check's own
+  std::size_t contradicted = 0;         // runs whose flown outcome is not the search's
+  std::vector<std::uint64_t> examples;  // the first few of them
+  // With a contradiction, the mass the search gave before the whole search
+  // was flown again, every run at every mass (the promise then is that one).
+  double searched_M = 0;
 };
 
 struct Promise {
   double probability = 0, tolerance_km = 0;
   double target_km = std::numeric_limits<double>::quiet_NaN();  // what the tolerance is measured from
-  std::size_t runs = 0;       // every run flies in every trial: a run stopped or refused carries nothing
+  std::size_t runs = 0;       // every run is decided in every trial: a run stopped or refused carries nothing
   std::size_t needed = 0;     // the fewest runs that are a share `probability` of them
   double SC_M_nominal = 0;    // kg, the nominal flight's SC_M, where the search starts
   double SC_M = 0;            // kg, the promised mass; 0 when not even 0 kg is carried by `needed` runs
   std::size_t carrying = 0;   // runs that carry SC_M
   double share = 0, low = 0, high = 1;  // carrying / runs and its Wilson 95 % interval
-  std::size_t trials = 0;     // masses flown, each with every run
+  std::size_t trials = 0;     // masses tried, each decided for every run
+  std::size_t flights = 0;    // the runs flown to decide them (the study's not counted)
+  bool ordered = false;       // outcomes decided by the order of the masses (closed-loop guidance)
   std::size_t most = 0;       // the most runs any trial carried ...
   double most_M = 0;          // ... at this mass (the lightest of the ties)
+  std::optional<PromiseCheck> check;  // with PromiseAsk::check
 };
+
+// What the promise knows of each run from the flights it has: the heaviest
+// mass the run was seen to carry and the lightest it was seen to miss. The
+// masses are the few the search tries, so a run keeps two small indexes
+// (4 bytes), not two masses.
+class RunBrackets {
+ public:
+  enum class Known : std::uint8_t { carries, misses, unknown };
+  explicit RunBrackets(std::size_t runs = 0) : carried_(runs, 0), missed_(runs, 0) {}
+  // The index of mass M (kg), added if new; to be called before the runs
+  // flown at M are noted, so that worker threads only read.
+  std::uint16_t mass(double M);
+  // Run `run` (from 1) flown at mass index `m`: whether it carried it.
+  void flown(std::uint64_t run, std::uint16_t m, bool carried);
+  Known at(std::uint64_t run, double M) const;
+  // Known only when the run was noted at M itself.
+  Known exactly(std::uint64_t run, double M) const;
+
+ private:
+  std::vector<double> masses_;
+  std::vector<std::uint16_t> carried_, missed_;  // 0: none, else index + 1 into masses_
+};
+
+// The study's run `r`, flown at the nominal stack, is the promise's trial at
+// the nominal flight's SC_M: noted in `b` (a refused or stopped run is not).
+void note_study_run(RunBrackets& b, const McProblem& p, const PromiseAsk& ask, double SC_M_nominal,
+                    const RunResult& r);
 
 // The fewest of n runs whose share k / n, computed as the quotient, is at
 // least p: 19973 of 20000 at 0.99865, 7 of 100 at 0.07 (where ceil(p n) of
@@ -279,9 +343,11 @@ std::size_t runs_carrying(const McProblem& p, double M, double SC_M_nominal, con
 
 // The promise over every run of the problem (one shard of one), searched
 // from the nominal flight's SC_M; `progress` gets each trial's number (from
-// 1), its mass and the runs done.
+// 1), its mass and the runs decided. `study` holds what the study's runs
+// told (note_study_run), or nothing: its outcomes are then flown.
 Promise find_promise(const McProblem& p, const PromiseAsk& ask, double SC_M_nominal, unsigned jobs,
-                     const std::function<void(std::size_t, double, std::size_t)>& progress = {});
+                     const std::function<void(std::size_t, double, std::size_t)>& progress = {},
+                     RunBrackets* study = nullptr);
 
 // What a run's row says of its flight, as values: each number the double
 // the row's digits read back as (the masses whole kilograms, rounded halves
@@ -321,6 +387,12 @@ struct Summary {
   double target_apogee_altitude_m = std::numeric_limits<double>::quiet_NaN();
   // With --promise: the promise asked for, flown after the study.
   std::optional<Promise> promise;
+  // The signal that stopped the promise's search ("SIGINT", ...): the
+  // summary is the study's, without a promise.
+  std::string promise_stopped;
+  // The study line of the runs summarised (study_line, or the merged one):
+  // the JSON names its study by it. Empty: no study line known.
+  std::string study_line;
 };
 
 class SummaryBuilder {
