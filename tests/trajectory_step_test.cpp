@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "atmosphere/atmosphere.hpp"
+#include "trajectory/dynamics.hpp"
+#include "trajectory/steering/registry.hpp"
 #include "test_support.hpp"
 
 namespace ascent {
@@ -272,7 +274,7 @@ TEST(TrajectoryStep, Mode1CaptureStartsFromThePresentAcceleration) {
   FlightState frozen = climbing();
   frozen.mdot = frozen.mddot = frozen.Fdot = frozen.kick = frozen.kick_rate = 0;
   frozen.follow_air = false;
-  frozen.alpha = 0.05;
+  frozen.alpha = frozen.alpha_held = 0.05;
   FlightState law = frozen;
   law.mode = Steering::vertical_law;
   law.law_init = true;
@@ -369,13 +371,103 @@ TEST(AdaptiveStep, KeptRatesAcrossANewThrustRateAreTheRatesAnew) {
   s.mddot = 2;
   s.kick_rate = 0.01;
   FlightState anew = s;
-  anew.arc.kept = false;
+  anew.pair.kept = false;
   step(s, {}, 1);
   step(anew, {}, 1);
   const double FlightState::*fields[] = {&FlightState::vx,   &FlightState::h0,   &FlightState::vy,
                                          &FlightState::r0,   &FlightState::kick, &FlightState::m0,
                                          &FlightState::mdot, &FlightState::Fvac, &FlightState::dV};
   for (auto f : fields) EXPECT_EQ(s.*f, anew.*f);
+}
+
+// The adaptive integrator reads its next steps off the solution it kept
+// only while the segment compares equal: a change of any quantity of the
+// segment between two steps gives the next step the one a state that kept
+// nothing takes, to the bit. Each case changes a quantity under a law that
+// reads it.
+TEST(AdaptiveStep, AChangeOfAnySegmentQuantityRestartsTheSolution) {
+  static const DragTable other = make_drag_table(DragLaw{{0, 1, 5}, {0.3, 0.9, 0.5}});
+  auto vertical = [](FlightState& s) {
+    s.mode = Steering::vertical_law;
+    s.kv = 2;
+    s.cv = 1e-4;
+    s.alpha_max = 0.3;
+  };
+  auto off_air = [](FlightState& s) {
+    s.follow_air = false;
+    s.alpha_held = 0.05;
+  };
+  auto guided = [](FlightState& s) {
+    s.mode = Steering::guided;
+    s.pitch = 0.4;
+  };
+  auto none = [](FlightState&) {};
+  struct Case {
+    const char* what;
+    void (*law)(FlightState&);
+    void (*change)(FlightState&);
+  };
+  const Case cases[] = {
+      {"kick_rate", none, [](FlightState& s) { s.kick_rate = 0.01; }},
+      {"mddot", none, [](FlightState& s) { s.mddot = 2; }},
+      {"Fdot", none, [](FlightState& s) { s.Fdot = -2e4; }},
+      {"Me", none, [](FlightState& s) { s.Me -= 1e3; }},
+      {"Ae", none, [](FlightState& s) { s.Ae = 5; }},
+      {"Sref", none, [](FlightState& s) { s.Sref = 60; }},
+      {"vrot", none, [](FlightState& s) { s.vrot = 300; }},
+      {"rho_scale", none, [](FlightState& s) { s.rho_scale = 1.1; }},
+      {"drag", none, [](FlightState& s) { s.drag = &other; }},
+      {"mode", none, [](FlightState& s) { s.mode = Steering::vacuum; }},
+      {"follow_air", none, [](FlightState& s) { s.follow_air = false; }},
+      {"alpha_held", off_air, [](FlightState& s) { s.alpha_held = 0.06; }},
+      {"alpha_max", vertical, [](FlightState& s) { s.alpha_max = 1e-3; }},
+      {"kv", vertical, [](FlightState& s) { s.kv = 1.5; }},
+      {"cv", vertical, [](FlightState& s) { s.cv = 2e-4; }},
+      {"pitch", guided, [](FlightState& s) { s.pitch = 0.41; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FlightState s = climbing();
+    c.law(s);
+    s.tolerance = 1e-9;
+    step(s, {}, 1);
+    step(s, {}, 1);  // kept and read on
+    c.change(s);
+    FlightState anew = s;
+    anew.pair.kept = false;
+    step(s, {}, 1);
+    step(anew, {}, 1);
+    EXPECT_EQ(vector_of(s), vector_of(anew));
+  }
+}
+
+// A force of its own, registered for the dynamics: a tow of 1e4 N along the
+// local horizontal. The rates carry its acceleration in the horizontal
+// velocity's rate and change nothing else, under every law.
+struct Tow {
+  static Acceleration acceleration(const FlightState&, const ForcePoint& p) { return {1e4 / p.m, 0}; }
+};
+
+TEST(Dynamics, AForceOfItsOwnAddsItsAccelerationAndNothingElse) {
+  FlightState s = climbing();
+  const StateVector y = vector_of(s);
+  for (Steering mode : {Steering::pitch_program, Steering::vertical_law, Steering::vacuum, Steering::guided}) {
+    SCOPED_TRACE(int(mode));
+    s.mode = mode;
+    s.kv = 2;
+    s.cv = 1e-4;
+    s.alpha_max = 0.3;
+    steering::with_law(mode, [&](const auto& law) {
+      const StateVector plain = derivatives(s, law, y);
+      const StateVector towed = derivatives<std::decay_t<decltype(law)>, ForceList<Tow>>(s, law, y);
+      EXPECT_NEAR(towed[0] - plain[0], 1e4 / (s.m0 + s.Me), 1e-12);
+      for (std::size_t i = 1; i < y.size(); ++i) EXPECT_EQ(towed[i], plain[i]) << i;
+    });
+  }
+  // The laws as the interface has them, by their mode.
+  EXPECT_FALSE(steering_law(Steering::vacuum).in_air());
+  EXPECT_TRUE(steering_law(Steering::guided).in_air());
+  EXPECT_FALSE(steering_law(Steering::pitch_program).needs_beta(climbing()));
 }
 
 TEST(TrajectoryStep, ExtremesAreTrackedOnlyInFileMode) {

@@ -143,8 +143,7 @@ void ignition(FlightContext& S, double& P0Ae) {
   s.substeps = S.desc->mission.numerics.substeps;
   const Numerics& numerics = S.desc->mission.numerics;
   s.tolerance = numerics.integrator == "adaptive" ? numerics.tolerance : 0;
-  s.h_pair = 0;
-  s.arc.kept = false;
+  s.pair.clear();
   s.vrot = launch_site_vrot(S.desc->mission.target);
   s.vx = s.vrot;
   s.h0 = 0;

@@ -223,6 +223,7 @@ void core_phase(FlightContext& S) {
   if (guided) end_guided_stage(S);
   s.mode = Steering::pitch_program;
   s.follow_air = false;
+  s.alpha_held = s.alpha;
   s.Fvac = 0;
   s.mdot = 0;
   s.dt = v.core.separation_delay;

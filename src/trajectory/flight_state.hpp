@@ -4,7 +4,9 @@
 #include <stdexcept>
 
 #include "atmosphere/earth.hpp"
-#include "trajectory/drag.hpp"
+#include "trajectory/integrators/pair_cache.hpp"
+#include "trajectory/segment.hpp"
+#include "trajectory/state.hpp"
 
 namespace ascent {
 
@@ -24,68 +26,25 @@ class StationArray {
   std::array<double, 3> v_{};
 };
 
-// How the thrust is pointed during a step.
-enum class Steering : std::int32_t {
-  pitch_program = 0,  // along the air-relative path (or frozen off the inertial one) plus kick
-  vertical_law = 1,   // the vertical-acceleration law, limited in angle of attack
-  vacuum = 2,         // at kick off the inertial velocity, no air
-  guided = 3,         // at the guidance's pitch plus kick above the local horizontal, through the air
-};
-
 // The one record of simulation variables that the trajectory step advances
-// and the flight phases read and set between steps. SI units; angles in rad.
-struct FlightState {
-  // Integrated quantities.
-  double t = 0;     // s, time since ignition on the pad
-  double vx = 0;    // m/s, local-horizontal component of the inertial velocity
-  double h0 = 0;    // m, altitude above the reference sphere
-  double vy = 0;    // m/s, vertical velocity (rate of climb)
-  double r0 = 0;    // m, ground range over the rotating Earth, on the reference sphere
-  double kick = 0;  // rad, pitch-program angle added to the thrust direction
-  double m0 = 0;    // kg, mass the step changes: propellant of the burning engines
-  double mdot = 0;  // kg/s, mass-flow rate (negative while burning)
-  double Fvac = 0;  // N, vacuum thrust of all burning engines
-  double dV = 0;    // m/s, velocity given by thrust alone since liftoff
-
-  // Rates and vehicle parameters, constant through a step.
-  double dt = 0;         // s, length of the next step (negative steps back)
-  double kick_rate = 0;  // rad/s, rate of kick
-  double mddot = 0;      // kg/s^2, rate of mdot
-  double Fdot = 0;       // N/s, rate of Fvac
-  double Me = 0;         // kg, mass the step holds constant (structure, upper stages)
-  double Ae = 0;         // m^2, nozzle exit area of the burning engines
-  double Sref = 0;       // m^2, aerodynamic reference area
-  double vrot = 0;       // m/s, surface speed of the Earth credited along the flight
-  double alpha_max = 0;  // rad, largest angle of attack of steering mode 1
-  double kv = 0;         // exponent of the vertical-acceleration law of mode 1
-  const DragTable* drag = &builtin_drag_table();  // the vehicle's drag law
+// and the flight phases read and set between steps: the state, the segment
+// the phase has set, the step's controls and results, the load stations and
+// what the integrators and the air keep between steps. SI units; angles in
+// rad.
+struct FlightState : State, Segment {
+  // The step's controls.
+  double dt = 0;          // s, length of the next step (negative steps back)
   int substeps = 1;       // equal sub-steps of every step (numerics.substeps)
   // Relative error per step of the embedded Runge-Kutta pair that divides
   // every step when above zero (numerics.integrator = "adaptive"); zero: the
   // classic Runge-Kutta steps (and their sub-steps).
   double tolerance = 0;
-  double h_pair = 0;      // s, the pair's proposal for its next sub-step (0: none yet)
-  // The adaptive integrator's last solution: from t0 to t1 (equal: a point,
-  // where a step landed), its end state and the rates there, the
-  // coefficients of its continuous extension, the parameters it was flown
-  // with and the state last handed to the phase. While the phase changes
-  // neither that state nor a rate or a parameter, its next steps are read
-  // off this solution, carried on in long steps, instead of flown anew.
-  struct Arc {
-    bool kept = false;
-    double t0 = 0, t1 = 0;
-    std::array<double, 9> y0{}, y1{}, k1{};
-    std::array<std::array<double, 9>, 4> dense{};
-    std::array<double, 14> parameters{};
-    std::array<double, 9> handed{};
-    double t_handed = 0;
-  } arc;
-  double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
-
-  // Steering controls.
-  Steering mode = Steering::pitch_program;
   bool law_init = false;  // next mode-1 step captures cv first
-  bool follow_air = false;  // mode 0: thrust along the air-relative path plus kick
+
+  // The adaptive integrator's solution, carried with the flight it belongs
+  // to (a copy of the flight flies on from it as the flight would).
+  PairCache pair;
+
   // The angle-of-attack limit has held the thrust at least once: a flight
   // that never met it flies bit for bit alike under any larger limit.
   bool alpha_limited = false;
@@ -96,12 +55,7 @@ struct FlightState {
   double alpha = 0;  // rad, angle of attack (thrust direction minus inertial path, without kick)
   double hp = 0;     // m, perigee altitude of the osculating orbit
   double ha = 0;     // m, apogee altitude of the osculating orbit
-  double cv = 0;     // (m/s^2)/(m/s)^kv, coefficient of the mode-1 law
   double q = 0;      // Pa, dynamic pressure
-
-  // Mode 3: the thrust's pitch above the local horizontal at the step's
-  // start; the kick, from zero, carries it through the step.
-  double pitch = 0;  // rad
 
   // Load stations.
   std::int16_t nst = 0;           // number of load stations in use (at most 3)

@@ -8,11 +8,14 @@ namespace ascent {
 // piecewise linear, with the jump of the transonic drag rise above Mach 1.
 double drag_coefficient(double mach);
 
-// Advances the flight state by s.dt (negative steps back) with one classic
-// fourth-order Runge-Kutta step of the planar equations of motion over a
-// spherical rotating Earth, under the steering mode s.mode; then evaluates the
-// new state (speed, angles, loads, osculating orbit) and hands its record to
-// each observer in turn.
+// Advances the flight state by s.dt (negative steps back) along the planar
+// equations of motion over a spherical rotating Earth (dynamics.hpp), under
+// the segment's steering mode, by the integrator the flight asks for: the
+// classic fourth-order Runge-Kutta step in s.substeps equal parts
+// (integrators/rk4.hpp), or with s.tolerance above zero the adaptive one
+// (integrators/dormand_prince.hpp); then evaluates the new state (speed,
+// angles, loads, osculating orbit) and hands its record to each observer in
+// turn.
 void trajectory_step(FlightState& s, const StepObservers& observers);
 
 // The evaluation that ends a step, of a state set without one (a coast

@@ -14,16 +14,14 @@ namespace steering {
 
 class GuidedAttitude final : public SteeringLaw {
  public:
+  static constexpr Steering mode = Steering::guided;
+  static constexpr bool path_by_angle = true;
   bool in_air() const override { return true; }
   bool needs_beta(const FlightState&) const override { return false; }
 
-  Accelerations accelerations(FlightState& s, const StageView& v) const override {
-    const Stage& z = v.z;
-    const Air& w = *v.air;
-    const double theta = path_angle(z.vy, w.vxr);
-    const double psi = s.pitch + z.kick;
-    return {(w.F * std::cos(psi) - v.D * std::cos(theta)) / v.m - v.curvature_x,
-            (w.F * std::sin(psi) - v.D * std::sin(theta)) / v.m + z.vx * z.vx / v.r - v.gravity};
+  forces::Pointing point(FlightState& s, const StageView& v) const override {
+    const double psi = s.pitch + v.z.kick;
+    return {std::cos(psi), std::sin(psi)};
   }
 
   void update_alpha(FlightState& s, const StateView& v) const override { s.alpha = s.pitch + s.kick - v.beta; }

@@ -12,14 +12,14 @@ namespace steering {
 
 class VacuumAttitude final : public SteeringLaw {
  public:
+  static constexpr Steering mode = Steering::vacuum;
+  static constexpr bool path_by_angle = false;
   bool in_air() const override { return false; }
   bool needs_beta(const FlightState&) const override { return true; }
 
-  Accelerations accelerations(FlightState&, const StageView& v) const override {
-    const Stage& z = v.z;
-    double a = z.Fvac / v.m;
-    double psi = v.beta + z.kick;
-    return {a * std::cos(psi) - v.curvature_x, z.vx * z.vx / v.r + a * std::sin(psi) - v.gravity};
+  forces::Pointing point(FlightState&, const StageView& v) const override {
+    const double psi = v.beta + v.z.kick;
+    return {std::cos(psi), std::sin(psi)};
   }
 
   void update_alpha(FlightState& s, const StateView&) const override { s.alpha = 0; }

@@ -6,6 +6,7 @@
 #pragma once
 #include <cmath>
 
+#include "trajectory/forces/gravity.hpp"
 #include "trajectory/steering.hpp"
 
 namespace ascent {
@@ -22,12 +23,14 @@ struct Law {
   double alpha_req;  // rad
 };
 
-inline Law vertical_law(const FlightState& s, double F, double m, double r, double vx, double vy, double D, double vr,
-                 double beta) {
+// centrifugal and gravity: the vertical acceleration's terms other than the
+// forces (m/s^2), as the dynamics have them.
+inline Law vertical_law(const FlightState& s, double F, double m, double centrifugal, double gravity, double vy,
+                        double D, double vr, double beta) {
   Law law;
   double sign = vy < 0 ? -1.0 : 1.0;
   law.a_target = sign * s.cv * std::exp(s.kv * std::log(std::fabs(vy)));
-  double Fv = m * (law.a_target - vx * vx / r + mu / (r * r)) + D * vy / vr;
+  double Fv = m * (law.a_target - centrifugal + gravity) + D * vy / vr;
   if (F < Fv + thrust_margin) {
     Fv = F;
   } else if (F < -Fv + thrust_margin) {
@@ -42,34 +45,42 @@ inline Law vertical_law(const FlightState& s, double F, double m, double r, doub
 
 class VerticalAcceleration final : public SteeringLaw {
  public:
+  static constexpr Steering mode = Steering::vertical_law;
+  static constexpr bool path_by_angle = false;
   bool in_air() const override { return true; }
   bool needs_beta(const FlightState&) const override { return true; }
 
-  Accelerations accelerations(FlightState& s, const StageView& v) const override {
+  forces::Pointing point(FlightState& s, const StageView& v) const override {
     const Stage& z = v.z;
     const Air& w = *v.air;
-    const double D = v.D, m = v.m, r = v.r, beta = v.beta;
+    const double D = v.D, m = v.m, beta = v.beta;
     if (s.law_init) {
       // Start the law from the vertical acceleration that the present
       // thrust direction gives.
-      s.cv = ((w.F * std::sin(s.alpha + beta) - D * z.vy / w.vr) / m + z.vx * z.vx / r - v.gravity) /
+      s.cv = ((w.F * std::sin(s.alpha + beta) - D * z.vy / w.vr) / m + v.centrifugal - v.gravity) /
              std::exp(s.kv * std::log(std::fabs(z.vy)));
       s.law_init = false;
     }
-    Law law = vertical_law(s, w.F, m, r, z.vx, z.vy, D, w.vr, beta);
+    Law law = vertical_law(s, w.F, m, v.centrifugal, v.gravity, z.vy, D, w.vr, beta);
     if (std::fabs(law.alpha_req) > s.alpha_max) {
       s.alpha_limited = true;
       double alpha_l = law.alpha_req > 0 ? s.alpha_max : -s.alpha_max;
       double psi = alpha_l + beta;
-      return {(w.F * std::cos(psi) - D * w.vxr / w.vr) / m - v.curvature_x,
-              (w.F * std::sin(psi) - D * z.vy / w.vr) / m + z.vx * z.vx / r - v.gravity};
+      return {std::cos(psi), std::sin(psi)};
     }
-    // The rest of the thrust always points forward.
-    return {(std::sqrt(w.F * w.F - law.Fv * law.Fv) - D * w.vxr / w.vr) / m - v.curvature_x, law.a_target};
+    // The rest of the thrust always points forward; the vertical
+    // acceleration is the law's target itself.
+    forces::Pointing p;
+    p.ux = std::sqrt(w.F * w.F - law.Fv * law.Fv);
+    p.uy = law.Fv;
+    p.components = true;
+    p.holds_ay = true;
+    p.ay = law.a_target;
+    return p;
   }
 
   void update_alpha(FlightState& s, const StateView& v) const override {
-    Law law = vertical_law(s, v.F, v.m, v.r, s.vx, s.vy, v.D, v.vr, v.beta);
+    Law law = vertical_law(s, v.F, v.m, s.vx * s.vx / v.r, forces::gravity(v.r), s.vy, v.D, v.vr, v.beta);
     if (std::fabs(law.alpha_req) > s.alpha_max) {
       s.alpha_limited = true;
       s.alpha = law.alpha_req > 0 ? s.alpha_max : -s.alpha_max;
