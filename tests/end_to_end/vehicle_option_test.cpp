@@ -100,6 +100,14 @@ TEST(VehicleOption, BadDescriptionStopsBeforeAnythingIsCreated) {
   EXPECT_EQ(r.out, "");  // not even the first question
   EXPECT_EQ(entries(s), before);
 
+  // A table's header without a name: the parser is not shown it (it fails
+  // an assertion of its own on it).
+  s.write("h.toml", "[\n");
+  r = run(s, {"--vehicle", "h.toml"}, flight);
+  EXPECT_EQ(r.exit_code, 65);
+  EXPECT_EQ(r.err, "ascent: h.toml:1:2: syntax: a table's name must follow '['\r\n");
+  std::filesystem::remove(s.dir() / "h.toml");
+
   r = run(s, {"--vehicle", "missing.toml"}, flight);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.err, "ascent: missing.toml: file not found\r\n");
