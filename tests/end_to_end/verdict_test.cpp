@@ -121,4 +121,25 @@ TEST(Verdict, GuidedFlightsEndOnTheTargetCircle) {
   }
 }
 
+// The built-in vehicle under closed loop runs its upper stage dry within a
+// hundredth of a metre per second of its cutoff speed (the JSON's value):
+// the report says it reached the cutoff, and then that it is in orbit.
+TEST(Verdict, AStageThatRunsDryAtItsCutoffSaysSo) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled_profile());
+  const e2e::RunResult printed = s.run_with({"--print-vehicle"}, "");
+  ASSERT_EQ(printed.exit_code, 0);
+  s.write("v.toml", printed.out + "\n[guidance]\nmode = \"closed-loop\"\n");
+  const e2e::RunResult r = s.run_with({"--vehicle", "v.toml", "--json", "f.json"}, "\n36\n18\ny\n-1\n");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string json = s.read("f.json");
+  const std::size_t dry = json.find("\"kind\":\"propellant_depleted\"");
+  ASSERT_NE(dry, std::string::npos);
+  EXPECT_LT(std::fabs(number_after(json, "\"velocity_to_go_ms\":", dry)), 0.05);
+  EXPECT_NE(r.out.find("Propellant depleted! The upper stage burns out as it reaches its cutoff.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(r.out.find(" m/s short of its cutoff"), std::string::npos);
+  EXPECT_NE(r.out.find("Orvalon 5 in Orbit! Remaining propellant = "), std::string::npos);
+}
+
 }  // namespace
