@@ -194,6 +194,10 @@ int main(int argc, char** argv) {
     if (trajectory_path != nullptr) named.push_back({trajectory_path, std::string("--trajectory ") + trajectory_path});
     for (const KeptFile& n : named) reserved.push_back(n.name);
     refuse_clashing_outputs(named, kept);
+    // The constants every flight writes may not take the place of an input
+    // or of a standard stream's file either.
+    kept.erase(kept.begin() + 1);
+    refuse_clashing_outputs({{"const_n.pas", "const_n.pas (which every flight writes)"}}, kept);
   } catch (const ascent::FatalError& e) {
     ascent::cli::report("ascent", e.message);
     return e.code;

@@ -212,6 +212,8 @@ TEST(SafeFiles, RefusesOutputsThatAreInputsOrEachOther) {
       {{"--json", answers_file}, "", {}, 5, "--json ../std.in: refused: it is the session's standard input"},
       {{"--trajectory", "a.czml"}, "", {{"a.czml", answers_file}}, 5, "--trajectory a.czml: refused: it is the session's standard input"},
       {{"--json", "const_n.pas"}, "", {}, 5, "--json const_n.pas: refused: it would overwrite const_n.pas"},
+      {{"--utf8"}, "", {{"const_n.pas", answers_file}}, 5,
+       "const_n.pas (which every flight writes): refused: it is the session's standard input"},
       {{"--json", "a.json"}, "a.json", {}, 5, "a.json: refused: the output would overwrite a.json"},
       {{"--json", "speed.dat"}, "out.txt", {}, 5, "speed.dat: refused: the data file would overwrite speed.dat"},
       {{"--json", "j.json", "--trajectory", "t.oem"}, "", {{"j.json", "old"}, {"t.oem", "old"}}, 64,
