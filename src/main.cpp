@@ -10,11 +10,13 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/cli.hpp"
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
+#include "io/paths.hpp"
 #include "report/json_report.hpp"
 #include "report/trajectory_export.hpp"
 #include "session/session.hpp"
@@ -45,21 +47,24 @@ const char* const usage_text =
     "  --json FILE      also write the session's flights as JSON to FILE: for\n"
     "                   each its answers, its summary (ascent-sweep's columns)\n"
     "                   and its events with their times and values; written\n"
-    "                   when the session ends, replacing FILE only then\n"
+    "                   when the session ends, replacing FILE (or the file a\n"
+    "                   link FILE points to) only then, and only if every\n"
+    "                   output was written\n"
     "  --trajectory FILE\n"
     "                   also write the path of the session's last flight to\n"
     "                   FILE, by its extension: .oem (CCSDS orbit ephemeris,\n"
     "                   inertial EME2000, km), .czml (Cesium, Earth-fixed) or\n"
     "                   .kml (Google Earth track), with the events marked;\n"
     "                   placed from target.latitude and target.longitude;\n"
-    "                   written when the session ends, replacing FILE only then\n"
+    "                   written when the session ends, as --json FILE is\n"
     "  --epoch TIME     UTC time of ignition for --trajectory,\n"
     "                   YYYY-MM-DDThh:mm:ss[.ffffff] (default 2027-01-01T00:00:00)\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
     "\n"
     "Exit status: 0 done; 2, 3, 5 a file not found, a path not found, access\n"
-    "denied; 100 a read error or a profile too short; 101 a write error; 106 an\n"
+    "denied (5 also: an output named for an input or for a file the session\n"
+    "writes itself); 100 a read error or a profile too short; 101 a write error; 106 an\n"
     "answer or profile value that is not a number, or a line over 4096 bytes;\n"
     "64 a bad option; 65 a bad vehicle description; 128 + N stopped by signal\n"
     "N (SIGINT, SIGTERM, SIGHUP).\n";
@@ -71,6 +76,33 @@ int print_raw(const std::string& text) {
     return ascent::err_write;
   }
   return 0;
+}
+
+// A file the session reads or writes whatever the answers, and how a
+// refusal names it.
+struct KeptFile {
+  std::string name;
+  std::string as;
+};
+
+// An output named on the command line that is an input of the session, the
+// file of a standard stream or one the session writes anyway would destroy
+// it or be overwritten by it: refused before anything is created.
+void refuse_clashing_outputs(const std::vector<KeptFile>& outputs, const std::vector<KeptFile>& kept) {
+  for (const KeptFile& o : outputs) {
+    const char* streams[] = {"standard input", "standard output"};
+    for (int fd = 0; fd <= 1; ++fd) {
+      if (ascent::is_file_of_descriptor(o.name, fd)) {
+        throw ascent::FatalError{ascent::err_access_denied,
+                                 o.as + ": refused: it is the session's " + streams[fd]};
+      }
+    }
+    for (const KeptFile& k : kept) {
+      if (ascent::same_file(o.name, k.name) || ascent::same_file(ascent::link_end(o.name), k.name)) {
+        throw ascent::FatalError{ascent::err_access_denied, o.as + ": refused: it would overwrite " + k.as};
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -94,6 +126,7 @@ int main(int argc, char** argv) {
   ascent::TrajectoryFormat trajectory_format = ascent::TrajectoryFormat::oem;
   ascent::Epoch epoch;
   std::string vehicle_text, json_text, trajectory_text;  // the options' values, where the paths point
+  std::vector<std::string> reserved;  // the description and the outputs named on the command line
   try {
     if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
     const char* vehicle_path = nullptr;
@@ -145,7 +178,7 @@ int main(int argc, char** argv) {
       std::string why;
       if (!f) {
         why = ": the name must end in .oem, .czml or .kml";
-      } else if (json_path != nullptr && std::string_view(json_path) == trajectory_path) {
+      } else if (json_path != nullptr && ascent::same_file(json_path, trajectory_path)) {
         why = ": the same file as --json";
       }
       if (!why.empty()) {
@@ -157,6 +190,21 @@ int main(int argc, char** argv) {
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description()));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
     if (vehicle_path != nullptr) desc = ascent::read_description(vehicle_path);
+    std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
+                                                                                 ascent::resolved_profile_path(desc)},
+                                         {"const_n.pas", "const_n.pas, which every flight writes"}};
+    if (vehicle_path != nullptr) {
+      kept.push_back({vehicle_path, std::string("the vehicle description ") + vehicle_path});
+      reserved.push_back(vehicle_path);
+    }
+    if (json_path != nullptr) named.push_back({json_path, std::string("--json ") + json_path});
+    if (trajectory_path != nullptr) named.push_back({trajectory_path, std::string("--trajectory ") + trajectory_path});
+    for (const KeptFile& n : named) reserved.push_back(n.name);
+    refuse_clashing_outputs(named, kept);
+    // The constants every flight writes may not take the place of an input
+    // or of a standard stream's file either.
+    kept.erase(kept.begin() + 1);
+    refuse_clashing_outputs({{"const_n.pas", "const_n.pas (which every flight writes)"}}, kept);
   } catch (const ascent::FatalError& e) {
     ascent::cli::report("ascent", e.message);
     return e.code;
@@ -175,7 +223,7 @@ int main(int argc, char** argv) {
   // cannot be written is refused at once; the old file stays until then.
   auto record_to = [&S](const char* path, ascent::Channel& file, auto& recorder) {
     try {
-      file.open_file_replacing(path);
+      file.open_file_replacing_through_links(path);
     } catch (const ascent::FatalError& e) {
       ascent::cli::report("ascent", e.message);
       return e.code;
@@ -194,6 +242,7 @@ int main(int argc, char** argv) {
     if (std::string w = ascent::epoch_warning(epoch); !w.empty()) ascent::cli::report("ascent", w);
   }
   S.flight.desc = &desc;
+  S.reserved_files = reserved;
   if (!desc.profile.empty()) S.flight.profile_path = ascent::resolved_profile_path(desc);
   S.report.utf8 = utf8;
   ascent::install_interrupt_handlers();
@@ -203,14 +252,25 @@ int main(int argc, char** argv) {
   S.input.open_stream(stdin, "standard input");
   try {
     ascent::run_session(S);
+    // The JSON and the trajectory replace the old files only when both are
+    // written whole: a session that fails leaves the old ones.
     if (json_path != nullptr) {
       json_file.put(json.text(desc.vehicle.name));
-      json_file.close();
+      json_file.finish();
     }
     if (trajectory_path != nullptr) {
       trajectory_file.put(ascent::trajectory_text(trajectory_format, trajectory, desc, epoch));
-      trajectory_file.close();
+      trajectory_file.finish();
     }
+    if (trajectory_path != nullptr && trajectory.cut_short()) {
+      char at[32];
+      std::snprintf(at, sizeof at, "%.2f", trajectory.cut_at());
+      ascent::cli::report("ascent", std::string("--trajectory ") + trajectory_path +
+                                        ": the flight's state is no place after T+" + at +
+                                        " s: the path written ends there");
+    }
+    json_file.commit();
+    trajectory_file.commit();
     return 0;
   } catch (const ascent::Interrupted& e) {
     ascent::salvage_outputs(S);

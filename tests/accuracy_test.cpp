@@ -75,12 +75,18 @@ TEST(AdaptiveIntegrator, WholeFlightsAgreeWithTheConvergedSteps) {
     const BoosterProfile profile = read_profile(src + c.profile);
     const FlightRecord converged = fly_substeps(d, profile, c.tt, c.alpha, 64);
     d.mission.numerics.integrator = "adaptive";
-    const FlightRecord adaptive = fly_substeps(d, profile, c.tt, c.alpha, 1);
-    EXPECT_NEAR(adaptive.hp_core, converged.hp_core, 50.0);
-    EXPECT_NEAR(adaptive.hp_final, converged.hp_final, 50.0);
-    EXPECT_NEAR(adaptive.ha_final, converged.ha_final, 50.0);
-    EXPECT_NEAR(adaptive.Msc, converged.Msc, 2.0);
-    EXPECT_NEAR(adaptive.tt_recommended / converged.tt_recommended, 1, 5e-4);
+    // The default tolerance and one finer: docs/model.md states the
+    // accuracy for 1e-9 and below.
+    for (double tolerance : {1e-9, 1e-11}) {
+      SCOPED_TRACE(tolerance);
+      d.mission.numerics.tolerance = tolerance;
+      const FlightRecord adaptive = fly_substeps(d, profile, c.tt, c.alpha, 1);
+      EXPECT_NEAR(adaptive.hp_core, converged.hp_core, 50.0);
+      EXPECT_NEAR(adaptive.hp_final, converged.hp_final, 50.0);
+      EXPECT_NEAR(adaptive.ha_final, converged.ha_final, 50.0);
+      EXPECT_NEAR(adaptive.Msc, converged.Msc, 2.0);
+      EXPECT_NEAR(adaptive.tt_recommended / converged.tt_recommended, 1, 5e-4);
+    }
   }
 }
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
 namespace ascent {
 namespace {
@@ -140,6 +142,40 @@ TEST(MissionSummary, FileModeAddsTheSessionExtremesAndWideValuesTakeTheirRoom) {
   EXPECT_EQ(M.Msc, 1234567);
   std::string text = constants_file_text(M);
   EXPECT_EQ(text.substr(text.rfind("  SC_M")), "  SC_M     =  1234567; {kg, Spacecraft mass}\r\n");
+}
+
+// The lines a reader takes at their word: a speed missing at burn-out that
+// is none (or is past the cutoff) and values that are no number are said as
+// such, never "-0.0 m/s short" or "nan Pa".
+TEST(EventLines, SayWhatTheNumbersMean) {
+  struct Case {
+    EventKind kind;
+    double value;
+    bool in_orbit;
+    const char* line;
+  };
+  const Case cases[] = {
+      {EventKind::propellant_depleted, 12.34, false, "Propellant depleted! The upper stage burns out 12.3 m/s short of its cutoff."},
+      {EventKind::propellant_depleted, -0.03, true, "Propellant depleted! The upper stage burns out as it reaches its cutoff."},
+      {EventKind::propellant_depleted, 0.0, true, "Propellant depleted! The upper stage burns out as it reaches its cutoff."},
+      {EventKind::propellant_depleted, -3.21, true, "Propellant depleted! The upper stage burns out 3.2 m/s past its cutoff."},
+      {EventKind::propellant_depleted, NAN, false, "Propellant depleted! The upper stage burns out."},
+      {EventKind::guidance_takeover, 985.4, false, "Guidance takes over the upper stage at 985 Pa."},
+      {EventKind::guidance_takeover, NAN, false, "Guidance takes over the upper stage."},
+      {EventKind::verdict, 4599.7, true, "Orvalon 5 in Orbit! Remaining propellant = 4600 kg."},
+      {EventKind::verdict, NAN, false, "Orvalon 5 not in Orbit! Remaining propellant unknown: the flight's state is no number."},
+  };
+  for (const Case& c : cases) {
+    FlightEvent e;
+    e.kind = c.kind;
+    e.value = c.value;
+    e.in_orbit = c.in_orbit;
+    e.name = c.kind == EventKind::verdict ? "Orvalon 5" : "upper";
+    std::vector<std::string> lines;
+    event_lines(e, ReportStyle{}, Extremes{}, lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), c.line);
+  }
 }
 
 }  // namespace

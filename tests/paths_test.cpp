@@ -23,6 +23,7 @@ TEST(SameFile, NamesOfOneFileAndOfTwo) {
   test::write_file(dir / "b.csv", "b");
   fs::create_symlink(dir / "a.csv", dir / "link.csv");
   fs::create_symlink(dir / "sub", dir / "sublink");
+  fs::create_symlink("missing.csv", dir / "dangling.csv");
   fs::create_hard_link(dir / "a.csv", dir / "hard.csv");
   const fs::path before = fs::current_path();
   fs::current_path(dir);
@@ -44,6 +45,9 @@ TEST(SameFile, NamesOfOneFileAndOfTwo) {
       {"new.csv", abs + "new.csv", true},
       {"sub/new.csv", "sublink/new.csv", true},  // not yet written, through a linked folder
       {"new.csv", "other.csv", false},         // two files not yet written
+      {"dangling.csv", "missing.csv", true},   // a dangling link and the file it would create
+      {"dangling.csv", "sub/../missing.csv", true},
+      {"dangling.csv", "new.csv", false},
       {"new.csv", "a.csv", false},             // one there, one not
       {"sub/a.csv", "a.csv", false},           // one name in two folders
       {"", "", false},                         // no name is no file

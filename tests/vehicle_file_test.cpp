@@ -196,6 +196,15 @@ TEST(DescriptionReader, RefusesTomlSyntaxAtTheFaultyLine) {
     EXPECT_NE(r.message.find(": syntax: "), std::string::npos) << r.message;
   }
   EXPECT_EQ(refusal("").message, "v.toml:1:1: name: missing: vehicle name, written in the messages");
+  // A table's header without a name, which the parser must not be shown;
+  // a list of lists that opens on its own line is no header.
+  for (const auto& [text, at] : {std::pair<std::string, std::string>{"[\n", "1:2"}, {"[[ \r\n", "1:4"},
+                                 {"name = 1\n  [#\n", "2:4"}, {"[ .a]", "1:3"}, {"[[[a]]]", "1:3"}}) {
+    EXPECT_EQ(refusal(text).message, "v.toml:" + at + ": syntax: a table's name must follow '['") << text;
+  }
+  EXPECT_EQ(refusal(edit(b, "mach = [1, 1, 1.4, 2, 3, 5]", "mach = [\n[\n1], 1, 1.4, 2, 3, 5]")).message,
+            "v.toml:" + where(edit(b, "mach = [1, 1, 1.4, 2, 3, 5]", "mach = [\n[\n1], 1, 1.4, 2, 3, 5]"), "mach = [\n|[") +
+                ": drag.mach: entry 1 must be a number, got a list");
   // The message stays one line when what it quotes holds a line end.
   EXPECT_EQ(refusal("\"a\\nb\" = 1\n").message, "v.toml:1:1: a\\nb: unknown key");
   Refusal r = refusal("name = i\n");

@@ -10,6 +10,7 @@
 
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
+#include "io/paths.hpp"
 
 namespace ascent {
 
@@ -54,7 +55,27 @@ void Channel::open_file_replacing(const std::string& path) {
   owns_file_ = true;
   name_ = path;
   temp_path_ = temp;
+  final_path_ = path;
   buf_.reserve(flush_size + 256);
+}
+
+void Channel::open_file_replacing_through_links(const std::string& path) {
+  const std::string end = link_end(path);
+  struct stat st, at_end;
+  if (end == path) {
+    open_file_replacing(path);
+  } else if (stat(path.c_str(), &st) != 0) {
+    // A dangling link: the new file is created where it points.
+    if (errno != ENOENT) throw_open_error(errno, path, true);
+    open_file_replacing(end);
+    name_ = path;
+  } else if (S_ISREG(st.st_mode) && stat(end.c_str(), &at_end) == 0 && at_end.st_dev == st.st_dev &&
+             at_end.st_ino == st.st_ino) {
+    open_file_replacing(end);
+    name_ = path;
+  } else {
+    open_file(path);  // a device, a pipe, a descriptor's name
+  }
 }
 
 void Channel::open_file(const std::string& path) {
@@ -145,11 +166,16 @@ void Channel::flush() {
 }
 
 void Channel::close_as(const std::string& path) {
-  if (!temp_path_.empty()) name_ = path;
+  if (!temp_path_.empty()) name_ = final_path_ = path;
   close();
 }
 
 void Channel::close() {
+  finish();
+  commit();
+}
+
+void Channel::finish() {
   if (kind_ == Kind::closed) return;
   flush();
   if (owns_file_) {
@@ -158,16 +184,18 @@ void Channel::close() {
     owns_file_ = false;
     kind_ = Kind::closed;
     if (std::fclose(f) != 0) throw FatalError{err_write, name_ + ": write error on close"};
-    if (!temp_path_.empty()) {
-      std::string temp = std::move(temp_path_);
-      temp_path_.clear();
-      if (std::rename(temp.c_str(), name_.c_str()) != 0) {
-        std::remove(temp.c_str());
-        throw FatalError{err_write, name_ + ": cannot replace it"};
-      }
-    }
   }
   kind_ = Kind::closed;
+}
+
+void Channel::commit() {
+  if (kind_ != Kind::closed || temp_path_.empty()) return;
+  std::string temp = std::move(temp_path_);
+  temp_path_.clear();
+  if (std::rename(temp.c_str(), final_path_.c_str()) != 0) {
+    std::remove(temp.c_str());
+    throw FatalError{err_write, name_ + ": cannot replace it"};
+  }
 }
 
 void Channel::salvage() noexcept {

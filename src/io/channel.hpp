@@ -22,6 +22,12 @@ class Channel {
   // Writes to a new file beside `path` that replaces `path` only when close()
   // has written and closed it: a failed write leaves the old file whole.
   void open_file_replacing(const std::string& path);
+  // The same for a name that may be a link to the file meant (an output the
+  // user named): a link that ends at a plain file, or at none yet, is
+  // followed; the new file is written beside the file it ends at and takes
+  // that file's place on close(), the link staying as it was. Nothing is
+  // emptied before then. A device or a pipe is written through.
+  void open_file_replacing_through_links(const std::string& path);
 
   // True when a finished file may take the place of `path` by a rename: no
   // such name yet, or a plain file. A device (/dev/null), a pipe or a link
@@ -60,6 +66,12 @@ class Channel {
 
   void flush();
   void close();
+  // close() in its two halves, for files that stand or fall together:
+  // finish() writes and closes the new file, the old one still in place;
+  // commit() then puts the new one there. A replacing file finished but
+  // never committed is removed with the channel, the old file untouched.
+  void finish();
+  void commit();
   // Closes a replacing file under `path` instead of its own name (the rows
   // of a run that was stopped, kept beside the old file); any other file is
   // simply closed.
@@ -82,6 +94,7 @@ class Channel {
   std::string buf_;
   std::string memory_;
   std::string temp_path_;  // open_file_replacing: where the bytes go until close
+  std::string final_path_;  // and the file they then replace
   bool utf8_ = false;
   std::string recoded_;
 };

@@ -5,6 +5,7 @@
 #include "phases/guided_flight.hpp"
 #include "phases/mission_summary.hpp"
 #include "phases/phase_support.hpp"
+#include "trajectory/guidance.hpp"
 #include "trajectory/kepler_arc.hpp"
 
 namespace ascent {
@@ -236,7 +237,15 @@ void guided_burn(FlightContext& S) {
                          double v = v_cut();
                          return s.vi > v || !finite2(s.vi, v);
                        });
-    double m_burn = rocket_propellant(s.m0 + s.Me, v_cut() - s.vi, u.exhaust_speed);
+    // The guidance points the thrust off the velocity (by 8 to 20 degrees
+    // near the cut-off): only the share along it adds speed, and the last
+    // step burns for the delta-V whose projection is the speed missing.
+    const GuidanceState& G = S.guidance;
+    const double off = G.engaged ? guided_pitch(G.solution, s.t) - std::atan2(s.vy, s.vx) : 0.0;
+    const double along = std::cos(off);
+    double dv = v_cut() - s.vi;
+    if (along > 0.5) dv = dv / along;  // beyond 60 degrees off, the plain rocket equation
+    double m_burn = rocket_propellant(s.m0 + s.Me, dv, u.exhaust_speed);
     s.dt = -m_burn / s.mdot;
     step(S);
   } catch (const StageDry&) {

@@ -1,5 +1,7 @@
 #include "report/text_report.hpp"
 
+#include <cmath>
+
 #include "atmosphere/earth.hpp"
 
 #include "io/number_format.hpp"
@@ -88,8 +90,10 @@ void event_lines(const FlightEvent& e, const ReportStyle& style, const Extremes&
                          real_text(e.alpha_max * 180 / pi, 7, 4);
       line += static_cast<char>(style.deg);
       out.push_back(std::move(line));
+      // A flight whose state has become no number has no propellant to count.
       out.push_back(e.name + (e.in_orbit ? std::string(" in Orbit!") : std::string(" not in Orbit!")) +
-                    " Remaining propellant = " + real_text(e.value, 1, 0) + " kg.");
+                    (std::isfinite(e.value) ? " Remaining propellant = " + real_text(e.value, 1, 0) + " kg."
+                                            : std::string(" Remaining propellant unknown: the flight's state is no number.")));
       break;
     }
     case EventKind::total_delta_v:
@@ -113,15 +117,28 @@ void event_lines(const FlightEvent& e, const ReportStyle& style, const Extremes&
       break;
     }
     case EventKind::guidance_takeover:
-      out.push_back("Guidance takes over the " + e.name + " stage at " + real_text(e.value, 1, 0) + " Pa.");
+      out.push_back("Guidance takes over the " + e.name + " stage" +
+                    (std::isfinite(e.value) ? " at " + real_text(e.value, 1, 0) + " Pa." : std::string(".")));
       break;
     case EventKind::guidance_converged:
       out.push_back("Guidance converged: " + e.name + " cutoff in " + real_text(e.value, 1, 1) + " s.");
       break;
-    case EventKind::propellant_depleted:
-      out.push_back("Propellant depleted! The " + e.name + " stage burns out " + real_text(e.value, 1, 1) +
-                    " m/s short of its cutoff.");
+    case EventKind::propellant_depleted: {
+      // The speed still missing at burn-out; within the tenth of a metre per
+      // second written, the stage ran dry as it reached its cutoff speed.
+      std::string line = "Propellant depleted! The " + e.name + " stage burns out";
+      if (!std::isfinite(e.value)) {
+        line += ".";
+      } else if (std::fabs(e.value) < 0.05) {
+        line += " as it reaches its cutoff.";
+      } else if (e.value > 0) {
+        line += " " + real_text(e.value, 1, 1) + " m/s short of its cutoff.";
+      } else {
+        line += " " + real_text(-e.value, 1, 1) + " m/s past its cutoff.";
+      }
+      out.push_back(std::move(line));
       break;
+    }
   }
 }
 

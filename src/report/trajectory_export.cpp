@@ -229,7 +229,10 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
                     "COMMENT placed through the launch site (WGS 84) at the epoch.\n"
                     "COMMENT EME2000 from the GCRS by the IAU 2006 frame bias; IAU 2006/2000A\n"
                     "COMMENT precession-nutation; UT1 = UTC + DUT1, DUT1 = " + fixed_text("%.6f", g.dut1) + " s;\n"
-                    "COMMENT no polar motion.\n"
+                    "COMMENT no polar motion.\n" +
+                    (rec.cut_short() ? "COMMENT The flight's state is no place after T+" + fixed_text("%.2f", rec.cut_at()) +
+                                           " s: the states end there.\n"
+                                     : std::string()) +
                     "CREATION_DATE = " + instant_text(e, 0, false) + "\n" +
                     "ORIGINATOR = ascent\n\n"
                     "META_START\n"
@@ -301,7 +304,8 @@ std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const
     const Vec x = wgs84(geographic(g, *p));
     doc.push_back({{"id", "event-" + std::to_string(++n)},
                    {"name", m.label},
-                   {"description", m.label + " at T+" + fixed_text("%.2f", m.t) + " s, altitude " +
+                   // HTML: an engine's name is text, never markup.
+                   {"description", xml_escaped(m.label) + " at T+" + fixed_text("%.2f", m.t) + " s, altitude " +
                                        fixed_text("%.1f", p->h0 / 1000) + " km"},
                    {"availability", instant_text(e, p->t, true) + "/" + stop},
                    {"position", {{"cartesian", {millimetres(x.x), millimetres(x.y), millimetres(x.z)}}}},
@@ -405,6 +409,17 @@ std::string epoch_warning(const Epoch& epoch) {
 }
 
 void TrajectoryRecorder::on_step(const StepRecord& r) {
+  // A flight that falls through the ground or is flung off to infinity ends
+  // in states that are no numbers, or faster than light, at times that may be
+  // no numbers either: they are no place on the globe and no instant. The
+  // path ends at the last state that is one.
+  if (!(std::isfinite(r.t) && std::fabs(r.t) < max_time && std::isfinite(r.h0) && std::isfinite(r.r0) &&
+        std::hypot(r.vx, r.vy) < speed_of_light)) {
+    if (!cut_short_) cut_at_ = points_.empty() ? 0 : points_.back().t;
+    cut_short_ = true;
+    return;
+  }
+  if (cut_short_) return;  // nothing after the first such state is the flight's
   // A step back: the lines from its time on are flown again.
   while (!points_.empty() && points_.back().t >= r.t) points_.pop_back();
   while (!marks_.empty() && marks_.back().t > r.t) marks_.pop_back();
@@ -417,6 +432,7 @@ void TrajectoryRecorder::on_event(const FlightEvent& e) {
     case EventKind::pass_start:
       points_.clear();
       marks_.clear();
+      cut_short_ = false;
       return;
     case EventKind::pitch_over: label = "pitch-over"; break;
     case EventKind::end_turn: label = "gravity turn"; break;
@@ -430,6 +446,7 @@ void TrajectoryRecorder::on_event(const FlightEvent& e) {
     case EventKind::upper_cutoff: label = e.name + " cutoff"; break;
     default: return;
   }
+  if (cut_short_ || !std::isfinite(e.t)) return;  // an event the path no longer reaches
   marks_.push_back({e.t, std::move(label)});
 }
 

@@ -63,10 +63,22 @@ class TrajectoryRecorder final : public StepObserver, public EventObserver {
 
   const std::vector<Point>& points() const { return points_; }
   const std::vector<Mark>& marks() const { return marks_; }
+  // The flight reached states that are no place or instant (not finite,
+  // faster than light, or at a time beyond max_time): the points end at the
+  // last one before, at time cut_at().
+  bool cut_short() const { return cut_short_; }
+  double cut_at() const { return cut_at_; }
+
+  // s: a flight time beyond which no state is exported (some three centuries:
+  // every date stays a four-digit year).
+  static constexpr double max_time = 1e10;
+  static constexpr double speed_of_light = 299792458;  // m/s
 
  private:
   std::vector<Point> points_;
   std::vector<Mark> marks_;
+  bool cut_short_ = false;
+  double cut_at_ = 0;  // s
 };
 
 // The file's text: the recorded flight of the vehicle `d` placed on the globe

@@ -20,50 +20,46 @@ namespace {
 
 constexpr std::size_t max_reply = 255;  // characters kept of a text reply
 
-// Where a chain of symbolic links ends (the name itself when it is none),
-// whether or not that file exists: a dangling link is written through too.
-std::string link_target(const std::string& name) {
-  namespace fs = std::filesystem;
-  fs::path p = name;
-  for (int hops = 0; hops < 40; ++hops) {
-    std::error_code ec;
-    if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
-    fs::path target = fs::read_symlink(p, ec);
-    if (ec) break;
-    p = target.is_absolute() ? target : p.parent_path() / target;
-  }
-  return p.string();
-}
-
 // The answer names the file that standard input or output already is
 // (ascent > log.txt, answered log.txt): the outputs would overwrite the
 // answers or mix with the prompts.
-void refuse_standard_stream_file(const Session& S) {
-  struct stat named;
-  if (stat(S.fname.c_str(), &named) != 0) return;
+void refuse_standard_stream_file(const std::string& name, const std::string& who) {
   const char* streams[] = {"standard input", "standard output"};
   for (int fd = 0; fd <= 1; ++fd) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == named.st_dev &&
-        st.st_ino == named.st_ino) {
-      throw FatalError{err_access_denied,
-                       S.fname + ": refused: it is the session's " + streams[fd]};
+    if (is_file_of_descriptor(name, fd)) {
+      throw FatalError{err_access_denied, who + ": refused: it is the session's " + streams[fd]};
     }
   }
 }
 
+const char* const data_files[] = {"speed.dat", "height.dat", "accel.dat", "dynpres.dat"};
+
 // An output named like one of the files the session reads or writes itself
-// would destroy the booster profile or interleave two outputs in one file:
-// refuse it before anything is created or emptied.
+// would destroy the booster profile or the description, or interleave two
+// outputs in one file: refuse it before anything is created or emptied. In
+// file mode the data files are outputs too, and must be none of the inputs
+// or of the files named on the command line.
 void refuse_clashing_name(const Session& S) {
-  const std::string others[] = {S.flight.profile_path, "speed.dat", "height.dat",
-                                "accel.dat",    "dynpres.dat", "const_n.pas"};
-  if (S.report.file_sink == FileSink::disk) refuse_standard_stream_file(S);
-  const std::string target = link_target(S.fname);
+  std::vector<std::string> others = {S.flight.profile_path, data_files[0], data_files[1], data_files[2],
+                                     data_files[3], "const_n.pas"};
+  others.insert(others.end(), S.reserved_files.begin(), S.reserved_files.end());
+  if (S.report.file_sink == FileSink::disk) refuse_standard_stream_file(S.fname, S.fname);
+  const std::string target = link_end(S.fname);
   for (const std::string& other : others) {
     if (same_file(S.fname, other) || same_file(target, other)) {
       throw FatalError{err_access_denied,
                        S.fname + ": refused: the output would overwrite " + other};
+    }
+  }
+  if (S.report.file_sink != FileSink::disk) return;
+  std::vector<std::string> kept = S.reserved_files;
+  kept.push_back(S.flight.profile_path);
+  for (const char* data : data_files) {
+    refuse_standard_stream_file(data, data);
+    for (const std::string& other : kept) {
+      if (same_file(data, other)) {
+        throw FatalError{err_access_denied, std::string(data) + ": refused: the data file would overwrite " + other};
+      }
     }
   }
 }

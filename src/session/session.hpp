@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "io/line_reader.hpp"
 #include "phases/flight_context.hpp"
@@ -35,6 +36,10 @@ struct Session {
   bool iterate_mode = false;
   bool running = false;
   std::string fname;         // the output file's name; empty: the console
+  // The description read and the files named on the command line (--json,
+  // --trajectory): neither the answered output file nor a data file may be
+  // one of them.
+  std::vector<std::string> reserved_files;
   double tt_typed = 0;       // s, the turn time as answered
   double alpha_typed = 0;    // degrees, the angle limit as answered
 

@@ -201,7 +201,49 @@ void take_value(const Key& k, const toml::node& n, Description& d, std::vector<F
 struct Parsed {
   Description d;
   std::map<std::string, Position> where;  // each key's value as found in the file
+  std::vector<std::string> warnings;      // keys that change nothing, each "FILE:LINE:COL: key: why"
 };
+
+// Equal as the file would write them: the same bits (-0.0 is not 0).
+bool same_bits(double a, double b);
+
+// Keys given that change nothing in the flight described: a warning each,
+// unless the value is the built-in one (a description that writes every key
+// says nothing it does not mean by it). An open-loop description is held to
+// what closed loop refuses in the keys it gives: switched to closed loop, it
+// would fly what it says.
+void check_keys_without_effect(Parsed& p, const std::string& file_name) {
+  Description& d = p.d;
+  const Description& b = builtin_description();
+  auto differs = [&](const Key& k) {
+    Description& x = const_cast<Description&>(b);  // the accessors only read here
+    return p.where.count(k.name) != 0 &&
+           (k.kind == KeyKind::text ? k.text(d) != k.text(x) : !same_bits(k.real(d), k.real(x)));
+  };
+  auto warn = [&](const Key& k, const std::string& why) {
+    const Position at = p.where[k.name];
+    p.warnings.push_back(file_name + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
+                         k.name + ": " + why);
+  };
+  if (!closed_loop(d.mission)) {
+    Description as_closed = d;
+    as_closed.mission.guidance.mode = "closed-loop";
+    for (const Problem& q : check_description(as_closed)) {
+      if (table_of(q.key) == "guidance" && p.where.count(q.key) != 0) refuse(file_name, {p.where[q.key], q.key, q.what});
+    }
+  }
+  for (const Key& k : description_keys()) {
+    if (k.kind != KeyKind::real && k.kind != KeyKind::text) continue;
+    if (!closed_loop(d.mission) && table_of(k.name) == "guidance" && std::string_view(k.name) != "guidance.mode" &&
+        differs(k)) {
+      warn(k, "has no effect: guidance.mode is \"open-loop\"");
+    }
+    if (std::string_view(k.name) == "numerics.tolerance" && d.mission.numerics.integrator != "adaptive" &&
+        differs(k)) {
+      warn(k, "has no effect: numerics.integrator is not \"adaptive\"");
+    }
+  }
+}
 
 Parsed parse(std::string_view text, const std::string& file_name) {
   if (std::optional<TomlScreenFault> f = screen_toml(text, true)) refuse(file_name, {{f->line, f->column}, "syntax", f->what});
@@ -274,6 +316,7 @@ Parsed parse(std::string_view text, const std::string& file_name) {
     auto w = p.where.find(problems.front().key);
     refuse(file_name, {w == p.where.end() ? Position{} : w->second, problems.front().key, problems.front().what});
   }
+  check_keys_without_effect(p, file_name);
   return p;
 }
 
@@ -378,6 +421,8 @@ Description parse_description(std::string_view text, const std::string& file_nam
 
 Description read_description(const std::string& path) {
   Parsed p = parse(read_whole_file(path), path);
+  // Taken, and said: every program that reads a description says it alike.
+  for (const std::string& w : p.warnings) std::fprintf(stderr, "%s: warning: %s\r\n", program_invocation_short_name, w.c_str());
   p.d.origin = path;
   if (!p.d.profile.empty()) {
     std::string why = profile_fault(resolved_profile_path(p.d));

@@ -6,6 +6,10 @@ namespace {
 
 bool blank(unsigned char c) { return c == ' ' || c == '\t'; }
 
+bool bare_key_character(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
 }  // namespace
 
 std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_hold_non_ascii) {
@@ -18,6 +22,12 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
   // where a quote may open a string and '#' a comment.
   bool key_or_value_may_begin = true;  // start of a line, after '=', '[', '{', ',' or '.'
   bool comment_may_begin = true;       // start of a line, after white space or a string
+  // Only white space before on this line, outside any list: a '[' here opens
+  // a table's header, whose name the parser insists on finding (a header
+  // without one, "[" and a line end, fails an assertion in the parser
+  // rather than being reported).
+  bool line_start = true;
+  long lists_open = 0;  // '[' of a value not yet closed
   std::size_t i = t.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a byte-order mark
   auto advance = [&](std::size_t n) {
     for (std::size_t k = 0; k < n && i < t.size(); ++k, ++i) {
@@ -37,6 +47,7 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
   };
   auto string_ended = [&] {
     state = normal;
+    line_start = false;
     key_or_value_may_begin = false;
     comment_may_begin = true;
   };
@@ -53,6 +64,27 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
     }
     switch (state) {
       case normal:
+        if (c == '[' && line_start && lists_open == 0) {
+          std::size_t j = i + 1;
+          if (j < t.size() && t[j] == '[') ++j;  // [[ an array of tables ]]
+          while (j < t.size() && blank(static_cast<unsigned char>(t[j]))) ++j;
+          const unsigned char n = j < t.size() ? static_cast<unsigned char>(t[j]) : ']';
+          if (!bare_key_character(n) && n != '"' && n != '\'' && n != ']') {
+            advance(j - i);
+            return refuse("a table's name must follow '['");
+          }
+          advance(j - i);  // to the name, which may be quoted
+          key_or_value_may_begin = true;
+          comment_may_begin = line_start = false;
+          continue;
+        }
+        if (c == '[') ++lists_open;
+        if (c == ']' && lists_open > 0) --lists_open;
+        if (c == '\n') {
+          line_start = true;
+        } else if (!blank(c) && c != '\r') {
+          line_start = false;
+        }
         if (c == '#') {
           state = comment_may_begin ? comment : glued;
         } else if (key_or_value_may_begin && (starts("\"\"\"") || starts("'''"))) {
@@ -74,14 +106,14 @@ std::optional<TomlScreenFault> screen_toml(std::string_view t, bool strings_may_
       case glued:
         if (c == '\n') {
           state = normal;
-          key_or_value_may_begin = comment_may_begin = true;
+          key_or_value_may_begin = comment_may_begin = line_start = true;
         }
         break;
       case basic:
       case literal:
         if (c == '\n') {
           state = normal;
-          key_or_value_may_begin = comment_may_begin = true;
+          key_or_value_may_begin = comment_may_begin = line_start = true;
         } else if ((c == '"' && state == basic) || (c == '\'' && state == literal)) {
           string_ended();
         } else if (c == '\\' && state == basic && i + 1 < t.size() && t[i + 1] != '\n') {

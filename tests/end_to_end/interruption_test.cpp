@@ -156,6 +156,14 @@ TEST(SweepInterruption, KeepsTheRowsFlownInThePartialFileAndThePreviousCsv) {
   std::vector<std::string> whole = rows_of(ref.read("ref.csv"));
   ASSERT_GE(whole.size(), kept.size());
   for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], whole[i]) << "row " << i;
+
+  // The next sweep that completes replaces the CSV and removes the rows of
+  // the stopped one: they are not its rows, and never stay beside them.
+  rr = sweep(d, {"--tt", "36", "--alpha", "18", "-o", "grid.csv"});
+  ASSERT_EQ(rr.exit_code, 0) << rr.err;
+  EXPECT_EQ(rr.err, "ascent-sweep: removed grid.csv.partial, the rows of an earlier sweep that was stopped\r\n");
+  EXPECT_EQ(rows_of(d.read("grid.csv")).size(), 2u);
+  EXPECT_FALSE(d.exists("grid.csv.partial"));
 }
 
 // Two sweeps writing one name at once: each writes a file of its own, and

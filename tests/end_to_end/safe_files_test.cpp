@@ -183,3 +183,100 @@ TEST(SafeFiles, LinkedOutputsAreWrittenThroughNotReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+// The outputs named on the command line (--json, --trajectory) and the one
+// answered are refused (5) when they are an input, a standard stream's file
+// or a file the session writes anyway, through links too; two of them that
+// are one file are a bad command line (64). Nothing is emptied or created.
+TEST(SafeFiles, RefusesOutputsThatAreInputsOrEachOther) {
+  namespace fs = std::filesystem;
+  const std::string vehicle = read_file(std::string(ASCENT_SOURCE_DIR) + "/vehicles/orvalon5.toml");
+  struct Case {
+    std::vector<std::string> args;
+    std::string first_answer;
+    std::vector<std::pair<std::string, std::string>> links;  // name, target
+    int code;
+    std::string message;
+  };
+  const std::string answers_file = "../std.in";  // where Scratch keeps standard input
+  const Case cases[] = {
+      {{"--json", "s1.dat"}, "", {}, 5, "--json s1.dat: refused: it would overwrite the booster profile s1.dat"},
+      {{"--trajectory", "pl.oem"}, "", {{"pl.oem", "s1.dat"}}, 5, "--trajectory pl.oem: refused: it would overwrite the booster profile s1.dat"},
+      {{"--trajectory", "pl.oem"}, "", {{"pl.oem", "hop"}, {"hop", "./s1.dat"}}, 5, "it would overwrite the booster profile"},
+      {{"--vehicle", "v.toml", "--json", "v.toml"}, "", {}, 5, "--json v.toml: refused: it would overwrite the vehicle description v.toml"},
+      {{"--vehicle", "v.toml", "--trajectory", "v.kml"}, "", {{"v.kml", "v.toml"}}, 5, "it would overwrite the vehicle description"},
+      {{"--vehicle", "v.toml"}, "v.toml", {}, 5, "v.toml: refused: the output would overwrite v.toml"},
+      {{"--vehicle", "v.toml"}, "out.txt", {{"out.txt", "v.toml"}}, 5, "refused: the output would overwrite v.toml"},
+      {{"--json", answers_file}, "", {}, 5, "--json ../std.in: refused: it is the session's standard input"},
+      {{"--trajectory", "a.czml"}, "", {{"a.czml", answers_file}}, 5, "--trajectory a.czml: refused: it is the session's standard input"},
+      {{"--json", "const_n.pas"}, "", {}, 5, "--json const_n.pas: refused: it would overwrite const_n.pas"},
+      {{"--utf8"}, "", {{"const_n.pas", answers_file}}, 5,
+       "const_n.pas (which every flight writes): refused: it is the session's standard input"},
+      {{"--json", "a.json"}, "a.json", {}, 5, "a.json: refused: the output would overwrite a.json"},
+      {{"--json", "speed.dat"}, "out.txt", {}, 5, "speed.dat: refused: the data file would overwrite speed.dat"},
+      {{"--json", "j.json", "--trajectory", "t.oem"}, "", {{"j.json", "old"}, {"t.oem", "old"}}, 64,
+       "--trajectory t.oem: the same file as --json"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back() + " answered '" + c.first_answer + "'");
+    Dir d;
+    d.write("v.toml", vehicle);
+    d.write("old", "old\n");
+    for (const auto& [name, target] : c.links) fs::create_symlink(target, d.dir() / name);
+    const std::vector<std::string> before = d.names();
+    e2e::RunResult r = d.run_with(c.args, c.first_answer + "\n" + flight_answers);
+    EXPECT_EQ(r.exit_code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.err, "\n"), 1u) << r.err;
+    EXPECT_TRUE(d.read("s1.dat") == bundled_profile());
+    EXPECT_TRUE(d.read("v.toml") == vehicle);
+    EXPECT_EQ(d.read("old"), "old\n");
+    EXPECT_EQ(d.names(), before);  // nothing created, nothing removed
+  }
+}
+
+// --json and --trajectory replace their files only when the session has
+// written every output: through a link the file it points to is replaced
+// and the link stays; a session that fails leaves the old files whole.
+TEST(SafeFiles, ExportsReplaceTheirFilesOnlyAfterASessionThatSucceeded) {
+  namespace fs = std::filesystem;
+  Dir d;
+  d.write("old.json", "old json\n");
+  d.write("old.czml", "old czml\n");
+  fs::create_symlink("old.json", d.dir() / "a.json");
+  fs::create_symlink("old.czml", d.dir() / "a.czml");
+  const std::vector<std::string> args = {"--json", "a.json", "--trajectory", "a.czml"};
+  // No file may grow past 20 KB: the JSON (some 4 KB) could be written, the
+  // CZML (some 160 KB) cannot.
+  e2e::RunResult r = d.run_with(args, "\n" + flight_answers, [] {
+    to_dev_null(1);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = {20000, 20000};
+    setrlimit(RLIMIT_FSIZE, &lim);
+  });
+  EXPECT_EQ(r.exit_code, 101) << r.err;
+  EXPECT_NE(r.err.find("a.czml: write error"), std::string::npos) << r.err;
+  EXPECT_EQ(d.read("old.json"), "old json\n");
+  EXPECT_EQ(d.read("old.czml"), "old czml\n");
+  const std::vector<std::string> kept = {"a.czml", "a.json", "const_n.pas", "old.czml", "old.json", "s1.dat"};
+  EXPECT_EQ(d.names(), kept);  // no stray file
+
+  r = d.run_with(args, "\n" + flight_answers, [] { to_dev_null(1); });
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(d.dir() / "a.json"));
+  EXPECT_TRUE(fs::is_symlink(d.dir() / "a.czml"));
+  EXPECT_EQ(d.read("old.json").rfind("{\"vehicle\":\"Orvalon 5\"", 0), 0u);
+  EXPECT_EQ(d.read("old.czml").rfind("[{\"id\":\"document\"", 0), 0u);
+  EXPECT_EQ(d.names(), kept);
+
+  // A dangling link: the file it names is created.
+  fs::create_symlink("new.json", d.dir() / "b.json");
+  r = d.run_with({"--json", "b.json"}, "\n" + flight_answers, [] { to_dev_null(1); });
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(d.dir() / "b.json"));
+  EXPECT_EQ(d.read("new.json").rfind("{\"vehicle\":", 0), 0u);
+}
+
+}  // namespace

@@ -3,6 +3,8 @@
 // is flown.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "run_ascent.hpp"
 
 namespace {
@@ -68,6 +70,98 @@ TEST(Trajectory, ABadNameEpochOrFolderIsRefusedWithOneLine) {
     EXPECT_FALSE(s.exists("out.txt"));
     EXPECT_EQ(s.read("f.oem"), "old\n");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The times of the table's lines whose speed is a speed (a number, below
+// the speed of light): the states a flight had.
+std::vector<double> times_of_real_states(const std::string& out) {
+  std::vector<double> t;
+  for (const std::string& l : e2e::crlf_lines(out)) {
+    std::istringstream in(l);
+    std::vector<std::string> f{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+    if (f.size() != 10 || f[0].find_first_not_of("0123456789.-+infa") != std::string::npos) continue;
+    const double vi = std::strtod(f[2].c_str(), nullptr);
+    if (std::isfinite(vi) && vi < 299792458) t.push_back(std::strtod(f[0].c_str(), nullptr));
+  }
+  return t;
+}
+
+// A flight that falls (a documented answer: no angle of attack) or that
+// the guidance cannot fly (an apogee of 100,000 km) ends in states that are
+// no numbers: the path exported is the flight's up to its last real state,
+// every date a date of the flight, and one line says where it ends.
+TEST(Trajectory, AFlightThatEndsInNoNumbersExportsTheStatesItHad) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  std::string guided = read_file(src + "/vehicles/orvalon5_guided.toml");
+  const std::size_t at = guided.find("\napogee_altitude = ");
+  ASSERT_NE(at, std::string::npos);
+  guided.replace(at + 1, guided.find('\n', at + 1) - at - 1, "apogee_altitude = 1e8");
+  struct Case {
+    std::vector<std::string> args;
+    std::string answers;
+  };
+  const Case cases[] = {{{"--trajectory", "f.oem"}, "out.txt\n36\n0\ny\n-1\n"},
+                        {{"--trajectory", "f.kml"}, "out.txt\n36\n0\ny\n-1\n"},
+                        {{"--vehicle", "far.toml", "--trajectory", "f.czml"}, "out.txt\n36\n18\ny\n-1\n"}};
+  const std::regex date(R"(-?\d+-\d+-\d+T[^ "/<\n]*)");
+  const std::regex flight_date(R"(2027-01-01T0[01]:\d\d:\d\d\.\d{6}Z?)");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    e2e::Scratch s;
+    s.write("s1.dat", bundled_profile());
+    s.write("far.toml", guided);
+    const e2e::RunResult r = s.run_with(c.args, c.answers);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string file = s.read(c.args.back());
+    const std::vector<double> real = times_of_real_states(s.read("out.txt"));
+    ASSERT_GT(real.size(), 100u);
+    char end[32];
+    std::snprintf(end, sizeof end, "T+%.2f s", real.back());
+    EXPECT_EQ(r.err, "ascent: --trajectory " + c.args.back() + ": the flight's state is no place after " + end +
+                         ": the path written ends there\r\n");
+    for (const char* bad : {"nan", "inf"}) EXPECT_EQ(file.find(bad), std::string::npos) << bad;
+    std::string last;
+    for (std::sregex_iterator i(file.begin(), file.end(), date), e; i != e; ++i) {
+      EXPECT_TRUE(std::regex_match(i->str(), flight_date)) << i->str();
+      last = std::max(last, i->str());
+    }
+    // The last date is the last real state's, to the table's hundredth.
+    const double t_last = std::stod(last.substr(11, 2)) * 3600 + std::stod(last.substr(14, 2)) * 60 +
+                          std::stod(last.substr(17, 9));
+    EXPECT_NEAR(t_last, real.back(), 0.005 + 1e-9);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A CZML description is HTML: names are written in it as text, their
+// markup characters escaped.
+TEST(Trajectory, NamesInTheCzmlDescriptionsAreTextNotMarkup) {
+  std::string v = read_file(std::string(ASCENT_SOURCE_DIR) + "/vehicles/orvalon5.toml");
+  const std::size_t at = v.find("\nengine = \"AJ10-190\"");
+  ASSERT_NE(at, std::string::npos);
+  v.replace(at + 1, 19, R"(engine = "<img src=x onerror='alert(1)'>&")");
+  e2e::Scratch s;
+  s.write("s1.dat", bundled_profile());
+  s.write("v.toml", v);
+  const e2e::RunResult r = s.run_with({"--vehicle", "v.toml", "--trajectory", "f.czml"}, answers);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string czml = s.read("f.czml");
+  int descriptions = 0;
+  for (std::size_t p = czml.find("\"description\":\""); p != std::string::npos;
+       p = czml.find("\"description\":\"", p + 1), ++descriptions) {
+    const std::string d = czml.substr(p + 15, czml.find('"', p + 15) - p - 15);
+    EXPECT_EQ(d.find_first_of("<>'"), std::string::npos) << d;
+  }
+  EXPECT_GE(descriptions, 9);
+  EXPECT_NE(czml.find("\"description\":\"&lt;img src=x onerror=&apos;alert(1)&apos;&gt;&amp; ignition at T+"),
+            std::string::npos);
 }
 
 }  // namespace

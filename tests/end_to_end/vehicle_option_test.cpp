@@ -100,6 +100,14 @@ TEST(VehicleOption, BadDescriptionStopsBeforeAnythingIsCreated) {
   EXPECT_EQ(r.out, "");  // not even the first question
   EXPECT_EQ(entries(s), before);
 
+  // A table's header without a name: the parser is not shown it (it fails
+  // an assertion of its own on it).
+  s.write("h.toml", "[\n");
+  r = run(s, {"--vehicle", "h.toml"}, flight);
+  EXPECT_EQ(r.exit_code, 65);
+  EXPECT_EQ(r.err, "ascent: h.toml:1:2: syntax: a table's name must follow '['\r\n");
+  std::filesystem::remove(s.dir() / "h.toml");
+
   r = run(s, {"--vehicle", "missing.toml"}, flight);
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.err, "ascent: missing.toml: file not found\r\n");
@@ -157,6 +165,55 @@ TEST(VehicleOption, ImpossibleVehiclesAreRefusedWithTheirReason) {
     EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_FALSE(s.exists("const_n.pas")) << c.key;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Keys that change nothing in the flight described (the guidance of an
+// open-loop flight, the tolerance of fixed steps) are taken with a warning
+// at the key, and the flight is the one without them; a value closed loop
+// would refuse is refused in an open-loop description too. Written at the
+// built-in value, such a key says nothing and draws no warning.
+TEST(VehicleOption, KeysWithoutEffectAreSaidAndWhatClosedLoopRefusesIsRefused) {
+  const std::string base = source_file("vehicles/orvalon5.toml");
+  // The line of the key after the table's header.
+  const std::string text_start = base + "\n[t]\n";
+  const std::string next_line = std::to_string(std::count(text_start.begin(), text_start.end(), '\n') + 1);
+  struct Case {
+    std::string added;
+    int code;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"[guidance]\ncycle = 2\n", 0,
+       "ascent: warning: v.toml:" + next_line + ":9: guidance.cycle: has no effect: guidance.mode is \"open-loop\"\r\n"},
+      {"[numerics]\ntolerance = 1e-6\n", 0,
+       "ascent: warning: v.toml:" + next_line +
+           ":13: numerics.tolerance: has no effect: numerics.integrator is not \"adaptive\"\r\n"},
+      {"[guidance]\nmode = \"open-loop\"\ncycle = 1\n[numerics]\ntolerance = 1e-9\nintegrator = \"fixed\"\n", 0, ""},
+      {"[guidance]\ninsertion_altitude = 1\n", 65,
+       "ascent: v.toml:" + next_line +
+           ":22: guidance.insertion_altitude: must lie on the transfer orbit, between target.perigee_climbing "
+           "(37000) and target.apogee_altitude (398600), got 1\r\n"},
+  };
+  e2e::Scratch plain;
+  plain.write("s1.dat", source_file("data/s1.dat"));
+  plain.write("v.toml", base);
+  ASSERT_EQ(run(plain, {"--vehicle", "v.toml"}, flight).exit_code, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.added);
+    e2e::Scratch s;
+    s.write("s1.dat", source_file("data/s1.dat"));
+    s.write("v.toml", base + "\n" + c.added);
+    const e2e::RunResult r = run(s, {"--vehicle", "v.toml"}, flight);
+    EXPECT_EQ(r.exit_code, c.code);
+    EXPECT_EQ(r.err, c.err);
+    if (c.code == 0) {
+      EXPECT_EQ(outputs(s), outputs(plain));
+    }
   }
 }
 

@@ -84,3 +84,62 @@ TEST(Verdict, TheDefaultFlightReportsAsTheReadmeShowsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A number that follows `key` in `text` from `from` on.
+double number_after(const std::string& text, const std::string& key, std::size_t from = 0) {
+  const std::size_t p = text.find(key, from);
+  return p == std::string::npos ? NAN : std::strtod(text.c_str() + p + key.size(), nullptr);
+}
+
+// The guided upper stage cuts off on the target's circle: its final orbit
+// (the JSON's last, to the millimetre) has the perigee and the apogee of
+// target.apogee_altitude within a metre, whatever the angle between its
+// thrust and its velocity at the cut-off.
+TEST(Verdict, GuidedFlightsEndOnTheTargetCircle) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  const struct {
+    const char* vehicle;
+    const char* answers;
+  } cases[] = {{"/vehicles/orvalon5_guided.toml", "\n36\n18\ny\n-1\n"},
+               {"/vehicles/orvalon5_guided.toml", "\n20\n25\ny\n-1\n"},
+               {"/vehicles/tarvos3_guided.toml", "\n40\n18\ny\n-1\n"},
+               {"/vehicles/tarvos3_guided.toml", "\n30\n12\ny\n-1\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.vehicle) + c.answers);
+    e2e::Scratch s;
+    s.write("s1.dat", bundled_profile());
+    const e2e::RunResult r = s.run_with({"--vehicle", src + c.vehicle, "--json", "f.json"}, c.answers);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const double target = number_after(read_file(src + c.vehicle), "\napogee_altitude = ");
+    const std::string json = s.read("f.json");
+    const std::size_t last = json.rfind("\"kind\":\"orbit\"");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_NEAR(number_after(json, "\"perigee_m\":", last), target, 1.0);
+    EXPECT_NEAR(number_after(json, "\"apogee_m\":", last), target, 1.0);
+  }
+}
+
+// The built-in vehicle under closed loop runs its upper stage dry within a
+// hundredth of a metre per second of its cutoff speed (the JSON's value):
+// the report says it reached the cutoff, and then that it is in orbit.
+TEST(Verdict, AStageThatRunsDryAtItsCutoffSaysSo) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled_profile());
+  const e2e::RunResult printed = s.run_with({"--print-vehicle"}, "");
+  ASSERT_EQ(printed.exit_code, 0);
+  s.write("v.toml", printed.out + "\n[guidance]\nmode = \"closed-loop\"\n");
+  const e2e::RunResult r = s.run_with({"--vehicle", "v.toml", "--json", "f.json"}, "\n36\n18\ny\n-1\n");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string json = s.read("f.json");
+  const std::size_t dry = json.find("\"kind\":\"propellant_depleted\"");
+  ASSERT_NE(dry, std::string::npos);
+  EXPECT_LT(std::fabs(number_after(json, "\"velocity_to_go_ms\":", dry)), 0.05);
+  EXPECT_NE(r.out.find("Propellant depleted! The upper stage burns out as it reaches its cutoff.\r\n"),
+            std::string::npos);
+  EXPECT_EQ(r.out.find(" m/s short of its cutoff"), std::string::npos);
+  EXPECT_NE(r.out.find("Orvalon 5 in Orbit! Remaining propellant = "), std::string::npos);
+}
+
+}  // namespace
