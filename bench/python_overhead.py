@@ -5,7 +5,10 @@
 
 On the sweep benchmark's 64 flights (turn times 30 to 44 s by 2, angle limits 20 to 27 degrees,
 with the transfer), each figure the median of the repetitions, interleaved:
-  - the C++ flight in process: the sweep engine on one thread (no Python between flights);
+  - the C++ flight in process: the sweep engine on one thread, one angle limit a call, so that
+    every one of the 64 flights is flown (a sweep of the whole grid takes a flight's result for
+    the larger angle limits a flight never reached: it flies about 52 of the 64, which made
+    ascent.fly look 1.26x the C++ flight when it is about 1.04x);
   - ascent.fly with its step table, one call per flight, from a Python loop;
   - two Python threads each calling ascent.fly (the GIL is released while a flight flies);
   - ascent.sweep on one and on two threads.
@@ -45,7 +48,8 @@ def main():
     n = len(POINTS)
 
     def cpp_flights():
-        _ascent.sweep(TT, ALPHA, True, False, vehicle._v, profile, 1)
+        for alpha in ALPHA:
+            _ascent.sweep(TT, [alpha], True, False, vehicle._v, profile, 1)
 
     def python_flights():
         for tt, alpha in POINTS:
@@ -85,7 +89,7 @@ def main():
               f"(range {min(times[name]) / n * 1e3:.3f} to {max(times[name]) / n * 1e3:.3f}), "
               f"CPU/wall {statistics.median(cpu[name]):.2f}")
     cpp = med["C++ flight in process (1 thread)"]
-    print(f"ascent.fly with the table / C++ flight: {med['ascent.fly with its table'] / cpp:.3f}x (target at most 1.2x)")
+    print(f"ascent.fly with the table / C++ flight: {med['ascent.fly with its table'] / cpp:.3f}x (target at most 1.1x)")
     print(f"2 Python threads calling ascent.fly: {med['ascent.fly with its table'] / med['ascent.fly from 2 Python threads']:.2f}x one")
     print(f"ascent.sweep 2 threads over 1: {med['ascent.sweep, jobs=1'] / med['ascent.sweep, jobs=2']:.2f}x (target at least 1.8x)")
 

@@ -11,10 +11,12 @@ here equals ascent's own for the same answers. Faults the program would stop
 on raise AscentError with the program's message and exit code.
 """
 
+import math
 import os
 import warnings
 
-import numpy as np
+# NumPy is imported where arrays are made or read, not here: `import ascent`
+# costs the extension alone, a fifth of what NumPy's import costs.
 
 __all__ = [
     "AscentError",
@@ -202,9 +204,16 @@ class Flight:
                 f"orbit={s['hp_final_km']:.1f}x{s['ha_final_km']:.1f} km, {len(self.table['t'])} lines>")
 
 
+_builtin_vehicle = None
+
+
 def _vehicle(vehicle):
+    global _builtin_vehicle
     if vehicle is None:
-        return Vehicle()
+        # A vehicle never changes once made: the built-in one is built once.
+        if _builtin_vehicle is None:
+            _builtin_vehicle = Vehicle()
+        return _builtin_vehicle
     if isinstance(vehicle, Vehicle):
         return vehicle
     if isinstance(vehicle, (str, os.PathLike)):
@@ -214,13 +223,30 @@ def _vehicle(vehicle):
     raise TypeError(f"vehicle: expected a Vehicle, a file name or a dict, got {type(vehicle).__name__}")
 
 
+_last_profile = None
+
+
 def _profile(profile, vehicle):
     """The profile to fly: given, or the one the vehicle names, or s1.dat in the working directory."""
+    global _last_profile
     if isinstance(profile, Profile):
         return profile
     if profile is None:
         profile = vehicle.profile_path
-    return Profile.read(os.fspath(profile))
+    path = os.fspath(profile)
+    # A file read again whose bytes are those parsed last time is that profile: the parse,
+    # a twentieth of a flight, is not repeated. Anything else (another file, changed bytes,
+    # a file that cannot be read) goes to the core's reader and its messages.
+    last = _last_profile
+    if last is not None and last.name == path:
+        try:
+            with open(path, "rb") as f:
+                if f.read() == last.text:
+                    return last
+        except OSError:
+            pass
+    _last_profile = Profile.read(path)
+    return _last_profile
 
 
 def _number(name, x):
@@ -232,7 +258,7 @@ def _number(name, x):
         v = float(x)
     except (TypeError, ValueError):
         raise ValueError(f"{name}: {x!r} is not a number") from None
-    if not np.isfinite(v):
+    if not math.isfinite(v):
         raise ValueError(f"{name}: {x!r} is not a finite number")
     return v
 
@@ -262,6 +288,10 @@ def _grid(name, values):
     """Grid values from "FIRST:LAST:STEP", one number, or a sequence of numbers."""
     if isinstance(values, str):
         return list(_ascent.range_points(name, values))
+    if isinstance(values, (int, float)):
+        return [_number(name, values)]
+    import numpy as np
+
     if np.ndim(values) == 0:
         return [_number(name, values)]
     return [_number(name, x) for x in values]
@@ -387,13 +417,30 @@ class Dispersions:
 class MonteCarlo:
     """A dispersion study: one row per run and the summary ascent-mc writes with --json."""
 
-    __slots__ = ("runs", "summary")
+    __slots__ = ("_runs", "_as_frame", "summary")
 
-    def __init__(self, runs, summary):
-        #: one row per run in run order (ascent-mc's CSV columns): a frame or a dict of arrays
-        self.runs = runs
+    def __init__(self, runs, summary, as_frame=False):
+        self._runs = runs
+        # Unless asked for (as_frame=True), the frame is made when the runs are first read:
+        # importing pandas costs about half a second, more than a study's summary needs.
+        self._as_frame = as_frame
         #: the summary as a dict: p_reached and its 95 % interval, spreads, the promised SC_M
         self.summary = summary
+
+    @property
+    def runs(self):
+        """One row per run in run order (ascent-mc's CSV columns): a frame or a dict of arrays."""
+        if self._as_frame is not False:
+            self._runs = _frame(self._runs, self._as_frame)
+            self._as_frame = False
+        return self._runs
+
+    def __getstate__(self):
+        return (self.runs, self.summary)
+
+    def __setstate__(self, state):
+        self._runs, self.summary = state
+        self._as_frame = False
 
     def __repr__(self):
         s = self.summary
@@ -432,7 +479,9 @@ def _mc_finish(header, rows, as_frame, vehicle, study_line, promise=None):
     summary = json.loads(summary)
     # Where pictures draw the target, as ascent-mc's summary says.
     summary["target_apogee_altitude_m"] = vehicle["target.apogee_altitude"]
-    return MonteCarlo(_frame(columns, as_frame), summary)
+    if as_frame:  # asked for: made now, so that a missing pandas raises here
+        return MonteCarlo(_frame(columns, as_frame), summary)
+    return MonteCarlo(columns, summary, as_frame)
 
 
 def monte_carlo(runs=1000, tt=36.0, alpha=18.0, transfer=True, iterate=False, dispersions=None, seed=1,
@@ -492,6 +541,8 @@ def _pieces(tt, alpha, begin, end):
 
 def _sweep_pieces(pieces, transfer, iterate, vehicle, profile, jobs):
     """The rows of the pieces' flights, one piece after the other, as one dict of columns."""
+    import numpy as np
+
     parts = [_ascent.sweep(t, a, transfer, iterate, vehicle._v, profile, jobs) for t, a in pieces]
     if not parts:
         return _ascent.sweep([], [], transfer, iterate, vehicle._v, profile, jobs)

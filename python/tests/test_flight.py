@@ -2,6 +2,8 @@
 
 import pickle
 import re
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -283,3 +285,23 @@ def test_a_guided_vehicle_flies_as_the_program_flies_it(workdir):
         ("guidance_takeover", "core"), ("guidance_converged", "core"),
         ("guidance_takeover", "upper"), ("guidance_converged", "upper")]
     assert all(e.text in lines for e in guided)
+
+
+def test_a_profile_changed_between_flights_is_flown_as_it_now_reads(workdir):
+    # The module keeps the profile it parsed last; a file whose bytes changed must be read anew,
+    # as the program reads it.
+    ascent.fly(36, 18)
+    lines = (workdir / "s1.dat").read_text().splitlines()
+    scaled = [f"{t} {float(f) * 0.98:.1f}" for t, f in (line.split() for line in lines)]
+    (workdir / "s1.dat").write_text("\n".join(scaled) + "\n")
+    cli = run_ascent(workdir, "out.txt\n36\n18\ny\n-1\n")
+    assert cli.returncode == 0, cli.stderr
+    assert ascent.fly(36, 18, output=True).output == (workdir / "out.txt").read_bytes()
+
+
+def test_import_leaves_numpy_and_pandas_to_the_calls_that_need_them():
+    # `import ascent` costs the extension alone; NumPy and pandas come with the first arrays and frames.
+    code = "import sys, ascent; print(sorted(m for m in ('numpy', 'pandas') if m in sys.modules))"
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == "[]"
