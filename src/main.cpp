@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   // A file-size limit is a failed write too (101), not a death by SIGXFSZ.
   std::signal(SIGXFSZ, SIG_IGN);
   // The options; the vehicle, built in or read (and refused if it is bad)
-  // before anything is created. --print-vehicle-keys writes the README's key
+  // before anything is created. --print-vehicle-keys writes docs/reference.md's key
   // reference.
   ascent::Description desc;
   bool utf8 = false;

@@ -421,8 +421,8 @@ TEST(SourceTree, BuiltInVehicleFileIsWhatTheProgramWrites) {
       << "regenerate with: build/ascent --print-vehicle > vehicles/orvalon5.toml";
 }
 
-TEST(SourceTree, ReadmeKeyReferenceIsTheKeyTable) {
-  std::string readme = read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "README.md");
+TEST(SourceTree, ReferenceKeyTableIsTheKeyTable) {
+  std::string readme = read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "docs" / "reference.md");
   const std::string begin = "<!-- keys begin -->\n", end = "<!-- keys end -->";
   std::size_t b = readme.find(begin), e = readme.find(end);
   ASSERT_NE(b, std::string::npos);

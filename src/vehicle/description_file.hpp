@@ -1,6 +1,6 @@
 // A description as a TOML file: reading it with every fault refused at its
 // line and column, writing it back with every key commented, and the key
-// reference the README shows. All three follow the one table of keys.
+// reference docs/reference.md shows. All three follow the one table of keys.
 #pragma once
 #include <string>
 #include <string_view>
@@ -32,7 +32,7 @@ std::string resolved_profile_path(const Description& d);
 // back to the same double. An empty profile is left out.
 std::string write_description(const Description& d);
 
-// The README's reference of every key, a Markdown table: key, unit, meaning,
+// The reference of every key (docs/reference.md), a Markdown table: key, unit, meaning,
 // allowed range, built-in value.
 std::string key_reference_markdown();
 
