@@ -30,7 +30,7 @@ namespace {
 
 using namespace ascent;
 
-// The flight the README documents for the default profile.
+// The flight the user guide documents for the default profile.
 constexpr const char* flight_answers = "36\n18\ny\n-1\n";
 // Iterate mode from a start that keeps the series going for its full 49 passes.
 constexpr const char* series_answers = "i\n5\n25\ny\n-1\n";

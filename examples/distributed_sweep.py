@@ -4,7 +4,7 @@
 Run from a folder holding the booster profile s1.dat:
 
     python3 distributed_sweep.py                          # a local cluster of two worker processes
-    python3 distributed_sweep.py --large                  # the README's 10251-flight fine grid
+    python3 distributed_sweep.py --large                  # the user guide's 10251-flight fine grid
     python3 distributed_sweep.py --scheduler tcp://host:8786   # a running cluster, same code
 
 The workers need the ascent package, not the profile: it travels with the study.
@@ -38,7 +38,7 @@ def study(client, grid, check):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--scheduler", help="address of a running Dask scheduler (default: a local cluster)")
-    parser.add_argument("--large", action="store_true", help="the 0.1 s x 0.1 degree grid of the README")
+    parser.add_argument("--large", action="store_true", help="the 0.1 s x 0.1 degree grid of the user guide")
     parser.add_argument("--no-check", action="store_true", help="do not fly the study again locally")
     args = parser.parse_args()
 

@@ -4,8 +4,8 @@ reaches the target orbit, and the best turn time of each angle limit.
 
 Run from a folder holding the booster profile s1.dat:
 
-    python3 trade_study.py            # 35 flights near the README's best pair, about a second
-    python3 trade_study.py --large    # the README's 2511-flight grid, 10-90 s x 0-30 degrees
+    python3 trade_study.py            # 35 flights near the user guide's best pair, about a second
+    python3 trade_study.py --large    # the user guide's 2511-flight grid, 10-90 s x 0-30 degrees
 
 Writes the frame to examples_out/trade.csv (the columns of ascent-sweep's CSV), in a folder it
 creates, so that nothing of the working folder is overwritten.

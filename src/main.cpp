@@ -27,7 +27,7 @@ namespace {
 const char* const usage_text =
     "Usage: ascent [--vehicle FILE] [--utf8] [--json FILE]\n"
     "              [--trajectory FILE [--epoch TIME]]\n"
-    "       ascent --print-vehicle | --help | --version\n"
+    "       ascent --print-vehicle | --print-vehicle-keys | --help | --version\n"
     "\n"
     "Flies a three-stage launch vehicle from the pad into Earth orbit. The\n"
     "questions are asked on standard output and answered on standard input:\n"
@@ -41,7 +41,12 @@ const char* const usage_text =
     "Options:\n"
     "  --vehicle FILE   fly the vehicle and mission described in FILE (TOML)\n"
     "                   instead of the built-in one\n"
-    "  --print-vehicle  write the built-in vehicle as such a description\n"
+    "  --print-vehicle  write the built-in vehicle as such a description, every\n"
+    "                   key with its meaning, unit and range; the keys that may\n"
+    "                   be left out are commented out, at their default values\n"
+    "  --print-vehicle-keys\n"
+    "                   write the table of every key in Markdown: key, unit,\n"
+    "                   meaning, allowed range, built-in value\n"
     "  --utf8           degree, plus-minus and squared signs in UTF-8 and lines\n"
     "                   ending in LF, on the console and in every file\n"
     "  --json FILE      also write the session's flights as JSON to FILE: for\n"
@@ -117,7 +122,7 @@ int main(int argc, char** argv) {
   // A file-size limit is a failed write too (101), not a death by SIGXFSZ.
   std::signal(SIGXFSZ, SIG_IGN);
   // The options; the vehicle, built in or read (and refused if it is bad)
-  // before anything is created. --print-vehicle-keys writes the README's key
+  // before anything is created. --print-vehicle-keys writes docs/reference.md's key
   // reference.
   ascent::Description desc;
   bool utf8 = false;
@@ -187,7 +192,7 @@ int main(int argc, char** argv) {
       }
       trajectory_format = *f;
     }
-    if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description()));
+    if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description(), true));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
     if (vehicle_path != nullptr) desc = ascent::read_description(vehicle_path);
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +

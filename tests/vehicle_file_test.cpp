@@ -23,7 +23,7 @@ using ascent::test::read_file;
 
 using namespace ascent;
 
-std::string builtin_text() { return write_description(builtin_description()); }
+std::string builtin_text() { return write_description(builtin_description(), true); }
 
 // The text with the line `old_line` (the whole line) replaced by `new_lines`.
 std::string edit(const std::string& text, const std::string& old_line, const std::string& new_lines) {
@@ -294,7 +294,7 @@ TEST(DescriptionWriter, WritesWholeNumbersBeyond2To53AsReals) {
 }
 
 TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
-  const std::string b = builtin_text();
+  const std::string b = write_description(builtin_description());
   EXPECT_EQ(b.find("\nprofile ="), std::string::npos);
   EXPECT_EQ(parse_description(b, "v.toml").profile, "");
   // Each key's line follows a comment naming its unit and range.
@@ -351,6 +351,48 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   Description d = builtin_description();
   d.profile = "boosters.dat";
   EXPECT_NE(write_description(d).find("\nprofile = \"boosters.dat\"\n"), std::string::npos);
+}
+
+// What --print-vehicle writes: every key in its table, those that may be left
+// out commented out; uncommented, each reads as the value leaving it out gives.
+TEST(DescriptionWriter, EveryKeyShowsTheKeysThatMayBeLeftOutAtTheirDefaults) {
+  const std::string all = builtin_text();
+  std::string uncommented;
+  for (std::size_t pos = 0; pos < all.size();) {
+    std::size_t end = all.find('\n', pos) + 1;
+    std::string line = all.substr(pos, end - pos);
+    // A commented key is "# name = value"; a comment of prose has no " = ".
+    bool key = line.rfind("# ", 0) == 0 && line.find(" = ") != std::string::npos &&
+               line.find(' ', 2) == line.find(" = ") && line.rfind("# profile", 0) != 0;
+    uncommented += key ? line.substr(2) : line;
+    pos = end;
+  }
+  for (const Key& k : description_keys()) {
+    std::string name = k.name;
+    std::size_t dot = name.find('.');
+    // Appended rather than joined by +, which GCC 12 at -O3 warns of (its bug 105651).
+    std::string header = "\n[", line = "\n";
+    header.append(name, 0, dot).append("]\n");
+    line.append(name, dot + 1).append(" = ");
+    std::size_t table = dot == std::string::npos ? 0 : uncommented.find(header);
+    ASSERT_NE(table, std::string::npos) << k.name;
+    if (std::string_view(k.name) != "profile") {
+      EXPECT_NE(uncommented.find(line, table), std::string::npos) << k.name;
+    }
+  }
+  const Description d = parse_description(uncommented, "v.toml");
+  Description& x = const_cast<Description&>(d);
+  Description& b = const_cast<Description&>(builtin_description());
+  for (const Key& k : description_keys()) {
+    if (k.kind == KeyKind::real) {
+      EXPECT_EQ(k.real(x), k.real(b)) << k.name;
+    } else if (k.kind == KeyKind::count) {
+      EXPECT_EQ(k.count(x), k.count(b)) << k.name;
+    }
+  }
+  EXPECT_EQ(d.mission.guidance.mode, "open-loop");
+  EXPECT_EQ(d.mission.numerics.integrator, "fixed");
+  EXPECT_EQ(d.mission.numerics.events, "steps");
 }
 
 TEST(KeyChecks, RangesAndCrossChecksFromTheirBounds) {
@@ -433,8 +475,8 @@ TEST(SourceTree, BuiltInVehicleFileIsWhatTheProgramWrites) {
       << "regenerate with: build/ascent --print-vehicle > vehicles/orvalon5.toml";
 }
 
-TEST(SourceTree, ReadmeKeyReferenceIsTheKeyTable) {
-  std::string readme = read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "README.md");
+TEST(SourceTree, ReferenceKeyTableIsTheKeyTable) {
+  std::string readme = read_file(std::filesystem::path(ASCENT_SOURCE_DIR) / "docs" / "reference.md");
   const std::string begin = "<!-- keys begin -->\n", end = "<!-- keys end -->";
   std::size_t b = readme.find(begin), e = readme.find(end);
   ASSERT_NE(b, std::string::npos);

@@ -752,7 +752,7 @@ PYBIND11_MODULE(_ascent, m) {
     return PyVehicle{std::make_shared<const Description>(read_description(file_name(path)))};
   }, py::arg("path"));
   m.def("vehicle_profile_path", [](const PyVehicle& v) { return resolved_profile_path(*v.d); });
-  m.def("vehicle_text", [](const PyVehicle& v) { return write_description(*v.d); });
+  m.def("vehicle_text", [](const PyVehicle& v) { return write_description(*v.d, true); });
   m.def("read_text", [](const std::string& path) { return as_bytes(read_whole_file(file_name(path))); },
         py::arg("path"));
   m.def("key_names", &key_names);

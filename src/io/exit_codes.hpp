@@ -1,6 +1,6 @@
 // The exit codes of ascent and of every study tool, each defined here once
-// with its meaning: users' scripts test for them, and the README's table of
-// exit codes lists the same numbers for the same causes.
+// with its meaning: users' scripts test for them, and the table of
+// exit codes in docs/reference.md lists the same numbers for the same causes.
 #pragma once
 
 namespace ascent {

@@ -25,6 +25,12 @@ void install_interrupt_handlers() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no SA_RESTART: a read waiting for an answer returns
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  // A program started with them blocked (the mask is inherited) would hold
+  // them pending for ever: let them in.
+  sigset_t stop;
+  sigemptyset(&stop);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, sig);
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
 }
 
 const char* signal_name(int sig) {

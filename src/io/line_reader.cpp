@@ -1,6 +1,8 @@
 #include "io/line_reader.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,9 +41,68 @@ void LineReader::open_file(const std::string& path) {
   line_no_ = 0;
 }
 
+// Waits for input with the stop signals blocked but for the wait itself:
+// ppoll lets them in and returns at the one that came, so a signal that
+// arrives after the last check and before the wait ends the wait instead of
+// being noticed only at the next answer, which may never come. Then reads
+// what is there, which does not block.
+bool LineReader::fill() {
+  if (fd_ended_) return false;
+  if (pos_ > 0) {
+    text_.erase(0, pos_);
+    pos_ = 0;
+  }
+  sigset_t stop, before;
+  sigemptyset(&stop);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, sig);
+  for (;;) {
+    pthread_sigmask(SIG_BLOCK, &stop, &before);
+    if (interrupt_signal != 0) {
+      pthread_sigmask(SIG_SETMASK, &before, nullptr);
+      check_interrupt();
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ppoll(&p, 1, nullptr, &before);
+    const int poll_errno = errno;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    check_interrupt();
+    if (ready < 0) {
+      if (poll_errno == EINTR) continue;  // another signal, handled elsewhere
+      throw FatalError{err_read, name_ + ": read error"};
+    }
+    char buf[4096];
+    const ssize_t n = read(fd_, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FatalError{err_read, name_ + ": read error"};
+    }
+    if (n == 0) {
+      fd_ended_ = true;
+      return false;
+    }
+    text_.append(buf, static_cast<std::size_t>(n));
+    return true;
+  }
+}
+
 bool LineReader::next_line(std::string& line) {
   line.clear();
-  if (file_ == nullptr) {
+  if (fd_ >= 0) {
+    // A line at a time from what has arrived, reading more until its end.
+    check_interrupt();
+    std::size_t end;
+    while ((end = text_.find('\n', pos_)) == std::string::npos) {
+      // One byte more than the longest line: room for the CR of a CR LF.
+      if (text_.size() - pos_ > max_line + 1) refuse_long_line(name_, line_no_ + 1);
+      if (!fill()) break;
+    }
+    check_interrupt();
+    if (pos_ >= text_.size()) return false;
+    const std::size_t stop = end == std::string::npos ? text_.size() : end;
+    if (stop - pos_ > max_line + 1) refuse_long_line(name_, line_no_ + 1);
+    line.assign(text_, pos_, stop - pos_);
+    pos_ = end == std::string::npos ? text_.size() : end + 1;
+  } else if (file_ == nullptr) {
     if (pos_ >= text_.size()) return false;
     std::size_t end = text_.find('\n', pos_);
     if ((end == std::string::npos ? text_.size() : end) - pos_ > max_line + 1) {

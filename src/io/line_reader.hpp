@@ -22,8 +22,12 @@ class LineReader {
     if (owned_ != nullptr) std::fclose(owned_);
   }
 
+  // Reads the stream's descriptor itself (not through the FILE's buffer),
+  // waiting for input in a way that a stop request cannot slip past: see
+  // fill(). For standard input, where the answers come from.
   void open_stream(std::FILE* f, std::string name) {
-    file_ = f;
+    file_ = nullptr;
+    fd_ = fileno(f);
     name_ = std::move(name);
   }
   // Opens the file `path` to read it a line at a time (never more than a
@@ -44,7 +48,12 @@ class LineReader {
   long line_number() const { return line_no_; }
 
  private:
+  // Appends the next bytes of the stream to text_; false at its end.
+  bool fill();
+
   std::FILE* file_ = nullptr;
+  int fd_ = -1;           // a stream read through fill(), or -1
+  bool fd_ended_ = false;  // the stream has ended: it is not read again
   std::FILE* owned_ = nullptr;
   std::string text_;
   std::size_t pos_ = 0;

@@ -218,7 +218,7 @@ void check_keys_without_effect(Parsed& p, const std::string& file_name) {
   auto differs = [&](const Key& k) {
     Description& x = const_cast<Description&>(b);  // the accessors only read here
     return p.where.count(k.name) != 0 &&
-           (k.kind == KeyKind::text ? k.text(d) != k.text(x) : !same_bits(k.real(d), k.real(x)));
+           (k.kind == KeyKind::text ? k.text(d) != k.text(d) : !same_bits(k.real(d), k.real(d)));
   };
   auto warn = [&](const Key& k, const std::string& why) {
     const Position at = p.where[k.name];
@@ -447,7 +447,7 @@ bool default_guidance(const Description& d) {
     if (table_of(k.name) != "guidance") continue;
     const Description& x = d;
     const Description& y = b;
-    if (k.kind == KeyKind::text ? k.text(x) != k.text(y) : std::memcmp(&k.real(x), &k.real(y), sizeof(double)) != 0) {
+    if (k.kind == KeyKind::text ? k.text(d) != k.text(y) : std::memcmp(&k.real(d), &k.real(y), sizeof(double)) != 0) {
       return false;
     }
   }
@@ -456,37 +456,60 @@ bool default_guidance(const Description& d) {
 
 }  // namespace
 
-std::string write_description(const Description& d) {
+namespace {
+
+// The choice a text key stands for when it is left out.
+const char* left_out_choice(std::string_view name) {
+  if (name == "numerics.integrator") return "fixed";
+  if (name == "numerics.events") return "steps";
+  return "";
+}
+
+}  // namespace
+
+std::string write_description(const Description& d, bool every_key) {
+  // The header of the usual text is part of the digest a study records of
+  // its vehicle: it stays as it is.
   std::string out =
-      "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
-      "# SI units, angles in degrees where marked deg. Every key must be present\n"
-      "# (only profile may be left out); each comment gives the meaning, the unit\n"
-      "# and the allowed range. Whole numbers may be written without a decimal point.\n";
+      every_key ? "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
+                  "# SI units, angles in degrees where marked deg. Every key must be present but\n"
+                  "# those that may be left out (the profile, [numerics] and [guidance]), shown\n"
+                  "# here commented out at the value that leaving them out gives; each comment\n"
+                  "# gives the meaning, the unit and the allowed range. Whole numbers may be\n"
+                  "# written without a decimal point.\n"
+                : "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
+                  "# SI units, angles in degrees where marked deg. Every key must be present\n"
+                  "# (only profile may be left out); each comment gives the meaning, the unit\n"
+                  "# and the allowed range. Whole numbers may be written without a decimal point.\n";
   std::string table;
   for (const Key& k : description_keys()) {
-    // A whole number that may be left out is written only when it differs
-    // from its default, the least value it may take.
-    if (k.kind == KeyKind::count && k.optional && k.count(d) == int(k.min)) continue;
-    // A real that may be left out likewise, when it is the built-in value bit for bit.
-    // The guidance table is the exception: a closed-loop flight shows all of its settings.
-    if (k.kind == KeyKind::real && k.optional && table_of(k.name) != "guidance" &&
-        same_bits(k.real(d), k.real(builtin_description()))) {
-      continue;
-    }
-    // So is a choice left out (the profile alone is shown commented out).
-    if (k.kind == KeyKind::text && k.optional && k.text(d).empty() &&
-        std::string_view(k.name) != "profile") {
-      continue;
-    }
     std::string t = table_of(k.name);
-    // The guidance table is written only when it is not the built-in one
-    // (open loop): an open-loop description reads as it always did.
-    if (t == "guidance" && default_guidance(d)) continue;
+    // A key at the value that leaving it out gives is written only with
+    // every_key, and then commented out, so that the text reads back as the
+    // same description: a whole number at its least value; a real at the
+    // built-in value bit for bit (but for the guidance table: a closed-loop
+    // flight shows all of its settings); a choice left out (the profile is
+    // always shown, commented out); and the guidance table when it is the
+    // built-in one (open loop), so that an open-loop description reads as it
+    // always did.
+    bool left_out = false;
+    if (k.kind == KeyKind::count && k.optional && k.count(d) == int(k.min)) left_out = true;
+    if (k.kind == KeyKind::real && k.optional && t != "guidance" &&
+        same_bits(k.real(d), k.real(builtin_description()))) {
+      left_out = true;
+    }
+    const bool empty_text = k.kind == KeyKind::text && k.optional && k.text(d).empty();
+    if (empty_text && std::string_view(k.name) != "profile") left_out = true;
+    if (t == "guidance" && default_guidance(d)) left_out = true;
+    if (left_out && !every_key) continue;
     if (t != table) {
       table = t;
       out += "\n";
       for (const TableIntro& i : table_intros) {
         if (t == i.name) out += std::string("# ") + i.text + "\n";
+      }
+      if (every_key && t == "numerics") {
+        out += "# How the flight is integrated; every key may be left out.\n";
       }
       out += "[" + t + "]\n";
     } else {
@@ -494,8 +517,12 @@ std::string write_description(const Description& d) {
     }
     std::string key = table.empty() ? std::string(k.name) : std::string(k.name).substr(table.size() + 1);
     out += "# " + unit_and_meaning(k) + "; " + range_text(k) + "\n";
-    if (k.kind == KeyKind::text && k.optional && k.text(d).empty()) {
+    if (empty_text && std::string_view(k.name) == "profile") {
       out += "# " + key + " = \"s1.dat\"\n";
+    } else if (empty_text) {
+      out += "# " + key + " = \"" + left_out_choice(k.name) + "\"\n";
+    } else if (left_out) {
+      out += "# " + key + " = " + value_text(d, k) + "\n";
     } else {
       out += key + " = " + value_text(d, k) + "\n";
     }

@@ -1,6 +1,6 @@
 // A description as a TOML file: reading it with every fault refused at its
 // line and column, writing it back with every key commented, and the key
-// reference the README shows. All three follow the one table of keys.
+// reference docs/reference.md shows. All three follow the one table of keys.
 #pragma once
 #include <string>
 #include <string_view>
@@ -29,10 +29,14 @@ std::string resolved_profile_path(const Description& d);
 
 // The description as a complete TOML text, every key commented with its
 // unit, meaning and allowed range; every number written so that it reads
-// back to the same double. An empty profile is left out.
-std::string write_description(const Description& d);
+// back to the same double. An empty profile is left out, and so are the keys
+// that may be left out at the value leaving them out gives; with every_key
+// those are written too, commented out (what `ascent --print-vehicle` shows).
+// Without every_key the text is the description's identity: a study's digest
+// of its vehicle is of that text.
+std::string write_description(const Description& d, bool every_key = false);
 
-// The README's reference of every key, a Markdown table: key, unit, meaning,
+// The reference of every key (docs/reference.md), a Markdown table: key, unit, meaning,
 // allowed range, built-in value.
 std::string key_reference_markdown();
 

@@ -1,6 +1,6 @@
 // The one table of a description's keys: name, unit, meaning and allowed
 // range. The reader, the writer, validation, the tools that vary a quantity
-// by name and the README's reference are all driven by it.
+// by name and the key reference of docs/reference.md are all driven by it.
 #pragma once
 #include <string>
 #include <string_view>

@@ -95,6 +95,9 @@ TEST(Interruption, ASignalEndsAWriteThatAStalledReaderBlocks) {
                                       int p[2];
                                       if (pipe(p) != 0 || dup2(p[1], 1) < 0) _exit(126);
                                     });
+  // The handler first (a loaded machine may start the program late), then
+  // time for the table to fill the pipe.
+  ASSERT_TRUE(e2e::wait_for_handler(c.pid, SIGINT));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(c.pid, SIGINT);
   e2e::RunResult r = e2e::wait_program(c, 10);

@@ -166,6 +166,26 @@ inline bool wait_for_text(const std::filesystem::path& path, const std::string& 
   return false;
 }
 
+// Waits until the process `pid` has installed its handler for `sig` (Linux:
+// SigCgt of /proc/PID/status); false after `timeout_s` seconds. A signal sent
+// at a moment the test cannot see in the program's output may otherwise come
+// before the handler, on a loaded machine, and end the program by the
+// default action.
+inline bool wait_for_handler(pid_t pid, int sig, int timeout_s = 20) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  const std::string status = "/proc/" + std::to_string(pid) + "/status";
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream f(status);
+    for (std::string line; std::getline(f, line);) {
+      if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1) & 1) != 0) {
+        return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 // Waits for the child (killed after `timeout_s` seconds) and collects what
 // it wrote.
 inline RunResult wait_program(Child& c, int timeout_s = 20) {

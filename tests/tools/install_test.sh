@@ -61,7 +61,7 @@ if [ -n "$python" ]; then
   check "the installed ascent-plot draws flight.png" test -s "$run/flight.png"
 fi
 
-# The README's study commands, as printed, from ~/flights of an installation
+# The study commands of the user guide (docs/studies.md), as printed, from ~/flights of an installation
 # in ~/.local (here a home of the test's own); the commands of the sharding
 # example need the shell's $K and shards of their own.
 home=$work/home
@@ -70,14 +70,14 @@ awk '/^    (ascent|ascent-sweep|ascent-optimize|ascent-mc|ascent-plot)( |$)/ || 
        line = c ? line " " $0 : $0; c = /\\$/
        if (c) { sub(/\\$/, "", line); next }
        if (line !~ /shard/) print line
-       line = "" }' "$src/README.md" >"$work/readme_commands"
-check "the README prints the study commands" test "$(wc -l <"$work/readme_commands")" -ge 8
+       line = "" }' "$src/docs/studies.md" >"$work/readme_commands"
+check "the user guide prints the study commands" test "$(wc -l <"$work/readme_commands")" -ge 8
 while IFS= read -r command; do
   # ascent-plot runs on the Python module, which a build without it (the
   # sanitizers' build) does not install.
   case $command in "    ascent-plot"*) [ -n "$python" ] || continue ;; esac
   (cd "$home/flights" && HOME=$home bash -c "$command" >"$work/command.out" 2>&1)
-  check "as printed in the README: ${command#    }" test $? -eq 0 || tail -n 3 "$work/command.out"
+  check "as printed in docs/studies.md: ${command#    }" test $? -eq 0 || tail -n 3 "$work/command.out"
 done <"$work/readme_commands"
 
 if [ -n "$python" ]; then
