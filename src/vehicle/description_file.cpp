@@ -216,9 +216,8 @@ void check_keys_without_effect(Parsed& p, const std::string& file_name) {
   Description& d = p.d;
   const Description& b = builtin_description();
   auto differs = [&](const Key& k) {
-    Description& x = const_cast<Description&>(b);  // the accessors only read here
     return p.where.count(k.name) != 0 &&
-           (k.kind == KeyKind::text ? k.text(d) != k.text(d) : !same_bits(k.real(d), k.real(d)));
+           (k.kind == KeyKind::text ? k.text(d) != k.text(b) : !same_bits(k.real(d), k.real(b)));
   };
   auto warn = [&](const Key& k, const std::string& why) {
     const Position at = p.where[k.name];
@@ -445,9 +444,7 @@ bool default_guidance(const Description& d) {
   const Description& b = builtin_description();
   for (const Key& k : description_keys()) {
     if (table_of(k.name) != "guidance") continue;
-    const Description& x = d;
-    const Description& y = b;
-    if (k.kind == KeyKind::text ? k.text(d) != k.text(y) : std::memcmp(&k.real(d), &k.real(y), sizeof(double)) != 0) {
+    if (k.kind == KeyKind::text ? k.text(d) != k.text(b) : std::memcmp(&k.real(d), &k.real(b), sizeof(double)) != 0) {
       return false;
     }
   }
