@@ -107,4 +107,13 @@ void check_files(const std::vector<std::string>& outputs, const std::vector<std:
   }
 }
 
+void remove_stale_partial(const char* tool, const std::string& output, const std::string& what) {
+  if (output.empty()) return;
+  const std::string partial = output + ".partial";
+  std::error_code ec;
+  if (fs::is_regular_file(fs::symlink_status(partial, ec)) && fs::remove(partial, ec)) {
+    cli::report(tool, "removed " + partial + ", the rows of an earlier " + what + " that was stopped");
+  }
+}
+
 }  // namespace ascent::study

@@ -49,4 +49,12 @@ std::string turn_time_refusal(double tt);
 // file with a.csv before either is written. Empty names are skipped.
 void check_files(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
 
+// After a complete study written to `output`: removes `output`.partial, the
+// rows an earlier study of that name kept when a signal stopped it (they are
+// not this study's rows and must not stay beside them), and says so in one
+// line on standard error, led by `tool` and calling the study `what` ("an
+// earlier `what` that was stopped"). Anything there that is no plain file is
+// left alone; nothing is done for an empty name.
+void remove_stale_partial(const char* tool, const std::string& output, const std::string& what);
+
 }  // namespace ascent::study

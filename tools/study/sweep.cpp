@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,13 +193,7 @@ int run(int argc, char** argv) {
     return exit_signal(done.signal);
   }
   out.close();
-  // The rows a stopped sweep kept under this name are not this sweep's: they
-  // must not stay beside its result.
-  std::error_code ec;
-  if (!o.output.empty() && std::filesystem::is_regular_file(std::filesystem::symlink_status(partial, ec)) &&
-      std::filesystem::remove(partial, ec)) {
-    cli::report("ascent-sweep", "removed " + partial + ", the rows of an earlier sweep that was stopped");
-  }
+  study::remove_stale_partial("ascent-sweep", o.output, "sweep");
   if (flown == 0) {
     cli::report("ascent-sweep", "none of the " + std::to_string(plan.size()) +
                                     " flights ended normally: the status column says why");
