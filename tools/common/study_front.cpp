@@ -8,6 +8,7 @@
 #include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
 #include "io/paths.hpp"
+#include "io/turn_time.hpp"
 
 namespace ascent::study {
 

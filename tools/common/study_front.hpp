@@ -34,11 +34,9 @@ bool take_shared(cli::Args& a, SharedOptions& o);
 // The threads a study flies on: --jobs, else one per core.
 unsigned jobs_or_cores(unsigned jobs);
 
-// ascent flies no turn time below 1 s (a shorter one ends its session): the
-// study tools refuse it in their options rather than fly nothing.
-constexpr double min_turn_time = 1.0;  // s
 // Empty when `tt`, the shortest turn time a study flies, is one ascent
-// flies; otherwise the refusal, led by the option's name.
+// flies (not below min_turn_time, io/turn_time.hpp); otherwise the refusal,
+// led by the option's name.
 std::string turn_time_refusal(double tt);
 
 // The files a study reads and writes. Refused before any flight: an output

@@ -17,6 +17,7 @@
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
+#include "io/turn_time.hpp"
 #include "progress.hpp"
 #include "study_front.hpp"
 #include "sweep_lib.hpp"
@@ -151,7 +152,7 @@ int run(int argc, char** argv) {
 
   // A profile that cannot carry the shortest flight (the one that reads the
   // fewest of its points) is of no use to any grid point.
-  probe_profile(desc, profile, study::min_turn_time, plan.alpha.front());
+  probe_profile(desc, profile, min_turn_time, plan.alpha.front());
 
   // The rows go to a file of this run's own, created exclusively beside
   // FILE (two sweeps writing one name never share it, and a link planted
