@@ -275,13 +275,18 @@ def fly(tt, alpha, transfer=True, vehicle=None, profile=None, iterate=False, out
     """
     tt = _number("tt", tt)
     alpha = _number("alpha", alpha)
-    if tt < 1:
-        raise ValueError("tt: ascent refuses turn times below 1 s")
+    _refuse_short_turn("tt", tt)
     v = _vehicle(vehicle)
     p = _profile(profile, v)
     flight = Flight(_ascent.fly(tt, alpha, bool(transfer), bool(iterate), v._v, p, bool(output), bool(events)))
     flight._answers = (tt, alpha, bool(transfer), bool(iterate), v._v, p)
     return flight
+
+
+def _refuse_short_turn(name, tt):
+    """ascent's rule on the turn time tt (s), given as `name`: none shorter than the module's minimum."""
+    if tt < _ascent.min_turn_time:
+        raise ValueError(f"{name}: ascent refuses turn times below {_ascent.min_turn_time:g} s")
 
 
 def _grid(name, values):
@@ -300,8 +305,7 @@ def _grid(name, values):
 def _check_plan(tt, alpha, iterate):
     if not tt or not alpha:
         raise ValueError("tt, alpha: the grid has no points")
-    if min(tt) < 1:
-        raise ValueError("--tt: ascent refuses turn times below 1 s")
+    _refuse_short_turn("--tt", min(tt))
     if min(alpha) < 0:
         raise ValueError("--alpha: the angle limit is a magnitude, at least 0")
     if iterate and len(tt) != 1:
@@ -460,8 +464,7 @@ def _mc_setup(tt, alpha, iterate, vehicle, profile, dispersions, seed, runs):
         raise NotImplementedError("this build of ascent has no dispersion study")
     tt = _number("tt", tt)
     alpha = _number("alpha", alpha)
-    if tt < 1:
-        raise ValueError("--tt: ascent refuses turn times below 1 s")
+    _refuse_short_turn("--tt", tt)
     seed = int(seed)
     if not 0 <= seed < 2 ** 64:
         raise ValueError("seed: from 0 to 18446744073709551615")

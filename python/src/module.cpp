@@ -21,6 +21,8 @@
 #include "io/cli.hpp"
 #include "io/fatal_error.hpp"
 #include "io/line_reader.hpp"
+#include "io/number_format.hpp"
+#include "io/turn_time.hpp"
 #include "vehicle/booster_profile.hpp"
 #include "session/flight.hpp"
 #include "sweep_lib.hpp"
@@ -458,7 +460,7 @@ py::dict sweep_grid(std::vector<double> tt, std::vector<double> alpha, bool tran
 }
 
 // The flight with which ascent-sweep checks a profile before a grid: the
-// shortest one, a 1 s turn without the transfer. Raises what stops it.
+// shortest one, the shortest turn ascent flies, without the transfer. Raises what stops it.
 void probe_profile(double alpha, const PyVehicle& vehicle, const PyProfile& profile) {
   sweep::Plan probe;
   probe.transfer = false;
@@ -467,9 +469,9 @@ void probe_profile(double alpha, const PyVehicle& vehicle, const PyProfile& prof
   sweep::FlightResult p;
   {
     py::gil_scoped_release unlocked;
-    p = sweep::fly(probe, 1.0, alpha);
+    p = sweep::fly(probe, min_turn_time, alpha);
   }
-  if (!p.ok) throw FatalError{p.exit_code, p.error + " (the profile cannot carry even a 1 s turn)"};
+  if (!p.ok) throw FatalError{p.exit_code, p.error + " (the profile cannot carry even a " + shortest_text(min_turn_time) + " s turn)"};
 }
 
 
@@ -786,5 +788,7 @@ PYBIND11_MODULE(_ascent, m) {
         py::arg("check") = false);
 #endif
   m.attr("version") = cli::version();
+  // The shortest turn time ascent flies (s): the package's own checks read it.
+  m.attr("min_turn_time") = min_turn_time;
   m.attr("table_columns") = py::make_tuple("t", "a", "vi", "h0", "r0", "alpha", "beta", "theta", "Pq", "m");
 }

@@ -121,3 +121,16 @@ def test_long_calls_let_other_python_threads_run(workdir):
 
     # 60 flights in one call, some 60 ms or more.
     assert ticks_during(lambda: ascent.sweep(tt="30:44:1", alpha="17:20:1", jobs=1, as_frame=False)) >= 5
+
+
+def test_every_entry_point_keeps_the_shortest_turn_ascent_flies(workdir):
+    # ascent's session flies a 1 s turn and refuses a shorter one; the package
+    # refuses it in each call, with the messages it has always given.
+    calls = [(lambda tt: ascent.fly(tt, 18), "tt: ascent refuses turn times below 1 s"),
+             (lambda tt: ascent.sweep(tt=tt, alpha=18), "--tt: ascent refuses turn times below 1 s"),
+             (lambda tt: ascent.monte_carlo(runs=1, tt=tt), "--tt: ascent refuses turn times below 1 s")]
+    for call, message in calls:
+        with pytest.raises(ValueError) as e:
+            call(0.999)
+        assert str(e.value) == message
+    ascent.fly(1, 18)  # one second is flown, as in the session

@@ -13,6 +13,7 @@
 #include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
 #include "io/paths.hpp"
+#include "io/turn_time.hpp"
 
 namespace ascent {
 
@@ -226,7 +227,7 @@ void run_session(Session& S) {
     while (S.running) {
       ask_real(S, Question::turn_time, S.flight.tt);
       S.tt_typed = S.flight.tt;
-      if (S.flight.tt >= 1) {
+      if (S.flight.tt >= min_turn_time) {
         S.flight.record.passes = 0;
         do {
           if (S.flight.iter == 1) {

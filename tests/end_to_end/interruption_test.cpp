@@ -218,6 +218,16 @@ TEST(McInterruption, KeepsTheOldStudyAndTheRunsFlown) {
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.dir()), std::filesystem::directory_iterator()), 5)
         << "s1.dat, runs.csv, s.json, sens.csv, runs.csv.partial and nothing else";
+    if (sig != SIGINT) continue;
+    // The next study that completes replaces the CSV and removes the rows of
+    // the stopped one: they are not its runs, and never stay beside them.
+    r = e2e::run_program(ASCENT_MC_BINARY, {"--runs", "3", "-o", "runs.csv"}, d.dir(), d.io_base(), "", false, 60);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("ascent-mc: removed runs.csv.partial, the rows of an earlier study that was stopped\r\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(d.exists("runs.csv.partial"));
+    EXPECT_EQ(e2e::crlf_lines(d.read("runs.csv")).size(), 2u + 3u);  // the study's line, the header, 3 runs
   }
 }
 

@@ -8,6 +8,7 @@
 #include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
 #include "io/paths.hpp"
+#include "io/turn_time.hpp"
 
 namespace ascent::study {
 
@@ -104,6 +105,15 @@ void check_files(const std::vector<std::string>& outputs, const std::vector<std:
                                                 ": refused: one file through a link, one output would be lost"};
       }
     }
+  }
+}
+
+void remove_stale_partial(const char* tool, const std::string& output, const std::string& what) {
+  if (output.empty()) return;
+  const std::string partial = output + ".partial";
+  std::error_code ec;
+  if (fs::is_regular_file(fs::symlink_status(partial, ec)) && fs::remove(partial, ec)) {
+    cli::report(tool, "removed " + partial + ", the rows of an earlier " + what + " that was stopped");
   }
 }
 

@@ -34,11 +34,9 @@ bool take_shared(cli::Args& a, SharedOptions& o);
 // The threads a study flies on: --jobs, else one per core.
 unsigned jobs_or_cores(unsigned jobs);
 
-// ascent flies no turn time below 1 s (a shorter one ends its session): the
-// study tools refuse it in their options rather than fly nothing.
-constexpr double min_turn_time = 1.0;  // s
 // Empty when `tt`, the shortest turn time a study flies, is one ascent
-// flies; otherwise the refusal, led by the option's name.
+// flies (not below min_turn_time, io/turn_time.hpp); otherwise the refusal,
+// led by the option's name.
 std::string turn_time_refusal(double tt);
 
 // The files a study reads and writes. Refused before any flight: an output
@@ -48,5 +46,13 @@ std::string turn_time_refusal(double tt);
 // their end even where it does not exist yet, so that b.json -> a.csv is one
 // file with a.csv before either is written. Empty names are skipped.
 void check_files(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
+
+// After a complete study written to `output`: removes `output`.partial, the
+// rows an earlier study of that name kept when a signal stopped it (they are
+// not this study's rows and must not stay beside them), and says so in one
+// line on standard error, led by `tool` and calling the study `what` ("an
+// earlier `what` that was stopped"). Anything there that is no plain file is
+// left alone; nothing is done for an empty name.
+void remove_stale_partial(const char* tool, const std::string& output, const std::string& what);
 
 }  // namespace ascent::study

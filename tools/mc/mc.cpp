@@ -308,6 +308,7 @@ int run_merge(const Options& o) {
     return stopped(e.signal, "while merging", ": " + o.shared.output + " is untouched");
   }
   out.close();
+  study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
   summary.study_line = study;
@@ -446,6 +447,7 @@ int run(int argc, char** argv) {
   bar.finish();
   if (csv) csv->close();
   if (sens) sens->close();
+  if (csv) study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = desc.mission.target.apogee_altitude;
   summary.study_line = line;

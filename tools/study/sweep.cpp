@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
+#include "io/turn_time.hpp"
 #include "progress.hpp"
 #include "study_front.hpp"
 #include "sweep_lib.hpp"
@@ -152,7 +152,7 @@ int run(int argc, char** argv) {
 
   // A profile that cannot carry the shortest flight (the one that reads the
   // fewest of its points) is of no use to any grid point.
-  probe_profile(desc, profile, study::min_turn_time, plan.alpha.front());
+  probe_profile(desc, profile, min_turn_time, plan.alpha.front());
 
   // The rows go to a file of this run's own, created exclusively beside
   // FILE (two sweeps writing one name never share it, and a link planted
@@ -194,13 +194,7 @@ int run(int argc, char** argv) {
     return exit_signal(done.signal);
   }
   out.close();
-  // The rows a stopped sweep kept under this name are not this sweep's: they
-  // must not stay beside its result.
-  std::error_code ec;
-  if (!o.output.empty() && std::filesystem::is_regular_file(std::filesystem::symlink_status(partial, ec)) &&
-      std::filesystem::remove(partial, ec)) {
-    cli::report("ascent-sweep", "removed " + partial + ", the rows of an earlier sweep that was stopped");
-  }
+  study::remove_stale_partial("ascent-sweep", o.output, "sweep");
   if (flown == 0) {
     cli::report("ascent-sweep", "none of the " + std::to_string(plan.size()) +
                                     " flights ended normally: the status column says why");
