@@ -470,7 +470,7 @@ std::string write_description(const Description& d, bool every_key) {
   std::string out =
       every_key ? "# A launch vehicle and its mission, as `ascent --vehicle FILE` reads them.\n"
                   "# SI units, angles in degrees where marked deg. Every key must be present but\n"
-                  "# those that may be left out (the profile, [numerics] and [guidance]), shown\n"
+                  "# those that may be left out (the profile, [numerics], [guidance], [model]), shown\n"
                   "# here commented out at the value that leaving them out gives; each comment\n"
                   "# gives the meaning, the unit and the allowed range. Whole numbers may be\n"
                   "# written without a decimal point.\n"
@@ -478,27 +478,39 @@ std::string write_description(const Description& d, bool every_key) {
                   "# SI units, angles in degrees where marked deg. Every key must be present\n"
                   "# (only profile may be left out); each comment gives the meaning, the unit\n"
                   "# and the allowed range. Whole numbers may be written without a decimal point.\n";
+  // A key at the value that leaving it out gives is written only with
+  // every_key, and then commented out, so that the text reads back as the
+  // same description: a whole number at its least value; a real at the
+  // built-in value bit for bit (but for the guidance table: a closed-loop
+  // flight shows all of its settings); a choice left out (the profile is
+  // always shown, commented out); and the guidance table when it is the
+  // built-in one (open loop), so that an open-loop description reads as it
+  // always did.
+  auto left_out = [&d](const Key& k) {
+    const std::string t = table_of(k.name);
+    if (k.kind == KeyKind::count && k.optional && k.count(d) == int(k.min)) return true;
+    if (k.kind == KeyKind::real && k.optional && t != "guidance" &&
+        same_bits(k.real(d), k.real(builtin_description()))) {
+      return true;
+    }
+    if (k.kind == KeyKind::text && k.optional && k.text(d).empty() && std::string_view(k.name) != "profile") {
+      return true;
+    }
+    return t == "guidance" && default_guidance(d);
+  };
+  // A table all of whose keys are left out has its header commented out too,
+  // so that a description that adds the table after the printed text (as
+  // descriptions written before every key was printed do) reads as before.
+  std::set<std::string> written_tables;
+  for (const Key& k : description_keys()) {
+    if (!left_out(k)) written_tables.insert(table_of(k.name));
+  }
   std::string table;
   for (const Key& k : description_keys()) {
     std::string t = table_of(k.name);
-    // A key at the value that leaving it out gives is written only with
-    // every_key, and then commented out, so that the text reads back as the
-    // same description: a whole number at its least value; a real at the
-    // built-in value bit for bit (but for the guidance table: a closed-loop
-    // flight shows all of its settings); a choice left out (the profile is
-    // always shown, commented out); and the guidance table when it is the
-    // built-in one (open loop), so that an open-loop description reads as it
-    // always did.
-    bool left_out = false;
-    if (k.kind == KeyKind::count && k.optional && k.count(d) == int(k.min)) left_out = true;
-    if (k.kind == KeyKind::real && k.optional && t != "guidance" &&
-        same_bits(k.real(d), k.real(builtin_description()))) {
-      left_out = true;
-    }
+    const bool key_left_out = left_out(k);
     const bool empty_text = k.kind == KeyKind::text && k.optional && k.text(d).empty();
-    if (empty_text && std::string_view(k.name) != "profile") left_out = true;
-    if (t == "guidance" && default_guidance(d)) left_out = true;
-    if (left_out && !every_key) continue;
+    if (key_left_out && !every_key) continue;
     if (t != table) {
       table = t;
       out += "\n";
@@ -508,7 +520,7 @@ std::string write_description(const Description& d, bool every_key) {
       if (every_key && t == "numerics") {
         out += "# How the flight is integrated; every key may be left out.\n";
       }
-      out += "[" + t + "]\n";
+      out += std::string(written_tables.count(t) != 0 ? "" : "# ") + "[" + t + "]\n";
     } else {
       if (table.empty()) out += "\n";
     }
@@ -518,7 +530,7 @@ std::string write_description(const Description& d, bool every_key) {
       out += "# " + key + " = \"s1.dat\"\n";
     } else if (empty_text) {
       out += "# " + key + " = \"" + left_out_choice(k.name) + "\"\n";
-    } else if (left_out) {
+    } else if (key_left_out) {
       out += "# " + key + " = " + value_text(d, k) + "\n";
     } else {
       out += key + " = " + value_text(d, k) + "\n";
