@@ -168,7 +168,7 @@ TEST(TrajectoryExport, ThePadTurnsWithTheEarthRotationAngle) {
   Description d = builtin_description();
   d.mission.target.longitude = -80.6;
   TrajectoryRecorder rec;
-  const Oem a = fly_and_export(d, read_profile(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"), 36, 18,
+  const Oem a = fly_and_export(d, read_profile(std::string(ASCENT_SOURCE_DIR).append("/data/s1.dat")), 36, 18,
                                "2000-01-01T12:00:00Z", rec)
                     .oem;
   const Oem b = export_oem(rec, d, "2000-01-02T11:56:04.090538Z");  // 86400 / 1.00273781191135448 s later

@@ -14,7 +14,7 @@ namespace {
 using namespace ascent;
 
 const BoosterProfile& bundled() {
-  static const BoosterProfile p = read_profile(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat");
+  static const BoosterProfile p = read_profile(std::string(ASCENT_SOURCE_DIR).append("/data/s1.dat"));
   return p;
 }
 
