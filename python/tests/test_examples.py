@@ -1,8 +1,8 @@
 """The examples run, in their default (small) size, from a folder holding s1.dat."""
 
-import importlib.util
 import os
 import re
+import runpy
 import subprocess
 import sys
 
@@ -54,10 +54,8 @@ def test_fly_and_plot_labels_stand_apart(workdir, monkeypatch):
     saved = []
     monkeypatch.setattr(Figure, "savefig", lambda self, *a, **k: saved.append(self))
     monkeypatch.setattr(sys, "argv", ["fly_and_plot.py"])
-    spec = importlib.util.spec_from_file_location("fly_and_plot", EXAMPLES / "fly_and_plot.py")
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
-    example.main()
+    example = runpy.run_path(str(EXAMPLES / "fly_and_plot.py"), run_name="fly_and_plot")
+    example["main"]()
     fig = saved[0]
     renderer = fig.canvas.get_renderer()
     fig.draw(renderer)
