@@ -103,7 +103,7 @@ void refuse_clashing_outputs(const std::vector<KeptFile>& outputs, const std::ve
       }
     }
     for (const KeptFile& k : kept) {
-      if (ascent::same_file(o.name, k.name) || ascent::same_file(ascent::link_end(o.name), k.name)) {
+      if (ascent::same_file(o.name, k.name)) {  // through links, dangling ones too
         throw ascent::FatalError{ascent::err_access_denied, o.as + ": refused: it would overwrite " + k.as};
       }
     }
