@@ -65,10 +65,9 @@ def listed_events(stdout):
     return [(float(m.group(1)), m.group(2)) for m in re.finditer(r"^flight \d+ +(\S+) s  (.+)$", stdout, re.M)]
 
 
-@pytest.mark.parametrize("events_from", ["-j", "-m"])
-def test_session_events_are_those_the_main_output_announces(tmp_path, events_from):
+def test_session_events_are_those_the_main_output_announces(tmp_path):
     s = session(tmp_path / "s", 36, 18)
-    r = plot("-d", s, events_from, s / ("out.json" if events_from == "-j" else "out.txt"), "--list")
+    r = plot("-d", s, "-j", s / "out.json", "--list")
     assert r.returncode == 0, r.stderr
     expected = events_of_text((s / "out.txt").read_bytes())
     assert len(expected) >= 7
@@ -118,11 +117,10 @@ def test_flights_cut_where_time_falls_back_to_the_pad(tmp_path):
 
 def test_a_json_of_another_run_is_refused(tmp_path):
     a, b = session(tmp_path / "a", 36, 18), session(tmp_path / "b", 20, 18)
-    for other in ("-j", "-m"):
-        r = plot("-d", a, other, b / ("out.json" if other == "-j" else "out.txt"), "-o", tmp_path / "x.png")
-        assert r.returncode == 1 and len(r.stderr.splitlines()) == 1, r.stderr
-        assert str(a / "speed.dat") in r.stderr and "not of the same run" in r.stderr
-        assert not (tmp_path / "x.png").exists()
+    r = plot("-d", a, "-j", b / "out.json", "-o", tmp_path / "x.png")
+    assert r.returncode == 1 and len(r.stderr.splitlines()) == 1, r.stderr
+    assert str(a / "speed.dat") in r.stderr and "not of the same run" in r.stderr
+    assert not (tmp_path / "x.png").exists()
 
 
 def sweep_csv(path):
@@ -254,7 +252,7 @@ def studies(tmp_path_factory):
     (["-j", "out.json"], "flight.png", (1000, 1200)),
     (["-j", "out.json", "--size", "800x900"], "f.png", (800, 900)),
     (["-j", "out.json", "--no-compress"], "f.svg", b"<svg"),
-    (["-m", "out.txt"], "f.pdf", b"%PDF"),
+    (["-d", ".", "-j", "out.json"], "f.pdf", b"%PDF"),
     (["--sweep", "grid.csv"], "grid.png", (1000, 700)),
     (["--sweep", "curve.csv"], "c.svg", b"<svg"),
     (["--opt", "opt.csv", "--sweep", "grid.csv"], "opt.png", (1000, 700)),
@@ -289,7 +287,9 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--fly", "tarvos3.toml:36:18", "--html", "tarvos3.toml"], 64, "would replace the input tarvos3.toml"),
     (["--fly", "tarvos3.toml:36:18", "-o", "x.svg", "--html", "tarvos3_boosters.dat"], 64,
      "would replace the input"),
-    (["-m", "out.txt", "--html", "s1.dat"], 64, "would replace the input"),
+    (["-d", ".", "--html", "s1.dat"], 64, "would replace the input"),
+    # The main output is not read: the session's JSON is named instead.
+    (["-m", "out.txt", "--html", "flight.html"], 64, "`ascent --json FILE`"),
     (["--fly", "v.toml:36"], 64, "bad --fly"),
     (["--sweep", "grid.csv", "--list"], 64, "--list does not go with --sweep alone"),
     (["--mc", "runs.csv", "--tolerance", "-1"], 64, "must be positive"),

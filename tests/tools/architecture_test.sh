@@ -124,5 +124,31 @@ else
   echo "ok:   a planted upward include is refused"
 fi
 
+# No reader parses the main output: the questions the session asks (its
+# quoted prompts that end in "? "), the anchors such a reader would need, are
+# in no file of the tools, the module or the Python package, by their words
+# (before a unit's parenthesis, which a pattern would escape). Checked on the
+# tree, then on a copy of the package with one question planted.
+questions=$(grep -oE '"[^"]*\? "' "$src/src/session/session.cpp" | sed -E 's/^"([A-Za-z ]*[A-Za-z]).*/\1/' | sort -u)
+[ "$(printf '%s\n' "$questions" | grep -c .)" -ge 3 ] || { echo "FAIL: the session's questions were not found"; exit 1; }
+readers_holding() {  # DIR...: the files that hold a question
+  local q
+  while IFS= read -r q; do grep -rlF --include='*.py' --include='*.cpp' --include='*.hpp' -- "$q" "$@"; done \
+    <<<"$questions"
+}
+held=$(readers_holding "$src/tools" "$src/python/src" "$src/python/ascent")
+if [ -n "$held" ]; then
+  echo "FAIL: these files hold a question of the session, as a reader of the main output would: $held"
+  failures=$((failures + 1))
+fi
+mkdir -p "$copy/package" && cp -R "$src/python/ascent/plot" "$copy/package/"
+printf '_Q = "%s"\n' "$(printf '%s\n' "$questions" | head -1)" >>"$copy/package/plot/data.py"
+if [ "$(readers_holding "$copy/package" | sort -u)" = "$copy/package/plot/data.py" ]; then
+  echo "ok:   no reader holds the session's questions (a planted one is found)"
+else
+  echo "FAIL: a question planted in a copy of the package is not found"
+  failures=$((failures + 1))
+fi
+
 [ "$failures" -eq 0 ] || exit 1
 echo "all paths exist and every include runs down the layers"

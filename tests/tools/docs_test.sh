@@ -50,7 +50,7 @@ cp "$src/data/s1.dat" "$work/" && printf 'out.txt\n36\n18\ny\n-1\n' >"$work/answ
 steps=$(wc -l <"$work/speed.dat")
 grep -qF "a whole file-mode flight ($steps steps)" "$src/docs/speed.md" ||
   fail "docs/speed.md does not give the default flight's $steps steps"
-grep -qF "(\`-m out.txt\`, $steps steps)" "$src/docs/pictures.md" ||
+grep -qF "(\`-d . -j out.json\`, $steps steps)" "$src/docs/pictures.md" ||
   fail "docs/pictures.md does not give the default flight's $steps steps"
 echo "steps of the default flight: $steps"
 if (cd "$work" && strace -f -o "$work/trace" -e trace=write "$ascent" <answers >/dev/null) 2>/dev/null; then

@@ -17,9 +17,9 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 cp "$src/data/s1.dat" .
 
-printf 'out.txt\n30\n18\ny\n36\n18\ny\n42\n20\ny\n-1\n' | "$ascent" >/dev/null
-"$plot" -m out.txt --html flights.html >/dev/null
-# The vehicle flown again for the main output's events names the page.
+printf 'out.txt\n30\n18\ny\n36\n18\ny\n42\n20\ny\n-1\n' | "$ascent" --json out.json >/dev/null
+"$plot" -d . -j out.json --html flights.html >/dev/null
+# The vehicle the session's JSON names names the page.
 grep -q '<title>Orvalon 5 session: 3 flights</title>' flights.html || { echo "flights.html: no vehicle in the title" >&2; exit 1; }
 "$sweep" --tt 30:42:2 --alpha 16:20:1 -o sweep.csv >/dev/null
 "$plot" --sweep sweep.csv --html sweep.html >/dev/null

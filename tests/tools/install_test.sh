@@ -39,7 +39,7 @@ fi
 export PATH="$prefix/bin:$PATH"
 run=$work/run
 mkdir -p "$run" && cp "$prefix/share/ascent/s1.dat" "$run/"
-(cd "$run" && printf 'out.txt\n40\n3\ny\n-1\n' | ascent >/dev/null)
+(cd "$run" && printf 'out.txt\n40\n3\ny\n-1\n' | ascent --json out.json >/dev/null)
 check "the installed ascent flies a session (exit 0)" test $? -eq 0
 check "the session wrote its four data files" \
   test -s "$run/speed.dat" -a -s "$run/height.dat" -a -s "$run/accel.dat" -a -s "$run/dynpres.dat"
@@ -55,9 +55,9 @@ if [ -n "$python" ]; then
   # From another folder than the build's, with no PYTHONPATH: the launcher finds its package.
   (cd "$run" && env -u PYTHONPATH ascent-plot --help >/dev/null)
   check "the installed ascent-plot answers --help" test $? -eq 0
-  (cd "$run" && env -u PYTHONPATH ascent-plot -m out.txt --list >"$work/list.txt" 2>/dev/null)
+  (cd "$run" && env -u PYTHONPATH ascent-plot -d . -j out.json --list >"$work/list.txt" 2>/dev/null)
   check "the installed ascent-plot reads the session" grep -qx 'flights: 1' "$work/list.txt"
-  (cd "$run" && env -u PYTHONPATH ascent-plot -m out.txt >/dev/null 2>&1)
+  (cd "$run" && env -u PYTHONPATH ascent-plot -d . -j out.json >/dev/null 2>&1)
   check "the installed ascent-plot draws flight.png" test -s "$run/flight.png"
 fi
 

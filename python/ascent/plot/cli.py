@@ -16,7 +16,7 @@ from .. import __version__ as VERSION
 EXIT_DRAW = 3
 
 USAGE = """\
-Usage: ascent-plot [-d DIR] [-j SESSION.json | -m MAINFILE] [-o OUT] [options]
+Usage: ascent-plot [-d DIR] [-j SESSION.json] [-o OUT] [options]
        ascent-plot [--json SAVED.json]... [--fly VEHICLE.toml:TT:ALPHA]... [-o OUT] [options]
        ascent-plot --sweep FILE.csv [-o OUT] [options]
        ascent-plot --opt FILE.csv [--sweep SWEEP.csv] [--list] [options]
@@ -32,9 +32,9 @@ vehicle gives it) marked on the time axis.
 The flights of a file-mode session come from the data files speed.dat,
 height.dat, accel.dat and dynpres.dat in DIR (a new flight begins where the
 time falls back to the pad), their events and answers from the session's
-`ascent --json` file (-j), or from the main output (-m): its answers flown
-again through the Python module (the vehicle of --vehicle, the profile it
-names, else DIR/s1.dat). Either must be of the same run as the data files.
+`ascent --json` file (-j), which must be of the same run as the data files.
+The main output is the session's report for reading: -m is refused and says
+how to draw the session from its JSON instead.
 
 Flights of several sessions or vehicles are overlaid with --json and --fly,
 as often as wanted, in the order given: a saved `ascent --json` file draws
@@ -48,13 +48,10 @@ Options:
   -d, --dir DIR       session directory with the four data files (default: .)
   -j, --json FILE     without -d: a saved flight file of `ascent --json` to
                       overlay (repeatable); with -d: the session's own
-  -m, --main FILE     main output file of the session (the name given to
-                      ascent's first question); a relative name that does not
-                      exist as given is looked up in DIR
       --fly V:TT:ALPHA  fly vehicle description V at turn time TT and angle
                       limit ALPHA and overlay the flight (repeatable)
-      --vehicle FILE  the vehicle description a main output or a saved JSON
-                      without its data files is flown again with
+      --vehicle FILE  the vehicle description a saved JSON without its data
+                      files is flown again with
   -o, --output FILE   picture to write: a name ending in .png gives PNG, in
                       .svg SVG, in .pdf PDF (any other name is refused)
                       (default: DIR/flight.png, or FILE.png next to a CSV)
@@ -93,7 +90,7 @@ Options:
 
 Exit status: 0 picture written (or --list printed); 1 an input file is
 missing, empty, unreadable or malformed (a study of more than 10000000 runs
-too), the main output or JSON is of another run than the data files, a
+too), the JSON is of another run than the data files, a
 flight cannot be flown, the picture cannot be written (a full disk), or
 memory ran out; 3 matplotlib is missing or failed to draw; 64 bad usage (an
 unknown option, a name holding a line break, an output that is one of the
@@ -105,6 +102,12 @@ picture kept. matplotlib (Debian: python3-matplotlib) draws the picture.
 
 class Usage(Exception):
     pass
+
+
+# The main output echoes the answers rounded to three decimals and leaves out whether the third
+# stage flew: the flights cannot be told from it, only read about. The JSON carries them exactly.
+MAIN_REFUSED = ("-m: the main output is read by people, not by ascent-plot: fly the session again with "
+                "`ascent --json FILE` (the same answers fly the same flights) and draw it with -d DIR -j FILE")
 
 
 _WITH_ARG = {
@@ -164,7 +167,9 @@ def parse(argv):
 
 def _check(o):
     """The combinations and values a run needs; returns the mode."""
-    for key in ("dir", "main", "output", "sweep", "opt", "mc", "sens", "vehicle", "html"):
+    if o["main"] is not None:
+        raise Usage(MAIN_REFUSED)
+    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html"):
         v = o[key]
         if v is not None and ("\n" in v or "\r" in v):
             raise Usage(f"the {key} argument holds a line break (CR or LF): refused")
@@ -185,13 +190,10 @@ def _check(o):
     if o["sens"] and mode != "mc":
         raise Usage("--sensitivity goes with --mc")
     if mode != "flight":
-        for key, opt in (("main", "--main"), ("dir", "--dir")):
-            if o[key] is not None:
-                raise Usage(f"{opt} goes with a session's data files, not with a CSV")
+        if o["dir"] is not None:
+            raise Usage("--dir goes with a session's data files, not with a CSV")
         if o["json"] or o["fly"]:
             raise Usage("--json and --fly go with flights, not with a CSV")
-    if o["main"] and o["json"] and o["dir"] is not None:
-        raise Usage("-m and -j both give the session's events: give one")
     if o["vehicle"] and mode != "flight":
         raise Usage("--vehicle goes with flights")
     if o["target"] is not None and not _NUMBER.fullmatch(o["target"]):
@@ -308,13 +310,10 @@ def _say(lines):
 
 def _load_flights(o):
     flights = []
-    if o["dir"] is not None or o["main"] is not None or not (o["json"] or o["fly"]):
+    if o["dir"] is not None or not (o["json"] or o["fly"]):
         d = o["dir"] if o["dir"] is not None else "."
-        main = o["main"]
-        if main and not os.path.exists(main) and not os.path.isabs(main) and os.path.exists(os.path.join(d, main)):
-            main = os.path.join(d, main)
-        own = o["json"][0] if (o["dir"] is not None and len(o["json"]) == 1 and not main) else None
-        flights += D.load_session(d, main=main, json_path=own, vehicle=o["vehicle"], warn=_warn)
+        own = o["json"][0] if (o["dir"] is not None and len(o["json"]) == 1) else None
+        flights += D.load_session(d, json_path=own, warn=_warn)
         saved = [] if own else o["json"]
     else:
         saved = o["json"]
@@ -329,15 +328,13 @@ def _load_flights(o):
 
 
 def _inputs(o, mode):
-    """Every file the picture is drawn from: the data files, the main output and JSON, and the
+    """Every file the picture is drawn from: the data files, the JSON, and the
     vehicle descriptions and booster profiles the flights are flown with (those of --fly too)."""
     if mode == "flight":
         d = o["dir"] if o["dir"] is not None else "."
-        session = o["dir"] is not None or o["main"] or not (o["json"] or o["fly"])
+        session = o["dir"] is not None or not (o["json"] or o["fly"])
         ins = [os.path.join(d, n + ".dat") for n, *_ in D.SERIES] if session else []
-        ins += [x for x in (o["main"], o["vehicle"]) if x] + list(o["json"])
-        if o["main"]:
-            ins.append(os.path.join(d, o["main"]))
+        ins += [x for x in (o["vehicle"],) if x] + list(o["json"])
         if session:
             ins += D.flown_with(o["vehicle"] or "", d)
         for j in o["json"]:
@@ -441,8 +438,8 @@ def run(argv):
 
 
 def _flight_title(flights, sources):
-    """The picture's title: the vehicle's name where the flights say it (a session's JSON, or the
-    vehicle a main output's flights are flown again with), and what was flown."""
+    """The picture's title: the vehicle's name where the flights say it (a session's JSON or a
+    vehicle flown), and what was flown."""
     if len(flights) == 1:
         f = flights[0]
         if f.tt is not None:

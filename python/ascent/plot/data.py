@@ -248,8 +248,9 @@ def _flight_from_table(flight):
     tab = flight.table
     # The step table's first two lines are on the pad, before the first step: file mode writes
     # no data line for them, and neither are they drawn here. The times as the data files write
-    # them (two decimals), so that a step back is told from a step forward alike.
-    t = np.array([float("%.2f" % x) if math.isfinite(x) else math.nan for x in tab["t"][2:]])
+    # them (two decimals, the decimal nearest, as round() gives it), so that a step back is told
+    # from a step forward alike.
+    t = np.array([round(x, 2) if math.isfinite(x) else math.nan for x in tab["t"][2:].tolist()])
     series = []
     for _, c, k, limit in SERIES:
         v = tab[c][2:] * k
@@ -260,14 +261,6 @@ def _flight_from_table(flight):
                       if parts else (np.array([]), np.array([])))
     ref = series[0][0]
     return (ref, *[_on(ref, *x) for x in series])
-
-
-def _ends_agree(series, flight):
-    """Whether a re-flown module flight ends where a data file's flight does: the same last time
-    and, within the data files' rounding, the same speed and altitude."""
-    t, sp, h = series[0], series[1], series[2]
-    ft, fsp, fh = flight[0], flight[1], flight[2]
-    return (abs(t[-1] - ft[-1]) < 0.006 and abs(sp[-1] - fsp[-1]) < 0.0006 and abs(h[-1] - fh[-1]) < 0.0006)
 
 
 def _json_doc(path):
@@ -350,16 +343,12 @@ def _fly(vehicle, profile, tt, alpha, transfer=True, iterate=False, where=""):
         raise PlotError(f"{where}{e}") from None
 
 
-def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=None):
-    """The flights of a file-mode session: curves from DIR's data files; events and answers from
-    the session's `ascent --json` file (json_path) or, given the main output (main), from the
-    session flown again through the module with the answers it echoes (vehicle: its description,
-    default the built-in one; the profile: the one it names, else DIR/s1.dat). Either must be of
-    the same run as the data files: refused otherwise."""
+def load_session(directory=".", json_path=None, warn=None):
+    """The flights of a file-mode session: curves from DIR's data files; events and answers, as
+    values, from the session's `ascent --json` file (json_path), which must be of the same run
+    as the data files: refused otherwise. Without it, the curves alone."""
     if not os.path.isdir(directory):
         raise PlotError(f"{directory}: no such directory")
-    if main is not None:
-        _read_bytes(main, "the main output file of the session")
     if json_path is not None:
         doc = _json_doc(json_path)
     series = read_data_files(directory, warn)
@@ -380,29 +369,6 @@ def load_session(directory=".", main=None, json_path=None, vehicle=None, warn=No
             flights.append(FlightData(flight_name(i, a["tt"], a["alpha"]), *s, events=marks,
                                       tt=float(a["tt"]), alpha=float(a["alpha"]), source=json_path,
                                       vehicle=doc.get("vehicle", "")))
-    elif main is not None:
-        answers = main_answers(main)
-        if len(answers) != len(series):
-            raise PlotError(f"{main} and {os.path.join(directory, 'speed.dat')} are not of the same run of ascent "
-                            f"(the main output holds {len(answers)} flight(s), the data file {len(series)}): "
-                            f"give -d the folder of that run")
-        profile = _session_profile(directory, vehicle)
-        vehicle = _vehicle_of(vehicle)
-        for i, (s, (tt, alpha, transfer)) in enumerate(zip(series, answers), start=1):
-            # The main output does not echo the answer to "Transfer to apogee?": a flight that
-            # does not end as the data file's does with the transfer is flown without it.
-            f = _fly(vehicle, profile, tt, alpha, transfer, where=f"{main}: flight {i}: ")
-            again = _flight_from_table(f)
-            if not _ends_agree(s, again):
-                f = _fly(vehicle, profile, tt, alpha, False, where=f"{main}: flight {i}: ")
-                if _ends_agree(s, _flight_from_table(f)):
-                    again = _flight_from_table(f)
-            if not _ends_agree(s, again):
-                raise PlotError(f"{main} and {os.path.join(directory, 'speed.dat')} are not of the same run of "
-                                f"ascent (flight {i} flown again ends at {again[0][-1]:.2f} s, the data file's at "
-                                f"{s[0][-1]:.2f} s): give -d the folder of that run, and --vehicle its vehicle")
-            flights.append(FlightData(flight_name(i, tt, alpha), *s, events=event_marks(f.events, warn, f"{main}: flight {i}: "),
-                                      tt=tt, alpha=alpha, source=main, vehicle=_vehicle_name(vehicle) or ""))
     else:
         for i, s in enumerate(series, start=1):
             flights.append(FlightData(flight_name(i), *s, source=directory))
@@ -434,31 +400,6 @@ def flown_with(vehicle, folder):
         return ([vehicle] if vehicle else []) + [_profile_for(_vehicle_of(vehicle or None), folder)]
     except PlotError:
         return [vehicle] if vehicle else []
-
-
-def _session_profile(directory, vehicle):
-    return _profile_for(_vehicle_of(vehicle), directory)
-
-
-_ANSWER = re.compile(r"^(Turn time \(s\)|Maximum angle of attack \(degrees\))\? *(\S*)")
-
-
-def main_answers(path):
-    """The answers a main output echoes, one (turn time, angle limit, transfer) per flight: the one
-    thing of a session that only its text holds when there is no JSON of it. The transfer is not
-    echoed: taken as flown (load_session tries without it when the ends disagree)."""
-    text = _read_bytes(path, "the main output file of the session").decode("latin-1")
-    flights = []
-    tt = None
-    for line in text.replace("\r", "").split("\n"):
-        m = _ANSWER.match(line)
-        x = _num(m.group(2)) if m else None
-        if m and m.group(1).startswith("Turn"):
-            tt = x if x is not None and x >= 1 else None  # a refused or negative one flies nothing
-        elif m and tt is not None and x is not None:
-            flights.append((tt, x, True))
-            tt = None
-    return flights
 
 
 def load_json_flight(path, vehicle=None, profile=None, warn=None):
