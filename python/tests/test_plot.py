@@ -287,7 +287,7 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--fly", "tarvos3.toml:36:18", "--html", "tarvos3.toml"], 64, "would replace the input tarvos3.toml"),
     (["--fly", "tarvos3.toml:36:18", "-o", "x.svg", "--html", "tarvos3_boosters.dat"], 64,
      "would replace the input"),
-    (["-d", ".", "--html", "s1.dat"], 64, "would replace the input"),
+    (["-d", ".", "-j", "out.json", "--html", "out.json"], 64, "would replace the input"),
     # The main output is not read: the session's JSON is named instead.
     (["-m", "out.txt", "--html", "flight.html"], 64, "`ascent --json FILE`"),
     (["--fly", "v.toml:36"], 64, "bad --fly"),
