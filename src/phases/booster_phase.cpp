@@ -216,7 +216,7 @@ void booster_phase(FlightContext& S) {
     // Vertical rise to h_pitch, located in the interval that passes it;
     // what is left of the interval is the pitch-over's first part.
     S.h_pitch = plan.pitch_over_altitude;
-    auto above = [&](const FlightState& x) { return x.h0 > plan.pitch_over_altitude || !std::isfinite(x.h0); };
+    const auto above = event([&](const FlightState& x) { return x.h0 - plan.pitch_over_altitude; });
     long n = 0;
     do {
       next_profile_point(S, P);

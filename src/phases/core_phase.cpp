@@ -129,14 +129,11 @@ void engine_shutdowns(FlightContext& S) {
 
     s.tleft = time_to_limit(s, a_lim);
     double tb = burn_time(s, ha_target);
+    // Cut off where the speed reaches the target's.
+    const auto fast = event([&](const FlightState& x) { return x.vi - v_target(x, ha_target); });
     if (s.tleft < tb) {
       run_segment(S);
     } else if (located_events(S)) {
-      // Cut off where the speed reaches the target's.
-      auto fast = [&](const FlightState& x) {
-        double vt = v_target(x, ha_target);
-        return x.vi > vt || !finite2(x.vi, vt);
-      };
       long m = 0;
       do {
         s.dt = 1.0;
@@ -148,10 +145,7 @@ void engine_shutdowns(FlightContext& S) {
             s.dt = 1.0;
             step(S);
           },
-          [&] {
-            double vt = v_target(s, ha_target);
-            return s.vi > vt || !finite2(s.vi, vt);
-          });
+          [&] { return fast.passed(s); });
       s.dt = burn_time(s, ha_target);
       step(S);
     }
@@ -272,7 +266,7 @@ void core_burn(FlightContext& S) {
   while (s.tleft > s.dt && s.alpha > plan.alpha_end && ++n < max_search_steps) {
     if (located) {
       // The law ends where the angle of attack falls to its end value.
-      step_until(S, [&](const FlightState& x) { return !(x.alpha > plan.alpha_end); });
+      step_until(S, event([&](const FlightState& x) { return plan.alpha_end - x.alpha; }, Crossing::at_or_past));
     } else {
       step(S);
     }

@@ -4,6 +4,7 @@
 
 #include "phases/flight_context.hpp"
 #include "vehicle/vehicle.hpp"
+#include "trajectory/step_event.hpp"
 #include "trajectory/trajectory_step.hpp"
 
 namespace ascent {
@@ -64,52 +65,126 @@ void step_past_and_back(FlightContext& S, Advance advance, Passed passed) {
 // (numerics.events = "located") instead of on its steps.
 inline bool located_events(const FlightContext& S) { return S.desc->mission.numerics.events == "located"; }
 
-// s: a located threshold's flight time is found to within this, by at most
-// this many halvings of the step (a step of 1e9 s would need some 60).
+// s: a located threshold's flight time is where the step flown from the
+// step's start, as long as the time tried, first ends past it: found to
+// within this, by at most this many halvings of the step (a step of 1e9 s
+// would need some 60).
 constexpr double event_time_resolution = 1e-9;
 constexpr int max_bisections = 200;
+// The threshold found on the step's continuous extension decides the
+// bisection's halvings whose time lies farther from it than this fraction
+// of the step; those nearer are flown. The extension of a one-second step
+// puts a threshold within some 1e-7 s of the steps' (the Hermite's error
+// goes as the step's fourth power); a search the extension misled is flown
+// again in full.
+constexpr double extension_window = 1e-6;
+// Iterations of the search on the extension (regula falsi, each an
+// evaluation of a state, no step).
+constexpr int max_extension_iterations = 60;
 
-// The flight time, within one step of dt from `from`, at which `passed`
-// turns true: bisection over steps flown from `from` on copies that no
-// observer sees, each as long as the time tried. `passed` is false at
-// `from` and true at the step's end; the answer is the shortest step tried
-// at whose end it holds.
-template <class Passed>
-double crossing_within(const FlightState& from, double dt, Passed passed) {
+// The time within [0, dt] after the start of the step `ext` spans at which
+// the event's g crosses zero on the extension, to within `width`; NaN where
+// g does not change sign from below to above zero between the step's ends,
+// turns non-finite or the search does not close in. The Illinois variant of
+// regula falsi: the end that stays is halved in weight.
+template <class E>
+double crossing_on_extension(const FlightState& at_end, const StepExtension& ext, double g0, double g1,
+                             const E& e, double width) {
+  const double t0 = ext.t0;
+  double a = 0, b = ext.t1 - t0, ga = g0, gb = g1;
+  if (!(ga < 0 && gb > 0 && std::isfinite(ga) && std::isfinite(gb))) return NAN;
+  int side = 0;
+  for (int i = 0; i < max_extension_iterations && b - a > width; ++i) {
+    double c = b - gb * (b - a) / (gb - ga);
+    if (!(a < c && c < b)) c = a + (b - a) / 2;
+    const double gc = e.g(state_on(at_end, ext, t0 + c));
+    if (!std::isfinite(gc)) return NAN;
+    if (gc > 0) {
+      b = c;
+      gb = gc;
+      if (side == 1) ga /= 2;
+      side = 1;
+    } else {
+      a = c;
+      ga = gc;
+      if (side == -1) gb /= 2;
+      side = -1;
+    }
+  }
+  return b - a <= width ? a + (b - a) / 2 : NAN;
+}
+
+// The flight time, within one step of dt from `from`, at which the event is
+// passed: bisection over steps flown from `from` on copies that no observer
+// sees, each as long as the time tried. The event is not passed at `from`
+// and is at the step's end; the answer is the shortest step tried at whose
+// end it is passed.
+//
+// With the step's completed continuous extension (`ext`, ending in
+// `at_end`), the threshold is first found on it, and the halvings far from
+// it are decided there instead of flown. The steps flown are monotone in
+// their length, so the halvings decided on the extension are those the
+// flown steps would decide as long as the nearest of them on either side
+// agrees with its flown step: both are flown, and where one disagrees the
+// bisection is flown in full. Either way the answer is the bisection's.
+template <class E>
+double crossing_within(const FlightState& from, double dt, const E& e, const StepExtension* ext = nullptr,
+                       const FlightState* at_end = nullptr) {
   const StepObservers quiet;
+  auto passed_after = [&](double t) {
+    FlightState x = from;
+    x.dt = t;
+    trajectory_step(x, quiet);
+    return e.passed(x);
+  };
+  const double window = extension_window * std::fabs(dt);
+  double t_ext = NAN;
+  if (ext && at_end && dt > 0) t_ext = crossing_on_extension(*at_end, *ext, e.g(from), e.g(*at_end), e, window / 4);
   double lo = 0, hi = dt;
+  double last_before = 0, first_after = dt;  // halvings decided on the extension
+  bool decided_before = false, decided_after = false;
   for (int i = 0; i < max_bisections && hi - lo > event_time_resolution; ++i) {
     const double mid = lo + (hi - lo) / 2;
     if (!(lo < mid && mid < hi)) break;
-    FlightState x = from;
-    x.dt = mid;
-    trajectory_step(x, quiet);
-    (passed(x) ? hi : lo) = mid;
+    bool past;
+    if (std::fabs(mid - t_ext) > window) {
+      past = mid > t_ext;
+      (past ? first_after : last_before) = mid;
+      (past ? decided_after : decided_before) = true;
+    } else {
+      past = passed_after(mid);
+    }
+    (past ? hi : lo) = mid;
+  }
+  if ((decided_before && passed_after(last_before)) || (decided_after && !passed_after(first_after))) {
+    return crossing_within(from, dt, e);
   }
   return hi;
 }
 
 // One step of s.dt; with located events and open loop, only up to where
-// `passed` turns true within it, the step's table line falling on the
-// threshold itself (s.dt is then the part flown). True when `passed` holds
-// at the step's end.
-template <class Passed>
-bool step_until(FlightContext& S, Passed passed) {
+// the event is passed within it, the step's table line falling on the
+// threshold itself (s.dt is then the part flown). True when the event is
+// passed at the step's end.
+template <class E>
+bool step_until(FlightContext& S, const E& e) {
   FlightState& s = S.fs;
   if (located_events(S) && S.guidance.stage == GuidedStage::none) {
     FlightState x = s;
-    trajectory_step(x, StepObservers{});
-    if (!passed(x)) {
+    StepExtension ext;
+    trajectory_step(x, StepObservers{}, ext);
+    if (!e.passed(x)) {
       // The step as flown; the observers see its state as a step's (the
       // evaluation gives the same numbers again).
       s = x;
-      evaluate_state(s, S.step_observers);
+      evaluate_state(s, S.step_observers, ext.complete() ? &ext : nullptr);
       return false;
     }
-    s.dt = crossing_within(s, s.dt, passed);
+    complete_extension(x, ext);
+    s.dt = crossing_within(s, s.dt, e, &ext, &x);
   }
   step(S);
-  return passed(s);
+  return e.passed(s);
 }
 
 // The osculating orbit, announced after core separation, before the upper

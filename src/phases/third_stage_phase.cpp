@@ -41,6 +41,22 @@ bool coast_ended(const Target& target, const FlightState& x, bool climbed_before
          (x.vy < 0 && (climbed_before || !descends_toward_perigee_in_space(x)));
 }
 
+// The coast's end as an event: g crosses zero at the ignition altitude
+// (m above it) or, once the vehicle has climbed, at the apogee (the rate of
+// descent, m/s); passed as coast_ended says, which also ends a descent
+// that does not lead to a perigee in space (a condition of the state, not
+// a crossing: g leaves it to the steps).
+struct CoastEnd {
+  const Target& target;
+  bool climbed_before;
+
+  double g(const FlightState& x) const {
+    const double above = target.ignition_factor * x.h0 - target.apogee_altitude;
+    return climbed_before ? std::max(above, -x.vy) : above;
+  }
+  bool passed(const FlightState& x) const { return coast_ended(target, x, climbed_before); }
+};
+
 // The adaptive integrator's coast above the air: the arc of the conic the
 // vehicle is on, from Kepler's equation, to the end the fixed steps look for:
 // the ignition altitude on the way up, or the apogee if the arc stays below
@@ -118,7 +134,7 @@ void adaptive_coast(FlightContext& S) {
       // The end located within the pair's step that passes it.
       const bool climbed_before = climbed || s.vy >= 0;
       const double proposal = trial.dt;
-      s.dt = crossing_within(s, trial.t - s.t, [&](const FlightState& x) { return ends(x, climbed_before); });
+      s.dt = crossing_within(s, trial.t - s.t, CoastEnd{target, climbed_before});
       trajectory_step(s, quiet);
       s.dt = proposal;
       evaluate_state(s, S.step_observers);
@@ -170,7 +186,7 @@ void coast(FlightContext& S) {
   while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
     if (located) {
       const bool climbed_before = climbed || s.vy >= 0;
-      step_until(S, [&](const FlightState& x) { return coast_ended(target, x, climbed_before); });
+      step_until(S, CoastEnd{target, climbed_before});
     } else {
       step(S);
     }
@@ -193,23 +209,16 @@ void burn_to_circular(FlightContext& S) {
   s.Fvac = u.thrust;
   s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
+  // Cut off where the speed reaches the circular speed.
+  const auto fast = event([](const FlightState& x) { return x.vi - circular_speed(x.h0); });
   if (located_events(S)) {
-    // Cut off where the speed reaches the circular speed.
-    auto fast = [](const FlightState& x) {
-      double v_circ = circular_speed(x.h0);
-      return x.vi > v_circ || !finite2(x.vi, v_circ);
-    };
     long n = 0;
     do {
       s.dt = 1.0;
     } while (!step_until(S, fast) && ++n < max_search_steps);
     return;
   }
-  step_past_and_back(S, [&] { step(S); },
-                     [&] {
-                       double v_circ = circular_speed(s.h0);
-                       return s.vi > v_circ || !finite2(s.vi, v_circ);
-                     });
+  step_past_and_back(S, [&] { step(S); }, [&] { return fast.passed(s); });
   double v_circ = circular_speed(s.h0);
   double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi, u.exhaust_speed);
   s.dt = -m_burn / s.mdot;

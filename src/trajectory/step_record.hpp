@@ -4,6 +4,8 @@
 #pragma once
 #include <vector>
 
+#include "trajectory/integrators/extension.hpp"
+
 namespace ascent {
 
 struct StepRecord {
@@ -21,6 +23,9 @@ struct StepRecord {
   // A line of the vehicle standing on the pad (ignition, liftoff), not a
   // step: the table shows it; it counts as no step and writes no data line.
   bool pad = false;
+  // The step's continuous extension, where the flight asked the integrator
+  // for it (located events): the state at any time within the step.
+  const StepExtension* extension = nullptr;
 };
 
 // Follows the flight step by step: every step, in the order taken (steps

@@ -23,16 +23,23 @@ bool smooth_rates(const Segment& g) { return g.mode != Steering::pitch_program; 
 
 // One step of s.dt by the integrator the flight asks for.
 template <class Law>
-void integrate(FlightState& s, const Law& law) {
+void integrate(FlightState& s, const Law& law, StepExtension* ext) {
   auto f = [&](const StateVector& y) { return derivatives(s, law, y); };
   // A step of no finite length (a search gone astray) is left to the
   // classic step, which carries the non-finite values on for the phases'
   // guards to see.
   if (s.tolerance > 0 && std::isfinite(s.dt)) {
-    integrate_adaptive(s, s.dt, s, s.law_init, smooth_rates(s), s.tolerance, s.pair, f);
+    integrate_adaptive(s, s.dt, s, s.law_init, smooth_rates(s), s.tolerance, s.pair, f, ext);
     return;
   }
-  rk4_substeps(s, s.dt, s.substeps, f);
+  if (!ext) return rk4_substeps(s, s.dt, s.substeps, f);
+  *ext = StepExtension{};
+  ext->t0 = s.t;
+  ext->y0 = vector_of(s);
+  rk4_substeps(s, s.dt, s.substeps, f, &ext->k0);
+  ext->has_k0 = true;
+  ext->t1 = s.t;
+  ext->y1 = vector_of(s);
 }
 
 }  // namespace
@@ -55,7 +62,8 @@ namespace {
 // Evaluation of the state a step (or a closed-form arc) has reached: speed,
 // angles, loads, the record to the observers, the osculating orbit.
 template <class Law>
-void evaluate_with(FlightState& s, const Law& law, const StepObservers& observers) {
+void evaluate_with(FlightState& s, const Law& law, const StepObservers& observers,
+                   const StepExtension* ext = nullptr) {
   const double r = Re + s.h0;
   const double m = s.m0 + s.Me;
   s.vi = std::sqrt(s.vx * s.vx + s.vy * s.vy);
@@ -93,7 +101,8 @@ void evaluate_with(FlightState& s, const Law& law, const StepObservers& observer
   law.update_alpha(s, StateView{F, m, r, D, vr, beta, theta});
 
   if (!observers.empty()) {
-    const StepRecord r{s.t, s.a, s.vi, s.h0, s.r0, s.alpha * deg, beta * deg, theta * deg, q, m, s.vx, s.vy};
+    StepRecord r{s.t, s.a, s.vi, s.h0, s.r0, s.alpha * deg, beta * deg, theta * deg, q, m, s.vx, s.vy};
+    r.extension = ext;
     for (StepObserver* o : observers) o->on_step(r);
   }
 
@@ -113,13 +122,40 @@ void evaluate_with(FlightState& s, const Law& law, const StepObservers& observer
 
 void trajectory_step(FlightState& s, const StepObservers& observers) {
   steering::with_law(s.mode, [&](const auto& law) {
-    integrate(s, law);
+    integrate(s, law, nullptr);
     evaluate_with(s, law, observers);
   });
 }
 
-void evaluate_state(FlightState& s, const StepObservers& observers) {
-  steering::with_law(s.mode, [&](const auto& law) { evaluate_with(s, law, observers); });
+void trajectory_step(FlightState& s, const StepObservers& observers, StepExtension& ext) {
+  steering::with_law(s.mode, [&](const auto& law) {
+    integrate(s, law, &ext);
+    evaluate_with(s, law, observers, &ext);
+  });
+}
+
+void complete_extension(const FlightState& s, StepExtension& ext) {
+  if (ext.complete()) return;
+  // On a copy: the rates' look-ups of the air are kept in the state they
+  // are computed on.
+  FlightState x = s;
+  steering::with_law(x.mode, [&](const auto& law) {
+    if (!ext.has_k0) ext.k0 = derivatives(x, law, ext.y0);
+    if (!ext.has_k1) ext.k1 = derivatives(x, law, ext.y1);
+  });
+  ext.has_k0 = ext.has_k1 = true;
+}
+
+FlightState state_on(const FlightState& s, const StepExtension& ext, double t) {
+  FlightState x = s;
+  assign(x, ext.at(t));
+  x.t = t;
+  evaluate_state(x, StepObservers{});
+  return x;
+}
+
+void evaluate_state(FlightState& s, const StepObservers& observers, const StepExtension* ext) {
+  steering::with_law(s.mode, [&](const auto& law) { evaluate_with(s, law, observers, ext); });
 }
 
 double coast_step_adaptive(FlightState& s, double tolerance, const StepObservers& observers) {

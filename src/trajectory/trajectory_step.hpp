@@ -18,10 +18,22 @@ double drag_coefficient(double mach);
 // turn.
 void trajectory_step(FlightState& s, const StepObservers& observers);
 
+// The same step, its continuous extension left in `ext` and handed to the
+// observers with the record. The integrator leaves out rates it has not
+// computed (the classic step's at its end); complete_extension adds them,
+// under the segment of s (the step's end), when the extension is to be read.
+void trajectory_step(FlightState& s, const StepObservers& observers, StepExtension& ext);
+void complete_extension(const FlightState& s, StepExtension& ext);
+
+// The state at time t within the step s has just taken, read off its
+// completed extension and evaluated (speed, angles, osculating orbit) as a
+// step's end is, seen by no observer.
+FlightState state_on(const FlightState& s, const StepExtension& ext, double t);
+
 // The evaluation that ends a step, of a state set without one (a coast
 // solved in closed form): speed, angles, loads, osculating orbit, and the
 // record to each observer.
-void evaluate_state(FlightState& s, const StepObservers& observers);
+void evaluate_state(FlightState& s, const StepObservers& observers, const StepExtension* ext = nullptr);
 
 // One step of a coast through the air under the pitch programme (no thrust),
 // by an embedded Runge-Kutta pair with error control: from s.dt, shortened

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "atmosphere/earth.hpp"
+#include "trajectory/integrators/extension.hpp"
 #include "trajectory/integrators/pair_cache.hpp"
 
 namespace ascent {
@@ -185,9 +186,14 @@ bool extend(Rhs& f, PairCache& c, double target, double tolerance, int& attempts
 // and of the next step when the phase has changed nothing. The proposal
 // carries over to the next step in c.h. g may change during the step (a law
 // capturing its constant); the solution is kept under g as it ends.
+//
+// With `ext`, the step's continuous extension goes there: the solution's
+// own where one step of the pair spans the whole step, else the cubic
+// Hermite on the step's ends (the rates the step has not computed left for
+// the flight to complete).
 template <class Rhs>
 void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool smooth, double tolerance,
-                        PairCache& c, Rhs&& f) {
+                        PairCache& c, Rhs&& f, StepExtension* ext = nullptr) {
   using namespace pair;
   const double t0 = s.t;
   const double target = t0 + T;
@@ -209,7 +215,21 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
     int attempts = max_attempts;
     bool carried = true;
     while (target > c.t1 && carried) carried = extend(f, c, target, tolerance, attempts);
-    if (carried) return hand(c.at(target));
+    if (carried) {
+      if (ext) {
+        *ext = StepExtension{};
+        ext->t0 = t0;
+        ext->y0 = y;
+        ext->on_pair = c.t0 <= t0 && target <= c.t1;
+        if (ext->on_pair) ext->pair = c;
+      }
+      hand(c.at(target));
+      if (ext) {
+        ext->t1 = target;
+        ext->y1 = c.handed;
+      }
+      return;
+    }
   }
   // Where the phase has changed only the rates of kick, mass flow and thrust
   // (the boosters' profile, point by point), the rates at the solution's end
@@ -222,6 +242,13 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
     k1[7] = g.Fdot;
   } else {
     k1 = f(y);
+  }
+  if (ext) {
+    *ext = StepExtension{};
+    ext->t0 = t0;
+    ext->y0 = y;
+    ext->k0 = k1;
+    ext->has_k0 = true;
   }
   double done = 0;  // s, magnitude of the step flown
   double proposal = c.h > 0 ? c.h : span;
@@ -280,6 +307,12 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
   c.k1 = k1;
   hand(y);
   c.segment = g;  // a law may have captured its constant in the step
+  if (ext) {
+    ext->t1 = target;
+    ext->y1 = y;
+    ext->k1 = k1;
+    ext->has_k1 = true;
+  }
 }
 
 // One free step of the pair from s, from the proposal h, shortened until
