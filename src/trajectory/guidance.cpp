@@ -25,9 +25,10 @@ Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y}; }
 Vec operator*(double k, Vec a) { return {k * a.x, k * a.y}; }
 
 // Simpson's rule over the time to go on this many intervals (even): the
-// frame's accelerations along the predicted path are smooth, and this keeps
-// their integrals to well under a metre per second on a core's burn.
-constexpr int guidance_nodes = 16;
+// frame's accelerations along the predicted path are smooth. Against 16
+// intervals, 8 move a guided flight's cut-off by under 0.01 s and its
+// spacecraft by at most 1 kg, at half the cost.
+constexpr int guidance_nodes = 8;
 double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y; }
 
 }  // namespace
