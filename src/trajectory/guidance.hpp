@@ -30,6 +30,8 @@
 // local horizontal.
 #pragma once
 
+#include <limits>
+
 namespace ascent {
 
 // The state the guidance steers to at cut-off.
@@ -41,11 +43,19 @@ struct CutoffTarget {
 
 // The stage's thrust history as the guidance predicts it: constant thrust
 // from the present mass until the thrust acceleration reaches a_limit, then
-// that acceleration held by throttling.
+// that acceleration held by throttling. A mass the stage sheds while it
+// burns (a fairing) shortens tau by tau_drop from t_drop on: the same thrust
+// then pushes less mass.
 struct ThrustModel {
   double c;        // m/s, effective exhaust speed
   double tau;      // s, time to burn the whole present mass at the present flow: m / |mdot|
   double a_limit;  // m/s^2, acceleration held by throttling (infinite: none)
+  double t_drop = std::numeric_limits<double>::infinity();  // s from now, when the mass is shed (infinite: none)
+  double tau_drop = 0;  // s, the shed mass over |mdot|
+  // m/s, the velocity the propellant left can give (infinite: unbounded).
+  // No time to go is longer than its burn: a stage that cannot make its
+  // target is steered as if it cut off where it runs dry.
+  double L_max = std::numeric_limits<double>::infinity();
 };
 
 // The integrals of the thrust acceleration a(t) over the time to go T:
@@ -74,6 +84,12 @@ struct GuidanceSolution {
 // within the call: a few at the first solution, one each cycle after.
 GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const CutoffTarget& target,
                                 const ThrustModel& thrust, const GuidanceSolution* guess, int passes);
+
+// The velocity the linear-tangent steering of g loses to its own turning
+// over the time to go T from flight time t: the thrust points along lambda + lambda_dot k
+// (normalised), so of its acceleration a only a / sqrt(1 + |lambda_dot k|^2)
+// is along lambda. Integrated by Simpson's rule on the guidance's nodes.
+double turning_loss(const ThrustModel& m, const GuidanceSolution& g, double t, double T);
 
 // The thrust's pitch above the local horizontal at flight time t.
 double guided_pitch(const GuidanceSolution& g, double t);
