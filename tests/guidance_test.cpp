@@ -62,6 +62,57 @@ TEST(Guidance, ThrustIntegralsMatchQuadrature) {
   }
 }
 
+// Across stages: the integrals of a(t) with each stage's thrust from its
+// ignition and nothing in the coasts between, by quadrature; the time to
+// gain a velocity, its inverse; one stage cut in two at its burn's middle is
+// the same stage.
+TEST(Guidance, ThrustIntegralsSumOverTheStagesStillToBurn) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const ThrustModel core{4420.8, 400, 30, 100, 20}, upper{3071.4, 3500, inf};
+  struct Case {
+    std::vector<StageBurn> stages;
+    double T;
+  };
+  const Case cases[] = {{{{core, 200, 10}, {upper}}, 350},          // a core, a coast, an upper stage
+                        {{{core, 120, 0}, {upper, 100, 5}, {upper}}, 300},  // three, the second one short
+                        {{{core, 150, 0}, {ThrustModel{4420.8, 230, 30}}}, 280}};  // one core, cut at 150 s
+  for (const Case& c : cases) {
+    auto a = [&](double t) {
+      double t0 = 0;
+      for (std::size_t k = 0; k < c.stages.size(); ++k) {
+        const StageBurn& b = c.stages[k];
+        const ThrustModel& m = b.thrust;
+        const double s = t - t0;
+        if (s < b.burn || k + 1 == c.stages.size()) {
+          return std::fmin(m.c / (m.tau - (s < m.t_drop ? 0 : m.tau_drop) - s), m.a_limit);
+        }
+        if (s < b.burn + b.coast) return 0.0;
+        t0 += b.burn + b.coast;
+      }
+      return 0.0;
+    };
+    const int n = 200000;
+    const double h = c.T / n;
+    double L = 0, J = 0, Q = 0;
+    for (int i = 0; i <= n; ++i) {
+      const double t = i * h, w = (i == 0 || i == n) ? 1 : (i % 2 ? 4 : 2), x = w * a(t) * h / 3;
+      L += x;
+      J += x * t;
+      Q += x * t * (c.T - t);
+    }
+    const ThrustIntegrals I = thrust_integrals(c.stages, c.T);
+    EXPECT_NEAR(I.L, L, 1e-5 * L);
+    EXPECT_NEAR(I.J, J, 1e-5 * J);
+    EXPECT_NEAR(I.S, c.T * L - J, 1e-5 * L * c.T);
+    EXPECT_NEAR(I.Q, Q, 1e-5 * Q);
+    EXPECT_NEAR(time_to_gain(c.stages, I.L), c.T, 1e-6 * c.T);
+  }
+  // The third case is the core alone (its fairing shed 50 s before the cut).
+  const ThrustIntegrals whole = thrust_integrals(core, 280), cut = thrust_integrals(cases[2].stages, 280);
+  EXPECT_NEAR(cut.L, whole.L, 1e-9 * whole.L);
+  EXPECT_NEAR(cut.Q, whole.Q, 1e-9 * whole.Q);
+}
+
 // At a constant acceleration a the turning loss has a closed form: with
 // x = |lambda_dot| k, int a (1 - 1 / sqrt(1 + x^2)) dk = a (k - asinh(x) / |lambda_dot|).
 TEST(Guidance, TurningLossMatchesItsClosedForm) {

@@ -55,7 +55,13 @@ double dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y; }
 
 }  // namespace
 
-ThrustIntegrals thrust_integrals(const ThrustModel& m, double T) {
+namespace {
+
+// int a, int a t, int a t^2 over [0, T].
+struct Moments {
+  double L, J, H;
+};
+Moments moments(const ThrustModel& m, double T) {
   // On a constant-thrust arc a = c / (theta - t):
   //   int a = -c ln((theta - t) / (theta - ta)), int a t = theta int a - c t,
   //   int a t^2 = theta int a t - c t^2 / 2 (from ta);
@@ -72,7 +78,14 @@ ThrustIntegrals thrust_integrals(const ThrustModel& m, double T) {
     J += a * (T * T - t1 * t1) / 2;
     H += a * (T * T * T - t1 * t1 * t1) / 3;
   }
-  return {L, J, T * L - J, T * J - H};
+  return {L, J, H};
+}
+
+}  // namespace
+
+ThrustIntegrals thrust_integrals(const ThrustModel& m, double T) {
+  const Moments M = moments(m, T);
+  return {M.L, M.J, T * M.L - M.J, T * M.J - M.H};
 }
 
 double time_to_gain(const ThrustModel& m, double L) {
@@ -107,8 +120,84 @@ double turning_loss(const ThrustModel& m, const GuidanceSolution& g, double t, d
   return T / (3.0 * guidance_nodes) * sum;
 }
 
+namespace {
+
+// One stage burning to the cut-off: the single stage's own functions.
+bool single(std::span<const StageBurn> st) { return st.size() == 1 && !std::isfinite(st[0].burn); }
+
+// The thrust acceleration tau after now, across the stages (0 while coasting).
+double acceleration(std::span<const StageBurn> st, double tau) {
+  double t0 = 0;
+  for (std::size_t k = 0; k < st.size(); ++k) {
+    const StageBurn& b = st[k];
+    if (tau < t0 + b.burn || k + 1 == st.size()) return acceleration(b.thrust, tau - t0, time_to_limit(b.thrust));
+    if (tau < t0 + b.burn + b.coast) return 0;
+    t0 += b.burn + b.coast;
+  }
+  return 0;
+}
+
+// The velocity all the stages' propellant can give.
+double velocity_capacity(std::span<const StageBurn> st) {
+  double L = 0;
+  for (const StageBurn& b : st) L += b.thrust.L_max;
+  return L;
+}
+
+}  // namespace
+
+ThrustIntegrals thrust_integrals(std::span<const StageBurn> st, double T) {
+  if (single(st)) return thrust_integrals(st[0].thrust, T);
+  // Stage k's moments about its ignition t0, moved to now:
+  // int a (t0 + s) = J + t0 L, int a (t0 + s)^2 = H + 2 t0 J + t0^2 L.
+  double L = 0, J = 0, H = 0, t0 = 0;
+  for (std::size_t k = 0; k < st.size() && T > t0; ++k) {
+    const StageBurn& b = st[k];
+    const double Tk = k + 1 == st.size() ? T - t0 : std::fmin(b.burn, T - t0);
+    const Moments M = moments(b.thrust, Tk);
+    L += M.L;
+    J += M.J + t0 * M.L;
+    H += M.H + 2 * t0 * M.J + t0 * t0 * M.L;
+    t0 += b.burn + b.coast;
+  }
+  return {L, J, T * L - J, T * J - H};
+}
+
+double time_to_gain(std::span<const StageBurn> st, double L) {
+  if (single(st)) return time_to_gain(st[0].thrust, L);
+  double t0 = 0;
+  for (std::size_t k = 0; k < st.size(); ++k) {
+    const StageBurn& b = st[k];
+    const double Lk = k + 1 == st.size() ? std::numeric_limits<double>::infinity() : moments(b.thrust, b.burn).L;
+    if (L <= Lk) return t0 + time_to_gain(b.thrust, L);
+    L -= Lk;
+    t0 += b.burn + b.coast;
+  }
+  return std::numeric_limits<double>::infinity();
+}
+
+double turning_loss(std::span<const StageBurn> st, const GuidanceSolution& g, double t, double T) {
+  if (single(st)) return turning_loss(st[0].thrust, g, t, T);
+  const double w2 = g.ldx * g.ldx + g.ldy * g.ldy;
+  const double k0 = g.t0 + g.t_lambda - t;
+  double sum = 0;
+  for (int i = 0; i <= guidance_nodes; ++i) {
+    const double tau = T * i / guidance_nodes, k = tau - k0;
+    const double x = w2 * k * k, q = std::sqrt(1 + x);
+    const double w = (i == 0 || i == guidance_nodes) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
+    sum += w * acceleration(st, tau) * (x / (q * (q + 1)));
+  }
+  return T / (3.0 * guidance_nodes) * sum;
+}
+
 GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const CutoffTarget& target,
                                 const ThrustModel& thrust, const GuidanceSolution* guess, int passes) {
+  const StageBurn one[] = {{thrust}};
+  return solve_guidance(t, r, vx, vy, target, one, guess, passes);
+}
+
+GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const CutoffTarget& target,
+                                std::span<const StageBurn> thrust, const GuidanceSolution* guess, int passes) {
   GuidanceSolution g;
   g.t0 = t;
   const Vec Vd{target.v * std::cos(target.gamma), target.v * std::sin(target.gamma)};
@@ -172,7 +261,7 @@ GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const 
     // would feed each other without end: it is held at max_turning_loss.
     double loss = guess != nullptr && T > 0 ? turning_loss(thrust, *along, t, T) : 0.0;
     loss = std::fmin(loss, max_turning_loss * L);
-    const double Tn = time_to_gain(thrust, std::fmin(L + loss, thrust.L_max));
+    const double Tn = time_to_gain(thrust, std::fmin(L + loss, velocity_capacity(thrust)));
     const ThrustIntegrals I = thrust_integrals(thrust, Tn);
     const double t_lambda = I.J / I.L;
     // The altitude to be gained is steered; down-range is free: along
