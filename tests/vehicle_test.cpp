@@ -117,6 +117,7 @@ std::vector<std::string> numbers_in_phases() {
                                         "search_refinement", "profile_spacing_slack", "max_points",
                                         "coast_air_top", "coast_tolerance", "coast_line_interval", "first_passes",
                                         "converged_cutoff_time", "cycle_slack", "event_time_resolution",
+                                        "reuse_moved", "reuse_cycles", "reuse_share",
                                         "max_bisections", "extension_window", "max_extension_iterations"};
   const std::regex comment("//[^\n]*"), text("\"(\\\\.|[^\"\\\\])*\"");
   const std::regex widths(",\\s*\\d+,\\s*\\d+\\s*[,)]|indent\\(\\d+");

@@ -45,6 +45,7 @@ struct GuidanceState {
   bool engaged = false;    // guidance steers the stage
   bool converged = false;  // two successive solutions agree on the cut-off time
   bool holding = false;    // close to cut-off: the last solution is held
+  double interval = 0;     // s, from the last solution to the next (converged: may exceed the cycle)
   CutoffTarget target;
   ThrustModel thrust{1, 1, 0};
   GuidanceSolution solution;

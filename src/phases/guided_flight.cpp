@@ -18,6 +18,25 @@ constexpr double converged_cutoff_time = 0.1;  // s
 // s, a cycle is due this close to its length: the steps' times carry rounding.
 constexpr double cycle_slack = 1e-9;
 
+// A converged solution steers well ahead of its own time: the linear-tangent
+// law it gives holds over the rest of the burn. While the predicted cut-off
+// time moves by less than reuse_moved from one solution to the next, the
+// next one comes twice as late, up to reuse_cycles cycles and never later
+// than a reuse_share of the time to go (the law's linearisation is about
+// now); a larger move, and every solution before convergence, waits one
+// cycle. Under dispersions this leaves about a fifth of the solutions and
+// moves the final orbits by well under a metre (docs/guidance.md).
+constexpr double reuse_moved = 0.05;  // s
+constexpr int reuse_cycles = 8;
+constexpr double reuse_share = 0.125;
+
+double next_interval(const GuidanceState& G, double cycle, double moved) {
+  if (!G.converged || !(std::fabs(moved) < reuse_moved)) return cycle;
+  double next = std::fmin(2 * G.interval, reuse_cycles * cycle);
+  // never past reuse_share of the time to go, and never below one cycle
+  return std::fmax(cycle, std::fmin(next, std::floor(reuse_share * G.solution.tgo / cycle) * cycle));
+}
+
 const char* stage_name(GuidedStage st) { return st == GuidedStage::core ? "core" : "upper"; }
 
 void announce_stage(FlightContext& S, EventKind kind, double value) {
@@ -32,6 +51,14 @@ GuidanceSolution solve(FlightContext& S, const GuidanceSolution* guess, int pass
   FlightState& s = S.fs;
   GuidanceState& G = S.guidance;
   G.thrust.tau = (s.m0 + s.Me) / -s.mdot;
+  // The core carries the fairing until its jettison: from then on the same
+  // thrust pushes that much less mass.
+  const Fairing& f = S.desc->vehicle.fairing;
+  const bool fairing_on = G.stage == GuidedStage::core && s.t < f.jettison_time - cycle_slack;
+  G.thrust.t_drop = fairing_on ? f.jettison_time - s.t : std::numeric_limits<double>::infinity();
+  G.thrust.tau_drop = fairing_on ? f.mass / -s.mdot : 0.0;
+  // The rocket equation's velocity from the propellant left, at any flow.
+  G.thrust.L_max = -G.thrust.c * std::log1p(-s.m0 / (s.m0 + s.Me));
   return solve_guidance(s.t, Re + s.h0, s.vx, s.vy, G.target, G.thrust, guess, passes);
 }
 
@@ -89,15 +116,22 @@ void guided_step(FlightContext& S) {
   if (burning && !G.engaged && (G.stage == GuidedStage::upper || s.q < cfg.takeover_pressure)) {
     G.solution = solve(S, nullptr, first_passes);
     G.engaged = true;
+    G.interval = cfg.cycle;
     announce_stage(S, EventKind::guidance_takeover, s.q);
-  } else if (burning && G.engaged && !G.holding && s.t - G.solution.t0 >= cfg.cycle - cycle_slack) {
+  } else if (burning && G.engaged && !G.holding && s.t - G.solution.t0 >= G.interval - cycle_slack) {
     const GuidanceSolution prev = G.solution;
     G.solution = solve(S, &prev, 1);
-    const double moved = (G.solution.t0 + G.solution.tgo) - (prev.t0 + prev.tgo);
-    if (!G.converged && std::fabs(moved) < converged_cutoff_time) {
+    // A stage far from any way to its target (descending into the air, its
+    // propellant nearly gone) can leave the law without a solution: it
+    // keeps the last one.
+    const bool solved = std::isfinite(G.solution.tgo + G.solution.ldx + G.solution.ldy + G.solution.t_lambda);
+    if (!solved) G.solution = prev;
+    const double moved = solved ? (G.solution.t0 + G.solution.tgo) - (prev.t0 + prev.tgo) : 0.0;
+    if (!G.converged && solved && std::fabs(moved) < converged_cutoff_time) {
       G.converged = true;
       announce_stage(S, EventKind::guidance_converged, G.solution.tgo);
     }
+    G.interval = next_interval(G, cfg.cycle, moved);
   }
   if (G.engaged && G.solution.tgo < cfg.hold_time) G.holding = true;
   if (G.engaged && burning) {

@@ -30,6 +30,9 @@
 // local horizontal.
 #pragma once
 
+#include <limits>
+#include <span>
+
 namespace ascent {
 
 // The state the guidance steers to at cut-off.
@@ -41,11 +44,19 @@ struct CutoffTarget {
 
 // The stage's thrust history as the guidance predicts it: constant thrust
 // from the present mass until the thrust acceleration reaches a_limit, then
-// that acceleration held by throttling.
+// that acceleration held by throttling. A mass the stage sheds while it
+// burns (a fairing) shortens tau by tau_drop from t_drop on: the same thrust
+// then pushes less mass.
 struct ThrustModel {
   double c;        // m/s, effective exhaust speed
   double tau;      // s, time to burn the whole present mass at the present flow: m / |mdot|
   double a_limit;  // m/s^2, acceleration held by throttling (infinite: none)
+  double t_drop = std::numeric_limits<double>::infinity();  // s from now, when the mass is shed (infinite: none)
+  double tau_drop = 0;  // s, the shed mass over |mdot|
+  // m/s, the velocity the propellant left can give (infinite: unbounded).
+  // No time to go is longer than its burn: a stage that cannot make its
+  // target is steered as if it cut off where it runs dry.
+  double L_max = std::numeric_limits<double>::infinity();
 };
 
 // The integrals of the thrust acceleration a(t) over the time to go T:
@@ -68,12 +79,42 @@ struct GuidanceSolution {
   double vgo = 0;                // m/s, velocity to be gained
 };
 
+// A stage still to burn, as the guidance sees a vehicle of several: its
+// thrust model from its ignition (the burning stage's: from now), how long
+// it burns (the burning stage's: from now; infinite, or the last stage's:
+// until the cut-off) and the unpowered time after it before the next one
+// lights (separation, ullage).
+struct StageBurn {
+  ThrustModel thrust;
+  double burn = std::numeric_limits<double>::infinity();  // s
+  double coast = 0;                                       // s
+};
+
+// The same over the stages still to burn, in order: the integrals summed
+// over their burns (each shifted to its ignition), the time to go across
+// them, the loss to turning over all of them. One stage burning to the
+// cut-off gives the single stage's figures, bit for bit.
+ThrustIntegrals thrust_integrals(std::span<const StageBurn> stages, double T);
+double time_to_gain(std::span<const StageBurn> stages, double L);
+
 // Solves the steering from radius r, inertial velocity (vx, vy) at flight
 // time t to the target. `guess` is the previous solution (its time to go
 // starts the iteration) or null. `passes` repeats the predictor-corrector
 // within the call: a few at the first solution, one each cycle after.
 GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const CutoffTarget& target,
                                 const ThrustModel& thrust, const GuidanceSolution* guess, int passes);
+// The same for a vehicle that reaches the target across the stages still to
+// burn (the multi-stage form of the law: one lambda and lambda_dot for the
+// whole of them, the last stage cut off at the target).
+GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const CutoffTarget& target,
+                                std::span<const StageBurn> stages, const GuidanceSolution* guess, int passes);
+
+// The velocity the linear-tangent steering of g loses to its own turning
+// over the time to go T from flight time t: the thrust points along lambda + lambda_dot k
+// (normalised), so of its acceleration a only a / sqrt(1 + |lambda_dot k|^2)
+// is along lambda. Integrated by Simpson's rule on the guidance's nodes.
+double turning_loss(const ThrustModel& m, const GuidanceSolution& g, double t, double T);
+double turning_loss(std::span<const StageBurn> stages, const GuidanceSolution& g, double t, double T);
 
 // The thrust's pitch above the local horizontal at flight time t.
 double guided_pitch(const GuidanceSolution& g, double t);
