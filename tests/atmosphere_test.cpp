@@ -1,6 +1,7 @@
 #include "atmosphere/atmosphere.hpp"
 #include "atmosphere/environment.hpp"
 #include "vehicle/vehicle.hpp"
+#include "trajectory/model_environment.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include "trajectory/dynamics.hpp"
 #include "trajectory/steering/registry.hpp"
 #include "test_support.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace ascent {
 namespace {

@@ -17,6 +17,7 @@
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
 #include "atmosphere/environment.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace {
 

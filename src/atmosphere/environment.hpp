@@ -11,8 +11,6 @@
 
 namespace ascent {
 
-struct Description;
-
 struct Environment {
   double mu = ascent::mu;                      // m^3/s^2, gravitational parameter
   double Re = ascent::Re;                      // m, radius of the sphere; altitudes are above it
@@ -32,11 +30,6 @@ struct Environment {
 
 // The program's own Earth and the standard atmosphere.
 const Environment& builtin_environment();
-
-// The environment a description asks for. Every quantity derived here is
-// derived so that the built-in values come out bit for bit: mu / Re^2 is
-// gs, 2 pi / (2 pi / sidereal_day) is sidereal_day.
-Environment make_environment(const Description& d);
 
 // m/s, eastward surface speed of the Earth at the latitude phi (rad).
 inline double surface_speed(const Environment& e, double phi) {

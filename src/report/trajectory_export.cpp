@@ -9,6 +9,7 @@
 #include "atmosphere/earth.hpp"
 #include "earth/frames.hpp"
 #include "phases/booster_phase.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace ascent {
 

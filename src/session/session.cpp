@@ -14,6 +14,7 @@
 #include "io/number_format.hpp"
 #include "io/paths.hpp"
 #include "io/turn_time.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace ascent {
 
