@@ -1,4 +1,7 @@
 #include "atmosphere/atmosphere.hpp"
+#include "atmosphere/environment.hpp"
+#include "vehicle/vehicle.hpp"
+#include "trajectory/model_environment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +125,33 @@ TEST(UpperAtmosphere, ClampedAboveTheTopKnot) {
   }
   Air below = at(1000469.0);  // still inside the table
   EXPECT_GT(below.p, top.p);
+}
+
+// The exponential atmosphere of 1.225 kg/m^3 and a 7200 m scale height: the
+// density and pressure fall by e every scale height (values of
+// 1.225 exp(-h / 7200) and 101325 exp(-h / 7200) worked apart from the
+// program), at the isothermal speed of sound sqrt(1.4 x 101325 / 1.225),
+// 340.294 m/s. The standard model looks the air up as it always did.
+TEST(ExponentialAtmosphere, DensityPressureAndSoundFromItsFormula) {
+  Description d;
+  d.mission.atmosphere = {"exponential", 1.225, 7200};
+  const Environment e = make_environment(d);
+  struct Case {
+    double h, rho, p;
+  } cases[] = {{0, 1.225, 101325},
+               {7200, 0.4506523154350169, 37275.38437669639},
+               {36000, 0.008253985073879698, 682.7224796823349},
+               {100000, 1.1383302697607986e-06, 0.09415617517021461}};
+  for (const Case& c : cases) {
+    Air w{};
+    EXPECT_TRUE(air_of(e, c.h, false, w.p, w.rho, w.a_s));
+    EXPECT_NEAR(w.rho, c.rho, 1e-14 * c.rho) << c.h;
+    EXPECT_NEAR(w.p, c.p, 1e-14 * c.p) << c.h;
+    EXPECT_NEAR(w.a_s, 340.29399054347, 1e-9) << c.h;
+    Air standard{}, looked_up = at(c.h);
+    air_of(builtin_environment(), c.h, true, standard.p, standard.rho, standard.a_s);
+    EXPECT_EQ(standard.rho, looked_up.rho) << c.h;
+  }
 }
 
 }  // namespace

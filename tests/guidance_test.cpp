@@ -145,9 +145,9 @@ TEST(Guidance, SteersAVacuumStageToItsCutoffState) {
   const double rp = Re + 37000, ra = Re + 398600;
   // Two core-like burns to a transfer orbit, and an upper stage's weak
   // circularisation near the apogee (six minutes at 0.28 m/s^2).
-  const Case cases[] = {{150000, 6000, 300, 200000, 2.0e6, 4420.8, orbit_point(rp, ra, Re + 160000)},
-                        {120000, 5000, 900, 250000, 2.0e6, 4420.8, orbit_point(rp, ra, Re + 200000)},
-                        {394367, 7568, 45, 95912, 26689, 3071.4, {ra, std::sqrt(mu / ra), 0}}};
+  const Case cases[] = {{150000, 6000, 300, 200000, 2.0e6, 4420.8, orbit_point(mu, rp, ra, Re + 160000)},
+                        {120000, 5000, 900, 250000, 2.0e6, 4420.8, orbit_point(mu, rp, ra, Re + 200000)},
+                        {394367, 7568, 45, 95912, 26689, 3071.4, {ra, std::sqrt(mu / ra), 0, mu}}};
   for (const Case& k : cases) {
     const double F = k.F, c = k.c;
     double x = 0, y = Re + k.h, vx = k.vx, vy = k.vy, m = k.m, t = 0;

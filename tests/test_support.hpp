@@ -20,8 +20,8 @@ namespace ascent::test {
 // was expected then shows it).
 // Radius at time t after perigee on the ellipse (a, e), from Kepler's
 // equation M = E - e sin E solved by bisection (the left side grows with E).
-inline double radius_by_bisection(double a, double e, double t) {
-  const double M = std::sqrt(mu / (a * a * a)) * t;
+inline double radius_by_bisection(double a, double e, double t, double gm = mu) {
+  const double M = std::sqrt(gm / (a * a * a)) * t;
   double lo = 0, hi = 2 * std::numbers::pi + 1;
   for (int i = 0; i < 200; ++i) {
     const double mid = (lo + hi) / 2;

@@ -8,6 +8,7 @@
 #include "trajectory/dynamics.hpp"
 #include "trajectory/steering/registry.hpp"
 #include "test_support.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace ascent {
 namespace {
@@ -15,9 +16,29 @@ namespace {
 using test::bytes;
 using test::lines;
 
-double radius(const FlightState& s) { return Re + s.h0; }
+double radius(const FlightState& s) { return s.env->Re + s.h0; }
 double energy(const FlightState& s) {  // J/kg, orbital energy per unit mass
-  return (s.vx * s.vx + s.vy * s.vy) / 2 - mu / radius(s);
+  return (s.vx * s.vx + s.vy * s.vy) / 2 - s.env->mu / radius(s);
+}
+
+// A small airless world (the Moon's figures) and the benchmark Earth of an
+// exponential atmosphere, as descriptions give them.
+const Environment& moon() {
+  static const Environment e = [] {
+    Description d;
+    d.mission.earth = {4.9048695e12, 1737400, 2.6617e-6};
+    return make_environment(d);
+  }();
+  return e;
+}
+const Environment& exponential_earth() {
+  static const Environment e = [] {
+    Description d;
+    d.mission.earth = {3.986012e14, 6378145, 7.29211585e-5};
+    d.mission.atmosphere = {"exponential", 1.225, 7200};
+    return make_environment(d);
+  }();
+  return e;
 }
 
 FlightState vehicle(int mode, double h0, double vx, double vy, double m0, double Me, double Fvac) {
@@ -91,20 +112,24 @@ TEST(TrajectoryStep, VacuumCoastKeepsEnergyAngularMomentumAndOrbit) {
     double excess;     // speed above circular, relative
     double tolerance;  // 0: the classic steps
     double r_within;   // m
+    const Environment* world = &builtin_environment();
   };
   const Case cases[] = {
       {"classic steps, nearly circular", 1e-6, 0, 1},
       {"error control, nearly circular", 1e-6, 1e-10, 1},
       {"error control, eccentric", 0.05, 1e-10, 1},
+      {"another world's mu and radius, eccentric", 0.05, 1e-10, 1, &moon()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    const double mu = c.world->mu, Re = c.world->Re;
     // Horizontal at 400 km, faster than circular, so that the orbit has a
     // perigee (the start) and an apogee apart; vis-viva gives the apogee.
     const double h = 400e3, r = Re + h, v = std::sqrt(mu / r) * (1 + c.excess);
     const double a = 1 / (2 / r - v * v / mu), e = r / a > 1 ? 0 : 1 - r / a;
     const double h_apogee = r / (2 * mu / (r * v * v) - 1) - Re;
     FlightState s = vehicle(2, h, v, 0, 0, 1000, 0);
+    s.env = c.world;
     s.vrot = 400;  // moves the ground track only
     s.tolerance = c.tolerance;
     const double E0 = energy(s), L0 = r * s.vx;
@@ -115,7 +140,7 @@ TEST(TrajectoryStep, VacuumCoastKeepsEnergyAngularMomentumAndOrbit) {
       ASSERT_NEAR(radius(s) * s.vx / L0, 1.0, 1e-9) << "step " << i;
       ASSERT_NEAR(s.hp, h, 1.0) << "step " << i;
       ASSERT_NEAR(s.ha, h_apogee, 1.0) << "step " << i;
-      ASSERT_NEAR(radius(s), test::radius_by_bisection(a, e, s.t), c.r_within) << "step " << i;
+      ASSERT_NEAR(radius(s), test::radius_by_bisection(a, e, s.t, mu), c.r_within) << "step " << i;
     }
     EXPECT_GT(std::fabs(s.vy), 0.01);  // it really went round part of the orbit
     EXPECT_DOUBLE_EQ(s.t, 1000);
@@ -417,6 +442,7 @@ TEST(AdaptiveStep, AChangeOfAnySegmentQuantityRestartsTheSolution) {
       {"vrot", none, [](FlightState& s) { s.vrot = 300; }},
       {"rho_scale", none, [](FlightState& s) { s.rho_scale = 1.1; }},
       {"drag", none, [](FlightState& s) { s.drag = &other; }},
+      {"env", none, [](FlightState& s) { s.env = &exponential_earth(); }},
       {"mode", none, [](FlightState& s) { s.mode = Steering::vacuum; }},
       {"follow_air", none, [](FlightState& s) { s.follow_air = false; }},
       {"alpha_held", off_air, [](FlightState& s) { s.alpha_held = 0.06; }},
@@ -468,6 +494,35 @@ TEST(Dynamics, AForceOfItsOwnAddsItsAccelerationAndNothingElse) {
   EXPECT_FALSE(steering_law(Steering::vacuum).in_air());
   EXPECT_TRUE(steering_law(Steering::guided).in_air());
   EXPECT_FALSE(steering_law(Steering::pitch_program).needs_beta(climbing()));
+}
+
+// One drag coefficient on a fixed area in the exponential atmosphere, no
+// thrust: the rates are drag, gravity and the turning of the horizontal,
+// each written out here from the air's formula, q = rho0 exp(-h/H) vr^2 / 2,
+// and D = q Cd S against the air-relative path.
+TEST(Dynamics, ConstantCoefficientDragInTheExponentialAtmosphere) {
+  static const DragTable one_cd = make_drag_table(DragLaw{{1, 2}, {0.3, 0.9}, 0.5, 0});
+  const Environment& e = exponential_earth();
+  for (double h : {0.0, 12000.0, 60000.0}) {
+    SCOPED_TRACE(h);
+    FlightState s = vehicle(0, h, 1500, 400, 2e5, 1e5, 0);
+    s.follow_air = true;
+    s.vrot = 408;
+    s.Sref = 4 * pi;
+    s.drag = &one_cd;
+    s.env = &e;
+    const double r = 6378145 + h, vxr = 1500 - r * 408 / 6378145, vr = std::hypot(vxr, 400.0);
+    const double q = 1.225 * std::exp(-h / 7200) * vr * vr / 2, D = q * 0.5 * (4 * pi), m = 3e5;
+    const double ax = -D * vxr / vr / m - 1500 * 400 / r;
+    const double ay = -D * 400 / vr / m + 1500 * 1500 / r - 3.986012e14 / (r * r);
+    steering::with_law(s.mode, [&](const auto& law) {
+      const StateVector rates = derivatives(s, law, vector_of(s));
+      EXPECT_NEAR(rates[0], ax, 1e-12 * std::fabs(ax) + 1e-13);
+      EXPECT_NEAR(rates[2], ay, 1e-12 * std::fabs(ay) + 1e-13);
+    });
+    step(s, {}, 0);
+    EXPECT_NEAR(s.q, q, 1e-12 * q);
+  }
 }
 
 TEST(TrajectoryStep, ExtremesAreTrackedOnlyInFileMode) {

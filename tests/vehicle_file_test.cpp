@@ -16,6 +16,8 @@
 #include "io/fatal_error.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
+#include "atmosphere/environment.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace {
 
@@ -152,11 +154,27 @@ std::vector<Malformed> malformed() {
        edit(b, "propellant_mass = 680388.6", "propellant_mass = 800000"), "propellant_mass = |800000",
        "boosters.propellant_mass: must be less than boosters.mass (777003.8), got 800000"},
       {"an inclination below the latitude", edit(b, "inclination = 51.6", "inclination = 20"), "inclination = |20",
-       "target.inclination: must be above the launch site's latitude (28.45 degrees), got 20"},
+       "target.inclination: must be at least the launch site's latitude (28.45 degrees), got 20"},
       {"a degree sign after a number", edit(b, "latitude = 28.45", "latitude = 28.45°"), "°",
        "syntax: a character outside ASCII may appear only in a string or a comment"},
       {"a line end in the name", edit(b, "name = \"Orvalon 5\"", "name = \"Orvalon\\n5\""), "\"Orvalon",
        "name: must not contain control characters (line ends, tabs)"},
+      // The model's environment.
+      {"a negative gravitational parameter", b + "[earth]\nmu = -3.986e14\n", "-3.986e14",
+       "earth.mu: must be positive, got -3.986e+14"},
+      {"an Earth of no size", b + "[earth]\nradius = 0\n", "radius = |0", "earth.radius: must be positive, got 0"},
+      {"an Earth turning backwards", b + "[earth]\nrotation_rate = -7.29e-5\n", "-7.29e-5",
+       "earth.rotation_rate: must be at least 0, got -7.29e-05"},
+      {"an atmosphere of no known kind", b + "[atmosphere]\nmodel = \"isothermal\"\n", "\"isothermal\"",
+       "atmosphere.model: must be \"standard\" or \"exponential\", got \"isothermal\""},
+      {"air of no density", b + "[atmosphere]\nmodel = \"exponential\"\ndensity = 0\n", "density = |0",
+       "atmosphere.density: must be positive, got 0"},
+      {"a scale height that is not a number", b + "[atmosphere]\nscale_height = nan\n", "scale_height = |nan",
+       "atmosphere.scale_height: must be a finite number, got nan"},
+      {"a negative drag coefficient", edit(b, "[drag]", "[drag]\ncoefficient = -0.5"), "coefficient = |-0.5",
+       "drag.coefficient: must be at least 0, got -0.5"},
+      {"a negative reference area", edit(b, "[drag]", "[drag]\nreference_area = -12.566"), "-12.566",
+       "drag.reference_area: must be at least 0, got -12.566"},
   };
 }
 
@@ -253,6 +271,31 @@ TEST(DescriptionReader, TakesIntegersForRealsAndTheBuiltInValues) {
   EXPECT_EQ(d.vehicle.core.engines, 3);
 }
 
+// The environment of a published ascent benchmark, written with the keys
+// (one drag coefficient and no Mach table), launched due east: read as
+// written, it makes the Earth the figures give, and writes and reads back.
+TEST(DescriptionReader, TakesAnEnvironmentOfItsOwnAndADueEastLaunch) {
+  std::string b = builtin_text();
+  const std::size_t from = b.find("mach = ["), to = b.find("\n", b.find("cd = [")) + 1;
+  b.replace(from, to - from, "coefficient = 0.5\nreference_area = 12.566370614359172\n");
+  b = edit(edit(b, "latitude = 28.45", "latitude = 28.5"), "inclination = 51.6", "inclination = 28.5");
+  b += "[earth]\nmu = 3.986012e14\nradius = 6378145\nrotation_rate = 7.29211585e-5\n"
+       "[atmosphere]\nmodel = \"exponential\"\ndensity = 1.225\nscale_height = 7200\n";
+  const Description d = parse_description(b, "v.toml");
+  const Environment e = make_environment(d);
+  EXPECT_EQ(e.mu, 3.986012e14);
+  EXPECT_EQ(e.Re, 6378145.0);
+  EXPECT_NEAR(e.gs, 3.986012e14 / (6378145.0 * 6378145.0), 1e-15);
+  EXPECT_NEAR(e.sidereal_day, 86164.0906, 1e-4);  // 2 pi / omega
+  EXPECT_TRUE(e.exponential);
+  EXPECT_EQ(d.vehicle.drag.coefficient, 0.5);
+  EXPECT_EQ(d.mission.target.inclination, d.mission.target.latitude);
+  expect_same(parse_description(write_description(d, false), "v.toml"), d);
+  expect_same(parse_description(write_description(d, true), "v.toml"), d);
+  // The built-in Earth is the program's own, to the bit.
+  EXPECT_EQ(make_environment(builtin_description()), builtin_environment());
+}
+
 TEST(DescriptionWriter, ReadsBackBitIdentical) {
   expect_same(parse_description(builtin_text(), "v.toml"), builtin_description());
 
@@ -317,8 +360,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the four numerics keys, the five guidance keys and model.dut1 may be left out
-  EXPECT_EQ(keys + 12, description_keys().size());
+  // profile, target.longitude, the four numerics keys, the five guidance keys, model.dut1 and the
+  // eight keys of the model's environment may be left out
+  EXPECT_EQ(keys + 20, description_keys().size());
   EXPECT_EQ(b.find("[model]"), std::string::npos);
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
@@ -377,6 +421,10 @@ TEST(DescriptionWriter, EveryKeyShowsTheKeysThatMayBeLeftOutAtTheirDefaults) {
     header.append(name, 0, dot).append("]\n");
     line.append(name, dot + 1).append(" = ");
     std::size_t table = dot == std::string::npos ? 0 : uncommented.find(header);
+    if (k.unwritten_left_out) {  // the environment's keys, left out, are not written at all
+      EXPECT_EQ(all.find("\n# " + name.substr(dot + 1) + " = "), std::string::npos) << k.name;
+      continue;
+    }
     ASSERT_NE(table, std::string::npos) << k.name;
     if (std::string_view(k.name) != "profile") {
       EXPECT_NE(uncommented.find(line, table), std::string::npos) << k.name;

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "atmosphere/earth.hpp"
+#include "phases/booster_phase.hpp"
 #include "phases/phase_support.hpp"
 #include "session/flight.hpp"
 #include "test_support.hpp"
@@ -31,7 +32,7 @@ TEST(BuiltinVehicle, DerivedValuesEqualTheConstantsTheyReplace) {
   EXPECT_EQ(-core_thrust(v.core, v.core.throttle_step) / v.core.throttle_step_time, -836265.6);
   EXPECT_EQ(v.core.throttle_minimum * v.core.engine_thrust, 1358931.6);  // one engine at 0.65
   EXPECT_EQ(core_exit_area(v.core), 16.673713298791018);
-  EXPECT_EQ(circular_speed(B.mission.target.apogee_altitude), 7669.334970678074);
+  EXPECT_EQ(circular_speed(builtin_environment(), B.mission.target.apogee_altitude), 7669.334970678074);
   EXPECT_EQ(v.upper.stack_mass + (v.core.dry_mass + v.core.propellant_mass), 106794.0 + 1074908.0);
   EXPECT_EQ(v.boosters.count * v.boosters.mass, 1554007.6);
   EXPECT_EQ(v.core.propellant_mass + v.boosters.count * v.boosters.propellant_mass, 2324105.2);
@@ -275,6 +276,28 @@ TEST(VehicleKeys, AnotherTargetAltitudeEndsOnThatOrbit) {
   EXPECT_NEAR(f.record.hp_final, 450000, 10000);
   EXPECT_NEAR(f.record.ha_final, 450000, 10000);
   EXPECT_GT(fly_with(B, 20, 20).record.Msc, f.record.Msc);  // higher costs payload
+}
+
+// The plane through the site at the target inclination: at an inclination
+// equal to the latitude it leaves due east, and the rotation credited is the
+// whole surface speed omega R cos(latitude) (the triangle of speeds closes on
+// one line); just above it the azimuth is a number near 90 degrees.
+TEST(LaunchPlane, DueEastAtAnInclinationEqualToTheLatitude) {
+  const Environment& e = builtin_environment();
+  struct Case {
+    double latitude, inclination, azimuth_deg;  // deg
+  } cases[] = {{28.5, 28.5, 90}, {-28.45, 28.45, 90}, {51.6, 51.6, 90}, {28.45, 28.45 + 1e-12, 90}, {0, 51.6, 38.4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.latitude);
+    Target t;
+    t.latitude = c.latitude;
+    t.inclination = c.inclination;
+    EXPECT_NEAR(launch_azimuth(t) * 180 / pi, c.azimuth_deg, 1e-4);
+    if (c.azimuth_deg == 90) {
+      const double omega = 2 * pi / 86164.09;
+      EXPECT_NEAR(launch_site_vrot(t, e), omega * 6378165 * std::cos(c.latitude * pi / 180), 1e-6);
+    }
+  }
 }
 
 }  // namespace

@@ -104,15 +104,15 @@ double launch_azimuth(const Target& target) {
   double phi = target.latitude * pi / 180;
   double incl = target.inclination * pi / 180;
   double x = std::cos(phi) / std::cos(incl);
-  return std::atan(1 / std::sqrt(x * x - 1));
+  return plane_azimuth(x);
 }
 
-double launch_site_vrot(const Target& target) {
+double launch_site_vrot(const Target& target, const Environment& e) {
   double phi = target.latitude * pi / 180;
-  double ve = 2 * pi * Re * std::cos(phi) / sidereal_day;
+  double ve = surface_speed(e, phi);
   double azimuth = launch_azimuth(target);
   double delta = pi / 2 - azimuth;
-  double vo = circular_speed(target.apogee_altitude);
+  double vo = circular_speed(e, target.apogee_altitude);
   return vo - std::sqrt(ve * ve + vo * vo - 2 * ve * vo * std::cos(delta));
 }
 
@@ -131,10 +131,10 @@ void ignition(FlightContext& S, double& P0Ae) {
   s.Sst[2] = circle_area(v.core.diameter) + v.core.area_above;
   s.Sst[1] = b.count * (circle_area(b.diameter) + b.area_correction) + s.Sst[2];
   for (int i = 1; i <= s.nst; ++i) {
-    s.Fst_max[i] = gs * s.Mst[i];
+    s.Fst_max[i] = s.env->gs * s.Mst[i];
     s.t_Fst_max[i] = 0;
   }
-  s.Sref = s.Sst[1];
+  s.Sref = drag_area(S, s.Sst[1]);
   s.Ae = b.count * circle_area(b.nozzle_exit_diameter) + core_exit_area(v.core);
   P0Ae = P0 * s.Ae;
   s.m0 = v.core.propellant_mass + b.count * b.propellant_mass;
@@ -144,7 +144,7 @@ void ignition(FlightContext& S, double& P0Ae) {
   const Numerics& numerics = S.desc->mission.numerics;
   s.tolerance = numerics.integrator == "adaptive" ? numerics.tolerance : 0;
   s.pair.clear();
-  s.vrot = launch_site_vrot(S.desc->mission.target);
+  s.vrot = launch_site_vrot(S.desc->mission.target, *s.env);
   s.vx = s.vrot;
   s.h0 = 0;
   s.vy = 0;
@@ -172,7 +172,7 @@ void booster_phase(FlightContext& S) {
   P.points = &open_profile(S, own);
   double P0Ae;
   ignition(S, P0Ae);
-  write_pad_line(S, gs);
+  write_pad_line(S, S.fs.env->gs);
 
   // First profile interval: the boosters' thrust rises linearly from zero.
   read_point(P);
@@ -182,6 +182,7 @@ void booster_phase(FlightContext& S) {
   P.Mb_used = 0.5 * P.F_cur * s.dt / c_booster;
 
   // Liftoff: sea-level thrust equals the weight, both changing with time.
+  const double gs = s.env->gs;
   double A = -gs * s.mddot / 2;
   double B = s.Fdot - gs * s.mdot;
   double C = s.Fvac - P0Ae - gs * (s.m0 + s.Me);
@@ -191,7 +192,7 @@ void booster_phase(FlightContext& S) {
   // would be flown from a time outside the interval, through the ground.
   const double t1 = P.t_cur;
   const double thrust = s.Fvac + s.Fdot * t1 - P0Ae;
-  const double weight = gs * (s.m0 + s.Me + s.mdot * t1 + s.mddot * t1 * t1 / 2);
+  const double weight = s.env->gs * (s.m0 + s.Me + s.mdot * t1 + s.mddot * t1 * t1 / 2);
   if (!(t_lo <= t1) && thrust < weight) {
     throw FatalError{err_description, "the vehicle cannot lift off: at t = " + real_text(t1, 1, 3) +
                                           " s, the end of the booster profile's first interval, its thrust (" +

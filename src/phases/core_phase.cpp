@@ -25,9 +25,10 @@ void run_segment(FlightContext& S) {
 }  // namespace
 
 double v_target(const FlightState& s, double ha_target) {
-  double r = Re + s.h0;
-  double a = Re + (s.hp + ha_target) / 2;
-  return std::sqrt(mu * (2 / r - 1 / a));
+  const Environment& e = *s.env;
+  double r = e.Re + s.h0;
+  double a = e.Re + (s.hp + ha_target) / 2;
+  return std::sqrt(e.mu * (2 / r - 1 / a));
 }
 
 // Burn time to v_target at constant thrust and mass flow (rocket equation,
@@ -188,7 +189,7 @@ void core_phase(FlightContext& S) {
   const FlightPlan& plan = S.desc->mission.plan;
 
   // The core stage alone.
-  s.Sref = s.Sst[2];
+  s.Sref = drag_area(S, s.Sst[2]);
   s.Ae = core_exit_area(v.core);
   s.Fvac = core_thrust(v.core, v.core.throttle_entry);
   s.mdot = -s.Fvac / v.core.exhaust_speed;

@@ -70,6 +70,7 @@ struct FlightContext {
   // The vehicle and its mission, and its drag law made ready for the step.
   const Description* desc = &builtin_description();
   DragTable drag_table;
+  Environment environment;  // the Earth and the air it describes
 
   // Where the booster profile comes from: the shared parsed profile when
   // set, else the text when set, else the file.

@@ -59,7 +59,7 @@ GuidanceSolution solve(FlightContext& S, const GuidanceSolution* guess, int pass
   G.thrust.tau_drop = fairing_on ? f.mass / -s.mdot : 0.0;
   // The rocket equation's velocity from the propellant left, at any flow.
   G.thrust.L_max = -G.thrust.c * std::log1p(-s.m0 / (s.m0 + s.Me));
-  return solve_guidance(s.t, Re + s.h0, s.vx, s.vy, G.target, G.thrust, guess, passes);
+  return solve_guidance(s.t, s.env->Re + s.h0, s.vx, s.vy, G.target, G.thrust, guess, passes);
 }
 
 // The time in which the propellant m0 runs out at the flow mdot changing at
@@ -79,11 +79,11 @@ double time_to_empty(double m0, double mdot, double mddot, double dt) {
 
 }  // namespace
 
-CutoffTarget orbit_point(double rp, double ra, double r) {
+CutoffTarget orbit_point(double mu, double rp, double ra, double r) {
   const double v = std::sqrt(mu * (2 / r - 2 / (rp + ra)));
   const double h = std::sqrt(2 * mu * rp * ra / (rp + ra));  // angular momentum of the orbit
   const double c = h / (r * v);
-  return {r, v, c < 1 ? std::acos(c) : 0.0};
+  return {r, v, c < 1 ? std::acos(c) : 0.0, mu};
 }
 
 void start_guided_stage(FlightContext& S, GuidedStage stage) {
@@ -91,12 +91,14 @@ void start_guided_stage(FlightContext& S, GuidedStage stage) {
   GuidanceState& G = S.guidance;
   G = GuidanceState{};
   G.stage = stage;
+  const Environment& e = *S.fs.env;
+  const double Re = e.Re, mu = e.mu;
   const double ra = Re + d.mission.target.apogee_altitude;
   if (stage == GuidedStage::core) {
-    G.target = orbit_point(Re + d.mission.target.perigee_climbing, ra, Re + d.mission.guidance.insertion_altitude);
+    G.target = orbit_point(mu, Re + d.mission.target.perigee_climbing, ra, Re + d.mission.guidance.insertion_altitude);
     G.thrust = {d.vehicle.core.exhaust_speed, 1, d.mission.plan.acceleration_limit};
   } else {
-    G.target = {ra, std::sqrt(mu / ra), 0.0};
+    G.target = {ra, std::sqrt(mu / ra), 0.0, mu};
     G.thrust = {d.vehicle.upper.exhaust_speed, 1, std::numeric_limits<double>::infinity()};
   }
 }

@@ -11,7 +11,7 @@ struct StageDry {};
 
 // The state on the orbit of perigee radius rp and apogee radius ra at radius
 // r, climbing.
-CutoffTarget orbit_point(double rp, double ra, double r);
+CutoffTarget orbit_point(double mu, double rp, double ra, double r);
 
 // Makes the core stage (from booster separation) or the upper stage (from
 // its ignition) a guided stage: its steps go through guided_step. The core

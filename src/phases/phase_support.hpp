@@ -40,7 +40,14 @@ constexpr double search_refinement = 10;
 constexpr double profile_spacing_slack = 1e-6;
 
 // m/s, speed on a circular orbit at altitude h.
-inline double circular_speed(double h) { return std::sqrt(mu / (Re + h)); }
+inline double circular_speed(const Environment& e, double h) { return std::sqrt(e.mu / (e.Re + h)); }
+
+// m^2, the drag's reference area while the stack's cross-section is `stack`:
+// the description's one area where it gives one.
+inline double drag_area(const FlightContext& S, double stack) {
+  const double A = S.desc->vehicle.drag.reference_area;
+  return A > 0 ? A : stack;
+}
 
 // m^2, nozzle exit area of all core engines.
 inline double core_exit_area(const CoreStage& c) { return c.engines * c.engine_exit_area; }

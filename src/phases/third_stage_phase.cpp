@@ -70,7 +70,8 @@ bool kepler_coast(FlightContext& S, double t_grid) {
   FlightState& s = S.fs;
   const Target& target = S.desc->mission.target;
   KeplerArc arc;
-  if (!kepler_arc(mu, Re + s.h0, s.vx, s.vy, arc)) return false;
+  const double Re = s.env->Re;
+  if (!kepler_arc(s.env->mu, Re + s.h0, s.vx, s.vy, arc)) return false;
   if (s.vy < 0 && !descends_toward_perigee_in_space(s)) return false;
   double T = time_to_climb_through(arc, Re + target.apogee_altitude / target.ignition_factor);
   const double T_apogee = time_to_apogee(arc);
@@ -210,7 +211,7 @@ void burn_to_circular(FlightContext& S) {
   s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
   // Cut off where the speed reaches the circular speed.
-  const auto fast = event([](const FlightState& x) { return x.vi - circular_speed(x.h0); });
+  const auto fast = event([](const FlightState& x) { return x.vi - circular_speed(*x.env, x.h0); });
   if (located_events(S)) {
     long n = 0;
     do {
@@ -219,7 +220,7 @@ void burn_to_circular(FlightContext& S) {
     return;
   }
   step_past_and_back(S, [&] { step(S); }, [&] { return fast.passed(s); });
-  double v_circ = circular_speed(s.h0);
+  double v_circ = circular_speed(*s.env, s.h0);
   double m_burn = rocket_propellant(s.m0 + s.Me, v_circ - s.vi, u.exhaust_speed);
   s.dt = -m_burn / s.mdot;
   step(S);
@@ -233,13 +234,14 @@ void burn_to_circular(FlightContext& S) {
 void guided_burn(FlightContext& S) {
   FlightState& s = S.fs;
   const UpperStage& u = S.desc->vehicle.upper;
-  const double ra = Re + S.desc->mission.target.apogee_altitude;
+  const Environment& e = *s.env;
+  const double ra = e.Re + S.desc->mission.target.apogee_altitude;
   s.Ae = circle_area(u.nozzle_exit_diameter);
   s.Fvac = u.thrust;
   s.mdot = -s.Fvac / u.exhaust_speed;
   s.dt = 1.0;
   start_guided_stage(S, GuidedStage::upper);
-  auto v_cut = [&] { return std::sqrt(mu * (2 / (Re + s.h0) - 1 / ra)); };
+  auto v_cut = [&] { return std::sqrt(e.mu * (2 / (e.Re + s.h0) - 1 / ra)); };
   try {
     step_past_and_back(S, [&] { step(S); },
                        [&] {
@@ -288,7 +290,7 @@ void third_stage_phase(FlightContext& S, bool transfer) {
   double dV3 = 0;
 
   if (transfer) {
-    s.Sref = s.Sst[3];
+    s.Sref = drag_area(S, s.Sst[3]);
     s.Ae = 0;
     s.m0 = v.upper.propellant_mass;
     s.Me = s.Mst[3] - v.upper.adaptor_mass - v.upper.propellant_mass;

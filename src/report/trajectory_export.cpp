@@ -9,6 +9,7 @@
 #include "atmosphere/earth.hpp"
 #include "earth/frames.hpp"
 #include "phases/booster_phase.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace ascent {
 
@@ -83,6 +84,7 @@ Vec operator+(const Vec& a, const Vec& b) { return {a.x + b.x, a.y + b.y, a.z + 
 struct Globe {
   Vec site;     // unit vector to the launch site at the epoch, EME2000
   Vec ahead;    // unit vector along the plane, a quarter turn ahead of the site
+  double Re;    // m, the model's radius
   double vrot;  // m/s, the rotation credit of the model
   double lift;  // m, the model's sphere above the site on the ellipsoid
   Epoch epoch;
@@ -126,16 +128,18 @@ Globe place(const Description& d, const Epoch& e, double t_end) {
     g.to_intermediate.push_back(
         times(celestial_to_intermediate(time_scales(e.day, e.second + t, g.dut1)), bias_back));
   }
-  g.vrot = launch_site_vrot(target);
+  const Environment env = make_environment(d);
+  g.Re = env.Re;
+  g.vrot = launch_site_vrot(target, env);
   const double lon = target.longitude * pi / 180;
   const Vec3 pad = wgs84_cartesian({target.latitude * pi / 180, lon, 0});
   const double rs = std::sqrt(pad[0] * pad[0] + pad[1] * pad[1] + pad[2] * pad[2]);
-  g.lift = Re - rs;
+  g.lift = g.Re - rs;
   // The plane holds the Earth's centre, so its inclination is set at the
   // site's geocentric latitude: sin A = cos i / cos phi_c, north-east.
   const double lat = std::asin(pad[2] / rs);
   const double x = std::cos(lat) / std::cos(target.inclination * pi / 180);
-  const double az = std::atan(1 / std::sqrt(x * x - 1));
+  const double az = plane_azimuth(x);
   const Vec up{std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
   const Vec east{-std::sin(lon), std::cos(lon), 0};
   const Vec north{-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)};
@@ -157,14 +161,14 @@ struct State {
 // time derivative of the positions throughout: the vertical speed scaled by
 // 1 - lift w'(h), the horizontal one by the radius's ratio to the model's.
 State inertial(const Globe& g, const TrajectoryRecorder::Point& p) {
-  const double arc = (p.r0 + g.vrot * p.t) / Re;
+  const double arc = (p.r0 + g.vrot * p.t) / g.Re;
   const Vec up = std::cos(arc) * g.site + std::sin(arc) * g.ahead;
   const Vec forward = -std::sin(arc) * g.site + std::cos(arc) * g.ahead;
   const double x = std::clamp(p.h0 / h_edge_of_space, 0.0, 1.0);
   const double w = 1 - x * x * (3 - 2 * x);
   const double dw = -6 * x * (1 - x) / h_edge_of_space;  // 1/m
-  const double r = Re + p.h0 - g.lift * w;
-  return {r * up, (p.vx * r / (Re + p.h0)) * forward + (p.vy * (1 - g.lift * dw)) * up};
+  const double r = g.Re + p.h0 - g.lift * w;
+  return {r * up, (p.vx * r / (g.Re + p.h0)) * forward + (p.vy * (1 - g.lift * dw)) * up};
 }
 
 // Geodetic longitude and latitude (degrees) and height above the WGS 84

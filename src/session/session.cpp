@@ -14,6 +14,7 @@
 #include "io/number_format.hpp"
 #include "io/paths.hpp"
 #include "io/turn_time.hpp"
+#include "trajectory/model_environment.hpp"
 
 namespace ascent {
 
@@ -168,6 +169,8 @@ void setup_session(Session& S) {
 
   S.flight.drag_table = make_drag_table(S.flight.desc->vehicle.drag);
   s.drag = &S.flight.drag_table;
+  S.flight.environment = make_environment(*S.flight.desc);
+  s.env = &S.flight.environment;
   atmosphere_init();
   R.write_header();
 }

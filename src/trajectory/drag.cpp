@@ -5,6 +5,9 @@
 namespace ascent {
 
 DragTable make_drag_table(const DragLaw& law) {
+  // One coefficient for every Mach number: a law of one point, constant on
+  // both sides of it.
+  if (law.coefficient > 0) return DragTable{{0.0}, {law.coefficient}, {0.0}, {0.0}};
   DragTable d{law.mach, law.cd, {}, {}};
   d.drop.assign(d.mach.size(), 0.0);
   d.width.assign(d.mach.size(), 0.0);

@@ -56,12 +56,14 @@ struct ForceList {
 using RegisteredForces = ForceList<>;
 
 // The air around the vehicle at a stage. The last look-up is kept in s, by
-// the bits of its altitude (the atmosphere is a function of the altitude
-// alone, so the numbers kept are those a new look-up would give).
+// the bits of its altitude and the environment (the atmosphere is a function
+// of the altitude alone, so the numbers kept are those a new look-up would
+// give).
 inline Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, double r) {
   Air w;
   // The atmosphere turns with the Earth: its horizontal speed grows with r.
-  w.vxr = vx - r * s.vrot / Re;
+  const Environment& e = *s.env;
+  w.vxr = vx - r * s.vrot / e.Re;
   w.vr = std::sqrt(w.vxr * w.vxr + vy * vy);
   const std::uint64_t h_bits = std::bit_cast<std::uint64_t>(h0);
   // Without a nozzle (a coast) the back-pressure loads nothing: the
@@ -69,14 +71,10 @@ inline Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, 
   // finite pressure times a zero area takes nothing off the thrust, so the
   // thrust below comes out bit for bit as with it.
   const bool needs_p = s.Ae != 0;
-  if (!s.air_kept || h_bits != s.air_h_bits || (needs_p && !s.air_p_kept)) {
-    if (needs_p) {
-      atmosphere(h0, s.air_p, s.air_rho, s.air_a_s);
-      s.air_p_kept = true;
-    } else {
-      s.air_p_kept = !atmosphere_without_pressure(h0, s.air_p, s.air_rho, s.air_a_s);
-    }
+  if (!s.air_kept || h_bits != s.air_h_bits || s.air_env != &e || (needs_p && !s.air_p_kept)) {
+    s.air_p_kept = air_of(e, h0, needs_p, s.air_p, s.air_rho, s.air_a_s);
     s.air_h_bits = h_bits;
+    s.air_env = &e;
     s.air_kept = true;
   }
   const double p = s.air_p, rho = s.air_rho, a_s = s.air_a_s;
@@ -92,14 +90,15 @@ inline Air air_at(FlightState& s, double vx, double h0, double vy, double Fvac, 
 template <class Law, class Further = RegisteredForces>
 StateVector derivatives(FlightState& s, const Law& law, const StateVector& y) {
   const Stage z{y[0], y[1], y[2], y[4], y[5], y[6], y[7]};
-  const double r = Re + z.h0;
+  const Environment& e = *s.env;
+  const double r = e.Re + z.h0;
   const double m = z.m0 + s.Me;
   // The inertial flight-path angle; a law along the air path has no use for
   // it, and the arc tangent is a good part of a stage's cost.
   const double beta = law.needs_beta(s) ? std::atan(z.vy / z.vx) : 0.0;
   const double curvature_x = z.vx * z.vy / r;  // m/s^2, turning of the local horizontal
   const double centrifugal = z.vx * z.vx / r;  // m/s^2
-  const double g = forces::gravity(r);
+  const double g = forces::gravity(e.mu, r);
   double ax, ay;
   if (law.in_air()) {
     const Air w = air_at(s, z.vx, z.h0, z.vy, z.Fvac, r);
@@ -122,7 +121,7 @@ StateVector derivatives(FlightState& s, const Law& law, const StateVector& y) {
     ay = a * p.uy + centrifugal - g;
   }
   Further::add(s, ForcePoint{z, r, m}, ax, ay);
-  return {ax, z.vy, ay, z.vx * Re / r - s.vrot, s.kick_rate, z.mdot, s.mddot, s.Fdot, z.Fvac / m};
+  return {ax, z.vy, ay, z.vx * e.Re / r - s.vrot, s.kick_rate, z.mdot, s.mddot, s.Fdot, z.Fvac / m};
 }
 
 }  // namespace ascent

@@ -75,6 +75,7 @@ struct FlightState : State, Segment {
   bool air_kept = false;         // a look-up is kept
   bool air_p_kept = false;       // with its pressure (left out, as 0, where no nozzle needs it)
   std::uint64_t air_h_bits = 0;  // the bits of its altitude (m)
+  const Environment* air_env = nullptr;  // the environment it was looked up in
   double air_p = 0, air_rho = 0, air_a_s = 0;  // Pa, kg/m^3, m/s
 };
 

@@ -209,6 +209,7 @@ GuidanceSolution solve_guidance(double t, double r, double vx, double vy, const 
   }
   // The frame's own accelerations now and at the cut-off: horizontal
   // -vx vy / r, vertical vx^2 / r - mu / r^2.
+  const double mu = target.mu;
   const Vec f0{-vx * vy / r, vx * vx / r - mu / (r * r)};
   const Vec fd{-Vd.x * Vd.y / target.r, Vd.x * Vd.x / target.r - mu / (target.r * target.r)};
   // The steering the frame's accelerations are predicted along: the

@@ -40,6 +40,7 @@ struct CutoffTarget {
   double r;      // m, distance from the Earth's centre
   double v;      // m/s, inertial speed
   double gamma;  // rad, inertial flight-path angle
+  double mu;     // m^3/s^2, the gravitational parameter of the Earth it is aimed over
 };
 
 // The stage's thrust history as the guidance predicts it: constant thrust

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "atmosphere/environment.hpp"
 #include "trajectory/drag.hpp"
 
 namespace ascent {
@@ -29,6 +30,9 @@ struct Segment {
   double vrot = 0;       // m/s, surface speed of the Earth credited along the flight
   double rho_scale = 1;  // factor on the standard atmosphere's density (dispersions)
   const DragTable* drag = &builtin_drag_table();  // the vehicle's drag law
+  // The Earth and the air: one value per flight, so that a flight's segments
+  // compare equal in it.
+  const Environment* env = &builtin_environment();
 
   // The steering law and its constants.
   Steering mode = Steering::pitch_program;

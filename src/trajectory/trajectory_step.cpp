@@ -64,13 +64,14 @@ namespace {
 template <class Law>
 void evaluate_with(FlightState& s, const Law& law, const StepObservers& observers,
                    const StepExtension* ext = nullptr) {
-  const double r = Re + s.h0;
+  const Environment& e = *s.env;
+  const double r = e.Re + s.h0;
   const double m = s.m0 + s.Me;
   s.vi = std::sqrt(s.vx * s.vx + s.vy * s.vy);
   const double beta = std::atan(s.vy / s.vx);
   double vxr, vr = 0, q, F = 0, CdQ;
   if (!law.in_air()) {
-    vxr = s.vx - r * s.vrot / Re;
+    vxr = s.vx - r * s.vrot / e.Re;
     q = 0;
     s.a = s.Fvac / m;
     CdQ = 0;
@@ -108,14 +109,14 @@ void evaluate_with(FlightState& s, const Law& law, const StepObservers& observer
 
   // Osculating orbit (vis-viva for the semi-major axis; the angular momentum
   // from the horizontal inertial velocity).
-  const double sma = 1 / (2 / r - s.vi * s.vi / mu);
-  const double e2 = 1 - (s.vx * r) * (s.vx * r) / (mu * sma);
+  const double sma = 1 / (2 / r - s.vi * s.vi / e.mu);
+  const double e2 = 1 - (s.vx * r) * (s.vx * r) / (e.mu * sma);
   // On an orbit that is circular to rounding, e^2 is the difference of two
   // nearly equal numbers and may come out a hair below zero: that orbit is a
   // circle, not one that dips to the Earth's centre.
   const double ecc = e2 >= 0 ? std::sqrt(e2) : 0;
-  s.hp = (1 - ecc) * sma - Re;
-  s.ha = (1 + ecc) * sma - Re;
+  s.hp = (1 - ecc) * sma - e.Re;
+  s.ha = (1 + ecc) * sma - e.Re;
 }
 
 }  // namespace

@@ -241,6 +241,18 @@ void check_keys_without_effect(Parsed& p, const std::string& file_name) {
         differs(k)) {
       warn(k, "has no effect: numerics.integrator is not \"adaptive\"");
     }
+    if (table_of(k.name) == "atmosphere" && k.kind == KeyKind::real && d.mission.atmosphere.model != "exponential" &&
+        differs(k)) {
+      warn(k, "has no effect: atmosphere.model is not \"exponential\"");
+    }
+  }
+  // The points of the drag law, given beside one coefficient for every Mach
+  // number, are not flown.
+  for (const char* name : {"drag.mach", "drag.cd"}) {
+    const Key& k = *find_key(name);
+    if (d.vehicle.drag.coefficient > 0 && p.where.count(name) != 0 && k.list(d) != k.list(b)) {
+      warn(k, "has no effect: drag.coefficient holds at every Mach number");
+    }
   }
 }
 
@@ -302,8 +314,12 @@ Parsed parse(std::string_view text, const std::string& file_name) {
     });
     refuse(file_name, *first);
   }
+  // One drag coefficient for every Mach number leaves the law's points
+  // nothing to say.
+  const bool one_cd = p.d.vehicle.drag.coefficient > 0;
   for (const Key& k : description_keys()) {
     if (k.optional || p.where.count(k.name) != 0) continue;
+    if (one_cd && table_of(k.name) == "drag") continue;
     auto t = table_at.find(table_of(k.name));
     Position at = t == table_at.end() ? Position{} : t->second;
     std::string what = "missing";
@@ -390,6 +406,8 @@ constexpr TableIntro table_intros[] = {
     {"guidance", "Closed-loop guidance of the core stage to the transfer orbit and of the upper stage to the\n"
                  "# target orbit, once the vehicle has left the dense atmosphere; every key may be left out."},
     {"model", "The Earth's orientation under an exported trajectory; may be left out."},
+    {"earth", "The Earth the vehicle flies over: a turning sphere with inverse-square gravity; may be left out."},
+    {"atmosphere", "The air the vehicle flies through; may be left out (the 1976 standard)."},
 };
 
 // Equal as the file would write them: the same bits (-0.0 is not 0).
@@ -459,6 +477,7 @@ namespace {
 const char* left_out_choice(std::string_view name) {
   if (name == "numerics.integrator") return "fixed";
   if (name == "numerics.events") return "steps";
+  if (name == "atmosphere.model") return "standard";
   return "";
 }
 
@@ -510,7 +529,7 @@ std::string write_description(const Description& d, bool every_key) {
     std::string t = table_of(k.name);
     const bool key_left_out = left_out(k);
     const bool empty_text = k.kind == KeyKind::text && k.optional && k.text(d).empty();
-    if (key_left_out && !every_key) continue;
+    if (key_left_out && (!every_key || k.unwritten_left_out)) continue;
     if (t != table) {
       table = t;
       out += "\n";

@@ -43,6 +43,15 @@ Key positive(const char* name, const char* unit, const char* meaning, double max
 Key optional_real(const char* name, const char* unit, const char* meaning, double max, RealRef ref) {
   return Key{name, KeyKind::real, unit, meaning, 0, max, true, true, ref, {}, {}, {}};
 }
+// A quantity from min up that may be left out (its built-in value applies).
+Key optional_from(const char* name, const char* unit, const char* meaning, double min, double max, RealRef ref) {
+  return Key{name, KeyKind::real, unit, meaning, min, max, false, true, ref, {}, {}, {}};
+}
+// A key of the model's environment: not written where it is left out.
+Key environment(Key k) {
+  k.unwritten_left_out = true;
+  return k;
+}
 Key count(const char* name, const char* meaning, int min, int max, CountRef ref) {
   return Key{name, KeyKind::count, "", meaning, double(min), double(max), false, false, {}, ref, {}, {}};
 }
@@ -130,6 +139,16 @@ std::vector<Key> make_keys() {
            field<std::vector<double>>([](auto& d) -> auto& { return d.vehicle.drag.mach; })),
       list("drag.cd", "", "drag coefficient at each point, on the cross-section of the stack", 0, 1e3,
            field<std::vector<double>>([](auto& d) -> auto& { return d.vehicle.drag.cd; })),
+      // May be left out, both: the law of the points on the stack's
+      // cross-section, as it always was.
+      environment(optional_from("drag.coefficient", "",
+                    "one drag coefficient at every Mach number, in place of drag.mach and drag.cd (which may then be "
+                    "left out); 0: the points hold",
+                    0, 1e3, field<double>([](auto& d) -> auto& { return d.vehicle.drag.coefficient; }))),
+      environment(optional_from("drag.reference_area", "m^2",
+                    "area the drag coefficient is taken on, throughout the flight; 0: the stack's cross-section, "
+                    "shrinking as boosters and stages leave",
+                    0, 1e6, field<double>([](auto& d) -> auto& { return d.vehicle.drag.reference_area; }))),
 
       real("target.latitude", "deg", "launch site latitude", -89, 89, false,
            field<double>([](auto& d) -> auto& { return d.mission.target.latitude; })),
@@ -222,6 +241,23 @@ std::vector<Key> make_keys() {
       Key{"model.dut1", KeyKind::real, "s",
           "UT1 - UTC (the IERS's DUT1) at the epoch; turns the Earth under the exported trajectory", -0.9, 0.9, false,
           true, field<double>([](auto& d) -> auto& { return d.mission.model.dut1; }), {}, {}, {}},
+
+      // May be left out, all of them: the program's own Earth and the 1976
+      // standard atmosphere.
+      environment(optional_real("earth.mu", "m^3/s^2", "the Earth's gravitational parameter, GM", 1e18,
+                    field<double>([](auto& d) -> auto& { return d.mission.earth.mu; }))),
+      environment(optional_real("earth.radius", "m", "radius of the spherical Earth; altitudes are above it", 1e8,
+                    field<double>([](auto& d) -> auto& { return d.mission.earth.radius; }))),
+      environment(optional_from("earth.rotation_rate", "rad/s", "the Earth's rotation rate against the stars (0: it does not turn)",
+                    0, 0.01, field<double>([](auto& d) -> auto& { return d.mission.earth.rotation_rate; }))),
+      environment(text("atmosphere.model",
+           "\"standard\" (the U.S. Standard Atmosphere 1976) or \"exponential\" (isothermal: density and pressure "
+           "fall by e every atmosphere.scale_height)",
+           true, field<std::string>([](auto& d) -> auto& { return d.mission.atmosphere.model; }))),
+      environment(optional_real("atmosphere.density", "kg/m^3", "\"exponential\": the air's density at sea level", 1e3,
+                    field<double>([](auto& d) -> auto& { return d.mission.atmosphere.density; }))),
+      environment(optional_real("atmosphere.scale_height", "m", "\"exponential\": the height over which the density falls by e",
+                    1e7, field<double>([](auto& d) -> auto& { return d.mission.atmosphere.scale_height; }))),
   };
 }
 
@@ -467,9 +503,15 @@ std::vector<Problem> check_description(const Description& d) {
                                            shortest(m.target.apogee_altitude) + "), got " +
                                            shortest(m.guidance.insertion_altitude));
   }
-  if (!(m.target.inclination > std::fabs(m.target.latitude))) {
-    add("target.inclination", "must be above the launch site's latitude (" + shortest(std::fabs(m.target.latitude)) +
+  // An inclination equal to the latitude is the due-east launch, the lowest
+  // orbit plane the site reaches without turning the plane.
+  if (!(m.target.inclination >= std::fabs(m.target.latitude))) {
+    add("target.inclination", "must be at least the launch site's latitude (" + shortest(std::fabs(m.target.latitude)) +
                                   " degrees), got " + shortest(m.target.inclination));
+  }
+  const std::string& air = m.atmosphere.model;
+  if (!air.empty() && air != "standard" && air != "exponential") {
+    add("atmosphere.model", "must be \"standard\" or \"exponential\", got " + quoted(air));
   }
   return p;
 }

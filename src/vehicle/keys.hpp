@@ -39,6 +39,10 @@ struct Key {
   Field<int> count_field;
   Field<std::string> text_field;
   Field<std::vector<double>> list_field;
+  // Left out, it is not written even among the keys shown commented out: the
+  // model's environment, which the descriptions of today's vehicles never
+  // give, so their printed text stays as it was.
+  bool unwritten_left_out = false;
 
   double& real(Description& d) const { return real_field.get(d); }
   const double& real(const Description& d) const { return real_field.read(d); }

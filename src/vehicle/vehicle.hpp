@@ -61,6 +61,12 @@ struct UpperStage {
 struct DragLaw {
   std::vector<double> mach = {1.0, 1.0, 1.4, 2.0, 3.0, 5.0};
   std::vector<double> cd = {0.4, 0.8, 0.8, 0.69, 0.59, 0.55};
+  // One coefficient at every Mach number in place of the points above; 0:
+  // the points hold.
+  double coefficient = 0;
+  // m^2, the area the coefficient is taken on throughout the flight; 0: the
+  // stack's cross-section, which shrinks as boosters and core leave.
+  double reference_area = 0;
 };
 
 struct Vehicle {
@@ -143,6 +149,23 @@ struct Model {
   double dut1 = 0;  // s, UT1 - UTC, below 0.9 s in size
 };
 
+// The Earth of the flight: a sphere with inverse-square gravity turning at a
+// constant rate. The defaults are the program's own (atmosphere/earth.hpp).
+struct EarthModel {
+  double mu = 3.986005e14;                              // m^3/s^2, gravitational parameter
+  double radius = 6378165.0;                            // m, radius of the sphere; altitudes are above it
+  double rotation_rate = 2 * 3.14159265358979323846 / 86164.09;  // rad/s, one turn per sidereal day
+};
+
+// The air: left out (empty), the U.S. Standard Atmosphere 1976; or
+// "exponential", an isothermal atmosphere of the sea-level density and the
+// scale height below.
+struct AirModel {
+  std::string model;
+  double density = 1.225;       // kg/m^3, sea-level density (exponential)
+  double scale_height = 7200.0; // m, the density falls by e over this height (exponential)
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
@@ -150,6 +173,8 @@ struct Mission {
   Numerics numerics;
   Guidance guidance;
   Model model;
+  EarthModel earth;
+  AirModel atmosphere;
 };
 
 // The description asks for closed-loop guidance.

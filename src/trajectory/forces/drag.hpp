@@ -1,4 +1,5 @@
-// Aerodynamic drag: Cd(M) Sref q against the velocity relative to the air.
+// Aerodynamic drag: Cd(M) Sref q against the velocity relative to the air;
+// a constant coefficient is a law of one point (trajectory/drag.hpp).
 #pragma once
 
 namespace ascent::forces {

@@ -80,7 +80,7 @@ class VerticalAcceleration final : public SteeringLaw {
   }
 
   void update_alpha(FlightState& s, const StateView& v) const override {
-    Law law = vertical_law(s, v.F, v.m, s.vx * s.vx / v.r, forces::gravity(v.r), s.vy, v.D, v.vr, v.beta);
+    Law law = vertical_law(s, v.F, v.m, s.vx * s.vx / v.r, forces::gravity(s.env->mu, v.r), s.vy, v.D, v.vr, v.beta);
     if (std::fabs(law.alpha_req) > s.alpha_max) {
       s.alpha_limited = true;
       s.alpha = law.alpha_req > 0 ? s.alpha_max : -s.alpha_max;

@@ -1,0 +1,10 @@
+#include "atmosphere/environment.hpp"
+
+namespace ascent {
+
+const Environment& builtin_environment() {
+  static const Environment e{};
+  return e;
+}
+
+}  // namespace ascent
