@@ -550,3 +550,6 @@ def _sweep_pieces(pieces, transfer, iterate, vehicle, profile, jobs):
     if not parts:
         return _ascent.sweep([], [], transfer, iterate, vehicle._v, profile, jobs)
     return {name: np.concatenate([part[name] for part in parts]) for name in SWEEP_COLUMNS}
+
+
+propagate = _ascent.propagate
