@@ -317,8 +317,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the four numerics keys, the five guidance keys and model.dut1 may be left out
-  EXPECT_EQ(keys + 12, description_keys().size());
+  // profile, target.longitude, the four numerics keys, the five guidance keys, model.dut1 and the three
+  // impact keys may be left out
+  EXPECT_EQ(keys + 15, description_keys().size());
   EXPECT_EQ(b.find("[model]"), std::string::npos);
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
@@ -333,8 +334,10 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.tolerance = 3e-10;
   fine.mission.numerics.events = "located";
   fine.mission.model.dut1 = -0.25;
+  fine.mission.impact.fairing_beta = 35;
   const Description back = parse_description(write_description(fine), "v.toml");
   EXPECT_EQ(back.mission.model.dut1, -0.25);
+  EXPECT_EQ(back.mission.impact.fairing_beta, 35);
   EXPECT_EQ(back.mission.numerics.substeps, 4);
   EXPECT_EQ(back.mission.target.longitude, 130.97);
   EXPECT_EQ(back.mission.numerics.integrator, "adaptive");
@@ -377,6 +380,11 @@ TEST(DescriptionWriter, EveryKeyShowsTheKeysThatMayBeLeftOutAtTheirDefaults) {
     header.append(name, 0, dot).append("]\n");
     line.append(name, dot + 1).append(" = ");
     std::size_t table = dot == std::string::npos ? 0 : uncommented.find(header);
+    // The impact table, later than the printed vehicles, is shown only when set.
+    if (header == "\n[impact]\n") {
+      EXPECT_EQ(table, std::string::npos);
+      continue;
+    }
     ASSERT_NE(table, std::string::npos) << k.name;
     if (std::string_view(k.name) != "profile") {
       EXPECT_NE(uncommented.find(line, table), std::string::npos) << k.name;

@@ -390,6 +390,7 @@ constexpr TableIntro table_intros[] = {
     {"guidance", "Closed-loop guidance of the core stage to the transfer orbit and of the upper stage to the\n"
                  "# target orbit, once the vehicle has left the dense atmosphere; every key may be left out."},
     {"model", "The Earth's orientation under an exported trajectory; may be left out."},
+    {"impact", "How the dropped parts fall back, for their impact points; may be left out."},
 };
 
 // Equal as the file would write them: the same bits (-0.0 is not 0).
@@ -510,7 +511,10 @@ std::string write_description(const Description& d, bool every_key) {
     std::string t = table_of(k.name);
     const bool key_left_out = left_out(k);
     const bool empty_text = k.kind == KeyKind::text && k.optional && k.text(d).empty();
-    if (key_left_out && !every_key) continue;
+    // The impact table came after the vehicles were written out whole: at
+    // its defaults it is left out even of every key, so that their text
+    // stays as it was.
+    if (key_left_out && (!every_key || t == "impact")) continue;
     if (t != table) {
       table = t;
       out += "\n";

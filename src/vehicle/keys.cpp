@@ -222,6 +222,14 @@ std::vector<Key> make_keys() {
       Key{"model.dut1", KeyKind::real, "s",
           "UT1 - UTC (the IERS's DUT1) at the epoch; turns the Earth under the exported trajectory", -0.9, 0.9, false,
           true, field<double>([](auto& d) -> auto& { return d.mission.model.dut1; }), {}, {}, {}},
+
+      // May be left out: only the impact points of the JSON and the exports read them.
+      optional_real("impact.booster_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of a spent booster falling back",
+                    1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.booster_beta; })),
+      optional_real("impact.core_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of the spent core stage falling back",
+                    1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.core_beta; })),
+      optional_real("impact.fairing_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of a fairing half falling back",
+                    1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.fairing_beta; })),
   };
 }
 
