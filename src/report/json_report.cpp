@@ -45,11 +45,9 @@ nlohmann::ordered_json impact_json(const ImpactPoint& p) {
   j["impact_lat_deg"] = number(p.lat);
   j["impact_lon_deg"] = number(p.lon);
   j["fall_s"] = number(p.fall);
-  if (!p.part.empty()) {
-    j["ballistic_coefficient"] = p.beta;
-    j["release"] = {{"lat_deg", p.lat0}, {"lon_deg", p.lon0}, {"alt_m", p.alt0},
-                    {"v_ned", {p.v_ned[0], p.v_ned[1], p.v_ned[2]}}};
-  }
+  if (!p.part.empty()) j["ballistic_coefficient"] = p.beta;
+  j["release"] = {{"lat_deg", p.lat0}, {"lon_deg", p.lon0}, {"alt_m", p.alt0},
+                  {"v_ned", {p.v_ned[0], p.v_ned[1], p.v_ned[2]}}};
   return j;
 }
 
