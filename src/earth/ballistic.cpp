@@ -192,15 +192,18 @@ double altitude(const EarthModel& e, const InertialState& s) { return geodetic_o
 
 std::vector<InertialState> fly_ballistic(const EarthModel& e, const FallingBody& b, const WindProfile& wind,
                                          const InertialState& s0, double duration, double dt,
-                                         bool stop_at_ground) {
+                                         bool stop_at_ground, double dt_high) {
   if (!(dt > 0.0) || !(duration >= 0.0)) throw std::invalid_argument("step and duration must be positive");
   std::vector<InertialState> out{s0};
-  const long n = static_cast<long>(std::ceil(duration / dt - 1e-9));
+  const double t_end = s0.t + duration;
   double h_prev = altitude(e, s0);
-  for (long i = 1; i <= n; ++i) {
+  while (out.back().t < t_end) {
     const InertialState& s = out.back();
-    const double t_next = (i == n) ? s0.t + duration : s0.t + i * dt;
+    const double h = dt_high > dt && h_prev > high_air ? dt_high : dt;
+    double t_next = s.t + h;
+    if (t_next > t_end - 1e-9 * dt) t_next = t_end;  // no sliver of a step left by rounding
     InertialState next = rk4(e, b, wind, s, t_next - s.t);
+    next.t = t_next;
     const double h_next = altitude(e, next);
     if (stop_at_ground && h_prev > 0.0 && h_next <= 0.0) {
       // The ground lies inside this step: bisect the step's length.
@@ -220,7 +223,7 @@ std::vector<InertialState> fly_ballistic(const EarthModel& e, const FallingBody&
 
 Impact impact_point(const EarthModel& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
                     double dt, double max_s) {
-  const std::vector<InertialState> path = fly_ballistic(e, b, wind, s, max_s, dt, true);
+  const std::vector<InertialState> path = fly_ballistic(e, b, wind, s, max_s, dt, true, high_step);
   const InertialState& last = path.back();
   Impact out;
   out.where = geodetic_of(e, times(rotation_to_fixed(e, last.t), last.r));
