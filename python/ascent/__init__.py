@@ -29,6 +29,7 @@ __all__ = [
     "sweep",
     "optimize",
     "monte_carlo",
+    "propagate",
     "Optimum",
     "MonteCarlo",
     "Dispersions",
