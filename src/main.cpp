@@ -240,6 +240,7 @@ int main(int argc, char** argv) {
   if (json_path != nullptr) {
     if (int code = record_to(json_path, json_file, json)) return code;
     S.json = &json;
+    json.place_at(epoch);  // the impact points' Earth turns as the trajectory's
   }
   if (trajectory_path != nullptr) {
     if (int code = record_to(trajectory_path, trajectory_file, trajectory)) return code;

@@ -360,9 +360,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the four numerics keys, the five guidance keys, model.dut1 and the
-  // eight keys of the model's environment may be left out
-  EXPECT_EQ(keys + 20, description_keys().size());
+  // profile, target.longitude, the four numerics keys, the five guidance keys, model.dut1, the
+  // eight keys of the model's environment and the three impact keys may be left out
+  EXPECT_EQ(keys + 23, description_keys().size());
   EXPECT_EQ(b.find("[model]"), std::string::npos);
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
@@ -377,8 +377,10 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.tolerance = 3e-10;
   fine.mission.numerics.events = "located";
   fine.mission.model.dut1 = -0.25;
+  fine.mission.impact.fairing_beta = 35;
   const Description back = parse_description(write_description(fine), "v.toml");
   EXPECT_EQ(back.mission.model.dut1, -0.25);
+  EXPECT_EQ(back.mission.impact.fairing_beta, 35);
   EXPECT_EQ(back.mission.numerics.substeps, 4);
   EXPECT_EQ(back.mission.target.longitude, 130.97);
   EXPECT_EQ(back.mission.numerics.integrator, "adaptive");
@@ -421,7 +423,7 @@ TEST(DescriptionWriter, EveryKeyShowsTheKeysThatMayBeLeftOutAtTheirDefaults) {
     header.append(name, 0, dot).append("]\n");
     line.append(name, dot + 1).append(" = ");
     std::size_t table = dot == std::string::npos ? 0 : uncommented.find(header);
-    if (k.unwritten_left_out) {  // the environment's keys, left out, are not written at all
+    if (k.unwritten_left_out) {  // the later tables' keys, left out, are not written at all
       EXPECT_EQ(all.find("\n# " + name.substr(dot + 1) + " = "), std::string::npos) << k.name;
       continue;
     }

@@ -29,6 +29,7 @@ __all__ = [
     "sweep",
     "optimize",
     "monte_carlo",
+    "propagate",
     "Optimum",
     "MonteCarlo",
     "Dispersions",
@@ -550,3 +551,6 @@ def _sweep_pieces(pieces, transfer, iterate, vehicle, profile, jobs):
     if not parts:
         return _ascent.sweep([], [], transfer, iterate, vehicle._v, profile, jobs)
     return {name: np.concatenate([part[name] for part in parts]) for name in SWEEP_COLUMNS}
+
+
+propagate = _ascent.propagate

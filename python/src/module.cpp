@@ -39,6 +39,7 @@
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
 #include "vehicle/vehicle.hpp"
+#include "earth/ballistic.hpp"
 
 namespace py = pybind11;
 using namespace ascent;
@@ -695,6 +696,83 @@ py::tuple mc_result(const std::vector<std::string>& names, const py::list& rows,
 }
 #endif
 
+// A ballistic flight from a state given over the ground: the point-mass
+// equations over the rotating Earth that impact points fall on.
+struct PyTrajectory {
+  py::array_t<double> t, lat_deg, lon_deg, alt_m, v_ned;
+};
+
+double finite_arg(const char* name, double x) {
+  if (!std::isfinite(x)) throw py::value_error(std::string(name) + ": not a finite number");
+  return x;
+}
+
+WindProfile wind_of(const std::optional<std::vector<std::vector<double>>>& points) {
+  WindProfile w;
+  if (!points) return w;
+  for (const std::vector<double>& p : *points) {
+    if (p.size() != 3) throw py::value_error("wind: each point is (altitude m, east m/s, north m/s)");
+    w.h.push_back(p[0]);
+    w.east.push_back(p[1]);
+    w.north.push_back(p[2]);
+  }
+  const std::string why = w.fault();
+  if (!why.empty()) throw py::value_error("wind: " + why);
+  return w;
+}
+
+PyTrajectory propagate(double lat_deg, double lon_deg, double alt_m, const std::vector<double>& v_ned,
+                       double mass_kg, double area_m2, double cd, double duration_s, const std::string& earth,
+                       const std::optional<std::vector<std::vector<double>>>& wind, double step_s) {
+  finite_arg("lon_deg", lon_deg);
+  if (!(std::fabs(lat_deg) <= 90)) throw py::value_error("lat_deg: from -90 to 90");
+  if (!(finite_arg("alt_m", alt_m) > -1e5)) throw py::value_error("alt_m: at most 100 km below the ellipsoid");
+  if (v_ned.size() != 3) throw py::value_error("v_ned: three speeds, north, east and down (m/s)");
+  for (double v : v_ned) finite_arg("v_ned", v);
+  if (!(finite_arg("mass_kg", mass_kg) > 0)) throw py::value_error("mass_kg: above 0");
+  if (!(finite_arg("area_m2", area_m2) >= 0)) throw py::value_error("area_m2: 0 or more");
+  if (!(finite_arg("cd", cd) >= 0)) throw py::value_error("cd: 0 or more");
+  if (!(finite_arg("duration_s", duration_s) >= 0)) throw py::value_error("duration_s: 0 or more");
+  if (!(finite_arg("step_s", step_s) > 0)) throw py::value_error("step_s: above 0");
+  if (duration_s / step_s > 1e7) throw py::value_error("duration_s: more than ten million steps of step_s");
+  EarthModel e;
+  if (earth == "wgs84") {
+    e = wgs84_earth();
+  } else if (earth == "round") {
+    e = round_earth(authalic_radius);
+  } else {
+    throw py::value_error("earth: '" + earth + "' is not wgs84 or round");
+  }
+  const WindProfile w = wind_of(wind);
+  const double deg = pi / 180;
+  const FallingBody body{area_m2 * cd > 0 ? mass_kg / (area_m2 * cd) : 0.0};
+  const InertialState s0 = inertial_of(e, 0.0, {lat_deg * deg, lon_deg * deg, alt_m}, {v_ned[0], v_ned[1], v_ned[2]});
+  std::vector<InertialState> path;
+  {
+    py::gil_scoped_release unlocked;
+    path = fly_ballistic(e, body, w, s0, duration_s, step_s, true);
+  }
+  const auto n = static_cast<py::ssize_t>(path.size());
+  PyTrajectory out{py::array_t<double>(n), py::array_t<double>(n), py::array_t<double>(n), py::array_t<double>(n),
+                   py::array_t<double>({n, py::ssize_t{3}})};
+  auto t = out.t.mutable_unchecked<1>();
+  auto lat = out.lat_deg.mutable_unchecked<1>();
+  auto lon = out.lon_deg.mutable_unchecked<1>();
+  auto alt = out.alt_m.mutable_unchecked<1>();
+  auto v = out.v_ned.mutable_unchecked<2>();
+  for (py::ssize_t i = 0; i < n; ++i) {
+    Geodetic g;
+    Vec3 ned;
+    ground_of(e, path[static_cast<std::size_t>(i)], g, ned);
+    t(i) = path[static_cast<std::size_t>(i)].t;
+    lat(i) = g.lat / deg;
+    lon(i) = g.lon / deg;
+    alt(i) = g.h;
+    for (py::ssize_t j = 0; j < 3; ++j) v(i, j) = ned[static_cast<std::size_t>(j)];
+  }
+  return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_ascent, m) {
@@ -787,6 +865,16 @@ PYBIND11_MODULE(_ascent, m) {
         py::arg("seed"), py::arg("runs"), py::arg("jobs"), py::arg("probability"), py::arg("tolerance_km") = std::nullopt,
         py::arg("check") = false);
 #endif
+  py::class_<PyTrajectory>(m, "Trajectory")
+      .def_readonly("t", &PyTrajectory::t)
+      .def_readonly("lat_deg", &PyTrajectory::lat_deg)
+      .def_readonly("lon_deg", &PyTrajectory::lon_deg)
+      .def_readonly("alt_m", &PyTrajectory::alt_m)
+      .def_readonly("v_ned", &PyTrajectory::v_ned);
+  m.def("propagate", &propagate, py::arg("lat_deg"), py::arg("lon_deg"), py::arg("alt_m"), py::arg("v_ned"),
+        py::arg("mass_kg"), py::arg("area_m2"), py::arg("cd"), py::arg("duration_s"), py::arg("earth") = "wgs84",
+        py::arg("wind") = std::nullopt, py::arg("step_s") = 0.1,
+        "A ballistic flight from a state given over the ground (see docs/python.md).");
   m.attr("version") = cli::version();
   // The shortest turn time ascent flies (s): the package's own checks read it.
   m.attr("min_turn_time") = min_turn_time;

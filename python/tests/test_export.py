@@ -63,9 +63,16 @@ def test_czml_packets(workdir, flight):
     c, s = math.cos(lat), math.sin(lat)
     radius = math.sqrt(((a * a * c) ** 2 + (b * b * s) ** 2) / ((a * c) ** 2 + (b * s) ** 2))
     assert math.dist((0, 0, 0), samples[1:4]) == pytest.approx(radius, abs=0.01)
-    events = packets[2:]
-    assert events and all(p["id"].startswith("event-") and p["label"]["text"] for p in events)
+    events = [p for p in packets[2:] if p["id"].startswith("event-")]
+    assert events and all(p["label"]["text"] for p in events)
     assert all(len(p["position"]["cartesian"]) == 3 for p in events)
+    # After the events: where the boosters and the fairing come down, on the ellipsoid, and the
+    # instantaneous impact point's line on the ground.
+    impacts = packets[2 + len(events):]
+    assert [p["id"] for p in impacts] == ["impact-1", "impact-2", "instantaneous-impact-point"]
+    for p in impacts[:2]:
+        x, y, z = p["position"]["cartesian"]
+        assert (x * x + y * y) / (a * a) + z * z / (b * b) == pytest.approx(1.0, abs=1e-9)
 
 
 @pytest.mark.parametrize("name,epoch,code", [("f.txt", "2027-01-01T00:00:00", 64),

@@ -27,8 +27,35 @@ std::string utf8_of_latin1(const std::string& s) {
 
 }  // namespace
 
+Epoch JsonReport::default_epoch_value() {
+  Epoch e;
+  (void)parse_epoch(default_epoch, e);
+  return e;
+}
+
+namespace {
+
+// A number of the impact points; NaN and infinities (no impact) are null.
+nlohmann::ordered_json number(double x) { return std::isfinite(x) ? nlohmann::ordered_json(x) : nullptr; }
+
+nlohmann::ordered_json impact_json(const ImpactPoint& p) {
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  if (!p.part.empty()) j["part"] = p.part;
+  j["t"] = p.t;
+  j["impact_lat_deg"] = number(p.lat);
+  j["impact_lon_deg"] = number(p.lon);
+  j["fall_s"] = number(p.fall);
+  if (!p.part.empty()) j["ballistic_coefficient"] = p.beta;
+  j["release"] = {{"lat_deg", p.lat0}, {"lon_deg", p.lon0}, {"alt_m", p.alt0},
+                  {"v_ned", {p.v_ned[0], p.v_ned[1], p.v_ned[2]}}};
+  return j;
+}
+
+}  // namespace
+
 void JsonReport::on_event(const FlightEvent& e) {
   pass_.on_event(e);
+  path_.on_event(e);
   if (e.kind == EventKind::pass_start) return;
   lines_.clear();
   event_lines(e, ReportStyle{}, pass_.x, lines_);
@@ -63,8 +90,15 @@ void JsonReport::end_flight(const FlightContext& F, double tt, double alpha, boo
   std::string events = "[";
   for (std::size_t i = 0; i < events_.size(); ++i) events += (i ? "," : "") + events_[i];
   events += "]";
+  // Where the dropped parts come down, and the instantaneous impact point
+  // along the way: keys of their own after the flight's others.
+  const Impacts impacts = impact_points(path_, *F.desc, epoch_);
+  nlohmann::ordered_json parts = nlohmann::ordered_json::array(), iip = nlohmann::ordered_json::array();
+  for (const ImpactPoint& p : impacts.parts) parts.push_back(impact_json(p));
+  for (const ImpactPoint& p : impacts.instantaneous) iip.push_back(impact_json(p));
   flights_.push_back("{\"answers\":" + answers.dump() + ",\"summary\":" + summary.dump() +
-                     ",\"events\":" + events + "}");
+                     ",\"events\":" + events + ",\"impact_points\":" + parts.dump() +
+                     ",\"instantaneous_impact_points\":" + iip.dump() + "}");
   events_.clear();
 }
 

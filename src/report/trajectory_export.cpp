@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "atmosphere/earth.hpp"
+#include "earth/ballistic.hpp"
 #include "earth/frames.hpp"
 #include "phases/booster_phase.hpp"
 #include "trajectory/model_environment.hpp"
@@ -222,6 +223,79 @@ std::string fixed_text(const char* format, double x) {
 
 double millimetres(double x) { return std::nearbyint(x * 1000) / 1000; }
 
+// The parts' falls and the instantaneous impact points, on WGS 84 with J2.
+// A release state's Earth-fixed position and its inertial velocity in the
+// Earth-fixed axes of the instant start a fall whose inertial frame is that
+// instant's Earth-fixed one: over the minutes of a fall the Earth turns about
+// its axis alone (precession and nutation move it by centimetres).
+constexpr double iip_every = 10;  // s, flight time between instantaneous impact points
+
+ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const std::string& part, double beta) {
+  const EarthModel e = wgs84_earth();
+  const State s = inertial(g, p);
+  const Mat3 m = eme2000_to_earth(g, p.t);
+  const InertialState x{0.0, times(m, vec3(s.r)), times(m, vec3(s.v))};
+  ImpactPoint out{part, p.t, 0, 0, 0, 0, 0, 0, {0, 0, 0}, beta};
+  Geodetic q;
+  Vec3 v_ned;
+  ground_of(e, x, q, v_ned);
+  out.lat0 = q.lat * 180 / pi;
+  out.lon0 = q.lon * 180 / pi;
+  out.alt0 = q.h;
+  for (int i = 0; i < 3; ++i) out.v_ned[i] = v_ned[static_cast<std::size_t>(i)];
+  out.lat = out.lon = std::nan("");
+  // In a vacuum a conic whose perigee clears the ellipsoid never comes
+  // down; through the air one whose perigee stays above 120 km does not come
+  // down within days. Below, a part is followed for three of its orbits, by
+  // when the air has brought down any part of the ascent.
+  const double r = std::sqrt(x.r[0] * x.r[0] + x.r[1] * x.r[1] + x.r[2] * x.r[2]);
+  const double v2 = x.v[0] * x.v[0] + x.v[1] * x.v[1] + x.v[2] * x.v[2];
+  const double a = 1 / (2 / r - v2 / e.mu);
+  const Vec3 hv = {x.r[1] * x.v[2] - x.r[2] * x.v[1], x.r[2] * x.v[0] - x.r[0] * x.v[2], x.r[0] * x.v[1] - x.r[1] * x.v[0]};
+  const double h2 = hv[0] * hv[0] + hv[1] * hv[1] + hv[2] * hv[2];
+  const double ecc = std::sqrt(std::max(0.0, 1 - h2 / (e.mu * a)));
+  if (!(a > 0) || a * (1 - ecc) > e.a + (beta > 0 ? 120e3 : 0.0)) {
+    out.fall = HUGE_VAL;  // in orbit: never
+    return out;
+  }
+  const double orbits = beta > 0 ? 3 : 1;
+  const double period = 2 * pi * std::sqrt(a * a * a / e.mu);  // s
+  const Impact i = impact_point(e, FallingBody{beta}, WindProfile{}, x, beta > 0 ? 0.5 : 1.0, orbits * period);
+  if (!i.reached) {
+    out.fall = std::nan("");  // on the ground already, or still aloft after an orbit
+    return out;
+  }
+  out.fall = i.t;
+  out.lat = i.where.lat * 180 / pi;
+  out.lon = i.where.lon * 180 / pi;
+  return out;
+}
+
+Impacts impacts_on(const TrajectoryRecorder& rec, const Description& d, const Globe& g) {
+  Impacts out;
+  const auto& pts = rec.points();
+  const ImpactModel& m = d.mission.impact;
+  for (const auto& mark : rec.marks()) {
+    const TrajectoryRecorder::Point* p = point_at(pts, mark.t);
+    if (p == nullptr) continue;
+    if (mark.label == "booster separation") out.parts.push_back(fall_from(g, *p, "boosters", m.booster_beta));
+    if (mark.label == "core separation") out.parts.push_back(fall_from(g, *p, "core stage", m.core_beta));
+    if (mark.label == "fairing jettison") out.parts.push_back(fall_from(g, *p, "fairing", m.fairing_beta));
+  }
+  // The first recorded state at or after each multiple of iip_every, until
+  // the flight would no longer come down.
+  double next = 0;
+  for (const auto& p : pts) {
+    if (p.t < next) continue;
+    next = (std::floor(p.t / iip_every) + 1) * iip_every;
+    ImpactPoint i = fall_from(g, p, "", 0.0);
+    if (std::isinf(i.fall)) break;
+    if (!std::isnan(i.fall)) out.instantaneous.push_back(i);
+  }
+  return out;
+}
+
+
 std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
   const auto& pts = rec.points();
   const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, false);
@@ -263,7 +337,8 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
   return out;
 }
 
-std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
+std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e,
+                      const Impacts& impacts) {
   using json = nlohmann::ordered_json;
   const auto& pts = rec.points();
   const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, true);
@@ -320,10 +395,41 @@ std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const
                      {"pixelOffset", {{"cartesian2", {10, -10}}}},
                      {"horizontalOrigin", "LEFT"}}}});
   }
+  // Where the parts come down, and the instantaneous impact point's track on
+  // the ground.
+  const json red = {{"rgba", {255, 80, 60, 255}}};
+  n = 0;
+  for (const ImpactPoint& p : impacts.parts) {
+    if (!std::isfinite(p.fall)) continue;
+    const Vec x = wgs84({p.lon, p.lat, 0});
+    doc.push_back({{"id", "impact-" + std::to_string(++n)},
+                   {"name", p.part + " impact"},
+                   {"description", p.part + " released at T+" + fixed_text("%.2f", p.t) + " s, down " +
+                                       fixed_text("%.0f", p.fall) + " s later"},
+                   {"position", {{"cartesian", {millimetres(x.x), millimetres(x.y), millimetres(x.z)}}}},
+                   {"point", {{"pixelSize", 8}, {"color", red}}},
+                   {"label",
+                    {{"text", p.part + " impact"},
+                     {"font", "12pt sans-serif"},
+                     {"pixelOffset", {{"cartesian2", {10, -10}}}},
+                     {"horizontalOrigin", "LEFT"}}}});
+  }
+  if (impacts.instantaneous.size() > 1) {
+    json ground = json::array();
+    for (const ImpactPoint& p : impacts.instantaneous) ground.insert(ground.end(), {p.lon, p.lat, 0.0});
+    doc.push_back({{"id", "instantaneous-impact-point"},
+                   {"name", "instantaneous impact point"},
+                   {"polyline",
+                    {{"positions", {{"cartographicDegrees", ground}}},
+                     {"clampToGround", true},
+                     {"width", 2},
+                     {"material", {{"solidColor", {{"color", red}}}}}}}});
+  }
   return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::string kml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
+std::string kml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e,
+                     const Impacts& impacts) {
   const auto& pts = rec.points();
   const std::string name = xml_escaped(d.vehicle.name);
   std::string out =
@@ -352,6 +458,20 @@ std::string kml_text(const TrajectoryRecorder& rec, const Description& d, const 
            "</when></TimeStamp><Point><altitudeMode>absolute</altitudeMode><coordinates>" +
            fixed_text("%.7f", q.lon) + fixed_text(",%.7f", q.lat) + fixed_text(",%.1f", q.alt) +
            "</coordinates></Point></Placemark>\n";
+  }
+  out += "</Folder>\n<Folder>\n<name>Impact points</name>\n";
+  for (const ImpactPoint& p : impacts.parts) {
+    if (!std::isfinite(p.fall)) continue;
+    out += "<Placemark><name>" + p.part + " impact</name><description>released at T+" + fixed_text("%.2f", p.t) +
+           " s, down " + fixed_text("%.0f", p.fall) + " s later</description><Point><coordinates>" +
+           fixed_text("%.7f", p.lon) + fixed_text(",%.7f", p.lat) + ",0</coordinates></Point></Placemark>\n";
+  }
+  if (impacts.instantaneous.size() > 1) {
+    out += "<Placemark><name>instantaneous impact point</name><LineString><tessellate>1</tessellate><coordinates>";
+    for (const ImpactPoint& p : impacts.instantaneous) {
+      out += fixed_text("%.7f", p.lon) + fixed_text(",%.7f", p.lat) + ",0 ";
+    }
+    out += "</coordinates></LineString></Placemark>\n";
   }
   return out + "</Folder>\n</Document>\n</kml>\n";
 }
@@ -454,13 +574,17 @@ void TrajectoryRecorder::on_event(const FlightEvent& e) {
   marks_.push_back({e.t, std::move(label)});
 }
 
+Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
+  return impacts_on(rec, d, place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t));
+}
+
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
                             const Epoch& epoch) {
   const Globe g = place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t);
   switch (f) {
     case TrajectoryFormat::oem: return oem_text(rec, d, g, epoch);
-    case TrajectoryFormat::czml: return czml_text(rec, d, g, epoch);
-    case TrajectoryFormat::kml: return kml_text(rec, d, g, epoch);
+    case TrajectoryFormat::czml: return czml_text(rec, d, g, epoch, impacts_on(rec, d, g));
+    case TrajectoryFormat::kml: return kml_text(rec, d, g, epoch, impacts_on(rec, d, g));
   }
   return {};
 }

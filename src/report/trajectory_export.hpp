@@ -81,6 +81,29 @@ class TrajectoryRecorder final : public StepObserver, public EventObserver {
   double cut_at_ = 0;  // s
 };
 
+// Where the flight's dropped parts come down, and its instantaneous impact
+// point (where it would come down were the thrust cut then, in a vacuum),
+// geodetic on WGS 84. Each release state is placed on the globe as the
+// exports place it and falls on the 3-D point-mass equations over the
+// rotating Earth with J2 (earth/ballistic.hpp): the parts through the air with
+// the ballistic coefficients of [impact], the instantaneous point without it.
+struct ImpactPoint {
+  std::string part;     // "boosters", "core stage", "fairing"; empty for the instantaneous point
+  double t;             // s, flight time of the release
+  double lat, lon;      // deg, geodetic place of the impact
+  double fall;          // s, time from the release to the impact
+  double lat0, lon0;    // deg, geodetic place of the release
+  double alt0;          // m, above the ellipsoid
+  double v_ned[3];      // m/s, north, east and down speeds over the ground at the release
+  double beta;          // kg/m^2, the ballistic coefficient of the fall (0: none)
+};
+struct Impacts {
+  std::vector<ImpactPoint> parts;
+  // Every 10 s from lift-off while the flight would fall back to the ground.
+  std::vector<ImpactPoint> instantaneous;
+};
+Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch);
+
 // The file's text: the recorded flight of the vehicle `d` placed on the globe
 // with its first line at `epoch`.
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,

@@ -408,6 +408,7 @@ constexpr TableIntro table_intros[] = {
     {"model", "The Earth's orientation under an exported trajectory; may be left out."},
     {"earth", "The Earth the vehicle flies over: a turning sphere with inverse-square gravity; may be left out."},
     {"atmosphere", "The air the vehicle flies through; may be left out (the 1976 standard)."},
+    {"impact", "How the dropped parts fall back, for their impact points; may be left out."},
 };
 
 // Equal as the file would write them: the same bits (-0.0 is not 0).

@@ -47,8 +47,10 @@ Key optional_real(const char* name, const char* unit, const char* meaning, doubl
 Key optional_from(const char* name, const char* unit, const char* meaning, double min, double max, RealRef ref) {
   return Key{name, KeyKind::real, unit, meaning, min, max, false, true, ref, {}, {}, {}};
 }
-// A key of the model's environment: not written where it is left out.
-Key environment(Key k) {
+// A key of a table added after the bundled descriptions were written out
+// whole (the model's environment, the impact points): not written where it
+// is left out, so that those texts stay as they were.
+Key unwritten_left_out(Key k) {
   k.unwritten_left_out = true;
   return k;
 }
@@ -141,11 +143,11 @@ std::vector<Key> make_keys() {
            field<std::vector<double>>([](auto& d) -> auto& { return d.vehicle.drag.cd; })),
       // May be left out, both: the law of the points on the stack's
       // cross-section, as it always was.
-      environment(optional_from("drag.coefficient", "",
+      unwritten_left_out(optional_from("drag.coefficient", "",
                     "one drag coefficient at every Mach number, in place of drag.mach and drag.cd (which may then be "
                     "left out); 0: the points hold",
                     0, 1e3, field<double>([](auto& d) -> auto& { return d.vehicle.drag.coefficient; }))),
-      environment(optional_from("drag.reference_area", "m^2",
+      unwritten_left_out(optional_from("drag.reference_area", "m^2",
                     "area the drag coefficient is taken on, throughout the flight; 0: the stack's cross-section, "
                     "shrinking as boosters and stages leave",
                     0, 1e6, field<double>([](auto& d) -> auto& { return d.vehicle.drag.reference_area; }))),
@@ -244,20 +246,27 @@ std::vector<Key> make_keys() {
 
       // May be left out, all of them: the program's own Earth and the 1976
       // standard atmosphere.
-      environment(optional_real("earth.mu", "m^3/s^2", "the Earth's gravitational parameter, GM", 1e18,
+      unwritten_left_out(optional_real("earth.mu", "m^3/s^2", "the Earth's gravitational parameter, GM", 1e18,
                     field<double>([](auto& d) -> auto& { return d.mission.earth.mu; }))),
-      environment(optional_real("earth.radius", "m", "radius of the spherical Earth; altitudes are above it", 1e8,
+      unwritten_left_out(optional_real("earth.radius", "m", "radius of the spherical Earth; altitudes are above it", 1e8,
                     field<double>([](auto& d) -> auto& { return d.mission.earth.radius; }))),
-      environment(optional_from("earth.rotation_rate", "rad/s", "the Earth's rotation rate against the stars (0: it does not turn)",
+      unwritten_left_out(optional_from("earth.rotation_rate", "rad/s", "the Earth's rotation rate against the stars (0: it does not turn)",
                     0, 0.01, field<double>([](auto& d) -> auto& { return d.mission.earth.rotation_rate; }))),
-      environment(text("atmosphere.model",
+      unwritten_left_out(text("atmosphere.model",
            "\"standard\" (the U.S. Standard Atmosphere 1976) or \"exponential\" (isothermal: density and pressure "
            "fall by e every atmosphere.scale_height)",
            true, field<std::string>([](auto& d) -> auto& { return d.mission.atmosphere.model; }))),
-      environment(optional_real("atmosphere.density", "kg/m^3", "\"exponential\": the air's density at sea level", 1e3,
+      unwritten_left_out(optional_real("atmosphere.density", "kg/m^3", "\"exponential\": the air's density at sea level", 1e3,
                     field<double>([](auto& d) -> auto& { return d.mission.atmosphere.density; }))),
-      environment(optional_real("atmosphere.scale_height", "m", "\"exponential\": the height over which the density falls by e",
+      unwritten_left_out(optional_real("atmosphere.scale_height", "m", "\"exponential\": the height over which the density falls by e",
                     1e7, field<double>([](auto& d) -> auto& { return d.mission.atmosphere.scale_height; }))),
+      // May be left out: only the impact points of the JSON and the exports read them.
+      unwritten_left_out(optional_real("impact.booster_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of a spent booster falling back",
+                    1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.booster_beta; }))),
+      unwritten_left_out(optional_real("impact.core_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of the spent core stage falling back",
+                    1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.core_beta; }))),
+      unwritten_left_out(optional_real("impact.fairing_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of a fairing half falling back",
+                    1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.fairing_beta; }))),
   };
 }
 

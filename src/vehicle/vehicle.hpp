@@ -166,6 +166,17 @@ struct AirModel {
   double scale_height = 7200.0; // m, the density falls by e over this height (exponential)
 };
 
+// How the parts dropped on the way up fall back to the ground: each one's
+// ballistic coefficient m/(C_D S), which sets its fall through the air. Read
+// only where impact points are written (the JSON and the trajectory exports).
+// The defaults are the built-in vehicle's parts tumbling (C_D about 1.2 on
+// the side of the body) and the fairing's halves, light shells of large area.
+struct ImpactModel {
+  double booster_beta = 3700.0;  // kg/m^2, one spent booster
+  double core_beta = 1700.0;     // kg/m^2, the spent core stage
+  double fairing_beta = 50.0;    // kg/m^2, one half of the fairing
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
@@ -175,6 +186,7 @@ struct Mission {
   Model model;
   EarthModel earth;
   AirModel atmosphere;
+  ImpactModel impact;
 };
 
 // The description asks for closed-loop guidance.
