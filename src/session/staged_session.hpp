@@ -1,0 +1,23 @@
+// A staged vehicle's run: `ascent --vehicle FILE` with a `[[stage]]`
+// description flies at once (there is no turn time to ask for: the
+// programme and the guidance are in the description) and writes its events
+// by stage, its final orbit and its masses; with --json the same as JSON.
+#pragma once
+#include <string>
+
+#include "phases/staged_flight.hpp"
+
+namespace ascent {
+
+// The description at path, if it is of the staged form; nothing otherwise
+// (the classic reader takes it). A file that cannot be read stops with the
+// usual file codes, a bad description with err_description.
+bool read_staged_if_staged(const std::string& path, StagedVehicle& v);
+
+// The text ascent writes for a staged flight.
+std::string staged_report_text(const StagedVehicle& v, const StagedResult& r);
+
+// The same as a JSON document.
+std::string staged_report_json(const StagedVehicle& v, const StagedResult& r);
+
+}  // namespace ascent
