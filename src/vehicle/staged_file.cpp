@@ -49,8 +49,8 @@ struct Slot {
 Slot number(const char* name, double min, double max, bool min_excluded, bool required, std::function<void(double)> f) {
   return {name, min, max, min_excluded, required, std::move(f), {}, {}};
 }
-Slot whole(const char* name, double min, double max, std::function<void(double)> f) {
-  Slot s{name, min, max, false, true, std::move(f), {}, {}};
+Slot whole(const char* name, double min, double max, bool required, std::function<void(double)> f) {
+  Slot s{name, min, max, false, required, std::move(f), {}, {}};
   s.whole = true;
   return s;
 }
@@ -80,6 +80,7 @@ void read_table(const toml::table& t, const std::string& prefix, const std::vect
     const std::string full = prefix + name;
     if (s == nullptr) refuse(file, at_of(key.source()), full, "unknown key");
     seen[name] = true;
+    if (!s->real && !s->text && !s->list) continue;  // a table of its own, read apart
     const At at = at_of(node.source());
     if (s->text) {
       const auto* v = node.as_string();
@@ -140,7 +141,7 @@ BoosterGroup read_group(const toml::table& t, const std::string& prefix, const s
   BoosterGroup g;
   double isp = 0;
   read_table(t, prefix,
-             {whole("count", 1, 64, [&](double x) { g.count = static_cast<int>(x); }),
+             {whole("count", 1, 64, true, [&](double x) { g.count = static_cast<int>(x); }),
               number("thrust", 0, big, true, true, [&](double x) { g.thrust = x; }),
               number("exhaust_speed", 0, 1e5, true, false, [&](double x) { g.exhaust_speed = x; }),
               number("specific_impulse", 0, 1e4, true, false, [&](double x) { isp = x; }),
@@ -161,7 +162,7 @@ StagedStage read_stage(const toml::table& t, const std::string& prefix, const st
   std::string end = "depletion";
   read_table(t, prefix,
              {text("name", true, [&](const std::string& s) { z.name = s; }),
-              whole("engines", 1, 64, [&](double x) { z.engines = static_cast<int>(x); }),
+              whole("engines", 1, 64, false, [&](double x) { z.engines = static_cast<int>(x); }),
               number("thrust", 0, big, true, true, [&](double x) { z.thrust = x; }),
               number("exhaust_speed", 0, 1e5, true, false, [&](double x) { z.exhaust_speed = x; }),
               number("specific_impulse", 0, 1e4, true, false, [&](double x) { isp = x; }),
