@@ -3,7 +3,9 @@
 // description, the refusals, and the classic vehicles in the staged form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <string>
 
 #include "io/fatal_error.hpp"
@@ -44,10 +46,10 @@ double dropped_within(const StagedResult& r, const StagedBurn& b) {
 }
 
 TEST(StagedFlight, BundledLauncherReachesItsTargetsWithinAKilometre) {
-  for (const char* file : {"corvane_leo.toml", "corvane_gto.toml"}) {
+  for (const char* file : {"corvane_leo.toml", "corvane_gto.toml", "delta3_gto.toml"}) {
     SCOPED_TRACE(file);
     const StagedVehicle v = bundled(file);
-    ASSERT_TRUE(v.stages.size() == 2 && v.stages[0].boosters.empty());
+    ASSERT_EQ(v.stages.size(), 2u);
     const StagedResult r = fly_staged(v);
     ASSERT_TRUE(r.reached) << r.failure;
     const Apsides o = apsides(r.r, r.vx, r.vy);
@@ -140,7 +142,9 @@ TEST(StagedFlight, BurnsFollowTheRocketEquationAndSeparationsShedWhatTheDescript
       if (x.what == c.what) d = &x;
     }
     ASSERT_NE(d, nullptr);
-    if (!std::isnan(c.t)) EXPECT_NEAR(d->t, c.t, 1e-6);
+    if (!std::isnan(c.t)) {
+      EXPECT_NEAR(d->t, c.t, 1e-6);
+    }
     EXPECT_NEAR(d->before - d->after, c.leaves, 1e-6);
   }
   // The core burns 60 t at 1000 kN / 3000 m/s after lift-off.
@@ -200,6 +204,19 @@ TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
       EXPECT_NE(e.message.find(c.message), std::string::npos) << e.message;
     }
   }
+}
+
+// The transfer orbit's perigee lies the argument of perigee past the node;
+// a site at the plane's highest latitude (i = latitude) lies at the argument
+// of latitude whose sine is sin(latitude) / sin(i): 90 deg.
+TEST(StagedDescription, TransferOrbitsPerigeeAngleFollowsFromItsElements) {
+  const StagedVehicle v = bundled("delta3_gto.toml");
+  const double to_rad = std::numbers::pi / 180, omega = 130.5;  // deg, published argument of perigee
+  const double u_site = std::asin(std::min(1.0, std::sin(v.mission.latitude * to_rad) /
+                                                    std::sin(v.mission.inclination * to_rad))) / to_rad;
+  EXPECT_NEAR(v.mission.perigee_angle, omega - u_site, 1e-9);
+  // The published a = 24,361.14 km and e = 0.7308, as apsides.
+  EXPECT_NEAR(v.mission.perigee_altitude, 24361140 * (1 - 0.7308) - Re, 1e-6);
 }
 
 TEST(StagedDescription, ClassicVehiclesReadAsBeforeAndHoldTheirMassesStaged) {

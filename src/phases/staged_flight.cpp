@@ -37,7 +37,7 @@ struct Burner {
 
 struct Flight {
   const StagedVehicle& v;
-  const StepObservers& observers;
+  const StepObservers* observers;  // none for a trial step
   FlightState s;
   DragTable drag;
   StagedResult out;
@@ -49,7 +49,15 @@ struct Flight {
   double t_ignition = 0;      // s, the stage's ignition
   bool fairing_on = true;
 
-  Flight(const StagedVehicle& veh, const StepObservers& obs) : v(veh), observers(obs) {}
+  Flight(const StagedVehicle& veh, const StepObservers& obs) : v(veh), observers(&obs) {}
+
+  // A copy to try a step on: what it flies, no observer sees.
+  Flight trial() const {
+    static const StepObservers none;
+    Flight t = *this;
+    t.observers = &none;
+    return t;
+  }
 
   void event(const std::string& what) {
     out.events.push_back({s.t, what, s.h0, std::hypot(s.vx, s.vy), mass});
@@ -91,7 +99,7 @@ struct Flight {
   void step(double dt) {
     set_burn();
     s.dt = dt;
-    trajectory_step(s, observers);
+    trajectory_step(s, *observers);
     ++out.steps;
     auto burn = [dt](Burner& b) {
       if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
@@ -313,13 +321,13 @@ bool guided_burn(Flight& f, double rp, double ra, Reached&& reached) {
     s.kick_rate = (guided_pitch(g, s.t + dt) - s.pitch) / dt;
     // The step on a copy first: if it passes the target, the cut-off lies
     // within it, found by halving.
-    Flight trial = f;
+    Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
       double lo = 0, hi = dt;
       for (int i = 0; i < max_bisections; ++i) {
         const double mid = (lo + hi) / 2;
-        Flight t2 = f;
+        Flight t2 = f.trial();
         t2.s.kick_rate = (guided_pitch(g, s.t + mid) - s.pitch) / mid;
         t2.step(mid);
         (reached(t2.s) ? hi : lo) = mid;
@@ -340,13 +348,13 @@ void coast_to_apogee(Flight& f) {
   s.kick = 0;
   s.kick_rate = 0;
   for (;;) {
-    Flight trial = f;
+    Flight trial = f.trial();
     trial.step(f.v.plan.coast_step);
     if (trial.s.vy <= 0) {
       double lo = 0, hi = f.v.plan.coast_step;
       for (int i = 0; i < max_bisections; ++i) {
         const double mid = (lo + hi) / 2;
-        Flight t2 = f;
+        Flight t2 = f.trial();
         t2.step(mid);
         (t2.s.vy <= 0 ? hi : lo) = mid;
       }
@@ -369,13 +377,13 @@ bool circularise(Flight& f, double a) {
   for (;;) {
     const double dry = f.next_dry();
     const double dt = std::min(f.v.plan.step, dry);
-    Flight trial = f;
+    Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
       double lo = 0, hi = dt;
       for (int i = 0; i < max_bisections; ++i) {
         const double mid = (lo + hi) / 2;
-        Flight t2 = f;
+        Flight t2 = f.trial();
         t2.step(mid);
         (reached(t2.s) ? hi : lo) = mid;
       }

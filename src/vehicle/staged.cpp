@@ -119,9 +119,18 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
     add("stage", "a vehicle needs at least one stage");
     return p;
   }
+  // Names are written in the events, one to a line.
+  auto has_control = [](const std::string& s) {
+    for (unsigned char c : s) {
+      if (c < 0x20 || c == 0x7f) return true;
+    }
+    return false;
+  };
+  if (has_control(v.name)) add("name", "must not contain control characters (line ends, tabs)");
   const std::size_t n = v.stages.size();
   for (std::size_t i = 0; i < n; ++i) {
     const StagedStage& z = v.stages[i];
+    if (has_control(z.name)) add(stage_key(i, "name"), "must not contain control characters (line ends, tabs)");
     const double t_out = burn_out_under_schedule(z);
     if (z.throttle_times.size() != z.throttle_levels.size()) {
       add(stage_key(i, "throttle_levels"), "must hold one level per time of throttle_times (" +
@@ -184,7 +193,7 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
     add(stage_key(0, "thrust"), "the thrust at lift-off (" + number_text(F0) + " N) does not lift the stack's weight (" +
                                     number_text(W0) + " N)");
   }
-  if (n > 1 && !(v.fairing_jettison_time > 0)) add("fairing.jettison_time", "must be after lift-off");
+  if (v.fairing_mass > 0 && !(v.fairing_jettison_time > 0)) add("fairing.jettison_time", "must be after lift-off");
   const StagedMission& m = v.mission;
   if (!(m.perigee_altitude <= m.apogee_altitude)) {
     add("mission.perigee_altitude", "must not be above mission.apogee_altitude (" + number_text(m.apogee_altitude) +
