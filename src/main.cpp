@@ -213,14 +213,13 @@ int main(int argc, char** argv) {
     }
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description(), true));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
-    if (ascent::StagedVehicle staged; vehicle_path != nullptr && ascent::read_staged_if_staged(vehicle_path, staged)) {
+    if (ascent::StagedVehicle staged; vehicle_path != nullptr && ascent::read_any_description(vehicle_path, staged, desc)) {
       if (trajectory_path != nullptr) {
         ascent::cli::report("ascent", "--trajectory: not written for a staged vehicle yet");
         return ascent::exit_usage;
       }
       return run_staged(staged, vehicle_path, json_path);
     }
-    if (vehicle_path != nullptr) desc = ascent::read_description(vehicle_path);
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
                                                                                  ascent::resolved_profile_path(desc)},
                                          {"const_n.pas", "const_n.pas, which every flight writes"}};

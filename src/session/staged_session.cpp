@@ -6,6 +6,7 @@
 
 #include "atmosphere/earth.hpp"
 #include "io/line_reader.hpp"
+#include "vehicle/description_file.hpp"
 #include "vehicle/staged_file.hpp"
 
 namespace ascent {
@@ -24,9 +25,12 @@ const char* injection_words(Injection i) {
 
 }  // namespace
 
-bool read_staged_if_staged(const std::string& path, StagedVehicle& v) {
+bool read_any_description(const std::string& path, StagedVehicle& v, Description& d) {
   const std::string text = read_whole_file(path);
-  if (!is_staged_text(text)) return false;
+  if (!is_staged_text(text)) {
+    d = description_from_file_text(text, path);
+    return false;
+  }
   v = parse_staged(text, path);
   return true;
 }

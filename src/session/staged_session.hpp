@@ -6,13 +6,15 @@
 #include <string>
 
 #include "phases/staged_flight.hpp"
+#include "vehicle/vehicle.hpp"
 
 namespace ascent {
 
-// The description at path, if it is of the staged form; nothing otherwise
-// (the classic reader takes it). A file that cannot be read stops with the
-// usual file codes, a bad description with err_description.
-bool read_staged_if_staged(const std::string& path, StagedVehicle& v);
+// The description at path, read once (a pipe reads only once): a staged
+// vehicle into v (true), or a classic one into d (false). A file that cannot
+// be read stops with the usual file codes, a bad description with
+// err_description.
+bool read_any_description(const std::string& path, StagedVehicle& v, Description& d);
 
 // The text ascent writes for a staged flight.
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r);
