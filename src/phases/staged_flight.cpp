@@ -23,6 +23,12 @@ constexpr int max_bisections = 60;
 constexpr int first_passes = 8;
 constexpr double deg = 180 / pi;
 
+// m, how far below the reference sphere a step may end before the flight
+// counts as having struck the ground (the pad's first steps start on it).
+constexpr double ground_margin = 1;
+
+struct Crashed {};
+
 // Something that burns: a stage's engines or a booster group.
 struct Burner {
   std::string name;
@@ -104,6 +110,8 @@ struct Flight {
     auto burn = [dt](Burner& b) {
       if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
     };
+    // Below the ground (or a state no longer a number): the flight ends.
+    if (!(s.h0 >= -ground_margin)) throw Crashed{};
     const double m_before = mass;
     burn(engines);
     for (Burner& b : groups) burn(b);
@@ -463,8 +471,14 @@ StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) 
         Burner{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
     f.group_on.push_back(true);
   }
-  while (f.stage + 1 < v.stages.size()) fly_lower_stage(f);
-  fly_last_stage(f);
+  try {
+    while (f.stage + 1 < v.stages.size()) fly_lower_stage(f);
+    fly_last_stage(f);
+  } catch (const Crashed&) {
+    f.event("ground");
+    f.out.reached = false;
+    f.out.failure = "the vehicle struck the ground";
+  }
   StagedResult& out = f.out;
   out.t = s.t;
   out.r = Re + s.h0;
