@@ -52,11 +52,14 @@ TEST(StagedFlight, BundledLauncherReachesItsTargetsWithinAKilometre) {
     ASSERT_EQ(v.stages.size(), 2u);
     const StagedResult r = fly_staged(v);
     ASSERT_TRUE(r.reached) << r.failure;
+    // The target as the file writes it: apsides, or a and e.
+    const StagedMission& m = v.mission;
+    const double a = m.semi_major_axis > 0 ? m.semi_major_axis : Re + (m.perigee_altitude + m.apogee_altitude) / 2;
+    const double e = m.semi_major_axis > 0 ? m.eccentricity : (m.apogee_altitude - m.perigee_altitude) / 2 / a;
     const Apsides o = apsides(r.r, r.vx, r.vy);
-    EXPECT_NEAR(o.hp, v.mission.perigee_altitude, 1000);
-    EXPECT_NEAR(o.ha, v.mission.apogee_altitude, 1000);
+    EXPECT_NEAR(o.hp, a * (1 - e) - Re, 1000);
+    EXPECT_NEAR(o.ha, a * (1 + e) - Re, 1000);
     // At the cut-off, the speed is vis-viva's on the target orbit at that radius.
-    const double a = Re + (v.mission.perigee_altitude + v.mission.apogee_altitude) / 2;
     EXPECT_NEAR(std::hypot(r.vx, r.vy), std::sqrt(mu * (2 / r.r - 1 / a)), 0.05);
     // Mass balance to the end: the payload, the adaptor and the last stage
     // with what its burns left of its propellant (a burn's loss less what
@@ -215,8 +218,6 @@ TEST(StagedDescription, TransferOrbitsPerigeeAngleFollowsFromItsElements) {
   const double u_site = std::asin(std::min(1.0, std::sin(v.mission.latitude * to_rad) /
                                                     std::sin(v.mission.inclination * to_rad))) / to_rad;
   EXPECT_NEAR(v.mission.perigee_angle, omega - u_site, 1e-9);
-  // The published a = 24,361.14 km and e = 0.7308, as apsides.
-  EXPECT_NEAR(v.mission.perigee_altitude, 24361140 * (1 - 0.7308) - Re, 1e-6);
 }
 
 TEST(StagedDescription, ClassicVehiclesReadAsBeforeAndHoldTheirMassesStaged) {

@@ -409,14 +409,15 @@ void fly_last_stage(Flight& f) {
   light_stage(f);
   StagedBurn burn;
   begin_burn(f, burn);
-  const double ra = Re + m.apogee_altitude;
+  const TargetApsides target = target_apsides(m);
+  const double ra = Re + target.ha;
   bool ok;
   if (m.injection == Injection::direct) {
-    const double rp = Re + m.perigee_altitude, a = (rp + ra) / 2;
+    const double rp = Re + target.hp, a = (rp + ra) / 2;
     ok = guided_burn(f, rp, ra, [a](const FlightState& x) { return sma_of(x) >= a; });
   } else {
     ok = guided_burn(f, Re + m.transfer_perigee, ra,
-                     [h = m.apogee_altitude](const FlightState& x) { return x.ha >= h; });
+                     [h = target.ha](const FlightState& x) { return x.ha >= h; });
   }
   f.engines.lit = false;
   end_burn(f, burn);
@@ -431,7 +432,7 @@ void fly_last_stage(Flight& f) {
     StagedBurn second;
     begin_burn(f, second);
     f.event(z.name + ": ignition at apogee");
-    ok = circularise(f, Re + (m.perigee_altitude + m.apogee_altitude) / 2);
+    ok = circularise(f, Re + (target.hp + target.ha) / 2);
     f.engines.lit = false;
     end_burn(f, second);
     f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
@@ -444,6 +445,13 @@ void fly_last_stage(Flight& f) {
 }
 
 }  // namespace
+
+TargetApsides target_apsides(const StagedMission& m) {
+  if (m.semi_major_axis > 0) {
+    return {m.semi_major_axis * (1 - m.eccentricity) - Re, m.semi_major_axis * (1 + m.eccentricity) - Re};
+  }
+  return {m.perigee_altitude, m.apogee_altitude};
+}
 
 double staged_vrot(const StagedMission& m) {
   const double phi = m.latitude / deg, incl = m.inclination / deg;

@@ -62,6 +62,13 @@ struct StagedResult {
 // Flies the vehicle; observers see every step.
 StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers = {});
 
+// m, the target orbit's perigee and apogee altitudes, from its elements
+// where it is given by them.
+struct TargetApsides {
+  double hp, ha;
+};
+TargetApsides target_apsides(const StagedMission& m);
+
 // The launch site's rotation credited to the flight along the launch
 // azimuth (m/s): the eastward surface speed times the sine of the azimuth
 // whose plane has the target's inclination (a due-east launch when the

@@ -37,10 +37,11 @@ bool read_any_description(const std::string& path, StagedVehicle& v, Description
 
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
   const StagedMission& m = v.mission;
+  const TargetApsides target = target_apsides(m);
   std::string t = v.name + ": " + std::to_string(v.stages.size()) + (v.stages.size() == 1 ? " stage" : " stages") +
                   format(", lift-off mass %.1f kg\n", r.liftoff_mass);
   t += format("target orbit: %.3f x %.3f km, inclination %.2f deg, launch site latitude %.2f deg, ",
-              m.perigee_altitude / 1000, m.apogee_altitude / 1000, m.inclination, m.latitude);
+              target.hp / 1000, target.ha / 1000, m.inclination, m.latitude);
   t += std::string(injection_words(m.injection)) + "\n\n";
   t += "      T+ s  altitude km  speed m/s       mass kg  event\n";
   for (const StagedEvent& e : r.events) {
@@ -49,7 +50,7 @@ std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
   t += "\n";
   if (!r.reached) t += "target not reached: " + r.failure + "\n";
   t += format("final orbit: perigee %.3f km, apogee %.3f km (target %.3f x %.3f km)\n", r.hp / 1000, r.ha / 1000,
-              m.perigee_altitude / 1000, m.apogee_altitude / 1000);
+              target.hp / 1000, target.ha / 1000);
   t += format("perigee from the launch site along the plane (inertial): %.2f deg", r.perigee_angle);
   if (m.perigee_angle >= 0) t += format(" (asked for %.2f deg; the cut-off is not steered to it)", m.perigee_angle);
   t += "\n";
@@ -77,7 +78,8 @@ std::string staged_report_json(const StagedVehicle& v, const StagedResult& r) {
   const double a = (r.hp + r.ha) / 2 + Re;
   j["final_orbit"] = {{"perigee_altitude", r.hp}, {"apogee_altitude", r.ha}, {"semi_major_axis", a},
                       {"eccentricity", (r.ha - r.hp) / (2 * a)}, {"perigee_angle", r.perigee_angle}};
-  j["target"] = {{"perigee_altitude", v.mission.perigee_altitude}, {"apogee_altitude", v.mission.apogee_altitude}};
+  const TargetApsides target = target_apsides(v.mission);
+  j["target"] = {{"perigee_altitude", target.hp}, {"apogee_altitude", target.ha}};
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
   nlohmann::ordered_json drops = nlohmann::ordered_json::array();
   for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});

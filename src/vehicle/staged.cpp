@@ -195,7 +195,7 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
   }
   if (v.fairing_mass > 0 && !(v.fairing_jettison_time > 0)) add("fairing.jettison_time", "must be after lift-off");
   const StagedMission& m = v.mission;
-  if (!(m.perigee_altitude <= m.apogee_altitude)) {
+  if (m.semi_major_axis == 0 && !(m.perigee_altitude <= m.apogee_altitude)) {
     add("mission.perigee_altitude", "must not be above mission.apogee_altitude (" + number_text(m.apogee_altitude) +
                                         "), got " + number_text(m.perigee_altitude));
   }
@@ -203,7 +203,7 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
     add("mission.inclination", "must be at least the launch site's latitude (" + number_text(std::fabs(m.latitude)) +
                                    " degrees), got " + number_text(m.inclination));
   }
-  if (m.injection == Injection::coast && !(m.transfer_perigee < m.apogee_altitude)) {
+  if (m.semi_major_axis == 0 && m.injection == Injection::coast && !(m.transfer_perigee < m.apogee_altitude)) {
     add("mission.transfer_perigee", "must be below mission.apogee_altitude (" + number_text(m.apogee_altitude) +
                                         "), got " + number_text(m.transfer_perigee));
   }

@@ -61,6 +61,10 @@ struct StagedMission {
   double inclination = 51.6;       // deg, target orbit; at least the latitude
   double perigee_altitude = 0;     // m, target orbit
   double apogee_altitude = 0;      // m, target orbit
+  // The target given as elements instead (semi_major_axis above 0): the
+  // apsides' altitudes follow from the Earth's radius where it is flown.
+  double semi_major_axis = 0;      // m
+  double eccentricity = 0;
   // deg, elliptic target: the perigee's angle from the launch site along the
   // flight plane (inertial), where the flight is asked to place it; < 0:
   // wherever the cut-off places it.

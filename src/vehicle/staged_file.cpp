@@ -8,7 +8,6 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
-#include "atmosphere/earth.hpp"
 #include "io/fatal_error.hpp"
 #include "vehicle/keys.hpp"
 #include "vehicle/toml_screen.hpp"
@@ -234,8 +233,8 @@ void read_mission(const toml::table& t, StagedMission& m, const std::string& fil
            "give the target orbit as perigee_altitude and apogee_altitude, or as semi_major_axis and eccentricity");
   }
   if (elements) {
-    m.perigee_altitude = a * (1 - e) - Re;
-    m.apogee_altitude = a * (1 + e) - Re;
+    m.semi_major_axis = a;
+    m.eccentricity = e;
   }
   if (injection == "coast") {
     m.injection = Injection::coast;
