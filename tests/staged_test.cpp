@@ -150,6 +150,18 @@ TEST(StagedFlight, BurnsFollowTheRocketEquationAndSeparationsShedWhatTheDescript
     }
     EXPECT_NEAR(d->before - d->after, c.leaves, 1e-6);
   }
+  // A core cut off by time leaves with what it has not burnt: 60 t less
+  // 150 s at 1000 kN / 3000 m/s (a cut-off that once never let the flight go on).
+  std::string timed = boosted;
+  timed.replace(timed.find("separation_delay = 2"), 20, "separation_delay = 2\nburn_end = \"time\"\nburn_time = 150");
+  int separations = 0;
+  for (const StagedDrop& d : fly_staged(parse_staged(timed, "timed.toml")).drops) {
+    if (d.what == "core: separation") {
+      EXPECT_NEAR(d.before - d.after, 8000 + 60000 - 150 * (1000000.0 / 3000), 1e-6);
+      ++separations;
+    }
+  }
+  EXPECT_EQ(separations, 1);
   // The core burns 60 t at 1000 kN / 3000 m/s after lift-off.
   ASSERT_GE(flown.burns.size(), 2u);
   EXPECT_NEAR(flown.burns[0].t1, 60000 / (1000000.0 / 3000), 1e-6);

@@ -157,10 +157,12 @@ double next_event(const Flight& f) {
   const StagedStage& z = f.v.stages[f.stage];
   const double t = f.s.t, tb = t - f.t_ignition;
   double next = f.next_dry();
-  for (double tk : z.throttle_times) {
-    if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
+  if (f.engines.lit) {
+    for (double tk : z.throttle_times) {
+      if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
+    }
+    if (z.burn_end == BurnEnd::time && z.burn_time > tb + cycle_slack) next = std::min(next, z.burn_time - tb);
   }
-  if (z.burn_end == BurnEnd::time) next = std::min(next, z.burn_time - tb);
   if (f.stage == 0) {
     for (std::size_t j = 0; j < f.groups.size(); ++j) {
       const BoosterGroup& g = z.boosters[j];
