@@ -20,6 +20,7 @@
 #include "report/json_report.hpp"
 #include "report/trajectory_export.hpp"
 #include "session/session.hpp"
+#include "session/staged_session.hpp"
 #include "vehicle/description_file.hpp"
 
 namespace {
@@ -81,6 +82,24 @@ int print_raw(const std::string& text) {
     return ascent::err_write;
   }
   return 0;
+}
+
+// A staged vehicle flies at once: its report to standard output, and with
+// --json FILE the same as JSON, written whole or not at all.
+int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path) {
+  if (json_path != nullptr && ascent::same_file(json_path, vehicle_path)) {
+    throw ascent::FatalError{ascent::err_access_denied,
+                             std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
+  }
+  const ascent::StagedResult r = ascent::fly_staged(v);
+  if (json_path != nullptr) {
+    ascent::Channel file;
+    file.open_file_replacing_through_links(json_path);
+    file.put(ascent::staged_report_json(v, r));
+    file.finish();
+    file.commit();
+  }
+  return print_raw(ascent::staged_report_text(v, r));
 }
 
 // A file the session reads or writes whatever the answers, and how a
@@ -194,7 +213,13 @@ int main(int argc, char** argv) {
     }
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description(), true));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
-    if (vehicle_path != nullptr) desc = ascent::read_description(vehicle_path);
+    if (ascent::StagedVehicle staged; vehicle_path != nullptr && ascent::read_any_description(vehicle_path, staged, desc)) {
+      if (trajectory_path != nullptr) {
+        ascent::cli::report("ascent", "--trajectory: not written for a staged vehicle yet");
+        return ascent::exit_usage;
+      }
+      return run_staged(staged, vehicle_path, json_path);
+    }
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
                                                                                  ascent::resolved_profile_path(desc)},
                                          {"const_n.pas", "const_n.pas, which every flight writes"}};

@@ -437,8 +437,10 @@ Description parse_description(std::string_view text, const std::string& file_nam
   return parse(text, file_name).d;
 }
 
-Description read_description(const std::string& path) {
-  Parsed p = parse(read_whole_file(path), path);
+Description read_description(const std::string& path) { return description_from_file_text(read_whole_file(path), path); }
+
+Description description_from_file_text(std::string_view text, const std::string& path) {
+  Parsed p = parse(text, path);
   // Taken, and said: every program that reads a description says it alike.
   for (const std::string& w : p.warnings) std::fprintf(stderr, "%s: warning: %s\r\n", program_invocation_short_name, w.c_str());
   p.d.origin = path;

@@ -22,6 +22,9 @@ Description parse_description(std::string_view text, const std::string& file_nam
 // profile it names can be read, and sets `origin` to `path`.
 Description read_description(const std::string& path);
 
+// The same from the file's text, read once already (a pipe reads only once).
+Description description_from_file_text(std::string_view text, const std::string& path);
+
 // The booster profile file to fly: the description's `profile` taken
 // relative to the folder of its origin, or "s1.dat" in the working directory
 // when it names none.

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "run_ascent.hpp"
 
 namespace {
@@ -215,6 +217,29 @@ TEST(VehicleOption, KeysWithoutEffectAreSaidAndWhatClosedLoopRefusesIsRefused) {
       EXPECT_EQ(outputs(s), outputs(plain));
     }
   }
+}
+
+// A staged vehicle flies at once: the text and the JSON tell the same
+// orbit; one that cannot fly is refused before any output is created.
+TEST(VehicleOption, StagedVehicleFliesAtOnceAndWritesItsOrbitAsTextAndJson) {
+  e2e::Scratch s;
+  const std::string good = source_file("vehicles/corvane_gto.toml");
+  s.write("v.toml", good);
+  e2e::RunResult r = run(s, {"--vehicle", "v.toml", "--json", "v.json"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("second stage: cut-off"), std::string::npos) << r.out;
+  const nlohmann::json j = nlohmann::json::parse(s.read("v.json"));
+  EXPECT_TRUE(j.at("reached").get<bool>());
+  char apogee[64];
+  std::snprintf(apogee, sizeof apogee, "apogee %.3f km", j.at("final_orbit").at("apogee_altitude").get<double>() / 1000);
+  EXPECT_NE(r.out.find(apogee), std::string::npos) << apogee;
+  std::string bad = good;
+  bad.replace(bad.find("inclination = 28.5"), 18, "inclination = 10.0");
+  s.write("bad.toml", bad);
+  r = run(s, {"--vehicle", "bad.toml", "--json", "b.json"});
+  EXPECT_EQ(r.exit_code, 65);
+  EXPECT_EQ(r.err.rfind("ascent: bad.toml:", 0), 0u) << r.err;
+  EXPECT_FALSE(s.exists("b.json"));
 }
 
 }  // namespace

@@ -1,0 +1,512 @@
+#include "phases/staged_flight.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "atmosphere/atmosphere.hpp"
+#include "trajectory/drag.hpp"
+#include "trajectory/guidance.hpp"
+#include "trajectory/trajectory_step.hpp"
+
+namespace ascent {
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+// s, an event this close is due: the steps' times carry rounding.
+constexpr double cycle_slack = 1e-9;
+// Halvings of the step that passes a cut-off or the apogee: the step of a
+// quarter second to far below a nanosecond.
+constexpr int max_bisections = 60;
+// The passes of the guidance's first solution, from no guess.
+constexpr int first_passes = 8;
+constexpr double deg = 180 / pi;
+
+// m, how far below the reference sphere a step may end before the flight
+// counts as having struck the ground (the pad's first steps start on it).
+constexpr double ground_margin = 1;
+
+struct Crashed {};
+
+// Something that burns: a stage's engines or a booster group.
+struct Burner {
+  std::string name;
+  double F = 0;          // N, vacuum thrust at throttle 1
+  double c = 0;          // m/s
+  double area = 0;       // m^2, nozzle exit area of all its nozzles
+  double left = 0;       // kg, propellant left
+  double throttle = 1;
+  bool lit = false;
+  double flow() const { return F * throttle / c; }
+};
+
+struct Flight {
+  const StagedVehicle& v;
+  const StepObservers* observers;  // none for a trial step
+  FlightState s;
+  DragTable drag;
+  StagedResult out;
+  double mass = 0;            // kg, the whole stack
+  std::size_t stage = 0;      // the stage burning or next to
+  Burner engines;             // the stage's engines
+  std::vector<Burner> groups; // the first stage's booster groups
+  std::vector<bool> group_on; // still attached
+  double t_ignition = 0;      // s, the stage's ignition
+  bool fairing_on = true;
+
+  Flight(const StagedVehicle& veh, const StepObservers& obs) : v(veh), observers(&obs) {}
+
+  // A copy to try a step on: what it flies, no observer sees.
+  Flight trial() const {
+    static const StepObservers none;
+    Flight t = *this;
+    t.observers = &none;
+    return t;
+  }
+
+  void event(const std::string& what) {
+    out.events.push_back({s.t, what, s.h0, std::hypot(s.vx, s.vy), mass});
+  }
+
+  double reference_area() const {
+    double d = 0;
+    for (std::size_t i = stage; i < v.stages.size(); ++i) d = std::max(d, v.stages[i].diameter);
+    double S = circle_area(d);
+    for (std::size_t j = 0; j < groups.size(); ++j) {
+      if (group_on[j]) S += v.stages[0].boosters[j].count * circle_area(v.stages[0].boosters[j].diameter);
+    }
+    return S;
+  }
+
+  // Sets thrust, flow, nozzle area and the masses from the burners.
+  void set_burn() {
+    double F = 0, mdot = 0, Ae = 0, m0 = 0;
+    auto add = [&](const Burner& b) {
+      if (!b.lit) return;
+      F += b.F * b.throttle;
+      mdot += b.flow();
+      Ae += b.area;
+      m0 += b.left;
+    };
+    add(engines);
+    for (const Burner& b : groups) add(b);
+    s.Fvac = F;
+    s.mdot = -mdot;
+    s.mddot = 0;
+    s.Fdot = 0;
+    s.Ae = Ae;
+    s.m0 = m0;
+    s.Me = mass - m0;
+    s.Sref = reference_area();
+  }
+
+  // One step of dt; the burners' propellant follows the flow.
+  void step(double dt) {
+    set_burn();
+    s.dt = dt;
+    trajectory_step(s, *observers);
+    ++out.steps;
+    auto burn = [dt](Burner& b) {
+      if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
+    };
+    // Below the ground (or a state no longer a number): the flight ends.
+    if (!(s.h0 >= -ground_margin)) throw Crashed{};
+    const double m_before = mass;
+    burn(engines);
+    for (Burner& b : groups) burn(b);
+    mass = m_before + s.mdot * dt;
+  }
+
+  void drop(const std::string& what, double leaves, double expected) {
+    const double before = mass;
+    mass -= leaves;
+    out.drops.push_back({what, s.t, before, mass, expected});
+    event(what);
+  }
+
+  // s, when each burner still lit runs dry, from now.
+  double next_dry() const {
+    double t = inf;
+    if (engines.lit) t = std::min(t, engines.left / engines.flow());
+    for (const Burner& b : groups) {
+      if (b.lit) t = std::min(t, b.left / b.flow());
+    }
+    return t;
+  }
+};
+
+void light_stage(Flight& f) {
+  const StagedStage& z = f.v.stages[f.stage];
+  f.engines = Burner{z.name, stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
+  if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
+  f.t_ignition = f.s.t;
+  f.event(z.name + ": ignition");
+}
+
+double stage_throttle(const StagedStage& z, double t_burn) {
+  double level = 1;
+  for (std::size_t k = 0; k < z.throttle_times.size(); ++k) {
+    if (t_burn + cycle_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
+  }
+  return level;
+}
+
+// The next time-tabled event of the first stages' flight, from now.
+double next_event(const Flight& f) {
+  const StagedStage& z = f.v.stages[f.stage];
+  const double t = f.s.t, tb = t - f.t_ignition;
+  double next = f.next_dry();
+  if (f.engines.lit) {
+    for (double tk : z.throttle_times) {
+      if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
+    }
+    if (z.burn_end == BurnEnd::time && z.burn_time > tb + cycle_slack) next = std::min(next, z.burn_time - tb);
+  }
+  if (f.stage == 0) {
+    for (std::size_t j = 0; j < f.groups.size(); ++j) {
+      const BoosterGroup& g = z.boosters[j];
+      if (!f.group_on[j]) continue;
+      if (!f.groups[j].lit && g.ignition_time > t + cycle_slack) next = std::min(next, g.ignition_time - t);
+      if (g.jettison_time >= 0 && g.jettison_time > t + cycle_slack) next = std::min(next, g.jettison_time - t);
+    }
+  }
+  if (f.fairing_on && f.v.fairing_jettison_time > t + cycle_slack) next = std::min(next, f.v.fairing_jettison_time - t);
+  return next;
+}
+
+// The events due now: groups lit, run dry or jettisoned, the fairing, the throttle.
+void time_events(Flight& f) {
+  const StagedVehicle& v = f.v;
+  const double t = f.s.t;
+  if (f.stage == 0) {
+    const StagedStage& z = v.stages[0];
+    for (std::size_t j = 0; j < f.groups.size(); ++j) {
+      const BoosterGroup& g = z.boosters[j];
+      Burner& b = f.groups[j];
+      const std::string name = "booster group " + std::to_string(j + 1);
+      if (!f.group_on[j]) continue;
+      if (!b.lit && b.left > 0 && g.ignition_time <= t + cycle_slack) {
+        b.lit = true;
+        f.event(name + ": ignition");
+      }
+      if (b.lit && b.left <= b.flow() * cycle_slack) {
+        b.lit = false;
+        b.left = 0;
+        f.event(name + ": burn-out");
+      }
+      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : !b.lit && b.left == 0;
+      if (jettison) {
+        const double expected = g.count * (g.mass - g.propellant_mass) + b.left;
+        f.group_on[j] = false;
+        b.lit = false;
+        f.drop(name + ": jettison", g.count * (g.mass - g.propellant_mass) + b.left, expected);
+      }
+    }
+  }
+  if (f.fairing_on && v.fairing_jettison_time <= t + cycle_slack) {
+    f.fairing_on = false;
+    f.drop("fairing: jettison", v.fairing_mass, v.fairing_mass);
+  }
+  f.engines.throttle = stage_throttle(v.stages[f.stage], t - f.t_ignition);
+}
+
+void begin_burn(Flight& f, StagedBurn& b) {
+  b.stage = f.v.stages[f.stage].name;
+  b.t0 = f.s.t;
+  b.m0 = f.mass;
+  b.exhaust_speed = f.engines.c;
+  b.alone = true;
+  b.dv = -f.s.dV;
+}
+
+void end_burn(Flight& f, StagedBurn& b) {
+  b.t1 = f.s.t;
+  b.m1 = f.mass;
+  b.dv += f.s.dV;
+  f.out.burns.push_back(b);
+}
+
+// A stage below the last: the pitch programme through its burn.
+void fly_lower_stage(Flight& f) {
+  FlightState& s = f.s;
+  const StagedPlan& p = f.v.plan;
+  const StagedStage& z = f.v.stages[f.stage];
+  light_stage(f);
+  StagedBurn burn;
+  begin_burn(f, burn);
+  time_events(f);
+  enum { rise, over, back, turn } phase = f.stage == 0 ? rise : turn;
+  double phase_end = inf;
+  for (;;) {
+    const double tb = s.t - f.t_ignition;
+    const bool burnt_out = f.engines.left <= f.engines.flow() * cycle_slack;
+    const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
+    if (burnt_out || timed_out) break;
+    if (phase == rise && s.h0 >= p.pitch_over_altitude) {
+      phase = over;
+      s.kick_rate = -p.pitch_rate / deg;
+      phase_end = s.t + p.pitch_time;
+      f.event("pitch-over");
+    } else if (phase == over && s.t + cycle_slack >= phase_end) {
+      phase = back;
+      s.kick_rate = p.pitch_rate / deg;
+      phase_end = s.t + p.pitch_time;
+    } else if (phase == back && s.t + cycle_slack >= phase_end) {
+      phase = turn;
+      s.kick_rate = 0;
+      s.kick = 0;
+    }
+    double dt = std::min(f.v.plan.step, next_event(f));
+    if (phase == over || phase == back) dt = std::min(dt, phase_end - s.t);
+    f.step(dt);
+    if (f.groups.size() != 0) {
+      for (std::size_t j = 0; j < f.groups.size(); ++j) burn.alone = burn.alone && !f.groups[j].lit;
+    }
+    time_events(f);
+  }
+  for (std::size_t j = 0; j < f.groups.size(); ++j) {
+    if (f.group_on[j] || f.groups[j].F > 0) burn.alone = false;
+  }
+  f.engines.lit = false;
+  end_burn(f, burn);
+  f.event(z.name + (z.burn_end == BurnEnd::time ? ": cut-off" : ": burn-out"));
+  // Coast to separation, still in the programme (no thrust).
+  double left = z.separation_delay;
+  while (left > cycle_slack) {
+    const double dt = std::min({f.v.plan.step, left, next_event(f)});
+    f.step(dt);
+    left -= dt;
+    time_events(f);
+  }
+  // Boosters still on the stage leave with it.
+  double leaves = z.dry_mass + f.engines.left, expected = z.dry_mass + f.engines.left;
+  for (std::size_t j = 0; j < f.groups.size(); ++j) {
+    if (!f.group_on[j]) continue;
+    const BoosterGroup& g = z.boosters[j];
+    leaves += g.count * (g.mass - g.propellant_mass) + f.groups[j].left;
+    expected += g.count * (g.mass - g.propellant_mass) + f.groups[j].left;
+    f.group_on[j] = false;
+    f.groups[j].lit = false;
+  }
+  f.drop(z.name + ": separation", leaves, expected);
+  ++f.stage;
+}
+
+// m, osculating semi-major axis of a state.
+double sma_of(const FlightState& s) {
+  const double r = Re + s.h0;
+  return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / mu);
+}
+
+// The last stage's burn to the orbit of perigee radius rp and apogee radius
+// ra, cut off at its perigee when `reached` says the state is on it: the
+// guidance steers, the cut-off is located within the step that passes it.
+template <class Reached>
+bool guided_burn(Flight& f, double rp, double ra, Reached&& reached) {
+  FlightState& s = f.s;
+  const StagedPlan& p = f.v.plan;
+  const CutoffTarget target{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0};
+  ThrustModel model{f.engines.c, 1, inf};
+  auto solve = [&](const GuidanceSolution* guess, int passes) {
+    model.tau = f.mass / f.engines.flow();
+    return solve_guidance(s.t, Re + s.h0, s.vx, s.vy, target, model, guess, passes);
+  };
+  GuidanceSolution g = solve(nullptr, first_passes);
+  bool holding = false;
+  s.mode = Steering::guided;
+  s.follow_air = true;
+  for (;;) {
+    if (!holding && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
+      const GuidanceSolution prev = g;
+      g = solve(&prev, 1);
+    }
+    if (g.tgo < p.hold_time) holding = true;
+    double dt = std::min(f.v.plan.step, next_event(f));
+    const double dry = f.next_dry();
+    const bool last = dry <= dt;
+    dt = std::min(dt, dry);
+    s.pitch = guided_pitch(g, s.t);
+    s.kick = 0;
+    s.kick_rate = (guided_pitch(g, s.t + dt) - s.pitch) / dt;
+    // The step on a copy first: if it passes the target, the cut-off lies
+    // within it, found by halving.
+    Flight trial = f.trial();
+    trial.step(dt);
+    if (reached(trial.s)) {
+      double lo = 0, hi = dt;
+      for (int i = 0; i < max_bisections; ++i) {
+        const double mid = (lo + hi) / 2;
+        Flight t2 = f.trial();
+        t2.s.kick_rate = (guided_pitch(g, s.t + mid) - s.pitch) / mid;
+        t2.step(mid);
+        (reached(t2.s) ? hi : lo) = mid;
+      }
+      s.kick_rate = (guided_pitch(g, s.t + hi) - s.pitch) / hi;
+      f.step(hi);
+      return true;
+    }
+    f.step(dt);
+    time_events(f);
+    if (last) return false;
+  }
+}
+
+void coast_to_apogee(Flight& f) {
+  FlightState& s = f.s;
+  s.mode = Steering::vacuum;
+  s.kick = 0;
+  s.kick_rate = 0;
+  for (;;) {
+    Flight trial = f.trial();
+    trial.step(f.v.plan.coast_step);
+    if (trial.s.vy <= 0) {
+      double lo = 0, hi = f.v.plan.coast_step;
+      for (int i = 0; i < max_bisections; ++i) {
+        const double mid = (lo + hi) / 2;
+        Flight t2 = f.trial();
+        t2.step(mid);
+        (t2.s.vy <= 0 ? hi : lo) = mid;
+      }
+      f.step(hi);
+      return;
+    }
+    f.step(f.v.plan.coast_step);
+  }
+}
+
+// Along the velocity, from the apogee, until the orbit has the target's
+// energy: its semi-major axis is a. (Its perigee cannot mark the end: once
+// the orbit is round, the perigee is the point the stage burns at, a hair
+// below the apogee it started from.)
+bool circularise(Flight& f, double a) {
+  FlightState& s = f.s;
+  f.engines.lit = true;
+  s.mode = Steering::vacuum;
+  auto reached = [a](const FlightState& x) { return sma_of(x) >= a; };
+  for (;;) {
+    const double dry = f.next_dry();
+    const double dt = std::min(f.v.plan.step, dry);
+    Flight trial = f.trial();
+    trial.step(dt);
+    if (reached(trial.s)) {
+      double lo = 0, hi = dt;
+      for (int i = 0; i < max_bisections; ++i) {
+        const double mid = (lo + hi) / 2;
+        Flight t2 = f.trial();
+        t2.step(mid);
+        (reached(t2.s) ? hi : lo) = mid;
+      }
+      f.step(hi);
+      return true;
+    }
+    f.step(dt);
+    if (dry <= f.v.plan.step) return false;
+  }
+}
+
+void fly_last_stage(Flight& f) {
+  const StagedMission& m = f.v.mission;
+  const StagedStage& z = f.v.stages[f.stage];
+  light_stage(f);
+  StagedBurn burn;
+  begin_burn(f, burn);
+  const TargetApsides target = target_apsides(m);
+  const double ra = Re + target.ha;
+  bool ok;
+  if (m.injection == Injection::direct) {
+    const double rp = Re + target.hp, a = (rp + ra) / 2;
+    ok = guided_burn(f, rp, ra, [a](const FlightState& x) { return sma_of(x) >= a; });
+  } else {
+    ok = guided_burn(f, Re + m.transfer_perigee, ra,
+                     [h = target.ha](const FlightState& x) { return x.ha >= h; });
+  }
+  f.engines.lit = false;
+  end_burn(f, burn);
+  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  if (!ok) {
+    f.out.failure = z.name + " ran out of propellant before the target orbit";
+    return;
+  }
+  if (m.injection == Injection::coast) {
+    coast_to_apogee(f);
+    f.event("apogee");
+    StagedBurn second;
+    begin_burn(f, second);
+    f.event(z.name + ": ignition at apogee");
+    ok = circularise(f, Re + (target.hp + target.ha) / 2);
+    f.engines.lit = false;
+    end_burn(f, second);
+    f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+    if (!ok) {
+      f.out.failure = z.name + " ran out of propellant before circularising";
+      return;
+    }
+  }
+  f.out.reached = true;
+}
+
+}  // namespace
+
+TargetApsides target_apsides(const StagedMission& m) {
+  if (m.semi_major_axis > 0) {
+    return {m.semi_major_axis * (1 - m.eccentricity) - Re, m.semi_major_axis * (1 + m.eccentricity) - Re};
+  }
+  return {m.perigee_altitude, m.apogee_altitude};
+}
+
+double staged_vrot(const StagedMission& m) {
+  const double phi = m.latitude / deg, incl = m.inclination / deg;
+  const double ve = 2 * pi * Re * std::cos(phi) / sidereal_day;
+  // sin A = cos i / cos lat: at most 1, a due-east launch, when i is the latitude.
+  const double sin_az = std::min(1.0, std::cos(incl) / std::cos(phi));
+  return ve * sin_az;
+}
+
+StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) {
+  atmosphere_init();
+  Flight f(v, observers);
+  f.drag = make_drag_table(v.drag);
+  FlightState& s = f.s;
+  s.drag = &f.drag;
+  s.vrot = staged_vrot(v.mission);
+  s.vx = s.vrot;
+  s.mode = Steering::pitch_program;
+  s.follow_air = true;
+  f.mass = liftoff_mass(v);
+  f.out.liftoff_mass = f.mass;
+  f.fairing_on = v.fairing_mass > 0 || v.fairing_jettison_time > 0;
+  for (const BoosterGroup& g : v.stages[0].boosters) {
+    f.groups.push_back(
+        Burner{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
+    f.group_on.push_back(true);
+  }
+  try {
+    while (f.stage + 1 < v.stages.size()) fly_lower_stage(f);
+    fly_last_stage(f);
+  } catch (const Crashed&) {
+    f.event("ground");
+    f.out.reached = false;
+    f.out.failure = "the vehicle struck the ground";
+  }
+  StagedResult& out = f.out;
+  out.t = s.t;
+  out.r = Re + s.h0;
+  out.vx = s.vx;
+  out.vy = s.vy;
+  out.hp = s.hp;
+  out.ha = s.ha;
+  out.mass = f.mass;
+  // The perigee lies the true anomaly behind the present point; the point
+  // itself has swept (r0 + vrot t) / Re about the centre since lift-off.
+  const double hm = out.r * s.vx;
+  const double ec = hm * hm / (mu * out.r) - 1, es = hm * s.vy / mu;
+  const double nu = std::atan2(es, ec);
+  double angle = ((s.r0 + s.vrot * s.t) / Re - nu) * deg;
+  angle = std::fmod(angle, double(2 * 180));  // a whole turn
+  if (angle < 0) angle += 2 * 180;
+  out.perigee_angle = angle;
+  return out;
+}
+
+}  // namespace ascent

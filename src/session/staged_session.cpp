@@ -1,0 +1,90 @@
+#include "session/staged_session.hpp"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "atmosphere/earth.hpp"
+#include "io/line_reader.hpp"
+#include "vehicle/description_file.hpp"
+#include "vehicle/staged_file.hpp"
+
+namespace ascent {
+
+namespace {
+
+std::string format(const char* f, double a, double b = 0, double c = 0, double d = 0) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, f, a, b, c, d);
+  return buf;
+}
+
+const char* injection_words(Injection i) {
+  return i == Injection::direct ? "direct injection" : "coast to apogee and circularise";
+}
+
+}  // namespace
+
+bool read_any_description(const std::string& path, StagedVehicle& v, Description& d) {
+  const std::string text = read_whole_file(path);
+  if (!is_staged_text(text)) {
+    d = description_from_file_text(text, path);
+    return false;
+  }
+  v = parse_staged(text, path);
+  return true;
+}
+
+std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
+  const StagedMission& m = v.mission;
+  const TargetApsides target = target_apsides(m);
+  std::string t = v.name + ": " + std::to_string(v.stages.size()) + (v.stages.size() == 1 ? " stage" : " stages") +
+                  format(", lift-off mass %.1f kg\n", r.liftoff_mass);
+  t += format("target orbit: %.3f x %.3f km, inclination %.2f deg, launch site latitude %.2f deg, ",
+              target.hp / 1000, target.ha / 1000, m.inclination, m.latitude);
+  t += std::string(injection_words(m.injection)) + "\n\n";
+  t += "      T+ s  altitude km  speed m/s       mass kg  event\n";
+  for (const StagedEvent& e : r.events) {
+    t += format("%10.2f %12.3f %10.1f %13.1f  ", e.t, e.h / 1000, e.v, e.m) + e.name + "\n";
+  }
+  t += "\n";
+  if (!r.reached) t += "target not reached: " + r.failure + "\n";
+  t += format("final orbit: perigee %.3f km, apogee %.3f km (target %.3f x %.3f km)\n", r.hp / 1000, r.ha / 1000,
+              target.hp / 1000, target.ha / 1000);
+  t += format("perigee from the launch site along the plane (inertial): %.2f deg", r.perigee_angle);
+  if (m.perigee_angle >= 0) t += format(" (asked for %.2f deg; the cut-off is not steered to it)", m.perigee_angle);
+  t += "\n";
+  const double left = r.mass - v.payload_mass - v.adaptor_mass - v.stages.back().dry_mass;
+  t += format("mass in orbit: %.1f kg: payload %.1f kg, adaptor %.1f kg, ", r.mass, v.payload_mass, v.adaptor_mass);
+  t += v.stages.back().name + format(" %.1f kg dry and %.1f kg propellant left\n", v.stages.back().dry_mass, left);
+  t += "burns:\n";
+  for (const StagedBurn& b : r.burns) {
+    t += format("  %9.2f s to %9.2f s, %12.1f kg to %12.1f kg", b.t0, b.t1, b.m0, b.m1);
+    t += format(", %.1f m/s from thrust  ", b.dv) + b.stage + "\n";
+  }
+  return t;
+}
+
+std::string staged_report_json(const StagedVehicle& v, const StagedResult& r) {
+  nlohmann::ordered_json j;
+  j["vehicle"] = v.name;
+  j["reached"] = r.reached;
+  if (!r.reached) j["failure"] = r.failure;
+  nlohmann::ordered_json events = nlohmann::ordered_json::array();
+  for (const StagedEvent& e : r.events) {
+    events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
+  }
+  j["events"] = events;
+  const double a = (r.hp + r.ha) / 2 + Re;
+  j["final_orbit"] = {{"perigee_altitude", r.hp}, {"apogee_altitude", r.ha}, {"semi_major_axis", a},
+                      {"eccentricity", (r.ha - r.hp) / (2 * a)}, {"perigee_angle", r.perigee_angle}};
+  const TargetApsides target = target_apsides(v.mission);
+  j["target"] = {{"perigee_altitude", target.hp}, {"apogee_altitude", target.ha}};
+  j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
+  nlohmann::ordered_json drops = nlohmann::ordered_json::array();
+  for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
+  j["separations"] = drops;
+  return j.dump(2) + "\n";
+}
+
+}  // namespace ascent

@@ -1,0 +1,123 @@
+// A launch vehicle as a sequence of stages, bottom first, with groups of
+// strap-on boosters attached to a stage, and the mission it flies: any
+// launcher from a two-stage rocket with no boosters to a core with boosters
+// lit in the air. The classic description (boosters, core and an upper stage
+// that coasts to apogee and circularises) is one such vehicle: staged_from()
+// expresses it in this form. SI units; angles in degrees as written.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "vehicle/vehicle.hpp"
+
+namespace ascent {
+
+// How a stage's burn ends.
+enum class BurnEnd {
+  depletion,  // the propellant runs out
+  time,       // at burn_time after ignition
+  target,     // the target commands the cut-off (the last stage, or a stage guided to the transfer orbit)
+};
+
+// Strap-on boosters of one kind, lit together and jettisoned together.
+struct BoosterGroup {
+  int count = 0;                // boosters of the group
+  double thrust = 0;            // N, one booster's vacuum thrust
+  double exhaust_speed = 0;     // m/s, effective exhaust speed
+  double exit_area = 0;         // m^2, one booster's nozzle exit area
+  double mass = 0;              // kg, one booster with its propellant
+  double propellant_mass = 0;   // kg, propellant of one booster
+  double diameter = 0;          // m, body diameter (adds to the cross-section)
+  double ignition_time = 0;     // s after lift-off; 0: lit on the pad
+  double jettison_time = -1;    // s after lift-off; negative: at burn-out
+};
+
+struct StagedStage {
+  std::string name;             // written in the events
+  int engines = 1;              // engines of the stage
+  double thrust = 0;            // N, one engine's vacuum thrust
+  double exhaust_speed = 0;     // m/s, effective exhaust speed
+  double exit_area = 0;         // m^2, one engine's nozzle exit area
+  double propellant_mass = 0;   // kg, propellant at ignition
+  double dry_mass = 0;          // kg, what remains of the stage when its burn ends, less unburnt propellant
+  double diameter = 0;          // m, body diameter; 0: the stage below's
+  BurnEnd burn_end = BurnEnd::depletion;
+  double burn_time = 0;         // s, burn_end = time: the burn's length
+  double separation_delay = 0;  // s, coast from cut-off to separation (and to the next stage's ignition)
+  // Throttle schedule: the throttle from each time after ignition on (the
+  // first entry at 0); empty: full thrust throughout.
+  std::vector<double> throttle_times, throttle_levels;
+  std::vector<BoosterGroup> boosters;
+};
+
+// How the last stage reaches its target orbit.
+enum class Injection {
+  coast,   // burns to a transfer orbit whose apogee is the target's, coasts and circularises there
+  direct,  // burns once, from its ignition to cut-off on the target orbit
+};
+
+struct StagedMission {
+  double latitude = 28.45;         // deg, launch site
+  double inclination = 51.6;       // deg, target orbit; at least the latitude
+  double perigee_altitude = 0;     // m, target orbit
+  double apogee_altitude = 0;      // m, target orbit
+  // The target given as elements instead (semi_major_axis above 0): the
+  // apsides' altitudes follow from the Earth's radius where it is flown.
+  double semi_major_axis = 0;      // m
+  double eccentricity = 0;
+  // deg, elliptic target: the perigee's angle from the launch site along the
+  // flight plane (inertial), where the flight is asked to place it; < 0:
+  // wherever the cut-off places it.
+  double perigee_angle = -1;
+  Injection injection = Injection::coast;
+  double transfer_perigee = 150000;  // m, coast: the transfer orbit's perigee altitude
+};
+
+// The programme through the dense air, then guidance.
+struct StagedPlan {
+  double pitch_over_altitude = 110;  // m, end of the vertical rise
+  double pitch_rate = 1.3;           // deg/s, rate of the pitch-over and the pitch-back
+  double pitch_time = 1;             // s, duration of each
+  double guidance_cycle = 1;         // s, the steering solved again after this much flight
+  double hold_time = 8;              // s, time to cut-off below which the last steering is held
+  double step = 0.25;                // s, integration step of the burns
+  double coast_step = 5;             // s, integration step of the coast to apogee
+};
+
+struct StagedVehicle {
+  std::string name;
+  std::vector<StagedStage> stages;  // bottom first
+  double fairing_mass = 0;           // kg
+  double fairing_jettison_time = 0;  // s after lift-off
+  double adaptor_mass = 0;           // kg, payload adaptor, flies to orbit with the payload
+  double payload_mass = 0;           // kg
+  DragLaw drag;                      // drag coefficient against Mach number on the largest cross-section
+  StagedMission mission;
+  StagedPlan plan;
+};
+
+// kg, the stack at lift-off: every stage, booster, the fairing, the adaptor and the payload.
+double liftoff_mass(const StagedVehicle& v);
+
+// N, vacuum thrust of a stage's engines at full throttle.
+inline double stage_thrust(const StagedStage& z) { return z.engines * z.thrust; }
+
+// s, the burn of a stage at full throttle until its propellant runs out.
+double full_burn_time(const StagedStage& z);
+
+// The classic description in the staged form: the boosters as one group lit
+// on the pad and jettisoned at their separation time, the core burning out,
+// the upper stage coasting to apogee and circularising. The booster profile
+// is represented by its mean thrust (what leaves is the propellant it
+// burns); the classic phases keep flying the classic description itself.
+StagedVehicle staged_from(const Description& d);
+
+// What cannot fly: each fault with the key it is at ("stage.2.burn_time")
+// and why; empty when the vehicle can be flown.
+struct StagedProblem {
+  std::string key;
+  std::string what;
+};
+std::vector<StagedProblem> check_staged(const StagedVehicle& v);
+
+}  // namespace ascent
