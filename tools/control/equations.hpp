@@ -114,6 +114,10 @@ T thrust(double Fvac, const T& p, double Ae) {
 }
 template <class T>
 T drag(double Cd, double Sref, const T& q) { return Cd * Sref * q; }
+// The drag's component along u (the horizontal or vertical speed through the
+// air) of the air speed vr: against the air path.
+template <class T>
+T drag_along(const T& D, const T& u, const T& vr) { return -(D * u / vr); }
 
 // The state: r (m), downrange angle theta (rad, inertial), vx (m/s, local
 // horizontal, inertial), vy (m/s, vertical), m (kg).
@@ -155,8 +159,8 @@ States<T> rates(const Environment& e, const Propulsion& f, const States<T>& x, c
   const T D = drag(f.Cd, f.Sref, w.q);
   // At rest in the air (lift-off) the drag has no direction and is zero.
   const bool moving = value(w.vr) > 0;
-  const T Dx = moving ? -(D * w.vxr / w.vr) : T(0.0);
-  const T Dy = moving ? -(D * vy / w.vr) : T(0.0);
+  const T Dx = moving ? drag_along(D, w.vxr, w.vr) : T(0.0);
+  const T Dy = moving ? drag_along(D, vy, w.vr) : T(0.0);
   const T ax = (F * cos(alpha) + Dx) / m - vx * vy / r;
   const T ay = (F * sin(alpha) + Dy) / m + vx * vx / r - gravity(e.mu, r);
   return {vy, vx / r, ax, ay, T(-f.mdot)};
