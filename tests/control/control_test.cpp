@@ -86,7 +86,7 @@ TEST(ControlDelta3, ReachesThePublishedOptimumAndReplays) {
     const Orbit o = conic(p.earth, s.points.back().x);
     EXPECT_NEAR(o.a, 24361140, 1.0);
     EXPECT_NEAR(o.e, 0.7308, 1e-7);
-    EXPECT_NEAR(o.perigee, 40.5 * M_PI / 180, 1e-7);
+    EXPECT_NEAR(o.perigee, 40.5 * ascent::pi / 180, 1e-7);
     const Replay r = replay(p, s);
     const Orbit f = conic(p.earth, r.x);
     EXPECT_NEAR(f.a, o.a, 1000);
