@@ -1,0 +1,112 @@
+// Optimal control of a planar ascent: the steering as a free function of
+// time, the flight's equations as constraints of a large sparse nonlinear
+// programme (Hermite-Simpson collocation, one mesh per phase), solved by
+// IPOPT. The problem is a value a staged vehicle fills: the Earth, the
+// phases between the vehicle's events with what burns in each and what is
+// dropped after it, and the target orbit.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "equations.hpp"
+
+namespace ascent::control {
+
+// One phase of powered flight, between two of the vehicle's events.
+struct Phase {
+  std::string name;
+  Propulsion burn;
+  double duration_min = 0, duration_max = 0;  // s; equal: a fixed duration
+  double m_min = 0;      // kg, the lightest the vehicle may be in the phase (its propellant spent)
+  double dropped = 0;    // kg, let go at the phase's end (spent boosters, a stage's dry mass)
+  int intervals = 10;    // collocation intervals of the phase's mesh
+};
+
+// The orbit to reach, in the plane of flight: semi-major axis, eccentricity
+// and the angle of the perigee measured from the launch site's inertial
+// direction at lift-off, along the flight (a circular target leaves it free).
+struct Target {
+  double a = 0;        // m
+  double e = 0;
+  double perigee = 0;  // rad
+};
+
+// Limits along the path; zero: none. (An acceleration limit needs the
+// throttle, which no phase has yet: with a fixed thrust and mass flow the
+// acceleration is the phase's, whatever the steering.)
+struct PathLimits {
+  double q_max = 0;  // Pa, dynamic pressure
+};
+
+struct Problem {
+  std::string name;
+  Environment earth;
+  double m0 = 0;           // kg, mass at lift-off
+  double t_vertical = 0;   // s, vertical rise after lift-off (0: none)
+  std::vector<Phase> phases;
+  Target target;
+  PathLimits limits;
+};
+
+// The Delta III transfer-orbit ascent (the published benchmark), planar:
+// due east from 28.5 deg into the 28.5 deg orbit whose plane holds the site.
+Problem delta3();
+
+// One point of the optimal flight.
+struct Point {
+  double t;      // s since lift-off
+  double alpha;  // rad, thrust pitch above the local horizontal
+  States<double> x;
+  int phase;
+};
+
+struct Orbit {
+  double a, e, perigee;  // m, -, rad (as Target)
+  double m;              // kg
+};
+Orbit orbit_of(const Environment& e, const States<double>& x);
+
+struct Solution {
+  bool converged = false;
+  std::string status;      // IPOPT's word on the finish
+  int iterations = 0;
+  double cpu_seconds = 0;  // of the solve
+  std::vector<Point> points;  // nodes and midpoints, in time order
+  Orbit final{};
+  double defect_max = 0;      // largest collocation residual (scaled)
+};
+
+struct Options {
+  int print_level = 0;    // IPOPT's
+  double tol = 1e-9;
+  int max_iter = 3000;
+};
+
+// Solves the problem from a simple flight's guess (a pitch programme tilting
+// from vertical to horizontal, integrated through the phases).
+Solution solve(const Problem& p, const Options& o = {});
+
+// The steering of a solution as a table of (time, pitch) flown back through
+// the core's fixed-step integrator (classic RK4 at `dt`), the pitch read
+// quadratically within each collocation interval.
+struct Replay {
+  States<double> x;
+  Orbit final;
+};
+Replay replay(const Problem& p, const Solution& s, double dt = 0.05);
+
+// The gap in words: "the guided ascent carries X kg less than the optimum
+// (Y %)" for what = "guided ascent" and its mass beside the optimum.
+std::string gap_words(const std::string& what, double mass, double optimum);
+
+// The rates of the scaled collocation problem for a test of its derivatives:
+// the constraints and their Jacobian at z (dense, row-major), and the number of
+// variables and constraints. z empty: the starting guess.
+struct Linearised {
+  std::vector<double> z, g, jac;
+  int n = 0, m = 0;
+};
+Linearised linearise(const Problem& p, std::vector<double> z = {});
+std::vector<double> constraints_at(const Problem& p, const std::vector<double>& z);
+
+}  // namespace ascent::control

@@ -1,0 +1,169 @@
+// The planar ascent's equations on any scalar: the forces of the flight
+// (gravity, thrust less the back-pressure on the nozzle exit area, drag on
+// the speed through the air turning with the Earth) and their sum as the
+// rates of radius, downrange angle, the two velocity components and mass.
+// The same formulas as trajectory/forces, in the same order of operations,
+// written over a scalar type so that one instantiation on Dual gives the
+// transcription its exact first derivatives and one on double flies the
+// replay. On doubles they are the core's functions bit for bit (a test holds
+// them so); the Earth's constants come from the problem, not from the core's
+// own Earth, for a published case brings its own.
+#pragma once
+#include <array>
+#include <cmath>
+
+namespace ascent::control {
+
+// A value with its first derivatives along N directions (forward mode).
+template <int N>
+struct Dual {
+  double v = 0;
+  std::array<double, N> d{};
+  Dual() = default;
+  Dual(double x) : v(x) {}  // a constant: no derivatives
+  static Dual variable(double x, int i) {
+    Dual a(x);
+    a.d[i] = 1;
+    return a;
+  }
+};
+template <int N>
+Dual<N> operator+(Dual<N> a, const Dual<N>& b) {
+  a.v += b.v;
+  for (int i = 0; i < N; ++i) a.d[i] += b.d[i];
+  return a;
+}
+template <int N>
+Dual<N> operator-(Dual<N> a, const Dual<N>& b) {
+  a.v -= b.v;
+  for (int i = 0; i < N; ++i) a.d[i] -= b.d[i];
+  return a;
+}
+template <int N>
+Dual<N> operator-(Dual<N> a) {
+  a.v = -a.v;
+  for (int i = 0; i < N; ++i) a.d[i] = -a.d[i];
+  return a;
+}
+template <int N>
+Dual<N> operator*(const Dual<N>& a, const Dual<N>& b) {
+  Dual<N> c(a.v * b.v);
+  for (int i = 0; i < N; ++i) c.d[i] = a.d[i] * b.v + a.v * b.d[i];
+  return c;
+}
+template <int N>
+Dual<N> operator/(const Dual<N>& a, const Dual<N>& b) {
+  Dual<N> c(a.v / b.v);
+  for (int i = 0; i < N; ++i) c.d[i] = (a.d[i] - c.v * b.d[i]) / b.v;
+  return c;
+}
+template <int N> Dual<N> operator+(Dual<N> a, double b) { return a + Dual<N>(b); }
+template <int N> Dual<N> operator-(Dual<N> a, double b) { return a - Dual<N>(b); }
+template <int N> Dual<N> operator*(Dual<N> a, double b) { return a * Dual<N>(b); }
+template <int N> Dual<N> operator/(Dual<N> a, double b) { return a / Dual<N>(b); }
+template <int N> Dual<N> operator+(double a, const Dual<N>& b) { return Dual<N>(a) + b; }
+template <int N> Dual<N> operator-(double a, const Dual<N>& b) { return Dual<N>(a) - b; }
+template <int N> Dual<N> operator*(double a, const Dual<N>& b) { return Dual<N>(a) * b; }
+template <int N> Dual<N> operator/(double a, const Dual<N>& b) { return Dual<N>(a) / b; }
+template <int N>
+Dual<N> chain(const Dual<N>& a, double value, double slope) {
+  Dual<N> c(value);
+  for (int i = 0; i < N; ++i) c.d[i] = slope * a.d[i];
+  return c;
+}
+template <int N> Dual<N> exp(const Dual<N>& a) { const double e = std::exp(a.v); return chain(a, e, e); }
+template <int N> Dual<N> sin(const Dual<N>& a) { return chain(a, std::sin(a.v), std::cos(a.v)); }
+template <int N> Dual<N> cos(const Dual<N>& a) { return chain(a, std::cos(a.v), -std::sin(a.v)); }
+// The square root's slope is taken as zero at zero: the speed through the
+// air is zero at lift-off, where the drag it multiplies is zero to second
+// order and so has no slope either.
+template <int N>
+Dual<N> sqrt(const Dual<N>& a) {
+  const double s = std::sqrt(a.v);
+  return chain(a, s, s > 0 ? 0.5 / s : 0.0);
+}
+inline double value(double x) { return x; }
+template <int N> double value(const Dual<N>& x) { return x.v; }
+
+// The Earth and its air, as the problem gives them (SI).
+struct Environment {
+  double mu = 0;     // m^3/s^2, gravitational parameter
+  double R = 0;      // m, radius of the sphere; altitudes are above it
+  double vrot = 0;   // m/s, eastward speed of the surface under the launch site
+  double rho0 = 0;   // kg/m^3, air density at the surface
+  double H = 0;      // m, scale height of density and pressure
+  double p0 = 0;     // Pa, air pressure at the surface (back-pressure on the nozzles)
+};
+
+// What drives one phase of powered flight: the engines burning in it.
+struct Propulsion {
+  double Fvac = 0;  // N, vacuum thrust
+  double mdot = 0;  // kg/s, mass flow (positive)
+  double Ae = 0;    // m^2, nozzle exit area
+  double Sref = 0;  // m^2, reference area of the drag coefficient
+  double Cd = 0;    // drag coefficient (constant)
+};
+
+// The core's forces (trajectory/forces) on the scalar T.
+template <class T>
+T gravity(double mu, const T& r) { return mu / (r * r); }
+template <class T>
+T thrust(double Fvac, const T& p, double Ae) {
+  const T F = Fvac - p * Ae;
+  return value(F) < 0 ? T(0.0) : F;
+}
+template <class T>
+T drag(double Cd, double Sref, const T& q) { return Cd * Sref * q; }
+// The drag's component along u (the horizontal or vertical speed through the
+// air) of the air speed vr: against the air path.
+template <class T>
+T drag_along(const T& D, const T& u, const T& vr) { return -(D * u / vr); }
+
+// The state: r (m), downrange angle theta (rad, inertial), vx (m/s, local
+// horizontal, inertial), vy (m/s, vertical), m (kg).
+enum { kR, kTheta, kVx, kVy, kM, kStates };
+template <class T>
+using States = std::array<T, kStates>;
+
+// The air at radius r for the inertial velocity (vx, vy): the velocity
+// through the turning atmosphere, the dynamic pressure and the pressure.
+template <class T>
+struct AirAt {
+  T vxr, vr, q, p;
+};
+template <class T>
+AirAt<T> air_at(const Environment& e, const T& r, const T& vx, const T& vy) {
+  using std::exp, std::sqrt;
+  AirAt<T> w;
+  // The atmosphere turns with the Earth: its horizontal speed grows with r.
+  w.vxr = vx - r * e.vrot / e.R;
+  w.vr = sqrt(w.vxr * w.vxr + vy * vy);
+  const T decay = exp(-(r - e.R) / e.H);
+  w.q = e.rho0 * decay * (w.vr * w.vr) / 2.0;
+  w.p = e.p0 * decay;
+  return w;
+}
+
+// The rates of the state x with the thrust pitched alpha (rad) above the
+// local horizontal; the terms in the core's order: (thrust + drag) / m, then
+// the turning of the local horizontal, the centrifugal term and gravity.
+template <class T>
+States<T> rates(const Environment& e, const Propulsion& f, const States<T>& x, const T& alpha) {
+  using std::cos, std::sin;
+  const T& r = x[kR];
+  const T& vx = x[kVx];
+  const T& vy = x[kVy];
+  const T& m = x[kM];
+  const AirAt<T> w = air_at(e, r, vx, vy);
+  const T F = thrust(f.Fvac, w.p, f.Ae);
+  const T D = drag(f.Cd, f.Sref, w.q);
+  // At rest in the air (lift-off) the drag has no direction and is zero.
+  const bool moving = value(w.vr) > 0;
+  const T Dx = moving ? drag_along(D, w.vxr, w.vr) : T(0.0);
+  const T Dy = moving ? drag_along(D, vy, w.vr) : T(0.0);
+  const T ax = (F * cos(alpha) + Dx) / m - vx * vy / r;
+  const T ay = (F * sin(alpha) + Dy) / m + vx * vx / r - gravity(e.mu, r);
+  return {vy, vx / r, ax, ay, T(-f.mdot)};
+}
+
+}  // namespace ascent::control
