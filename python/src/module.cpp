@@ -735,7 +735,7 @@ PyTrajectory propagate(double lat_deg, double lon_deg, double alt_m, const std::
   if (!(finite_arg("duration_s", duration_s) >= 0)) throw py::value_error("duration_s: 0 or more");
   if (!(finite_arg("step_s", step_s) > 0)) throw py::value_error("step_s: above 0");
   if (duration_s / step_s > 1e7) throw py::value_error("duration_s: more than ten million steps of step_s");
-  EarthModel e;
+  Spheroid e;
   if (earth == "wgs84") {
     e = wgs84_earth();
   } else if (earth == "round") {

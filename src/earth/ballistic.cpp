@@ -10,15 +10,15 @@
 
 namespace ascent {
 
-EarthModel wgs84_earth() {
+Spheroid wgs84_earth() {
   // a and 1/f define the ellipsoid; GM and the rotation rate are WGS 84's
   // defining constants; J2 = -sqrt(5) C20 with EGM 96's normalised C20.
   return {6378137.0, 1.0 / 298.257223563, 3.986004418e14, 1.08262998905e-3, 7.292115e-5};
 }
 
-EarthModel round_earth(double R) { return {R, 0.0, 3.986004418e14, 0.0, 7.292115e-5}; }
+Spheroid round_earth(double R) { return {R, 0.0, 3.986004418e14, 0.0, 7.292115e-5}; }
 
-Vec3 gravitation(const EarthModel& e, const Vec3& r) {
+Vec3 gravitation(const Spheroid& e, const Vec3& r) {
   const double r2 = r[0] * r[0] + r[1] * r[1] + r[2] * r[2];
   const double rn = std::sqrt(r2);
   const double k = -e.mu / (r2 * rn);
@@ -34,7 +34,7 @@ Vec3 gravitation(const EarthModel& e, const Vec3& r) {
   return g;
 }
 
-Vec3 cartesian_of(const EarthModel& e, const Geodetic& g) {
+Vec3 cartesian_of(const Spheroid& e, const Geodetic& g) {
   double x[3];
   if (eraGd2gce(e.a, e.f, g.lon, g.lat, g.h, x) != 0) {
     throw std::invalid_argument("latitude " + std::to_string(g.lat) + " rad is off the ellipsoid");
@@ -42,7 +42,7 @@ Vec3 cartesian_of(const EarthModel& e, const Geodetic& g) {
   return {x[0], x[1], x[2]};
 }
 
-Geodetic geodetic_of(const EarthModel& e, const Vec3& r) {
+Geodetic geodetic_of(const Spheroid& e, const Vec3& r) {
   double x[3] = {r[0], r[1], r[2]};
   Geodetic g{0, 0, 0};
   // Refused only at the centre of the Earth, which no fall reaches.
@@ -112,12 +112,12 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
 
 }  // namespace
 
-Mat3 rotation_to_fixed(const EarthModel& e, double t) {
+Mat3 rotation_to_fixed(const Spheroid& e, double t) {
   const double c = std::cos(e.omega * t), s = std::sin(e.omega * t);
   return {{{c, s, 0.0}, {-s, c, 0.0}, {0.0, 0.0, 1.0}}};
 }
 
-void ballistic_rates(const EarthModel& e, const FallingBody& b, const WindProfile& wind, const Vec3& r,
+void ballistic_rates(const Spheroid& e, const FallingBody& b, const WindProfile& wind, const Vec3& r,
                      const Vec3& v, Vec3& dr, Vec3& dv) {
   dr = v;
   dv = gravitation(e, r);
@@ -141,7 +141,7 @@ void ballistic_rates(const EarthModel& e, const FallingBody& b, const WindProfil
   for (int i = 0; i < 3; ++i) dv[i] += k * v_air[i];
 }
 
-InertialState inertial_of(const EarthModel& e, double t, const Geodetic& g, const Vec3& v_ned) {
+InertialState inertial_of(const Spheroid& e, double t, const Geodetic& g, const Vec3& v_ned) {
   const Vec3 x = cartesian_of(e, g);
   const Mat3 ned = ned_axes(g.lat, g.lon);
   const Vec3 w = {0.0, 0.0, e.omega};
@@ -154,7 +154,7 @@ InertialState inertial_of(const EarthModel& e, double t, const Geodetic& g, cons
   return {t, times(to_inertial, x), times(to_inertial, v)};
 }
 
-void ground_of(const EarthModel& e, const InertialState& s, Geodetic& g, Vec3& v_ned) {
+void ground_of(const Spheroid& e, const InertialState& s, Geodetic& g, Vec3& v_ned) {
   const Mat3 R = rotation_to_fixed(e, s.t);
   const Vec3 x = times(R, s.r);
   const Vec3 w = {0.0, 0.0, e.omega};
@@ -167,7 +167,7 @@ void ground_of(const EarthModel& e, const InertialState& s, Geodetic& g, Vec3& v
 
 namespace {
 
-InertialState rk4(const EarthModel& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
+InertialState rk4(const Spheroid& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
                   double h) {
   auto f = [&](const Vec3& r, const Vec3& v, Vec3& dr, Vec3& dv) { ballistic_rates(e, b, wind, r, v, dr, dv); };
   auto step = [](const Vec3& x, const Vec3& k, double w) {
@@ -186,11 +186,11 @@ InertialState rk4(const EarthModel& e, const FallingBody& b, const WindProfile& 
   return n;
 }
 
-double altitude(const EarthModel& e, const InertialState& s) { return geodetic_of(e, s.r).h; }
+double altitude(const Spheroid& e, const InertialState& s) { return geodetic_of(e, s.r).h; }
 
 }  // namespace
 
-std::vector<InertialState> fly_ballistic(const EarthModel& e, const FallingBody& b, const WindProfile& wind,
+std::vector<InertialState> fly_ballistic(const Spheroid& e, const FallingBody& b, const WindProfile& wind,
                                          const InertialState& s0, double duration, double dt,
                                          bool stop_at_ground, double dt_high) {
   if (!(dt > 0.0) || !(duration >= 0.0)) throw std::invalid_argument("step and duration must be positive");
@@ -221,7 +221,7 @@ std::vector<InertialState> fly_ballistic(const EarthModel& e, const FallingBody&
   return out;
 }
 
-Impact impact_point(const EarthModel& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
+Impact impact_point(const Spheroid& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
                     double dt, double max_s) {
   const std::vector<InertialState> path = fly_ballistic(e, b, wind, s, max_s, dt, true, high_step);
   const InertialState& last = path.back();

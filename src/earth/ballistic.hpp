@@ -15,7 +15,7 @@ namespace ascent {
 // The figure, gravity and spin of the Earth. A round Earth is an ellipsoid
 // with f = 0 and J2 = 0: its geodetic latitude is the geocentric one and its
 // gravitation is inverse-square.
-struct EarthModel {
+struct Spheroid {
   double a;      // m, equatorial radius
   double f;      // flattening
   double mu;     // m^3/s^2, gravitational parameter
@@ -25,20 +25,20 @@ struct EarthModel {
 
 // WGS 84 with its J2 (EGM 96, unnormalised) and the rotation rate of the
 // Earth against the stars.
-EarthModel wgs84_earth();
+Spheroid wgs84_earth();
 // A sphere of radius R with inverse-square gravity, turning as WGS 84 does.
 // The sphere of the ellipsoid's area (the authalic sphere) stands for a round
 // Earth of the same size.
 constexpr double authalic_radius = 6371007.1809;  // m
-EarthModel round_earth(double R);
+Spheroid round_earth(double R);
 
 // Gravitation (no centrifugal term) of the oblate Earth at r, inertial or
 // Earth-fixed alike since the field is axisymmetric about z (m/s^2).
-Vec3 gravitation(const EarthModel& e, const Vec3& r);
+Vec3 gravitation(const Spheroid& e, const Vec3& r);
 
 // Earth-fixed cartesian of a geodetic point on the model's ellipsoid, and back.
-Vec3 cartesian_of(const EarthModel& e, const Geodetic& g);
-Geodetic geodetic_of(const EarthModel& e, const Vec3& r_ecef);
+Vec3 cartesian_of(const Spheroid& e, const Geodetic& g);
+Geodetic geodetic_of(const Spheroid& e, const Vec3& r_ecef);
 
 // Rotation from the Earth-fixed frame to the local north, east and down axes
 // at a geodetic latitude and longitude (rows north, east, down).
@@ -70,17 +70,17 @@ struct InertialState {
 // The rates of the inertial state: gravitation plus drag on the velocity of
 // the body against the air, which turns with the Earth and blows as `wind`
 // says; the atmosphere is the 1976 standard at the geodetic altitude.
-void ballistic_rates(const EarthModel& e, const FallingBody& b, const WindProfile& wind, const Vec3& r,
+void ballistic_rates(const Spheroid& e, const FallingBody& b, const WindProfile& wind, const Vec3& r,
                      const Vec3& v, Vec3& dr, Vec3& dv);
 
 // The Earth-fixed frame at t: r_ecef = rotation_to_fixed(e, t) r_eci.
-Mat3 rotation_to_fixed(const EarthModel& e, double t);
+Mat3 rotation_to_fixed(const Spheroid& e, double t);
 
 // Inertial state at t of a body at a geodetic place (Earth-fixed) moving
 // over the ground at north/east/down speeds v_ned (m/s).
-InertialState inertial_of(const EarthModel& e, double t, const Geodetic& g, const Vec3& v_ned);
+InertialState inertial_of(const Spheroid& e, double t, const Geodetic& g, const Vec3& v_ned);
 // Geodetic place and speeds over the ground (north, east, down) of a state.
-void ground_of(const EarthModel& e, const InertialState& s, Geodetic& g, Vec3& v_ned);
+void ground_of(const Spheroid& e, const InertialState& s, Geodetic& g, Vec3& v_ned);
 
 // Classic RK4 from s for `duration` seconds with steps of dt (the last one
 // shortened to end there), or of dt_high where a step starts above high_air
@@ -88,7 +88,7 @@ void ground_of(const EarthModel& e, const InertialState& s, Geodetic& g, Vec3& v
 // With stop_at_ground the flight ends where the geodetic altitude crosses
 // zero downward, found by bisection of the last step's length (to 1 us).
 constexpr double high_air = 120e3;  // m, above it the air is too thin to ask for short steps
-std::vector<InertialState> fly_ballistic(const EarthModel& e, const FallingBody& b, const WindProfile& wind,
+std::vector<InertialState> fly_ballistic(const Spheroid& e, const FallingBody& b, const WindProfile& wind,
                                          const InertialState& s, double duration, double dt,
                                          bool stop_at_ground, double dt_high = 0.0);
 
@@ -103,7 +103,7 @@ struct Impact {
   double t;        // s, time from the release
   bool reached;    // false when max_s passed first
 };
-Impact impact_point(const EarthModel& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
+Impact impact_point(const Spheroid& e, const FallingBody& b, const WindProfile& wind, const InertialState& s,
                     double dt = 0.5, double max_s = 7200.0);
 constexpr double high_step = 10.0;  // s
 

@@ -306,7 +306,7 @@ template <class Reached>
 bool guided_burn(Flight& f, double rp, double ra, Reached&& reached) {
   FlightState& s = f.s;
   const StagedPlan& p = f.v.plan;
-  const CutoffTarget target{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0};
+  const CutoffTarget target{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
   ThrustModel model{f.engines.c, 1, inf};
   auto solve = [&](const GuidanceSolution* guess, int passes) {
     model.tau = f.mass / f.engines.flow();

@@ -231,7 +231,7 @@ double millimetres(double x) { return std::nearbyint(x * 1000) / 1000; }
 constexpr double iip_every = 10;  // s, flight time between instantaneous impact points
 
 ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const std::string& part, double beta) {
-  const EarthModel e = wgs84_earth();
+  const Spheroid e = wgs84_earth();
   const State s = inertial(g, p);
   const Mat3 m = eme2000_to_earth(g, p.t);
   const InertialState x{0.0, times(m, vec3(s.r)), times(m, vec3(s.v))};

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "atmosphere/earth.hpp"
 #include "control.hpp"
 #include "trajectory/forces/drag.hpp"
 #include "trajectory/forces/gravity.hpp"
@@ -29,7 +30,7 @@ TEST(ControlForces, AreTheCoresOnDoubles) {
   };
   for (const Case& c : cases) {
     const double vr = std::sqrt(c.vxr * c.vxr + c.vy * c.vy);
-    EXPECT_EQ(gravity(ascent::mu, c.r), ascent::forces::gravity(c.r));
+    EXPECT_EQ(gravity(ascent::mu, c.r), ascent::forces::gravity(ascent::mu, c.r));
     EXPECT_EQ(thrust(c.Fvac, c.p, c.Ae), ascent::forces::thrust(c.Fvac, c.p, c.Ae));
     const double D = drag(c.Cd, c.Sref, c.q);
     EXPECT_EQ(D, ascent::forces::drag(c.Cd, c.Sref, c.q));
