@@ -7,6 +7,7 @@
 #include "atmosphere/atmosphere.hpp"
 #include "trajectory/drag.hpp"
 #include "trajectory/guidance.hpp"
+#include "trajectory/model_environment.hpp"
 #include "trajectory/trajectory_step.hpp"
 
 namespace ascent {
@@ -45,6 +46,7 @@ struct Flight {
   const StagedVehicle& v;
   const StepObservers* observers;  // none for a trial step
   FlightState s;
+  Environment env;  // the Earth and the air of the description
   DragTable drag;
   StagedResult out;
   double mass = 0;            // kg, the whole stack
@@ -70,6 +72,7 @@ struct Flight {
   }
 
   double reference_area() const {
+    if (v.drag.reference_area > 0) return v.drag.reference_area;
     double d = 0;
     for (std::size_t i = stage; i < v.stages.size(); ++i) d = std::max(d, v.stages[i].diameter);
     double S = circle_area(d);
@@ -295,8 +298,8 @@ void fly_lower_stage(Flight& f) {
 
 // m, osculating semi-major axis of a state.
 double sma_of(const FlightState& s) {
-  const double r = Re + s.h0;
-  return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / mu);
+  const double r = s.env->Re + s.h0;
+  return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / s.env->mu);
 }
 
 // The last stage's burn to the orbit of perigee radius rp and apogee radius
@@ -306,6 +309,7 @@ template <class Reached>
 bool guided_burn(Flight& f, double rp, double ra, Reached&& reached) {
   FlightState& s = f.s;
   const StagedPlan& p = f.v.plan;
+  const double mu = f.env.mu, Re = f.env.Re;
   const CutoffTarget target{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
   ThrustModel model{f.engines.c, 1, inf};
   auto solve = [&](const GuidanceSolution* guess, int passes) {
@@ -411,7 +415,8 @@ void fly_last_stage(Flight& f) {
   light_stage(f);
   StagedBurn burn;
   begin_burn(f, burn);
-  const TargetApsides target = target_apsides(m);
+  const double Re = f.env.Re;
+  const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
   bool ok;
   if (m.injection == Injection::direct) {
@@ -448,16 +453,16 @@ void fly_last_stage(Flight& f) {
 
 }  // namespace
 
-TargetApsides target_apsides(const StagedMission& m) {
+TargetApsides target_apsides(const StagedMission& m, double Re) {
   if (m.semi_major_axis > 0) {
     return {m.semi_major_axis * (1 - m.eccentricity) - Re, m.semi_major_axis * (1 + m.eccentricity) - Re};
   }
   return {m.perigee_altitude, m.apogee_altitude};
 }
 
-double staged_vrot(const StagedMission& m) {
+double staged_vrot(const StagedMission& m, const Environment& env) {
   const double phi = m.latitude / deg, incl = m.inclination / deg;
-  const double ve = 2 * pi * Re * std::cos(phi) / sidereal_day;
+  const double ve = surface_speed(env, phi);
   // sin A = cos i / cos lat: at most 1, a due-east launch, when i is the latitude.
   const double sin_az = std::min(1.0, std::cos(incl) / std::cos(phi));
   return ve * sin_az;
@@ -466,10 +471,12 @@ double staged_vrot(const StagedMission& m) {
 StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) {
   atmosphere_init();
   Flight f(v, observers);
+  f.env = make_environment(v.earth, v.atmosphere);
   f.drag = make_drag_table(v.drag);
   FlightState& s = f.s;
+  s.env = &f.env;
   s.drag = &f.drag;
-  s.vrot = staged_vrot(v.mission);
+  s.vrot = staged_vrot(v.mission, f.env);
   s.vx = s.vrot;
   s.mode = Steering::pitch_program;
   s.follow_air = true;
@@ -490,6 +497,7 @@ StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) 
     f.out.failure = "the vehicle struck the ground";
   }
   StagedResult& out = f.out;
+  const double mu = f.env.mu, Re = f.env.Re;
   out.t = s.t;
   out.r = Re + s.h0;
   out.vx = s.vx;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "atmosphere/environment.hpp"
 #include "trajectory/step_record.hpp"
 #include "vehicle/staged.hpp"
 
@@ -63,16 +64,16 @@ struct StagedResult {
 StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers = {});
 
 // m, the target orbit's perigee and apogee altitudes, from its elements
-// where it is given by them.
+// where it is given by them, above the sphere of radius Re (m).
 struct TargetApsides {
   double hp, ha;
 };
-TargetApsides target_apsides(const StagedMission& m);
+TargetApsides target_apsides(const StagedMission& m, double Re);
 
 // The launch site's rotation credited to the flight along the launch
 // azimuth (m/s): the eastward surface speed times the sine of the azimuth
 // whose plane has the target's inclination (a due-east launch when the
 // inclination equals the latitude).
-double staged_vrot(const StagedMission& m);
+double staged_vrot(const StagedMission& m, const Environment& env);
 
 }  // namespace ascent

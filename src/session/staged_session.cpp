@@ -37,7 +37,7 @@ bool read_any_description(const std::string& path, StagedVehicle& v, Description
 
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
   const StagedMission& m = v.mission;
-  const TargetApsides target = target_apsides(m);
+  const TargetApsides target = target_apsides(m, v.earth.radius);
   std::string t = v.name + ": " + std::to_string(v.stages.size()) + (v.stages.size() == 1 ? " stage" : " stages") +
                   format(", lift-off mass %.1f kg\n", r.liftoff_mass);
   t += format("target orbit: %.3f x %.3f km, inclination %.2f deg, launch site latitude %.2f deg, ",
@@ -75,10 +75,10 @@ std::string staged_report_json(const StagedVehicle& v, const StagedResult& r) {
     events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
   }
   j["events"] = events;
-  const double a = (r.hp + r.ha) / 2 + Re;
+  const double a = (r.hp + r.ha) / 2 + v.earth.radius;
   j["final_orbit"] = {{"perigee_altitude", r.hp}, {"apogee_altitude", r.ha}, {"semi_major_axis", a},
                       {"eccentricity", (r.ha - r.hp) / (2 * a)}, {"perigee_angle", r.perigee_angle}};
-  const TargetApsides target = target_apsides(v.mission);
+  const TargetApsides target = target_apsides(v.mission, v.earth.radius);
   j["target"] = {{"perigee_altitude", target.hp}, {"apogee_altitude", target.ha}};
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
   nlohmann::ordered_json drops = nlohmann::ordered_json::array();

@@ -5,9 +5,9 @@
 
 namespace ascent {
 
-Environment make_environment(const Description& d) {
-  const EarthModel& earth = d.mission.earth;
-  const AirModel& air = d.mission.atmosphere;
+Environment make_environment(const Description& d) { return make_environment(d.mission.earth, d.mission.atmosphere); }
+
+Environment make_environment(const EarthModel& earth, const AirModel& air) {
   Environment e;
   e.mu = earth.mu;
   e.Re = earth.radius;

@@ -9,5 +9,6 @@ namespace ascent {
 // out bit for bit: mu / Re^2 is gs, 2 pi / (2 pi / sidereal_day) is
 // sidereal_day.
 Environment make_environment(const Description& d);
+Environment make_environment(const EarthModel& earth, const AirModel& air);
 
 }  // namespace ascent

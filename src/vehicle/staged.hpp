@@ -92,6 +92,11 @@ struct StagedVehicle {
   double adaptor_mass = 0;           // kg, payload adaptor, flies to orbit with the payload
   double payload_mass = 0;           // kg
   DragLaw drag;                      // drag coefficient against Mach number on the largest cross-section
+  // The world it flies in: the classic description's [earth] and
+  // [atmosphere], read by the same keys; left out, the program's own Earth
+  // and the 1976 standard atmosphere.
+  EarthModel earth;
+  AirModel atmosphere;
   StagedMission mission;
   StagedPlan plan;
 };

@@ -1,6 +1,7 @@
 #include "vehicle/staged_file.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -60,6 +61,7 @@ struct Slot {
   std::function<void(const std::string&)> text;
   std::function<void(const std::vector<double>&)> list;
   bool whole = false;
+  const Key* key = nullptr;  // a key of the classic description: its range and its words
 };
 
 Slot number(const char* name, double min, double max, bool min_excluded, bool required, std::function<void(double)> f) {
@@ -75,6 +77,21 @@ Slot text(const char* name, bool required, std::function<void(const std::string&
 }
 Slot list(const char* name, double min, double max, std::function<void(const std::vector<double>&)> f) {
   return {name, min, max, false, false, {}, {}, std::move(f)};
+}
+
+// A key the classic description has too (the Earth, the air, the constant
+// drag coefficient): read into `world` by the classic key's own field, range
+// and words, so that both forms accept and refuse the same values.
+Slot classic_key(const char* dotted, Description& world) {
+  const Key* k = find_key(dotted);
+  Slot s{std::strchr(k->name, '.') + 1, k->min, k->max, k->min_excluded, false, {}, {}, {}};
+  if (k->kind == KeyKind::text) {
+    s.text = [k, &world](const std::string& x) { k->text(world) = x; };
+  } else {
+    s.real = [k, &world](double x) { k->real(world) = x; };
+  }
+  s.key = k;
+  return s;
 }
 
 std::string range_words(const Slot& s) {
@@ -112,6 +129,11 @@ void read_table(const toml::table& t, const std::string& prefix, const std::vect
         x = f->get();
       } else {
         refuse(file, where, full, entry + (s->whole ? "must be a whole number" : "must be a number"));
+      }
+      if (s->key != nullptr) {
+        const std::string why = check_range(*s->key, x);
+        if (!why.empty()) refuse(file, where, full, entry + why);
+        return x;
       }
       const bool below = s->min_excluded ? !(x > s->min) : !(x >= s->min);
       if (below || !(x <= s->max)) refuse(file, where, full, entry + range_words(*s) + ", got " + number_text(x));
@@ -280,6 +302,9 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
   if (!res) refuse(file, at_of(res.error().source()), "syntax", std::string(res.error().description()));
   const toml::table& root = res.table();
   StagedVehicle v;
+  // The classic description holding the keys both forms share, checked as
+  // the classic reader checks them.
+  Description world;
   bool has_mission = false;
   for (auto&& [key, node] : root) {
     const std::string name(key.str());
@@ -309,11 +334,24 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
     } else if (name == "drag") {
       read_table(*t, "drag.",
                  {list("mach", 0, 1e3, [&](const std::vector<double>& x) { v.drag.mach = x; }),
-                  list("cd", 0, 1e3, [&](const std::vector<double>& x) { v.drag.cd = x; })},
+                  list("cd", 0, 1e3, [&](const std::vector<double>& x) { v.drag.cd = x; }),
+                  classic_key("drag.coefficient", world), classic_key("drag.reference_area", world)},
                  file);
-      if (v.drag.mach.size() != v.drag.cd.size() || v.drag.mach.empty()) {
+      // One coefficient throughout needs no points.
+      const bool points = !(world.vehicle.drag.coefficient > 0) || t->contains("mach") || t->contains("cd");
+      if (points && (v.drag.mach.size() != v.drag.cd.size() || v.drag.mach.empty())) {
         refuse(file, at_of(t->source()), "drag.cd", "must hold one coefficient per Mach number");
       }
+    } else if (name == "earth") {
+      read_table(*t, "earth.",
+                 {classic_key("earth.mu", world), classic_key("earth.radius", world),
+                  classic_key("earth.rotation_rate", world)},
+                 file);
+    } else if (name == "atmosphere") {
+      read_table(*t, "atmosphere.",
+                 {classic_key("atmosphere.model", world), classic_key("atmosphere.density", world),
+                  classic_key("atmosphere.scale_height", world)},
+                 file);
     } else if (name == "mission") {
       read_mission(*t, v.mission, file);
       has_mission = true;
@@ -334,7 +372,17 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
   }
   if (v.name.empty()) refuse(file, {}, "name", "missing: the vehicle's name");
   if (!has_mission) refuse(file, {}, "mission", "missing: the target orbit and the launch site");
-  std::vector<StagedProblem> problems = check_staged(v);
+  v.earth = world.mission.earth;
+  v.atmosphere = world.mission.atmosphere;
+  v.drag.coefficient = world.vehicle.drag.coefficient;
+  v.drag.reference_area = world.vehicle.drag.reference_area;
+  std::vector<StagedProblem> problems;
+  for (const Problem& q : check_description(world)) {
+    for (const char* shared : {"earth.", "atmosphere.", "drag.coefficient", "drag.reference_area"}) {
+      if (q.key.rfind(shared, 0) == 0) problems.push_back({q.key, q.what});
+    }
+  }
+  for (StagedProblem& q : check_staged(v)) problems.push_back(std::move(q));
   if (!problems.empty()) {
     // The fault is reported at the stage (or table) it belongs to.
     At where{};
