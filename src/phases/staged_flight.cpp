@@ -230,7 +230,60 @@ void end_burn(Flight& f, StagedBurn& b) {
   f.out.burns.push_back(b);
 }
 
-// A stage below the last: the pitch programme through its burn.
+// The cut-off the last stage is guided to: the perigee of the target orbit
+// (direct injection) or of the transfer orbit to its apogee (coast).
+CutoffTarget last_stage_target(const Flight& f) {
+  const StagedMission& m = f.v.mission;
+  const double mu = f.env.mu, Re = f.env.Re;
+  const TargetApsides target = target_apsides(m, Re);
+  const double ra = Re + target.ha;
+  const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
+  return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
+}
+
+// The stages still to burn as the guidance sees them, from now: the burning
+// stage until it runs dry (or its timed cut-off), each stage above at full
+// thrust from the mass the separation below leaves it, the last one until
+// its propellant is gone. A fairing still on is shed at its time.
+std::vector<StageBurn> stages_to_burn(const Flight& f) {
+  const StagedVehicle& v = f.v;
+  std::vector<StageBurn> out;
+  double m = f.mass, t = f.s.t;
+  bool fairing = f.fairing_on;
+  for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
+    const StagedStage& z = v.stages[k];
+    const bool burning = k == f.stage;
+    const double flow = burning ? f.engines.flow() : stage_thrust(z) / z.exhaust_speed;
+    const double left = burning ? f.engines.left : z.propellant_mass;
+    StageBurn b;
+    b.thrust = ThrustModel{z.exhaust_speed, m / flow, inf};
+    b.burn = left / flow;
+    if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
+    if (fairing && v.fairing_jettison_time > t) {
+      b.thrust.t_drop = v.fairing_jettison_time - t;
+      b.thrust.tau_drop = v.fairing_mass / flow;
+    }
+    if (k + 1 == v.stages.size()) {
+      b.burn = inf;
+      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - left));
+    } else {
+      b.coast = z.separation_delay;
+      const double t_sep = t + b.burn + b.coast;
+      if (fairing && v.fairing_jettison_time <= t_sep) {
+        fairing = false;
+        m -= v.fairing_mass;
+      }
+      m -= flow * b.burn + z.dry_mass + (left - flow * b.burn);
+      t = t_sep;
+    }
+    out.push_back(b);
+  }
+  return out;
+}
+
+// A stage below the last: the pitch programme through its burn; from the
+// plan's takeover on, once no booster group is left on it, the guidance over
+// the stages still to burn steers it instead of the gravity turn.
 void fly_lower_stage(Flight& f) {
   FlightState& s = f.s;
   const StagedPlan& p = f.v.plan;
@@ -239,13 +292,30 @@ void fly_lower_stage(Flight& f) {
   StagedBurn burn;
   begin_burn(f, burn);
   time_events(f);
-  enum { rise, over, back, turn } phase = f.stage == 0 ? rise : turn;
+  enum { rise, over, back, turn, guided } phase = f.stage == 0 ? rise : turn;
   double phase_end = inf;
+  GuidanceSolution g;
+  const CutoffTarget target = last_stage_target(f);
+  auto solve = [&](const GuidanceSolution* guess, int passes) {
+    const std::vector<StageBurn> stages = stages_to_burn(f);
+    return solve_guidance(s.t, f.env.Re + s.h0, s.vx, s.vy, target, stages, guess, passes);
+  };
   for (;;) {
     const double tb = s.t - f.t_ignition;
     const bool burnt_out = f.engines.left <= f.engines.flow() * cycle_slack;
     const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
     if (burnt_out || timed_out) break;
+    const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
+    if (phase == turn && p.guidance_takeover > 0 && s.t + cycle_slack >= p.guidance_takeover && groups_gone) {
+      phase = guided;
+      g = solve(nullptr, first_passes);
+      s.mode = Steering::guided;
+      s.follow_air = true;
+      f.event("guidance takeover");
+    } else if (phase == guided && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
+      const GuidanceSolution prev = g;
+      g = solve(&prev, 1);
+    }
     if (phase == rise && s.h0 >= p.pitch_over_altitude) {
       phase = over;
       s.kick_rate = -p.pitch_rate / deg;
@@ -262,6 +332,11 @@ void fly_lower_stage(Flight& f) {
     }
     double dt = std::min(f.v.plan.step, next_event(f));
     if (phase == over || phase == back) dt = std::min(dt, phase_end - s.t);
+    if (phase == guided) {
+      s.pitch = guided_pitch(g, s.t);
+      s.kick = 0;
+      s.kick_rate = (guided_pitch(g, s.t + dt) - s.pitch) / dt;
+    }
     f.step(dt);
     if (f.groups.size() != 0) {
       for (std::size_t j = 0; j < f.groups.size(); ++j) burn.alone = burn.alone && !f.groups[j].lit;
@@ -275,6 +350,7 @@ void fly_lower_stage(Flight& f) {
   end_burn(f, burn);
   f.event(z.name + (z.burn_end == BurnEnd::time ? ": cut-off" : ": burn-out"));
   // Coast to separation, still in the programme (no thrust).
+  if (phase == guided) s.kick_rate = 0;
   double left = z.separation_delay;
   while (left > cycle_slack) {
     const double dt = std::min({f.v.plan.step, left, next_event(f)});

@@ -79,6 +79,10 @@ struct StagedPlan {
   double pitch_rate = 1.3;           // deg/s, rate of the pitch-over and the pitch-back
   double pitch_time = 1;             // s, duration of each
   double guidance_cycle = 1;         // s, the steering solved again after this much flight
+  // s after lift-off: from then on (once no booster group is attached) the
+  // stages below the last are guided too, over all the stages still to
+  // burn; 0: they fly the gravity turn to their burn-out.
+  double guidance_takeover = 0;
   double hold_time = 8;              // s, time to cut-off below which the last steering is held
   double step = 0.25;                // s, integration step of the burns
   double coast_step = 5;             // s, integration step of the coast to apogee

@@ -362,6 +362,7 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
                   number("pitch_rate", 0, 90, true, false, [&](double x) { p.pitch_rate = x; }),
                   number("pitch_time", 0, 100, true, false, [&](double x) { p.pitch_time = x; }),
                   number("guidance_cycle", 0, 100, true, false, [&](double x) { p.guidance_cycle = x; }),
+                  number("guidance_takeover", 0, 1e5, false, false, [&](double x) { p.guidance_takeover = x; }),
                   number("hold_time", 0, 1e3, true, false, [&](double x) { p.hold_time = x; }),
                   number("step", 0, 10, true, false, [&](double x) { p.step = x; }),
                   number("coast_step", 0, 100, true, false, [&](double x) { p.coast_step = x; })},
