@@ -74,6 +74,10 @@ TEST(StagedFlight, BundledLauncherReachesItsTargetsWithinAKilometre) {
     const Apsides o = apsides(r.r, r.vx, r.vy, mu, Re);
     EXPECT_NEAR(o.hp, a * (1 - e) - Re, 1000);
     EXPECT_NEAR(o.ha, a * (1 + e) - Re, 1000);
+    // A direct injection into an elliptic orbit places its perigee where asked.
+    if (m.perigee_angle >= 0 && m.injection == Injection::direct) {
+      EXPECT_NEAR(r.perigee_angle, m.perigee_angle, 0.01);
+    }
     // At the cut-off, the speed is vis-viva's on the target orbit at that radius.
     EXPECT_NEAR(std::hypot(r.vx, r.vy), std::sqrt(mu * (2 / r.r - 1 / a)), 0.05);
     // Mass balance to the end: the payload, the adaptor and the last stage

@@ -56,6 +56,7 @@ struct Flight {
   std::vector<bool> group_on; // still attached
   double t_ignition = 0;      // s, the stage's ignition
   bool fairing_on = true;
+  double nu_cut = 0;          // rad, true anomaly on the target orbit where the last stage cuts off
 
   Flight(const StagedVehicle& veh, const StepObservers& obs) : v(veh), observers(&obs) {}
 
@@ -232,12 +233,21 @@ void end_burn(Flight& f, StagedBurn& b) {
 
 // The cut-off the last stage is guided to: the perigee of the target orbit
 // (direct injection) or of the transfer orbit to its apogee (coast).
+// A direct injection may be asked to cut off past the perigee, at the true
+// anomaly nu_cut, to place the perigee where the mission asks: the point of
+// the target orbit there, at its radius, vis-viva's speed and its
+// flight-path angle.
 CutoffTarget last_stage_target(const Flight& f) {
   const StagedMission& m = f.v.mission;
   const double mu = f.env.mu, Re = f.env.Re;
   const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
   const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
+  if (f.nu_cut != 0 && m.injection == Injection::direct) {
+    const double a = (rp + ra) / 2, e = (ra - rp) / (ra + rp), nu = f.nu_cut;
+    const double r = a * (1 - e * e) / (1 + e * std::cos(nu));
+    return CutoffTarget{r, std::sqrt(mu * (2 / r - 1 / a)), std::atan2(e * std::sin(nu), 1 + e * std::cos(nu)), mu};
+  }
   return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
 }
 
@@ -378,15 +388,14 @@ double sma_of(const FlightState& s) {
   return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / s.env->mu);
 }
 
-// The last stage's burn to the orbit of perigee radius rp and apogee radius
-// ra, cut off at its perigee when `reached` says the state is on it: the
-// guidance steers, the cut-off is located within the step that passes it.
+// The last stage's burn to the cut-off point `target`, cut off when
+// `reached` says the state is on its orbit: the guidance steers, the
+// cut-off is located within the step that passes it.
 template <class Reached>
-bool guided_burn(Flight& f, double rp, double ra, Reached&& reached) {
+bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
   FlightState& s = f.s;
   const StagedPlan& p = f.v.plan;
-  const double mu = f.env.mu, Re = f.env.Re;
-  const CutoffTarget target{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
+  const double Re = f.env.Re;
   ThrustModel model{f.engines.c, 1, inf};
   auto solve = [&](const GuidanceSolution* guess, int passes) {
     model.tau = f.mass / f.engines.flow();
@@ -495,12 +504,12 @@ void fly_last_stage(Flight& f) {
   const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
   bool ok;
+  const CutoffTarget cut = last_stage_target(f);
   if (m.injection == Injection::direct) {
     const double rp = Re + target.hp, a = (rp + ra) / 2;
-    ok = guided_burn(f, rp, ra, [a](const FlightState& x) { return sma_of(x) >= a; });
+    ok = guided_burn(f, cut, [a](const FlightState& x) { return sma_of(x) >= a; });
   } else {
-    ok = guided_burn(f, Re + m.transfer_perigee, ra,
-                     [h = target.ha](const FlightState& x) { return x.ha >= h; });
+    ok = guided_burn(f, cut, [h = target.ha](const FlightState& x) { return x.ha >= h; });
   }
   f.engines.lit = false;
   end_burn(f, burn);
@@ -544,9 +553,19 @@ double staged_vrot(const StagedMission& m, const Environment& env) {
   return ve * sin_az;
 }
 
-StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) {
-  atmosphere_init();
+namespace {
+
+// The passes that place the perigee, and the miss (deg) that ends them.
+constexpr int steer_passes = 8;
+constexpr double steer_tolerance = 0.01;
+
+bool target_eccentric(const StagedMission& m) {
+  return m.semi_major_axis > 0 ? m.eccentricity > 0 : m.apogee_altitude > m.perigee_altitude;
+}
+
+StagedResult fly_once(const StagedVehicle& v, const StepObservers& observers, double nu_cut) {
   Flight f(v, observers);
+  f.nu_cut = nu_cut;
   f.env = make_environment(v.earth, v.atmosphere);
   f.drag = make_drag_table(v.drag);
   FlightState& s = f.s;
@@ -591,6 +610,30 @@ StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) 
   if (angle < 0) angle += 2 * 180;
   out.perigee_angle = angle;
   return out;
+}
+
+}  // namespace
+
+StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) {
+  atmosphere_init();
+  const StagedMission& m = v.mission;
+  const bool steer = m.perigee_angle >= 0 && m.injection == Injection::direct && target_eccentric(m);
+  if (!steer) return fly_once(v, observers, 0);
+  // The perigee lies the cut-off's true anomaly behind it: cutting off nu
+  // later along the target orbit moves the perigee back by nu less what the
+  // longer flight sweeps. Corrected by the miss, flown unseen, until the
+  // miss is below steer_tolerance; the flight then flown for the observers.
+  static const StepObservers none;
+  double nu = 0;
+  for (int i = 0; i < steer_passes; ++i) {
+    const StagedResult r = fly_once(v, none, nu);
+    if (!r.reached) break;
+    double miss = r.perigee_angle - m.perigee_angle;  // deg
+    miss -= 360 * std::round(miss / 360);
+    if (std::fabs(miss) < steer_tolerance) break;
+    nu += miss / deg;
+  }
+  return fly_once(v, observers, nu);
 }
 
 }  // namespace ascent

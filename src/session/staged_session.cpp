@@ -52,7 +52,12 @@ std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
   t += format("final orbit: perigee %.3f km, apogee %.3f km (target %.3f x %.3f km)\n", r.hp / 1000, r.ha / 1000,
               target.hp / 1000, target.ha / 1000);
   t += format("perigee from the launch site along the plane (inertial): %.2f deg", r.perigee_angle);
-  if (m.perigee_angle >= 0) t += format(" (asked for %.2f deg; the cut-off is not steered to it)", m.perigee_angle);
+  if (m.perigee_angle >= 0) {
+    // Only a direct injection into an elliptic orbit chooses where its cut-off lies on it.
+    const bool steered = m.injection == Injection::direct && target.ha > target.hp;
+    t += format(steered ? " (asked for %.2f deg)" : " (asked for %.2f deg; the cut-off is not steered to it)",
+                m.perigee_angle);
+  }
   t += "\n";
   const double left = r.mass - v.payload_mass - v.adaptor_mass - v.stages.back().dry_mass;
   t += format("mass in orbit: %.1f kg: payload %.1f kg, adaptor %.1f kg, ", r.mass, v.payload_mass, v.adaptor_mass);
