@@ -119,7 +119,8 @@ std::vector<std::string> numbers_in_phases() {
                                         "coast_air_top", "coast_tolerance", "coast_line_interval", "first_passes",
                                         "converged_cutoff_time", "cycle_slack", "event_time_resolution",
                                         "reuse_moved", "reuse_cycles", "reuse_share",
-                                        "max_bisections", "extension_window", "max_extension_iterations"};
+                                        "max_bisections", "extension_window", "max_extension_iterations",
+                                        "steer_passes", "steer_tolerance"};
   const std::regex comment("//[^\n]*"), text("\"(\\\\.|[^\"\\\\])*\"");
   const std::regex widths(",\\s*\\d+,\\s*\\d+\\s*[,)]|indent\\(\\d+");
   const std::regex number("(^|[^A-Za-z_0-9.])(\\d+\\.?\\d*([eE][-+]?\\d+)?|\\.\\d+([eE][-+]?\\d+)?)");

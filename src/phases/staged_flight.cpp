@@ -629,7 +629,7 @@ StagedResult fly_staged(const StagedVehicle& v, const StepObservers& observers) 
     const StagedResult r = fly_once(v, none, nu);
     if (!r.reached) break;
     double miss = r.perigee_angle - m.perigee_angle;  // deg
-    miss -= 360 * std::round(miss / 360);
+    miss -= 2 * 180 * std::round(miss / (2 * 180));  // a whole turn
     if (std::fabs(miss) < steer_tolerance) break;
     nu += miss / deg;
   }
