@@ -66,12 +66,12 @@ TEST(KeplerArc, PointsFoundEachFromTheLastHoldKeplersEquation) {
     const double half_period = pi * std::sqrt(a * a * a / mu);
     KeplerArc arc;
     ASSERT_TRUE(kepler_arc(mu, rp, vp, 0, arc));
-    ArcAnomaly near = anomaly_at_start(arc);
+    ArcAnomaly anomaly = anomaly_at_start(arc);
     const int steps = 3000;
     ArcPoint p{};
     for (int k = 1; k <= steps; ++k) {
       const double t = half_period * k / steps;
-      p = arc_near(arc, t, near);
+      p = arc_near(arc, t, anomaly);
       if (k % 97 == 0) {
         ASSERT_NEAR(p.r, test::radius_by_bisection(a, e, t), 1e-9 * p.r) << k;
       }

@@ -197,20 +197,20 @@ void coast(FlightContext& S) {
   // whole step from where it joined it (k steps on, from t_arc).
   const bool may_arc = !located && closed_loop(S.desc->mission);
   KeplerArc arc;
-  ArcAnomaly near{};
+  ArcAnomaly anomaly{};
   bool on_arc = false;
   long k = 0;
   double t_arc = 0, range_arc = 0;
   while (target.apogee_altitude > target.ignition_factor * s.h0 && ++n < max_search_steps) {
     if (!on_arc && may_arc && s.h0 >= guided_arc_bottom && (s.vy >= 0 || s.hp >= guided_arc_bottom)) {
       on_arc = kepler_arc(s.env->mu, s.env->Re + s.h0, s.vx, s.vy, arc);
-      if (on_arc) near = anomaly_at_start(arc);
+      if (on_arc) anomaly = anomaly_at_start(arc);
       t_arc = s.t;
       range_arc = s.r0;
     }
     if (on_arc) {
       const double dt = static_cast<double>(++k) * coast_step;
-      const ArcPoint p = arc_near(arc, dt, near);
+      const ArcPoint p = arc_near(arc, dt, anomaly);
       s.h0 = p.r - s.env->Re;
       s.vx = p.vx;
       s.vy = p.vy;

@@ -67,9 +67,9 @@ ArcAnomaly anomaly_at_start(const KeplerArc& arc) {
   return {arc.E0, std::sin(arc.E0), std::cos(arc.E0), true_anomaly(arc.E0, arc.e)};
 }
 
-ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& near) {
+ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& last) {
   const double M = arc.M0 + arc.n * dt, e = arc.e;
-  double E = near.E, s = near.sinE, c = near.cosE;
+  double E = last.E, s = last.sinE, c = last.cosE;
   for (int i = 0; i < 50; ++i) {
     const double dE = (E - e * s - M) / (1 - e * c);
     E -= dE;
@@ -84,9 +84,9 @@ ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& near) {
     s = std::sin(E);
     c = std::cos(E);
   }
-  near.E = E;
-  near.sinE = s;
-  near.cosE = c;
+  last.E = E;
+  last.sinE = s;
+  last.cosE = c;
   ArcPoint p;
   p.r = arc.a * (1 - e * c);
   p.vx = arc.hm / p.r;
@@ -94,7 +94,7 @@ ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& near) {
   // The true anomaly has the sign of E's sine: on E's own turn it lies
   // within half a turn of E.
   const double nu = std::atan2(std::sqrt(1 - e * e) * s, c - e);
-  p.swept = nu + two_pi * std::round((E - nu) / two_pi) - near.nu0;
+  p.swept = nu + two_pi * std::round((E - nu) / two_pi) - last.nu0;
   return p;
 }
 

@@ -39,8 +39,8 @@ struct ArcAnomaly {
 ArcAnomaly anomaly_at_start(const KeplerArc& arc);
 
 // The state dt after the start, Kepler's equation solved from the anomaly
-// `near` (a point close by on the arc), which it replaces with dt's own.
-ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& near);
+// `last` (a point close by on the arc), which it replaces with dt's own.
+ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& last);
 
 // Time from the start to the first point at radius r while climbing (the
 // crossing on the way from perigee to apogee); -1 if the arc never climbs
