@@ -54,6 +54,35 @@ TEST(KeplerArc, EllipsesFromPerigeeAgainstTheirClosedForms) {
   }
 }
 
+TEST(KeplerArc, PointsFoundEachFromTheLastHoldKeplersEquation) {
+  // From perigee to apogee in small steps, each point solved from the one
+  // before: Kepler's equation (solved here by bisection), vis-viva and the
+  // angular momentum at every point, and half a turn swept at the apogee.
+  for (const double ha : {398.6e3, 35786e3}) {
+    SCOPED_TRACE(ha);
+    const double rp = Re + 100e3, ra = Re + ha;
+    const double a = (rp + ra) / 2, e = (ra - rp) / (ra + rp);
+    const double vp = std::sqrt(mu * (2 / rp - 1 / a));
+    const double half_period = pi * std::sqrt(a * a * a / mu);
+    KeplerArc arc;
+    ASSERT_TRUE(kepler_arc(mu, rp, vp, 0, arc));
+    ArcAnomaly anomaly = anomaly_at_start(arc);
+    const int steps = 3000;
+    ArcPoint p{};
+    for (int k = 1; k <= steps; ++k) {
+      const double t = half_period * k / steps;
+      p = arc_near(arc, t, anomaly);
+      if (k % 97 == 0) {
+        ASSERT_NEAR(p.r, test::radius_by_bisection(a, e, t), 1e-9 * p.r) << k;
+      }
+      ASSERT_NEAR(std::hypot(p.vx, p.vy), std::sqrt(mu * (2 / p.r - 1 / a)), 1e-9 * vp) << k;
+      ASSERT_NEAR(p.r * p.vx, rp * vp, 1e-9 * rp * vp) << k;
+    }
+    EXPECT_NEAR(p.r, ra, 1e-9 * ra);
+    EXPECT_NEAR(p.swept, pi, 1e-9);
+  }
+}
+
 TEST(KeplerArc, CrossingOfARadiusLocatedAsWorkedByHand) {
   // a = 7000 km, e = 0.1: r = a where cos E = 0, E = pi/2 climbing, so
   // M = pi/2 - 0.1 and t = (pi/2 - 0.1) / n after perigee. Started a

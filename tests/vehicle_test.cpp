@@ -116,7 +116,8 @@ std::vector<std::string> numbers_in_phases() {
   // The numerical method's own settings: search bounds, tolerances, the profile's size.
   const std::set<std::string> method = {"max_search_steps", "max_trim_steps", "tb_tolerance",
                                         "search_refinement", "profile_spacing_slack", "max_points",
-                                        "coast_air_top", "coast_tolerance", "coast_line_interval", "first_passes",
+                                        "coast_air_top", "coast_tolerance", "coast_line_interval", "guided_arc_bottom",
+                                        "first_passes",
                                         "converged_cutoff_time", "cycle_slack", "event_time_resolution",
                                         "reuse_moved", "reuse_cycles", "reuse_share",
                                         "max_bisections", "extension_window", "max_extension_iterations",

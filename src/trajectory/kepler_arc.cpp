@@ -63,6 +63,41 @@ ArcPoint arc_at(const KeplerArc& arc, double dt) {
   return p;
 }
 
+ArcAnomaly anomaly_at_start(const KeplerArc& arc) {
+  return {arc.E0, std::sin(arc.E0), std::cos(arc.E0), true_anomaly(arc.E0, arc.e)};
+}
+
+ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& last) {
+  const double M = arc.M0 + arc.n * dt, e = arc.e;
+  double E = last.E, s = last.sinE, c = last.cosE;
+  for (int i = 0; i < 50; ++i) {
+    const double dE = (E - e * s - M) / (1 - e * c);
+    E -= dE;
+    if (std::fabs(dE) <= 1e-15 * (1 + std::fabs(E))) {
+      // The last correction moves the sine and cosine to first order: its
+      // square is below their rounding.
+      const double s1 = s - dE * c;
+      c += dE * s;
+      s = s1;
+      break;
+    }
+    s = std::sin(E);
+    c = std::cos(E);
+  }
+  last.E = E;
+  last.sinE = s;
+  last.cosE = c;
+  ArcPoint p;
+  p.r = arc.a * (1 - e * c);
+  p.vx = arc.hm / p.r;
+  p.vy = std::sqrt(arc.mu * arc.a) * e * s / p.r;
+  // The true anomaly has the sign of E's sine: on E's own turn it lies
+  // within half a turn of E.
+  const double nu = std::atan2(std::sqrt(1 - e * e) * s, c - e);
+  p.swept = nu + two_pi * std::round((E - nu) / two_pi) - last.nu0;
+  return p;
+}
+
 double time_to_climb_through(const KeplerArc& arc, double r) {
   if (arc.e == 0) return -1;
   const double c = (1 - r / arc.a) / arc.e;  // cos E at r

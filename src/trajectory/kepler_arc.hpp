@@ -30,6 +30,18 @@ struct ArcPoint {
 };
 ArcPoint arc_at(const KeplerArc& arc, double dt);
 
+// A point's eccentric anomaly with its sine and cosine, and the true anomaly
+// at the start: what a coast evaluated step by step carries from one point
+// to the next, whose anomaly Newton's method then finds in two steps.
+struct ArcAnomaly {
+  double E, sinE, cosE, nu0;  // rad, -, -, rad
+};
+ArcAnomaly anomaly_at_start(const KeplerArc& arc);
+
+// The state dt after the start, Kepler's equation solved from the anomaly
+// `last` (a point close by on the arc), which it replaces with dt's own.
+ArcPoint arc_near(const KeplerArc& arc, double dt, ArcAnomaly& last);
+
 // Time from the start to the first point at radius r while climbing (the
 // crossing on the way from perigee to apogee); -1 if the arc never climbs
 // through r (r above the apogee or below the perigee).
