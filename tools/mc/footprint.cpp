@@ -6,7 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "earth/ballistic.hpp"
 #include "sweep_lib.hpp"
 
 namespace ascent::mc {
@@ -15,12 +14,16 @@ namespace {
 
 constexpr double deg = 3.14159265358979323846 / 180;
 
+// WGS 84's defining semi-major axis and flattening: the ellipsoid the
+// impact points are geodetic on.
+constexpr double wgs84_a = 6378137;             // m
+constexpr double wgs84_f = 1 / 298.257223563;
+
 // The Earth-fixed place of a point on the ellipsoid, m.
 void on_ellipsoid(double lat_deg, double lon_deg, double out[3]) {
-  const Spheroid e = wgs84_earth();
-  const double e2 = e.f * (2 - e.f);
+  const double e2 = wgs84_f * (2 - wgs84_f);
   const double s = std::sin(lat_deg * deg), c = std::cos(lat_deg * deg);
-  const double N = e.a / std::sqrt(1 - e2 * s * s);  // prime vertical radius
+  const double N = wgs84_a / std::sqrt(1 - e2 * s * s);  // prime vertical radius
   out[0] = N * c * std::cos(lon_deg * deg);
   out[1] = N * c * std::sin(lon_deg * deg);
   out[2] = N * (1 - e2) * s;
