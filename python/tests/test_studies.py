@@ -14,7 +14,7 @@ import pytest
 
 import ascent
 from ascent import _ascent
-from conftest import SOURCE_DIR, program
+from conftest import SOURCE_DIR, program, run_ascent
 
 DISPERSIONS = SOURCE_DIR / "vehicles" / "dispersions.toml"
 
@@ -175,3 +175,78 @@ def test_ctrl_c_stops_a_long_study_within_a_second(workdir, call):
     # below the study's own length (minutes).
     raised = float(out.split(b"raised ")[1])
     assert raised - sent < 5
+
+
+# The impact footprints of ascent-mc --impacts.
+
+def east_north(lat, lon, lat0, lon0):
+    """Points on the WGS 84 ellipsoid seen in the plane tangent at (lat0, lon0): east and north, m."""
+    a, f = 6378137.0, 1 / 298.257223563
+    e2 = f * (2 - f)
+
+    def earth_fixed(la, lo):
+        la, lo = np.radians(la), np.radians(lo)
+        n = a / np.sqrt(1 - e2 * np.sin(la) ** 2)
+        return np.array([n * np.cos(la) * np.cos(lo), n * np.cos(la) * np.sin(lo), n * (1 - e2) * np.sin(la)])
+
+    d = earth_fixed(np.asarray(lat), np.asarray(lon)) - earth_fixed(lat0, lon0)[:, None]
+    p, l = np.radians(lat0), np.radians(lon0)
+    east = np.array([-np.sin(l), np.cos(l), 0])
+    north = np.array([-np.sin(p) * np.cos(l), -np.sin(p) * np.sin(l), np.cos(p)])
+    return east @ d, north @ d
+
+
+def test_monte_carlo_footprints_are_the_points_ellipses(workdir):
+    run = tool("ASCENT_MC_BINARY", workdir, "--runs", "30", "--dispersions", str(DISPERSIONS), "--seed", "7",
+               "-o", "runs.csv", "--json", "summary.json", "--impacts", "impacts.csv", "--jobs", "2")
+    assert run.returncode == 0, run.stderr
+    header, rows = read_csv(workdir / "impacts.csv")
+    points = [dict(zip(header, r)) for r in rows]
+    # Every run drops its boosters and its fairing; the core may stay up.
+    assert [int(p["run"]) for p in points if p["part"] == "boosters"] == list(range(1, 31))
+    footprints = json.loads((workdir / "summary.json").read_text())["impact_footprints"]
+    assert {f["part"] for f in footprints} == {"boosters", "fairing", "core stage"}
+    for f in footprints:
+        down = [p for p in points if p["part"] == f["part"] and p["status"] == "down"]
+        assert f["down"] == len(down) and f["released"] == sum(p["part"] == f["part"] for p in points)
+        lat = np.array([float(p["impact_lat_deg"]) for p in down])
+        lon = np.array([float(p["impact_lon_deg"]) for p in down])
+        dlon = (lon - lon[0] + 180) % 360 - 180
+        lat0, lon0 = lat.mean(), (lon[0] + dlon.mean() + 180) % 360 - 180
+        assert (f["mean_lat_deg"], f["mean_lon_deg"]) == pytest.approx((lat0, lon0), rel=0, abs=1e-9)
+        cov = np.cov(np.vstack(east_north(lat, lon, lat0, lon0)))
+        assert np.array(f["covariance_en_m2"]) == pytest.approx(cov, rel=1e-7, abs=1e-3)
+        w, v = np.linalg.eigh(cov)
+        assert (f["semi_major_3sigma_m"], f["semi_minor_3sigma_m"]) == pytest.approx(3 * np.sqrt(w[::-1]), rel=1e-6)
+        azimuth = np.degrees(np.arctan2(v[0, 1], v[1, 1])) % 180
+        assert abs((f["major_axis_azimuth_deg"] - azimuth + 90) % 180 - 90) < 1e-6
+    # The runs themselves are the study's without --impacts, byte for byte.
+    plain = tool("ASCENT_MC_BINARY", workdir, "--runs", "30", "--dispersions", str(DISPERSIONS), "--seed", "7",
+                 "-o", "plain.csv", "--jobs", "2")
+    assert plain.returncode == 0 and (workdir / "plain.csv").read_bytes() == (workdir / "runs.csv").read_bytes()
+
+
+def test_monte_carlo_impact_is_the_one_ascent_finds(workdir):
+    # The boosters' ballistic coefficient dispersed alone: run 2's drawn
+    # vehicle, written as a description, flown by ascent with --json.
+    (workdir / "beta.toml").write_text('[[dispersion]]\nkey = "impact.booster_beta"\ndistribution = "normal"\n'
+                                       'relative = true\nthree_sigma = 0.3\n')
+    run = tool("ASCENT_MC_BINARY", workdir, "--runs", "2", "--dispersions", "beta.toml", "-o", "runs.csv",
+               "--impacts", "impacts.csv", "--jobs", "1")
+    assert run.returncode == 0, run.stderr
+    header, rows = read_csv(workdir / "runs.csv")
+    beta = dict(zip(header, rows[1]))["impact.booster_beta"]
+    header, rows = read_csv(workdir / "impacts.csv")
+    row = next(dict(zip(header, r)) for r in rows if r[0] == "2" and r[1] == "boosters")
+    assert row["ballistic_coefficient_kg_m2"] == beta and float(beta) != 3700
+    vehicle = subprocess.run([program("ASCENT_BINARY"), "--print-vehicle"], capture_output=True).stdout
+    (workdir / "v.toml").write_bytes(vehicle + f"\n[impact]\nbooster_beta = {beta}\n".encode())
+    flown = run_ascent(workdir, "out.txt\n36\n18\ny\n-1\n", "--vehicle", "v.toml", "--json", "f.json")
+    assert flown.returncode == 0, flown.stderr
+    impact = json.loads((workdir / "f.json").read_text())["flights"][0]["impact_points"][0]
+    assert impact["part"] == "boosters" and impact["ballistic_coefficient"] == float(beta)
+    assert (float(row["impact_lat_deg"]), float(row["impact_lon_deg"]), float(row["fall_s"])) == \
+        (impact["impact_lat_deg"], impact["impact_lon_deg"], impact["fall_s"])
+    # The footprint needs every run's points in one study.
+    for refused in (["--runs", "4", "--shard", "1/2"], ["--merge", "runs.csv", "-o", "all.csv"]):
+        assert tool("ASCENT_MC_BINARY", workdir, *refused, "--impacts", "i.csv").returncode == 64

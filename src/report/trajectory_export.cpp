@@ -271,7 +271,7 @@ ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const 
   return out;
 }
 
-Impacts impacts_on(const TrajectoryRecorder& rec, const Description& d, const Globe& g) {
+Impacts impacts_on(const TrajectoryRecorder& rec, const Description& d, const Globe& g, bool instantaneous = true) {
   Impacts out;
   const auto& pts = rec.points();
   const ImpactModel& m = d.mission.impact;
@@ -282,6 +282,7 @@ Impacts impacts_on(const TrajectoryRecorder& rec, const Description& d, const Gl
     if (mark.label == "core separation") out.parts.push_back(fall_from(g, *p, "core stage", m.core_beta));
     if (mark.label == "fairing jettison") out.parts.push_back(fall_from(g, *p, "fairing", m.fairing_beta));
   }
+  if (!instantaneous) return out;
   // The first recorded state at or after each multiple of iip_every, until
   // the flight would no longer come down.
   double next = 0;
@@ -576,6 +577,10 @@ void TrajectoryRecorder::on_event(const FlightEvent& e) {
 
 Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
   return impacts_on(rec, d, place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t));
+}
+
+std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
+  return impacts_on(rec, d, place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t), false).parts;
 }
 
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,

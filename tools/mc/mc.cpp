@@ -61,6 +61,12 @@ const char* const usage_text =
     "                     its bounds), print the ranking and write it as CSV to FILE\n"
     "                     (--runs 0 flies only these)\n"
     "  --merge A.csv ...  combine shard CSVs into the CSV of the whole study (-o)\n"
+    "  --impacts FILE     where each run's dropped parts (boosters, core stage,\n"
+    "                     fairing) come down: one CSV row per run and part, and\n"
+    "                     each part's 3-sigma footprint ellipse in the summary and\n"
+    "                     under impact_footprints in --json; ignition at\n"
+    "                     2027-01-01T00:00:00 UTC, as ascent --json places it; not\n"
+    "                     with --shard or --merge\n"
     "  --promise P        after the study, find the largest spacecraft mass that a\n"
     "                     share P of the runs carries to the target orbit (P above\n"
     "                     0 and below 1; 0.99865, three sigma, is the usual choice),\n"
@@ -129,6 +135,7 @@ struct Options {
   double promise_tolerance_km = reached_band_km;
   bool promise_tolerance_given = false;
   bool promise_check = false;
+  std::string impacts;  // the impact points' CSV
 };
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
@@ -159,6 +166,7 @@ Options parse_options(int argc, char** argv) {
                                    {"--merge", nullptr, cli::Option::list},
                                    {"--promise"},
                                    {"--promise-check", nullptr, cli::Option::flag},
+                                   {"--impacts"},
                                    {"--promise-tolerance", "--tolerance"}}));
   while (a.next()) {
     const std::string& arg = a.name();
@@ -203,6 +211,8 @@ Options parse_options(int argc, char** argv) {
         usage("--promise: P is a share of the runs, above 0 and below 1 (0.99865, say), got '" + v + "'");
       }
       o.promise = p;
+    } else if (arg == "--impacts") {
+      o.impacts = value();
     } else if (arg == "--promise-check") {
       o.promise_check = true;
     } else if (arg == "--promise-tolerance") {
@@ -223,6 +233,12 @@ Options parse_options(int argc, char** argv) {
     usage("--promise-tolerance: only the promise uses it: give --promise P as well");
   }
   if (o.promise && (o.merging || o.shard_given)) usage("--promise: the promise flies every run; not with --shard/--merge");
+  // A footprint's ellipse needs the points of every run together: shards
+  // keep no impact points and a merge could not join them.
+  if (!o.impacts.empty() && (o.merging || o.shard_given)) {
+    usage("--impacts: the footprints need every run's points in one study; not with --shard/--merge");
+  }
+  if (!o.impacts.empty() && o.runs == 0 && !o.merging) usage("--impacts: --runs 0 flies no study to drop parts");
   if (o.promise && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
   return o;
 }
@@ -262,7 +278,7 @@ void write_stdout(const std::string& text) {
 // Outputs must not overwrite an input, nor each other; nor may the runs
 // kept of a stopped study.
 void check_outputs(const Options& o, const std::vector<std::string>& inputs) {
-  study::check_files({o.shared.output, o.json, o.sensitivity}, inputs);
+  study::check_files({o.shared.output, o.json, o.sensitivity, o.impacts}, inputs);
   if (!o.shared.output.empty()) study::check_files({o.shared.output + ".partial"}, inputs);
 }
 
@@ -377,6 +393,11 @@ int run(int argc, char** argv) {
   std::unique_ptr<Output> sens = open_output(o.sensitivity);
   std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.shared.output);
   std::unique_ptr<Output> json = o.runs == 0 ? nullptr : open_output(o.json);
+  std::unique_ptr<Output> impacts = open_output(o.impacts);
+  Epoch impacts_at;
+  (void)parse_epoch(default_epoch, impacts_at);
+  if (impacts) p.impacts_at = &impacts_at;
+  FootprintBuilder footprints;
 
   if (sens) {
     SensitivityStudy s;
@@ -413,6 +434,7 @@ int run(int argc, char** argv) {
   sb.quantities(p.dispersions);
   const std::string line = study_line(p);
   if (csv) csv->write(line + csv_header(p.dispersions));
+  if (impacts) impacts->write(line + impacts_header());
   ProgressBar bar(shard_runs(p));
   std::size_t delivered = 0;
   try {
@@ -422,6 +444,10 @@ int run(int argc, char** argv) {
           // A run that a signal cut short is no run of the study.
           if (r.flight.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
+          if (impacts) {
+            impacts->write(impacts_rows(r.run, r.impacts));
+            footprints.add(r.impacts);
+          }
           if (known) note_study_run(*known, p, ask, SC_M_nominal, r);
           sb.add(run_outcome(p, r.flight));
           ++delivered;
@@ -441,16 +467,19 @@ int run(int argc, char** argv) {
       kept = ": their rows are in " + o.shared.output;
     }
     if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
+    if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
     return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
                    kept);
   }
   bar.finish();
   if (csv) csv->close();
   if (sens) sens->close();
+  if (impacts) impacts->close();
   if (csv) study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = desc.mission.target.apogee_altitude;
   summary.study_line = line;
+  if (impacts) summary.footprints = footprints.finish();
   if (o.promise) {
     // One progress line per mass tried: the search's own record on a terminal.
     std::unique_ptr<ProgressBar> trial_bar;

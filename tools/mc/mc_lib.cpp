@@ -81,8 +81,8 @@ bool profile_dispersed(const McProblem& p) {
   return false;
 }
 
-// A drawn vehicle flown, or refused unflown.
-Flight fly_drawn(const McProblem& p, const Drawn& v) {
+// A drawn vehicle flown, or refused unflown; `path`, if given, records it.
+Flight fly_drawn(const McProblem& p, const Drawn& v, TrajectoryRecorder* path = nullptr) {
   if (!v.refused.empty()) {
     Flight f;
     f.ok = false;
@@ -92,6 +92,10 @@ Flight fly_drawn(const McProblem& p, const Drawn& v) {
   }
   FlightOptions o;
   o.air_density_scale = v.density_scale;
+  if (path != nullptr) {
+    o.step_observers.push_back(path);
+    o.event_observers.push_back(path);
+  }
   return fly(v.desc, profile_dispersed(p) ? v.profile : *p.profile, p.answers, o);
 }
 
@@ -107,7 +111,13 @@ RunResult fly_run(const McProblem& p, std::uint64_t run) {
   r.values = draw_values(p, run);
   const Drawn v = apply_values(p, r.values);
   r.refused = !v.refused.empty();
-  r.flight = fly_drawn(p, v);
+  if (p.impacts_at != nullptr) {
+    TrajectoryRecorder path;
+    r.flight = fly_drawn(p, v, &path);
+    if (!r.refused) r.impacts = part_impact_points(path, v.desc, *p.impacts_at);
+  } else {
+    r.flight = fly_drawn(p, v);
+  }
   r.csv = csv_row(p, run, r.values, r.flight);
   return r;
 }
@@ -691,6 +701,7 @@ std::string summary_json(const Summary& s) {
   j["hp_final_km"] = spread_json(s.hp_final);
   j["ha_final_km"] = spread_json(s.ha_final);
   j["core_propellant_left_kg"] = spread_json(s.core_left);
+  if (s.footprints) j["impact_footprints"] = nlohmann::ordered_json::parse(footprints_json(*s.footprints));
   return j.dump(2) + "\n";
 }
 
@@ -787,6 +798,7 @@ std::string summary_text(const Summary& s) {
   line("core prop., flown (kg)", s.core_left, 0);
   if (s.promise) t += promise_text(*s.promise);
   if (!s.promise_stopped.empty()) t += "\nPromise: the search was stopped by " + s.promise_stopped + ": no promise\n";
+  if (s.footprints) t += footprints_text(*s.footprints);
   return t;
 }
 

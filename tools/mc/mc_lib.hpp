@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "footprint.hpp"
 #include "io/exit_codes.hpp"
 #include "report/flight_summary.hpp"
 #include "session/flight.hpp"
@@ -116,6 +117,10 @@ struct McProblem {
   unsigned shard = 1;       // this shard, 1 to shards: runs r with (r - 1) % shards == shard - 1
   unsigned shards = 1;
   std::string dispersions_digest = "none";  // of the dispersions file's bytes (study_line)
+  // Given: each run's flight is recorded and its dropped parts fall from
+  // the globe placed at this epoch (RunResult::impacts). Off by default: the
+  // fall costs more than the flight.
+  const Epoch* impacts_at = nullptr;
 };
 
 // A digest of bytes that names them in a study's first line: FNV-1a, 64
@@ -143,6 +148,7 @@ struct RunResult {
   Flight flight;               // flight.ok false: it stopped (or the vehicle was refused)
   bool refused = false;        // the drawn values made no valid vehicle: not flown
   std::string csv;             // its CSV row
+  std::vector<ImpactPoint> impacts;  // with McProblem::impacts_at: its dropped parts' falls
 };
 
 // The vehicle, profile and air density factor of one set of values.
@@ -393,6 +399,8 @@ struct Summary {
   // The study line of the runs summarised (study_line, or the merged one):
   // the JSON names its study by it. Empty: no study line known.
   std::string study_line;
+  // With impact points asked for: each dropped part's footprint.
+  std::optional<std::vector<Footprint>> footprints;
 };
 
 class SummaryBuilder {
