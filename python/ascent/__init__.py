@@ -589,7 +589,7 @@ def optimal_control(problem="delta3", mesh=2):
     """
     try:
         # The solver's extension is loaded here, not at `import ascent`: IPOPT's
-        # libraries would add about a quarter to every import's cost.
+        # libraries would add about an eighth to every import's cost.
         from . import _control
     except ImportError as e:
         raise NotImplementedError(f"this build of ascent has no optimal-control solver ({e})") from None
