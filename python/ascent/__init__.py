@@ -12,6 +12,7 @@ on raise AscentError with the program's message and exit code.
 """
 
 import math
+import operator
 import os
 import warnings
 
@@ -593,6 +594,10 @@ def optimal_control(problem="delta3", mesh=2):
         from . import _control
     except ImportError as e:
         raise NotImplementedError(f"this build of ascent has no optimal-control solver ({e})") from None
-    if isinstance(mesh, bool) or not isinstance(mesh, int):
-        raise TypeError(f"mesh: a whole number is needed, not {mesh!r}")
+    try:
+        if isinstance(mesh, bool):
+            raise TypeError
+        mesh = operator.index(mesh)  # an int or a NumPy integer, never a float rounded
+    except TypeError:
+        raise TypeError(f"mesh: a whole number is needed, not {mesh!r}") from None
     return OptimalAscent(_control.optimal_control(str(problem), mesh))
