@@ -12,6 +12,7 @@ on raise AscentError with the program's message and exit code.
 """
 
 import math
+import operator
 import os
 import warnings
 
@@ -30,7 +31,9 @@ __all__ = [
     "optimize",
     "monte_carlo",
     "propagate",
+    "optimal_control",
     "Optimum",
+    "OptimalAscent",
     "MonteCarlo",
     "Dispersions",
     "TABLE_COLUMNS",
@@ -554,3 +557,47 @@ def _sweep_pieces(pieces, transfer, iterate, vehicle, profile, jobs):
 
 
 propagate = _ascent.propagate
+
+
+class OptimalAscent:
+    """The optimal ascent ascent.optimal_control found, as ascent-control reports it.
+
+    `steering` holds the columns of the tool's steering CSV as NumPy arrays, one value a
+    collocation point (every interval's ends and midpoint): t_s, pitch_deg, phase (1 for the
+    first), altitude_km, vx_m_s, vy_m_s, mass_kg. `orbit`, `target` and `replay` are dicts of
+    mass_kg (not in target), a_km, e and perigee_deg (from the launch site, along the flight).
+    """
+
+    __slots__ = ("problem", "objective", "optimum", "published", "status", "iterations", "cpu_seconds",
+                 "orbit", "target", "replay", "steering")
+
+    def __init__(self, raw):
+        for name in self.__slots__:
+            setattr(self, name, raw[name])
+
+    def __repr__(self):
+        return (f"<OptimalAscent {self.problem}: {self.optimum:.3f} kg "
+                f"(published {self.published:.3f} kg), {self.status}>")
+
+
+def optimal_control(problem="delta3", mesh=2):
+    """The steering that puts the most mass on the problem's target orbit, as ascent-control finds it.
+
+    Hermite-Simpson collocation solved by IPOPT, the optimum flown back through the fixed-step
+    RK4 integrator. problem: the built-in "delta3"; mesh: collocation intervals times mesh, 1 to
+    16 (ascent-control's --mesh). Returns an OptimalAscent; a solve that finds no optimum raises
+    AscentError (exit code 4), a bad problem or mesh AscentError (64).
+    """
+    try:
+        # The solver's extension is loaded here, not at `import ascent`: IPOPT's
+        # libraries would add about an eighth to every import's cost.
+        from . import _control
+    except ImportError as e:
+        raise NotImplementedError(f"this build of ascent has no optimal-control solver ({e})") from None
+    try:
+        if isinstance(mesh, bool):
+            raise TypeError
+        mesh = operator.index(mesh)  # an int or a NumPy integer, never a float rounded
+    except TypeError:
+        raise TypeError(f"mesh: a whole number is needed, not {mesh!r}") from None
+    return OptimalAscent(_control.optimal_control(str(problem), mesh))

@@ -298,6 +298,9 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--fly", "missing.toml:36:18"], 1, "missing.toml"),
     (["--sweep", "ctl.csv"], 1, "(it reads: tt,\\x1b[2Jalpha)"),
     (["--mc", "cut.csv"], 1, "cut.csv: line 4: 7 fields where the header has 12: the row is cut short"),
+    (["--control", "sens.csv", "--mc", "runs.csv"], 64, "--control goes with --fly alone"),
+    (["--control", "sens.csv"], 1, "sens.csv: the header has no column t_s"),
+    (["--control", "out.json"], 1, "out.json: not a file of ascent-control --json"),
 ])
 def test_refusals(studies, args, code, message):
     before = {f: f.read_bytes() for f in studies.iterdir() if f.is_file()}

@@ -21,6 +21,7 @@ Usage: ascent-plot [-d DIR] [-j SESSION.json] [-o OUT] [options]
        ascent-plot --sweep FILE.csv [-o OUT] [options]
        ascent-plot --opt FILE.csv [--sweep SWEEP.csv] [--list] [options]
        ascent-plot --mc RUNS.csv [--sensitivity SENS.csv] [--list] [options]
+       ascent-plot --control STEERING.csv|OPTIMUM.json [--fly V:TT:ALPHA]... [options]
 
 Draws one picture of flights: inertial speed (km/s), altitude (km), thrust
 acceleration (m/s²) and dynamic pressure (kPa) against time, each flight in
@@ -60,7 +61,8 @@ Options:
                       instead (when this install has the HTML renderer)
       --size WxH      picture size in pixels (default: 1000x1200 for flights,
                       1000x700 for a sweep or an optimisation, 1000x900 for a
-                      Monte Carlo study, 1000x1250 with its sensitivities)
+                      Monte Carlo study, 1000x1250 with its sensitivities,
+                      1000x800 for an optimal ascent)
   -t, --title TEXT    title of the picture (default: made from the input)
       --list          print what was found (flights and events; for --opt and
                       --mc a summary) and draw nothing
@@ -85,6 +87,11 @@ Options:
       --target KM     with --mc: target orbit altitude (default: the one the
                       study names, else 398.6)
       --tolerance KM  with --mc: half-width of the target box (default 10)
+      --control FILE  draw the optimal ascent of ascent-control: the thrust
+                      pitch and the altitude against time from its steering
+                      CSV (-o), or the pitch alone from its --json file,
+                      beside the guided flights of --fly (their pitch the
+                      inertial flight-path angle plus the angle of attack)
   -h, --help          show this help
       --version       show the version
 
@@ -114,7 +121,7 @@ _WITH_ARG = {
     "-d": "dir", "--dir": "dir", "-m": "main", "--main": "main", "-j": "json", "--json": "json",
     "-o": "output", "--output": "output", "--size": "size", "-t": "title", "--title": "title",
     "--sweep": "sweep", "--opt": "opt", "--mc": "mc", "--sensitivity": "sens", "--target": "target",
-    "--tolerance": "tolerance", "--fly": "fly", "--vehicle": "vehicle", "--html": "html",
+    "--tolerance": "tolerance", "--fly": "fly", "--control": "control", "--vehicle": "vehicle", "--html": "html",
 }
 _REPEATED = {"json", "fly"}
 _NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?")
@@ -123,7 +130,7 @@ _NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?")
 def parse(argv):
     o = {"dir": None, "main": None, "json": [], "output": None, "size": None, "title": None, "sweep": None,
          "opt": None, "mc": None, "sens": None, "target": None, "tolerance": "10", "fly": [], "vehicle": None,
-         "html": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
+         "html": None, "control": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
     i = 0
     while i < len(argv):
         a = argv[i]
@@ -169,7 +176,7 @@ def _check(o):
     """The combinations and values a run needs; returns the mode."""
     if o["main"] is not None:
         raise Usage(MAIN_REFUSED)
-    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html"):
+    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html", "control"):
         v = o[key]
         if v is not None and ("\n" in v or "\r" in v):
             raise Usage(f"the {key} argument holds a line break (CR or LF): refused")
@@ -177,7 +184,13 @@ def _check(o):
         if "\n" in v or "\r" in v:
             raise Usage("the json argument holds a line break (CR or LF): refused")
     mode = "flight"
-    if o["mc"]:
+    if o["control"]:
+        mode = "control"
+        if o["mc"] or o["opt"] or o["sweep"] or o["json"] or o["dir"] is not None or o["vehicle"]:
+            raise Usage("--control goes with --fly alone (the guided flights drawn beside the optimum)")
+        if o["list"] or o["html"]:
+            raise Usage("--control draws a picture: --list and --html do not go with it")
+    elif o["mc"]:
         mode = "mc"
         if o["opt"] or o["sweep"]:
             raise Usage("--mc does not go with --opt or --sweep")
@@ -189,7 +202,7 @@ def _check(o):
             raise Usage("--list does not go with --sweep alone")
     if o["sens"] and mode != "mc":
         raise Usage("--sensitivity goes with --mc")
-    if mode != "flight":
+    if mode not in ("flight", "control"):
         if o["dir"] is not None:
             raise Usage("--dir goes with a session's data files, not with a CSV")
         if o["json"] or o["fly"]:
@@ -227,7 +240,7 @@ def _format(o):
 
 def _size(o, mode):
     size = o["size"] or {"flight": "1000x1200", "sweep": "1000x700", "opt": "1000x700",
-                         "mc": "1000x1250" if o["sens"] else "1000x900"}[mode]
+                         "mc": "1000x1250" if o["sens"] else "1000x900", "control": "1000x800"}[mode]
     m = re.fullmatch(r"([0-9]{1,5})x([0-9]{1,5})", size)
     if not m:
         raise Usage(f"bad --size '{size}' (want WIDTHxHEIGHT in pixels, e.g. 1000x1200)")
@@ -342,6 +355,8 @@ def _inputs(o, mode):
         for option in o["fly"]:
             ins += D.flown_with(D.parse_fly_option(option)[0], ".")
         return ins
+    if mode == "control":
+        return [o["control"]] + [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")]
     return [x for x in (o["sweep"], o["opt"], o["mc"], o["sens"]) if x]
 
 
@@ -374,8 +389,8 @@ def run(argv):
             base = o["dir"] if o["dir"] is not None else (os.path.dirname(o["json"][0]) if o["json"] else ".")
             out = os.path.join(base or ".", f"flight.{ext}")
         else:
-            src = {"sweep": o["sweep"], "opt": o["opt"], "mc": o["mc"]}[mode]
-            out = (src[:-4] if src.lower().endswith(".csv") else src) + "." + ext
+            src = {"sweep": o["sweep"], "opt": o["opt"], "mc": o["mc"], "control": o["control"]}[mode]
+            out = (os.path.splitext(src)[0] if src.lower().endswith((".csv", ".json")) else src) + "." + ext
     if mode == "flight" and o["dir"] is not None and not os.path.isdir(o["dir"]):
         raise D.PlotError(f"{o['dir']}: no such directory")
     if not o["list"]:
@@ -395,6 +410,10 @@ def run(argv):
         title = o["title"]
         b = payload.best
         done = f"{payload.rows} flights, best SC_M {b[2]:.10g} kg at tt {b[0]:.10g} s, alpha {b[1]:.10g} deg"
+    elif mode == "control":
+        payload = D.load_control(o["control"], o["fly"], warn=_warn)
+        title = o["title"]
+        done = f"the optimum and {len(payload.flights)} guided flight{'s' if len(payload.flights) != 1 else ''}"
     elif mode == "opt":
         payload = D.load_opt(o["opt"], o["sweep"])
         if o["list"]:

@@ -1070,3 +1070,72 @@ def _load_sensitivities(path, mc):
         mc.listing.append(f"  {k}: {said(fl, lo)} / {said(fh, hi)}")
         mc.sensitivities.append(Sensitivity(k, float(lo) - nom if fl == "ok" else None,
                                             float(hi) - nom if fh == "ok" else None, fl, fh))
+
+
+# ------------------------------------------------------------------ optimal ascent
+
+
+@dataclass
+class SteeringCurve:
+    name: str  # legend entry
+    t: np.ndarray  # s
+    pitch_deg: np.ndarray  # thrust pitch above the local horizontal, degrees
+    alt_km: np.ndarray | None  # altitude, km (None: the file holds none)
+
+
+@dataclass
+class ControlData:
+    optimal: SteeringCurve  # ascent-control's optimum
+    flights: list  # [SteeringCurve], guided flights flown beside it
+
+
+def _control_json(path):
+    data = _read_bytes(path, "a file written by ascent-control --json")
+    try:
+        doc = json.loads(data.decode("utf-8"))
+        steering = np.array(doc["steering"], dtype=float)
+        if steering.ndim != 2 or steering.shape[1] != 2 or len(steering) < 2:
+            raise ValueError("the steering is no table of (time, pitch)")
+        name = f"optimal: {doc['problem']}, {float(doc['optimum']):.1f} kg"
+    except (ValueError, KeyError, TypeError, UnicodeDecodeError, RecursionError) as e:
+        raise PlotError(f"{path}: not a file of ascent-control --json ({type(e).__name__}: {e})") from None
+    # The JSON holds the steering alone; the CSV beside it, when -o wrote one, its altitude.
+    return SteeringCurve(name, steering[:, 0], steering[:, 1], None)
+
+
+def _control_csv(path):
+    header, body, _ = _csv_rows(path, "a steering CSV written by ascent-control -o")
+    cols = [_col(header, path, n) for n in ("t_s", "pitch_deg", "altitude_km")]
+    rows = []
+    for n, r in body:
+        v = [_num(_field(r, i)) for i in cols]
+        if None in v:
+            raise PlotError(f"{path}: line {n}: a time, pitch or altitude that is no number")
+        rows.append(v)
+    if len(rows) < 2:
+        raise PlotError(f"{path}: fewer than two steering points")
+    a = np.array(rows)
+    return SteeringCurve("optimal (" + os.path.basename(path) + ")", a[:, 0], a[:, 1], a[:, 2])
+
+
+def load_control(path, fly=(), warn=None):
+    """ascent-control's optimal steering, from its JSON (pitch) or CSV (pitch and altitude), and the
+    guided flights of --fly options beside it, their thrust pitch the inertial flight-path angle
+    plus the angle of attack."""
+    optimal = _control_json(path) if path.lower().endswith(".json") else _control_csv(path)
+    flights = []
+    for option in fly:
+        v_path, tt, alpha = parse_fly_option(option)
+        v = _vehicle_of(v_path)
+        tab = _fly(v, None, tt, alpha, where=f"--fly {option}: ").table
+        # The first two lines are on the pad, before the first step (as _flight_from_table).
+        t, pitch, h = tab["t"][2:], tab["beta"][2:] + tab["alpha"][2:], tab["h0"][2:] * 1e-3
+        # Without thrust there is no steering to draw: a coast leaves a gap in the pitch.
+        pitch = np.where(tab["a"][2:] > 0, pitch, np.nan)
+        keep = np.isfinite(t) & np.isfinite(h)
+        t, pitch, h = t[keep], pitch[keep], h[keep]
+        # The table steps back where the flight searches a threshold: the curve keeps the steps forward.
+        keep = t >= np.maximum.accumulate(t) if len(t) else keep[keep]
+        name = _vehicle_name(v) or (os.path.basename(v_path) if v_path else "built-in vehicle")
+        flights.append(SteeringCurve(flight_name(len(flights) + 1, tt, alpha, name), t[keep], pitch[keep], h[keep]))
+    return ControlData(optimal, flights)

@@ -44,7 +44,7 @@ def draw(path, fmt, size, mode, payload, title):
           "text.usetex": False}
     with matplotlib.rc_context(rc):
         fig = Figure(figsize=(w / 100, h / 100), dpi=100, facecolor="white")
-        {"flight": _flights, "sweep": _sweep, "opt": _opt, "mc": _mc}[mode](fig, w, h, payload, title)
+        {"flight": _flights, "sweep": _sweep, "opt": _opt, "mc": _mc, "control": _control}[mode](fig, w, h, payload, title)
         # No date in SVG and PDF: the same input draws the same bytes.
         meta = {"Date": None} if fmt in ("svg", "pdf") else {"Software": None}
         if fmt == "pdf":
@@ -438,3 +438,44 @@ def _mc(fig, w, h, mc, title):
         handles = [Patch(color="#4c78a8", label="low value"), Patch(color="#f58518", label="high value")]
         ax.legend(handles=handles, loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, frameon=False,
                   fontsize=_pt(fs - 1), borderaxespad=1.6)
+
+
+# ------------------------------------------------------------------ optimal ascent
+
+
+def _control(fig, w, h, cd, title):
+    """The optimal steering and altitude against time, the guided flights' beside them."""
+    fs = _font_px(w)
+    left, right, bottom, title_px, gap = fs * 9, fs * 2, fs * 5, fs * 5, fs
+    curves = [cd.optimal] + list(cd.flights)
+    key_px = len(curves) * fs * 17 // 10 + fs // 2
+    panel = (h - title_px - key_px - bottom - gap) // 2
+    if panel < 60:
+        raise D.PlotError(f"--size {w}x{h} leaves no room for the two panels", D.EXIT_USAGE)
+    fig.text(0.5, 1 - title_px / 2 / h, _plain(title or "Optimal ascent"), ha="center", va="center",
+             fontsize=_pt(fs + 4))
+    top0 = h - title_px - key_px
+    tmax = max(float(c.t[-1]) for c in curves)
+    for p, (ylab, attr) in enumerate((("thrust pitch (deg)", "pitch_deg"), ("altitude (km)", "alt_km"))):
+        ptop = top0 - p * (panel + gap)
+        ax = fig.add_axes([left / w, (ptop - panel) / h, (w - left - right) / w, panel / h])
+        ax.set_xlim(0, tmax)
+        ax.tick_params(labelsize=_pt(fs), top=True, direction="in")
+        if p == 0:
+            ax.set_xticklabels([])
+        else:
+            ax.set_xlabel("time (s)", fontsize=_pt(fs))
+        ax.grid(True, color="#e8e8e8", lw=1)
+        ax.set_axisbelow(True)
+        fig.text(fs * 1.5 / w, (ptop - panel / 2) / h, ylab, rotation=90, ha="center", va="center", fontsize=_pt(fs))
+        for i, c in enumerate(curves):
+            y = getattr(c, attr)
+            if y is not None:
+                ax.plot(c.t, y, lw=1.6, color=COLOURS[i % 10], zorder=3)
+        if cd.optimal.alt_km is None and p == 1:
+            ax.text(0.5, 0.9, "the optimum's altitude is in ascent-control's CSV (-o), not its JSON",
+                    transform=ax.transAxes, ha="center", va="center", fontsize=_pt(fs - 1), color="#505050")
+    for i, c in enumerate(curves):
+        ky = h - title_px - i * fs * 17 // 10 - fs * 17 // 20
+        fig.add_artist(Line2D([left / w, (left + fs * 2.5) / w], [ky / h, ky / h], lw=2.5, color=COLOURS[i % 10]))
+        fig.text((left + fs * 3) / w, ky / h, _plain(c.name), ha="left", va="center", fontsize=_pt(fs - 1))

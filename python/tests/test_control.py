@@ -1,0 +1,60 @@
+"""The optimal ascent from Python and in ascent-plot, held to ascent-control's own outputs (the
+other program) and to the flights' vertical rise."""
+
+import csv
+import json
+import subprocess
+
+import numpy as np
+import pytest
+
+import ascent
+from conftest import program
+
+
+@pytest.fixture(scope="module")
+def tool(tmp_path_factory):
+    """ascent-control's Delta III optimum at its default mesh: the JSON and the steering CSV."""
+    d = tmp_path_factory.mktemp("control")
+    r = subprocess.run([program("ASCENT_CONTROL_BINARY"), "--problem", "delta3", "--json", d / "opt.json",
+                        "-o", d / "steering.csv"], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr
+    with open(d / "steering.csv", newline="") as f:
+        rows = list(csv.reader(f))
+    columns = {name: np.array([float(r[i]) for r in rows[1:]]) for i, name in enumerate(rows[0])}
+    return d, json.loads((d / "opt.json").read_text()), columns
+
+
+def test_module_returns_the_tools_optimum_orbit_replay_and_steering(tool):
+    _, doc, columns = tool
+    got = ascent.optimal_control("delta3", mesh=2)
+    for key in ("problem", "objective", "optimum", "published", "status", "iterations", "orbit", "target",
+                "replay"):
+        assert getattr(got, key) == doc[key], key
+    steering = np.array(doc["steering"])
+    assert np.array_equal(got.steering["t_s"], steering[:, 0])
+    assert np.array_equal(got.steering["pitch_deg"], steering[:, 1])
+    for name, values in columns.items():
+        assert np.array_equal(got.steering[name], values), name
+    with pytest.raises(ascent.AscentError) as bad:
+        ascent.optimal_control("atlas")
+    assert bad.value.code == 64
+
+
+@pytest.mark.parametrize("source", ["steering.csv", "opt.json"])
+def test_plot_draws_the_optimum_beside_a_guided_flight(tool, workdir, source):
+    d, doc, _ = tool
+    from ascent.plot import data as D
+    r = subprocess.run([program("ASCENT_PLOT"), "--control", str(d / source), "--fly", "36:18", "-o",
+                        str(workdir / "c.png")], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr
+    assert (workdir / "c.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    cd = D.load_control(str(d / source), ["36:18"])
+    # The tool's steering table, read from the other file; the guided flight rises vertically
+    # off the pad, its thrust at 90 degrees until the pitch-over.
+    steering = np.array(doc["steering"])
+    assert np.array_equal(cd.optimal.t, steering[:, 0]) and np.array_equal(cd.optimal.pitch_deg, steering[:, 1])
+    assert (cd.optimal.alt_km is None) == source.endswith(".json")
+    guided = cd.flights[0]
+    assert guided.pitch_deg[guided.t < 5] == pytest.approx(90, abs=1e-9)
+    assert np.all(np.diff(guided.t) >= 0) and guided.t[-1] > 300
