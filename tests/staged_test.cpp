@@ -18,7 +18,7 @@ namespace ascent {
 namespace {
 
 StagedVehicle bundled(const char* name, const std::string& more = "") {
-  const std::string path = std::string(ASCENT_SOURCE_DIR) + "/vehicles/" + name;
+  const std::string path = std::string(ASCENT_SOURCE_DIR).append("/vehicles/").append(name);
   return parse_staged(test::read_file(path) + more, path);
 }
 
@@ -203,7 +203,7 @@ TEST(StagedFlight, BurnsFollowTheRocketEquationAndSeparationsShedWhatTheDescript
 }
 
 TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
-  const std::string base = test::read_file(std::string(ASCENT_SOURCE_DIR) + "/vehicles/corvane_leo.toml");
+  const std::string base = test::read_file(std::string(ASCENT_SOURCE_DIR).append("/vehicles/corvane_leo.toml"));
   struct Case {
     const char* from;
     const char* to;
@@ -256,7 +256,7 @@ TEST(StagedDescription, TransferOrbitsPerigeeAngleFollowsFromItsElements) {
 TEST(StagedDescription, ClassicVehiclesReadAsBeforeAndHoldTheirMassesStaged) {
   for (const char* file : {"orvalon5.toml", "tarvos3.toml", "orvalon5_guided.toml", "tarvos3_guided.toml"}) {
     SCOPED_TRACE(file);
-    const std::string path = std::string(ASCENT_SOURCE_DIR) + "/vehicles/" + file;
+    const std::string path = std::string(ASCENT_SOURCE_DIR).append("/vehicles/").append(file);
     const std::string text = test::read_file(path);
     EXPECT_FALSE(is_staged_text(text));
     const Description d = parse_description(text, path);
