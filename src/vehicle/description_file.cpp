@@ -41,28 +41,6 @@ struct Fault {
   std::string what;
 };
 
-// The message is one line: a key or a quoted character from the file may
-// hold a line end or another control character, written here as an escape.
-std::string one_line(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 [[noreturn]] void refuse(const std::string& file, const Fault& f) {
   // An empty key ('' = 1) is named as TOML spells it.
   const std::string key = f.key.empty() ? "\"\"" : f.key;

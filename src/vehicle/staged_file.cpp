@@ -26,22 +26,6 @@ At at_of(const toml::source_region& r) {
   return {static_cast<long>(r.begin.line), static_cast<long>(r.begin.column)};
 }
 
-// The message is one line: a key or a name from the file may hold a line
-// end or another control character, written here as an escape.
-std::string one_line(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 [[noreturn]] void refuse(const std::string& file, At at, const std::string& key, const std::string& what) {
   throw FatalError{err_description, file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
                                         one_line(key + ": " + what)};

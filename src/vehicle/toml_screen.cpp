@@ -1,5 +1,7 @@
 #include "vehicle/toml_screen.hpp"
 
+#include <cstdio>
+
 namespace ascent {
 
 namespace {
@@ -170,6 +172,26 @@ std::string ascii_shadow(std::string_view text) {
       out += static_cast<char>(c);
     } else if ((c & 0xC0) != 0x80) {
       out += 'x';  // the first byte of a character; the bytes that continue it go
+    }
+  }
+  return out;
+}
+
+std::string one_line(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
     }
   }
   return out;

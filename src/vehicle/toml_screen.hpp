@@ -35,4 +35,9 @@ std::optional<TomlScreenFault> screen_toml(std::string_view text, bool strings_m
 // value can otherwise make the parser read on into any later character.
 std::string ascii_shadow(std::string_view text);
 
+// A refusal is one line: a key or a quoted character from the file may hold
+// a line end or another control character, written as an escape (\n, \r,
+// \t, or \xHH).
+std::string one_line(const std::string& s);
+
 }  // namespace ascent
