@@ -85,21 +85,46 @@ int print_raw(const std::string& text) {
 }
 
 // A staged vehicle flies at once: its report to standard output, and with
-// --json FILE the same as JSON, written whole or not at all.
-int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path) {
-  if (json_path != nullptr && ascent::same_file(json_path, vehicle_path)) {
-    throw ascent::FatalError{ascent::err_access_denied,
-                             std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
+// --json FILE the same as JSON, with --trajectory FILE its path; each
+// written whole or not at all, and none unless all are.
+int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
+               const char* trajectory_path, ascent::TrajectoryFormat format, const ascent::Epoch& epoch) {
+  for (const char* out : {json_path, trajectory_path}) {
+    if (out != nullptr && ascent::same_file(out, vehicle_path)) {
+      throw ascent::FatalError{ascent::err_access_denied, std::string(out == json_path ? "--json " : "--trajectory ") +
+                                                              out + ": refused: it would overwrite the vehicle description"};
+    }
   }
-  const ascent::StagedResult r = ascent::fly_staged(v);
+  ascent::Channel json_file, trajectory_file;
+  if (json_path != nullptr) json_file.open_file_replacing_through_links(json_path);
+  if (trajectory_path != nullptr) {
+    trajectory_file.open_file_replacing_through_links(trajectory_path);
+    if (std::string w = ascent::epoch_warning(epoch); !w.empty()) ascent::cli::report("ascent", w);
+  }
+  const ascent::StagedFlown f = ascent::fly_staged_recorded(v);
+  const ascent::Placement where = ascent::placement_of(v);
+  ascent::Impacts impacts;
+  if (json_path != nullptr || (trajectory_path != nullptr && format != ascent::TrajectoryFormat::oem)) {
+    impacts = ascent::impact_points(f.path, where, f.releases, epoch);
+  }
   if (json_path != nullptr) {
-    ascent::Channel file;
-    file.open_file_replacing_through_links(json_path);
-    file.put(ascent::staged_report_json(v, r));
-    file.finish();
-    file.commit();
+    const std::vector<ascent::StepRecord> lines = f.samples.lines();
+    json_file.put(ascent::staged_report_json(v, f.result, &impacts, &lines));
+    json_file.finish();
   }
-  return print_raw(ascent::staged_report_text(v, r));
+  if (trajectory_path != nullptr) {
+    trajectory_file.put(ascent::trajectory_text(format, f.path, where, impacts, epoch));
+    trajectory_file.finish();
+    if (f.path.cut_short()) {
+      char at[32];
+      std::snprintf(at, sizeof at, "%.2f", f.path.cut_at());
+      ascent::cli::report("ascent", std::string("--trajectory ") + trajectory_path +
+                                        ": the flight's state is no place after T+" + at + " s: the path written ends there");
+    }
+  }
+  json_file.commit();
+  trajectory_file.commit();
+  return print_raw(ascent::staged_report_text(v, f.result));
 }
 
 // A file the session reads or writes whatever the answers, and how a
@@ -214,11 +239,7 @@ int main(int argc, char** argv) {
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description(), true));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
     if (ascent::StagedVehicle staged; vehicle_path != nullptr && ascent::read_any_description(vehicle_path, staged, desc)) {
-      if (trajectory_path != nullptr) {
-        ascent::cli::report("ascent", "--trajectory: not written for a staged vehicle yet");
-        return ascent::exit_usage;
-      }
-      return run_staged(staged, vehicle_path, json_path);
+      return run_staged(staged, vehicle_path, json_path, trajectory_path, trajectory_format, epoch);
     }
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
                                                                                  ascent::resolved_profile_path(desc)},

@@ -16,7 +16,9 @@
 #include "report/table_recorder.hpp"
 #include "report/trajectory_export.hpp"
 #include "session/flight.hpp"
+#include "session/staged_session.hpp"
 #include "vehicle/description_file.hpp"
+#include "vehicle/staged_file.hpp"
 #include "test_support.hpp"
 
 namespace ascent {
@@ -182,6 +184,50 @@ TEST(TrajectoryExport, ThePadTurnsWithTheEarthRotationAngle) {
   EXPECT_NEAR(std::asin(a.states.front().r[2] / norm(a.states.front().r)) * deg, lat_c, 0.005);
   EXPECT_NEAR(std::remainder(ra(b) - ra(a), 360), 0, 1e-4);
   EXPECT_NEAR(std::remainder(ra(c) - ra(a), 360), 0.5 * 7.292115146706979e-5 * deg, 1e-6);
+}
+
+// A staged flight exported: its last state's osculating apsides, from the
+// position and velocity by vis-viva and the angular momentum, are the ones
+// the flight reports; every event is a placemark under its own name; each
+// dropped part falls from the altitude of its event.
+TEST(TrajectoryExport, AStagedFlightEndsOnItsReportedOrbitWithItsEventsNamed) {
+  const std::string src = ASCENT_SOURCE_DIR;
+  for (const char* file : {"/vehicles/corvane_leo.toml", "/vehicles/delta3_gto.toml"}) {
+    SCOPED_TRACE(file);
+    const StagedVehicle v = parse_staged(test::read_file(src + file), file);
+    const StagedFlown f = fly_staged_recorded(v);
+    ASSERT_TRUE(f.result.reached) << f.result.failure;
+    Epoch e;
+    ASSERT_EQ(parse_epoch(default_epoch, e), "");
+    const Placement where = placement_of(v);
+    const Impacts impacts = impact_points(f.path, where, f.releases, e);
+    const Oem oem = read_oem(trajectory_text(TrajectoryFormat::oem, f.path, where, impacts, e));
+    ASSERT_FALSE(oem.states.empty());
+    const OemState& s = oem.states.back();
+    const double r = norm(s.r), v2 = norm(s.v) * norm(s.v), mu = v.earth.mu;
+    const double h[3] = {s.r[1] * s.v[2] - s.r[2] * s.v[1], s.r[2] * s.v[0] - s.r[0] * s.v[2],
+                         s.r[0] * s.v[1] - s.r[1] * s.v[0]};
+    const double a = 1 / (2 / r - v2 / mu), ecc = std::sqrt(1 - norm(h) * norm(h) / (mu * a));
+    EXPECT_NEAR(a * (1 - ecc) - v.earth.radius, f.result.hp, 1.0);
+    EXPECT_NEAR(a * (1 + ecc) - v.earth.radius, f.result.ha, 1.0);
+    const std::string kml = trajectory_text(TrajectoryFormat::kml, f.path, where, impacts, e);
+    for (const StagedEvent& ev : f.result.events) {
+      EXPECT_NE(kml.find("<Placemark><name>" + ev.name + "</name>"), std::string::npos) << ev.name;
+    }
+    ASSERT_EQ(impacts.parts.size(), f.result.drops.size());
+    for (std::size_t i = 0; i < impacts.parts.size(); ++i) {
+      const StagedDrop& d = f.result.drops[i];
+      EXPECT_EQ(d.what.rfind(impacts.parts[i].part + ": ", 0), 0u) << d.what;
+      EXPECT_DOUBLE_EQ(impacts.parts[i].t, d.t);
+      // Above the ellipsoid rather than the model's sphere: apart by less
+      // than the sphere stands above the site (some 5 km at 28.5 deg).
+      const auto ev = std::find_if(f.result.events.begin(), f.result.events.end(),
+                                   [&](const StagedEvent& x) { return x.name == d.what; });
+      ASSERT_NE(ev, f.result.events.end());
+      EXPECT_NEAR(impacts.parts[i].alt0, ev->h, 6000.0) << d.what;
+    }
+    EXPECT_FALSE(impacts.instantaneous.empty());
+  }
 }
 
 TEST(TrajectoryExport, EpochsAndNamesAreCheckedBeforeAnythingIsWritten) {

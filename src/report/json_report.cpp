@@ -38,6 +38,8 @@ namespace {
 // A number of the impact points; NaN and infinities (no impact) are null.
 nlohmann::ordered_json number(double x) { return std::isfinite(x) ? nlohmann::ordered_json(x) : nullptr; }
 
+}  // namespace
+
 nlohmann::ordered_json impact_json(const ImpactPoint& p) {
   nlohmann::ordered_json j = nlohmann::ordered_json::object();
   if (!p.part.empty()) j["part"] = p.part;
@@ -50,8 +52,6 @@ nlohmann::ordered_json impact_json(const ImpactPoint& p) {
                   {"v_ned", {p.v_ned[0], p.v_ned[1], p.v_ned[2]}}};
   return j;
 }
-
-}  // namespace
 
 void JsonReport::on_event(const FlightEvent& e) {
   pass_.on_event(e);

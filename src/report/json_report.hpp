@@ -6,11 +6,18 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "phases/flight_context.hpp"
 #include "report/text_report.hpp"
 #include "report/trajectory_export.hpp"
 
 namespace ascent {
+
+// One impact point as the JSON documents give it: the part (none for the
+// instantaneous point), the release time, the place and time of the fall
+// (null where it does not come down), and the release state.
+nlohmann::ordered_json impact_json(const ImpactPoint& p);
 
 class JsonReport final : public StepObserver, public EventObserver {
  public:

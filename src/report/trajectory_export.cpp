@@ -10,6 +10,7 @@
 #include "earth/ballistic.hpp"
 #include "earth/frames.hpp"
 #include "phases/booster_phase.hpp"
+#include "phases/staged_flight.hpp"
 #include "trajectory/model_environment.hpp"
 
 namespace ascent {
@@ -119,28 +120,27 @@ Mat3 eme2000_to_earth(const Globe& g, double t) {
 }
 
 // The plane at the epoch; the frames' matrices to `t_end` s after it.
-Globe place(const Description& d, const Epoch& e, double t_end) {
-  const Target& target = d.mission.target;
+Globe place(const Placement& where, const Epoch& e, double t_end) {
   Globe g;
   g.epoch = e;
-  g.dut1 = d.mission.model.dut1;
+  g.dut1 = where.dut1;
   const Mat3 bias_back = transposed(frame_bias());
   for (double t = 0; g.to_intermediate.size() < 2 || t < t_end + node; t += node) {
     g.to_intermediate.push_back(
         times(celestial_to_intermediate(time_scales(e.day, e.second + t, g.dut1)), bias_back));
   }
-  const Environment env = make_environment(d);
-  g.Re = env.Re;
-  g.vrot = launch_site_vrot(target, env);
-  const double lon = target.longitude * pi / 180;
-  const Vec3 pad = wgs84_cartesian({target.latitude * pi / 180, lon, 0});
+  g.Re = where.Re;
+  g.vrot = where.vrot;
+  const double lon = where.longitude * pi / 180;
+  const Vec3 pad = wgs84_cartesian({where.latitude * pi / 180, lon, 0});
   const double rs = std::sqrt(pad[0] * pad[0] + pad[1] * pad[1] + pad[2] * pad[2]);
   g.lift = g.Re - rs;
   // The plane holds the Earth's centre, so its inclination is set at the
-  // site's geocentric latitude: sin A = cos i / cos phi_c, north-east.
+  // site's geocentric latitude: sin A = cos i / cos phi_c, north-east, or
+  // north-west for a retrograde orbit.
   const double lat = std::asin(pad[2] / rs);
-  const double x = std::cos(lat) / std::cos(target.inclination * pi / 180);
-  const double az = plane_azimuth(x);
+  const double x = std::cos(lat) / std::cos(where.inclination * pi / 180);
+  const double az = x > 0 ? plane_azimuth(x) : -plane_azimuth(-x);
   const Vec up{std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
   const Vec east{-std::sin(lon), std::cos(lon), 0};
   const Vec north{-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)};
@@ -149,6 +149,8 @@ Globe place(const Description& d, const Epoch& e, double t_end) {
   g.ahead = vec(times(to_eme2000, vec3(std::cos(az) * north + std::sin(az) * east)));
   return g;
 }
+
+double end_of(const TrajectoryRecorder& rec) { return rec.points().empty() ? 0 : rec.points().back().t; }
 
 struct State {
   Vec r, v;  // m, m/s
@@ -271,16 +273,13 @@ ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const 
   return out;
 }
 
-Impacts impacts_on(const TrajectoryRecorder& rec, const Description& d, const Globe& g, bool instantaneous = true) {
+Impacts impacts_on(const TrajectoryRecorder& rec, const std::vector<Release>& parts, const Globe& g,
+                   bool instantaneous = true) {
   Impacts out;
   const auto& pts = rec.points();
-  const ImpactModel& m = d.mission.impact;
-  for (const auto& mark : rec.marks()) {
-    const TrajectoryRecorder::Point* p = point_at(pts, mark.t);
-    if (p == nullptr) continue;
-    if (mark.label == "booster separation") out.parts.push_back(fall_from(g, *p, "boosters", m.booster_beta));
-    if (mark.label == "core separation") out.parts.push_back(fall_from(g, *p, "core stage", m.core_beta));
-    if (mark.label == "fairing jettison") out.parts.push_back(fall_from(g, *p, "fairing", m.fairing_beta));
+  for (const Release& r : parts) {
+    const TrajectoryRecorder::Point* p = point_at(pts, r.t);
+    if (p != nullptr) out.parts.push_back(fall_from(g, *p, r.part, r.beta));
   }
   if (!instantaneous) return out;
   // The first recorded state at or after each multiple of iip_every, until
@@ -296,13 +295,12 @@ Impacts impacts_on(const TrajectoryRecorder& rec, const Description& d, const Gl
   return out;
 }
 
-
-std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e) {
+std::string oem_text(const TrajectoryRecorder& rec, const Placement& d, const Globe& g, const Epoch& e) {
   const auto& pts = rec.points();
   const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, false);
   const std::string stop = instant_text(e, pts.empty() ? 0 : pts.back().t, false);
   std::string id;
-  for (char c : one_line(d.vehicle.name)) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
+  for (char c : one_line(d.name)) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
   std::string out = "CCSDS_OEM_VERS = 2.0\n"
                     "COMMENT Launch trajectory flown by ascent in the plane of the target orbit,\n"
                     "COMMENT placed through the launch site (WGS 84) at the epoch.\n"
@@ -315,7 +313,7 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
                     "CREATION_DATE = " + instant_text(e, 0, false) + "\n" +
                     "ORIGINATOR = ascent\n\n"
                     "META_START\n"
-                    "OBJECT_NAME = " + one_line(d.vehicle.name) + "\n" +
+                    "OBJECT_NAME = " + one_line(d.name) + "\n" +
                     "OBJECT_ID = " + id + "\n" +
                     "CENTER_NAME = EARTH\n"
                     "REF_FRAME = EME2000\n"
@@ -338,13 +336,13 @@ std::string oem_text(const TrajectoryRecorder& rec, const Description& d, const 
   return out;
 }
 
-std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e,
+std::string czml_text(const TrajectoryRecorder& rec, const Placement& d, const Globe& g, const Epoch& e,
                       const Impacts& impacts) {
   using json = nlohmann::ordered_json;
   const auto& pts = rec.points();
   const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, true);
   const std::string stop = instant_text(e, pts.empty() ? 0 : pts.back().t, true);
-  const std::string name = one_line(d.vehicle.name);
+  const std::string name = one_line(d.name);
   json doc = json::array();
   doc.push_back({{"id", "document"},
                  {"name", name},
@@ -429,10 +427,10 @@ std::string czml_text(const TrajectoryRecorder& rec, const Description& d, const
   return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::string kml_text(const TrajectoryRecorder& rec, const Description& d, const Globe& g, const Epoch& e,
+std::string kml_text(const TrajectoryRecorder& rec, const Placement& d, const Globe& g, const Epoch& e,
                      const Impacts& impacts) {
   const auto& pts = rec.points();
-  const std::string name = xml_escaped(d.vehicle.name);
+  const std::string name = xml_escaped(d.name);
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<kml xmlns=\"http://www.opengis.net/kml/2.2\" xmlns:gx=\"http://www.google.com/kml/ext/2.2\">\n"
@@ -575,21 +573,61 @@ void TrajectoryRecorder::on_event(const FlightEvent& e) {
   marks_.push_back({e.t, std::move(label)});
 }
 
+Placement placement_of(const Description& d) {
+  const Target& target = d.mission.target;
+  const Environment env = make_environment(d);
+  return {d.vehicle.name, target.latitude, target.longitude, target.inclination, d.mission.model.dut1, env.Re,
+          launch_site_vrot(target, env)};
+}
+
+Placement placement_of(const StagedVehicle& v) {
+  const StagedMission& m = v.mission;
+  const Environment env = make_environment(v.earth, v.atmosphere);
+  return {v.name, m.latitude, m.longitude, m.inclination, v.dut1, env.Re, staged_vrot(m, env)};
+}
+
+std::vector<Release> releases_of(const TrajectoryRecorder& rec, const ImpactModel& m) {
+  std::vector<Release> out;
+  for (const auto& mark : rec.marks()) {
+    if (mark.label == "booster separation") out.push_back({mark.t, "boosters", m.booster_beta});
+    if (mark.label == "core separation") out.push_back({mark.t, "core stage", m.core_beta});
+    if (mark.label == "fairing jettison") out.push_back({mark.t, "fairing", m.fairing_beta});
+  }
+  return out;
+}
+
+Impacts impact_points(const TrajectoryRecorder& rec, const Placement& where, const std::vector<Release>& parts,
+                      const Epoch& epoch) {
+  return impacts_on(rec, parts, place(where, epoch, end_of(rec)));
+}
+
 Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
-  return impacts_on(rec, d, place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t));
+  return impact_points(rec, placement_of(d), releases_of(rec, d.mission.impact), epoch);
 }
 
 std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
-  return impacts_on(rec, d, place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t), false).parts;
+  return impacts_on(rec, releases_of(rec, d.mission.impact), place(placement_of(d), epoch, end_of(rec)), false).parts;
+}
+
+std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Placement& where,
+                            const Impacts& impacts, const Epoch& epoch) {
+  const Globe g = place(where, epoch, end_of(rec));
+  switch (f) {
+    case TrajectoryFormat::oem: return oem_text(rec, where, g, epoch);
+    case TrajectoryFormat::czml: return czml_text(rec, where, g, epoch, impacts);
+    case TrajectoryFormat::kml: return kml_text(rec, where, g, epoch, impacts);
+  }
+  return {};
 }
 
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
                             const Epoch& epoch) {
-  const Globe g = place(d, epoch, rec.points().empty() ? 0 : rec.points().back().t);
+  const Placement where = placement_of(d);
+  const Globe g = place(where, epoch, end_of(rec));
   switch (f) {
-    case TrajectoryFormat::oem: return oem_text(rec, d, g, epoch);
-    case TrajectoryFormat::czml: return czml_text(rec, d, g, epoch, impacts_on(rec, d, g));
-    case TrajectoryFormat::kml: return kml_text(rec, d, g, epoch, impacts_on(rec, d, g));
+    case TrajectoryFormat::oem: return oem_text(rec, where, g, epoch);
+    case TrajectoryFormat::czml: return czml_text(rec, where, g, epoch, impacts_on(rec, releases_of(rec, d.mission.impact), g));
+    case TrajectoryFormat::kml: return kml_text(rec, where, g, epoch, impacts_on(rec, releases_of(rec, d.mission.impact), g));
   }
   return {};
 }

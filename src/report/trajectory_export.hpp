@@ -14,6 +14,7 @@
 
 #include "phases/flight_events.hpp"
 #include "trajectory/step_record.hpp"
+#include "vehicle/staged.hpp"
 #include "vehicle/vehicle.hpp"
 
 namespace ascent {
@@ -61,6 +62,10 @@ class TrajectoryRecorder final : public StepObserver, public EventObserver {
   void on_step(const StepRecord& r) override;
   void on_event(const FlightEvent& e) override;
 
+  // An event of a flight that tells its events apart from its steps (the
+  // staged flight's, by stage), after the steps that lead to it.
+  void add_mark(double t, std::string label) { marks_.push_back({t, std::move(label)}); }
+
   const std::vector<Point>& points() const { return points_; }
   const std::vector<Mark>& marks() const { return marks_; }
   // The flight reached states that are no place or instant (not finite,
@@ -102,7 +107,34 @@ struct Impacts {
   // Every 10 s from lift-off while the flight would fall back to the ground.
   std::vector<ImpactPoint> instantaneous;
 };
+
+// What places a flight's plane on the globe: the vehicle's name, the launch
+// site, the target's inclination, UT1 - UTC, and the model's sphere and the
+// rotation credit its ground range is reckoned with.
+struct Placement {
+  std::string name;
+  double latitude = 0, longitude = 0;  // deg, geodetic, east
+  double inclination = 0;              // deg
+  double dut1 = 0;                     // s
+  double Re = 0;                       // m
+  double vrot = 0;                     // m/s
+};
+Placement placement_of(const Description& d);
+Placement placement_of(const StagedVehicle& v);
+
+// A part that leaves the stack: when, what it is, and how the air takes it.
+struct Release {
+  double t;          // s, flight time of the event that drops it
+  std::string part;  // "boosters", "first stage", ...
+  double beta;       // kg/m^2
+};
+// The classic flight's parts, from its recorded events: the boosters, the
+// core stage and the fairing, with the ballistic coefficients of [impact].
+std::vector<Release> releases_of(const TrajectoryRecorder& rec, const ImpactModel& m);
+
 Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch);
+Impacts impact_points(const TrajectoryRecorder& rec, const Placement& where, const std::vector<Release>& parts,
+                      const Epoch& epoch);
 // The dropped parts alone, as impact_points gives them, without the cost of
 // the instantaneous points (the dispersion study's footprints).
 std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch);
@@ -111,5 +143,8 @@ std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const
 // with its first line at `epoch`.
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
                             const Epoch& epoch);
+// The same for any flight placed by `where`, the parts' falls given.
+std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Placement& where,
+                            const Impacts& impacts, const Epoch& epoch);
 
 }  // namespace ascent

@@ -1,11 +1,14 @@
 #include "session/staged_session.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 #include "atmosphere/earth.hpp"
 #include "io/line_reader.hpp"
+#include "report/json_report.hpp"
+#include "trajectory/model_environment.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/staged_file.hpp"
 
@@ -33,6 +36,46 @@ bool read_any_description(const std::string& path, StagedVehicle& v, Description
   }
   v = parse_staged(text, path);
   return true;
+}
+
+void StagedSamples::on_step(const StepRecord& r) {
+  last_ = r;
+  if (r.t < next_) return;
+  kept_.push_back(r);
+  next_ = std::floor(r.t) + 1;
+}
+
+std::vector<StepRecord> StagedSamples::lines() const {
+  std::vector<StepRecord> out = kept_;
+  if (!out.empty() && out.back().t < last_.t) out.push_back(last_);
+  return out;
+}
+
+StagedFlown fly_staged_recorded(const StagedVehicle& v) {
+  StagedFlown f;
+  // The vehicle on the pad, at rest on the turning Earth: the path starts
+  // where the events at lift-off are marked.
+  StepRecord pad;
+  pad.vx = staged_vrot(v.mission, make_environment(v.earth, v.atmosphere));
+  pad.vi = pad.vx;
+  pad.m = liftoff_mass(v);
+  pad.pad = true;
+  f.path.on_step(pad);
+  f.samples.on_step(pad);
+  f.result = fly_staged(v, {&f.path, &f.samples});
+  for (const StagedEvent& e : f.result.events) f.path.add_mark(e.t, e.name);
+  // A booster group jettisoned, a stage separated (with any group still on
+  // it) or the fairing shed: "booster group 1: jettison", "first stage:
+  // separation", "fairing: jettison".
+  for (const StagedDrop& d : f.result.drops) {
+    const std::size_t colon = d.what.rfind(": ");
+    const std::string part = d.what.substr(0, colon), how = d.what.substr(colon + 2);
+    const double beta = how == "separation"  ? v.impact.core_beta
+                        : part == "fairing" ? v.impact.fairing_beta
+                                            : v.impact.booster_beta;
+    f.releases.push_back({d.t, part, beta});
+  }
+  return f;
 }
 
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
@@ -70,7 +113,8 @@ std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
   return t;
 }
 
-std::string staged_report_json(const StagedVehicle& v, const StagedResult& r) {
+std::string staged_report_json(const StagedVehicle& v, const StagedResult& r, const Impacts* impacts,
+                               const std::vector<StepRecord>* path) {
   nlohmann::ordered_json j;
   j["vehicle"] = v.name;
   j["reached"] = r.reached;
@@ -89,6 +133,26 @@ std::string staged_report_json(const StagedVehicle& v, const StagedResult& r) {
   nlohmann::ordered_json drops = nlohmann::ordered_json::array();
   for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
   j["separations"] = drops;
+  if (impacts != nullptr) {
+    nlohmann::ordered_json parts = nlohmann::ordered_json::array(), iip = nlohmann::ordered_json::array();
+    for (const ImpactPoint& p : impacts->parts) parts.push_back(impact_json(p));
+    for (const ImpactPoint& p : impacts->instantaneous) iip.push_back(impact_json(p));
+    j["impact_points"] = parts;
+    j["instantaneous_impact_points"] = iip;
+  }
+  if (path != nullptr) {
+    nlohmann::ordered_json t = nlohmann::ordered_json::array(), h = t, speed = t, a = t, q = t, m = t;
+    for (const StepRecord& x : *path) {
+      t.push_back(x.t);
+      h.push_back(x.h0);
+      speed.push_back(x.vi);
+      a.push_back(x.a);
+      q.push_back(x.q);
+      m.push_back(x.m);
+    }
+    j["path"] = {{"t", t}, {"altitude", h}, {"speed", speed}, {"acceleration", a}, {"dynamic_pressure", q},
+                 {"mass", m}};
+  }
   return j.dump(2) + "\n";
 }
 

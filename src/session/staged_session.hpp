@@ -6,6 +6,7 @@
 #include <string>
 
 #include "phases/staged_flight.hpp"
+#include "report/trajectory_export.hpp"
 #include "vehicle/vehicle.hpp"
 
 namespace ascent {
@@ -16,10 +17,37 @@ namespace ascent {
 // err_description.
 bool read_any_description(const std::string& path, StagedVehicle& v, Description& d);
 
+// A staged flight as the exports need it: its result, its path step by
+// step with each event under its own name ("first stage: burn-out"), and
+// the parts it dropped, each with the ballistic coefficient of its kind.
+// `samples` thins the steps for the pictures: the pad, the first step at or
+// after each whole second of flight, and the last.
+class StagedSamples final : public StepObserver {
+ public:
+  void on_step(const StepRecord& r) override;
+  std::vector<StepRecord> lines() const;
+
+ private:
+  std::vector<StepRecord> kept_;
+  StepRecord last_;
+  double next_ = 0;  // s
+};
+struct StagedFlown {
+  StagedResult result;
+  TrajectoryRecorder path;
+  StagedSamples samples;
+  std::vector<Release> releases;
+};
+StagedFlown fly_staged_recorded(const StagedVehicle& v);
+
 // The text ascent writes for a staged flight.
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r);
 
-// The same as a JSON document.
-std::string staged_report_json(const StagedVehicle& v, const StagedResult& r);
+// The same as a JSON document; with `impacts`, where the dropped parts come
+// down and the instantaneous impact points, under the classic flight's keys.
+// With `path`, the flight's lines against time too (time, altitude, inertial
+// speed, thrust acceleration, dynamic pressure, mass), for the pictures.
+std::string staged_report_json(const StagedVehicle& v, const StagedResult& r, const Impacts* impacts = nullptr,
+                               const std::vector<StepRecord>* path = nullptr);
 
 }  // namespace ascent

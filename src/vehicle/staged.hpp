@@ -58,6 +58,7 @@ enum class Injection {
 
 struct StagedMission {
   double latitude = 28.45;         // deg, launch site
+  double longitude = -80.6;        // deg east, launch site: places the exported path on the globe only
   double inclination = 51.6;       // deg, target orbit; at least the latitude
   double perigee_altitude = 0;     // m, target orbit
   double apogee_altitude = 0;      // m, target orbit
@@ -103,6 +104,11 @@ struct StagedVehicle {
   AirModel atmosphere;
   StagedMission mission;
   StagedPlan plan;
+  // Where the spent parts come down (booster groups, the stages below the
+  // last, the fairing): [impact] as the classic description reads it; the
+  // spent stages fall as its core stage does.
+  ImpactModel impact;
+  double dut1 = 0;  // s, UT1 - UTC: turns the Earth under the exported path
 };
 
 // kg, the stack at lift-off: every stage, booster, the fairing, the adaptor and the payload.

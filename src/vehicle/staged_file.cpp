@@ -223,6 +223,7 @@ void read_mission(const toml::table& t, StagedMission& m, const std::string& fil
   double a = 0, e = -1;
   read_table(t, "mission.",
              {number("latitude", -89, 89, false, true, [&](double x) { m.latitude = x; }),
+              number("longitude", -180, 180, false, false, [&](double x) { m.longitude = x; }),
               number("inclination", 0, 180, false, true, [&](double x) { m.inclination = x; }),
               number("perigee_altitude", 100000, 1e8, false, false, [&](double x) { m.perigee_altitude = x; }),
               number("apogee_altitude", 100000, 1e9, false, false, [&](double x) { m.apogee_altitude = x; }),
@@ -336,6 +337,13 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
                  {classic_key("atmosphere.model", world), classic_key("atmosphere.density", world),
                   classic_key("atmosphere.scale_height", world)},
                  file);
+    } else if (name == "impact") {
+      read_table(*t, "impact.",
+                 {classic_key("impact.booster_beta", world), classic_key("impact.core_beta", world),
+                  classic_key("impact.fairing_beta", world)},
+                 file);
+    } else if (name == "model") {
+      read_table(*t, "model.", {classic_key("model.dut1", world)}, file);
     } else if (name == "mission") {
       read_mission(*t, v.mission, file);
       has_mission = true;
@@ -361,9 +369,11 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
   v.atmosphere = world.mission.atmosphere;
   v.drag.coefficient = world.vehicle.drag.coefficient;
   v.drag.reference_area = world.vehicle.drag.reference_area;
+  v.impact = world.mission.impact;
+  v.dut1 = world.mission.model.dut1;
   std::vector<StagedProblem> problems;
   for (const Problem& q : check_description(world)) {
-    for (const char* shared : {"earth.", "atmosphere.", "drag.coefficient", "drag.reference_area"}) {
+    for (const char* shared : {"earth.", "atmosphere.", "drag.coefficient", "drag.reference_area", "impact.", "model.dut1"}) {
       if (q.key.rfind(shared, 0) == 0) problems.push_back({q.key, q.what});
     }
   }

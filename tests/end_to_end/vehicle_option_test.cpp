@@ -233,6 +233,20 @@ TEST(VehicleOption, StagedVehicleFliesAtOnceAndWritesItsOrbitAsTextAndJson) {
   char apogee[64];
   std::snprintf(apogee, sizeof apogee, "apogee %.3f km", j.at("final_orbit").at("apogee_altitude").get<double>() / 1000);
   EXPECT_NE(r.out.find(apogee), std::string::npos) << apogee;
+  // Flown due east, the spent first stage comes down east of the pad.
+  const nlohmann::json& stage = j.at("impact_points").at(0);
+  EXPECT_EQ(stage.at("part"), "first stage");
+  EXPECT_GT(stage.at("impact_lon_deg").get<double>(), -80.6);
+  EXPECT_FALSE(j.at("instantaneous_impact_points").empty());
+  // The path on the globe with its events under their stages' names; never
+  // over the description.
+  r = run(s, {"--vehicle", "v.toml", "--trajectory", "v.kml", "--epoch", "2027-06-01T12:00:00"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(s.read("v.kml").find("<name>second stage: cut-off</name>"), std::string::npos);
+  s.write("d.kml", good);
+  r = run(s, {"--vehicle", "d.kml", "--trajectory", "d.kml"});
+  EXPECT_EQ(r.exit_code, 5) << r.err;
+  EXPECT_EQ(s.read("d.kml"), good);
   std::string bad = good;
   bad.replace(bad.find("inclination = 28.5"), 18, "inclination = 10.0");
   s.write("bad.toml", bad);
