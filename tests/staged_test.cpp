@@ -225,6 +225,8 @@ TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
       {"engines = 9", "engines = 2", "stage.1.thrust: the thrust at lift-off"},
       {"[mission]", "[earth]\nmu = -4e14\n[mission]", "t.toml:43:6: earth.mu: must be positive"},
       {"[mission]", "[atmosphere]\nmodel = \"thin\"\n[mission]", "atmosphere.model: must be \"standard\" or \"exponential\""},
+      {"[mission]", "[impact]\ncore_beta = 0\n[mission]", "t.toml:43:13: impact.core_beta: must be positive"},
+      {"latitude = 28.5", "latitude = 28.5\nlongitude = 200", "mission.longitude: at least -180, at most 180, got 200"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.to);

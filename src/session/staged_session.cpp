@@ -53,15 +53,14 @@ std::vector<StepRecord> StagedSamples::lines() const {
 
 StagedFlown fly_staged_recorded(const StagedVehicle& v) {
   StagedFlown f;
-  // The vehicle on the pad, at rest on the turning Earth: the path starts
-  // where the events at lift-off are marked.
+  // The vehicle on the pad, at rest on the turning Earth: the exported path
+  // starts where the events at lift-off are marked. (The pictures' lines
+  // start with the first step: on the pad the thrust acceleration is not
+  // yet the step's.)
   StepRecord pad;
   pad.vx = staged_vrot(v.mission, make_environment(v.earth, v.atmosphere));
-  pad.vi = pad.vx;
-  pad.m = liftoff_mass(v);
   pad.pad = true;
   f.path.on_step(pad);
-  f.samples.on_step(pad);
   f.result = fly_staged(v, {&f.path, &f.samples});
   for (const StagedEvent& e : f.result.events) f.path.add_mark(e.t, e.name);
   // A booster group jettisoned, a stage separated (with any group still on

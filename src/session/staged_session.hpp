@@ -20,8 +20,8 @@ bool read_any_description(const std::string& path, StagedVehicle& v, Description
 // A staged flight as the exports need it: its result, its path step by
 // step with each event under its own name ("first stage: burn-out"), and
 // the parts it dropped, each with the ballistic coefficient of its kind.
-// `samples` thins the steps for the pictures: the pad, the first step at or
-// after each whole second of flight, and the last.
+// `samples` thins the steps for the pictures: the first step at or after
+// each whole second of flight, and the last.
 class StagedSamples final : public StepObserver {
  public:
   void on_step(const StepRecord& r) override;
