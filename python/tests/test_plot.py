@@ -435,3 +435,26 @@ def test_a_missing_profile_names_one_that_is_there(tmp_path):
     assert r.returncode == 1 and len(r.stderr.splitlines()) == 1, r.stderr
     named = r.stderr.split("the bundled profile is ", 1)[1].strip()
     assert open(named, "rb").read() == PROFILE.read_bytes()
+
+
+def test_a_staged_flight_is_drawn_from_its_json_with_its_events_by_name(tmp_path):
+    """The flight of a staged vehicle from `ascent --json`: the events are the ones ascent's own
+    report lists, at its times and under its names; the curves run from lift-off to the flight's
+    last event; the picture has a fifth panel, the mass, and so has the page."""
+    r = run_ascent(tmp_path, "", "--vehicle", SOURCE_DIR / "vehicles" / "corvane_leo.toml", "--json", "s.json")
+    assert r.returncode == 0, r.stderr
+    report = [re.fullmatch(r" *(\d+\.\d\d) +\S+ +\S+ +\S+  (.+)", line) for line in r.stdout.decode().split("\n")]
+    events = [(m.group(1), m.group(2)) for m in report if m]
+    assert ("200.00", "fairing: jettison") in events and len(events) > 8
+    listed = plot("--json", tmp_path / "s.json", "--list")
+    assert listed.returncode == 0, listed.stderr
+    found = [re.fullmatch(r"flight 1 +(\S+) s  (.+)", line) for line in listed.stdout.splitlines()]
+    assert [(m.group(1), m.group(2)) for m in found if m] == events
+    assert re.search(r"points from 0\.\d\d s to %s s" % re.escape(events[-1][0]), listed.stdout), listed.stdout
+    drawn = plot("--json", tmp_path / "s.json", "-o", tmp_path / "s.png")
+    assert drawn.returncode == 0, drawn.stderr
+    assert png_size(tmp_path / "s.png") == (1000, 1200)
+    paged = plot("--json", tmp_path / "s.json", "--html", tmp_path / "s.html")
+    assert paged.returncode == 0, paged.stderr
+    page = (tmp_path / "s.html").read_text()
+    assert "mass (t)" in page and "second stage: ignition at apogee" in page

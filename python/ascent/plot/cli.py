@@ -43,7 +43,10 @@ its flights from the data files beside it when they are of its run, else
 flies its answers again (--vehicle names the vehicle it was flown with; its
 name and spacecraft mass are checked); --fly flies a vehicle description at
 a turn time TT (s) and angle limit ALPHA (degrees) through the module (TT:ALPHA
-alone: the built-in vehicle with s1.dat of the working directory).
+alone: the built-in vehicle with s1.dat of the working directory). The
+`ascent --json` file of a vehicle described by its stages carries its own
+lines: drawn with --json, its events under their stages' names, the stack's
+mass (t) in a fifth panel.
 
 Options:
   -d, --dir DIR       session directory with the four data files (default: .)
@@ -461,6 +464,8 @@ def _flight_title(flights, sources):
     vehicle flown), and what was flown."""
     if len(flights) == 1:
         f = flights[0]
+        if f.mass_t is not None:  # a staged vehicle's: "Corvane 2 flight, final orbit 399.9 × 400.1 km"
+            return f"{f.vehicle} flight, {f.name.split(': ', 1)[1]}"
         if f.tt is not None:
             who = f.name.split(":")[0] if sources and not f.name.startswith("flight ") else f.vehicle
             return (f"{who} flight" if who else "Ascent flight") + " with " + f.name.split(": ", 1)[1]

@@ -95,6 +95,7 @@ class FlightData:
     alpha: float | None = None  # angle limit, degrees
     source: str = ""  # the file or flight it came from
     vehicle: str = ""  # the name of the vehicle that flew it, where known
+    mass_t: np.ndarray | None = None  # the stack's mass, t: a staged flight's, drawn in a panel of its own
 
 
 def _fmt(x):
@@ -272,6 +273,8 @@ def _json_doc(path):
 
     try:
         doc = json.loads(data.decode("utf-8"))
+        if isinstance(doc, dict) and "flights" not in doc and "path" in doc:
+            return doc  # a staged vehicle's one flight: read by _staged_flight
         flights = doc["flights"]
         if not isinstance(doc, dict) or not isinstance(flights, list):
             raise TypeError("no list of flights")
@@ -351,6 +354,9 @@ def load_session(directory=".", json_path=None, warn=None):
         raise PlotError(f"{directory}: no such directory")
     if json_path is not None:
         doc = _json_doc(json_path)
+        if "flights" not in doc:
+            raise PlotError(f"{json_path}: the flight of a staged vehicle carries its own lines: draw it with "
+                            f"--json {json_path}, without -d")
     series = read_data_files(directory, warn)
     flights = []
     if json_path is not None:
@@ -407,6 +413,8 @@ def load_json_flight(path, vehicle=None, profile=None, warn=None):
     are of that run, else flown again through the module with its answers (vehicle: the
     description it was flown with, default the built-in one; checked by name and summary)."""
     doc = _json_doc(path)
+    if "flights" not in doc:
+        return [_staged_flight(path, doc)]
     folder = os.path.dirname(path) or "."
     label = doc.get("vehicle") or os.path.basename(path)
     jf = doc["flights"]
@@ -446,6 +454,42 @@ def load_json_flight(path, vehicle=None, profile=None, warn=None):
         flights.append(FlightData(flight_name(i, tt, alpha, prefix), *s, events=event_marks(f["events"], warn, f"{path}: flight {i}: "),
                                   tt=tt, alpha=alpha, source=path, vehicle=doc.get("vehicle", "")))
     return flights
+
+
+# A staged flight's lines in its JSON ("path"), in the order of FlightData's curves, with the
+# factor from the JSON's SI unit.
+_STAGED_PATH = (("speed", 1e-3), ("altitude", 1e-3), ("acceleration", 1.0), ("dynamic_pressure", 1e-3),
+                ("mass", 1e-3))
+
+
+def _staged_flight(path, doc):
+    """The flight of a staged vehicle's `ascent --json` file: its lines against time from the
+    file's "path", each event under the name the flight gives it ("first stage: burn-out")."""
+    def numbers(x, what):
+        if not isinstance(x, list) or not all(isinstance(v, (int, float)) and not isinstance(v, bool)
+                                              and math.isfinite(v) for v in x):
+            raise TypeError(f"{what} is not a list of numbers")
+        return np.array(x, dtype=float)
+
+    try:
+        vehicle = doc["vehicle"]
+        if not isinstance(vehicle, str):
+            raise TypeError("the vehicle is no name")
+        t = numbers(doc["path"]["t"], "the path's times")
+        curves = [numbers(doc["path"][k], "the path's " + k) * f for k, f in _STAGED_PATH]
+        if not len(t) or any(len(c) != len(t) for c in curves) or np.any(np.diff(t) <= 0):
+            raise ValueError("the path's lines are not of one length in time order")
+        events = []
+        for e in doc["events"]:
+            if not isinstance(e["event"], str):
+                raise TypeError("an event without its name")
+            events.append(EventMark(float(numbers([e["t"]], "an event's time")[0]), e["event"], "staged"))
+        orbit = doc["final_orbit"]
+        hp, ha = (float(numbers([orbit[k]], k)[0]) for k in ("perigee_altitude", "apogee_altitude"))
+    except (ValueError, KeyError, TypeError, RecursionError) as e:
+        raise PlotError(f"{path}: not a flight file of ascent --json ({type(e).__name__}: {e})") from None
+    name = f"{vehicle}: final orbit {hp / 1000:.1f} × {ha / 1000:.1f} km"
+    return FlightData(name, t, *curves[:4], events=events, source=path, vehicle=vehicle, mass_t=curves[4])
 
 
 def _vehicle_name(v):

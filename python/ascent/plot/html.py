@@ -197,6 +197,8 @@ def _axis(title, **extra):
 #: The flight's four panels: the FlightData field, its title and unit.
 PANELS = (("speed_kms", "inertial speed", "km/s"), ("alt_km", "altitude", "km"),
           ("accel", "thrust acceleration", "m/s²"), ("q_kpa", "dynamic pressure", "kPa"))
+#: The fifth panel of a staged flight: the stack's mass, stage by stage.
+MASS_PANEL = ("mass_t", "mass", "t")
 
 
 def flight_figure(flights, axis):
@@ -209,7 +211,8 @@ def flight_figure(flights, axis):
     before and after it.
     """
     data = []
-    n = len(PANELS)
+    panels = PANELS + ((MASS_PANEL,) if any(fl.mass_t is not None for fl in flights) else ())
+    n = len(panels)
     events = any(fl.events for fl in flights)
     band = LABEL_BAND + (LABEL_SUFFIX if len(flights) > 1 else 0) if events else 0  # px
     layout = _layout("", 250 * n + 110 + band, hovermode="x", showlegend=True)
@@ -219,7 +222,7 @@ def flight_figure(flights, axis):
     gap = 0.035 * top0
     h = (top0 - gap * (n - 1)) / n
     layout["legend"].update({"orientation": "v", "x": 1, "xanchor": "right"})
-    for p, (_, name, unit) in enumerate(PANELS):
+    for p, (_, name, unit) in enumerate(panels):
         top = top0 - p * (h + gap)
         suffix = "" if p == 0 else str(p + 1)
         layout["yaxis" + suffix] = _axis(f"{name} ({unit})", domain=[top - h, top],
@@ -234,7 +237,9 @@ def flight_figure(flights, axis):
         times = [e.t for e in fl.events]
         group = f"flight{f}"
         who = html.escape(fl.name)
-        for p, (field, _, unit) in enumerate(PANELS):
+        for p, (field, _, unit) in enumerate(panels):
+            if getattr(fl, field) is None:
+                continue
             y = np.asarray(getattr(fl, field), dtype=float)
             keep = decimate(t, y, keep_times=times)
             axes = {"xaxis": "x" if p == 0 else f"x{p + 1}", "yaxis": "y" if p == 0 else f"y{p + 1}"}
@@ -257,14 +262,14 @@ def flight_figure(flights, axis):
         pad = 0.03 * axis.xmax
         ranges = (("whole flight", [0, axis.xmax]), ("before the coast", [0, axis.a + pad]),
                   ("after the coast", [axis.b - pad, axis.xmax]))
-        auto = {f"yaxis{s}.autorange": True for s in ("", "2", "3", "4")}
+        auto = {f"yaxis{'' if p == 0 else p + 1}.autorange": True for p in range(n)}
         buttons = [{"label": "whole flight", "method": "relayout", "args": [{"xaxis.range": ranges[0][1], **auto}]}]
         # Plotly scales a value axis to all its data, wherever the time axis shows: each zoom
         # carries the ranges of what it shows, or the flight before the coast would be drawn
         # at the scale of the orbit after it.
         for lab, r in ranges[1:]:
             scaled = {f"yaxis{'' if p == 0 else p + 1}.range": value_range(flights, field, r)
-                      for p, (field, _, _) in enumerate(PANELS)}
+                      for p, (field, _, _) in enumerate(panels)}
             buttons.append({"label": lab, "method": "relayout", "args": [{"xaxis.range": r, **scaled}]})
         layout["updatemenus"] = [{
             "type": "buttons", "direction": "right", "x": 0, "y": 1.0, "xanchor": "left",
@@ -316,6 +321,8 @@ def value_range(flights, field, window):
     lowest to highest there, with a margin of 5 % each side (as Plotly gives its own ranges)."""
     lo, hi = math.inf, -math.inf
     for fl in flights:
+        if getattr(fl, field) is None:
+            continue
         t, y = np.asarray(fl.t, dtype=float), np.asarray(getattr(fl, field), dtype=float)
         inside = y[(t >= window[0]) & (t <= window[1]) & np.isfinite(y)]
         if len(inside):

@@ -64,6 +64,12 @@ def _flights(fig, w, h, payload, title):
     left, right, bottom, title_px = fs * 9, fs * 2, fs * 5, fs * 5
     nev = sum(len(f.events) for f in flights)
     band = (lfs * 18 if nfl > 1 else lfs * 15) if nev else fs
+    if nev and any(f.mass_t is not None for f in flights):
+        # A staged flight's events carry their stage's name ("second stage: ignition at
+        # apogee"): the band is as tall as the longest label written upwards (a character
+        # about 0.65 of the font size), with its leader.
+        longest = max(len(e.label) for f in flights for e in f.events) + (7 if nfl > 1 else 0)
+        band = max(band, int(lfs * 0.65 * longest) + 2 * fs)
     key_px, key_cols, key_colw, key_rowh = 0, 1, 0, lfs * 17 // 10
     if nfl > 1:
         # A character of the legend is about 0.8 of the font size wide.
@@ -71,15 +77,19 @@ def _flights(fig, w, h, payload, title):
         key_cols = min(max((w - left - right) // key_colw, 1), nfl)
         key_px = (nfl + key_cols - 1) // key_cols * key_rowh + fs // 2
     gap = fs
-    panel = (h - title_px - key_px - band - bottom - 3 * gap) // 4
+    panels = (("inertial speed (km/s)", "speed_kms"), ("altitude (km)", "alt_km"),
+              ("thrust acceleration (m/s²)", "accel"), ("dynamic pressure (kPa)", "q_kpa"))
+    if any(f.mass_t is not None for f in flights):
+        panels += (("mass (t)", "mass_t"),)  # a staged flight's stack, stage by stage
+    n = len(panels)
+    panel = (h - title_px - key_px - band - bottom - (n - 1) * gap) // n
     if panel < 60:
-        raise D.PlotError(f"--size {w}x{h} leaves no room for the four panels", D.EXIT_USAGE)
+        raise D.PlotError(f"--size {w}x{h} leaves no room for the {'four' if n == 4 else 'five'} panels",
+                          D.EXIT_USAGE)
     top0 = h - title_px - key_px - band
     umax = axis.umax
     fig.text(0.5, 1 - title_px / 2 / h, _plain(title), ha="center", va="center", fontsize=_pt(fs + 4))
 
-    panels = (("inertial speed (km/s)", "speed_kms"), ("altitude (km)", "alt_km"),
-              ("thrust acceleration (m/s²)", "accel"), ("dynamic pressure (kPa)", "q_kpa"))
     ticks = axis.ticks()
     axes = []
     for p, (ylab, attr) in enumerate(panels):
@@ -89,16 +99,18 @@ def _flights(fig, w, h, payload, title):
         ax.set_xlim(0, umax)
         ax.set_xticks([float(axis.u(x)) for x, major in ticks if major])
         ax.set_xticks([float(axis.u(x)) for x, major in ticks if not major], minor=True)
-        ax.set_xticklabels(["%g" % x for x, major in ticks if major] if p == 3 else [])
+        ax.set_xticklabels(["%g" % x for x, major in ticks if major] if p == n - 1 else [])
         ax.tick_params(labelsize=_pt(fs), top=True, which="both", direction="in")
         ax.tick_params(axis="y", right=False)
         ax.grid(True, color="#e8e8e8", lw=1)
         ax.set_axisbelow(True)
         fig.text(fs * 1.5 / w, (ptop - panel / 2) / h, ylab, rotation=90, ha="center", va="center",
                  fontsize=_pt(fs))
-        if p == 3:
+        if p == n - 1:
             ax.set_xlabel("time (s)", fontsize=_pt(fs))
         for i, f in enumerate(flights):
+            if getattr(f, attr) is None:
+                continue
             ax.plot(axis.u(f.t), getattr(f, attr), lw=1.6, color=COLOURS[i % 10], zorder=3)
             for e in f.events:
                 ax.axvline(float(axis.u(e.t)), color="#707070" if nfl == 1 else COLOURS[i % 10],
