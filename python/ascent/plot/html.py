@@ -215,6 +215,11 @@ def flight_figure(flights, axis):
     n = len(panels)
     events = any(fl.events for fl in flights)
     band = LABEL_BAND + (LABEL_SUFFIX if len(flights) > 1 else 0) if events else 0  # px
+    if events and len(panels) > len(PANELS):
+        # A staged flight's events carry their stage's name ("second stage: ignition at
+        # apogee"): the band is as tall as the longest label written upwards.
+        longest = max(len(e.label) for fl in flights for e in fl.events)
+        band = max(band, int(LABEL_FONT * 0.65 * longest) + 30 + (LABEL_SUFFIX if len(flights) > 1 else 0))
     layout = _layout("", 250 * n + 110 + band, hovermode="x", showlegend=True)
     layout["margin"]["t"] = 70 + 24 * len(flights)
     area = layout["height"] - layout["margin"]["t"] - layout["margin"]["b"]  # px
