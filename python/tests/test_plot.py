@@ -271,6 +271,7 @@ def studies(tmp_path_factory):
     (["--mc", "runs.csv", "--sensitivity", "tex.csv", "-t", "$x^$"], "tex.pdf", b"%PDF"),
     (["--track", "out.json", "--impacts", "impacts.csv"], "track.png", (1000, 800)),
     (["--impacts", "impacts.csv"], "i.svg", b"<svg"),
+    (["--fly", "36:18", "--impacts", "impacts.csv"], "fly.png", (1000, 800)),
 ])
 def test_pictures_in_each_format(studies, args, out, check):
     target = studies / out
@@ -283,6 +284,16 @@ def test_pictures_in_each_format(studies, args, out, check):
         assert png_size(target) == check
     else:
         assert check in target.read_bytes()[:400]
+
+
+def test_a_flight_flown_anew_has_the_track_its_saved_flight_has(studies):
+    # The session's JSON (36 s, 18°, the default epoch) against the same answers flown through
+    # the module: the same parts down at the same places, listed alike.
+    saved = plot("--track", "out.json", "--list", cwd=studies)
+    flown = plot("--fly", "36:18", "--impacts", "impacts.csv", "--list", cwd=studies)
+    assert saved.returncode == 0 and flown.returncode == 0, (saved.stderr, flown.stderr)
+    assert "boosters: released at T+130.20 s, down at" in saved.stdout
+    assert flown.stdout.startswith(saved.stdout)
 
 
 @pytest.mark.parametrize("args,code,message", [
@@ -311,7 +322,7 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--control", "sens.csv", "--mc", "runs.csv"], 64, "--control goes with --fly alone"),
     (["--control", "sens.csv"], 1, "sens.csv: the header has no column t_s"),
     (["--control", "out.json"], 1, "out.json: not a file of ascent-control --json"),
-    (["--track", "out.json", "--mc", "runs.csv"], 64, "go with each other alone"),
+    (["--track", "out.json", "--mc", "runs.csv"], 64, "go with each other and --fly alone"),
     (["--impacts", "runs.csv"], 1, "runs.csv: the header has no column part"),
     (["--track", "runs.csv"], 1, "runs.csv: not a flight file of ascent --json"),
 ])

@@ -22,7 +22,7 @@ Usage: ascent-plot [-d DIR] [-j SESSION.json] [-o OUT] [options]
        ascent-plot --opt FILE.csv [--sweep SWEEP.csv] [--list] [options]
        ascent-plot --mc RUNS.csv [--sensitivity SENS.csv] [--list] [options]
        ascent-plot --control STEERING.csv|OPTIMUM.json [--fly V:TT:ALPHA]... [options]
-       ascent-plot [--track FLIGHT.json]... [--impacts IMPACTS.csv] [options]
+       ascent-plot [--track FLIGHT.json]... [--fly V:TT:ALPHA]... [--impacts IMPACTS.csv]
 
 Draws one picture of flights: inertial speed (km/s), altitude (km), thrust
 acceleration (m/s²) and dynamic pressure (kPa) against time, each flight in
@@ -91,7 +91,8 @@ Options:
       --track FILE    draw the ground track of the flights of an `ascent --json`
                       file (repeatable) on a map of longitude and latitude,
                       with their instantaneous impact points and where each
-                      dropped part (boosters, core stage, fairing) comes down
+                      dropped part (boosters, core stage, fairing) comes down;
+                      with --fly, the ground tracks of new flights too
       --impacts FILE  draw the impact points of ascent-mc --impacts FILE and
                       each part's 3-sigma footprint ellipse (with --track or
                       alone)
@@ -195,9 +196,9 @@ def _check(o):
     mode = "flight"
     if o["track"] or o["impacts"]:
         mode = "track"
-        if (o["control"] or o["mc"] or o["opt"] or o["sweep"] or o["json"] or o["fly"] or o["dir"] is not None
+        if (o["control"] or o["mc"] or o["opt"] or o["sweep"] or o["json"] or o["dir"] is not None
                 or o["vehicle"]):
-            raise Usage("--track and --impacts draw a map of their own: they go with each other alone")
+            raise Usage("--track and --impacts draw a map of their own: they go with each other and --fly alone")
     elif o["control"]:
         mode = "control"
         if o["mc"] or o["opt"] or o["sweep"] or o["json"] or o["dir"] is not None or o["vehicle"]:
@@ -373,7 +374,8 @@ def _inputs(o, mode):
     if mode == "control":
         return [o["control"]] + [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")]
     if mode == "track":
-        return o["track"] + [x for x in (o["impacts"],) if x]
+        return (o["track"] + [x for x in (o["impacts"],) if x] +
+                [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")])
     return [x for x in (o["sweep"], o["opt"], o["mc"], o["sens"]) if x]
 
 
@@ -433,7 +435,7 @@ def run(argv):
         title = o["title"]
         done = f"the optimum and {len(payload.flights)} guided flight{'s' if len(payload.flights) != 1 else ''}"
     elif mode == "track":
-        payload = D.load_track(o["track"], o["impacts"])
+        payload = D.load_track(o["track"], o["impacts"], o["fly"])
         if o["list"]:
             _say(payload.listing)
             return 0

@@ -1251,6 +1251,23 @@ def _point(x):
     return float(x)
 
 
+def _track_of(f, name):
+    """A FlightTrack from a flight's impact points, as `ascent --json` and the module give them."""
+    iip = f["instantaneous_impact_points"]
+    lat = np.array([_point(p["release"]["lat_deg"]) for p in iip], float)
+    lon = np.array([_point(p["release"]["lon_deg"]) for p in iip], float)
+    down = [p for p in iip if _point(p["impact_lat_deg"]) is not None and _point(p["impact_lon_deg"]) is not None]
+    parts = []
+    for p in f["impact_points"]:
+        at = (_point(p["impact_lat_deg"]), _point(p["impact_lon_deg"]))
+        parts.append(PartImpact(str(p["part"]), float(p["t"]),
+                                (float(p["release"]["lat_deg"]), float(p["release"]["lon_deg"])),
+                                at if None not in at else None, _point(p["fall_s"])))
+    return FlightTrack(name, lat, lon, np.array([p["impact_lat_deg"] for p in down], float),
+                       np.array([p["impact_lon_deg"] for p in down], float), parts,
+                       float(iip[0]["t"]) if iip else None)
+
+
 def load_track_json(path):
     """The ground track of each flight of an `ascent --json` file: the places its instantaneous
     impact points were taken from, where the point came down, and each dropped part's release
@@ -1262,24 +1279,21 @@ def load_track_json(path):
     try:
         for i, f in enumerate(jf, start=1):
             a = f["answers"]
-            iip = f["instantaneous_impact_points"]
-            lat = np.array([_point(p["release"]["lat_deg"]) for p in iip], float)
-            lon = np.array([_point(p["release"]["lon_deg"]) for p in iip], float)
-            down = [p for p in iip if _point(p["impact_lat_deg"]) is not None and _point(p["impact_lon_deg"]) is not None]
-            parts = []
-            for p in f["impact_points"]:
-                at = (_point(p["impact_lat_deg"]), _point(p["impact_lon_deg"]))
-                parts.append(PartImpact(str(p["part"]), float(p["t"]),
-                                        (float(p["release"]["lat_deg"]), float(p["release"]["lon_deg"])),
-                                        at if None not in at else None, _point(p["fall_s"])))
             prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
-            tracks.append(FlightTrack(flight_name(i, float(a["tt"]), float(a["alpha"]), prefix), lat, lon,
-                                      np.array([p["impact_lat_deg"] for p in down], float),
-                                      np.array([p["impact_lon_deg"] for p in down], float), parts,
-                                      float(iip[0]["t"]) if iip else None))
+            tracks.append(_track_of(f, flight_name(i, float(a["tt"]), float(a["alpha"]), prefix)))
     except (KeyError, TypeError, ValueError) as e:
         raise PlotError(f"{path}: no impact points of ascent --json ({type(e).__name__}: {e})") from None
     return tracks
+
+
+def track_of_fly(option, profile=None):
+    """The ground track of a new flight, "VEHICLE.toml:TT:ALPHA", flown through the module; its
+    points placed at the epoch ascent places them at without --epoch."""
+    path, tt, alpha = parse_fly_option(option)
+    v = _vehicle_of(path)
+    f = _fly(v, profile, tt, alpha, where=f"--fly {option}: ")
+    name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
+    return _track_of(f.impact_points(), flight_name(1, tt, alpha, name))
 
 
 IMPACT_COLUMNS = ("run", "part", "impact_lat_deg", "impact_lon_deg", "status")
@@ -1306,8 +1320,8 @@ def load_footprints(path):
     return [footprint(part, rel, np.frombuffer(la), np.frombuffer(lo)) for part, (rel, la, lo) in points.items()]
 
 
-def load_track(json_paths=(), impacts=None):
-    tracks = [t for p in json_paths for t in load_track_json(p)]
+def load_track(json_paths=(), impacts=None, fly=()):
+    tracks = [t for p in json_paths for t in load_track_json(p)] + [track_of_fly(o) for o in fly]
     footprints = load_footprints(impacts) if impacts else []
     lines = []
     for t in tracks:
