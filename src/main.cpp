@@ -222,6 +222,11 @@ int main(int argc, char** argv) {
         ascent::cli::report("ascent", "--trajectory: not written for a staged vehicle yet");
         return ascent::exit_usage;
       }
+      // Its JSON holds no impact points yet: an epoch would be taken and do nothing.
+      if (epoch_given) {
+        ascent::cli::report("ascent", "--epoch: a staged vehicle's JSON holds no impact points yet");
+        return ascent::exit_usage;
+      }
       return run_staged(staged, vehicle_path, json_path);
     }
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +

@@ -240,6 +240,11 @@ TEST(VehicleOption, StagedVehicleFliesAtOnceAndWritesItsOrbitAsTextAndJson) {
   EXPECT_EQ(r.exit_code, 65);
   EXPECT_EQ(r.err.rfind("ascent: bad.toml:", 0), 0u) << r.err;
   EXPECT_FALSE(s.exists("b.json"));
+  // Its JSON places no impact points: an epoch is refused, not silently unused.
+  r = run(s, {"--vehicle", "v.toml", "--json", "e.json", "--epoch", "2027-06-01T00:00:00"});
+  EXPECT_EQ(r.exit_code, 64);
+  EXPECT_EQ(r.err.rfind("ascent: --epoch: a staged vehicle's JSON holds no impact points", 0), 0u) << r.err;
+  EXPECT_FALSE(s.exists("e.json"));
 }
 
 }  // namespace
