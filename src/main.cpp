@@ -27,7 +27,7 @@ namespace {
 
 const char* const usage_text =
     "Usage: ascent [--vehicle FILE] [--utf8] [--json FILE]\n"
-    "              [--trajectory FILE [--epoch TIME]]\n"
+    "              [--trajectory FILE] [--epoch TIME]\n"
     "       ascent --print-vehicle | --print-vehicle-keys | --help | --version\n"
     "\n"
     "Flies a three-stage launch vehicle from the pad into Earth orbit. The\n"
@@ -63,8 +63,10 @@ const char* const usage_text =
     "                   .kml (Google Earth track), with the events marked;\n"
     "                   placed from target.latitude and target.longitude;\n"
     "                   written when the session ends, as --json FILE is\n"
-    "  --epoch TIME     UTC time of ignition for --trajectory,\n"
-    "                   YYYY-MM-DDThh:mm:ss[.ffffff] (default 2027-01-01T00:00:00)\n"
+    "  --epoch TIME     UTC time of ignition, which places the path of\n"
+    "                   --trajectory and the impact points of --json on the\n"
+    "                   turning Earth, YYYY-MM-DDThh:mm:ss[.ffffff] (default\n"
+    "                   2027-01-01T00:00:00)\n"
     "  --help           this text\n"
     "  --version        the program's version\n"
     "\n"
@@ -174,13 +176,14 @@ int main(int argc, char** argv) {
   const char* trajectory_path = nullptr;
   ascent::TrajectoryFormat trajectory_format = ascent::TrajectoryFormat::oem;
   ascent::Epoch epoch;
+  bool epoch_given = false;
   std::string vehicle_text, json_text, trajectory_text;  // the options' values, where the paths point
   std::vector<std::string> reserved;  // the description and the outputs named on the command line
   try {
     if (ascent::cli::answer_help_or_version(argc, argv, "ascent", usage_text)) return 0;
     const char* vehicle_path = nullptr;
     std::string epoch_text = ascent::default_epoch;
-    bool print_vehicle = false, print_keys = false, epoch_given = false;
+    bool print_vehicle = false, print_keys = false;
     using ascent::cli::Option;
     ascent::cli::Args args(argc, argv,
                            {{"--vehicle", nullptr, Option::value, false, "a file name"},
@@ -216,10 +219,11 @@ int main(int argc, char** argv) {
       ascent::cli::report("ascent", "--epoch: " + why);
       return ascent::exit_usage;
     }
-    // An epoch places only the exported path: given alone it would be
-    // taken and do nothing.
-    if (epoch_given && trajectory_path == nullptr) {
-      ascent::cli::report("ascent", "--epoch: only the trajectory uses it: give --trajectory FILE as well");
+    // An epoch places only the exported path and the JSON's impact points:
+    // given without either it would be taken and do nothing.
+    if (epoch_given && trajectory_path == nullptr && json_path == nullptr) {
+      ascent::cli::report("ascent", "--epoch: only the trajectory and the JSON's impact points use it: give "
+                                    "--trajectory FILE or --json FILE as well");
       return ascent::exit_usage;
     }
     if (trajectory_path != nullptr) {
@@ -290,7 +294,11 @@ int main(int argc, char** argv) {
   }
   if (trajectory_path != nullptr) {
     if (int code = record_to(trajectory_path, trajectory_file, trajectory)) return code;
-    // Once the run is sure to go on: the epoch is used as ERFA takes it.
+  }
+  // Once the run is sure to go on: the epoch is used as ERFA takes it. The
+  // JSON's impact points at the default epoch go without the warning, as
+  // they always have: a second of TT - UTC moves a point by under 1 mm.
+  if (trajectory_path != nullptr || (json_path != nullptr && epoch_given)) {
     if (std::string w = ascent::epoch_warning(epoch); !w.empty()) ascent::cli::report("ascent", w);
   }
   S.flight.desc = &desc;

@@ -283,20 +283,34 @@ TEST(McPromise, MassSearchEndsOnTheLastKilogramCarried) {
 }
 
 // The promise of a small study of the guided vehicle against counts flown
+// A study of a vehicle of vehicles/ with the bundled booster profile and
+// dispersions, at turn time 36 s and angle limit 18 degrees. The problem
+// points at the description and the profile it holds, so it stays put.
+struct BundledStudy {
+  const std::string src = ASCENT_SOURCE_DIR;
+  const Description desc;
+  const BoosterProfile profile = read_profile(src + "/data/s1.dat");
+  McProblem p;
+  BundledStudy(const std::string& vehicle, std::uint64_t runs) : desc(read_description(src + "/vehicles/" + vehicle)) {
+    p.desc = &desc;
+    p.profile = &profile;
+    p.answers.tt = 36;
+    p.answers.alpha = 18;
+    p.dispersions = read_dispersions(src + "/vehicles/dispersions.toml", desc);
+    p.runs = runs;
+  }
+  BundledStudy(const BundledStudy&) = delete;
+  BundledStudy& operator=(const BundledStudy&) = delete;
+};
+
 // here, each run's drawn vehicle with its stack moved by hand and flown
 // through fly(): the promised mass is carried by the share, a kilogram more
 // is not, and neither is any mass of a coarse scan above it.
 TEST(McPromise, PromisedMassIsCarriedByTheShareAndNothingHeavierIs) {
-  const std::string src = ASCENT_SOURCE_DIR;
-  const Description desc = read_description(src + "/vehicles/orvalon5_guided.toml");
-  const BoosterProfile profile = read_profile(src + "/data/s1.dat");
-  McProblem p;
-  p.desc = &desc;
-  p.profile = &profile;
-  p.answers.tt = 36;
-  p.answers.alpha = 18;
-  p.dispersions = read_dispersions(src + "/vehicles/dispersions.toml", desc);
-  p.runs = 24;
+  const BundledStudy study("orvalon5_guided.toml", 24);
+  const Description& desc = study.desc;
+  const BoosterProfile& profile = study.profile;
+  const McProblem& p = study.p;
   const double h = desc.mission.target.apogee_altitude, tol = 2000;
   const Flight nominal = fly(desc, profile, p.answers);
   ASSERT_TRUE(nominal.ok) << nominal.error;
@@ -342,8 +356,6 @@ TEST(McPromise, PromisedMassIsCarriedByTheShareAndNothingHeavierIs) {
 // rules refuse however many runs carried a heavier one. The check flies
 // every run at the answer and 1 kg more and finds the counts the search had.
 TEST(McPromise, DecidingRunsByTheOrderOfTheMassesChangesNoPromise) {
-  const std::string src = ASCENT_SOURCE_DIR;
-  const BoosterProfile profile = read_profile(src + "/data/s1.dat");
   // Open loop most runs miss the band at every mass: each is flown at every
   // lighter mass the search goes down to.
   const struct {
@@ -352,14 +364,8 @@ TEST(McPromise, DecidingRunsByTheOrderOfTheMassesChangesNoPromise) {
   } cases[] = {{"orvalon5_guided.toml", 2, 0.5}, {"orvalon5.toml", 10, 1.0}};
   for (const auto& [vehicle, tolerance_km, most_flown] : cases) {
     SCOPED_TRACE(vehicle);
-    const Description desc = read_description(src + "/vehicles/" + vehicle);
-    McProblem p;
-    p.desc = &desc;
-    p.profile = &profile;
-    p.answers.tt = 36;
-    p.answers.alpha = 18;
-    p.dispersions = read_dispersions(src + "/vehicles/dispersions.toml", desc);
-    p.runs = 16;
+    const BundledStudy study(vehicle, 16);
+    const McProblem& p = study.p;
     const double SC_nom = *promise_start(p, "test");
     const PromiseAsk ask{0.9, tolerance_km, true};
     MassSearch all = search_mass([&](double M) { return runs_carrying(p, M, SC_nom, ask, 2); },

@@ -202,6 +202,15 @@ class Flight:
         if warning:
             warnings.warn(warning, stacklevel=2)
 
+    def impact_points(self, epoch="2027-01-01T00:00:00"):
+        """Where the flight's dropped parts come down and its instantaneous impact points, as
+        `ascent --json` holds them for the same answers and epoch: a dict with the lists
+        "impact_points" (each: part, t, impact_lat_deg, impact_lon_deg, fall_s,
+        ballistic_coefficient, release) and "instantaneous_impact_points" (the same without part
+        and ballistic coefficient), None where a part does not come down. The flight is flown
+        again with the same answers; a bad epoch raises AscentError."""
+        return _ascent.impact_points(str(epoch), *self._answers)
+
     def __repr__(self):
         s = self.summary
         return (f"<Flight tt={s['tt']} alpha={s['alpha']} SC_M={s['SC_M']} "

@@ -429,6 +429,48 @@ std::string export_flight(const std::string& path, const std::string& epoch_text
   return epoch_warning(epoch);
 }
 
+// Where a flight's dropped parts come down and its instantaneous impact
+// points, as `ascent --json` holds them (a number that is none, None): the
+// flight flown again with a trajectory recorder and placed at the epoch.
+py::dict impact_points_of(const std::string& epoch_text, double tt, double alpha, bool transfer, bool iterate,
+                          const PyVehicle& vehicle, const PyProfile& profile) {
+  Epoch epoch;
+  if (std::string why = parse_epoch(epoch_text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
+  TrajectoryRecorder recorder;
+  FlightOptions options;
+  options.step_observers.push_back(&recorder);
+  options.event_observers.push_back(&recorder);
+  fly_unlocked(tt, alpha, transfer, iterate, vehicle, profile, options);
+  const Impacts impacts = impact_points(recorder, *vehicle.d, epoch);
+  auto number = [](double x) { return std::isfinite(x) ? py::object(py::float_(x)) : py::object(py::none()); };
+  auto of = [&](const std::vector<ImpactPoint>& points) {
+    py::list out;
+    for (const ImpactPoint& p : points) {
+      py::dict d;
+      if (!p.part.empty()) d["part"] = p.part;
+      d["t"] = p.t;
+      d["impact_lat_deg"] = number(p.lat);
+      d["impact_lon_deg"] = number(p.lon);
+      d["fall_s"] = number(p.fall);
+      if (!p.part.empty()) d["ballistic_coefficient"] = p.beta;
+      py::dict release;
+      release["lat_deg"] = p.lat0;
+      release["lon_deg"] = p.lon0;
+      release["alt_m"] = p.alt0;
+      py::list v_ned;
+      for (double v : p.v_ned) v_ned.append(v);
+      release["v_ned"] = v_ned;
+      d["release"] = release;
+      out.append(d);
+    }
+    return out;
+  };
+  py::dict out;
+  out["impact_points"] = of(impacts.parts);
+  out["instantaneous_impact_points"] = of(impacts.instantaneous);
+  return out;
+}
+
 // The points of a range "FIRST:LAST:STEP" or "VALUE", as ascent-sweep reads it.
 std::vector<double> range_points(const std::string& option, const std::string& text) {
   sweep::Range r;
@@ -841,6 +883,8 @@ PYBIND11_MODULE(_ascent, m) {
   m.def("range_points", &range_points, py::arg("option"), py::arg("text"));
   m.def("fly", &fly_one, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),
         py::arg("vehicle"), py::arg("profile"), py::arg("output"), py::arg("events"));
+  m.def("impact_points", &impact_points_of, py::arg("epoch"), py::arg("tt"), py::arg("alpha"), py::arg("transfer"),
+        py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));
   m.def("export_flight", &export_flight, py::arg("path"), py::arg("epoch"), py::arg("tt"), py::arg("alpha"),
         py::arg("transfer"), py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));
   m.def("sweep", &sweep_grid, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),

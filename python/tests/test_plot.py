@@ -217,6 +217,10 @@ def test_summaries_of_an_optimisation_and_a_dispersion_study(tmp_path):
             assert line in r.stdout.splitlines(), (args, line, r.stdout)
 
 
+IMPACTS_HEAD = ("run,part,release_t_s,release_alt_m,impact_lat_deg,impact_lon_deg,fall_s,ballistic_coefficient_kg_m2,"
+                "status\n")
+
+
 def png_size(path):
     data = open(path, "rb").read(24)
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
@@ -235,6 +239,10 @@ def studies(tmp_path_factory):
     (d / "runs.csv").write_text("\n".join(RUNS) + "\n")
     (d / "sens.csv").write_text("\n".join(SENS) + "\n")
     (d / "link.png").symlink_to("speed.dat")
+    # Three runs' boosters down, one fairing in orbit, a core stage down once: no ellipse of one point.
+    (d / "impacts.csv").write_text("# ascent-mc study: runs=3\n" + IMPACTS_HEAD + "".join(
+        f"{r},boosters,130,50000,{31.4 + 0.01 * r},{-78.4 + 0.02 * r * r},300,3700,down\n" for r in (1, 2, 3)) +
+        "1,fairing,200,120000,,,,50,in orbit\n2,core stage,457,140000,33.7,-42.8,600,1700,down\n")
     for f in ("tarvos3.toml", "tarvos3_boosters.dat"):
         shutil.copy(SOURCE_DIR / "vehicles" / f, d / f)
     # Text that is TeX to matplotlib, and control characters bound for the terminal.
@@ -261,6 +269,9 @@ def studies(tmp_path_factory):
     # Names and titles drawn as written, never as TeX.
     (["-j", "out.json", "-t", "$\\frac$ for $5"], "t.png", (1000, 1200)),
     (["--mc", "runs.csv", "--sensitivity", "tex.csv", "-t", "$x^$"], "tex.pdf", b"%PDF"),
+    (["--track", "out.json", "--impacts", "impacts.csv"], "track.png", (1000, 800)),
+    (["--impacts", "impacts.csv"], "i.svg", b"<svg"),
+    (["--fly", "36:18", "--impacts", "impacts.csv"], "fly.png", (1000, 800)),
 ])
 def test_pictures_in_each_format(studies, args, out, check):
     target = studies / out
@@ -273,6 +284,16 @@ def test_pictures_in_each_format(studies, args, out, check):
         assert png_size(target) == check
     else:
         assert check in target.read_bytes()[:400]
+
+
+def test_a_flight_flown_anew_has_the_track_its_saved_flight_has(studies):
+    # The session's JSON (36 s, 18°, the default epoch) against the same answers flown through
+    # the module: the same parts down at the same places, listed alike.
+    saved = plot("--track", "out.json", "--list", cwd=studies)
+    flown = plot("--fly", "36:18", "--impacts", "impacts.csv", "--list", cwd=studies)
+    assert saved.returncode == 0 and flown.returncode == 0, (saved.stderr, flown.stderr)
+    assert "boosters: released at T+130.20 s, down at" in saved.stdout
+    assert flown.stdout.startswith(saved.stdout)
 
 
 @pytest.mark.parametrize("args,code,message", [
@@ -301,6 +322,9 @@ def test_pictures_in_each_format(studies, args, out, check):
     (["--control", "sens.csv", "--mc", "runs.csv"], 64, "--control goes with --fly alone"),
     (["--control", "sens.csv"], 1, "sens.csv: the header has no column t_s"),
     (["--control", "out.json"], 1, "out.json: not a file of ascent-control --json"),
+    (["--track", "out.json", "--mc", "runs.csv"], 64, "go with each other and --fly alone"),
+    (["--impacts", "runs.csv"], 1, "runs.csv: the header has no column part"),
+    (["--track", "runs.csv"], 1, "runs.csv: not a flight file of ascent --json"),
 ])
 def test_refusals(studies, args, code, message):
     before = {f: f.read_bytes() for f in studies.iterdir() if f.is_file()}

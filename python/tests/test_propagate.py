@@ -260,6 +260,15 @@ def test_impact_points_of_the_flight(workdir):
     assert rng > 1e5
     assert ground_distance(boosters["impact_lat_deg"], boosters["impact_lon_deg"], lat, lon) < 1e-4 * rng
     assert boosters["fall_s"] == pytest.approx(tof, abs=0.05)
+    # The module's flight of the same answers, placed at an epoch as ascent places it: the same
+    # points, to the bit.
+    epoch = "2026-09-01T06:30:00"
+    done = run_ascent(workdir, "\n36\n18\ny\n-1\n", "--json", "g.json", "--epoch", epoch)
+    assert done.returncode == 0, done.stderr
+    placed = json.loads((workdir / "g.json").read_text())["flights"][0]
+    assert placed["impact_points"] != flight["impact_points"]
+    mine = ascent.fly(36, 18, profile=str(workdir / "s1.dat")).impact_points(epoch)
+    assert mine == {k: placed[k] for k in ("impact_points", "instantaneous_impact_points")}
 
 
 @pytest.mark.parametrize("change, message", [

@@ -11,4 +11,9 @@ constexpr double P0 = 101325.0;       // Pa, sea-level pressure of the standard 
 constexpr double h_edge_of_space = 100000.0;  // m, where space begins (the Karman line)
 constexpr double pi = 3.14159265358979323846;  // the double nearest to pi
 
+// WGS 84's defining semi-major axis and flattening: the ellipsoid places on
+// the globe (impact points, exports) are geodetic on.
+constexpr double wgs84_a = 6378137.0;  // m
+constexpr double wgs84_f = 1.0 / 298.257223563;
+
 }  // namespace ascent

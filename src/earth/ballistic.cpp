@@ -7,13 +7,14 @@
 #include <string>
 
 #include "atmosphere/atmosphere.hpp"
+#include "atmosphere/earth.hpp"
 
 namespace ascent {
 
 Spheroid wgs84_earth() {
   // a and 1/f define the ellipsoid; GM and the rotation rate are WGS 84's
   // defining constants; J2 = -sqrt(5) C20 with EGM 96's normalised C20.
-  return {6378137.0, 1.0 / 298.257223563, 3.986004418e14, 1.08262998905e-3, 7.292115e-5};
+  return {wgs84_a, wgs84_f, 3.986004418e14, 1.08262998905e-3, 7.292115e-5};
 }
 
 Spheroid round_earth(double R) { return {R, 0.0, 3.986004418e14, 0.0, 7.292115e-5}; }

@@ -523,6 +523,8 @@ std::string parse_epoch(std::string_view text, Epoch& out) {
   return {};
 }
 
+std::string epoch_text(const Epoch& epoch) { return instant_text(epoch, 0, false); }
+
 std::string epoch_warning(const Epoch& epoch) {
   const TimeScales t = time_scales(epoch.day, epoch.second, 0);
   if (!t.dubious) return {};

@@ -37,6 +37,9 @@ constexpr const char* default_epoch = "2027-01-01T00:00:00";
 // optional Z (years 1900 to 2100, no leap second). Empty on success,
 // otherwise what is wrong with the text.
 std::string parse_epoch(std::string_view text, Epoch& out);
+// The epoch as parse_epoch reads it, to the microsecond:
+// 2027-01-01T00:00:00.000000. Two spellings of one instant give one text.
+std::string epoch_text(const Epoch& epoch);
 
 // A line for standard error when ERFA's leap-second table does not vouch for
 // TT - UTC at the epoch (before 1960, or years past the table's release),

@@ -437,6 +437,9 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
                                              {"--promise", "0.9", "--tolerance", "inf"}, {"--tolerance", "2"},
                                              {"--promise", "0.9", "--shard", "1/2"},
                                              {"--merge", "a.csv", "-o", "m.csv", "--promise", "0.9"},
+                                             {"--merge", "a.csv", "-o", "m.csv", "--impacts", "i.csv"},
+                                             {"--merge-impacts", "i.csv"}, {"--runs", "2", "--epoch", "2027-03-01"},
+                                             {"--runs", "2", "--impacts", "i.csv", "--epoch", "2027-02-30T00:00:00"},
                                              {"--json", "a.json", "--json", "b.json"},  // not the last silently
                                              {"--promise", "0.9", "--tolerance", "2", "--promise-tolerance", "3"}}) {
     Outcome r = mc(args, s);
@@ -466,7 +469,7 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
   // Shards that do not make one whole study: each refused, naming why, and
   // no merged file.
   const std::string line = "# ascent-mc study: version=1 seed=1 runs=3 shard=1/2 tt=36 alpha=18 transfer=yes "
-                           "iterate=no vehicle=0 dispersions=none target_apogee_altitude_m=398600\r\n";
+                           "iterate=no vehicle=0 profile=0 dispersions=none target_apogee_altitude_m=398600\r\n";
   const std::string head = "run,reached,SC_M,hp_final_km,ha_final_km,core_propellant_left_kg,max_q_Pa,max_accel_ms2,status\r\n";
   auto shard2 = [&](const std::string& from, const std::string& to) {
     std::string l = line;
@@ -506,6 +509,38 @@ TEST(MonteCarlo, BadDispersionFilesAndOptionsAreRefusedWithTheirPlace) {
     EXPECT_EQ(r.code, 65) << m.says;
     EXPECT_NE(r.err.find(m.says), std::string::npos) << r.err;
     EXPECT_FALSE(s.exists("m.csv")) << m.says;
+  }
+  // The shards' impacts files beside their runs files: one row per part,
+  // each of a run its shard flies, of the runs files' study; run 3's
+  // vehicle, refused, released nothing.
+  s.write("b.csv", shard2("shard=1/2", "shard=2/2") + head + "2,no,,,,,,,x\r\n");
+  const std::string at = " epoch=2027-01-01T00:00:00.000000\r\n";
+  const std::string ihead = "run,part,release_t_s,release_alt_m,impact_lat_deg,impact_lon_deg,fall_s,"
+                            "ballistic_coefficient_kg_m2,status\r\n";
+  auto impacts_line = [&](const std::string& l) { return l.substr(0, l.size() - 2) + at + ihead; };
+  const std::string down = ",boosters,130,50000,31.5,-78.4,300,3700,down\r\n";
+  s.write("ia.csv", impacts_line(line) + "1" + down + "1,fairing,200,120000,,,,50,in orbit\r\n");
+  const std::string b_line = impacts_line(shard2("shard=1/2", "shard=2/2"));
+  const std::string merge_both[] = {"--merge", "a.csv", "b.csv", "-o", "m.csv", "--merge-impacts", "ia.csv", "ib.csv",
+                                    "--impacts", "mi.csv"};
+  s.write("ib.csv", b_line + "2" + down);
+  ASSERT_EQ(mc(std::vector<std::string>(std::begin(merge_both), std::end(merge_both)), s).code, 0);
+  EXPECT_EQ(s.read("mi.csv"), impacts_line(shard2("shard=1/2", "shard=1/1")) + "1" + down +
+                                  "1,fairing,200,120000,,,,50,in orbit\r\n2" + down);
+  fs::remove(s.dir() / "m.csv");
+  fs::remove(s.dir() / "mi.csv");
+  const std::pair<std::string, std::string> bad_impacts[] = {
+      {b_line + "3" + down, "ib.csv:3: run 3 is not a run this shard flies"},
+      {b_line + "2,boosters,130,50000,31.5,-78.4,300,3700,lost\r\n", "status 'lost'"},
+      {shard2("shard=1/2", "shard=2/2") + ihead + "2" + down, "another study: epoch="},
+      {b_line.substr(0, b_line.size() - ihead.size()) + head + "2" + down, "ib.csv: its header differs"},
+  };
+  for (const auto& [text, says] : bad_impacts) {
+    s.write("ib.csv", text);
+    Outcome r = mc(std::vector<std::string>(std::begin(merge_both), std::end(merge_both)), s);
+    EXPECT_EQ(r.code, 65) << says;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    EXPECT_FALSE(s.exists("m.csv") || s.exists("mi.csv")) << says;
   }
   for (const char* opt : {"--help", "--version"}) {
     Outcome r = mc({opt}, s);

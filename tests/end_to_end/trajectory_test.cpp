@@ -35,6 +35,21 @@ TEST(Trajectory, TheUsualOutputsDoNotChange) {
   EXPECT_NE(exported.read("f.oem").find("\n2099-06-01T10:00:00.000000 "), std::string::npos);
 }
 
+// The epoch places the JSON's impact points whether or not a path is
+// exported: with --json alone they are those of the run that exports too.
+TEST(Trajectory, TheEpochPlacesTheJsonWithoutATrajectory) {
+  e2e::Scratch s;
+  s.write("s1.dat", bundled_profile());
+  const char* epoch = "2025-06-01T10:00:00";
+  const e2e::RunResult a = s.run_with({"--json", "a.json", "--epoch", epoch}, answers);
+  const e2e::RunResult b = s.run_with({"--json", "b.json", "--epoch", epoch, "--trajectory", "f.oem"}, answers);
+  const e2e::RunResult c = s.run_with({"--json", "c.json"}, answers);
+  for (const e2e::RunResult* r : {&a, &b, &c}) ASSERT_EQ(r->exit_code, 0) << r->err;
+  EXPECT_EQ(a.err, "");
+  EXPECT_EQ(s.read("a.json"), s.read("b.json"));
+  EXPECT_NE(s.read("a.json"), s.read("c.json"));
+}
+
 TEST(Trajectory, ABadNameEpochOrFolderIsRefusedWithOneLine) {
   struct Case {
     std::vector<std::string> args;
@@ -46,7 +61,7 @@ TEST(Trajectory, ABadNameEpochOrFolderIsRefusedWithOneLine) {
       {{"--trajectory"}, 64, "ascent: --trajectory needs a file name"},
       {{"--trajectory", "f.oem", "--epoch", "2027-02-30T00:00:00"}, 64, "ascent: --epoch: epoch '2027-02-30"},
       {{"--trajectory", "f.oem", "--epoch", "tomorrow"}, 64, "ascent: --epoch: 'tomorrow' is not a UTC time"},
-      {{"--epoch", "2027-06-01T10:00:00"}, 64, "ascent: --epoch: only the trajectory uses it"},
+      {{"--epoch", "2027-06-01T10:00:00"}, 64, "ascent: --epoch: only the trajectory and the JSON's impact points"},
       {{"--trajectory", "f.json", "--json", "f.json"}, 64, "ascent: --trajectory f.json: the name must end"},
       {{"--trajectory", "f.czml", "--json", "f.czml"}, 64, "ascent: --trajectory f.czml: the same file as --json"},
       {{"--trajectory", "no/such/folder/f.oem"}, 3, "ascent: "},

@@ -254,6 +254,10 @@ TEST(VehicleOption, StagedVehicleFliesAtOnceAndWritesItsOrbitAsTextAndJson) {
   EXPECT_EQ(r.exit_code, 65);
   EXPECT_EQ(r.err.rfind("ascent: bad.toml:", 0), 0u) << r.err;
   EXPECT_FALSE(s.exists("b.json"));
+  // Its JSON places its impact points at the epoch given, as a classic flight's does.
+  r = run(s, {"--vehicle", "v.toml", "--json", "e.json", "--epoch", "2027-06-01T00:00:00"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(nlohmann::json::parse(s.read("e.json")).at("impact_points").empty());
 }
 
 }  // namespace

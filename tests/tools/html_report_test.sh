@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # ascent-plot --html in a real browser: a session of three flights, a sweep,
-# an optimisation over the sweep and a dispersion study with its tornado are
+# an optimisation over the sweep, a dispersion study with its tornado and the
+# session's ground track with a study's impact footprints are
 # flown by the built tools and written as reports, each must stay under 5 MB,
 # then headless Chromium opens each one (html_report_browser.py: no request
 # but the file, no console error, every plot area drawn).
@@ -28,8 +29,10 @@ grep -q '<title>Orvalon 5 session: 3 flights</title>' flights.html || { echo "fl
 "$mc" --dispersions "$src/vehicles/dispersions.toml" --runs 300 -o runs.csv \
       --sensitivity sens.csv >/dev/null
 "$plot" --mc runs.csv --sensitivity sens.csv --html mc.html >/dev/null
+"$mc" --dispersions "$src/vehicles/dispersions.toml" --runs 100 --impacts impacts.csv >/dev/null
+"$plot" --track out.json --impacts impacts.csv --html track.html >/dev/null
 
-for f in flights.html sweep.html opt.html mc.html; do
+for f in flights.html sweep.html opt.html mc.html track.html; do
   size=$(stat -c %s "$f")
   if [ "$size" -ge 5000000 ]; then
     echo "$f: $size bytes, over 5 MB" >&2
@@ -38,6 +41,6 @@ for f in flights.html sweep.html opt.html mc.html; do
 done
 
 # The number of plots each page holds: the flights' four panels are one plot;
-# the study has its histograms, its orbits and its tornado.
+# the study has its histograms, its orbits and its tornado; the map is one.
 exec "$python" "$src/tests/tools/html_report_browser.py" \
-  flights.html 1 sweep.html 1 opt.html 1 mc.html 3
+  flights.html 1 sweep.html 1 opt.html 1 mc.html 3 track.html 1

@@ -3,21 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 
 #include <nlohmann/json.hpp>
 
+#include "atmosphere/earth.hpp"
+#include "io/line_reader.hpp"
 #include "sweep_lib.hpp"
 
 namespace ascent::mc {
 
 namespace {
 
-constexpr double deg = 3.14159265358979323846 / 180;
-
-// WGS 84's defining semi-major axis and flattening: the ellipsoid the
-// impact points are geodetic on.
-constexpr double wgs84_a = 6378137;             // m
-constexpr double wgs84_f = 1 / 298.257223563;
+constexpr double deg = pi / 180;
 
 // The Earth-fixed place of a point on the ellipsoid, m.
 void on_ellipsoid(double lat_deg, double lon_deg, double out[3]) {
@@ -44,6 +43,10 @@ const char* status_of(const ImpactPoint& p) {
 }
 
 }  // namespace
+
+std::string impacts_study_line(const std::string& study_line, const Epoch& epoch) {
+  return study_line.substr(0, study_line.size() - 2) + " epoch=" + epoch_text(epoch) + "\r\n";
+}
 
 std::string impacts_header() {
   return "run,part,release_t_s,release_alt_m,impact_lat_deg,impact_lon_deg,fall_s,ballistic_coefficient_kg_m2,"
@@ -89,6 +92,33 @@ void FootprintBuilder::add(const std::vector<ImpactPoint>& parts) {
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) q->m2[i][j] += d[i] * (x[j] - q->mean[j]);
   }
+}
+
+std::string FootprintBuilder::add_row(const std::string& line) {
+  const std::vector<std::string> f = sweep::csv_fields(line);
+  if (f.size() != 9) return std::to_string(f.size()) + " fields where an impacts row has 9";
+  ImpactPoint p{};
+  p.part = f[1];
+  const std::string& status = f[8];
+  if (status == "down") {
+    for (int i : {4, 5, 6}) {
+      double x = 0;
+      if (!parse_real(f[static_cast<std::size_t>(i)], x) || !std::isfinite(x)) {
+        return "'" + f[static_cast<std::size_t>(i)] + "' is not a number";
+      }
+    }
+    p.lat = std::strtod(f[4].c_str(), nullptr);
+    p.lon = std::strtod(f[5].c_str(), nullptr);
+    p.fall = std::strtod(f[6].c_str(), nullptr);
+  } else if (status == "in orbit") {
+    p.fall = std::numeric_limits<double>::infinity();
+  } else if (status == "still up") {
+    p.fall = std::numeric_limits<double>::quiet_NaN();
+  } else {
+    return "status '" + status + "' is none of down, in orbit, still up";
+  }
+  add({p});
+  return {};
 }
 
 std::vector<Footprint> FootprintBuilder::finish() const {

@@ -11,6 +11,9 @@
 
 namespace ascent::mc {
 
+// The impacts file's first line: the study's line (ending CR LF) with the
+// epoch the points are placed at, which a merge holds its shards to.
+std::string impacts_study_line(const std::string& study_line, const Epoch& epoch);
 // The impacts file's header row, ending CR LF.
 std::string impacts_header();
 // One row per part the run's flight released, in the order released, each
@@ -48,6 +51,11 @@ struct Footprint {
 class FootprintBuilder {
  public:
   void add(const std::vector<ImpactPoint>& parts);
+  // One data row of an impacts file (without its CR LF), as impacts_rows
+  // writes it: its numbers read back are the numbers written, to the bit,
+  // so merged shards give the footprints of one study. Returns what is
+  // wrong with the row, or empty.
+  std::string add_row(const std::string& line);
   std::vector<Footprint> finish() const;
 
  private:

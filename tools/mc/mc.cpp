@@ -33,6 +33,7 @@ using namespace ascent::mc;
 const char* const usage_text =
     "Usage: ascent-mc [options]\n"
     "       ascent-mc --merge A.csv B.csv ... -o OUT.csv [--json FILE]\n"
+    "                 [--merge-impacts A_IMPACTS.csv ... --impacts FILE]\n"
     "\n"
     "Flies --runs dispersed copies of the vehicle, each with the same answers,\n"
     "and reports the spread of the spacecraft mass and of the final orbit.\n"
@@ -64,9 +65,14 @@ const char* const usage_text =
     "  --impacts FILE     where each run's dropped parts (boosters, core stage,\n"
     "                     fairing) come down: one CSV row per run and part, and\n"
     "                     each part's 3-sigma footprint ellipse in the summary and\n"
-    "                     under impact_footprints in --json; ignition at\n"
-    "                     2027-01-01T00:00:00 UTC, as ascent --json places it; not\n"
-    "                     with --shard or --merge\n"
+    "                     under impact_footprints in --json; with --shard the\n"
+    "                     shard's rows, with --merge the merged rows\n"
+    "  --epoch TIME       UTC time of ignition, which places the impact points on\n"
+    "                     the turning Earth, YYYY-MM-DDThh:mm:ss[.ffffff] (default\n"
+    "                     2027-01-01T00:00:00, as ascent --json places them)\n"
+    "  --merge-impacts A.csv ...\n"
+    "                     with --merge: the shards' impacts files, merged into\n"
+    "                     --impacts FILE with the footprints of the whole study\n"
     "  --promise P        after the study, find the largest spacecraft mass that a\n"
     "                     share P of the runs carries to the target orbit (P above\n"
     "                     0 and below 1; 0.99865, three sigma, is the usual choice),\n"
@@ -136,6 +142,10 @@ struct Options {
   bool promise_tolerance_given = false;
   bool promise_check = false;
   std::string impacts;  // the impact points' CSV
+  std::vector<std::string> merge_impacts;  // the shards' impacts files
+  std::string epoch = default_epoch;       // of the impact points
+  bool epoch_given = false;
+  Epoch impacts_at;                        // the epoch read
 };
 
 [[noreturn]] void usage(const std::string& message) { throw FatalError{exit_usage, message}; }
@@ -167,6 +177,8 @@ Options parse_options(int argc, char** argv) {
                                    {"--promise"},
                                    {"--promise-check", nullptr, cli::Option::flag},
                                    {"--impacts"},
+                                   {"--merge-impacts", nullptr, cli::Option::list},
+                                   {"--epoch"},
                                    {"--promise-tolerance", "--tolerance"}}));
   while (a.next()) {
     const std::string& arg = a.name();
@@ -213,6 +225,12 @@ Options parse_options(int argc, char** argv) {
       o.promise = p;
     } else if (arg == "--impacts") {
       o.impacts = value();
+    } else if (arg == "--merge-impacts") {
+      o.merge_impacts = a.values();
+      if (o.merge_impacts.empty()) usage("--merge-impacts: name the shards' impacts files");
+    } else if (arg == "--epoch") {
+      o.epoch = value();
+      o.epoch_given = true;
     } else if (arg == "--promise-check") {
       o.promise_check = true;
     } else if (arg == "--promise-tolerance") {
@@ -224,6 +242,7 @@ Options parse_options(int argc, char** argv) {
       }
     }
   }
+  if (std::string why = parse_epoch(o.epoch, o.impacts_at); !why.empty()) usage("--epoch: " + why);
   const bool answering = o.shared.help || o.shared.version;
   if (!o.merging && !answering && o.runs == 0 && o.sensitivity.empty()) {
     usage("--runs 0 flies nothing: give at least one run, or --sensitivity");
@@ -233,10 +252,15 @@ Options parse_options(int argc, char** argv) {
     usage("--promise-tolerance: only the promise uses it: give --promise P as well");
   }
   if (o.promise && (o.merging || o.shard_given)) usage("--promise: the promise flies every run; not with --shard/--merge");
-  // A footprint's ellipse needs the points of every run together: shards
-  // keep no impact points and a merge could not join them.
-  if (!o.impacts.empty() && (o.merging || o.shard_given)) {
-    usage("--impacts: the footprints need every run's points in one study; not with --shard/--merge");
+  // A footprint's ellipse needs the points of every run together: a shard
+  // writes its rows, and the merge of the shards' rows draws the ellipses.
+  if (!o.merge_impacts.empty() && !o.merging) usage("--merge-impacts: it goes with --merge");
+  if (o.merging && o.merge_impacts.empty() != o.impacts.empty()) {
+    usage("--merge-impacts and --impacts go together in a merge: the shards' impacts files and the merged one");
+  }
+  if (o.epoch_given && (o.impacts.empty() || o.merging)) {
+    usage(o.merging ? "--epoch: a merge flies nothing; its impacts files carry their epoch"
+                    : "--epoch: only the impact points use it: give --impacts FILE as well");
   }
   if (!o.impacts.empty() && o.runs == 0 && !o.merging) usage("--impacts: --runs 0 flies no study to drop parts");
   if (o.promise && o.runs == 0) usage("--promise: --runs 0 flies no study to promise from");
@@ -296,16 +320,50 @@ std::unique_ptr<Output> open_output(const std::string& name) {
 
 int stopped(int sig, const std::string& when, const std::string& kept);
 
+std::string epoch_given_warning(const Options& o) { return o.epoch_given ? epoch_warning(o.impacts_at) : ""; }
+
+// Merges the shards' impacts files into `out`, checking that they are of
+// the study the runs files merged into `study` (their line with an epoch),
+// and returns the footprints of the merged rows.
+std::vector<Footprint> merge_impacts(const std::vector<std::string>& files, const std::string& study, Output& out) {
+  FootprintBuilder fb;
+  std::size_t line = 0;
+  merge(
+      files,
+      [&](const std::string& l) {
+        out.write(l);
+        ++line;
+        const std::string bare = l.substr(0, l.size() - 2);
+        std::string why;
+        if (line == 1) {
+          if (bare.rfind(study.substr(0, study.size() - 2) + " epoch=", 0) != 0) {
+            why = "the impact points of another study than the runs files'";
+          }
+        } else if (line == 2) {
+          if (l != impacts_header()) why = "no impacts header";
+        } else {
+          why = fb.add_row(bare);
+        }
+        if (!why.empty()) throw FatalError{err_description, files.front() + ": not an impacts file: " + why};
+      },
+      false);
+  return fb.finish();
+}
+
 int run_merge(const Options& o) {
   if (o.shared.output.empty()) usage("--merge: name the merged CSV with -o");
   if (!o.sensitivity.empty()) usage("--merge: --sensitivity needs a study, not shards");
-  check_outputs(o, o.merge);
+  std::vector<std::string> inputs = o.merge;
+  inputs.insert(inputs.end(), o.merge_impacts.begin(), o.merge_impacts.end());
+  check_outputs(o, inputs);
   Output out(o.shared.output);
   std::unique_ptr<Output> json = open_output(o.json);
+  std::unique_ptr<Output> impacts = open_output(o.impacts);
   SummaryBuilder sb;
   bool first = true;
   double target = std::numeric_limits<double>::quiet_NaN();
   std::string study;
+  std::optional<std::vector<Footprint>> summary_footprints;
   try {
     merge(o.merge, [&](const std::string& line) {
       out.write(line);
@@ -320,14 +378,18 @@ int run_merge(const Options& o) {
       if (!why.empty()) throw FatalError{err_description, o.merge.front() + ": not a runs file: " + why};
       first = false;
     });
+    if (impacts) summary_footprints = merge_impacts(o.merge_impacts, study, *impacts);
   } catch (const Interrupted& e) {
-    return stopped(e.signal, "while merging", ": " + o.shared.output + " is untouched");
+    return stopped(e.signal, "while merging",
+                   ": " + o.shared.output + (impacts ? " and " + o.impacts + " are" : std::string(" is")) + " untouched");
   }
   out.close();
+  if (impacts) impacts->close();
   study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
   summary.study_line = study;
+  summary.footprints = summary_footprints;
   write_summary(summary, json);
   return 0;
 }
@@ -394,9 +456,12 @@ int run(int argc, char** argv) {
   std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.shared.output);
   std::unique_ptr<Output> json = o.runs == 0 ? nullptr : open_output(o.json);
   std::unique_ptr<Output> impacts = open_output(o.impacts);
-  Epoch impacts_at;
-  (void)parse_epoch(default_epoch, impacts_at);
-  if (impacts) p.impacts_at = &impacts_at;
+  if (impacts) {
+    p.impacts_at = &o.impacts_at;
+    // Once the study is sure to go on: an epoch given is used as ERFA takes
+    // it (the default's points have always gone without the warning).
+    if (std::string w = epoch_given_warning(o); !w.empty()) cli::report("ascent-mc", w);
+  }
   FootprintBuilder footprints;
 
   if (sens) {
@@ -434,7 +499,7 @@ int run(int argc, char** argv) {
   sb.quantities(p.dispersions);
   const std::string line = study_line(p);
   if (csv) csv->write(line + csv_header(p.dispersions));
-  if (impacts) impacts->write(line + impacts_header());
+  if (impacts) impacts->write(impacts_study_line(line, o.impacts_at) + impacts_header());
   ProgressBar bar(shard_runs(p));
   std::size_t delivered = 0;
   try {

@@ -874,6 +874,7 @@ struct Shard {
   std::uint64_t run = 0;
   bool done = false;
   std::size_t line_no = 0;
+  bool one_row_per_run = true;  // a runs file; an impacts file has a row per part
 
   ~Shard() {
     if (f != nullptr) std::fclose(f);
@@ -915,7 +916,7 @@ struct Shard {
     if (field.empty() || *end != '\0' || errno != 0 || field[0] == '-' || field[0] == '+') {
       throw FatalError{err_description, name + ":" + std::to_string(line_no) + ": '" + field + "' is not a run number"};
     }
-    if (line_no > 3 && r <= run) {
+    if (line_no > 3 && (r < run || (r == run && one_row_per_run))) {
       throw FatalError{err_description, name + ":" + std::to_string(line_no) + ": run " + field +
                                           " is not after run " + std::to_string(run)};
     }
@@ -925,7 +926,8 @@ struct Shard {
 
 }  // namespace
 
-void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row) {
+void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row,
+           bool one_row_per_run) {
   std::vector<std::unique_ptr<Shard>> shards;
   std::string header;
   std::map<std::string, std::string> study;  // the first shard's study, less its shard
@@ -935,6 +937,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   for (const std::string& name : files) {
     auto s = std::make_unique<Shard>();
     s->name = name;
+    s->one_row_per_run = one_row_per_run;
     // Shards are streamed, never held: any size, but a regular file only.
     s->f = open_regular_file(name, std::numeric_limits<std::uintmax_t>::max());
     std::string h;
@@ -1001,6 +1004,8 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
                           "profile", "dispersions", "target_apogee_altitude_m"}) {
     merged += std::string(" ") + key + "=" + study[key];
   }
+  // The impact points' epoch, which only an impacts file's line names.
+  if (study.count("epoch")) merged += " epoch=" + study["epoch"];
   row(merged + "\r\n");
   row(header);
   // Every run of the study, 1 to runs, each once, from the shard that flies
@@ -1017,27 +1022,42 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   // handful of shards, so a linear pick is enough.
   std::uint64_t last = 0;
   bool any = false;
+  const Shard* last_from = nullptr;
   for (;;) {
     Shard* best = nullptr;
-    for (auto& s : shards)
-      if (!s->done && (best == nullptr || s->run < best->run)) best = s.get();
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < shards.size(); ++i) {
+      if (!shards[i]->done && (best == nullptr || shards[i]->run < best->run)) {
+        best = shards[i].get();
+        from = i;
+      }
+    }
     if (best == nullptr) break;
-    if (any && best->run == last) {
+    if (any && best->run == last && (one_row_per_run || best != last_from)) {
       throw FatalError{err_description, best->name + ":" + std::to_string(best->line_no) + ": run " +
                                           std::to_string(last) + " is in two shards"};
     }
-    if (best->run < expected) {  // run 0, or a run flown twice
+    if (one_row_per_run) {
+      if (best->run < expected) {  // run 0, or a run flown twice
+        throw FatalError{err_description, best->name + ":" + std::to_string(best->line_no) + ": run " +
+                                            std::to_string(best->run) + " is not a run this shard flies"};
+      }
+      if (best->run > expected) throw missing_run(expected);
+      ++expected;
+    } else if (best->run < 1 || best->run > runs || (best->run - 1) % shards_in_study + 1 != shard_of[from]) {
+      // Rows of impact points: a run's parts follow each other, and a run
+      // whose drawn vehicle was refused released none, so each row can
+      // only be checked to be of a run its shard flies.
       throw FatalError{err_description, best->name + ":" + std::to_string(best->line_no) + ": run " +
                                           std::to_string(best->run) + " is not a run this shard flies"};
     }
-    if (best->run > expected) throw missing_run(expected);
     row(best->line);
     last = best->run;
+    last_from = best;
     any = true;
-    ++expected;
     best->advance();
   }
-  if (expected != runs + 1) throw missing_run(expected);
+  if (one_row_per_run && expected != runs + 1) throw missing_run(expected);
 }
 
 // ---------------------------------------------------------------- sensitivity

@@ -444,7 +444,10 @@ constexpr std::size_t max_shard_line = 1 << 20;
 // shards that do not fit together or a line longer than max_shard_line, with
 // the file and line) and, for a SIGINT, SIGTERM or SIGHUP while it reads,
 // Interrupted.
-void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row);
+// With one_row_per_run false the shards are impacts files (footprint.hpp):
+// a row per dropped part, none for a run whose vehicle was refused.
+void merge(const std::vector<std::string>& files, const std::function<void(const std::string&)>& row,
+           bool one_row_per_run = true);
 
 // ---------------------------------------------------------------- sensitivity
 

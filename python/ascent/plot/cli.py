@@ -22,6 +22,7 @@ Usage: ascent-plot [-d DIR] [-j SESSION.json] [-o OUT] [options]
        ascent-plot --opt FILE.csv [--sweep SWEEP.csv] [--list] [options]
        ascent-plot --mc RUNS.csv [--sensitivity SENS.csv] [--list] [options]
        ascent-plot --control STEERING.csv|OPTIMUM.json [--fly V:TT:ALPHA]... [options]
+       ascent-plot [--track FLIGHT.json]... [--fly V:TT:ALPHA]... [--impacts IMPACTS.csv]
 
 Draws one picture of flights: inertial speed (km/s), altitude (km), thrust
 acceleration (m/s²) and dynamic pressure (kPa) against time, each flight in
@@ -90,6 +91,14 @@ Options:
       --target KM     with --mc: target orbit altitude (default: the one the
                       study names, else 398.6)
       --tolerance KM  with --mc: half-width of the target box (default 10)
+      --track FILE    draw the ground track of the flights of an `ascent --json`
+                      file (repeatable) on a map of longitude and latitude,
+                      with their instantaneous impact points and where each
+                      dropped part (boosters, core stage, fairing) comes down;
+                      with --fly, the ground tracks of new flights too
+      --impacts FILE  draw the impact points of ascent-mc --impacts FILE and
+                      each part's 3-sigma footprint ellipse (with --track or
+                      alone)
       --control FILE  draw the optimal ascent of ascent-control: the thrust
                       pitch and the altitude against time from its steering
                       CSV (-o), or the pitch alone from its --json file,
@@ -125,15 +134,16 @@ _WITH_ARG = {
     "-o": "output", "--output": "output", "--size": "size", "-t": "title", "--title": "title",
     "--sweep": "sweep", "--opt": "opt", "--mc": "mc", "--sensitivity": "sens", "--target": "target",
     "--tolerance": "tolerance", "--fly": "fly", "--control": "control", "--vehicle": "vehicle", "--html": "html",
+    "--track": "track", "--impacts": "impacts",
 }
-_REPEATED = {"json", "fly"}
+_REPEATED = {"json", "fly", "track"}
 _NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?")
 
 
 def parse(argv):
     o = {"dir": None, "main": None, "json": [], "output": None, "size": None, "title": None, "sweep": None,
          "opt": None, "mc": None, "sens": None, "target": None, "tolerance": "10", "fly": [], "vehicle": None,
-         "html": None, "control": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
+         "html": None, "control": None, "track": [], "impacts": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
     i = 0
     while i < len(argv):
         a = argv[i]
@@ -179,15 +189,20 @@ def _check(o):
     """The combinations and values a run needs; returns the mode."""
     if o["main"] is not None:
         raise Usage(MAIN_REFUSED)
-    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html", "control"):
+    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html", "control", "impacts"):
         v = o[key]
         if v is not None and ("\n" in v or "\r" in v):
             raise Usage(f"the {key} argument holds a line break (CR or LF): refused")
-    for v in o["json"]:
+    for v in o["json"] + o["track"]:
         if "\n" in v or "\r" in v:
             raise Usage("the json argument holds a line break (CR or LF): refused")
     mode = "flight"
-    if o["control"]:
+    if o["track"] or o["impacts"]:
+        mode = "track"
+        if (o["control"] or o["mc"] or o["opt"] or o["sweep"] or o["json"] or o["dir"] is not None
+                or o["vehicle"]):
+            raise Usage("--track and --impacts draw a map of their own: they go with each other and --fly alone")
+    elif o["control"]:
         mode = "control"
         if o["mc"] or o["opt"] or o["sweep"] or o["json"] or o["dir"] is not None or o["vehicle"]:
             raise Usage("--control goes with --fly alone (the guided flights drawn beside the optimum)")
@@ -205,7 +220,7 @@ def _check(o):
             raise Usage("--list does not go with --sweep alone")
     if o["sens"] and mode != "mc":
         raise Usage("--sensitivity goes with --mc")
-    if mode not in ("flight", "control"):
+    if mode not in ("flight", "control", "track"):
         if o["dir"] is not None:
             raise Usage("--dir goes with a session's data files, not with a CSV")
         if o["json"] or o["fly"]:
@@ -243,7 +258,8 @@ def _format(o):
 
 def _size(o, mode):
     size = o["size"] or {"flight": "1000x1200", "sweep": "1000x700", "opt": "1000x700",
-                         "mc": "1000x1250" if o["sens"] else "1000x900", "control": "1000x800"}[mode]
+                         "mc": "1000x1250" if o["sens"] else "1000x900", "control": "1000x800",
+                         "track": "1000x800"}[mode]
     m = re.fullmatch(r"([0-9]{1,5})x([0-9]{1,5})", size)
     if not m:
         raise Usage(f"bad --size '{size}' (want WIDTHxHEIGHT in pixels, e.g. 1000x1200)")
@@ -360,6 +376,9 @@ def _inputs(o, mode):
         return ins
     if mode == "control":
         return [o["control"]] + [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")]
+    if mode == "track":
+        return (o["track"] + [x for x in (o["impacts"],) if x] +
+                [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")])
     return [x for x in (o["sweep"], o["opt"], o["mc"], o["sens"]) if x]
 
 
@@ -392,7 +411,8 @@ def run(argv):
             base = o["dir"] if o["dir"] is not None else (os.path.dirname(o["json"][0]) if o["json"] else ".")
             out = os.path.join(base or ".", f"flight.{ext}")
         else:
-            src = {"sweep": o["sweep"], "opt": o["opt"], "mc": o["mc"], "control": o["control"]}[mode]
+            src = {"sweep": o["sweep"], "opt": o["opt"], "mc": o["mc"], "control": o["control"],
+                   "track": (o["track"] or [o["impacts"]])[0]}[mode]
             out = (os.path.splitext(src)[0] if src.lower().endswith((".csv", ".json")) else src) + "." + ext
     if mode == "flight" and o["dir"] is not None and not os.path.isdir(o["dir"]):
         raise D.PlotError(f"{o['dir']}: no such directory")
@@ -417,6 +437,14 @@ def run(argv):
         payload = D.load_control(o["control"], o["fly"], warn=_warn)
         title = o["title"]
         done = f"the optimum and {len(payload.flights)} guided flight{'s' if len(payload.flights) != 1 else ''}"
+    elif mode == "track":
+        payload = D.load_track(o["track"], o["impacts"], o["fly"])
+        if o["list"]:
+            _say(payload.listing)
+            return 0
+        title = o["title"]
+        n = len(payload.tracks)
+        done = f"{n} flight{'s' if n != 1 else ''}, {len(payload.footprints)} footprints"
     elif mode == "opt":
         payload = D.load_opt(o["opt"], o["sweep"])
         if o["list"]:

@@ -1183,3 +1183,256 @@ def load_control(path, fly=(), warn=None):
         name = _vehicle_name(v) or (os.path.basename(v_path) if v_path else "built-in vehicle")
         flights.append(SteeringCurve(flight_name(len(flights) + 1, tt, alpha, name), t[keep], pitch[keep], h[keep]))
     return ControlData(optimal, flights)
+
+
+# ------------------------------------------------------------------ ground track and impact points
+
+#: WGS 84's semi-major axis (m) and flattening: the ellipsoid the impact points are geodetic on.
+WGS84_A, WGS84_F = 6378137.0, 1 / 298.257223563
+
+
+@dataclass
+class PartImpact:
+    part: str  # "boosters", "core stage", "fairing"
+    t: float  # s, the release
+    release: tuple  # (lat, lon) deg, where it was released
+    impact: tuple | None  # (lat, lon) deg, where it comes down; None: it stays up (in orbit)
+    fall_s: float | None
+
+
+@dataclass
+class FlightTrack:
+    name: str
+    lat: np.ndarray  # deg, the vehicle's ground track (the points the instantaneous impact point is of)
+    lon: np.ndarray
+    iip_lat: np.ndarray  # deg, the instantaneous impact point while it comes down
+    iip_lon: np.ndarray
+    parts: list  # [PartImpact]
+    t0: float | None = None  # s, the time of the track's first point
+
+
+@dataclass
+class Footprint:
+    part: str
+    released: int  # runs that released the part
+    lat: np.ndarray  # deg, the runs' impact points
+    lon: np.ndarray
+    centre: tuple | None  # (lat, lon) deg
+    semi_major: float | None  # m, at 3 sigma
+    semi_minor: float | None
+    azimuth: float | None  # deg, the major axis from north towards east, 0 to 180
+    ellipse: tuple | None  # (lat, lon) arrays of the ellipse's outline, deg
+
+
+@dataclass
+class TrackData:
+    tracks: list  # [FlightTrack]
+    footprints: list  # [Footprint]
+    listing: list  # lines of --list
+
+
+def _earth_fixed(lat, lon):
+    """Points on the WGS 84 ellipsoid, Earth-fixed, m (3 x n)."""
+    e2 = WGS84_F * (2 - WGS84_F)
+    la, lo = np.radians(lat), np.radians(lon)
+    n = WGS84_A / np.sqrt(1 - e2 * np.sin(la) ** 2)
+    return np.array([n * np.cos(la) * np.cos(lo), n * np.cos(la) * np.sin(lo), n * (1 - e2) * np.sin(la)])
+
+
+def _half_turn(dlon):
+    return (np.asarray(dlon) + 180.0) % 360.0 - 180.0
+
+
+def footprint(part, released, lat, lon):
+    """A part's footprint as ascent-mc defines it: the centre the mean latitude and longitude
+    (longitudes within half a turn of the first point's), the points seen east and north in the
+    plane tangent to the ellipsoid there, the ellipse of three standard deviations of those plane
+    coordinates. Its outline is mapped back by the radii of curvature at the centre."""
+    lat, lon = np.asarray(lat, float), np.asarray(lon, float)
+    if len(lat) == 0:
+        return Footprint(part, released, lat, lon, None, None, None, None, None)
+    lat0 = float(lat.mean())
+    lon0 = float(_half_turn(lon[0] + _half_turn(lon - lon[0]).mean()))
+    if len(lat) < 2:
+        return Footprint(part, released, lat, lon, (lat0, lon0), None, None, None, None)
+    p, l = math.radians(lat0), math.radians(lon0)
+    east = np.array([-math.sin(l), math.cos(l), 0.0])
+    north = np.array([-math.sin(p) * math.cos(l), -math.sin(p) * math.sin(l), math.cos(p)])
+    d = _earth_fixed(lat, lon) - _earth_fixed(lat0, lon0)[:, None]
+    cov = np.cov(np.vstack((east @ d, north @ d)))
+    w, v = np.linalg.eigh(cov)
+    a, b = 3 * math.sqrt(max(w[1], 0.0)), 3 * math.sqrt(max(w[0], 0.0))
+    major = v[:, 1]  # east, north
+    azimuth = math.degrees(math.atan2(major[0], major[1])) % 180.0
+    th = np.linspace(0, 2 * math.pi, 121)
+    e = a * np.cos(th) * major[0] - b * np.sin(th) * major[1]
+    n = a * np.cos(th) * major[1] + b * np.sin(th) * major[0]
+    up = np.array([math.cos(p) * math.cos(l), math.cos(p) * math.sin(l), math.sin(p)])
+    outline = _onto_ellipsoid(_earth_fixed(lat0, lon0)[:, None] + np.outer(east, e) + np.outer(north, n), up)
+    return Footprint(part, released, lat, lon, (lat0, lon0), a, b, azimuth, outline)
+
+
+def _onto_ellipsoid(q, up):
+    """(lat, lon) deg of the points of the tangent plane q (3 x n, m) taken down along the plane's
+    normal `up` to the ellipsoid: the places whose east and north in the plane they are."""
+    b2 = (WGS84_A * (1 - WGS84_F)) ** 2
+    w = np.array([1 / WGS84_A ** 2, 1 / WGS84_A ** 2, 1 / b2])[:, None]
+    A = float(np.sum(w[:, 0] * up * up))
+    B = 2 * np.sum(w * q * up[:, None], axis=0)
+    C = np.sum(w * q * q, axis=0) - 1
+    # The root near the plane, stable for small C; a point of the plane so far out that its normal
+    # misses the Earth (an "ellipse" of thousands of kilometres) has no place and is not drawn.
+    with np.errstate(invalid="ignore"):
+        h = 2 * C / (-B - np.sqrt(B * B - 4 * A * C))
+    x = q + np.outer(up, h)
+    e2 = WGS84_F * (2 - WGS84_F)
+    return (np.degrees(np.arctan2(x[2], (1 - e2) * np.hypot(x[0], x[1]))), np.degrees(np.arctan2(x[1], x[0])))
+
+
+def _point(x):
+    if not isinstance(x, (int, float)) or isinstance(x, bool) or not math.isfinite(x):
+        return None
+    return float(x)
+
+
+def _track_of(f, name):
+    """A FlightTrack from a flight's impact points, as `ascent --json` and the module give them."""
+    iip = f["instantaneous_impact_points"]
+    lat = np.array([_point(p["release"]["lat_deg"]) for p in iip], float)
+    lon = np.array([_point(p["release"]["lon_deg"]) for p in iip], float)
+    down = [p for p in iip if _point(p["impact_lat_deg"]) is not None and _point(p["impact_lon_deg"]) is not None]
+    parts = []
+    for p in f["impact_points"]:
+        at = (_point(p["impact_lat_deg"]), _point(p["impact_lon_deg"]))
+        parts.append(PartImpact(str(p["part"]), float(p["t"]),
+                                (float(p["release"]["lat_deg"]), float(p["release"]["lon_deg"])),
+                                at if None not in at else None, _point(p["fall_s"])))
+    return FlightTrack(name, lat, lon, np.array([p["impact_lat_deg"] for p in down], float),
+                       np.array([p["impact_lon_deg"] for p in down], float), parts,
+                       float(iip[0]["t"]) if iip else None)
+
+
+def load_track_json(path):
+    """The ground track of each flight of an `ascent --json` file: the places its instantaneous
+    impact points were taken from, where the point came down, and each dropped part's release
+    and impact."""
+    doc = _json_doc(path)
+    label = doc.get("vehicle") or os.path.basename(path)
+    jf = doc["flights"]
+    tracks = []
+    try:
+        for i, f in enumerate(jf, start=1):
+            a = f["answers"]
+            prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
+            tracks.append(_track_of(f, flight_name(i, float(a["tt"]), float(a["alpha"]), prefix)))
+    except (KeyError, TypeError, ValueError) as e:
+        raise PlotError(f"{path}: no impact points of ascent --json ({type(e).__name__}: {e})") from None
+    return tracks
+
+
+def track_of_fly(option, profile=None):
+    """The ground track of a new flight, "VEHICLE.toml:TT:ALPHA", flown through the module; its
+    points placed at the epoch ascent places them at without --epoch."""
+    path, tt, alpha = parse_fly_option(option)
+    v = _vehicle_of(path)
+    f = _fly(v, profile, tt, alpha, where=f"--fly {option}: ")
+    name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
+    return _track_of(f.impact_points(), flight_name(1, tt, alpha, name))
+
+
+IMPACT_COLUMNS = ("run", "part", "impact_lat_deg", "impact_lon_deg", "status")
+
+
+def load_footprints(path):
+    """ascent-mc --impacts: every run's impact point of each part, and each part's footprint."""
+    comments, header, rows = _csv_stream(path, "an impacts file of ascent-mc --impacts")
+    cols = [_col(header, path, c) for c in IMPACT_COLUMNS]
+    points = {}  # part -> [released, lat array, lon array], in the order first released
+    for n, r in rows:
+        _whole_row(path, n, r, header)
+        part, status = r[cols[1]], r[cols[4]]
+        entry = points.setdefault(part, [0, array("d"), array("d")])
+        entry[0] += 1
+        if status == "down":
+            lat, lon = _num(r[cols[2]]), _num(r[cols[3]])
+            if lat is None or lon is None:
+                raise PlotError(f"{path}: line {n}: a part down without a place")
+            entry[1].append(lat)
+            entry[2].append(lon)
+        if sum(e[0] for e in points.values()) > 3 * MAX_RUNS:
+            raise PlotError(f"{path}: more than {MAX_RUNS} runs' impact points")
+    return [footprint(part, rel, np.frombuffer(la), np.frombuffer(lo)) for part, (rel, la, lo) in points.items()]
+
+
+def load_track(json_paths=(), impacts=None, fly=()):
+    tracks = [t for p in json_paths for t in load_track_json(p)] + [track_of_fly(o) for o in fly]
+    footprints = load_footprints(impacts) if impacts else []
+    lines = []
+    for t in tracks:
+        lines.append(f"{t.name}: {len(t.lat)} track points, {len(t.iip_lat)} instantaneous impact points down")
+        for p in t.parts:
+            where = ("down at %.4f, %.4f deg after %.1f s" % (*p.impact, p.fall_s)) if p.impact else "does not come down"
+            lines.append(f"  {p.part}: released at T+{p.t:.2f} s, {where}")
+    for f in footprints:
+        if f.semi_major is None:
+            lines.append(f"footprint, {f.part}: {len(f.lat)} of {f.released} runs came down: no ellipse")
+        else:
+            lines.append("footprint, %s: %d of %d runs down about %.4f, %.4f deg; 3-sigma ellipse %.1f x %.1f km, "
+                         "major axis at %.1f deg" % (f.part, len(f.lat), f.released, *f.centre, f.semi_major / 1000,
+                                                     f.semi_minor / 1000, f.azimuth))
+    return TrackData(tracks, footprints, lines)
+
+
+def unwrap(lon, ref):
+    """Longitudes within half a turn of ref: a track across the date line stays one line."""
+    return ref + _half_turn(np.asarray(lon, float) - ref)
+
+
+def track_reference(td):
+    """(longitude the map is unwrapped about, latitude its scale is true at): the first flight's
+    launch site, else the first footprint's centre."""
+    for t in td.tracks:
+        if len(t.lat):
+            return float(t.lon[0]), float(np.mean(t.lat))
+    for f in td.footprints:
+        if f.centre is not None:
+            return f.centre[1], f.centre[0]
+    return 0.0, 0.0
+
+
+#: The largest footprint drawn as an ellipse, m (semi-major axis at 3 sigma). The plane it is
+#: drawn in departs from the ground by d² / 2R: 78 km at 1000 km out, where the outline stops
+#: being a place; a part that may come down anywhere along an orbit has no ellipse worth the name.
+ELLIPSE_MAX_M = 1.0e6
+
+
+def drawn_ellipse(f):
+    return f.ellipse is not None and f.semi_major <= ELLIPSE_MAX_M
+
+
+def near_box(td, ref):
+    """((lon0, lon1), (lat0, lat1)) of the map near the flight: its ground track, the parts' release
+    and impact and the ellipses drawn, with a margin; None when that is the whole map already
+    (no point of a footprint or of the instantaneous impact point outside it)."""
+    lat = [np.asarray(t.lat) for t in td.tracks] + [np.array([p.release[0] for t in td.tracks for p in t.parts])]
+    lon = [np.asarray(t.lon) for t in td.tracks] + [np.array([p.release[1] for t in td.tracks for p in t.parts])]
+    lat += [np.array([p.impact[0] for t in td.tracks for p in t.parts if p.impact])]
+    lon += [np.array([p.impact[1] for t in td.tracks for p in t.parts if p.impact])]
+    for f in td.footprints:
+        if drawn_ellipse(f):
+            ok = np.isfinite(f.ellipse[0])
+            lat.append(f.ellipse[0][ok])
+            lon.append(f.ellipse[1][ok])
+    la, lo = np.concatenate(lat), unwrap(np.concatenate(lon), ref)
+    if not len(la):
+        return None
+    box = [[lo.min(), lo.max()], [la.min(), la.max()]]
+    for b in box:
+        pad = max(0.1 * (b[1] - b[0]), 0.2)
+        b[0] -= pad
+        b[1] += pad
+    rest_lat = np.concatenate([np.asarray(t.iip_lat) for t in td.tracks] + [f.lat for f in td.footprints] + [la])
+    rest_lon = unwrap(np.concatenate([np.asarray(t.iip_lon) for t in td.tracks] + [f.lon for f in td.footprints] +
+                                     [lo]), ref)
+    outside = ((rest_lon < box[0][0]) | (rest_lon > box[0][1]) | (rest_lat < box[1][0]) | (rest_lat > box[1][1]))
+    return (tuple(box[0]), tuple(box[1])) if outside.any() else None

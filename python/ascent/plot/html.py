@@ -34,7 +34,7 @@ import os
 
 import numpy as np
 
-from .data import PlotError, group_events, spread
+from .data import PlotError, drawn_ellipse, group_events, near_box, spread, track_reference, unwrap
 
 #: The environment variable that names the library's file, overriding the default.
 LIBRARY_ENV = "ASCENT_PLOTLY_JS"
@@ -552,6 +552,79 @@ def tornado_figure(mc):
     return {"data": data, "layout": layout, "height": height}
 
 
+# ---------------------------------------------------------------- ground track and impact points
+
+PART_COLOURS = ("#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#17becf")
+
+
+def track_figure(td, title):
+    """Longitude against latitude (TrackData), a degree of latitude as long on the page as the
+    same distance east: the flights' ground tracks, their instantaneous impact points, the dropped
+    parts' falls, and a dispersion study's points and 3-sigma ellipses."""
+    ref, lat_mid = track_reference(td)
+    data = []
+    parts = {}
+    for f in td.footprints:
+        parts.setdefault(f.part, PART_COLOURS[len(parts) % len(PART_COLOURS)])
+    for t in td.tracks:
+        for p in t.parts:
+            parts.setdefault(p.part, PART_COLOURS[len(parts) % len(PART_COLOURS)])
+    where = "%{y:.4f}°, %{x:.4f}°"
+    for i, t in enumerate(td.tracks):
+        c = COLOURS[i % len(COLOURS)]
+        name = html.escape(t.name)
+        data.append({"type": "scatter", "mode": "lines", "x": numbers(unwrap(t.lon, ref)), "y": numbers(t.lat),
+                     "name": f"{name}: ground track", "line": {"color": c, "width": 2.5},
+                     "hovertemplate": f"{name}<br>{where}<extra></extra>"})
+        if len(t.iip_lat):
+            data.append({"type": "scatter", "mode": "lines+markers", "x": numbers(unwrap(t.iip_lon, ref)),
+                         "y": numbers(t.iip_lat), "name": f"{name}: instantaneous impact point",
+                         "line": {"color": c, "width": 1, "dash": "dash"}, "marker": {"color": c, "size": 4},
+                         "hovertemplate": f"instantaneous impact point<br>{where}<extra></extra>"})
+        down = [p for p in t.parts if p.impact is not None]
+        if down:
+            data.append({"type": "scatter", "mode": "markers+text",
+                         "x": numbers(unwrap([p.impact[1] for p in down], ref)), "y": numbers([p.impact[0] for p in down]),
+                         "text": [html.escape(p.part) for p in down], "textposition": "top right",
+                         "name": f"{name}: dropped parts",
+                         "marker": {"symbol": "x", "size": 11, "color": [parts[p.part] for p in down],
+                                    "line": {"color": "black", "width": 1}},
+                         "hovertemplate": "%{text} comes down at " + where + "<extra></extra>"})
+    for f in td.footprints:
+        pc = parts[f.part]
+        part = html.escape(f.part)
+        # A large study's points are thinned to SCATTER_POINTS a part, evenly over the runs: the
+        # ellipse is of them all.
+        every = max(1, -(-len(f.lat) // SCATTER_POINTS))
+        shown = "" if every == 1 else f", every {every}th drawn"
+        data.append({"type": "scatter", "mode": "markers",
+                     "x": numbers(unwrap(f.lon[::every], ref)), "y": numbers(f.lat[::every]),
+                     "name": f"{part}: {len(f.lat)} of {f.released} runs down{shown}",
+                     "marker": {"color": pc, "size": 3, "opacity": 0.5},
+                     "hovertemplate": f"{part}<br>{where}<extra></extra>"})
+        if drawn_ellipse(f):
+            data.append({"type": "scatter", "mode": "lines", "x": numbers(unwrap(f.ellipse[1], ref)),
+                         "y": numbers(f.ellipse[0]), "line": {"color": pc, "width": 2},
+                         "name": f"{part}: 3-sigma ellipse {f.semi_major / 1000:.1f} x {f.semi_minor / 1000:.1f} km",
+                         "hoverinfo": "name"})
+    layout = _layout(title or "Ground track and impact points", 700, hovermode="closest")
+    layout["legend"] = {"orientation": "v", "x": 1.01, "y": 1}
+    layout["xaxis"] = _axis("longitude (deg, east)")
+    layout["yaxis"] = _axis("latitude (deg, geodetic)", scaleanchor="x",
+                            scaleratio=1 / max(math.cos(math.radians(lat_mid)), 0.05))
+    near = near_box(td, ref)
+    if near:
+        # The points of a part that may come down anywhere along an orbit spread the map over the
+        # globe: a button zooms on the flight, another back out.
+        layout["updatemenus"] = [{"type": "buttons", "direction": "right", "x": 0, "xanchor": "left", "y": 1.02,
+                                  "yanchor": "bottom", "buttons": [
+                                      {"label": "near the flight", "method": "relayout",
+                                       "args": [{"xaxis.range": list(near[0]), "yaxis.range": list(near[1])}]},
+                                      {"label": "whole map", "method": "relayout",
+                                       "args": [{"xaxis.autorange": True, "yaxis.autorange": True}]}]}]
+    return {"data": data, "layout": layout, "height": 700}
+
+
 # ---------------------------------------------------------------- the report
 
 
@@ -563,6 +636,8 @@ def figures(kind, payload, title):
         fig = sweep_figure(payload, title)
     elif kind == "opt":
         fig = opt_figure(payload, title)
+    elif kind == "track":
+        fig = track_figure(payload, title)
     elif kind == "mc":
         figs = mc_figures(payload, title)
         return html.unescape(figs[0]["layout"]["title"]["text"]), figs

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import math
+
 import matplotlib
 
 matplotlib.use("Agg")
@@ -44,7 +46,8 @@ def draw(path, fmt, size, mode, payload, title):
           "text.usetex": False}
     with matplotlib.rc_context(rc):
         fig = Figure(figsize=(w / 100, h / 100), dpi=100, facecolor="white")
-        {"flight": _flights, "sweep": _sweep, "opt": _opt, "mc": _mc, "control": _control}[mode](fig, w, h, payload, title)
+        {"flight": _flights, "sweep": _sweep, "opt": _opt, "mc": _mc, "control": _control,
+         "track": _track}[mode](fig, w, h, payload, title)
         # No date in SVG and PDF: the same input draws the same bytes.
         meta = {"Date": None} if fmt in ("svg", "pdf") else {"Software": None}
         if fmt == "pdf":
@@ -491,3 +494,76 @@ def _control(fig, w, h, cd, title):
         ky = h - title_px - i * fs * 17 // 10 - fs * 17 // 20
         fig.add_artist(Line2D([left / w, (left + fs * 2.5) / w], [ky / h, ky / h], lw=2.5, color=COLOURS[i % 10]))
         fig.text((left + fs * 3) / w, ky / h, _plain(c.name), ha="left", va="center", fontsize=_pt(fs - 1))
+
+
+# ------------------------------------------------------------------ ground track and impact points
+
+#: The dropped parts' colours, in the order a footprint file first names them.
+PART_COLOURS = ("#d62728", "#2a9d3a", "#ff7f0e", "#8e44ad", "#8c564b", "#17becf")
+
+
+def _track(fig, w, h, td, title):
+    """Longitude against latitude, a degree of latitude drawn as long as the same distance east:
+    each flight's ground track and its instantaneous impact point, where each dropped part was
+    released and comes down, and a dispersion study's points and 3-sigma ellipses. Under the whole
+    map, a second one near the flight: the ground track, the parts and the ellipses, which the
+    points of a part that may come down anywhere along an orbit would shrink to specks."""
+    fs = _font_px(w)
+    ref, lat_mid = D.track_reference(td)
+    colours = {}
+    for name in [f.part for f in td.footprints] + [p.part for t in td.tracks for p in t.parts]:
+        colours.setdefault(name, PART_COLOURS[len(colours) % len(PART_COLOURS)])
+    near = D.near_box(td, ref)
+    top = h - fs * 4
+    panels = 2 if near else 1
+    panel = (top - fs * 1) / panels
+    for k in range(panels):
+        ax = fig.add_axes([fs * 7 / w, (top - (k + 1) * panel + fs * 4) / h, 1 - fs * 9 / w, (panel - fs * 7) / h])
+        _map(ax, td, ref, colours, fs, legend=k == panels - 1)
+        if k == 1:
+            ax.set_xlim(*near[0])
+            ax.set_ylim(*near[1])
+            ax.set_title("near the flight", fontsize=_pt(fs), pad=fs * 0.6)
+        ax.set_aspect(1 / max(math.cos(math.radians(lat_mid)), 0.05), adjustable="datalim")
+    if not title:
+        what = [f"{len(td.tracks)} flight{'s' if len(td.tracks) != 1 else ''}"] if td.tracks else []
+        what += ["impact footprints"] if td.footprints else []
+        title = "Ground track and impact points: " + ", ".join(what)
+    fig.text(0.5, 1 - 2 * fs / h, _plain(title), ha="center", va="center", fontsize=_pt(fs + 4))
+
+
+def _map(ax, td, ref, colours, fs, legend):
+    lab = _pt(fs)
+    un = lambda lon: D.unwrap(lon, ref)  # noqa: E731
+    for i, t in enumerate(td.tracks):
+        c = COLOURS[i % len(COLOURS)]
+        ax.plot(un(t.lon), t.lat, color=c, lw=2, label=_plain(t.name) + ": ground track", zorder=4)
+        if len(t.lat):
+            ax.plot(un(t.lon[:1]), t.lat[:1], "^", ms=9, color=c, mec="black", zorder=6,
+                    label="T+%.1f s, the track's first point" % t.t0)
+        if len(t.iip_lat):
+            ax.plot(un(t.iip_lon), t.iip_lat, "o--", ms=3, lw=1, color=c, alpha=0.7, zorder=3,
+                    label="instantaneous impact point")
+        for p in t.parts:
+            if p.impact is None:
+                continue
+            pc = colours[p.part]
+            ax.plot(un([p.release[1], p.impact[1]]), [p.release[0], p.impact[0]], ":", color=pc, lw=1.2, zorder=3)
+            ax.plot(un([p.impact[1]]), [p.impact[0]], "X", ms=11, mec="black", mew=0.8, color=pc, zorder=7,
+                    label=_plain(f"{p.part}: the flight's impact") if i == 0 else None)
+    for f in td.footprints:
+        pc = colours[f.part]
+        ax.scatter(un(f.lon), f.lat, s=6, color=pc, alpha=0.45, lw=0, zorder=2,
+                   label=_plain("%s: %d of %d runs down" % (f.part, len(f.lat), f.released)))
+        if D.drawn_ellipse(f):
+            ax.plot(un(f.ellipse[1]), f.ellipse[0], color=pc, lw=1.6, zorder=5,
+                    label="3-sigma ellipse %.1f x %.1f km" % (f.semi_major / 1000, f.semi_minor / 1000))
+        elif f.semi_major is not None:
+            ax.plot([], [], " ", label="(%.0f km across: no ellipse on the map)" % (f.semi_major / 1000))
+    ax.set_xlabel("longitude (deg, east)", fontsize=lab)
+    ax.set_ylabel("latitude (deg, geodetic)", fontsize=lab)
+    ax.grid(True, color=GRID)
+    ax.set_axisbelow(True)
+    ax.tick_params(labelsize=lab)
+    if legend:
+        ax.legend(loc="best", fontsize=_pt(fs - 2), framealpha=0.9)
