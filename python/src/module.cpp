@@ -38,8 +38,8 @@
 #include "report/text_report.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
+#include "session/staged_session.hpp"
 #include "vehicle/staged_file.hpp"
-#include "phases/staged_flight.hpp"
 #include "vehicle/vehicle.hpp"
 #include "earth/ballistic.hpp"
 

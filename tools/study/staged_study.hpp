@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "phases/staged_flight.hpp"
+#include "session/staged_session.hpp"
 #include "vehicle/staged.hpp"
 
 namespace ascent::study {
