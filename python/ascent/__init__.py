@@ -313,7 +313,10 @@ def _staged_text(vehicle):
         return (vehicle, "<text>") if _ascent.is_staged_text(vehicle) else None
     if isinstance(vehicle, (str, os.PathLike)):
         path = os.fspath(vehicle)
-        text = _ascent.read_text(path).decode("utf-8", errors="surrogateescape")
+        try:
+            text = _ascent.read_text(path).decode("utf-8", errors="surrogateescape")
+        except AscentError:
+            return None  # the classic reader reports a file it cannot read, in its own words
         return (text, path) if _ascent.is_staged_text(text) else None
     return None
 

@@ -411,9 +411,12 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   } catch (const Interrupted& e) {
     bar.finish();
     std::string kept;
-    if (csv) {
+    if (csv && Channel::replaceable(o.shared.output)) {
       csv->close_as(o.shared.output + ".partial");
       kept = ": their rows are in " + o.shared.output + ".partial; " + o.shared.output + " is untouched";
+    } else if (csv) {  // a device or a pipe, written through
+      csv->close();
+      kept = ": their rows are in " + o.shared.output;
     }
     return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(p.draws.runs) + " runs",
                    kept);
