@@ -181,14 +181,27 @@ TEST(StagedStudy, OptimisedVehicleFliesAsReported) {
 }
 
 // A key that names nothing this vehicle has, or a value the reader refuses,
-// stops the tool before any flight: one line, exit 64.
+// stops the tool before any flight: one line, exit 64 (65 and the file's
+// line and column for a dispersions file, as for a classic one).
 TEST(StagedStudy, KeysThatNameNothingAreRefusedInOneLine) {
   struct Case {
     const char* program;
     std::vector<std::string> args;
     const char* says;
+    int code = 64;
+    const char* dispersion = nullptr;  // the one [[dispersion]] of d.toml
   };
+  const std::string mc = ASCENT_MC_BINARY;
+  const std::vector<std::string> disperse = {"--dispersions", "d.toml", "--runs", "2"};
   const Case cases[] = {
+      {mc.c_str(), disperse, "stage.2.burn_time: not written in v.toml", 65,
+       "key = \"stage.2.burn_time\"\ndistribution = \"normal\"\nthree_sigma = 1\nrelative = false\n"},
+      {mc.c_str(), disperse, "stage.1.engines: a count cannot be dispersed", 65,
+       "key = \"stage.1.engines\"\ndistribution = \"normal\"\nthree_sigma = 1\nrelative = false\n"},
+      {mc.c_str(), disperse, "profile.thrust_scale: a factor of the classic vehicle's", 65,
+       "key = \"profile.thrust_scale\"\ndistribution = \"normal\"\nthree_sigma = 0.01\n"},
+      {mc.c_str(), disperse, "at its lower bound the value stage.2.thrust: above 0", 65,
+       "key = \"stage.2.thrust\"\ndistribution = \"uniform\"\nhalf_width = 1e6\nrelative = false\n"},
       {ASCENT_SWEEP_BINARY, {"--vary", "stage.3.thrust=1"}, "no stage 3: the vehicle has 2"},
       {ASCENT_SWEEP_BINARY, {"--vary", "stage.1.boosters.1.count=2"}, "stage 1 has no booster group 1"},
       {ASCENT_SWEEP_BINARY, {"--vary", "stage.2.thrust=-5:5:5"}, "stage.2.thrust: above 0"},
@@ -201,10 +214,11 @@ TEST(StagedStudy, KeysThatNameNothingAreRefusedInOneLine) {
     SCOPED_TRACE(c.says);
     e2e::Scratch s;
     s.write("v.toml", vehicle_text("corvane_leo.toml"));
+    if (c.dispersion != nullptr) s.write("d.toml", std::string("[[dispersion]]\n") + c.dispersion);
     std::vector<std::string> args = {"--vehicle", "v.toml"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const e2e::RunResult r = tool(s, c.program, args);
-    EXPECT_EQ(r.exit_code, 64);
+    EXPECT_EQ(r.exit_code, c.code);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_EQ(count(r.err, "\n"), 1) << r.err;
     EXPECT_EQ(r.out, "");
