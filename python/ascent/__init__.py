@@ -25,6 +25,7 @@ __all__ = [
     "Vehicle",
     "Profile",
     "Flight",
+    "StagedFlight",
     "Event",
     "fly",
     "sweep",
@@ -276,8 +277,66 @@ def _number(name, x):
     return v
 
 
-def fly(tt, alpha, transfer=True, vehicle=None, profile=None, iterate=False, output=False, events=False):
+class StagedFlight:
+    """The flight of a staged description ([[stage]] tables), as `ascent --vehicle FILE` flies it."""
+
+    __slots__ = ("vehicle", "reached", "failure", "events", "burns", "final_orbit", "target", "mass",
+                 "liftoff_mass", "payload_mass", "t", "steps", "table")
+
+    def __init__(self, raw):
+        #: the vehicle's name
+        self.vehicle = raw["vehicle"]
+        #: cut off on the target orbit (and circularised, for a coast to apogee)
+        self.reached = raw["reached"]
+        #: why not, when not reached ("" when reached)
+        self.failure = raw["failure"]
+        #: [(t s, event, altitude m, inertial speed m/s, mass kg after it)], each stage's under its name
+        self.events = [tuple(e) for e in raw["events"]]
+        #: [{"stage", "t0", "t1", "m0", "m1", "dv"}]: each burn's times (s), masses (kg), velocity from thrust (m/s)
+        self.burns = raw["burns"]
+        #: perigee_altitude, apogee_altitude, semi_major_axis (m), eccentricity, perigee_angle (deg)
+        self.final_orbit = raw["final_orbit"]
+        #: (perigee altitude, apogee altitude) of the target orbit, m
+        self.target = tuple(raw["target"])
+        #: kg, the final mass in orbit, at lift-off, and of the payload
+        self.mass = raw["mass"]
+        self.liftoff_mass = raw["liftoff_mass"]
+        self.payload_mass = raw["payload_mass"]
+        #: s, the flight's end; integration steps taken
+        self.t = raw["t"]
+        self.steps = raw["steps"]
+        #: column name -> NumPy array, one entry per step (TABLE_COLUMNS, as a classic flight's table)
+        self.table = dict(zip(TABLE_COLUMNS, raw["columns"]))
+
+    def __repr__(self):
+        o = self.final_orbit
+        return (f"<StagedFlight {self.vehicle!r} reached={self.reached} mass={self.mass:.1f} kg "
+                f"orbit={o['perigee_altitude'] / 1000:.1f}x{o['apogee_altitude'] / 1000:.1f} km>")
+
+
+def _staged_text(vehicle):
+    """(text, name) when `vehicle` is a staged description, given by its file name or as its text; else None."""
+    if isinstance(vehicle, (bytes, bytearray)):
+        vehicle = bytes(vehicle).decode("utf-8", errors="surrogateescape")
+    if isinstance(vehicle, str) and "\n" in vehicle:
+        return (vehicle, "<text>") if _ascent.is_staged_text(vehicle) else None
+    if isinstance(vehicle, (str, os.PathLike)):
+        path = os.fspath(vehicle)
+        try:
+            text = _ascent.read_text(path).decode("utf-8", errors="surrogateescape")
+        except AscentError:
+            return None  # the classic reader reports a file it cannot read, in its own words
+        return (text, path) if _ascent.is_staged_text(text) else None
+    return None
+
+
+def fly(tt=None, alpha=None, transfer=True, vehicle=None, profile=None, iterate=False, output=False,
+        events=False):
     """Flies one session as `ascent` would with these answers and returns its Flight.
+
+    A staged description ([[stage]] tables) as vehicle, its file name or its text, flies at once
+    as `ascent --vehicle FILE` does (its programme and guidance are in it: no answers) and
+    returns a StagedFlight.
 
     tt: turn time, s (iterate mode: the first of the series); alpha: angle limit, degrees;
     transfer: fly the third stage; vehicle: a Vehicle (default the built-in one), a TOML file
@@ -286,6 +345,17 @@ def fly(tt, alpha, transfer=True, vehicle=None, profile=None, iterate=False, out
     output: keep the main output (bytes, as ascent writes out.txt) and the data files;
     events: list the flight's messages with their times (costs the formatting of the output).
     """
+    staged = _staged_text(vehicle)
+    if staged is not None:
+        given = [name for name, x in (("tt", tt), ("alpha", alpha), ("profile", profile)) if x is not None]
+        given += [name for name, x in (("transfer", not transfer), ("iterate", iterate), ("output", output),
+                                       ("events", events)) if x]
+        if given:
+            raise ValueError(f"{', '.join(given)}: not for a staged vehicle, whose programme and guidance "
+                             "are in its description")
+        return StagedFlight(_ascent.fly_staged(*staged))
+    if tt is None or alpha is None:
+        raise TypeError("fly() needs the turn time tt and the angle limit alpha")
     tt = _number("tt", tt)
     alpha = _number("alpha", alpha)
     _refuse_short_turn("tt", tt)

@@ -38,6 +38,8 @@
 #include "report/text_report.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
+#include "session/staged_session.hpp"
+#include "vehicle/staged_file.hpp"
 #include "vehicle/vehicle.hpp"
 #include "earth/ballistic.hpp"
 
@@ -335,6 +337,74 @@ Flight fly_unlocked(double tt, double alpha, bool transfer, bool iterate, const 
   return flight;
 }
 
+// The step table by columns, each array contiguous, filled in one pass.
+py::list table_arrays(const std::vector<double>& rows) {
+  const std::size_t n = rows.size() / table_columns;
+  py::list columns;
+  double* column[table_columns];
+  for (int c = 0; c < table_columns; ++c) {
+    py::array_t<double> a(static_cast<py::ssize_t>(n));
+    column[c] = a.mutable_data();
+    columns.append(a);
+  }
+  const double* v = rows.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    for (int c = 0; c < table_columns; ++c) column[c][i] = *v++;
+  }
+  return columns;
+}
+
+// A staged description's flight (`ascent --vehicle FILE` with [[stage]]
+// tables): its events by stage, final orbit, masses and burns, and the step
+// table's ten columns as for a classic flight. `text` is the description,
+// `name` what its refusals call it.
+py::dict fly_staged_text(const std::string& text, const std::string& name) {
+  const StagedVehicle v = parse_staged(text, name);
+  std::vector<double> rows;
+  TableRecorder table(rows);
+  StagedResult r;
+  {
+    py::gil_scoped_release unlocked;
+    r = fly_staged(v, {&table});
+  }
+  py::list events;
+  for (const StagedEvent& e : r.events) events.append(py::make_tuple(e.t, e.name, e.h, e.v, e.m));
+  py::list burns;
+  for (const StagedBurn& b : r.burns) {
+    py::dict d;
+    d["stage"] = b.stage;
+    d["t0"] = b.t0;
+    d["t1"] = b.t1;
+    d["m0"] = b.m0;
+    d["m1"] = b.m1;
+    d["dv"] = b.dv;
+    burns.append(d);
+  }
+  const TargetApsides target = target_apsides(v.mission, v.earth.radius);
+  const double a = (r.hp + r.ha) / 2 + v.earth.radius;
+  py::dict orbit;
+  orbit["perigee_altitude"] = r.hp;
+  orbit["apogee_altitude"] = r.ha;
+  orbit["semi_major_axis"] = a;
+  orbit["eccentricity"] = (r.ha - r.hp) / (2 * a);
+  orbit["perigee_angle"] = r.perigee_angle;
+  py::dict out;
+  out["vehicle"] = v.name;
+  out["reached"] = r.reached;
+  out["failure"] = r.failure;
+  out["events"] = events;
+  out["burns"] = burns;
+  out["final_orbit"] = orbit;
+  out["target"] = py::make_tuple(target.hp, target.ha);
+  out["mass"] = r.mass;
+  out["liftoff_mass"] = r.liftoff_mass;
+  out["payload_mass"] = v.payload_mass;
+  out["t"] = r.t;
+  out["steps"] = r.steps;
+  out["columns"] = table_arrays(rows);
+  return out;
+}
+
 // One flight. Returns the step table's ten columns as arrays, the summary row
 // (as the sweep writes it), the number of steps, and on request the main
 // output, the data files and the events.
@@ -379,20 +449,7 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
 
   py::dict out;
   if (events) out["events"] = recorder.events;
-  // The table by columns, each array contiguous, filled in one pass.
-  const std::size_t n = rows->size() / table_columns;
-  py::list columns;
-  double* column[table_columns];
-  for (int c = 0; c < table_columns; ++c) {
-    py::array_t<double> a(static_cast<py::ssize_t>(n));
-    column[c] = a.mutable_data();
-    columns.append(a);
-  }
-  const double* v = rows->data();
-  for (std::size_t i = 0; i < n; ++i) {
-    for (int c = 0; c < table_columns; ++c) column[c][i] = *v++;
-  }
-  out["columns"] = columns;
+  out["columns"] = table_arrays(*rows);
   out["summary"] = summary;
   out["steps"] = flight.steps;
   if (output) {
@@ -541,7 +598,7 @@ py::dict optimize_study(std::pair<double, double> tt, std::pair<double, double> 
     if (name == "target.apogee_altitude") {
       throw py::value_error("free: " + name + " is the target the flights are measured against; change it in the vehicle");
     }
-    p.free.push_back(optimize::FreeKey{k, {bounds.first, bounds.second}});
+    p.free.push_back(optimize::FreeKey{k, {bounds.first, bounds.second}, {}});
   }
   p.tolerance = tolerance_km * 1000;
   p.max_flights = max_flights;
@@ -885,6 +942,8 @@ PYBIND11_MODULE(_ascent, m) {
         py::arg("vehicle"), py::arg("profile"), py::arg("output"), py::arg("events"));
   m.def("impact_points", &impact_points_of, py::arg("epoch"), py::arg("tt"), py::arg("alpha"), py::arg("transfer"),
         py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));
+  m.def("fly_staged", &fly_staged_text, py::arg("text"), py::arg("name"));
+  m.def("is_staged_text", [](const std::string& text) { return is_staged_text(text); });
   m.def("export_flight", &export_flight, py::arg("path"), py::arg("epoch"), py::arg("tt"), py::arg("alpha"),
         py::arg("transfer"), py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));
   m.def("sweep", &sweep_grid, py::arg("tt"), py::arg("alpha"), py::arg("transfer"), py::arg("iterate"),

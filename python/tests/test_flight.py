@@ -305,3 +305,25 @@ def test_import_leaves_numpy_and_pandas_to_the_calls_that_need_them():
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip() == "[]"
+
+
+# A staged description flown from Python against `ascent --vehicle FILE --json`: the same events,
+# final orbit and masses, to the bit (JSON carries every digit of a double).
+@pytest.mark.parametrize("name", ["corvane_leo.toml", "corvane_gto.toml", "delta3_gto.toml"])
+def test_staged_flight_equals_the_program(workdir, name):
+    import json
+    path = SOURCE_DIR / "vehicles" / name
+    cli = run_ascent(workdir, "", "--vehicle", str(path), "--json", "f.json")
+    assert cli.returncode == 0, cli.stderr
+    want = json.loads((workdir / "f.json").read_text())
+    flight = ascent.fly(vehicle=path)
+    assert flight.reached == want["reached"]
+    assert flight.events == [(e["t"], e["event"], e["altitude"], e["speed"], e["mass"]) for e in want["events"]]
+    for key in ("perigee_altitude", "apogee_altitude", "perigee_angle"):
+        assert flight.final_orbit[key] == want["final_orbit"][key], key
+    assert (flight.mass, flight.liftoff_mass) == (want["masses"]["final"], want["masses"]["liftoff"])
+    # The table ends on the final mass (a cut-off located within its last step, to rounding);
+    # the same text given as text flies the same flight.
+    assert flight.table["m"][-1] == pytest.approx(flight.mass, rel=1e-12)
+    again = ascent.fly(vehicle=path.read_text())
+    assert (again.events, again.mass, again.steps) == (flight.events, flight.mass, flight.steps)

@@ -114,12 +114,12 @@ DispersedKind target_of(const std::string& name) {
 
 // The values at both ends of the spread must be values the quantity may
 // take: otherwise a good share of the runs would draw an impossible vehicle.
-std::string check_ends(const Dispersion& d) {
+std::string check_ends(const Dispersion& d, const QuantityRules& rules) {
   for (double x : {-1.0, 1.0}) {
     double v = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
     std::string why;
     if (d.target == DispersedKind::key) {
-      why = check_range(*d.key, v);
+      why = rules.check(d.name, v);
     } else if (!(v > 0) || !std::isfinite(v)) {
       why = "must stay positive, got " + shortest_text(v);
     }
@@ -132,7 +132,7 @@ std::string check_ends(const Dispersion& d) {
   return {};
 }
 
-Dispersion parse_entry(const std::string& file, const toml::table& t, const Description& nominal) {
+Dispersion parse_entry(const std::string& file, const toml::table& t, const QuantityRules& rules) {
   Dispersion d;
   const toml::node* key_node = t.get("key");
   if (key_node == nullptr) refuse(file, t.source(), "dispersion", "key is missing (the quantity to disperse)");
@@ -141,17 +141,11 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
   d.name = key_text->get();
   d.target = target_of(d.name);
   if (d.target == DispersedKind::key) {
+    const std::string why = rules.nominal(d.name, d.nominal);
+    if (!why.empty()) refuse(file, key_node->source(), d.name, why);
     d.key = find_key(d.name);
-    if (d.key == nullptr) {
-      refuse(file, key_node->source(), d.name,
-             std::string("not a quantity of the description (see ascent-mc --help for the others: ") +
-                 thrust_scale_name + ", " + time_scale_name + ", " + density_scale_name + ")");
-    }
-    if (d.key->kind != KeyKind::real) {
-      refuse(file, key_node->source(), d.name,
-             d.key->kind == KeyKind::count ? "a count cannot be dispersed" : "only a number can be dispersed");
-    }
-    d.nominal = key_value(nominal, *d.key);
+  } else if (!rules.factors) {
+    refuse(file, key_node->source(), d.name, "a factor of the classic vehicle's profile and air, not of this one");
   }
   d.stream = name_hash(d.name);
 
@@ -200,15 +194,38 @@ Dispersion parse_entry(const std::string& file, const toml::table& t, const Desc
     refuse(file, spread->source(), d.name,
            "a relative spread must be below 1 (100 %), got " + shortest_text(d.spread));
   }
-  std::string why = check_ends(d);
+  std::string why = check_ends(d, rules);
   if (!why.empty()) refuse(file, spread->source(), d.name, why);
   return d;
 }
 
 }  // namespace
 
+static QuantityRules classic_rules(const Description& nominal) {
+  QuantityRules r;
+  r.nominal = [&nominal](const std::string& name, double& x) -> std::string {
+    const Key* k = find_key(name);
+    if (k == nullptr) {
+      return std::string("not a quantity of the description (see ascent-mc --help for the others: ") +
+             thrust_scale_name + ", " + time_scale_name + ", " + density_scale_name + ")";
+    }
+    if (k->kind != KeyKind::real) {
+      return k->kind == KeyKind::count ? "a count cannot be dispersed" : "only a number can be dispersed";
+    }
+    x = key_value(nominal, *k);
+    return {};
+  };
+  r.check = [](const std::string& name, double x) { return check_range(*find_key(name), x); };
+  return r;
+}
+
 std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
                                           const Description& nominal) {
+  return parse_dispersions(text, file, classic_rules(nominal));
+}
+
+std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
+                                          const QuantityRules& rules) {
   // The quantities' names and distributions are ASCII: only a comment may
   // hold other characters.
   if (std::optional<TomlScreenFault> f = screen_toml(text, false)) {
@@ -233,7 +250,7 @@ std::vector<Dispersion> parse_dispersions(const std::string& text, const std::st
       refuse(file, v.source(), name, "must be written as [[dispersion]] tables");
     }
     for (const toml::node& n : *arr) {
-      Dispersion d = parse_entry(file, *n.as_table(), nominal);
+      Dispersion d = parse_entry(file, *n.as_table(), rules);
       if (!seen.insert(d.name).second) {
         refuse(file, n.as_table()->get("key")->source(), d.name, "dispersed twice");
       }

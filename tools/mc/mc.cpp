@@ -20,6 +20,8 @@
 #include "io/line_reader.hpp"
 #include "io/paths.hpp"
 #include "mc_lib.hpp"
+#include "staged_mc.hpp"
+#include "staged_study.hpp"
 #include "sweep_lib.hpp"
 #include "vehicle/description_file.hpp"
 #include "progress.hpp"
@@ -90,6 +92,17 @@ const char* const usage_text =
     "                     (ascent-optimize's --tolerance is another band: the one\n"
     "                     its reached column and its search hold)\n"
     "  --help, --version\n"
+    "\n"
+    "A staged vehicle ([[stage]] tables) disperses the numbers its description\n"
+    "writes, named by their place (stage.2.thrust, stage.1.boosters.1.mass,\n"
+    "payload.mass; counts from 1, bottom first), each run read by the staged\n"
+    "reader (a run it refuses is not flown) and flown as ascent --vehicle flies\n"
+    "it; columns: run, the keys, hp_final_km, ha_final_km, perigee_angle_deg,\n"
+    "final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,\n"
+    "status. --promise P finds the largest payload (payload.mass) that reaches\n"
+    "the target orbit in a share P of the runs. Not with --tt, --alpha,\n"
+    "--profile, --no-transfer, --iterate, --shard, --sensitivity, --impacts,\n"
+    "--promise-check, --promise-tolerance (docs/studies.md).\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
     "profile.thrust_scale (every booster thrust point times the factor),\n"
@@ -401,6 +414,118 @@ int stopped(int sig, const std::string& when, const std::string& kept) {
   return exit_signal(sig);
 }
 
+// A staged vehicle's study: the keys of any stage dispersed, each run read
+// by the staged reader and flown as ascent flies it; the promise is the
+// payload a share of the runs carries to the target orbit.
+int run_staged(const Options& o, const study::StagedDescription& staged) {
+  const char* why = o.shared.tt_given           ? "--tt"
+                    : o.shared.alpha_given      ? "--alpha"
+                    : !o.shared.profile.empty() ? "--profile"
+                    : !o.transfer               ? "--no-transfer"
+                    : o.iterate                 ? "--iterate"
+                    : o.shard_given             ? "--shard"
+                    : !o.sensitivity.empty()    ? "--sensitivity"
+                    : !o.impacts.empty()        ? "--impacts"
+                    : o.promise_check           ? "--promise-check"
+                    : o.promise_tolerance_given ? "--promise-tolerance"
+                                                : nullptr;
+  if (why != nullptr) usage(std::string(why) + ": not for a staged vehicle (its runs are flown as ascent --vehicle flies it)");
+  StagedMc p;
+  p.desc = &staged;
+  p.draws.seed = o.seed;
+  p.draws.runs = o.runs;
+  std::vector<std::string> inputs = {o.shared.vehicle};
+  if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
+  check_outputs(o, inputs);
+  if (!o.dispersions.empty()) {
+    const std::string text = read_whole_file(o.dispersions);
+    p.draws.dispersions_digest = digest(text);
+    try {
+      p.draws.dispersions = parse_dispersions(text, o.dispersions, staged_rules(staged));
+    } catch (const DispersionError& e) {
+      throw FatalError{err_description, e.message()};
+    }
+  } else {
+    cli::report("ascent-mc", "no --dispersions: nothing is dispersed, every run flies the nominal vehicle");
+  }
+  for (const Dispersion& d : p.draws.dispersions) p.keys.push_back(d.name);
+  const unsigned jobs = study::jobs_or_cores(o.shared.jobs);
+  std::unique_ptr<Output> csv = open_output(o.shared.output);
+  std::unique_ptr<Output> json = open_output(o.json);
+  const std::string line = staged_study_line(p, staged.text_with({}, {}));
+  if (csv) csv->write(line + staged_csv_header(p));
+  StagedSummaryBuilder sb;
+  std::vector<char> reached;  // each run's outcome, for the promise
+  ProgressBar bar(p.draws.runs);
+  try {
+    staged_monte_carlo(
+        p, jobs,
+        [&](const StagedRun& r) {
+          if (r.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+          if (csv) csv->write(r.csv);
+          sb.add(r);
+          reached.push_back(r.refused.empty() && r.flight.reached ? 1 : 0);
+        },
+        [&](std::size_t done) {
+          bar.update(done);
+          if (csv) csv->flush();
+        });
+  } catch (const Interrupted& e) {
+    bar.finish();
+    std::string kept;
+    if (csv && Channel::replaceable(o.shared.output)) {
+      csv->close_as(o.shared.output + ".partial");
+      kept = ": their rows are in " + o.shared.output + ".partial; " + o.shared.output + " is untouched";
+    } else if (csv) {  // a device or a pipe, written through
+      csv->close();
+      kept = ": their rows are in " + o.shared.output;
+    }
+    return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(p.draws.runs) + " runs",
+                   kept);
+  }
+  bar.finish();
+  if (csv) csv->close();
+  if (csv) study::remove_stale_partial("ascent-mc", o.shared.output, "study");
+  StagedSummary summary = sb.finish();
+  if (o.promise) {
+    std::unique_ptr<ProgressBar> trial_bar;
+    std::size_t shown = 0;
+    try {
+      staged_promise(p, summary, *o.promise, jobs, reached, [&](std::size_t trial, double M, std::size_t done) {
+        if (trial != shown) {
+          if (trial_bar) trial_bar->finish();
+          trial_bar = std::make_unique<ProgressBar>(p.draws.runs);
+          shown = trial;
+        }
+        char note[64];
+        std::snprintf(note, sizeof note, " promise trial %zu: %.0f kg", trial, M);
+        trial_bar->update(done, note);
+      });
+    } catch (const Interrupted& e) {
+      if (trial_bar) trial_bar->finish();
+      summary.promised = false;
+      if (json) {
+        json->write(staged_summary_json(summary, line));
+        json->close();
+      }
+      write_stdout(staged_summary_text(summary));
+      return stopped(e.signal, "while searching the promise", ": the summary is without the promise");
+    }
+    if (trial_bar) trial_bar->finish();
+  }
+  if (json) {
+    json->write(staged_summary_json(summary, line));
+    json->close();
+  }
+  write_stdout(staged_summary_text(summary));
+  if (summary.flown == 0) {
+    cli::report("ascent-mc", "none of the " + std::to_string(summary.runs) +
+                                 " runs was flown: the status column of the runs says why");
+    return exit_no_flight;
+  }
+  return 0;
+}
+
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
   Options o = parse_options(argc, argv);
@@ -425,7 +550,9 @@ int run(int argc, char** argv) {
   p.shards = o.shards;
   // The vehicle is read (and refused if it is bad) before anything is
   // created.
-  const Description desc = o.shared.vehicle.empty() ? builtin_description() : read_description(o.shared.vehicle);
+  Description desc;
+  const std::unique_ptr<study::StagedDescription> staged = study::read_vehicle(o.shared.vehicle, desc);
+  if (staged) return run_staged(o, *staged);
   p.desc = &desc;
   const std::string profile_path = sweep::study_profile(o.shared.profile, desc, "ascent-mc");
   std::vector<std::string> inputs = {profile_path};

@@ -93,6 +93,18 @@ struct DispersionError {
 std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
                                           const Description& nominal);
 
+// What a dispersions file's keys mean for the vehicle it scatters: a
+// quantity's nominal value (or why it cannot be dispersed), and whether a
+// value is one it may take (empty: it may). The classic description's are
+// its key table's; a staged vehicle's are its reader's.
+struct QuantityRules {
+  std::function<std::string(const std::string& name, double& nominal)> nominal;
+  std::function<std::string(const std::string& name, double value)> check;
+  bool factors = true;  // profile.thrust_scale, profile.time_scale and air.density_scale may scatter
+};
+std::vector<Dispersion> parse_dispersions(const std::string& text, const std::string& file,
+                                          const QuantityRules& rules);
+
 // Reads and parses a file (open and read checked: FatalError).
 std::vector<Dispersion> read_dispersions(const std::string& path, const Description& nominal);
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "optimize_lib.hpp"
 #include "progress.hpp"
 #include "study_front.hpp"
+#include "staged_study.hpp"
 
 namespace {
 
@@ -69,6 +71,15 @@ const char* const usage_text =
     "                      --free, the vehicle it needs as well, in FILE with\n"
     "                      the extension .toml (fly: ascent --vehicle F.toml < FILE)\n"
     "  --method NAME       cobyla (default), sbplx or bobyqa (a penalised mass)\n"
+    "\n"
+    "A staged vehicle ([[stage]] tables) has no turn time or angle limit: --free\n"
+    "names keys of any stage by their place (stage.2.propellant_mass,\n"
+    "stage.1.boosters.1.ignition_time, plan.guidance_takeover), at least one, and\n"
+    "the search maximises the final mass on the target orbit: both its apsides\n"
+    "within --tolerance (default 1 km for a staged vehicle) and the last stage\n"
+    "not run dry. The CSV: the free keys, then ascent-sweep's staged columns;\n"
+    "standard output ends with the best vehicle's description. Not with --tt,\n"
+    "--alpha, --profile, --answers (docs/studies.md).\n"
     "  --help, --version\n"
     "\n"
     "With --free, standard output ends with the optimised vehicle's description.\n"
@@ -87,6 +98,8 @@ struct Options {
   study::SharedOptions shared;
   OptimizeProblem problem;
   std::string json, answers;
+  std::vector<std::string> free;  // KEY=LOW:HIGH as given, read once the vehicle is known
+  bool tolerance_given = false;
 };
 
 [[noreturn]] void fail(int code, const std::string& message) { throw FatalError{code, message}; }
@@ -117,7 +130,7 @@ FreeKey free_key(const std::string& text) {
   if (name == "target.apogee_altitude") {
     fail(exit_usage, "--free: " + name + " is the target the flights are measured against; change it in the vehicle");
   }
-  return FreeKey{k, bounds("--free " + name, text.substr(eq + 1))};
+  return FreeKey{k, bounds("--free " + name, text.substr(eq + 1)), {}};
 }
 
 Options parse_options(int argc, char** argv) {
@@ -135,9 +148,10 @@ Options parse_options(int argc, char** argv) {
       if (arg == "--tt") o.problem.tt = bounds(arg, o.shared.tt);
       if (arg == "--alpha") o.problem.alpha = bounds(arg, o.shared.alpha);
     } else if (arg == "--free") {
-      o.problem.free.push_back(free_key(a.value()));
+      o.free.push_back(a.value());
     } else if (arg == "--tolerance") {
       o.problem.tolerance = number(arg, a.value()) * 1000;
+      o.tolerance_given = true;
     } else if (arg == "--max-flights") {
       o.problem.max_flights = cli::whole_number(arg, a.value(), 1, 1000000);
     } else if (arg == "--json") {
@@ -177,6 +191,91 @@ struct Output {
 
 std::string km(double m) { return real_text(m / 1000, 1, 1); }
 
+// A staged vehicle: the free keys of any stage, the final mass on the
+// target orbit maximised; the best vehicle's description ends standard
+// output (fly it: ascent --vehicle FILE).
+int run_staged(Options& opts, const study::StagedDescription& staged) {
+  const study::SharedOptions& o = opts.shared;
+  const char* why = o.tt_given             ? "--tt"
+                    : o.alpha_given        ? "--alpha"
+                    : !o.profile.empty()   ? "--profile"
+                    : !opts.answers.empty() ? "--answers"
+                                           : nullptr;
+  if (why != nullptr) {
+    fail(exit_usage, std::string(why) + ": not for a staged vehicle, whose programme and guidance are in " + o.vehicle +
+                         " (the best vehicle's description ends the output)");
+  }
+  OptimizeProblem& p = opts.problem;
+  p.staged = &staged;
+  // The band of a staged target: a kilometre, as the guided cut-off holds it.
+  if (!opts.tolerance_given) p.tolerance = 1000;
+  for (const std::string& text : opts.free) {
+    FreeKey f;
+    std::string bounds_text;
+    study::key_and_text("--free", text, f.name, bounds_text);
+    f.bounds = bounds("--free " + f.name, bounds_text);
+    p.free.push_back(f);
+  }
+  study::check_files({o.output, opts.json}, {o.vehicle});
+  if (std::string bad = check_problem(p); !bad.empty()) fail(exit_usage, bad);
+  Output csv(o.output), json(opts.json);
+  const unsigned jobs = study::jobs_or_cores(o.jobs);
+  ProgressBar bar(p.max_flights);
+  OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
+    bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
+  });
+  bar.finish();
+  if (r.evaluations.empty()) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
+    return exit_signal(interrupt_signal);
+  }
+  const bool reached = r.best >= 0;
+  const Evaluation& e = r.evaluations.at(reached ? static_cast<std::size_t>(r.best) : 0);
+  std::string table = csv_header(p);
+  for (const Evaluation& ev : r.evaluations) table += csv_row(p, ev);
+  csv.write(table);
+  csv.close();
+  std::vector<std::string> keys;
+  for (const FreeKey& f : p.free) keys.push_back(f.name);
+  nlohmann::ordered_json j;
+  j["reached"] = reached;
+  j["final_mass_kg"] = e.flight.ok ? nlohmann::ordered_json(e.staged.mass) : nlohmann::ordered_json();
+  j["hp_final_km"] = e.flight.ok ? nlohmann::ordered_json(e.staged.hp / 1000) : nlohmann::ordered_json();
+  j["ha_final_km"] = e.flight.ok ? nlohmann::ordered_json(e.staged.ha / 1000) : nlohmann::ordered_json();
+  j["tolerance_km"] = p.tolerance / 1000;
+  j["flights"] = r.flights();
+  j["converged"] = r.converged;
+  for (std::size_t i = 0; i < p.free.size(); ++i) j[p.free[i].name] = e.free_values[i];
+  json.write(j.dump(2) + "\n");
+  json.close();
+
+  std::string out = reached ? "Best flight" : "No flight reached the target; the first flown";
+  out += " (" + std::to_string(r.flights()) + " flights)\n";
+  for (std::size_t i = 0; i < p.free.size(); ++i) out += "  " + p.free[i].name + " = " + shortest_text(e.free_values[i]) + "\n";
+  if (e.flight.ok) {
+    const TargetApsides t = target_apsides(staged.vehicle().mission, staged.vehicle().earth.radius);
+    out += "  final mass = " + real_text(e.staged.mass, 1, 1) + " kg\n";
+    out += "  orbit   = " + km(e.staged.hp) + " x " + km(e.staged.ha) + " km (target " + km(t.hp) + " x " + km(t.ha) +
+           " km +- " + shortest_text(p.tolerance / 1000) + ")\n";
+  } else {
+    out += "  not flown: " + e.flight.error + "\n";
+  }
+  out += r.converged ? "  search  = converged: its last searches found no better point\n"
+                     : "  search  = ran out of flights (--max-flights " + std::to_string(p.max_flights) + ")\n";
+  if (e.flight.ok) out += "\nThe vehicle flown:\n" + staged.text_with(keys, e.free_values);
+  cli::print_text(out);
+  if (r.interrupted) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
+                                       std::to_string(r.flights()) + " flights: the outputs hold them");
+    return exit_signal(interrupt_signal);
+  }
+  if (!reached) {
+    cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");
+    return exit_no_orbit;
+  }
+  return 0;
+}
+
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-optimize", usage_text)) return 0;
   Options opts = parse_options(argc, argv);
@@ -190,7 +289,10 @@ int run(int argc, char** argv) {
     return 0;
   }
   OptimizeProblem& p = opts.problem;
-  Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  Description desc;
+  const std::unique_ptr<study::StagedDescription> staged = study::read_vehicle(o.vehicle, desc);
+  if (staged) return run_staged(opts, *staged);
+  for (const std::string& f : opts.free) p.free.push_back(free_key(f));
   p.desc = &desc;
   const std::string profile_path = sweep::study_profile(o.profile, desc, "ascent-optimize");
   // With free keys the answers need the vehicle flown: beside them. The

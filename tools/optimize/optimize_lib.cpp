@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <nlopt.hpp>
+#include <optional>
 
 #include "io/fatal_error.hpp"
 #include "io/interrupt.hpp"
@@ -31,8 +32,10 @@ constexpr double penalty_per_km = 1.0;
 struct Space {
   std::vector<Bounds> b;
   explicit Space(const OptimizeProblem& p) {
-    b.push_back(p.tt);
-    b.push_back(p.alpha);
+    if (p.staged == nullptr) {
+      b.push_back(p.tt);
+      b.push_back(p.alpha);
+    }
     for (const FreeKey& f : p.free) b.push_back(f.bounds);
   }
   std::size_t n() const { return b.size(); }
@@ -54,11 +57,20 @@ struct Space {
 // How far a flight misses each condition, in km (core propellant in
 // tonnes, which the core burns at a few tonnes per km of orbit): zero or
 // less where it is met. A flight without an orbit misses everything.
-std::vector<double> misses(const OptimizeProblem& p, const sweep::FlightResult& f) {
+// The target's perigee and apogee altitudes (m): a classic vehicle's circle,
+// or a staged vehicle's orbit.
+TargetApsides target_of(const OptimizeProblem& p) {
+  if (p.staged != nullptr) return target_apsides(p.staged->vehicle().mission, p.staged->vehicle().earth.radius);
   const double h = p.desc->mission.target.apogee_altitude;
+  return {h, h};
+}
+
+std::vector<double> misses(const OptimizeProblem& p, const sweep::FlightResult& f) {
+  const TargetApsides t = target_of(p);
+  const double hp = t.hp, ha = t.ha;
   const FlightRecord& r = f.record;
-  std::vector<double> c = {(r.hp_final - h - p.tolerance) / 1000, (h - p.tolerance - r.hp_final) / 1000,
-                           (r.ha_final - h - p.tolerance) / 1000, (h - p.tolerance - r.ha_final) / 1000,
+  std::vector<double> c = {(r.hp_final - hp - p.tolerance) / 1000, (hp - p.tolerance - r.hp_final) / 1000,
+                           (r.ha_final - ha - p.tolerance) / 1000, (ha - p.tolerance - r.ha_final) / 1000,
                            -r.m0_core / 1000, -r.Msc / 1000};
   for (double& x : c) {
     if (!f.ok || !std::isfinite(x)) x = no_orbit_km;
@@ -90,12 +102,48 @@ bool better_start(const OptimizeProblem& p, const Evaluation& a, const Evaluatio
   return merit(a) > merit(b);
 }
 
+bool whole_valued(const OptimizeProblem& p, const FreeKey& f) {
+  return p.staged != nullptr ? study::StagedDescription::whole_key(f.name) : f.key->kind == KeyKind::count;
+}
+
+// A staged vehicle at the free values: read by the staged reader, flown,
+// and its flight seen as a classic record (Evaluation::flight).
+Evaluation evaluate_staged(const OptimizeProblem& p, Evaluation e) {
+  std::vector<std::string> keys;
+  for (const FreeKey& f : p.free) keys.push_back(f.name);
+  std::string refused;
+  const StagedVehicle v = p.staged->with(keys, e.free_values, refused);
+  if (!refused.empty()) {
+    e.flight.exit_code = err_description;
+    e.flight.error = refused;
+    return e;
+  }
+  if (interrupt_signal != 0) {
+    e.flight.interrupted = true;
+    return e;
+  }
+  e.staged = fly_staged(v);
+  FlightRecord& r = e.flight.record;
+  r.Msc = e.staged.mass;
+  r.hp_final = e.staged.hp;
+  r.ha_final = e.staged.ha;
+  // Propellant left in the last stage: never below zero, a stage that runs
+  // dry is not `reached`.
+  r.m0_core = e.staged.mass - v.payload_mass - v.adaptor_mass - v.stages.back().dry_mass;
+  e.flight.ok = true;
+  e.flight.steps = e.staged.steps;
+  e.feasible = feasible(p, e.flight) && e.staged.reached;
+  return e;
+}
+
 Evaluation evaluate(const OptimizeProblem& p, const std::vector<double>& x) {
   Evaluation e;
-  e.free_values.assign(x.begin() + 2, x.end());
+  const std::size_t answers = p.staged != nullptr ? 0 : 2;
+  e.free_values.assign(x.begin() + static_cast<std::ptrdiff_t>(answers), x.end());
   for (std::size_t i = 0; i < p.free.size(); ++i) {
-    if (p.free[i].key->kind == KeyKind::count) e.free_values[i] = std::round(e.free_values[i]);
+    if (whole_valued(p, p.free[i])) e.free_values[i] = std::round(e.free_values[i]);
   }
+  if (p.staged != nullptr) return evaluate_staged(p, std::move(e));
   sweep::Plan plan;
   plan.profile = p.profile;
   plan.desc = p.desc;
@@ -155,8 +203,9 @@ struct LocalSearch {
   }
 };
 
-std::vector<double> point_of(const Evaluation& e) {
-  std::vector<double> x = {e.flight.tt, e.flight.alpha};
+std::vector<double> point_of(const OptimizeProblem& p, const Evaluation& e) {
+  std::vector<double> x;
+  if (p.staged == nullptr) x = {e.flight.tt, e.flight.alpha};
   x.insert(x.end(), e.free_values.begin(), e.free_values.end());
   return x;
 }
@@ -217,8 +266,15 @@ void run_local(LocalSearch& s, const std::vector<double>& start_u, const std::ve
 }  // namespace
 
 bool feasible(const OptimizeProblem& p, const sweep::FlightResult& f) {
+  if (p.staged != nullptr) {
+    const TargetApsides t = target_of(p);
+    return f.ok && std::fabs(f.record.hp_final - t.hp) <= p.tolerance &&
+           std::fabs(f.record.ha_final - t.ha) <= p.tolerance && f.record.m0_core >= 0;
+  }
   return f.ok && sweep::reached_targets(f.record, p.desc->mission.target.apogee_altitude, p.tolerance);
 }
+
+std::string free_name(const FreeKey& f) { return f.key != nullptr ? std::string(f.key->name) : f.name; }
 
 std::string description_at(const OptimizeProblem& p, const std::vector<double>& v, Description& out) {
   out = *p.desc;
@@ -233,6 +289,39 @@ std::string description_at(const OptimizeProblem& p, const std::vector<double>& 
   return {};
 }
 
+namespace {
+
+// A staged problem: at least one free key, each a number of the vehicle
+// given once, bounds the reader takes on the vehicle described.
+template <class BoundsError>
+std::string check_staged_problem(const OptimizeProblem& p, BoundsError bounds_error) {
+  if (!(p.tolerance > 0) || !std::isfinite(p.tolerance)) {
+    return "--tolerance: must be a positive distance in km, got " + shortest_text(p.tolerance / 1000);
+  }
+  if (p.free.empty()) return "--free: a staged vehicle is optimised over its keys: set at least one free";
+  for (std::size_t i = 0; i < p.free.size(); ++i) {
+    const FreeKey& f = p.free[i];
+    const std::string name = "--free " + f.name;
+    if (std::string why = p.staged->check_key(f.name); !why.empty()) return "--free " + why;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (p.free[j].name == f.name) return name + ": given twice";
+    }
+    if (std::string e = bounds_error(name, f.bounds); !e.empty()) return e;
+    for (double x : {f.bounds.low, f.bounds.high}) {
+      std::string refused;
+      p.staged->with({f.name}, {x}, refused);
+      if (!refused.empty()) return name + ": bound " + shortest_text(x) + ": " + refused;
+    }
+    if (study::StagedDescription::whole_key(f.name) && std::round(f.bounds.low) == std::round(f.bounds.high)) {
+      return name + ": the bounds hold a single whole value";
+    }
+  }
+  if (p.max_flights < 1) return "--max-flights: at least 1";
+  return {};
+}
+
+}  // namespace
+
 std::string check_problem(const OptimizeProblem& p) {
   auto bounds_error = [](const std::string& what, Bounds b) -> std::string {
     if (!std::isfinite(b.low) || !std::isfinite(b.high)) return what + ": the bounds must be finite numbers";
@@ -242,6 +331,7 @@ std::string check_problem(const OptimizeProblem& p) {
     }
     return {};
   };
+  if (p.staged != nullptr) return check_staged_problem(p, bounds_error);
   std::string e = bounds_error("--tt", p.tt);
   if (e.empty()) e = study::turn_time_refusal(p.tt.low);
   if (e.empty()) e = bounds_error("--alpha", p.alpha);
@@ -303,18 +393,29 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
       --ga;
     }
   }
-  std::vector<double> free_start(n - 2);
+  // The grid's axes: tt and alpha, or a staged vehicle's first two free
+  // keys (one: a row of starts along it).
+  const std::size_t answers = p.staged != nullptr ? 0 : 2;
+  const std::size_t axes = p.staged != nullptr ? std::min<std::size_t>(2, n) : 2;
+  if (axes < 2) ga = 1;
+  std::vector<double> free_start(n - answers);
   for (std::size_t i = 0; i < p.free.size(); ++i) {
-    free_start[i] = std::clamp(key_value(*p.desc, *p.free[i].key), p.free[i].bounds.low, p.free[i].bounds.high);
+    const FreeKey& f = p.free[i];
+    // A staged key the description leaves out starts mid-way.
+    const std::optional<double> written = p.staged != nullptr ? p.staged->written(f.name) : std::nullopt;
+    const double nominal = p.staged == nullptr ? key_value(*p.desc, *f.key)
+                           : written           ? *written
+                                               : f.bounds.low + 0.5 * (f.bounds.high - f.bounds.low);
+    free_start[i] = std::clamp(nominal, f.bounds.low, f.bounds.high);
   }
   std::vector<std::vector<double>> starts;
   for (unsigned i = 0; i < gt; ++i) {
     for (unsigned j = 0; j < ga; ++j) {
       std::vector<double> u(n);
       u[0] = (i + 0.5) / gt;
-      u[1] = (j + 0.5) / ga;
+      if (axes > 1) u[1] = (j + 0.5) / ga;
       std::vector<double> x = space.real(u);
-      for (std::size_t k = 2; k < n; ++k) x[k] = free_start[k - 2];
+      for (std::size_t k = axes; k < n; ++k) x[k] = free_start[k - answers];
       starts.push_back(x);
     }
   }
@@ -343,10 +444,10 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
     searches.reserve(from.size());
     for (std::size_t q = 0; q < from.size(); ++q) {
       searches.push_back(LocalSearch{p, space, budget / from.size() + (q < budget % from.size() ? 1 : 0), tally, {}, {}});
-      for (const Evaluation& e : ev) searches.back().known.emplace(point_of(e), e);
+      for (const Evaluation& e : ev) searches.back().known.emplace(point_of(p, e), e);
     }
     std::vector<std::vector<double>> first(from.size());
-    for (std::size_t q = 0; q < from.size(); ++q) first[q] = space.unit(point_of(ev[from[q]]));
+    for (std::size_t q = 0; q < from.size(); ++q) first[q] = space.unit(point_of(p, ev[from[q]]));
     // Every search may run at once (window: all of them), its flights handed
     // on whole and in the searches' order, while the others still fly; the
     // searches read only what they were given, never `ev`.
@@ -379,8 +480,8 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
                    [&](std::size_t a, std::size_t b) { return better_start(p, ev[a], ev[b]); });
   std::vector<double> step(n);
   step[0] = 0.5 / gt;
-  step[1] = 0.5 / ga;
-  for (std::size_t i = 2; i < n; ++i) step[i] = 0.25;
+  if (axes > 1) step[1] = 0.5 / ga;
+  for (std::size_t i = axes; i < n; ++i) step[i] = 0.25;
   const std::size_t k = std::min<std::size_t>({p.local_searches, order.size(), left});
   if (k > 0) {
     order.resize(k);
@@ -421,6 +522,12 @@ OptimizeResult optimize(const OptimizeProblem& p, unsigned jobs, const Progress&
 }
 
 std::string csv_header(const OptimizeProblem& p) {
+  if (p.staged != nullptr) {
+    std::string h;
+    for (const FreeKey& f : p.free) h += (h.empty() ? "" : ",") + f.name;
+    for (const std::string& c : study::staged_columns()) h += ',' + c;
+    return h + "\r\n";
+  }
   std::string h = sweep::csv_header();
   h.resize(h.size() - 2);  // CR LF
   for (const FreeKey& f : p.free) h += std::string(",") + f.key->name;
@@ -428,6 +535,15 @@ std::string csv_header(const OptimizeProblem& p) {
 }
 
 std::string csv_row(const OptimizeProblem& p, const Evaluation& e) {
+  if (p.staged != nullptr) {
+    std::string row;
+    for (double v : e.free_values) row += (row.empty() ? "" : ",") + sweep::answer_text(v);
+    std::vector<std::string> keys;
+    for (const FreeKey& f : p.free) keys.push_back(f.name);
+    if (!e.flight.ok) return row + ',' + study::refused_fields(e.flight.error) + "\r\n";
+    std::string refused;
+    return row + ',' + study::staged_fields(p.staged->with(keys, e.free_values, refused), e.staged) + "\r\n";
+  }
   sweep::Plan plan;
   plan.profile = p.profile;
   plan.desc = p.desc;

@@ -23,6 +23,7 @@ struct Bounds {
 struct FreeKey {
   const Key* key = nullptr;  // a real or count key of the key table
   Bounds bounds;             // in the key's unit; a count takes whole values only
+  std::string name;          // a staged vehicle's key (stage.2.propellant_mass), its key being none
 };
 
 // How the local searches treat the orbit and propellant conditions.
@@ -34,6 +35,12 @@ enum class Method {
 
 struct OptimizeProblem {
   const Description* desc = &builtin_description();  // the vehicle and mission, shared read-only
+  // A staged vehicle instead: no turn time or angle limit (its programme
+  // and guidance are in its description), free keys of any stage, and the
+  // mass to maximise is the final mass on the target orbit (both apsides of
+  // its target within the tolerance). The start grid then runs over the
+  // first two free keys.
+  const study::StagedDescription* staged = nullptr;
   const BoosterProfile* profile = nullptr;           // parsed once, shared read-only
   Bounds tt{1, 90};       // s, turn time
   Bounds alpha{0, 30};    // degrees, maximum angle of attack
@@ -59,7 +66,11 @@ struct OptimizeProblem {
 // One flight flown, as asked.
 struct Evaluation {
   std::vector<double> free_values;  // the free keys' values flown, in the order given
-  sweep::FlightResult flight;       // tt and alpha are in here
+  // tt and alpha are in here. A staged flight's is read as a classic one's
+  // record: Msc its final mass, hp_final and ha_final its apsides, m0_core
+  // its last stage's propellant left; ok: the reader took the vehicle.
+  sweep::FlightResult flight;
+  StagedResult staged;              // a staged vehicle's flight
   bool feasible = false;            // reached the target within the tolerance, no core propellant borrowed
 };
 
@@ -73,6 +84,9 @@ struct OptimizeResult {
   bool converged = false;
   std::size_t flights() const { return evaluations.size(); }
 };
+
+// A free key's name, as the options and the outputs write it.
+std::string free_name(const FreeKey& f);
 
 // What a problem's bounds, keys and tolerance get wrong, or empty.
 std::string check_problem(const OptimizeProblem& p);

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +50,14 @@ const char* const usage_text =
     "  --iterate          fly each angle limit as an iterate-mode series that\n"
     "                     starts from the one turn time given by --tt (default\n"
     "                     40); the tt column holds the turn time it settled on\n"
+    "  --vary KEY=A:B:STEP  a staged vehicle ([[stage]] tables): sweep a number\n"
+    "                     of its description, named by its place, stages and\n"
+    "                     booster groups counted from 1 (stage.2.propellant_mass,\n"
+    "                     stage.1.boosters.1.ignition_time, payload.mass);\n"
+    "                     repeatable, the grid's first key major. Its columns:\n"
+    "                     the keys, hp_final_km, ha_final_km, perigee_angle_deg,\n"
+    "                     final_mass_kg, propellant_left_kg, liftoff_mass_kg,\n"
+    "                     t_final_s, reached, status (docs/studies.md)\n"
     "  --jobs N           flights in parallel (default: the number of cores)\n"
     "  -o FILE            write the CSV to FILE (default standard output): the\n"
     "                     rows go to FILE.tmpPID-0 as they are flown, in grid\n"
@@ -79,6 +89,7 @@ struct Options {
   study::SharedOptions shared;
   bool transfer = true;
   bool iterate = false;
+  std::vector<std::string> vary;  // KEY=A:B:STEP, a staged vehicle's
 };
 
 [[noreturn]] void fail(int code, const std::string& message) {
@@ -89,11 +100,13 @@ Options parse_options(int argc, char** argv) {
   Options o;
   cli::Args a(argc, argv,
               study::option_table({{"--no-transfer", nullptr, cli::Option::flag},
-                                   {"--iterate", nullptr, cli::Option::flag}}));
+                                   {"--iterate", nullptr, cli::Option::flag},
+                                   {"--vary", nullptr, cli::Option::value, true}}));
   while (a.next()) {
     if (study::take_shared(a, o.shared)) continue;
     if (a.name() == "--no-transfer") o.transfer = false;
     if (a.name() == "--iterate") o.iterate = true;
+    if (a.name() == "--vary") o.vary.push_back(a.value());
   }
   // The grid that holds the orbit of the built-in vehicle; an iterate-mode
   // series starts from one turn time.
@@ -110,6 +123,54 @@ std::vector<double> grid(const std::string& option, const std::string& text) {
 }
 
 
+// Streams a study's rows to -o FILE (or standard output): `stream` flies
+// them, handing each row to its sink in grid order with whether its flight
+// ended normally. The exit status as the usage text gives it.
+using RowSink = std::function<void(const std::string& row, bool flown)>;
+using Stream = std::function<StreamOutcome(const RowSink&, const std::function<void(std::size_t)>&)>;
+int write_rows(const study::SharedOptions& o, std::size_t total, const std::string& header, const Stream& stream);
+
+// A staged vehicle's sweep over the keys of --vary.
+int run_staged(const Options& opts, const study::StagedDescription& staged) {
+  const study::SharedOptions& o = opts.shared;
+  const char* why = o.tt_given         ? "--tt"
+                    : o.alpha_given    ? "--alpha"
+                    : !o.profile.empty() ? "--profile"
+                    : !opts.transfer   ? "--no-transfer"
+                    : opts.iterate     ? "--iterate"
+                                       : nullptr;
+  if (why != nullptr) {
+    fail(exit_usage, std::string(why) + ": not for a staged vehicle, whose programme, guidance and thrust are in " +
+                         o.vehicle + ": sweep its keys with --vary");
+  }
+  if (opts.vary.empty()) fail(exit_usage, "--vary: a staged vehicle is swept over its keys: give at least one");
+  KeyGrid g;
+  g.desc = &staged;
+  for (const std::string& arg : opts.vary) {
+    std::string key, text;
+    study::key_and_text("--vary", arg, key, text);
+    if (std::string bad = staged.check_key(key); !bad.empty()) fail(exit_usage, "--vary " + bad);
+    for (const std::string& k : g.keys) {
+      if (k == key) fail(exit_usage, "--vary " + key + ": given twice");
+    }
+    g.keys.push_back(key);
+    g.values.push_back(grid("--vary " + key, text));
+    // The range's ends, each alone on the vehicle described: a value the
+    // reader refuses there is the option's fault; a combination of keys
+    // it refuses is that point's row.
+    for (double x : {g.values.back().front(), g.values.back().back()}) {
+      std::string refused;
+      staged.with({key}, {x}, refused);
+      if (!refused.empty()) fail(exit_usage, "--vary " + key + "=" + text + ": " + refused);
+    }
+  }
+  if (g.size() > max_flights) fail(exit_usage, "the grid has more than " + std::to_string(max_flights) + " flights");
+  const unsigned jobs = study::jobs_or_cores(o.jobs);
+  return write_rows(o, g.size(), key_grid_header(g), [&](const RowSink& sink, const auto& progress) {
+    return stream_key_grid(g, jobs, [&](const KeyPoint& p) { sink(p.row, p.flown); }, progress);
+  });
+}
+
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-sweep", usage_text)) return 0;
   Options opts = parse_options(argc, argv);
@@ -122,7 +183,6 @@ int run(int argc, char** argv) {
     cli::print_text(std::string("ascent-sweep ") + cli::version() + "\n");
     return 0;
   }
-
   Plan plan;
   plan.tt = grid("--tt", o.tt);
   plan.alpha = grid("--alpha", o.alpha);
@@ -137,8 +197,18 @@ int run(int argc, char** argv) {
     fail(exit_usage, "the grid has more than " + std::to_string(max_flights) + " flights");
   }
 
-  // The vehicle, and its profile parsed once and shared by every flight.
-  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  // The vehicle (a staged one is swept over its keys, not these answers),
+  // and its profile parsed once and shared by every flight.
+  Description desc;
+  const std::unique_ptr<study::StagedDescription> staged = study::read_vehicle(o.vehicle, desc);
+  if (staged) {
+    study::check_files({o.output}, {o.vehicle});
+    if (!o.output.empty()) study::check_files({o.output + ".partial"}, {o.vehicle});
+    return run_staged(opts, *staged);
+  }
+  if (!opts.vary.empty()) {
+    fail(exit_usage, "--vary: for a staged vehicle ([[stage]] tables); this one is swept over --tt and --alpha");
+  }
   plan.desc = &desc;
   o.profile = study_profile(o.profile, desc, "ascent-sweep");
   const BoosterProfile profile = read_profile(o.profile);
@@ -154,6 +224,14 @@ int run(int argc, char** argv) {
   // fewest of its points) is of no use to any grid point.
   probe_profile(desc, profile, min_turn_time, plan.alpha.front());
 
+  const unsigned jobs = study::jobs_or_cores(o.jobs);
+  return write_rows(o, plan.size(), csv_header(), [&](const RowSink& sink, const auto& progress) {
+    return stream_sweep(plan, jobs, [&](const FlightResult& f) { sink(csv_row(plan, f), f.ok); }, progress);
+  });
+}
+
+int write_rows(const study::SharedOptions& o, std::size_t total, const std::string& header, const Stream& stream) {
+  const std::string partial = o.output + ".partial";
   // The rows go to a file of this run's own, created exclusively beside
   // FILE (two sweeps writing one name never share it, and a link planted
   // there is never followed), as they are flown; FILE itself is replaced only
@@ -168,15 +246,13 @@ int run(int argc, char** argv) {
     out.open_stream(stdout, "standard output");
   }
 
-  const unsigned jobs = study::jobs_or_cores(o.jobs);
-  ProgressBar bar(plan.size());
-  out.put(csv_header());
+  ProgressBar bar(total);
+  out.put(header);
   std::size_t flown = 0;  // flights that ended normally
-  StreamOutcome done = stream_sweep(
-      plan, jobs,
-      [&](const FlightResult& f) {
-        out.put(csv_row(plan, f));
-        flown += f.ok ? 1 : 0;
+  StreamOutcome done = stream(
+      [&](const std::string& row, bool ok) {
+        out.put(row);
+        flown += ok ? 1 : 0;
       },
       [&](std::size_t n) {
         bar.update(n);
@@ -190,13 +266,13 @@ int run(int argc, char** argv) {
                                         : "in " + o.output;
     cli::report("ascent-sweep", std::string("stopped by ") + signal_name(done.signal) + " after " +
                                     std::to_string(done.delivered) + " of " +
-                                    std::to_string(plan.size()) + " flights: their rows are " + kept);
+                                    std::to_string(total) + " flights: their rows are " + kept);
     return exit_signal(done.signal);
   }
   out.close();
   study::remove_stale_partial("ascent-sweep", o.output, "sweep");
   if (flown == 0) {
-    cli::report("ascent-sweep", "none of the " + std::to_string(plan.size()) +
+    cli::report("ascent-sweep", "none of the " + std::to_string(total) +
                                     " flights ended normally: the status column says why");
     return exit_no_flight;
   }

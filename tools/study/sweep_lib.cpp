@@ -285,4 +285,70 @@ std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance) {
   return row;
 }
 
+// ---------------------------------------------------------------- staged
+
+std::size_t KeyGrid::size() const {
+  std::size_t n = values.empty() ? 0 : 1;
+  for (const std::vector<double>& v : values) n = n > max_flights ? n : n * v.size();
+  return n;
+}
+
+std::vector<double> KeyGrid::point(std::size_t i) const {
+  std::vector<double> x(values.size());
+  for (std::size_t k = values.size(); k-- > 0;) {
+    x[k] = values[k][i % values[k].size()];
+    i /= values[k].size();
+  }
+  return x;
+}
+
+KeyPoint fly_point(const KeyGrid& g, std::size_t i) {
+  KeyPoint p;
+  if (interrupt_signal != 0) {
+    p.interrupted = true;
+    return p;
+  }
+  const std::vector<double> x = g.point(i);
+  for (double v : x) p.row += (p.row.empty() ? "" : ",") + answer_text(v);
+  std::string refused;
+  const StagedVehicle v = g.desc->with(g.keys, x, refused);
+  if (!refused.empty()) {
+    p.row += ',' + study::refused_fields(refused) + "\r\n";
+    return p;
+  }
+  p.row += ',' + study::staged_fields(v, fly_staged(v)) + "\r\n";
+  p.flown = true;
+  return p;
+}
+
+std::string key_grid_header(const KeyGrid& g) {
+  std::string h;
+  for (const std::string& k : g.keys) h += (h.empty() ? "" : ",") + k;
+  for (const std::string& c : study::staged_columns()) h += ',' + c;
+  return h + "\r\n";
+}
+
+StreamOutcome stream_key_grid(const KeyGrid& g, unsigned jobs, const std::function<void(const KeyPoint&)>& sink,
+                              const std::function<void(std::size_t)>& progress) {
+  const std::size_t n = g.size();
+  const std::size_t window = 4 * std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
+  struct Stopped {};
+  StreamOutcome outcome;
+  try {
+    run_in_order<KeyPoint>(
+        n, jobs, window, [&](std::size_t i) { return fly_point(g, i); },
+        [&](std::size_t, KeyPoint& p) {
+          if (p.interrupted) throw Stopped{};
+          sink(p);
+          ++outcome.delivered;
+        },
+        [&](std::size_t) {
+          if (progress) progress(outcome.delivered);
+        });
+  } catch (const Stopped&) {
+    outcome.signal = static_cast<int>(interrupt_signal);
+  }
+  return outcome;
+}
+
 }  // namespace ascent::sweep

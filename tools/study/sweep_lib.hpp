@@ -10,6 +10,7 @@
 
 #include "report/flight_summary.hpp"
 #include "session/flight.hpp"
+#include "staged_study.hpp"
 
 namespace ascent::sweep {
 
@@ -134,5 +135,34 @@ using ascent::reached_targets;
 // reached column by reached_targets with `tolerance`.
 std::string csv_header();
 std::string csv_row(const Plan& plan, const FlightResult& f, double tolerance = reached_tolerance);
+
+// ---------------------------------------------------------------- staged
+
+// A staged vehicle's sweep: a grid over keys of any of its stages (its
+// programme and guidance are in the description, so there is no turn time
+// or angle limit to sweep). Grid order: the first key major.
+struct KeyGrid {
+  const study::StagedDescription* desc = nullptr;
+  std::vector<std::string> keys;
+  std::vector<std::vector<double>> values;  // each key's points
+
+  std::size_t size() const;
+  std::vector<double> point(std::size_t i) const;
+};
+
+// One point of a key grid flown (or refused by the reader).
+struct KeyPoint {
+  std::string row;          // its CSV row, CR LF ended
+  bool flown = false;       // the reader took the vehicle and it flew
+  bool interrupted = false; // a signal came before it flew: no result
+};
+
+KeyPoint fly_point(const KeyGrid& g, std::size_t i);
+// The keys, then the staged flight's columns (study::staged_columns).
+std::string key_grid_header(const KeyGrid& g);
+
+// As stream_sweep, for a key grid.
+StreamOutcome stream_key_grid(const KeyGrid& g, unsigned jobs, const std::function<void(const KeyPoint&)>& sink,
+                              const std::function<void(std::size_t)>& progress = {});
 
 }  // namespace ascent::sweep

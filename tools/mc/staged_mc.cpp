@@ -1,0 +1,241 @@
+#include "staged_mc.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "io/cli.hpp"
+#include "io/interrupt.hpp"
+#include "io/number_format.hpp"
+#include "ordered_parallel.hpp"
+#include "sweep_lib.hpp"
+
+namespace ascent::mc {
+
+QuantityRules staged_rules(const study::StagedDescription& d) {
+  QuantityRules r;
+  r.factors = false;
+  r.nominal = [&d](const std::string& name, double& x) -> std::string {
+    if (std::string why = d.check_key(name); !why.empty()) return why.substr(name.size() + 2);
+    if (study::StagedDescription::whole_key(name)) return "a count cannot be dispersed";
+    const std::optional<double> v = d.written(name);
+    if (!v) return "not written in " + d.file() + ": its value there is what the runs scatter around";
+    x = *v;
+    return {};
+  };
+  r.check = [&d](const std::string& name, double x) {
+    std::string refused;
+    d.with({name}, {x}, refused);
+    return refused;
+  };
+  return r;
+}
+
+StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload) {
+  StagedRun r;
+  r.run = run;
+  if (interrupt_signal != 0) {
+    r.interrupted = true;
+    return r;
+  }
+  r.values = draw_values(p.draws, run);
+  std::vector<std::string> keys = p.keys;
+  std::vector<double> values = r.values;
+  if (payload >= 0) {
+    // The promise's trial mass takes the payload's place, drawn or not.
+    const auto at = std::find(keys.begin(), keys.end(), "payload.mass");
+    if (at == keys.end()) {
+      keys.push_back("payload.mass");
+      values.push_back(payload);
+    } else {
+      values[static_cast<std::size_t>(at - keys.begin())] = payload;
+    }
+  }
+  const StagedVehicle v = p.desc->with(keys, values, r.refused);
+  std::string row = std::to_string(run);
+  for (double x : r.values) row += ',' + sweep::exact(x);
+  if (!r.refused.empty()) {
+    r.csv = row + ',' + study::refused_fields(r.refused) + "\r\n";
+    return r;
+  }
+  r.payload = v.payload_mass;
+  r.flight = fly_staged(v);
+  r.csv = row + ',' + study::staged_fields(v, r.flight) + "\r\n";
+  return r;
+}
+
+void staged_monte_carlo(const StagedMc& p, unsigned jobs, const std::function<void(const StagedRun&)>& row,
+                        const std::function<void(std::size_t)>& progress) {
+  run_in_order<StagedRun>(
+      p.draws.runs, jobs, 64 * std::max(1u, jobs),
+      [&](std::size_t i) { return fly_staged_run(p, static_cast<std::uint64_t>(i) + 1); },
+      [&](std::size_t, StagedRun& r) { row(r); }, progress);
+}
+
+std::string staged_study_line(const StagedMc& p, const std::string& vehicle_text) {
+  std::string l = "# ascent-mc study:";
+  auto add = [&l](const char* key, const std::string& value) { l += std::string(" ") + key + "=" + value; };
+  add("version", cli::version());
+  add("seed", std::to_string(p.draws.seed));
+  add("runs", std::to_string(p.draws.runs));
+  add("vehicle", digest(vehicle_text));
+  add("dispersions", p.draws.dispersions_digest);
+  return l + "\r\n";
+}
+
+std::string staged_csv_header(const StagedMc& p) {
+  std::string h = "run";
+  for (const std::string& k : p.keys) h += ',' + k;
+  for (const std::string& c : study::staged_columns()) h += ',' + c;
+  return h + "\r\n";
+}
+
+void StagedSummaryBuilder::add(const StagedRun& r) {
+  ++s_.runs;
+  if (!r.refused.empty()) return;
+  ++s_.flown;
+  hp_.push_back(r.flight.hp / 1000);
+  ha_.push_back(r.flight.ha / 1000);
+  if (r.flight.reached) {
+    ++s_.reached;
+    mass_.push_back(r.flight.mass);
+  }
+}
+
+namespace {
+
+Spread spread_of(std::vector<double>& x) {
+  Spread s;
+  // A final orbit that came out as no number has no place in the spread.
+  x.erase(std::remove_if(x.begin(), x.end(), [](double v) { return !std::isfinite(v); }), x.end());
+  s.n = x.size();
+  if (x.empty()) return s;
+  double sum = 0;
+  for (double v : x) sum += v;
+  s.mean = sum / static_cast<double>(s.n);
+  double ss = 0;
+  for (double v : x) ss += (v - s.mean) * (v - s.mean);
+  s.sd = s.n > 1 ? std::sqrt(ss / static_cast<double>(s.n - 1)) : 0;
+  std::sort(x.begin(), x.end());
+  for (int i = 0; i < 5; ++i) s.q[i] = nearest_rank(x, quantile_levels[i]);
+  return s;
+}
+
+}  // namespace
+
+StagedSummary StagedSummaryBuilder::finish() {
+  StagedSummary s = s_;
+  if (s.runs > 0) s.p_reached = static_cast<double>(s.reached) / static_cast<double>(s.runs);
+  wilson(s.reached, s.runs, s.p_low, s.p_high);
+  s.mass_reached = spread_of(mass_);
+  s.hp_km = spread_of(hp_);
+  s.ha_km = spread_of(ha_);
+  return s;
+}
+
+void staged_promise(const StagedMc& p, StagedSummary& s, double probability, unsigned jobs,
+                    const std::vector<char>& study_reached,
+                    const std::function<void(std::size_t, double, std::size_t)>& progress) {
+  const std::size_t runs = p.draws.runs;
+  RunBrackets known(runs);
+  s.payload_nominal = p.desc->vehicle().payload_mass;
+  const bool payload_drawn = std::find(p.keys.begin(), p.keys.end(), "payload.mass") != p.keys.end();
+  if (!payload_drawn && study_reached.size() == runs) {
+    const std::uint16_t m = known.mass(s.payload_nominal);
+    for (std::size_t i = 0; i < runs; ++i) known.flown(i + 1, m, study_reached[i] != 0);
+  }
+  struct Outcome {
+    bool carried = false, flown = false, interrupted = false;
+  };
+  std::size_t trial = 0;
+  auto count = [&](double M) {
+    ++trial;
+    const std::uint16_t m = known.mass(M);
+    std::size_t n = 0;
+    run_in_order<Outcome>(
+        runs, jobs, 64 * std::max(1u, jobs),
+        [&](std::size_t i) {
+          const RunBrackets::Known k = known.at(i + 1, M);
+          if (k != RunBrackets::Known::unknown) return Outcome{k == RunBrackets::Known::carries, false, false};
+          const StagedRun r = fly_staged_run(p, i + 1, M);
+          return Outcome{r.refused.empty() && r.flight.reached, true, r.interrupted};
+        },
+        [&](std::size_t i, Outcome& o) {
+          if (o.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+          if (o.flown) {
+            known.flown(i + 1, m, o.carried);
+            ++s.flights;
+          }
+          n += o.carried ? 1 : 0;
+        },
+        [&](std::size_t done) {
+          if (progress) progress(trial, M, done);
+        });
+    return n;
+  };
+  s.probability = probability;
+  s.needed = runs_needed(probability, runs);
+  const MassSearch m = search_mass(count, s.needed, s.payload_nominal);
+  s.promised = true;
+  s.payload = m.M;
+  s.carrying = m.carrying;
+  s.trials = m.trials;
+  s.share = runs > 0 ? static_cast<double>(m.carrying) / static_cast<double>(runs) : 0;
+  wilson(m.carrying, runs, s.low, s.high);
+}
+
+std::string staged_summary_text(const StagedSummary& s) {
+  std::string t = "runs " + std::to_string(s.runs) + ", flown " + std::to_string(s.flown) + ", reached the target " +
+                  std::to_string(s.reached) + " (" + real_text(100 * s.p_reached, 1, 2) + " %, 95 % interval " +
+                  real_text(100 * s.p_low, 1, 2) + " to " + real_text(100 * s.p_high, 1, 2) + " %)\n";
+  auto line = [&t](const char* name, const Spread& sp, int d) {
+    t += std::string(name) + ": mean " + real_text(sp.mean, 1, d) + ", sd " + real_text(sp.sd, 1, d) + ", 0.135 % " +
+         real_text(sp.q[0], 1, d) + ", median " + real_text(sp.q[2], 1, d) + ", 99.865 % " + real_text(sp.q[4], 1, d) +
+         " (" + std::to_string(sp.n) + " runs)\n";
+  };
+  if (s.mass_reached.n > 0) line("final mass on the target orbit kg", s.mass_reached, 1);
+  if (s.hp_km.n > 0) line("final perigee km", s.hp_km, 3);
+  if (s.ha_km.n > 0) line("final apogee km", s.ha_km, 3);
+  if (s.promised) {
+    t += "promise: a payload of " + real_text(s.payload, 1, 0) + " kg reaches the target orbit in " +
+         std::to_string(s.carrying) + " of " + std::to_string(s.runs) + " runs (" + real_text(100 * s.share, 1, 3) +
+         " %, 95 % interval " + real_text(100 * s.low, 1, 3) + " to " + real_text(100 * s.high, 1, 3) +
+         " %); asked: " + shortest_text(100 * s.probability) + " %, " + std::to_string(s.needed) +
+         " runs; nominal payload " + real_text(s.payload_nominal, 1, 0) + " kg; " + std::to_string(s.trials) +
+         " masses tried, " + std::to_string(s.flights) + " flights\n";
+  }
+  return t;
+}
+
+std::string staged_summary_json(const StagedSummary& s, const std::string& study_line) {
+  auto number = [](double x) { return std::isfinite(x) ? nlohmann::ordered_json(x) : nlohmann::ordered_json(); };
+  auto spread = [&](const Spread& sp) {
+    nlohmann::ordered_json j;
+    j["n"] = sp.n;
+    j["mean"] = number(sp.mean);
+    j["sd"] = number(sp.sd);
+    j["quantiles"] = {number(sp.q[0]), number(sp.q[1]), number(sp.q[2]), number(sp.q[3]), number(sp.q[4])};
+    return j;
+  };
+  nlohmann::ordered_json j;
+  std::string line = study_line;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  j["study"] = line;
+  j["runs"] = s.runs;
+  j["flown"] = s.flown;
+  j["reached"] = s.reached;
+  j["p_reached"] = s.p_reached;
+  j["p_reached_interval"] = {s.p_low, s.p_high};
+  j["final_mass_reached_kg"] = spread(s.mass_reached);
+  j["hp_final_km"] = spread(s.hp_km);
+  j["ha_final_km"] = spread(s.ha_km);
+  if (s.promised) {
+    j["promise"] = {{"probability", s.probability}, {"needed", s.needed},       {"payload_nominal_kg", s.payload_nominal},
+                    {"payload_kg", s.payload},      {"carrying", s.carrying},   {"share", s.share},
+                    {"interval", {s.low, s.high}},  {"trials", s.trials},       {"flights", s.flights}};
+  }
+  return j.dump(2) + "\n";
+}
+
+}  // namespace ascent::mc
