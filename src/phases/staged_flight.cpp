@@ -33,13 +33,65 @@ struct Crashed {};
 // Something that burns: a stage's engines or a booster group.
 struct Burner {
   std::string name;
-  double F = 0;          // N, vacuum thrust at throttle 1
+  double F = 0;          // N, vacuum thrust at throttle 1 (a thrust profile's: its mean over the burn)
   double c = 0;          // m/s
   double area = 0;       // m^2, nozzle exit area of all its nozzles
   double left = 0;       // kg, propellant left
   double throttle = 1;
   bool lit = false;
+  // The thrust against time of each of its `units` engines, from the
+  // ignition at t_on (null: F throughout).
+  const ThrustProfile* profile = nullptr;
+  int units = 1;
+  double t_on = 0;       // s after lift-off
+  bool out = false;      // burnt out
+
   double flow() const { return F * throttle / c; }
+  // N and kg/s at flight time t.
+  double thrust(double t) const { return profile ? units * profile->thrust(t - t_on) : F * throttle; }
+  double flow(double t) const { return profile ? thrust(t) / c : flow(); }
+  // Burnt out by time t: no propellant left, or past the profile's end.
+  bool spent(double t) const {
+    if (!profile) return left <= flow() * cycle_slack;
+    return left <= 0 || t - t_on + cycle_slack >= profile->end();
+  }
+  // s from t to where it runs dry within the profile's present interval
+  // (its end, at the last point); infinite beyond it: the steps stop at
+  // every point, so the next interval answers there.
+  double dry_in(double t) const {
+    if (!profile) return left / flow();
+    const ThrustProfile& p = *profile;
+    const double tb = t - t_on;
+    const double tn = *std::upper_bound(p.t.begin(), p.t.end() - 1, tb + cycle_slack);
+    const double I = left * c / units;  // N s, each engine's impulse left
+    const double F0 = p.thrust(tb), slope = (p.thrust(tn) - F0) / (tn - tb);
+    const double root = std::sqrt(std::max(0.0, F0 * F0 + 2 * slope * I));
+    const double x = F0 + root > 0 ? 2 * I / (F0 + root) : inf;
+    if (x <= tn - tb && (F0 * F0 + 2 * slope * I) >= 0) return x;
+    return tn == p.end() ? tn - tb : inf;
+  }
+  // s from t to the next point of its profile (infinite: none).
+  double next_point(double t) const {
+    if (!profile || !lit) return inf;
+    const double tb = t - t_on;
+    const auto it = std::upper_bound(profile->t.begin(), profile->t.end(), tb + cycle_slack);
+    return it == profile->t.end() ? inf : *it - tb;
+  }
+  // s from t to its burn-out, over the whole of what is left.
+  double dry_left(double t) const {
+    if (!profile) return left / flow();
+    const double tb = t - t_on;
+    return profile->time_of_impulse(left * c / units + profile->impulse(tb)) - tb;
+  }
+  // kg/s, the mean flow over what is left of the burn: the guidance's
+  // constant-thrust model of a profile.
+  double mean_flow(double t) const {
+    if (!profile) return flow();
+    const double tb = t - t_on;
+    const double t_out = tb + dry_left(t);
+    const double burnt = (profile->impulse(t_out) - profile->impulse(tb)) * units / c;
+    return t_out > tb ? burnt / (t_out - tb) : flow(t);
+  }
 };
 
 struct Flight {
@@ -83,22 +135,29 @@ struct Flight {
     return S;
   }
 
-  // Sets thrust, flow, nozzle area and the masses from the burners.
-  void set_burn() {
-    double F = 0, mdot = 0, Ae = 0, m0 = 0;
+  // Sets thrust, flow, nozzle area and the masses from the burners for a
+  // step of dt: a thrust profile's straight line through the step (the
+  // steps end at its points) as the rates of thrust and flow.
+  void set_burn(double dt) {
+    double F = 0, mdot = 0, Ae = 0, m0 = 0, Fdot = 0, mddot = 0;
     auto add = [&](const Burner& b) {
       if (!b.lit) return;
-      F += b.F * b.throttle;
-      mdot += b.flow();
+      F += b.thrust(s.t);
+      mdot += b.flow(s.t);
       Ae += b.area;
       m0 += b.left;
+      if (b.profile) {
+        const double rate = (b.thrust(s.t + dt) - b.thrust(s.t)) / dt;
+        Fdot += rate;
+        mddot += rate / b.c;
+      }
     };
     add(engines);
     for (const Burner& b : groups) add(b);
     s.Fvac = F;
     s.mdot = -mdot;
-    s.mddot = 0;
-    s.Fdot = 0;
+    s.mddot = -mddot;
+    s.Fdot = Fdot;
     s.Ae = Ae;
     s.m0 = m0;
     s.Me = mass - m0;
@@ -107,19 +166,23 @@ struct Flight {
 
   // One step of dt; the burners' propellant follows the flow.
   void step(double dt) {
-    set_burn();
+    set_burn(dt);
     s.dt = dt;
+    const double t0 = s.t, mdot0 = s.mdot, mddot = s.mddot;
     trajectory_step(s, *observers);
     ++out.steps;
-    auto burn = [dt](Burner& b) {
-      if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
+    auto burn = [dt, t0](Burner& b) {
+      if (!b.lit) return;
+      // A profile's flow is straight through the step: its mean is the mean of its ends.
+      const double burnt = b.profile ? (b.thrust(t0) + b.thrust(t0 + dt)) / 2 / b.c * dt : b.flow() * dt;
+      b.left = std::max(0.0, b.left - burnt);
     };
     // Below the ground (or a state no longer a number): the flight ends.
     if (!(s.h0 >= -ground_margin)) throw Crashed{};
     const double m_before = mass;
     burn(engines);
     for (Burner& b : groups) burn(b);
-    mass = m_before + s.mdot * dt;
+    mass = mddot == 0 ? m_before + s.mdot * dt : m_before + (mdot0 + mddot * dt / 2) * dt;
   }
 
   void drop(const std::string& what, double leaves, double expected) {
@@ -132,10 +195,17 @@ struct Flight {
   // s, when each burner still lit runs dry, from now.
   double next_dry() const {
     double t = inf;
-    if (engines.lit) t = std::min(t, engines.left / engines.flow());
+    if (engines.lit) t = std::min(t, engines.dry_in(s.t));
     for (const Burner& b : groups) {
-      if (b.lit) t = std::min(t, b.left / b.flow());
+      if (b.lit) t = std::min(t, b.dry_in(s.t));
     }
+    return t;
+  }
+
+  // s, the next point of a thrust profile burning, from now.
+  double next_point() const {
+    double t = engines.next_point(s.t);
+    for (const Burner& b : groups) t = std::min(t, b.next_point(s.t));
     return t;
   }
 };
@@ -143,6 +213,12 @@ struct Flight {
 void light_stage(Flight& f) {
   const StagedStage& z = f.v.stages[f.stage];
   f.engines = Burner{z.name, stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
+  if (z.profile) {
+    f.engines.F = full_burn_propellant(z) * z.exhaust_speed / full_burn_time(z);
+    f.engines.profile = z.profile.get();
+    f.engines.units = z.engines;
+    f.engines.t_on = f.s.t;
+  }
   if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
   f.t_ignition = f.s.t;
   f.event(z.name + ": ignition");
@@ -160,7 +236,7 @@ double stage_throttle(const StagedStage& z, double t_burn) {
 double next_event(const Flight& f) {
   const StagedStage& z = f.v.stages[f.stage];
   const double t = f.s.t, tb = t - f.t_ignition;
-  double next = f.next_dry();
+  double next = std::min(f.next_dry(), f.next_point());
   if (f.engines.lit) {
     for (double tk : z.throttle_times) {
       if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
@@ -190,16 +266,19 @@ void time_events(Flight& f) {
       Burner& b = f.groups[j];
       const std::string name = "booster group " + std::to_string(j + 1);
       if (!f.group_on[j]) continue;
-      if (!b.lit && b.left > 0 && g.ignition_time <= t + cycle_slack) {
+      if (!b.lit && !b.out && b.left > 0 && g.ignition_time <= t + cycle_slack) {
         b.lit = true;
+        b.t_on = g.ignition_time;
         f.event(name + ": ignition");
       }
-      if (b.lit && b.left <= b.flow() * cycle_slack) {
+      if (b.lit && b.spent(t)) {
         b.lit = false;
-        b.left = 0;
+        b.out = true;
+        // A thrust profile may end with propellant left: it leaves at the jettison.
+        if (!b.profile) b.left = 0;
         f.event(name + ": burn-out");
       }
-      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : !b.lit && b.left == 0;
+      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : b.out;
       if (jettison) {
         const double expected = g.count * (g.mass - g.propellant_mass) + b.left;
         f.group_on[j] = false;
@@ -263,11 +342,16 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
     const StagedStage& z = v.stages[k];
     const bool burning = k == f.stage;
-    const double flow = burning ? f.engines.flow() : stage_thrust(z) / z.exhaust_speed;
+    // A thrust profile as its mean flow over what is left of its burn.
+    const double flow = burning ? f.engines.mean_flow(t)
+                        : z.profile ? full_burn_propellant(z) / full_burn_time(z)
+                                    : stage_thrust(z) / z.exhaust_speed;
     const double left = burning ? f.engines.left : z.propellant_mass;
+    // kg, what the burn can burn: a profile may end with propellant left.
+    const double usable = !z.profile ? left : burning ? std::min(left, flow * f.engines.dry_left(t)) : full_burn_propellant(z);
     StageBurn b;
     b.thrust = ThrustModel{z.exhaust_speed, m / flow, inf};
-    b.burn = left / flow;
+    b.burn = usable / flow;
     if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
     if (fairing && v.fairing_jettison_time > t) {
       b.thrust.t_drop = v.fairing_jettison_time - t;
@@ -275,7 +359,7 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
     }
     if (k + 1 == v.stages.size()) {
       b.burn = inf;
-      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - left));
+      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - usable));
     } else {
       b.coast = z.separation_delay;
       const double t_sep = t + b.burn + b.coast;
@@ -312,7 +396,7 @@ void fly_lower_stage(Flight& f) {
   };
   for (;;) {
     const double tb = s.t - f.t_ignition;
-    const bool burnt_out = f.engines.left <= f.engines.flow() * cycle_slack;
+    const bool burnt_out = f.engines.spent(s.t);
     const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
     if (burnt_out || timed_out) break;
     const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
@@ -398,7 +482,7 @@ bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
   const double Re = f.env.Re;
   ThrustModel model{f.engines.c, 1, inf};
   auto solve = [&](const GuidanceSolution* guess, int passes) {
-    model.tau = f.mass / f.engines.flow();
+    model.tau = f.mass / f.engines.mean_flow(s.t);
     return solve_guidance(s.t, Re + s.h0, s.vx, s.vy, target, model, guess, passes);
   };
   GuidanceSolution g = solve(nullptr, first_passes);
@@ -475,7 +559,7 @@ bool circularise(Flight& f, double a) {
   auto reached = [a](const FlightState& x) { return sma_of(x) >= a; };
   for (;;) {
     const double dry = f.next_dry();
-    const double dt = std::min(f.v.plan.step, dry);
+    const double dt = std::min({f.v.plan.step, dry, f.next_point()});
     Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
@@ -490,7 +574,7 @@ bool circularise(Flight& f, double a) {
       return true;
     }
     f.step(dt);
-    if (dry <= f.v.plan.step) return false;
+    if (dry <= dt) return false;
   }
 }
 
@@ -519,8 +603,11 @@ void fly_last_stage(Flight& f) {
     return;
   }
   if (m.injection == Injection::coast) {
+    const double t_cut = f.s.t;
     coast_to_apogee(f);
     f.event("apogee");
+    // A thrust profile takes up again where the cut-off left it.
+    f.engines.t_on += f.s.t - t_cut;
     StagedBurn second;
     begin_burn(f, second);
     f.event(z.name + ": ignition at apogee");
@@ -581,6 +668,13 @@ StagedResult fly_once(const StagedVehicle& v, const StepObservers& observers, do
   for (const BoosterGroup& g : v.stages[0].boosters) {
     f.groups.push_back(
         Burner{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
+    if (g.profile) {
+      Burner& b = f.groups.back();
+      b.profile = g.profile.get();
+      b.units = g.count;
+      // Its mean thrust over the burn.
+      b.F = g.count * g.profile->impulse(group_burn_time(g)) / group_burn_time(g);
+    }
     f.group_on.push_back(true);
   }
   try {

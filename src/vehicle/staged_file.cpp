@@ -1,7 +1,9 @@
 #include "vehicle/staged_file.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -10,6 +12,8 @@
 #include <toml++/toml.h>
 
 #include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
+#include "vehicle/booster_profile.hpp"
 #include "vehicle/keys.hpp"
 #include "vehicle/toml_screen.hpp"
 
@@ -152,6 +156,55 @@ void exhaust_speed_of(const toml::table& t, const std::string& prefix, double is
   if (has_isp) c = isp * g0;
 }
 
+// The thrust profile the key `thrust_profile` names, found from the
+// description's folder and read by the booster profile's reader; its points
+// must run forward in time from the ignition, with no thrust below zero.
+std::shared_ptr<const ThrustProfile> profile_at(const toml::node& n, const std::string& key, const std::string& file) {
+  const At at = at_of(n.source());
+  std::filesystem::path path(n.as_string()->get());
+  if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
+  auto p = std::make_shared<ThrustProfile>();
+  p->path = path.string();
+  std::string text;
+  try {
+    text = read_whole_file(p->path);
+  } catch (const FatalError& e) {
+    refuse(file, at, key, "cannot be read: " + e.message);
+  }
+  const BoosterProfile points = parse_profile(std::move(text), p->path);
+  if (!points.whole) refuse(file, at, key, points.end.message);
+  for (std::size_t k = 0; k < points.t.size(); ++k) {
+    const double t = points.t[k], F = points.F[k];
+    const std::string where = p->path + ": point " + std::to_string(k + 1) + ": ";
+    if (!(F >= 0) || !std::isfinite(F)) refuse(file, at, key, where + "the thrust must be at least 0, got " + number_text(F));
+    if (!(t >= 0) || !std::isfinite(t) || (k > 0 && !(t > points.t[k - 1]))) {
+      refuse(file, at, key, where + "the times must increase from the ignition (0 s) on, got " + number_text(t));
+    }
+  }
+  // From no thrust at the ignition, unless the file starts there itself.
+  if (points.t.empty() || points.t.front() > 0) {
+    p->t.push_back(0);
+    p->F.push_back(0);
+  }
+  p->t.insert(p->t.end(), points.t.begin(), points.t.end());
+  p->F.insert(p->F.end(), points.F.begin(), points.F.end());
+  if (p->t.size() < 2 || !(p->rising() > 0)) {
+    refuse(file, at, key, p->path + ": needs a point after the ignition with thrust above 0");
+  }
+  return p;
+}
+
+// Exactly one of thrust and thrust_profile; the profile read (null: thrust).
+std::shared_ptr<const ThrustProfile> thrust_profile_of(const toml::table& t, const std::string& prefix,
+                                                       const std::string& file) {
+  const bool has_F = t.contains("thrust"), has_profile = t.contains("thrust_profile");
+  if (has_F == has_profile) {
+    refuse(file, at_of(t.source()), prefix + "thrust",
+           has_F ? "give thrust or thrust_profile, not both" : "missing (or thrust_profile)");
+  }
+  return has_profile ? profile_at(*t.get("thrust_profile"), prefix + "thrust_profile", file) : nullptr;
+}
+
 BurnEnd burn_end_of(const std::string& s, At at, const std::string& key, const std::string& file) {
   if (s == "depletion") return BurnEnd::depletion;
   if (s == "time") return BurnEnd::time;
@@ -164,7 +217,8 @@ BoosterGroup read_group(const toml::table& t, const std::string& prefix, const s
   double isp = 0;
   read_table(t, prefix,
              {whole("count", 1, 64, true, [&](double x) { g.count = static_cast<int>(x); }),
-              number("thrust", 0, big, true, true, [&](double x) { g.thrust = x; }),
+              number("thrust", 0, big, true, false, [&](double x) { g.thrust = x; }),
+              text("thrust_profile", false, [](const std::string&) {}),
               number("exhaust_speed", 0, 1e5, true, false, [&](double x) { g.exhaust_speed = x; }),
               number("specific_impulse", 0, 1e4, true, false, [&](double x) { isp = x; }),
               number("exit_area", 0, 1e6, false, false, [&](double x) { g.exit_area = x; }),
@@ -175,6 +229,7 @@ BoosterGroup read_group(const toml::table& t, const std::string& prefix, const s
               number("jettison_time", 0, 1e5, true, false, [&](double x) { g.jettison_time = x; })},
              file);
   exhaust_speed_of(t, prefix, isp, g.exhaust_speed, file);
+  g.profile = thrust_profile_of(t, prefix, file);
   return g;
 }
 
@@ -185,7 +240,8 @@ StagedStage read_stage(const toml::table& t, const std::string& prefix, const st
   read_table(t, prefix,
              {text("name", true, [&](const std::string& s) { z.name = s; }),
               whole("engines", 1, 64, false, [&](double x) { z.engines = static_cast<int>(x); }),
-              number("thrust", 0, big, true, true, [&](double x) { z.thrust = x; }),
+              number("thrust", 0, big, true, false, [&](double x) { z.thrust = x; }),
+              text("thrust_profile", false, [](const std::string&) {}),
               number("exhaust_speed", 0, 1e5, true, false, [&](double x) { z.exhaust_speed = x; }),
               number("specific_impulse", 0, 1e4, true, false, [&](double x) { isp = x; }),
               number("exit_area", 0, 1e6, false, false, [&](double x) { z.exit_area = x; }),
@@ -200,6 +256,7 @@ StagedStage read_stage(const toml::table& t, const std::string& prefix, const st
               {"boosters", 0, 0, false, false, {}, {}, {}}},
              file);
   exhaust_speed_of(t, prefix, isp, z.exhaust_speed, file);
+  z.profile = thrust_profile_of(t, prefix, file);
   const At end_at = t.contains("burn_end") ? at_of(t.get("burn_end")->source()) : at_of(t.source());
   z.burn_end = burn_end_of(end, end_at, prefix + "burn_end", file);
   if (z.burn_end == BurnEnd::time && !t.contains("burn_time")) {
