@@ -330,6 +330,97 @@ CutoffTarget last_stage_target(const Flight& f) {
   return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
 }
 
+// The burning stage with booster groups still on it, as the guidance sees
+// it: the engines' burn of T s from now at `flow`, cut into constant-thrust
+// arcs at every ignition, burn-out and jettison of a group and at the
+// fairing's jettison, each arc burning what is lit across it (its thrust the
+// sum, its exhaust speed the thrust over the summed flow) and each shedding
+// what leaves at its end; the last arc coasts to the separation, which
+// takes the stage and any group still on it. m, t and fairing move on to the
+// stage above's ignition.
+void add_boosted_arcs(const Flight& f, double flow, double T, double& m, double& t, bool& fairing,
+                      std::vector<StageBurn>& out) {
+  const StagedVehicle& v = f.v;
+  const StagedStage& z = v.stages[f.stage];
+  struct Group {
+    double on = 0, off = 0, leaves = inf;  // s from now: lit, burnt out, jettisoned
+    double F = 0, flow = 0, left = 0;      // N, kg/s, kg of propellant
+    double structure = 0;                  // kg
+    bool attached = true;
+  };
+  std::vector<Group> groups;
+  std::vector<double> cuts{T};
+  for (std::size_t j = 0; j < f.groups.size(); ++j) {
+    if (!f.group_on[j]) continue;
+    const BoosterGroup& g = z.boosters[j];
+    const Burner& b = f.groups[j];
+    Group x;
+    x.left = b.left;
+    x.structure = g.count * (g.mass - g.propellant_mass);
+    if (b.lit) {
+      x.flow = b.mean_flow(t);
+      x.off = b.dry_left(t);
+    } else if (!b.out) {
+      // Its mean flow over the burn: all of it for a constant thrust.
+      const double t_burn = group_burn_time(g);
+      x.on = std::max(0.0, g.ignition_time - t);
+      x.off = x.on + t_burn;
+      x.flow = b.profile ? g.count * g.profile->impulse(t_burn) / g.exhaust_speed / t_burn : b.flow();
+    }
+    x.F = x.flow * g.exhaust_speed;
+    x.leaves = g.jettison_time >= 0 ? g.jettison_time - t : x.off;
+    x.off = std::min(x.off, x.leaves);
+    cuts.insert(cuts.end(), {x.on, x.off, x.leaves});
+    groups.push_back(x);
+  }
+  if (fairing) cuts.push_back(v.fairing_jettison_time - t);
+  std::sort(cuts.begin(), cuts.end());
+  double from = 0;
+  for (double to : cuts) {
+    to = std::min(to, T);
+    if (to > from + cycle_slack) {
+      double F = flow * z.exhaust_speed, mdot = flow;
+      for (Group& g : groups) {
+        if (g.attached && g.on <= from + cycle_slack && g.off >= to - cycle_slack) {
+          F += g.F;
+          mdot += g.flow;
+          g.left -= g.flow * (to - from);
+        }
+      }
+      StageBurn arc;
+      arc.thrust = ThrustModel{F / mdot, m / mdot, inf};
+      arc.burn = to - from;
+      out.push_back(arc);
+      m -= mdot * (to - from);
+      from = to;
+    }
+    // What leaves here.
+    for (Group& g : groups) {
+      if (g.attached && g.leaves <= from + cycle_slack) {
+        g.attached = false;
+        m -= g.structure + g.left;
+      }
+    }
+    if (fairing && v.fairing_jettison_time - t <= from + cycle_slack) {
+      fairing = false;
+      m -= v.fairing_mass;
+    }
+  }
+  // The coast to the separation; the stage leaves with what it has not
+  // burnt and the groups still on it.
+  out.back().coast = z.separation_delay;
+  const double t_sep = t + T + z.separation_delay;
+  if (fairing && v.fairing_jettison_time <= t_sep) {
+    fairing = false;
+    m -= v.fairing_mass;
+  }
+  m -= z.dry_mass + (f.engines.left - flow * T);
+  for (const Group& g : groups) {
+    if (g.attached) m -= g.structure + g.left;
+  }
+  t = t_sep;
+}
+
 // The stages still to burn as the guidance sees them, from now: the burning
 // stage until it runs dry (or its timed cut-off), each stage above at full
 // thrust from the mass the separation below leaves it, the last one until
@@ -353,6 +444,11 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
     b.thrust = ThrustModel{z.exhaust_speed, m / flow, inf};
     b.burn = usable / flow;
     if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
+    const bool boosted = std::find(f.group_on.begin(), f.group_on.end(), true) != f.group_on.end();
+    if (burning && boosted && k + 1 != v.stages.size()) {
+      add_boosted_arcs(f, flow, b.burn, m, t, fairing, out);
+      continue;
+    }
     if (fairing && v.fairing_jettison_time > t) {
       b.thrust.t_drop = v.fairing_jettison_time - t;
       b.thrust.tau_drop = v.fairing_mass / flow;
@@ -376,8 +472,8 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
 }
 
 // A stage below the last: the pitch programme through its burn; from the
-// plan's takeover on, once no booster group is left on it, the guidance over
-// the stages still to burn steers it instead of the gravity turn.
+// plan's takeover on, the guidance over the stages still to burn (and the
+// booster groups still on this one) steers it instead of the gravity turn.
 void fly_lower_stage(Flight& f) {
   FlightState& s = f.s;
   const StagedPlan& p = f.v.plan;
@@ -399,13 +495,13 @@ void fly_lower_stage(Flight& f) {
     const bool burnt_out = f.engines.spent(s.t);
     const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
     if (burnt_out || timed_out) break;
-    const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
-    if (phase == turn && p.guidance_takeover > 0 && s.t + cycle_slack >= p.guidance_takeover && groups_gone) {
+    if (phase == turn && p.guidance_takeover > 0 && s.t + cycle_slack >= p.guidance_takeover) {
       phase = guided;
       g = solve(nullptr, first_passes);
       s.mode = Steering::guided;
       s.follow_air = true;
       f.event("guidance takeover");
+      f.out.foreseen_cutoff = s.t + g.tgo;
     } else if (phase == guided && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
       const GuidanceSolution prev = g;
       g = solve(&prev, 1);
