@@ -358,6 +358,36 @@ TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
   }
 }
 
+// Keys that cannot matter are taken and said, each at its place; the
+// bundled vehicles give none.
+TEST(StagedDescription, WarnsOfKeysWithoutEffect) {
+  const std::string leo = test::read_file(std::string(ASCENT_SOURCE_DIR).append("/vehicles/corvane_leo.toml"));
+  const struct {
+    const char* from;
+    const char* to;
+    const char* warning;  // empty: none
+  } cases[] = {
+      {"", "", ""},
+      {"burn_end = \"depletion\"", "burn_time = 100", "t.toml:17:13: stage.1.burn_time: has no effect: the burn does not end by time"},
+      {"burn_end = \"target\"", "burn_end = \"target\"\nseparation_delay = 2", "stage.2.separation_delay: has no effect"},
+      {"injection = \"coast\"", "injection = \"direct\"", "t.toml:48:20: mission.transfer_perigee: has no effect"},
+      {"[mission]", "[atmosphere]\nscale_height = 7000\n[mission]", "atmosphere.scale_height: has no effect"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::string text = leo;
+    if (*c.from != 0) text.replace(text.find(c.from), std::string(c.from).size(), c.to);
+    std::vector<std::string> warnings{"stale"};
+    (void)parse_staged(text, "t.toml", &warnings);
+    if (*c.warning == 0) {
+      EXPECT_TRUE(warnings.empty()) << warnings.front();
+    } else {
+      ASSERT_EQ(warnings.size(), 1u);
+      EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+    }
+  }
+}
+
 // The transfer orbit's perigee lies the argument of perigee past the node;
 // a site at the plane's highest latitude (i = latitude) lies at the argument
 // of latitude whose sine is sin(latitude) / sin(i): 90 deg.

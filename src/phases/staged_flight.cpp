@@ -568,6 +568,25 @@ double sma_of(const FlightState& s) {
   return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / s.env->mu);
 }
 
+// s, where within the step of dt from f, which reaches the point `reached`
+// marks (a cut-off, the apogee), that point lies: the step halved on copies
+// of the flight until the interval is far below a nanosecond. `prepare`
+// sets a copy's controls for a step of the given length.
+template <class Reached, class Prepare>
+double located_within(const Flight& f, double dt, Reached&& reached, Prepare&& prepare) {
+  double lo = 0, hi = dt;
+  for (int i = 0; i < max_bisections; ++i) {
+    const double mid = (lo + hi) / 2;
+    Flight t2 = f.trial();
+    prepare(t2, mid);
+    t2.step(mid);
+    (reached(t2.s) ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+void no_preparation(Flight&, double) {}
+
 // The last stage's burn to the cut-off point `target`, cut off when
 // `reached` says the state is on its orbit: the guidance steers, the
 // cut-off is located within the step that passes it.
@@ -603,14 +622,9 @@ bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
     Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
-      double lo = 0, hi = dt;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
+      const double hi = located_within(f, dt, reached, [&](Flight& t2, double mid) {
         t2.s.kick_rate = (guided_pitch(g, s.t + mid) - s.pitch) / mid;
-        t2.step(mid);
-        (reached(t2.s) ? hi : lo) = mid;
-      }
+      });
       s.kick_rate = (guided_pitch(g, s.t + hi) - s.pitch) / hi;
       f.step(hi);
       return true;
@@ -630,13 +644,8 @@ void coast_to_apogee(Flight& f) {
     Flight trial = f.trial();
     trial.step(f.v.plan.coast_step);
     if (trial.s.vy <= 0) {
-      double lo = 0, hi = f.v.plan.coast_step;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
-        t2.step(mid);
-        (t2.s.vy <= 0 ? hi : lo) = mid;
-      }
+      const double hi = located_within(f, f.v.plan.coast_step, [](const FlightState& x) { return x.vy <= 0; },
+                                       no_preparation);
       f.step(hi);
       return;
     }
@@ -659,13 +668,7 @@ bool circularise(Flight& f, double a) {
     Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
-      double lo = 0, hi = dt;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
-        t2.step(mid);
-        (reached(t2.s) ? hi : lo) = mid;
-      }
+      const double hi = located_within(f, dt, reached, no_preparation);
       f.step(hi);
       return true;
     }
