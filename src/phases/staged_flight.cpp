@@ -375,10 +375,11 @@ void add_boosted_arcs(const Flight& f, double flow, double T, double& m, double&
   }
   if (fairing) cuts.push_back(v.fairing_jettison_time - t);
   std::sort(cuts.begin(), cuts.end());
+  const std::size_t first_arc = out.size();
   double from = 0;
   for (double to : cuts) {
     to = std::min(to, T);
-    if (to > from + cycle_slack) {
+    if (to > from + cycle_slack || (to == T && out.size() == first_arc)) {
       double F = flow * z.exhaust_speed, mdot = flow;
       for (Group& g : groups) {
         if (g.attached && g.on <= from + cycle_slack && g.off >= to - cycle_slack) {
