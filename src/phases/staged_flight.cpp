@@ -33,13 +33,65 @@ struct Crashed {};
 // Something that burns: a stage's engines or a booster group.
 struct Burner {
   std::string name;
-  double F = 0;          // N, vacuum thrust at throttle 1
+  double F = 0;          // N, vacuum thrust at throttle 1 (a thrust profile's: its mean over the burn)
   double c = 0;          // m/s
   double area = 0;       // m^2, nozzle exit area of all its nozzles
   double left = 0;       // kg, propellant left
   double throttle = 1;
   bool lit = false;
+  // The thrust against time of each of its `units` engines, from the
+  // ignition at t_on (null: F throughout).
+  const ThrustProfile* profile = nullptr;
+  int units = 1;
+  double t_on = 0;       // s after lift-off
+  bool out = false;      // burnt out
+
   double flow() const { return F * throttle / c; }
+  // N and kg/s at flight time t.
+  double thrust(double t) const { return profile ? units * profile->thrust(t - t_on) : F * throttle; }
+  double flow(double t) const { return profile ? thrust(t) / c : flow(); }
+  // Burnt out by time t: no propellant left, or past the profile's end.
+  bool spent(double t) const {
+    if (!profile) return left <= flow() * cycle_slack;
+    return left <= 0 || t - t_on + cycle_slack >= profile->end();
+  }
+  // s from t to where it runs dry within the profile's present interval
+  // (its end, at the last point); infinite beyond it: the steps stop at
+  // every point, so the next interval answers there.
+  double dry_in(double t) const {
+    if (!profile) return left / flow();
+    const ThrustProfile& p = *profile;
+    const double tb = t - t_on;
+    const double tn = *std::upper_bound(p.t.begin(), p.t.end() - 1, tb + cycle_slack);
+    const double I = left * c / units;  // N s, each engine's impulse left
+    const double F0 = p.thrust(tb), slope = (p.thrust(tn) - F0) / (tn - tb);
+    const double root = std::sqrt(std::max(0.0, F0 * F0 + 2 * slope * I));
+    const double x = F0 + root > 0 ? 2 * I / (F0 + root) : inf;
+    if (x <= tn - tb && (F0 * F0 + 2 * slope * I) >= 0) return x;
+    return tn == p.end() ? tn - tb : inf;
+  }
+  // s from t to the next point of its profile (infinite: none).
+  double next_point(double t) const {
+    if (!profile || !lit) return inf;
+    const double tb = t - t_on;
+    const auto it = std::upper_bound(profile->t.begin(), profile->t.end(), tb + cycle_slack);
+    return it == profile->t.end() ? inf : *it - tb;
+  }
+  // s from t to its burn-out, over the whole of what is left.
+  double dry_left(double t) const {
+    if (!profile) return left / flow();
+    const double tb = t - t_on;
+    return profile->time_of_impulse(left * c / units + profile->impulse(tb)) - tb;
+  }
+  // kg/s, the mean flow over what is left of the burn: the guidance's
+  // constant-thrust model of a profile.
+  double mean_flow(double t) const {
+    if (!profile) return flow();
+    const double tb = t - t_on;
+    const double t_out = tb + dry_left(t);
+    const double burnt = (profile->impulse(t_out) - profile->impulse(tb)) * units / c;
+    return t_out > tb ? burnt / (t_out - tb) : flow(t);
+  }
 };
 
 struct Flight {
@@ -83,22 +135,29 @@ struct Flight {
     return S;
   }
 
-  // Sets thrust, flow, nozzle area and the masses from the burners.
-  void set_burn() {
-    double F = 0, mdot = 0, Ae = 0, m0 = 0;
+  // Sets thrust, flow, nozzle area and the masses from the burners for a
+  // step of dt: a thrust profile's straight line through the step (the
+  // steps end at its points) as the rates of thrust and flow.
+  void set_burn(double dt) {
+    double F = 0, mdot = 0, Ae = 0, m0 = 0, Fdot = 0, mddot = 0;
     auto add = [&](const Burner& b) {
       if (!b.lit) return;
-      F += b.F * b.throttle;
-      mdot += b.flow();
+      F += b.thrust(s.t);
+      mdot += b.flow(s.t);
       Ae += b.area;
       m0 += b.left;
+      if (b.profile) {
+        const double rate = (b.thrust(s.t + dt) - b.thrust(s.t)) / dt;
+        Fdot += rate;
+        mddot += rate / b.c;
+      }
     };
     add(engines);
     for (const Burner& b : groups) add(b);
     s.Fvac = F;
     s.mdot = -mdot;
-    s.mddot = 0;
-    s.Fdot = 0;
+    s.mddot = -mddot;
+    s.Fdot = Fdot;
     s.Ae = Ae;
     s.m0 = m0;
     s.Me = mass - m0;
@@ -107,19 +166,23 @@ struct Flight {
 
   // One step of dt; the burners' propellant follows the flow.
   void step(double dt) {
-    set_burn();
+    set_burn(dt);
     s.dt = dt;
+    const double t0 = s.t, mdot0 = s.mdot, mddot = s.mddot;
     trajectory_step(s, *observers);
     ++out.steps;
-    auto burn = [dt](Burner& b) {
-      if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
+    auto burn = [dt, t0](Burner& b) {
+      if (!b.lit) return;
+      // A profile's flow is straight through the step: its mean is the mean of its ends.
+      const double burnt = b.profile ? (b.thrust(t0) + b.thrust(t0 + dt)) / 2 / b.c * dt : b.flow() * dt;
+      b.left = std::max(0.0, b.left - burnt);
     };
     // Below the ground (or a state no longer a number): the flight ends.
     if (!(s.h0 >= -ground_margin)) throw Crashed{};
     const double m_before = mass;
     burn(engines);
     for (Burner& b : groups) burn(b);
-    mass = m_before + s.mdot * dt;
+    mass = mddot == 0 ? m_before + s.mdot * dt : m_before + (mdot0 + mddot * dt / 2) * dt;
   }
 
   void drop(const std::string& what, double leaves, double expected) {
@@ -132,10 +195,17 @@ struct Flight {
   // s, when each burner still lit runs dry, from now.
   double next_dry() const {
     double t = inf;
-    if (engines.lit) t = std::min(t, engines.left / engines.flow());
+    if (engines.lit) t = std::min(t, engines.dry_in(s.t));
     for (const Burner& b : groups) {
-      if (b.lit) t = std::min(t, b.left / b.flow());
+      if (b.lit) t = std::min(t, b.dry_in(s.t));
     }
+    return t;
+  }
+
+  // s, the next point of a thrust profile burning, from now.
+  double next_point() const {
+    double t = engines.next_point(s.t);
+    for (const Burner& b : groups) t = std::min(t, b.next_point(s.t));
     return t;
   }
 };
@@ -143,6 +213,12 @@ struct Flight {
 void light_stage(Flight& f) {
   const StagedStage& z = f.v.stages[f.stage];
   f.engines = Burner{z.name, stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
+  if (z.profile) {
+    f.engines.F = full_burn_propellant(z) * z.exhaust_speed / full_burn_time(z);
+    f.engines.profile = z.profile.get();
+    f.engines.units = z.engines;
+    f.engines.t_on = f.s.t;
+  }
   if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
   f.t_ignition = f.s.t;
   f.event(z.name + ": ignition");
@@ -160,7 +236,7 @@ double stage_throttle(const StagedStage& z, double t_burn) {
 double next_event(const Flight& f) {
   const StagedStage& z = f.v.stages[f.stage];
   const double t = f.s.t, tb = t - f.t_ignition;
-  double next = f.next_dry();
+  double next = std::min(f.next_dry(), f.next_point());
   if (f.engines.lit) {
     for (double tk : z.throttle_times) {
       if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
@@ -190,16 +266,19 @@ void time_events(Flight& f) {
       Burner& b = f.groups[j];
       const std::string name = "booster group " + std::to_string(j + 1);
       if (!f.group_on[j]) continue;
-      if (!b.lit && b.left > 0 && g.ignition_time <= t + cycle_slack) {
+      if (!b.lit && !b.out && b.left > 0 && g.ignition_time <= t + cycle_slack) {
         b.lit = true;
+        b.t_on = g.ignition_time;
         f.event(name + ": ignition");
       }
-      if (b.lit && b.left <= b.flow() * cycle_slack) {
+      if (b.lit && b.spent(t)) {
         b.lit = false;
-        b.left = 0;
+        b.out = true;
+        // A thrust profile may end with propellant left: it leaves at the jettison.
+        if (!b.profile) b.left = 0;
         f.event(name + ": burn-out");
       }
-      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : !b.lit && b.left == 0;
+      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : b.out;
       if (jettison) {
         const double expected = g.count * (g.mass - g.propellant_mass) + b.left;
         f.group_on[j] = false;
@@ -251,6 +330,98 @@ CutoffTarget last_stage_target(const Flight& f) {
   return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
 }
 
+// The burning stage with booster groups still on it, as the guidance sees
+// it: the engines' burn of T s from now at `flow`, cut into constant-thrust
+// arcs at every ignition, burn-out and jettison of a group and at the
+// fairing's jettison, each arc burning what is lit across it (its thrust the
+// sum, its exhaust speed the thrust over the summed flow) and each shedding
+// what leaves at its end; the last arc coasts to the separation, which
+// takes the stage and any group still on it. m, t and fairing move on to the
+// stage above's ignition.
+void add_boosted_arcs(const Flight& f, double flow, double T, double& m, double& t, bool& fairing,
+                      std::vector<StageBurn>& out) {
+  const StagedVehicle& v = f.v;
+  const StagedStage& z = v.stages[f.stage];
+  struct Group {
+    double on = 0, off = 0, leaves = inf;  // s from now: lit, burnt out, jettisoned
+    double F = 0, flow = 0, left = 0;      // N, kg/s, kg of propellant
+    double structure = 0;                  // kg
+    bool attached = true;
+  };
+  std::vector<Group> groups;
+  std::vector<double> cuts{T};
+  for (std::size_t j = 0; j < f.groups.size(); ++j) {
+    if (!f.group_on[j]) continue;
+    const BoosterGroup& g = z.boosters[j];
+    const Burner& b = f.groups[j];
+    Group x;
+    x.left = b.left;
+    x.structure = g.count * (g.mass - g.propellant_mass);
+    if (b.lit) {
+      x.flow = b.mean_flow(t);
+      x.off = b.dry_left(t);
+    } else if (!b.out) {
+      // Its mean flow over the burn: all of it for a constant thrust.
+      const double t_burn = group_burn_time(g);
+      x.on = std::max(0.0, g.ignition_time - t);
+      x.off = x.on + t_burn;
+      x.flow = b.profile ? g.count * g.profile->impulse(t_burn) / g.exhaust_speed / t_burn : b.flow();
+    }
+    x.F = x.flow * g.exhaust_speed;
+    x.leaves = g.jettison_time >= 0 ? g.jettison_time - t : x.off;
+    x.off = std::min(x.off, x.leaves);
+    cuts.insert(cuts.end(), {x.on, x.off, x.leaves});
+    groups.push_back(x);
+  }
+  if (fairing) cuts.push_back(v.fairing_jettison_time - t);
+  std::sort(cuts.begin(), cuts.end());
+  const std::size_t first_arc = out.size();
+  double from = 0;
+  for (double to : cuts) {
+    to = std::min(to, T);
+    if (to > from + cycle_slack || (to == T && out.size() == first_arc)) {
+      double F = flow * z.exhaust_speed, mdot = flow;
+      for (Group& g : groups) {
+        if (g.attached && g.on <= from + cycle_slack && g.off >= to - cycle_slack) {
+          F += g.F;
+          mdot += g.flow;
+          g.left -= g.flow * (to - from);
+        }
+      }
+      StageBurn arc;
+      arc.thrust = ThrustModel{F / mdot, m / mdot, inf};
+      arc.burn = to - from;
+      out.push_back(arc);
+      m -= mdot * (to - from);
+      from = to;
+    }
+    // What leaves here.
+    for (Group& g : groups) {
+      if (g.attached && g.leaves <= from + cycle_slack) {
+        g.attached = false;
+        m -= g.structure + g.left;
+      }
+    }
+    if (fairing && v.fairing_jettison_time - t <= from + cycle_slack) {
+      fairing = false;
+      m -= v.fairing_mass;
+    }
+  }
+  // The coast to the separation; the stage leaves with what it has not
+  // burnt and the groups still on it.
+  out.back().coast = z.separation_delay;
+  const double t_sep = t + T + z.separation_delay;
+  if (fairing && v.fairing_jettison_time <= t_sep) {
+    fairing = false;
+    m -= v.fairing_mass;
+  }
+  m -= z.dry_mass + (f.engines.left - flow * T);
+  for (const Group& g : groups) {
+    if (g.attached) m -= g.structure + g.left;
+  }
+  t = t_sep;
+}
+
 // The stages still to burn as the guidance sees them, from now: the burning
 // stage until it runs dry (or its timed cut-off), each stage above at full
 // thrust from the mass the separation below leaves it, the last one until
@@ -263,19 +434,29 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
     const StagedStage& z = v.stages[k];
     const bool burning = k == f.stage;
-    const double flow = burning ? f.engines.flow() : stage_thrust(z) / z.exhaust_speed;
+    // A thrust profile as its mean flow over what is left of its burn.
+    const double flow = burning ? f.engines.mean_flow(t)
+                        : z.profile ? full_burn_propellant(z) / full_burn_time(z)
+                                    : stage_thrust(z) / z.exhaust_speed;
     const double left = burning ? f.engines.left : z.propellant_mass;
+    // kg, what the burn can burn: a profile may end with propellant left.
+    const double usable = !z.profile ? left : burning ? std::min(left, flow * f.engines.dry_left(t)) : full_burn_propellant(z);
     StageBurn b;
     b.thrust = ThrustModel{z.exhaust_speed, m / flow, inf};
-    b.burn = left / flow;
+    b.burn = usable / flow;
     if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
+    const bool boosted = std::find(f.group_on.begin(), f.group_on.end(), true) != f.group_on.end();
+    if (burning && boosted && k + 1 != v.stages.size()) {
+      add_boosted_arcs(f, flow, b.burn, m, t, fairing, out);
+      continue;
+    }
     if (fairing && v.fairing_jettison_time > t) {
       b.thrust.t_drop = v.fairing_jettison_time - t;
       b.thrust.tau_drop = v.fairing_mass / flow;
     }
     if (k + 1 == v.stages.size()) {
       b.burn = inf;
-      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - left));
+      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - usable));
     } else {
       b.coast = z.separation_delay;
       const double t_sep = t + b.burn + b.coast;
@@ -292,8 +473,8 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
 }
 
 // A stage below the last: the pitch programme through its burn; from the
-// plan's takeover on, once no booster group is left on it, the guidance over
-// the stages still to burn steers it instead of the gravity turn.
+// plan's takeover on, the guidance over the stages still to burn (and the
+// booster groups still on this one) steers it instead of the gravity turn.
 void fly_lower_stage(Flight& f) {
   FlightState& s = f.s;
   const StagedPlan& p = f.v.plan;
@@ -312,16 +493,16 @@ void fly_lower_stage(Flight& f) {
   };
   for (;;) {
     const double tb = s.t - f.t_ignition;
-    const bool burnt_out = f.engines.left <= f.engines.flow() * cycle_slack;
+    const bool burnt_out = f.engines.spent(s.t);
     const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
     if (burnt_out || timed_out) break;
-    const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
-    if (phase == turn && p.guidance_takeover > 0 && s.t + cycle_slack >= p.guidance_takeover && groups_gone) {
+    if (phase == turn && p.guidance_takeover > 0 && s.t + cycle_slack >= p.guidance_takeover) {
       phase = guided;
       g = solve(nullptr, first_passes);
       s.mode = Steering::guided;
       s.follow_air = true;
       f.event("guidance takeover");
+      f.out.foreseen_cutoff = s.t + g.tgo;
     } else if (phase == guided && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
       const GuidanceSolution prev = g;
       g = solve(&prev, 1);
@@ -388,6 +569,25 @@ double sma_of(const FlightState& s) {
   return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / s.env->mu);
 }
 
+// s, where within the step of dt from f, which reaches the point `reached`
+// marks (a cut-off, the apogee), that point lies: the step halved on copies
+// of the flight until the interval is far below a nanosecond. `prepare`
+// sets a copy's controls for a step of the given length.
+template <class Reached, class Prepare>
+double located_within(const Flight& f, double dt, Reached&& reached, Prepare&& prepare) {
+  double lo = 0, hi = dt;
+  for (int i = 0; i < max_bisections; ++i) {
+    const double mid = (lo + hi) / 2;
+    Flight t2 = f.trial();
+    prepare(t2, mid);
+    t2.step(mid);
+    (reached(t2.s) ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+void no_preparation(Flight&, double) {}
+
 // The last stage's burn to the cut-off point `target`, cut off when
 // `reached` says the state is on its orbit: the guidance steers, the
 // cut-off is located within the step that passes it.
@@ -398,7 +598,7 @@ bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
   const double Re = f.env.Re;
   ThrustModel model{f.engines.c, 1, inf};
   auto solve = [&](const GuidanceSolution* guess, int passes) {
-    model.tau = f.mass / f.engines.flow();
+    model.tau = f.mass / f.engines.mean_flow(s.t);
     return solve_guidance(s.t, Re + s.h0, s.vx, s.vy, target, model, guess, passes);
   };
   GuidanceSolution g = solve(nullptr, first_passes);
@@ -423,14 +623,9 @@ bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
     Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
-      double lo = 0, hi = dt;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
+      const double hi = located_within(f, dt, reached, [&](Flight& t2, double mid) {
         t2.s.kick_rate = (guided_pitch(g, s.t + mid) - s.pitch) / mid;
-        t2.step(mid);
-        (reached(t2.s) ? hi : lo) = mid;
-      }
+      });
       s.kick_rate = (guided_pitch(g, s.t + hi) - s.pitch) / hi;
       f.step(hi);
       return true;
@@ -450,13 +645,8 @@ void coast_to_apogee(Flight& f) {
     Flight trial = f.trial();
     trial.step(f.v.plan.coast_step);
     if (trial.s.vy <= 0) {
-      double lo = 0, hi = f.v.plan.coast_step;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
-        t2.step(mid);
-        (t2.s.vy <= 0 ? hi : lo) = mid;
-      }
+      const double hi = located_within(f, f.v.plan.coast_step, [](const FlightState& x) { return x.vy <= 0; },
+                                       no_preparation);
       f.step(hi);
       return;
     }
@@ -475,22 +665,16 @@ bool circularise(Flight& f, double a) {
   auto reached = [a](const FlightState& x) { return sma_of(x) >= a; };
   for (;;) {
     const double dry = f.next_dry();
-    const double dt = std::min(f.v.plan.step, dry);
+    const double dt = std::min({f.v.plan.step, dry, f.next_point()});
     Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial.s)) {
-      double lo = 0, hi = dt;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
-        t2.step(mid);
-        (reached(t2.s) ? hi : lo) = mid;
-      }
+      const double hi = located_within(f, dt, reached, no_preparation);
       f.step(hi);
       return true;
     }
     f.step(dt);
-    if (dry <= f.v.plan.step) return false;
+    if (dry <= dt) return false;
   }
 }
 
@@ -519,8 +703,11 @@ void fly_last_stage(Flight& f) {
     return;
   }
   if (m.injection == Injection::coast) {
+    const double t_cut = f.s.t;
     coast_to_apogee(f);
     f.event("apogee");
+    // A thrust profile takes up again where the cut-off left it.
+    f.engines.t_on += f.s.t - t_cut;
     StagedBurn second;
     begin_burn(f, second);
     f.event(z.name + ": ignition at apogee");
@@ -581,6 +768,13 @@ StagedResult fly_once(const StagedVehicle& v, const StepObservers& observers, do
   for (const BoosterGroup& g : v.stages[0].boosters) {
     f.groups.push_back(
         Burner{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
+    if (g.profile) {
+      Burner& b = f.groups.back();
+      b.profile = g.profile.get();
+      b.units = g.count;
+      // Its mean thrust over the burn.
+      b.F = g.count * g.profile->impulse(group_burn_time(g)) / group_burn_time(g);
+    }
     f.group_on.push_back(true);
   }
   try {

@@ -57,6 +57,9 @@ struct StagedResult {
   double perigee_angle = 0;  // deg, the final orbit's perigee from the launch site along the plane (inertial)
   double mass = 0;        // kg, final mass in orbit
   double liftoff_mass = 0;   // kg
+  // s after lift-off, the last stage's cut-off as the guidance foresaw it at
+  // its takeover below the last stage (0: no takeover)
+  double foreseen_cutoff = 0;
   long steps = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "session/staged_session.hpp"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -34,7 +35,10 @@ bool read_any_description(const std::string& path, StagedVehicle& v, Description
     d = description_from_file_text(text, path);
     return false;
   }
-  v = parse_staged(text, path);
+  std::vector<std::string> warnings;
+  v = parse_staged(text, path, &warnings);
+  // Taken, and said, as for the classic description.
+  for (const std::string& w : warnings) std::fprintf(stderr, "%s: warning: %s\r\n", program_invocation_short_name, w.c_str());
   return true;
 }
 

@@ -161,7 +161,7 @@ void evaluate_state(FlightState& s, const StepObservers& observers, const StepEx
 
 double coast_step_adaptive(FlightState& s, double tolerance, const StepObservers& observers) {
   const steering::PitchProgram law;
-  const double taken = pair_free_step(s, s.dt, tolerance, [&](const StateVector& y) { return derivatives(s, law, y); });
+  const double taken = pair_free_step(s, s.dt, tolerance, s.env->Re, [&](const StateVector& y) { return derivatives(s, law, y); });
   if (taken != 0) evaluate_with(s, law, observers);
   return taken;
 }

@@ -36,6 +36,7 @@ BoosterProfile parse_profile_lines(LineReader& lines, const std::string& name) {
     P.end = e;  // a value that is not a number, a line too long, a read error
     return P;
   }
+  P.whole = true;
   if (lines.line_number() == 0) {
     P.end = FatalError{err_read, name + ": unexpected end of file: the booster profile is empty"};
   } else {

@@ -19,6 +19,9 @@ struct BoosterProfile {
   // What stops a flight that needs the point after the last one: the end of
   // the file, or the first line that is not a point.
   FatalError end{err_read, ""};
+  // The text ended where its points did: no line that is not a point, no
+  // point past the bound.
+  bool whole = false;
 };
 
 // Parses a profile's text.

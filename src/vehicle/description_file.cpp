@@ -20,20 +20,14 @@
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "vehicle/keys.hpp"
+#include "vehicle/toml_position.hpp"
 #include "vehicle/toml_screen.hpp"
 
 namespace ascent {
 
 namespace {
 
-struct Position {
-  long line = 1, column = 1;
-};
-
-Position position_of(const toml::source_region& r) {
-  if (!r.begin) return {};
-  return {static_cast<long>(r.begin.line), static_cast<long>(r.begin.column)};
-}
+using Position = SourcePosition;
 
 struct Fault {
   Position at;

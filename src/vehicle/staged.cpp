@@ -1,5 +1,6 @@
 #include "vehicle/staged.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -27,6 +28,9 @@ double stage_mass(const StagedStage& z) {
 // s after ignition at which a stage of flow mdot at throttle 1 has burnt
 // propellant mp under its throttle schedule.
 double burn_out_under_schedule(const StagedStage& z) {
+  // Each engine burns propellant_mass / engines: the impulse that takes at
+  // the exhaust speed.
+  if (z.profile) return z.profile->time_of_impulse(z.propellant_mass / z.engines * z.exhaust_speed);
   const double mdot = stage_thrust(z) / z.exhaust_speed;  // kg/s at throttle 1
   if (z.throttle_times.empty()) return z.propellant_mass / mdot;
   double left = z.propellant_mass;
@@ -40,7 +44,63 @@ double burn_out_under_schedule(const StagedStage& z) {
   return INFINITY;
 }
 
+// The interval [t[k-1], t[k]] holding tb (k at least 1).
+std::size_t interval_of(const ThrustProfile& p, double tb) {
+  const auto it = std::upper_bound(p.t.begin() + 1, p.t.end() - 1, tb);
+  return static_cast<std::size_t>(it - p.t.begin());
+}
+
 }  // namespace
+
+double ThrustProfile::thrust(double tb) const {
+  if (tb < 0 || tb > end()) return 0;
+  const std::size_t k = interval_of(*this, tb);
+  return F[k - 1] + (F[k] - F[k - 1]) * ((tb - t[k - 1]) / (t[k] - t[k - 1]));
+}
+
+double ThrustProfile::impulse(double tb) const {
+  if (tb <= 0) return 0;
+  if (tb > end()) tb = end();
+  double I = 0;
+  std::size_t k = 1;
+  for (; t[k] < tb; ++k) I += (F[k - 1] + F[k]) / 2 * (t[k] - t[k - 1]);
+  return I + (F[k - 1] + thrust(tb)) / 2 * (tb - t[k - 1]);
+}
+
+double ThrustProfile::time_of_impulse(double I) const {
+  for (std::size_t k = 1; k < t.size(); ++k) {
+    const double dt = t[k] - t[k - 1];
+    const double dI = (F[k - 1] + F[k]) / 2 * dt;
+    if (dI >= I) {
+      // F = F0 + s x on the interval: I = F0 x + s x^2 / 2, in the form that
+      // keeps its precision when s is small.
+      const double s = (F[k] - F[k - 1]) / dt;
+      const double root = std::sqrt(std::max(0.0, F[k - 1] * F[k - 1] + 2 * s * I));
+      return t[k - 1] + (F[k - 1] + root > 0 ? 2 * I / (F[k - 1] + root) : 0.0);
+    }
+    I -= dI;
+  }
+  return end();
+}
+
+double ThrustProfile::rising() const {
+  for (double x : F) {
+    if (x > 0) return x;
+  }
+  return 0;
+}
+
+double stage_thrust(const StagedStage& z) { return z.engines * (z.profile ? z.profile->rising() : z.thrust); }
+
+double full_burn_propellant(const StagedStage& z) {
+  if (!z.profile) return z.propellant_mass;
+  return std::min(z.propellant_mass, z.engines * z.profile->impulse(z.profile->end()) / z.exhaust_speed);
+}
+
+double group_burn_time(const BoosterGroup& g) {
+  if (g.profile) return g.profile->time_of_impulse(g.propellant_mass * g.exhaust_speed);
+  return g.propellant_mass / (g.thrust / g.exhaust_speed);
+}
 
 double liftoff_mass(const StagedVehicle& v) {
   double m = v.fairing_mass + v.adaptor_mass + v.payload_mass;
@@ -132,7 +192,10 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
     const StagedStage& z = v.stages[i];
     if (has_control(z.name)) add(stage_key(i, "name"), "must not contain control characters (line ends, tabs)");
     const double t_out = burn_out_under_schedule(z);
-    if (z.throttle_times.size() != z.throttle_levels.size()) {
+    if (z.profile && !z.throttle_times.empty()) {
+      add(stage_key(i, "throttle_times"), "a thrust profile already gives the thrust against time: leave out the "
+                                          "throttle schedule");
+    } else if (z.throttle_times.size() != z.throttle_levels.size()) {
       add(stage_key(i, "throttle_levels"), "must hold one level per time of throttle_times (" +
                                                std::to_string(z.throttle_times.size()) + "), got " +
                                                std::to_string(z.throttle_levels.size()));
@@ -148,8 +211,9 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
       }
     }
     if (z.burn_end == BurnEnd::time && z.burn_time > t_out) {
-      add(stage_key(i, "burn_time"), "is longer than the propellant allows (" + number_text(t_out) + " s), got " +
-                                         number_text(z.burn_time));
+      const bool profile_ends = z.profile && full_burn_propellant(z) < z.propellant_mass;
+      add(stage_key(i, "burn_time"), std::string(profile_ends ? "is longer than the thrust profile" : "is longer than the propellant allows") +
+                                         " (" + number_text(t_out) + " s), got " + number_text(z.burn_time));
     }
     if (z.burn_end == BurnEnd::target && i + 1 != n) {
       add(stage_key(i, "burn_end"), "only the last stage's burn ends at the target; stage " + std::to_string(i + 2) +
@@ -186,7 +250,7 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
   // The thrust at lift-off must lift the stack.
   double F0 = stage_thrust(v.stages[0]);
   for (const BoosterGroup& g : v.stages[0].boosters) {
-    if (g.ignition_time == 0) F0 += g.count * g.thrust;
+    if (g.ignition_time == 0) F0 += g.count * (g.profile ? g.profile->rising() : g.thrust);
   }
   const double W0 = liftoff_mass(v) * 9.80665;
   if (!(F0 > W0)) {

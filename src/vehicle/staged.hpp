@@ -5,6 +5,7 @@
 // that coasts to apogee and circularises) is one such vehicle: staged_from()
 // expresses it in this form. SI units; angles in degrees as written.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,24 @@ enum class BurnEnd {
   target,     // the target commands the cut-off (the last stage, or a stage guided to the transfer orbit)
 };
 
+// One engine's (one booster's) vacuum thrust against the time from its
+// ignition, from a file of time and thrust points: straight lines between
+// the points, rising from no thrust at the ignition to the first one (as the
+// booster profile of the classic description does), none after the last.
+// The flow follows the thrust at the engine's exhaust speed, so the burn
+// ends where the propellant runs out or at the last point, whichever comes
+// first; what is left then is carried to the separation.
+struct ThrustProfile {
+  std::string path;           // the file, as found from the description's folder
+  std::vector<double> t, F;   // s, N: from the ignition's (0, 0) on (or the file's own point at 0)
+  double thrust(double tb) const;            // N at tb after ignition
+  double impulse(double tb) const;           // N s from the ignition to tb
+  double time_of_impulse(double I) const;    // s at which the impulse reaches I; the last point's time if never
+  double end() const { return t.back(); }    // s, the last point
+  // N, the thrust as the engine comes up: at the first point with thrust.
+  double rising() const;
+};
+
 // Strap-on boosters of one kind, lit together and jettisoned together.
 struct BoosterGroup {
   int count = 0;                // boosters of the group
@@ -30,6 +49,8 @@ struct BoosterGroup {
   double diameter = 0;          // m, body diameter (adds to the cross-section)
   double ignition_time = 0;     // s after lift-off; 0: lit on the pad
   double jettison_time = -1;    // s after lift-off; negative: at burn-out
+  // The thrust from a file instead of `thrust` (null: constant thrust).
+  std::shared_ptr<const ThrustProfile> profile;
 };
 
 struct StagedStage {
@@ -47,6 +68,9 @@ struct StagedStage {
   // Throttle schedule: the throttle from each time after ignition on (the
   // first entry at 0); empty: full thrust throughout.
   std::vector<double> throttle_times, throttle_levels;
+  // Each engine's thrust from a file instead of `thrust` and a throttle
+  // schedule (null: constant thrust).
+  std::shared_ptr<const ThrustProfile> profile;
   std::vector<BoosterGroup> boosters;
 };
 
@@ -114,11 +138,20 @@ struct StagedVehicle {
 // kg, the stack at lift-off: every stage, booster, the fairing, the adaptor and the payload.
 double liftoff_mass(const StagedVehicle& v);
 
-// N, vacuum thrust of a stage's engines at full throttle.
-inline double stage_thrust(const StagedStage& z) { return z.engines * z.thrust; }
+// N, vacuum thrust of a stage's engines at full throttle (at ignition, for a
+// stage with a thrust profile).
+double stage_thrust(const StagedStage& z);
 
-// s, the burn of a stage at full throttle until its propellant runs out.
+// s, the burn of a stage at full throttle until its propellant runs out (or
+// its thrust profile ends).
 double full_burn_time(const StagedStage& z);
+
+// kg, the propellant a full burn of the stage burns: all it carries, or what
+// its thrust profile burns before it ends.
+double full_burn_propellant(const StagedStage& z);
+
+// s, a booster group's burn from its ignition to its burn-out.
+double group_burn_time(const BoosterGroup& g);
 
 // The classic description in the staged form: the boosters as one group lit
 // on the pad and jettisoned at their separation time, the core burning out,

@@ -1,7 +1,9 @@
 #include "vehicle/staged_file.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -10,21 +12,17 @@
 #include <toml++/toml.h>
 
 #include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
+#include "vehicle/booster_profile.hpp"
 #include "vehicle/keys.hpp"
+#include "vehicle/toml_position.hpp"
 #include "vehicle/toml_screen.hpp"
 
 namespace ascent {
 
 namespace {
 
-struct At {
-  long line = 1, column = 1;
-};
-
-At at_of(const toml::source_region& r) {
-  if (!r.begin) return {};
-  return {static_cast<long>(r.begin.line), static_cast<long>(r.begin.column)};
-}
+using At = SourcePosition;
 
 [[noreturn]] void refuse(const std::string& file, At at, const std::string& key, const std::string& what) {
   throw FatalError{err_description, file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
@@ -95,10 +93,10 @@ void read_table(const toml::table& t, const std::string& prefix, const std::vect
       if (name == c.name) s = &c;
     }
     const std::string full = prefix + name;
-    if (s == nullptr) refuse(file, at_of(key.source()), full, "unknown key");
+    if (s == nullptr) refuse(file, position_of(key.source()), full, "unknown key");
     seen[name] = true;
     if (!s->real && !s->text && !s->list) continue;  // a table of its own, read apart
-    const At at = at_of(node.source());
+    const At at = position_of(node.source());
     if (s->text) {
       const auto* v = node.as_string();
       if (v == nullptr) refuse(file, at, full, "must be a string in quotes");
@@ -129,7 +127,7 @@ void read_table(const toml::table& t, const std::string& prefix, const std::vect
       std::vector<double> xs;
       for (std::size_t i = 0; i < a->size(); ++i) {
         const toml::node& e = *a->get(i);
-        xs.push_back(value(e, at_of(e.source()), "entry " + std::to_string(i + 1) + ": "));
+        xs.push_back(value(e, position_of(e.source()), "entry " + std::to_string(i + 1) + ": "));
       }
       s->list(xs);
       continue;
@@ -137,7 +135,7 @@ void read_table(const toml::table& t, const std::string& prefix, const std::vect
     s->real(value(node, at, ""));
   }
   for (const Slot& c : slots) {
-    if (c.required && !seen.count(c.name)) refuse(file, at_of(t.source()), prefix + c.name, "missing");
+    if (c.required && !seen.count(c.name)) refuse(file, position_of(t.source()), prefix + c.name, "missing");
   }
 }
 
@@ -146,10 +144,59 @@ void exhaust_speed_of(const toml::table& t, const std::string& prefix, double is
                       const std::string& file) {
   const bool has_c = t.contains("exhaust_speed"), has_isp = t.contains("specific_impulse");
   if (has_c == has_isp) {
-    refuse(file, at_of(t.source()), prefix + "exhaust_speed",
+    refuse(file, position_of(t.source()), prefix + "exhaust_speed",
            has_c ? "give exhaust_speed or specific_impulse, not both" : "missing (or specific_impulse)");
   }
   if (has_isp) c = isp * g0;
+}
+
+// The thrust profile the key `thrust_profile` names, found from the
+// description's folder and read by the booster profile's reader; its points
+// must run forward in time from the ignition, with no thrust below zero.
+std::shared_ptr<const ThrustProfile> profile_at(const toml::node& n, const std::string& key, const std::string& file) {
+  const At at = position_of(n.source());
+  std::filesystem::path path(n.as_string()->get());
+  if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
+  auto p = std::make_shared<ThrustProfile>();
+  p->path = path.string();
+  std::string text;
+  try {
+    text = read_whole_file(p->path);
+  } catch (const FatalError& e) {
+    refuse(file, at, key, "cannot be read: " + e.message);
+  }
+  const BoosterProfile points = parse_profile(std::move(text), p->path);
+  if (!points.whole) refuse(file, at, key, points.end.message);
+  for (std::size_t k = 0; k < points.t.size(); ++k) {
+    const double t = points.t[k], F = points.F[k];
+    const std::string where = p->path + ": point " + std::to_string(k + 1) + ": ";
+    if (!(F >= 0) || !std::isfinite(F)) refuse(file, at, key, where + "the thrust must be at least 0, got " + number_text(F));
+    if (!(t >= 0) || !std::isfinite(t) || (k > 0 && !(t > points.t[k - 1]))) {
+      refuse(file, at, key, where + "the times must increase from the ignition (0 s) on, got " + number_text(t));
+    }
+  }
+  // From no thrust at the ignition, unless the file starts there itself.
+  if (points.t.empty() || points.t.front() > 0) {
+    p->t.push_back(0);
+    p->F.push_back(0);
+  }
+  p->t.insert(p->t.end(), points.t.begin(), points.t.end());
+  p->F.insert(p->F.end(), points.F.begin(), points.F.end());
+  if (p->t.size() < 2 || !(p->rising() > 0)) {
+    refuse(file, at, key, p->path + ": needs a point after the ignition with thrust above 0");
+  }
+  return p;
+}
+
+// Exactly one of thrust and thrust_profile; the profile read (null: thrust).
+std::shared_ptr<const ThrustProfile> thrust_profile_of(const toml::table& t, const std::string& prefix,
+                                                       const std::string& file) {
+  const bool has_F = t.contains("thrust"), has_profile = t.contains("thrust_profile");
+  if (has_F == has_profile) {
+    refuse(file, position_of(t.source()), prefix + "thrust",
+           has_F ? "give thrust or thrust_profile, not both" : "missing (or thrust_profile)");
+  }
+  return has_profile ? profile_at(*t.get("thrust_profile"), prefix + "thrust_profile", file) : nullptr;
 }
 
 BurnEnd burn_end_of(const std::string& s, At at, const std::string& key, const std::string& file) {
@@ -164,7 +211,8 @@ BoosterGroup read_group(const toml::table& t, const std::string& prefix, const s
   double isp = 0;
   read_table(t, prefix,
              {whole("count", 1, 64, true, [&](double x) { g.count = static_cast<int>(x); }),
-              number("thrust", 0, big, true, true, [&](double x) { g.thrust = x; }),
+              number("thrust", 0, big, true, false, [&](double x) { g.thrust = x; }),
+              text("thrust_profile", false, [](const std::string&) {}),
               number("exhaust_speed", 0, 1e5, true, false, [&](double x) { g.exhaust_speed = x; }),
               number("specific_impulse", 0, 1e4, true, false, [&](double x) { isp = x; }),
               number("exit_area", 0, 1e6, false, false, [&](double x) { g.exit_area = x; }),
@@ -175,6 +223,7 @@ BoosterGroup read_group(const toml::table& t, const std::string& prefix, const s
               number("jettison_time", 0, 1e5, true, false, [&](double x) { g.jettison_time = x; })},
              file);
   exhaust_speed_of(t, prefix, isp, g.exhaust_speed, file);
+  g.profile = thrust_profile_of(t, prefix, file);
   return g;
 }
 
@@ -185,7 +234,8 @@ StagedStage read_stage(const toml::table& t, const std::string& prefix, const st
   read_table(t, prefix,
              {text("name", true, [&](const std::string& s) { z.name = s; }),
               whole("engines", 1, 64, false, [&](double x) { z.engines = static_cast<int>(x); }),
-              number("thrust", 0, big, true, true, [&](double x) { z.thrust = x; }),
+              number("thrust", 0, big, true, false, [&](double x) { z.thrust = x; }),
+              text("thrust_profile", false, [](const std::string&) {}),
               number("exhaust_speed", 0, 1e5, true, false, [&](double x) { z.exhaust_speed = x; }),
               number("specific_impulse", 0, 1e4, true, false, [&](double x) { isp = x; }),
               number("exit_area", 0, 1e6, false, false, [&](double x) { z.exit_area = x; }),
@@ -200,7 +250,8 @@ StagedStage read_stage(const toml::table& t, const std::string& prefix, const st
               {"boosters", 0, 0, false, false, {}, {}, {}}},
              file);
   exhaust_speed_of(t, prefix, isp, z.exhaust_speed, file);
-  const At end_at = t.contains("burn_end") ? at_of(t.get("burn_end")->source()) : at_of(t.source());
+  z.profile = thrust_profile_of(t, prefix, file);
+  const At end_at = t.contains("burn_end") ? position_of(t.get("burn_end")->source()) : position_of(t.source());
   z.burn_end = burn_end_of(end, end_at, prefix + "burn_end", file);
   if (z.burn_end == BurnEnd::time && !t.contains("burn_time")) {
     refuse(file, end_at, prefix + "burn_time", "missing: burn_end is \"time\"");
@@ -208,7 +259,7 @@ StagedStage read_stage(const toml::table& t, const std::string& prefix, const st
   if (const toml::node* b = t.get("boosters")) {
     const toml::array* groups = b->as_array();
     if (groups == nullptr || !groups->is_array_of_tables()) {
-      refuse(file, at_of(b->source()), prefix + "boosters", "must be [[stage.boosters]] tables");
+      refuse(file, position_of(b->source()), prefix + "boosters", "must be [[stage.boosters]] tables");
     }
     for (std::size_t j = 0; j < groups->size(); ++j) {
       z.boosters.push_back(read_group(*groups->get(j)->as_table(), prefix + "boosters." + std::to_string(j + 1) + ".",
@@ -236,7 +287,7 @@ void read_mission(const toml::table& t, StagedMission& m, const std::string& fil
   const bool apsides = t.contains("perigee_altitude") && t.contains("apogee_altitude");
   const bool elements = t.contains("semi_major_axis") && t.contains("eccentricity");
   if (apsides == elements) {
-    refuse(file, at_of(t.source()), "mission.perigee_altitude",
+    refuse(file, position_of(t.source()), "mission.perigee_altitude",
            "give the target orbit as perigee_altitude and apogee_altitude, or as semi_major_axis and eccentricity");
   }
   if (elements) {
@@ -248,9 +299,44 @@ void read_mission(const toml::table& t, StagedMission& m, const std::string& fil
   } else if (injection == "direct") {
     m.injection = Injection::direct;
   } else {
-    refuse(file, at_of(t.get("injection")->source()), "mission.injection",
+    refuse(file, position_of(t.get("injection")->source()), "mission.injection",
            "must be \"coast\" or \"direct\", got \"" + injection + "\"");
   }
+}
+
+// Keys that cannot matter to the flight of v, as the classic reader warns of
+// its own: each where it stands in the file and why.
+std::vector<std::string> keys_without_effect(const toml::table& root, const StagedVehicle& v, const std::string& file) {
+  std::vector<std::string> out;
+  auto warn = [&](const toml::table* t, const std::string& table, const char* key, const std::string& why) {
+    const toml::node* n = t == nullptr ? nullptr : t->get(key);
+    if (n == nullptr) return;
+    const At at = position_of(n->source());
+    out.push_back(file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
+                  one_line(table + key + ": has no effect: " + why));
+  };
+  const toml::array* stages = root.get_as<toml::array>("stage");
+  for (std::size_t i = 0; i < v.stages.size(); ++i) {
+    const toml::table* t = stages->get(i)->as_table();
+    const std::string prefix = "stage." + std::to_string(i + 1) + ".";
+    if (v.stages[i].burn_end != BurnEnd::time) warn(t, prefix, "burn_time", "the burn does not end by time");
+    if (i + 1 == v.stages.size()) warn(t, prefix, "separation_delay", "the last stage does not separate");
+  }
+  const toml::table* atmosphere = root.get_as<toml::table>("atmosphere");
+  if (v.atmosphere.model != "exponential") {
+    for (const char* k : {"density", "scale_height"}) warn(atmosphere, "atmosphere.", k, "atmosphere.model is not \"exponential\"");
+  }
+  if (v.drag.coefficient > 0) {
+    for (const char* k : {"mach", "cd"}) warn(root.get_as<toml::table>("drag"), "drag.", k, "drag.coefficient holds at every Mach number");
+  }
+  const toml::table* mission = root.get_as<toml::table>("mission");
+  const toml::table* plan = root.get_as<toml::table>("plan");
+  if (v.mission.injection == Injection::direct) {
+    warn(mission, "mission.", "transfer_perigee", "mission.injection is \"direct\"");
+    warn(plan, "plan.", "coast_step", "mission.injection is \"direct\": there is no coast");
+  }
+  if (v.stages.size() == 1) warn(plan, "plan.", "guidance_takeover", "the one stage is guided throughout");
+  return out;
 }
 
 }  // namespace
@@ -277,14 +363,14 @@ bool is_staged_text(std::string_view text) {
   return false;
 }
 
-StagedVehicle parse_staged(std::string_view text, const std::string& file) {
+StagedVehicle parse_staged(std::string_view text, const std::string& file, std::vector<std::string>* warnings) {
   if (std::optional<TomlScreenFault> f = screen_toml(text, true)) refuse(file, {f->line, f->column}, "syntax", f->what);
   {
     toml::parse_result shadow = toml::parse(ascii_shadow(text), file);
-    if (!shadow) refuse(file, at_of(shadow.error().source()), "syntax", std::string(shadow.error().description()));
+    if (!shadow) refuse(file, position_of(shadow.error().source()), "syntax", std::string(shadow.error().description()));
   }
   toml::parse_result res = toml::parse(text, file);
-  if (!res) refuse(file, at_of(res.error().source()), "syntax", std::string(res.error().description()));
+  if (!res) refuse(file, position_of(res.error().source()), "syntax", std::string(res.error().description()));
   const toml::table& root = res.table();
   StagedVehicle v;
   // The classic description holding the keys both forms share, checked as
@@ -293,10 +379,10 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
   bool has_mission = false;
   for (auto&& [key, node] : root) {
     const std::string name(key.str());
-    const At at = at_of(key.source());
+    const At at = position_of(key.source());
     const toml::table* t = node.as_table();
     if (name == "name") {
-      if (node.as_string() == nullptr) refuse(file, at_of(node.source()), name, "must be a string in quotes");
+      if (node.as_string() == nullptr) refuse(file, position_of(node.source()), name, "must be a string in quotes");
       v.name = node.as_string()->get();
     } else if (name == "stage") {
       const toml::array* a = node.as_array();
@@ -325,7 +411,7 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
       // One coefficient throughout needs no points.
       const bool points = !(world.vehicle.drag.coefficient > 0) || t->contains("mach") || t->contains("cd");
       if (points && (v.drag.mach.size() != v.drag.cd.size() || v.drag.mach.empty())) {
-        refuse(file, at_of(t->source()), "drag.cd", "must hold one coefficient per Mach number");
+        refuse(file, position_of(t->source()), "drag.cd", "must hold one coefficient per Mach number");
       }
     } else if (name == "earth") {
       read_table(*t, "earth.",
@@ -386,24 +472,25 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
       const std::size_t i = std::stoul(k.substr(6)) - 1;
       const toml::array& a = *root.get("stage")->as_array();
       const toml::table& st = *a.get(i)->as_table();
-      where = at_of(st.source());
+      where = position_of(st.source());
       const std::string rest = k.substr(k.find('.', 6) + 1);
       if (rest.rfind("boosters.", 0) == 0) {
         const std::size_t j = std::stoul(rest.substr(9)) - 1;
         const toml::table& gt = *st.get("boosters")->as_array()->get(j)->as_table();
-        where = at_of(gt.source());
-        if (const toml::node* n = gt.get(rest.substr(rest.find('.', 9) + 1))) where = at_of(n->source());
+        where = position_of(gt.source());
+        if (const toml::node* n = gt.get(rest.substr(rest.find('.', 9) + 1))) where = position_of(n->source());
       } else if (const toml::node* n = st.get(rest)) {
-        where = at_of(n->source());
+        where = position_of(n->source());
       }
     } else if (std::size_t dot = k.find('.'); dot != std::string::npos) {
       if (const toml::table* t = root.get_as<toml::table>(k.substr(0, dot))) {
-        where = at_of(t->source());
-        if (const toml::node* n = t->get(k.substr(dot + 1))) where = at_of(n->source());
+        where = position_of(t->source());
+        if (const toml::node* n = t->get(k.substr(dot + 1))) where = position_of(n->source());
       }
     }
     refuse(file, where, k, problems.front().what);
   }
+  if (warnings != nullptr) *warnings = keys_without_effect(root, v, file);
   return v;
 }
 

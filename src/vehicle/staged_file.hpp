@@ -5,6 +5,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vehicle/staged.hpp"
 
@@ -15,6 +16,10 @@ bool is_staged_text(std::string_view text);
 
 // Reads a staged vehicle; a fault throws FatalError{err_description,
 // "FILE:LINE:COLUMN: key: what is wrong"}.
-StagedVehicle parse_staged(std::string_view text, const std::string& file_name);
+// Keys given that cannot matter to the flight ("burn_time" of a stage whose
+// burn does not end by time, ...) are taken and said in `warnings`, each
+// "FILE:LINE:COLUMN: key: has no effect: why", when it is not null.
+StagedVehicle parse_staged(std::string_view text, const std::string& file_name,
+                           std::vector<std::string>* warnings = nullptr);
 
 }  // namespace ascent

@@ -58,10 +58,11 @@ inline constexpr int max_sub_steps = 1000;
 inline double speed_of(const StateVector& y) { return std::hypot(y[0], y[2]); }
 
 // The largest error of the controlled quantities, relative to `tolerance`
-// times the radius (position) and the speed (velocities, thrust velocity);
-// e(i) is the estimated error of quantity i.
+// times the radius (position: the distance from the centre of the Earth of
+// radius Re the segment flies over) and the speed (velocities, thrust
+// velocity); e(i) is the estimated error of quantity i.
 template <class Error>
-double relative_error(const StateVector& y, double tolerance, Error&& e) {
+double relative_error(const StateVector& y, double tolerance, double Re, Error&& e) {
   const double r = Re + y[1], v = speed_of(y);
   double err = 0;
   for (std::size_t i : controlled) {
@@ -82,7 +83,7 @@ struct Attempt {
 };
 
 template <class Rhs>
-Attempt attempt(Rhs& f, const StateVector& y, const StateVector& k1, double h, double tolerance) {
+Attempt attempt(Rhs& f, const StateVector& y, const StateVector& k1, double h, double tolerance, double Re) {
   auto at = [&](std::initializer_list<std::pair<double, const StateVector*>> terms) {
     StateVector z = y;
     for (const auto& [w, k] : terms) {
@@ -99,7 +100,7 @@ Attempt attempt(Rhs& f, const StateVector& y, const StateVector& k1, double h, d
   p.y5 = at({{b1, &k1}, {b3, &k3}, {b4, &k4}, {b5, &k5}, {b6, &k6}});
   p.k7 = f(p.y5);
   const StateVector& k7 = p.k7;
-  p.err = relative_error(y, tolerance, [&](std::size_t i) {
+  p.err = relative_error(y, tolerance, Re, [&](std::size_t i) {
     return h * (e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i]);
   });
   for (std::size_t i = 0; i < y.size(); ++i) {
@@ -123,11 +124,11 @@ inline bool same_bits(const StateVector& a, const StateVector& b) {
 // flown to, or one it cannot be estimated on; a step too short to move the
 // time on; or no attempts left), and the solution is left as it was.
 template <class Rhs>
-bool extend(Rhs& f, PairCache& c, double target, double tolerance, int& attempts) {
+bool extend(Rhs& f, PairCache& c, double target, double tolerance, double Re, int& attempts) {
   double h = c.h > 0 && std::isfinite(c.h) ? c.h : target - c.t1;
   while (attempts-- > 0) {
     if (!(c.t1 + h > c.t1)) return false;
-    const Attempt p = attempt(f, c.y1, c.k1, h, tolerance);
+    const Attempt p = attempt(f, c.y1, c.k1, h, tolerance, Re);
     if (!std::isfinite(p.err)) return false;
     const double grow = step_factor(p.err);
     if (p.err <= 1) {
@@ -214,7 +215,7 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
     // whose failures are bounded.
     int attempts = max_attempts;
     bool carried = true;
-    while (target > c.t1 && carried) carried = extend(f, c, target, tolerance, attempts);
+    while (target > c.t1 && carried) carried = extend(f, c, target, tolerance, g.env->Re, attempts);
     if (carried) {
       if (ext) {
         *ext = StepExtension{};
@@ -263,7 +264,7 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
     double err, grow;
     StateVector y4, k5;
     if (!smooth) {
-      const Attempt p = attempt(f, y, k1, hs, tolerance);
+      const Attempt p = attempt(f, y, k1, hs, tolerance, g.env->Re);
       err = p.err;
       y4 = p.y5;
       k5 = p.k7;
@@ -280,7 +281,7 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
       y4 = y;
       for (std::size_t i = 0; i < y4.size(); ++i) y4[i] += hs * (k1[i] + 2 * (k2[i] + k3[i]) + k4[i]) / 6;
       k5 = f(y4);
-      err = relative_error(y, tolerance, [&](std::size_t i) { return hs * (k4[i] - k5[i]) / 6; });
+      err = relative_error(y, tolerance, g.env->Re, [&](std::size_t i) { return hs * (k4[i] - k5[i]) / 6; });
       // The estimate goes as h^4: a safety factor of 0.9, growth at most
       // fivefold, shrinking at most tenfold.
       grow = err > 0 ? std::clamp(0.9 * std::pow(err, -0.25), 0.1, 5.0) : 5.0;
@@ -320,11 +321,11 @@ void integrate_adaptive(State& s, double T, const Segment& g, bool restart, bool
 // next step's proposal; returns the step taken (0 if none was accepted: a
 // state the error cannot be estimated on, s left as it was).
 template <class Rhs>
-double pair_free_step(State& s, double& h, double tolerance, Rhs&& f) {
+double pair_free_step(State& s, double& h, double tolerance, double Re, Rhs&& f) {
   const StateVector y = vector_of(s);
   const StateVector k1 = f(y);
   for (int n = 0; n < 60; ++n) {
-    const pair::Attempt p = pair::attempt(f, y, k1, h, tolerance);
+    const pair::Attempt p = pair::attempt(f, y, k1, h, tolerance, Re);
     const double grow = pair::step_factor(p.err);
     if (p.err <= 1 || !std::isfinite(p.err)) {
       assign(s, p.y5);
