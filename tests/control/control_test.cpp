@@ -9,6 +9,7 @@
 #include "atmosphere/earth.hpp"
 #include "control.hpp"
 #include "study.hpp"
+#include "vehicle/staged.hpp"
 #include "trajectory/forces/drag.hpp"
 #include "trajectory/forces/gravity.hpp"
 #include "trajectory/forces/thrust.hpp"
@@ -155,6 +156,49 @@ TEST(ControlStaged, Delta3WithItsRiseAboveItsGuidedFlight) {
   const Orbit o = conic(p.earth, s.replay.x);
   EXPECT_NEAR(o.a, p.target.a, 1000);
   EXPECT_NEAR(o.e, p.target.e, 1e-4);
+}
+
+// A two-stage vehicle with a separation coast and the fairing leaving
+// during the last burn, its phases worked by hand: the first stage burns
+// 60 t at 1e6 N / 3000 m/s = 333.3 kg/s for 180 s, coasts 2 s and leaves
+// 6 t; the second burns 18 s to the fairing's jettison at 200 s, then at
+// most the rest of its 10 t at 28.57 kg/s (350 s in all), down to its
+// 1 t and the 2 t payload.
+TEST(ControlStaged, PhasesOfAHandWorkedTimeLine) {
+  ascent::StagedVehicle v;
+  v.name = "two-stage";
+  v.stages.resize(2);
+  const double thrust[] = {1e6, 1e5}, ve[] = {3000, 3500}, propellant[] = {60000, 10000}, dry[] = {6000, 1000};
+  for (int i = 0; i < 2; ++i) {
+    ascent::StagedStage& z = v.stages[i];
+    z.name = i == 0 ? "one" : "two";
+    z.thrust = thrust[i], z.exhaust_speed = ve[i], z.propellant_mass = propellant[i], z.dry_mass = dry[i];
+  }
+  v.stages[0].separation_delay = 2;
+  v.stages[1].burn_end = ascent::BurnEnd::target;
+  v.fairing_mass = 1000;
+  v.fairing_jettison_time = 200;
+  v.payload_mass = 2000;
+  v.drag.coefficient = 0.3;
+  v.drag.reference_area = 12;
+  v.atmosphere.model = "exponential";
+  v.mission.injection = ascent::Injection::direct;
+  v.mission.perigee_altitude = v.mission.apogee_altitude = 200000;
+  const Problem p = problem_of(v, false);
+  struct Want {
+    double F, duration_max, dropped, m_min;
+  } want[] = {{1e6, 180, 0, 10000}, {0, 2, 6000, 10000}, {1e5, 18, 1000, 4000}, {1e5, 332, 0, 3000}};
+  ASSERT_EQ(p.phases.size(), std::size(want));
+  EXPECT_EQ(p.m0, 80000);
+  for (std::size_t k = 0; k < p.phases.size(); ++k) {
+    EXPECT_EQ(p.phases[k].burn.Fvac, want[k].F) << k;
+    EXPECT_NEAR(p.phases[k].duration_max, want[k].duration_max, 1e-9) << k;
+    EXPECT_NEAR(p.phases[k].dropped, want[k].dropped, 1e-9) << k;
+    EXPECT_NEAR(p.phases[k].m_min, want[k].m_min, 1e-9) << k;
+  }
+  EXPECT_EQ(p.phases.back().duration_min, 0);
+  EXPECT_NEAR(p.target.a, p.earth.R + 200000, 1e-6);
+  EXPECT_EQ(p.target.e, 0);
 }
 
 TEST(ControlGap, InWords) {

@@ -44,10 +44,10 @@ void check_transcribable(const StagedVehicle& v) {
     refuse(v, "the drag is not one coefficient on one reference area");
   for (const StagedStage& z : v.stages)
     if (!z.throttle_times.empty()) refuse(v, z.name + " has a throttle schedule");
+  if (v.stages.size() == 1 && !v.stages[0].boosters.empty())
+    refuse(v, "its boosters are strapped to the stage that injects");
   for (std::size_t i = 0; i + 1 < v.stages.size(); ++i)
     if (v.stages[i].burn_end == BurnEnd::target) refuse(v, v.stages[i].name + " is cut off by the target");
-  if (v.mission.semi_major_axis > 0 && v.mission.eccentricity > 0 && v.mission.perigee_angle < 0)
-    refuse(v, "the perigee of the elliptic target is left free");
 }
 
 Target target_of(const StagedVehicle& v) {
@@ -134,6 +134,9 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
   p.earth.p0 = P0;  // the exponential air's pressure falls from the standard's sea-level value
   p.m0 = liftoff_mass(v);
   p.target = target_of(v);
+  // The target conditions place the eccentricity vector, so an elliptic
+  // orbit needs its perigee placed too.
+  if (p.target.e > 0 && v.mission.perigee_angle < 0) refuse(v, "the perigee of the elliptic target is left free");
   const double Cd = v.drag.coefficient, S = v.drag.reference_area;
 
   double t_last = 0;
@@ -152,7 +155,7 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
   double m = p.m0;
   // The lightest the stack may be in a phase: all it carries less all its propellant.
   auto lightest = [&](double t) {
-    double left = last.propellant_mass;
+    double left = last.propellant_mass - last_mdot * std::max(0.0, t - t_last);
     for (const Element& e : line)
       if (e.t_drop > t + same_time) left += e.propellant - e.burnt(t);
     return m - left;
