@@ -571,7 +571,8 @@ class OptimalAscent:
     """
 
     __slots__ = ("problem", "objective", "optimum", "published", "status", "iterations", "cpu_seconds",
-                 "orbit", "target", "replay", "guided", "open_loop", "guided_gap", "open_loop_gap", "steering")
+                 "orbit", "target", "replay", "path", "guided", "open_loop", "guided_gap", "open_loop_gap",
+                 "steering")
 
     def __init__(self, raw):
         for name in self.__slots__:
@@ -582,13 +583,14 @@ class OptimalAscent:
         return f"<OptimalAscent {self.problem}: {self.optimum:.3f} kg ({beside}), {self.status}>"
 
 
-def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True):
+def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, q_alpha_max=0):
     """The steering that puts the most mass on the problem's target orbit, as ascent-control finds it.
 
     Hermite-Simpson collocation solved by IPOPT, the optimum flown back through the fixed-step
     RK4 integrator. problem: the built-in "delta3"; vehicle: in its place, the path of a staged
     description (ascent-control's --vehicle), whose guided flight is flown for the gap; rise:
-    False leaves out the description's vertical rise (--no-rise); mesh:
+    False leaves out the description's vertical rise (--no-rise); q_max (Pa) and q_alpha_max
+    (Pa deg): path limits, 0 none (--q-max, --q-alpha-max); mesh:
     collocation intervals times mesh, 1 to 16 (ascent-control's --mesh). Returns an
     OptimalAscent; a solve that finds no optimum raises AscentError (exit code 4), a bad problem
     or mesh AscentError (64), a description that cannot be transcribed AscentError (65).
@@ -606,4 +608,4 @@ def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True):
     except TypeError:
         raise TypeError(f"mesh: a whole number is needed, not {mesh!r}") from None
     return OptimalAscent(_control.optimal_control(str(problem), "" if vehicle is None else os.fspath(vehicle), mesh,
-                                                 bool(rise)))
+                                                 bool(rise), float(q_max), float(q_alpha_max)))

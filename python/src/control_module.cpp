@@ -49,7 +49,8 @@ py::dict steering_columns(const Solution& s, const Problem& p) {
 // The tool's JSON document, read back by Python's own json (whose floats
 // are the shortest round trip, as nlohmann writes them), with the steering
 // as the CSV's columns in NumPy arrays and the solver's CPU time beside it.
-py::dict optimal_control(const std::string& problem, const std::string& vehicle, int mesh, bool rise) {
+py::dict optimal_control(const std::string& problem, const std::string& vehicle, int mesh, bool rise, double q_max,
+                         double qalpha_max) {
   if (mesh < 1 || mesh > 16) throw FatalError{exit_usage, "mesh: " + std::to_string(mesh) + " is not in 1 to 16"};
   Study s;
   {
@@ -57,6 +58,7 @@ py::dict optimal_control(const std::string& problem, const std::string& vehicle,
     // seconds on fine meshes and touch nothing of Python's.
     py::gil_scoped_release free;
     s = vehicle.empty() ? builtin_study(problem) : vehicle_study(vehicle, rise);
+    set_limits(s, q_max, qalpha_max);
     solve_study(s, mesh);
   }
   py::dict d = py::module_::import("json").attr("loads")(study_json(s).dump());
@@ -80,5 +82,6 @@ PYBIND11_MODULE(_control, m) {
       PyErr_SetObject(cls.ptr(), err.ptr());
     }
   });
-  m.def("optimal_control", &optimal_control, py::arg("problem"), py::arg("vehicle"), py::arg("mesh"), py::arg("rise"));
+  m.def("optimal_control", &optimal_control, py::arg("problem"), py::arg("vehicle"), py::arg("mesh"), py::arg("rise"),
+        py::arg("q_max"), py::arg("q_alpha_max"));
 }

@@ -39,7 +39,8 @@ struct Target {
 // throttle, which no phase has yet: with a fixed thrust and mass flow the
 // acceleration is the phase's, whatever the steering.)
 struct PathLimits {
-  double q_max = 0;  // Pa, dynamic pressure
+  double q_max = 0;       // Pa, dynamic pressure
+  double qalpha_max = 0;  // Pa rad, dynamic pressure times the angle of attack (as q sin alpha; either sign)
 };
 
 // A point of a flight's thrust pitch against time, the solver's first guess.

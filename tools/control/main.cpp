@@ -2,6 +2,7 @@
 // steering a free function of time, the flight's equations constraints of a
 // sparse nonlinear programme (IPOPT), the optimum flown back through the
 // fixed-step integrator as its certificate.
+#include <cmath>
 #include <string>
 
 #include "study.hpp"
@@ -9,6 +10,7 @@
 #include "io/cli.hpp"
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
+#include "io/line_reader.hpp"
 #include "study_front.hpp"
 
 namespace {
@@ -34,6 +36,9 @@ const char* const usage_text =
     "                   with one drag coefficient (vehicles/delta3_gto.toml)\n"
     "  --no-rise        leave out the description's vertical rise off the pad\n"
     "                   (the published Delta III problem has none)\n"
+    "  --q-max PA       limit the dynamic pressure along the path (Pa)\n"
+    "  --q-alpha-max X  limit dynamic pressure times angle of attack (Pa deg, the\n"
+    "                   angle between the thrust and the path through the air)\n"
     "  --mesh N         collocation intervals times N (default 2; 1 to 16)\n"
     "  -o FILE          the optimal steering as CSV: time, pitch, phase, altitude,\n"
     "                   velocity, mass at every collocation point\n"
@@ -52,13 +57,22 @@ struct Options {
   std::string problem, vehicle, output, json;
   int mesh = 2;
   bool time = false, rise = true;
+  double q_max = 0, qalpha_max = 0;  // Pa, Pa deg; 0: none
 };
+
+double limit(const std::string& option, const std::string& text) {
+  double x = 0;
+  if (!parse_real(text, x) || !(x > 0) || !std::isfinite(x))
+    fail(exit_usage, option + ": '" + text + "' is not a limit above 0");
+  return x;
+}
 
 Options parse_options(int argc, char** argv) {
   Options o;
   cli::Args a(argc, argv,
               {{"--problem"}, {"--vehicle"}, {"--mesh"}, {"-o"}, {"--json"}, {"--time", nullptr, cli::Option::flag},
-               {"--no-rise", nullptr, cli::Option::flag}});
+               {"--no-rise", nullptr, cli::Option::flag}, {"--q-max"},
+               {"--q-alpha-max"}});
   while (a.next()) {
     const std::string& arg = a.name();
     if (arg == "--problem") o.problem = a.value();
@@ -68,6 +82,8 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--json") o.json = a.value();
     else if (arg == "--time") a.no_value(), o.time = true;
     else if (arg == "--no-rise") a.no_value(), o.rise = false;
+    else if (arg == "--q-max") o.q_max = limit(arg, a.value());
+    else if (arg == "--q-alpha-max") o.qalpha_max = limit(arg, a.value());
   }
   if (o.problem.empty() == o.vehicle.empty())
     fail(exit_usage, "give one of --problem (built in: delta3) and --vehicle FILE");
@@ -80,6 +96,7 @@ int run(int argc, char** argv) {
   const Options o = parse_options(argc, argv);
   study::check_files({o.output, o.json}, o.vehicle.empty() ? std::vector<std::string>{} : std::vector{o.vehicle});
   Study s = o.vehicle.empty() ? builtin_study(o.problem) : vehicle_study(o.vehicle, o.rise);
+  set_limits(s, o.q_max, o.qalpha_max);
   Channel csv, json;
   if (!o.output.empty()) csv.open_file_replacing(o.output);
   if (!o.json.empty()) json.open_file_replacing(o.json);

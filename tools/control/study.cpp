@@ -1,5 +1,9 @@
 #include "study.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 #include "io/number_format.hpp"
@@ -38,6 +42,21 @@ class PitchRecorder : public StepObserver {
   std::vector<GuessPoint>& out_;
 };
 
+// The largest dynamic pressure (Pa) and |q sin alpha| (Pa rad) over the optimum's points.
+std::pair<double, double> path_extremes(const Study& s) {
+  double q = 0, qa = 0;
+  for (const Point& pt : s.solution.points) {
+    const AirAt<double> w = air_at(s.problem.earth, pt.x[kR], pt.x[kVx], pt.x[kVy]);
+    q = std::max(q, w.q);
+    qa = std::max(qa, std::abs(q_sin_alpha(s.problem.earth, pt.x[kR], pt.x[kVx], pt.x[kVy], pt.alpha)));
+  }
+  return {q, qa};
+}
+
+nlohmann::ordered_json limit_or_null(double x, double unit) {
+  return x > 0 ? nlohmann::ordered_json(x * unit) : nlohmann::ordered_json(nullptr);
+}
+
 }  // namespace
 
 Study builtin_study(const std::string& name) {
@@ -73,6 +92,14 @@ void solve_study(Study& s, int mesh) {
   s.replay = replay(s.problem, s.solution);
 }
 
+void set_limits(Study& s, double q_max, double qalpha_max_deg) {
+  for (double x : {q_max, qalpha_max_deg})
+    if (!(x >= 0) || !std::isfinite(x))
+      throw FatalError{exit_usage, "a path limit must be a finite number, 0 or above, not " + shortest_text(x)};
+  s.problem.limits.q_max = q_max;
+  s.problem.limits.qalpha_max = qalpha_max_deg / deg;
+}
+
 nlohmann::ordered_json study_json(const Study& s) {
   const Problem& p = s.problem;
   const double optimum = s.solution.final.m;
@@ -86,6 +113,11 @@ nlohmann::ordered_json study_json(const Study& s) {
   j["orbit"] = orbit_json(s.solution.final);
   j["target"] = {{"a_km", p.target.a / 1000}, {"e", p.target.e}, {"perigee_deg", p.target.perigee * deg}};
   j["replay"] = orbit_json(s.replay.final);
+  const auto [q, qa] = path_extremes(s);
+  j["path"] = {{"largest_q_pa", q},
+               {"largest_q_alpha_pa_deg", qa * deg},
+               {"limit_q_pa", limit_or_null(p.limits.q_max, 1)},
+               {"limit_q_alpha_pa_deg", limit_or_null(p.limits.qalpha_max, deg)}};
   j["guided"] = mass_or_null(s.guided);
   j["open_loop"] = mass_or_null(s.open_loop);
   j["guided_gap"] = gap_or_null(s.guided, "guided ascent", optimum);
@@ -130,6 +162,14 @@ std::string study_text(const Study& s, bool with_time) {
   if (s.open_loop)
     out += "  open loop  = " + real_text(*s.open_loop, 1, 3) + " kg: " +
            gap_words("open-loop optimum", *s.open_loop, o.final.m) + "\n";
+  if (p.limits.q_max > 0 || p.limits.qalpha_max > 0) {
+    const auto [q, qa] = path_extremes(s);
+    out += "  path       = largest q " + real_text(q, 1, 1) + " Pa";
+    if (p.limits.q_max > 0) out += " (limit " + real_text(p.limits.q_max, 1, 1) + ")";
+    out += ", largest q alpha " + real_text(qa * deg, 1, 1) + " Pa deg";
+    if (p.limits.qalpha_max > 0) out += " (limit " + real_text(p.limits.qalpha_max * deg, 1, 1) + ")";
+    out += "\n";
+  }
   if (with_time) out += "  solved in " + real_text(o.cpu_seconds, 1, 2) + " s of CPU\n";
   return out;
 }

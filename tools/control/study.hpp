@@ -31,6 +31,11 @@ Study vehicle_study(const std::string& path, bool rise = true);
 // replays the optimum; no optimum stops with exit_no_orbit.
 void solve_study(Study& s, int mesh);
 
+// The path limits asked for on the command line or from Python: the
+// dynamic pressure (Pa) and its product with the angle of attack (Pa deg);
+// 0: none. A negative or non-finite limit stops with exit_usage.
+void set_limits(Study& s, double q_max, double qalpha_max_deg);
+
 nlohmann::ordered_json study_json(const Study& s);
 std::string steering_csv(const Study& s);
 std::string study_text(const Study& s, bool with_time);

@@ -38,7 +38,7 @@ struct Scales {
 struct Layout {
   std::vector<int> offset;  // first variable of each phase
   int n = 0, m = 0;         // variables, constraints
-  int rows_dynamics = 0, rows_links = 0, rows_path = 0;
+  int rows_dynamics = 0, rows_links = 0, rows_q = 0, rows_qalpha = 0;
   explicit Layout(const Problem& p) {
     for (const Phase& ph : p.phases) {
       offset.push_back(n);
@@ -48,8 +48,9 @@ struct Layout {
     rows_links = kStates * int(p.phases.size() - 1);
     int points = 0;
     for (const Phase& ph : p.phases) points += 2 * ph.intervals + 1;
-    rows_path = p.limits.q_max > 0 ? points : 0;
-    m = rows_dynamics + rows_links + 3 + rows_path;
+    rows_q = p.limits.q_max > 0 ? points : 0;
+    rows_qalpha = p.limits.qalpha_max > 0 ? points : 0;
+    m = rows_dynamics + rows_links + 3 + rows_q + rows_qalpha;
   }
   int point(const Problem& p, int ph, int j) const {
     (void)p;
@@ -166,16 +167,22 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
       ++row;
     }
   }
-  // The dynamic-pressure limit, at every point, as a fraction of the limit.
-  if (p.limits.q_max > 0) {
+  // The dynamic-pressure limit and the limit of its product with the angle
+  // of attack (as q sin alpha, smooth at rest), at every point, as
+  // fractions of the limits.
+  for (int kind = 0; kind < 2; ++kind) {
+    const double limit = kind == 0 ? p.limits.q_max : p.limits.qalpha_max;
+    if (!(limit > 0)) continue;
     for (int ph = 0; ph < int(p.phases.size()); ++ph) {
       for (int j = 0; j <= 2 * p.phases[ph].intervals; ++j) {
         const int c = L.point(p, ph, j);
         States<D6> x;
         for (int i = 0; i < kStates; ++i) x[i] = D6::variable(z[c + i], i) * s.of(i);
-        const D6 v = air_at(p.earth, x[kR], x[kVx], x[kVy]).q / p.limits.q_max;
+        const D6 alpha = D6::variable(z[c + kStates], kStates);
+        const D6 v = kind == 0 ? air_at(p.earth, x[kR], x[kVx], x[kVy]).q / limit
+                               : q_sin_alpha(p.earth, x[kR], x[kVx], x[kVy], alpha) / limit;
         if (g) g[row] = v.v;
-        for (int i = 0; i < kStates; ++i) put(row, c + i, v.d[i]);
+        for (int i = 0; i < (kind == 0 ? kStates : kPoint); ++i) put(row, c + i, v.d[i]);
         ++row;
       }
     }
@@ -285,7 +292,8 @@ class Nlp : public Ipopt::TNLP {
     const double x0[kStates] = {1.0, 0.0, p_.earth.vrot / s.V, 0.0, 1.0};
     for (int i = 0; i < kStates; ++i) xl[c + i] = xu[c + i] = x0[i];
     for (int i = 0; i < m; ++i) gl[i] = gu[i] = 0;
-    for (int i = m - L_.rows_path; i < m; ++i) gl[i] = -1e19, gu[i] = 1;
+    for (int i = m - L_.rows_q - L_.rows_qalpha; i < m - L_.rows_qalpha; ++i) gl[i] = -1e19, gu[i] = 1;
+    for (int i = m - L_.rows_qalpha; i < m; ++i) gl[i] = -1, gu[i] = 1;
     return true;
   }
   bool get_starting_point(Ipopt::Index n, bool init_x, double* x, bool, double*, double*, Ipopt::Index, bool,
