@@ -645,27 +645,34 @@ class OptimalAscent:
     collocation point (every interval's ends and midpoint): t_s, pitch_deg, phase (1 for the
     first), altitude_km, vx_m_s, vy_m_s, mass_kg. `orbit`, `target` and `replay` are dicts of
     mass_kg (not in target), a_km, e and perigee_deg (from the launch site, along the flight).
+    `published` is None where no optimum of the problem is published; `guided` and `open_loop`
+    (kg) None where the vehicle has no such flight, and their gaps in words beside them.
     """
 
     __slots__ = ("problem", "objective", "optimum", "published", "status", "iterations", "cpu_seconds",
-                 "orbit", "target", "replay", "steering")
+                 "orbit", "target", "replay", "path", "guided", "open_loop", "guided_gap", "open_loop_gap",
+                 "steering")
 
     def __init__(self, raw):
         for name in self.__slots__:
             setattr(self, name, raw[name])
 
     def __repr__(self):
-        return (f"<OptimalAscent {self.problem}: {self.optimum:.3f} kg "
-                f"(published {self.published:.3f} kg), {self.status}>")
+        beside = f"published {self.published:.3f} kg" if self.published else f"guided {self.guided} kg"
+        return f"<OptimalAscent {self.problem}: {self.optimum:.3f} kg ({beside}), {self.status}>"
 
 
-def optimal_control(problem="delta3", mesh=2):
+def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, q_alpha_max=0):
     """The steering that puts the most mass on the problem's target orbit, as ascent-control finds it.
 
     Hermite-Simpson collocation solved by IPOPT, the optimum flown back through the fixed-step
-    RK4 integrator. problem: the built-in "delta3"; mesh: collocation intervals times mesh, 1 to
-    16 (ascent-control's --mesh). Returns an OptimalAscent; a solve that finds no optimum raises
-    AscentError (exit code 4), a bad problem or mesh AscentError (64).
+    RK4 integrator. problem: the built-in "delta3"; vehicle: in its place, the path of a staged
+    description (ascent-control's --vehicle), whose guided flight is flown for the gap; rise:
+    False leaves out the description's vertical rise (--no-rise); q_max (Pa) and q_alpha_max
+    (Pa deg): path limits, 0 none (--q-max, --q-alpha-max); mesh:
+    collocation intervals times mesh, 1 to 16 (ascent-control's --mesh). Returns an
+    OptimalAscent; a solve that finds no optimum raises AscentError (exit code 4), a bad problem
+    or mesh AscentError (64), a description that cannot be transcribed AscentError (65).
     """
     try:
         # The solver's extension is loaded here, not at `import ascent`: IPOPT's
@@ -679,4 +686,5 @@ def optimal_control(problem="delta3", mesh=2):
         mesh = operator.index(mesh)  # an int or a NumPy integer, never a float rounded
     except TypeError:
         raise TypeError(f"mesh: a whole number is needed, not {mesh!r}") from None
-    return OptimalAscent(_control.optimal_control(str(problem), mesh))
+    return OptimalAscent(_control.optimal_control(str(problem), "" if vehicle is None else os.fspath(vehicle), mesh,
+                                                 bool(rise), float(q_max), float(q_alpha_max)))

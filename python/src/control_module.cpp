@@ -1,14 +1,14 @@
 // The optimal ascent from Python: the extension `ascent._control`, apart from
 // `_ascent` because it links IPOPT and its sparse solvers, whose loading would
 // otherwise be paid by every `import ascent`. `ascent.optimal_control` imports
-// it on its first call. The numbers are ascent-control's: the same problem,
-// mesh, solve and replay.
+// it on its first call. The numbers are ascent-control's: the same study,
+// solve, replay and JSON.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <string>
 
-#include "control.hpp"
+#include "study.hpp"
 #include "io/exit_codes.hpp"
 #include "io/fatal_error.hpp"
 
@@ -19,16 +19,6 @@ using namespace ascent::control;
 namespace {
 
 constexpr double deg = 180 / 3.14159265358979323846;
-constexpr double delta3_published = 7529.712;  // kg, the benchmark's published optimum
-
-py::dict orbit_dict(const Orbit& o) {
-  py::dict d;
-  d["mass_kg"] = o.m;
-  d["a_km"] = o.a / 1000;
-  d["e"] = o.e;
-  d["perigee_deg"] = o.perigee * deg;
-  return d;
-}
 
 // The steering table, one array a column, in the columns of ascent-control's CSV.
 py::dict steering_columns(const Solution& s, const Problem& p) {
@@ -56,39 +46,24 @@ py::dict steering_columns(const Solution& s, const Problem& p) {
   return d;
 }
 
-py::dict optimal_control(const std::string& problem, int mesh) {
-  if (problem != "delta3")
-    throw FatalError{exit_usage, "problem: unknown problem '" + problem + "' (built in: delta3)"};
+// The tool's JSON document, read back by Python's own json (whose floats
+// are the shortest round trip, as nlohmann writes them), with the steering
+// as the CSV's columns in NumPy arrays and the solver's CPU time beside it.
+py::dict optimal_control(const std::string& problem, const std::string& vehicle, int mesh, bool rise, double q_max,
+                         double qalpha_max) {
   if (mesh < 1 || mesh > 16) throw FatalError{exit_usage, "mesh: " + std::to_string(mesh) + " is not in 1 to 16"};
-  Problem p = delta3();
-  for (Phase& ph : p.phases) ph.intervals *= mesh;
-  Solution s;
-  Replay r;
+  Study s;
   {
-    // The solve takes a fraction of a second to seconds on fine meshes and
-    // touches nothing of Python's.
+    // Flying the guided flight and the solve take a fraction of a second to
+    // seconds on fine meshes and touch nothing of Python's.
     py::gil_scoped_release free;
-    s = solve(p);
-    if (s.converged && !s.points.empty()) r = replay(p, s);
+    s = vehicle.empty() ? builtin_study(problem) : vehicle_study(vehicle, rise);
+    set_limits(s, q_max, qalpha_max);
+    solve_study(s, mesh);
   }
-  if (!s.converged || s.points.empty())
-    throw FatalError{exit_no_orbit, "the solver found no optimum: " + s.status};
-  py::dict d;
-  d["problem"] = p.name;
-  d["objective"] = "final mass";
-  d["optimum"] = s.final.m;
-  d["published"] = delta3_published;
-  d["status"] = s.status;
-  d["iterations"] = s.iterations;
-  d["cpu_seconds"] = s.cpu_seconds;
-  d["orbit"] = orbit_dict(s.final);
-  py::dict target;
-  target["a_km"] = p.target.a / 1000;
-  target["e"] = p.target.e;
-  target["perigee_deg"] = p.target.perigee * deg;
-  d["target"] = target;
-  d["replay"] = orbit_dict(r.final);
-  d["steering"] = steering_columns(s, p);
+  py::dict d = py::module_::import("json").attr("loads")(study_json(s).dump());
+  d["cpu_seconds"] = s.solution.cpu_seconds;
+  d["steering"] = steering_columns(s.solution, s.problem);
   return d;
 }
 
@@ -107,5 +82,6 @@ PYBIND11_MODULE(_control, m) {
       PyErr_SetObject(cls.ptr(), err.ptr());
     }
   });
-  m.def("optimal_control", &optimal_control, py::arg("problem"), py::arg("mesh"));
+  m.def("optimal_control", &optimal_control, py::arg("problem"), py::arg("vehicle"), py::arg("mesh"), py::arg("rise"),
+        py::arg("q_max"), py::arg("q_alpha_max"));
 }

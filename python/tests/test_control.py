@@ -9,7 +9,11 @@ import numpy as np
 import pytest
 
 import ascent
-from conftest import program
+from conftest import SOURCE_DIR, program
+
+
+RESULT_KEYS = ("problem", "objective", "optimum", "published", "status", "iterations", "orbit", "target", "replay",
+               "path", "guided", "open_loop", "guided_gap", "open_loop_gap")
 
 
 @pytest.fixture(scope="module")
@@ -28,8 +32,7 @@ def tool(tmp_path_factory):
 def test_module_returns_the_tools_optimum_orbit_replay_and_steering(tool):
     _, doc, columns = tool
     got = ascent.optimal_control("delta3", mesh=2)
-    for key in ("problem", "objective", "optimum", "published", "status", "iterations", "orbit", "target",
-                "replay"):
+    for key in RESULT_KEYS:
         assert getattr(got, key) == doc[key], key
     steering = np.array(doc["steering"])
     assert np.array_equal(got.steering["t_s"], steering[:, 0])
@@ -39,6 +42,22 @@ def test_module_returns_the_tools_optimum_orbit_replay_and_steering(tool):
     with pytest.raises(ascent.AscentError) as bad:
         ascent.optimal_control("atlas")
     assert bad.value.code == 64
+
+
+def test_module_flies_a_description_as_the_tool_does(tmp_path):
+    """The Delta III description: its guided flight's mass and gap, the optimum and replay, the tool's."""
+    vehicle = SOURCE_DIR / "vehicles" / "delta3_gto.toml"
+    r = subprocess.run([program("ASCENT_CONTROL_BINARY"), "--vehicle", vehicle, "--mesh", "1", "--q-alpha-max",
+                        "60000", "--json", tmp_path / "opt.json"], capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr
+    doc = json.loads((tmp_path / "opt.json").read_text())
+    got = ascent.optimal_control(vehicle=vehicle, mesh=1, q_alpha_max=60000)
+    for key in RESULT_KEYS:
+        assert getattr(got, key) == doc[key], key
+    assert doc["guided_gap"] in r.stdout and got.guided < got.optimum
+    with pytest.raises(ascent.AscentError) as bad:
+        ascent.optimal_control(vehicle=SOURCE_DIR / "vehicles" / "corvane_leo.toml")
+    assert bad.value.code == 65
 
 
 @pytest.mark.parametrize("source", ["steering.csv", "opt.json"])

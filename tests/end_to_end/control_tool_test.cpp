@@ -14,16 +14,22 @@ TEST(ControlTool, WritesTheOptimumAndRefusesBadUse) {
   struct Bad {
     std::vector<std::string> args;
     const char* says;
+    int code = 64;
   } bad[] = {
-      {{}, "--problem is missing"},
+      {{}, "give one of --problem"},
+      {{"--problem", "delta3", "--vehicle", "v.toml"}, "give one of --problem"},
       {{"--problem", "delta4"}, "unknown problem 'delta4'"},
       {{"--problem", "delta3", "--mesh", "0"}, "--mesh"},
+      {{"--problem", "delta3", "--no-rise"}, "only a --vehicle"},
+      {{"--problem", "delta3", "--q-alpha-max", "0"}, "not a limit above 0"},
       {{"--problem", "delta3", "-o", "a.csv", "--json", "a.csv"}, "named for two outputs"},
+      {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/corvane_leo.toml"), "-o", "a.csv"}, "coasts to apogee", 65},
+      {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/orvalon5.toml"), "-o", "a.csv"}, "classic description", 65},
   };
   for (const Bad& b : bad) {
     Scratch s;
     const e2e::RunResult r = e2e::run_program(ASCENT_CONTROL_BINARY, b.args, s.dir(), s.dir() / "std", "");
-    EXPECT_EQ(r.exit_code, 64) << b.says;
+    EXPECT_EQ(r.exit_code, b.code) << b.says;
     EXPECT_NE(r.err.find(b.says), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(s.dir() / "a.csv"));
   }

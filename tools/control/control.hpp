@@ -10,6 +10,10 @@
 
 #include "equations.hpp"
 
+namespace ascent {
+struct StagedVehicle;
+}
+
 namespace ascent::control {
 
 // One phase of powered flight, between two of the vehicle's events.
@@ -35,7 +39,14 @@ struct Target {
 // throttle, which no phase has yet: with a fixed thrust and mass flow the
 // acceleration is the phase's, whatever the steering.)
 struct PathLimits {
-  double q_max = 0;  // Pa, dynamic pressure
+  double q_max = 0;       // Pa, dynamic pressure
+  double qalpha_max = 0;  // Pa rad, dynamic pressure times the angle of attack (as q sin alpha; either sign)
+};
+
+// A point of a flight's thrust pitch against time, the solver's first guess.
+struct GuessPoint {
+  double t;      // s since lift-off
+  double pitch;  // rad above the local horizontal
 };
 
 struct Problem {
@@ -46,11 +57,23 @@ struct Problem {
   std::vector<Phase> phases;
   Target target;
   PathLimits limits;
+  double published = 0;    // kg, a published optimum of the same problem (0: none)
+  // The steering to start from (the vehicle's guided flight), in time order;
+  // empty: a pitch falling linearly to level through the air phases.
+  std::vector<GuessPoint> guess;
 };
 
 // The Delta III transfer-orbit ascent (the published benchmark), planar:
 // due east from 28.5 deg into the 28.5 deg orbit whose plane holds the site.
 Problem delta3();
+
+// The problem of a staged vehicle flying straight onto its target (direct
+// injection) through an exponential air with one drag coefficient; what the
+// transcription cannot take (a coast to apogee, the standard atmosphere, a
+// drag table, a throttle schedule) stops with err_description, naming it.
+// The vertical rise lasts until the description's pitch-over altitude, or
+// is left out (rise false: the thrust free from lift-off on).
+Problem problem_of(const StagedVehicle& v, bool rise = true);
 
 // One point of the optimal flight.
 struct Point {
@@ -82,8 +105,9 @@ struct Options {
   int max_iter = 3000;
 };
 
-// Solves the problem from a simple flight's guess (a pitch programme tilting
-// from vertical to horizontal, integrated through the phases).
+// Solves the problem from the flight of its guess steering integrated
+// through the phases (or, without one, of a pitch programme tilting from
+// vertical to horizontal).
 Solution solve(const Problem& p, const Options& o = {});
 
 // The steering of a solution as a table of (time, pitch) flown back through

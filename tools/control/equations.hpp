@@ -144,6 +144,20 @@ AirAt<T> air_at(const Environment& e, const T& r, const T& vx, const T& vy) {
   return w;
 }
 
+// The dynamic pressure times the sine of the angle of attack, the angle
+// from the path through the air to the thrust pitched alpha above the local
+// horizontal (the body taken along the thrust): rho vr (vxr sin alpha - vy
+// cos alpha) / 2. Written so, it is smooth everywhere, at rest in the air
+// too, where the angle itself is undefined; for the angles a limit allows
+// it is q alpha within a few parts in a thousand (0.5 % at 10 deg).
+template <class T>
+T q_sin_alpha(const Environment& e, const T& r, const T& vx, const T& vy, const T& alpha) {
+  using std::cos, std::exp, std::sin;
+  const AirAt<T> w = air_at(e, r, vx, vy);
+  const T rho = e.rho0 * exp(-(r - e.R) / e.H);
+  return rho * w.vr * (w.vxr * sin(alpha) - vy * cos(alpha)) / 2.0;
+}
+
 // The rates of the state x with the thrust pitched alpha (rad) above the
 // local horizontal; the terms in the core's order: (thrust + drag) / m, then
 // the turning of the local horizontal, the centrifugal term and gravity.

@@ -38,7 +38,7 @@ struct Scales {
 struct Layout {
   std::vector<int> offset;  // first variable of each phase
   int n = 0, m = 0;         // variables, constraints
-  int rows_dynamics = 0, rows_links = 0, rows_path = 0;
+  int rows_dynamics = 0, rows_links = 0, rows_q = 0, rows_qalpha = 0;
   explicit Layout(const Problem& p) {
     for (const Phase& ph : p.phases) {
       offset.push_back(n);
@@ -48,8 +48,9 @@ struct Layout {
     rows_links = kStates * int(p.phases.size() - 1);
     int points = 0;
     for (const Phase& ph : p.phases) points += 2 * ph.intervals + 1;
-    rows_path = p.limits.q_max > 0 ? points : 0;
-    m = rows_dynamics + rows_links + 3 + rows_path;
+    rows_q = p.limits.q_max > 0 ? points : 0;
+    rows_qalpha = p.limits.qalpha_max > 0 ? points : 0;
+    m = rows_dynamics + rows_links + 3 + rows_q + rows_qalpha;
   }
   int point(const Problem& p, int ph, int j) const {
     (void)p;
@@ -166,41 +167,60 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
       ++row;
     }
   }
-  // The dynamic-pressure limit, at every point, as a fraction of the limit.
-  if (p.limits.q_max > 0) {
+  // The dynamic-pressure limit and the limit of its product with the angle
+  // of attack (as q sin alpha, smooth at rest), at every point, as
+  // fractions of the limits.
+  for (int kind = 0; kind < 2; ++kind) {
+    const double limit = kind == 0 ? p.limits.q_max : p.limits.qalpha_max;
+    if (!(limit > 0)) continue;
     for (int ph = 0; ph < int(p.phases.size()); ++ph) {
       for (int j = 0; j <= 2 * p.phases[ph].intervals; ++j) {
         const int c = L.point(p, ph, j);
         States<D6> x;
         for (int i = 0; i < kStates; ++i) x[i] = D6::variable(z[c + i], i) * s.of(i);
-        const D6 v = air_at(p.earth, x[kR], x[kVx], x[kVy]).q / p.limits.q_max;
+        const D6 alpha = D6::variable(z[c + kStates], kStates);
+        const D6 v = kind == 0 ? air_at(p.earth, x[kR], x[kVx], x[kVy]).q / limit
+                               : q_sin_alpha(p.earth, x[kR], x[kVx], x[kVy], alpha) / limit;
         if (g) g[row] = v.v;
-        for (int i = 0; i < kStates; ++i) put(row, c + i, v.d[i]);
+        for (int i = 0; i < (kind == 0 ? kStates : kPoint); ++i) put(row, c + i, v.d[i]);
         ++row;
       }
     }
   }
 }
 
-// A simple flight to start from: vertical for a few seconds, then a pitch
-// falling linearly to level at the end of the air phases, the rest flown
-// level, integrated through the phases with RK4.
-std::vector<double> simple_flight(const Problem& p, const Layout& L) {
+// The flight to start from: the guess steering where the problem has one
+// (the vehicle's guided flight, read linearly between its points), else
+// vertical for a few seconds, then a pitch falling linearly to level at
+// the end of the air phases, the rest flown level; integrated through the
+// phases with RK4.
+std::vector<double> first_guess(const Problem& p, const Layout& L) {
   const Scales s(p);
   std::vector<double> z(L.n, 0.0);
   States<double> x{p.earth.R, 0.0, p.earth.vrot, 0.0, p.m0};
   double t = 0, t_air = 0;
   for (std::size_t ph = 0; ph + 1 < p.phases.size(); ++ph) t_air += p.phases[ph].duration_max;
   const double t_rise = std::max(p.t_vertical, 8.0);
+  const std::vector<GuessPoint>& g = p.guess;
   auto pitch = [&](double tt) {
+    if (!g.empty()) {
+      if (tt <= g.front().t) return g.front().pitch;
+      if (tt >= g.back().t) return g.back().pitch;
+      const auto k = std::upper_bound(g.begin(), g.end(), tt, [](double a, const GuessPoint& b) { return a < b.t; });
+      const GuessPoint &a = k[-1], &b = k[0];
+      return a.pitch + (b.pitch - a.pitch) * (tt - a.t) / (b.t - a.t);
+    }
     if (tt < t_rise) return half_pi;
     return std::max(0.0, half_pi * (1 - (tt - t_rise) / (t_air - t_rise)));
   };
   for (int ph = 0; ph < int(p.phases.size()); ++ph) {
     const Phase& P = p.phases[ph];
     double dur = P.duration_min;
-    if (P.duration_max > P.duration_min)
-      dur = std::clamp(0.95 * (x[kM] - P.m_min) / P.burn.mdot, P.duration_min, P.duration_max);
+    if (P.duration_max > P.duration_min) {
+      // The guess's own cut-off, or most of the propellant left.
+      const double want = g.empty() ? 0.95 * (x[kM] - P.m_min) / P.burn.mdot : g.back().t - t;
+      dur = std::clamp(want, P.duration_min, std::min(P.duration_max, 0.999 * (x[kM] - P.m_min) / P.burn.mdot));
+    }
     z[L.duration(p, ph)] = dur / s.T;
     const int N = P.intervals;
     const double dt = dur / (2 * N);
@@ -236,7 +256,7 @@ class Nlp : public Ipopt::TNLP {
                     IndexStyleEnum& style) override {
     n = L_.n;
     m = L_.m;
-    std::vector<double> z = simple_flight(p_, L_);
+    std::vector<double> z = first_guess(p_, L_);
     std::vector<Triplet> t;
     assemble(p_, L_, z.data(), nullptr, &t);
     nnz_jac = Ipopt::Index(t.size());
@@ -255,10 +275,13 @@ class Nlp : public Ipopt::TNLP {
         xl[c + kR] = 1.0, xu[c + kR] = 10.0;
         xl[c + kM] = P.m_min / s.M, xu[c + kM] = p_.m0 / s.M;
         xl[c + kStates] = -half_pi, xu[c + kStates] = half_pi;
-        // The vertical rise: the pitch held straight up (the phase's times
-        // are fixed while it lasts).
+        // The vertical rise: the pitch held straight up to its end (the
+        // phase's times are fixed while it lasts). A phase starting there
+        // is free from its first point: the optimum pitches over at once.
         const double t = t0 + P.duration_min * j / (2.0 * P.intervals);
-        if (t < p_.t_vertical) xl[c + kStates] = xu[c + kStates] = half_pi;
+        const bool rising = t < p_.t_vertical * (1 - 1e-12) ||
+                            (j == 2 * P.intervals && t <= p_.t_vertical * (1 + 1e-12));
+        if (rising) xl[c + kStates] = xu[c + kStates] = half_pi;
       }
       const int d = L_.duration(p_, ph);
       xl[d] = P.duration_min / s.T, xu[d] = P.duration_max / s.T;
@@ -269,13 +292,14 @@ class Nlp : public Ipopt::TNLP {
     const double x0[kStates] = {1.0, 0.0, p_.earth.vrot / s.V, 0.0, 1.0};
     for (int i = 0; i < kStates; ++i) xl[c + i] = xu[c + i] = x0[i];
     for (int i = 0; i < m; ++i) gl[i] = gu[i] = 0;
-    for (int i = m - L_.rows_path; i < m; ++i) gl[i] = -1e19, gu[i] = 1;
+    for (int i = m - L_.rows_q - L_.rows_qalpha; i < m - L_.rows_qalpha; ++i) gl[i] = -1e19, gu[i] = 1;
+    for (int i = m - L_.rows_qalpha; i < m; ++i) gl[i] = -1, gu[i] = 1;
     return true;
   }
   bool get_starting_point(Ipopt::Index n, bool init_x, double* x, bool, double*, double*, Ipopt::Index, bool,
                           double*) override {
     if (init_x) {
-      const std::vector<double> z = simple_flight(p_, L_);
+      const std::vector<double> z = first_guess(p_, L_);
       std::copy(z.begin(), z.begin() + n, x);
     }
     return true;
@@ -300,7 +324,7 @@ class Nlp : public Ipopt::TNLP {
       assemble(p_, L_, x, nullptr, &t);
       for (std::size_t k = 0; k < t.size(); ++k) values[k] = t[k].v;
     } else {
-      std::vector<double> z = simple_flight(p_, L_);
+      std::vector<double> z = first_guess(p_, L_);
       assemble(p_, L_, z.data(), nullptr, &t);
       for (std::size_t k = 0; k < t.size(); ++k) iRow[k] = t[k].row, jCol[k] = t[k].col;
     }
@@ -393,7 +417,7 @@ std::string gap_words(const std::string& what, double mass, double optimum) {
 Linearised linearise(const Problem& p, std::vector<double> z) {
   const Layout L(p);
   Linearised out;
-  out.z = z.empty() ? simple_flight(p, L) : std::move(z);
+  out.z = z.empty() ? first_guess(p, L) : std::move(z);
   out.n = L.n, out.m = L.m;
   out.g.assign(L.m, 0.0);
   out.jac.assign(std::size_t(L.m) * L.n, 0.0);

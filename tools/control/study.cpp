@@ -1,0 +1,177 @@
+#include "study.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "io/exit_codes.hpp"
+#include "io/fatal_error.hpp"
+#include "io/number_format.hpp"
+#include "phases/staged_flight.hpp"
+#include "session/staged_session.hpp"
+#include "vehicle/vehicle.hpp"
+
+namespace ascent::control {
+namespace {
+
+constexpr double deg = 180 / 3.14159265358979323846;
+
+nlohmann::ordered_json orbit_json(const Orbit& o) {
+  return {{"mass_kg", o.m}, {"a_km", o.a / 1000}, {"e", o.e}, {"perigee_deg", o.perigee * deg}};
+}
+
+nlohmann::ordered_json mass_or_null(const std::optional<double>& m) {
+  return m ? nlohmann::ordered_json(*m) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json gap_or_null(const std::optional<double>& m, const char* what, double optimum) {
+  return m ? nlohmann::ordered_json(gap_words(what, *m, optimum)) : nlohmann::ordered_json(nullptr);
+}
+
+// The guided flight's thrust pitch at every step, the solver's first guess.
+class PitchRecorder : public StepObserver {
+ public:
+  explicit PitchRecorder(std::vector<GuessPoint>& out) : out_(out) {}
+  void on_step(const StepRecord& r) override {
+    if (r.pad || r.a <= 0) return;
+    if (!out_.empty() && r.t <= out_.back().t) return;
+    out_.push_back({r.t, (r.beta_deg + r.alpha_deg) / deg});
+  }
+
+ private:
+  std::vector<GuessPoint>& out_;
+};
+
+// The largest dynamic pressure (Pa) and |q sin alpha| (Pa rad) over the optimum's points.
+std::pair<double, double> path_extremes(const Study& s) {
+  double q = 0, qa = 0;
+  for (const Point& pt : s.solution.points) {
+    const AirAt<double> w = air_at(s.problem.earth, pt.x[kR], pt.x[kVx], pt.x[kVy]);
+    q = std::max(q, w.q);
+    qa = std::max(qa, std::abs(q_sin_alpha(s.problem.earth, pt.x[kR], pt.x[kVx], pt.x[kVy], pt.alpha)));
+  }
+  return {q, qa};
+}
+
+nlohmann::ordered_json limit_or_null(double x, double unit) {
+  return x > 0 ? nlohmann::ordered_json(x * unit) : nlohmann::ordered_json(nullptr);
+}
+
+}  // namespace
+
+Study builtin_study(const std::string& name) {
+  if (name != "delta3") throw FatalError{exit_usage, "--problem: unknown problem '" + name + "' (built in: delta3)"};
+  Study s;
+  s.problem = delta3();
+  s.guided_note = "the built-in problem has no guided flight (--vehicle vehicles/delta3_gto.toml flies one)";
+  return s;
+}
+
+Study vehicle_study(const std::string& path, bool rise) {
+  StagedVehicle v;
+  Description d;
+  if (!read_any_description(path, v, d))
+    throw FatalError{err_description, path + ": a classic description (an upper stage that coasts to apogee and "
+                                             "circularises) cannot be transcribed yet"};
+  if (const std::vector<StagedProblem> faults = check_staged(v); !faults.empty())
+    throw FatalError{err_description, path + ": " + faults.front().key + ": " + faults.front().what};
+  Study s;
+  s.problem = problem_of(v, rise);
+  PitchRecorder pitch(s.problem.guess);
+  const StagedResult r = fly_staged(v, {&pitch});
+  if (r.reached) s.guided = r.mass;
+  else s.guided_note = "the guided flight missed the target: " + r.failure;
+  return s;
+}
+
+void solve_study(Study& s, int mesh) {
+  for (Phase& ph : s.problem.phases) ph.intervals *= mesh;
+  s.solution = solve(s.problem);
+  if (!s.solution.converged || s.solution.points.empty())
+    throw FatalError{exit_no_orbit, "the solver found no optimum: " + s.solution.status};
+  s.replay = replay(s.problem, s.solution);
+}
+
+void set_limits(Study& s, double q_max, double qalpha_max_deg) {
+  for (double x : {q_max, qalpha_max_deg})
+    if (!(x >= 0) || !std::isfinite(x))
+      throw FatalError{exit_usage, "a path limit must be a finite number, 0 or above, not " + shortest_text(x)};
+  s.problem.limits.q_max = q_max;
+  s.problem.limits.qalpha_max = qalpha_max_deg / deg;
+}
+
+nlohmann::ordered_json study_json(const Study& s) {
+  const Problem& p = s.problem;
+  const double optimum = s.solution.final.m;
+  nlohmann::ordered_json j;
+  j["problem"] = p.name;
+  j["objective"] = "final mass";
+  j["optimum"] = optimum;
+  j["published"] = p.published > 0 ? nlohmann::ordered_json(p.published) : nlohmann::ordered_json(nullptr);
+  j["status"] = s.solution.status;
+  j["iterations"] = s.solution.iterations;
+  j["orbit"] = orbit_json(s.solution.final);
+  j["target"] = {{"a_km", p.target.a / 1000}, {"e", p.target.e}, {"perigee_deg", p.target.perigee * deg}};
+  j["replay"] = orbit_json(s.replay.final);
+  const auto [q, qa] = path_extremes(s);
+  j["path"] = {{"largest_q_pa", q},
+               {"largest_q_alpha_pa_deg", qa * deg},
+               {"limit_q_pa", limit_or_null(p.limits.q_max, 1)},
+               {"limit_q_alpha_pa_deg", limit_or_null(p.limits.qalpha_max, deg)}};
+  j["guided"] = mass_or_null(s.guided);
+  j["open_loop"] = mass_or_null(s.open_loop);
+  j["guided_gap"] = gap_or_null(s.guided, "guided ascent", optimum);
+  j["open_loop_gap"] = gap_or_null(s.open_loop, "open-loop optimum", optimum);
+  nlohmann::ordered_json steer = nlohmann::ordered_json::array();
+  for (const Point& q : s.solution.points) steer.push_back({q.t, q.alpha * deg});
+  j["steering"] = steer;
+  return j;
+}
+
+std::string steering_csv(const Study& s) {
+  const double R = s.problem.earth.R;
+  std::string t = "t_s,pitch_deg,phase,altitude_km,vx_m_s,vy_m_s,mass_kg\r\n";
+  for (const Point& q : s.solution.points) {
+    t += shortest_text(q.t) + "," + shortest_text(q.alpha * deg) + "," + std::to_string(q.phase + 1) + "," +
+         shortest_text((q.x[kR] - R) / 1000) + "," + shortest_text(q.x[kVx]) + "," + shortest_text(q.x[kVy]) +
+         "," + shortest_text(q.x[kM]) + "\r\n";
+  }
+  return t;
+}
+
+std::string study_text(const Study& s, bool with_time) {
+  const Problem& p = s.problem;
+  const Solution& o = s.solution;
+  const Orbit& r = s.replay.final;
+  std::string out =
+      "Optimal ascent: " + p.name + " (" + o.status + ", " + std::to_string(o.iterations) + " iterations)\n";
+  out += "  final mass = " + real_text(o.final.m, 1, 3) + " kg";
+  if (p.published > 0)
+    out += " (published " + real_text(p.published, 1, 3) + " kg, difference " +
+           real_text(o.final.m - p.published, 1, 3) + " kg)";
+  out += "\n  orbit      = a " + real_text(o.final.a / 1000, 1, 3) + " km, e " + real_text(o.final.e, 1, 6) +
+         ", perigee " + real_text(o.final.perigee * deg, 1, 4) + " deg from the site\n";
+  out += "  replay     = a " + real_text(r.a / 1000, 1, 3) + " km, e " + real_text(r.e, 1, 6) + ", perigee " +
+         real_text(r.perigee * deg, 1, 4) + " deg, mass " + real_text(r.m, 1, 3) + " kg\n";
+  out += "  burn       = " + real_text(o.points.back().t, 1, 2) + " s to injection\n";
+  if (s.guided)
+    out += "  guided     = " + real_text(*s.guided, 1, 3) + " kg: " + gap_words("guided ascent", *s.guided, o.final.m) +
+           "\n";
+  else
+    out += "  guided     = none: " + s.guided_note + "\n";
+  if (s.open_loop)
+    out += "  open loop  = " + real_text(*s.open_loop, 1, 3) + " kg: " +
+           gap_words("open-loop optimum", *s.open_loop, o.final.m) + "\n";
+  if (p.limits.q_max > 0 || p.limits.qalpha_max > 0) {
+    const auto [q, qa] = path_extremes(s);
+    out += "  path       = largest q " + real_text(q, 1, 1) + " Pa";
+    if (p.limits.q_max > 0) out += " (limit " + real_text(p.limits.q_max, 1, 1) + ")";
+    out += ", largest q alpha " + real_text(qa * deg, 1, 1) + " Pa deg";
+    if (p.limits.qalpha_max > 0) out += " (limit " + real_text(p.limits.qalpha_max * deg, 1, 1) + ")";
+    out += "\n";
+  }
+  if (with_time) out += "  solved in " + real_text(o.cpu_seconds, 1, 2) + " s of CPU\n";
+  return out;
+}
+
+}  // namespace ascent::control
