@@ -77,3 +77,11 @@ def test_plot_draws_the_optimum_beside_a_guided_flight(tool, workdir, source):
     guided = cd.flights[0]
     assert guided.pitch_deg[guided.t < 5] == pytest.approx(90, abs=1e-9)
     assert np.all(np.diff(guided.t) >= 0) and guided.t[-1] > 300
+    # A staged description given to --fly flies its own guided flight: the one ascent flies.
+    vehicle = str(SOURCE_DIR / "vehicles" / "delta3_gto.toml")
+    r = subprocess.run([program("ASCENT_BINARY"), "--vehicle", vehicle, "--json", str(workdir / "d.json")],
+                       capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, r.stderr
+    path = json.loads((workdir / "d.json").read_text())["path"]
+    staged = D.load_control(str(d / source), [vehicle]).flights[0]
+    assert staged.t[-1] == path["t"][-1] and staged.alt_km[-1] * 1e3 == pytest.approx(path["altitude"][-1], abs=1e-6)

@@ -103,7 +103,9 @@ Options:
                       pitch and the altitude against time from its steering
                       CSV (-o), or the pitch alone from its --json file,
                       beside the guided flights of --fly (their pitch the
-                      inertial flight-path angle plus the angle of attack)
+                      inertial flight-path angle plus the angle of attack;
+                      --fly FILE of a staged description flies its own
+                      guided flight)
   -h, --help          show this help
       --version       show the version
 
@@ -234,6 +236,8 @@ def _check(o):
     if not float(o["tolerance"]) > 0:
         raise Usage(f"--tolerance must be positive, got '{o['tolerance']}'")
     for option in o["fly"]:
+        if mode == "control" and D.staged_fly_path(option):
+            continue
         try:
             D.parse_fly_option(option)
         except D.PlotError as e:
@@ -375,7 +379,9 @@ def _inputs(o, mode):
             ins += D.flown_with(D.parse_fly_option(option)[0], ".")
         return ins
     if mode == "control":
-        return [o["control"]] + [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")]
+        return [o["control"]] + [f for option in o["fly"]
+                                 for f in ([option] if D.staged_fly_path(option)
+                                           else D.flown_with(D.parse_fly_option(option)[0], "."))]
     if mode == "track":
         return (o["track"] + [x for x in (o["impacts"],) if x] +
                 [f for option in o["fly"] for f in D.flown_with(D.parse_fly_option(option)[0], ".")])

@@ -499,6 +499,12 @@ def _vehicle_name(v):
         return None
 
 
+def staged_fly_path(option):
+    """True when a --fly option names a staged description ([[stage]] tables) by its file: it
+    flies without a turn time or angle limit."""
+    return os.path.isfile(option) and _module()._staged_text(option) is not None
+
+
 def parse_fly_option(option):
     """VEHICLE.toml:TT:ALPHA (or a bare TT:ALPHA for the built-in vehicle) -> (vehicle, tt, alpha)."""
     parts = option.rsplit(":", 2)
@@ -1169,6 +1175,18 @@ def load_control(path, fly=(), warn=None):
     optimal = _control_json(path) if path.lower().endswith(".json") else _control_csv(path)
     flights = []
     for option in fly:
+        if staged_fly_path(option):
+            # A staged description flies at once, its programme and guidance in the file: the
+            # guided flight of the same vehicle the optimum was solved for.
+            f = _module().fly(vehicle=option)
+            tab = f.table
+            t, pitch, h = tab["t"][2:], tab["beta"][2:] + tab["alpha"][2:], tab["h0"][2:] * 1e-3
+            pitch = np.where(tab["a"][2:] > 0, pitch, np.nan)
+            keep = np.isfinite(t) & np.isfinite(h)
+            t, pitch, h = t[keep], pitch[keep], h[keep]
+            keep = t >= np.maximum.accumulate(t) if len(t) else keep[keep]
+            flights.append(SteeringCurve(f"{len(flights) + 1}: {f.vehicle}, guided", t[keep], pitch[keep], h[keep]))
+            continue
         v_path, tt, alpha = parse_fly_option(option)
         v = _vehicle_of(v_path)
         tab = _fly(v, None, tt, alpha, where=f"--fly {option}: ").table
