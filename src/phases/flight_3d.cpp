@@ -181,11 +181,7 @@ struct Flight {
         }
       }
       const Mat3 ned = ned_axes(gd.lat, gd.lon);
-      double ve = 0, vn = 0;
-      w.wind.at(gd.h, ve, vn);
-      const Vec3 turn = cross(Vec3{0, 0, e.omega}, r);
-      Vec3 v_air;
-      for (int k = 0; k < 3; ++k) v_air[k] = vel[k] - turn[k] - (vn * ned[0][k] + ve * ned[1][k]);
+      const Vec3 v_air = air_velocity(e, w.wind, gd.h, ned, r, vel);
       const double m = m0 - flow * tau;
       if (Fvac > 0) {
         const double F = forces::thrust(Fvac, p, Ae);
