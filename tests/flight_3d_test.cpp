@@ -8,6 +8,7 @@
 #include <numbers>
 #include <string>
 
+#include "earth/orbit_elements.hpp"
 #include "phases/flight_3d.hpp"
 #include "test_support.hpp"
 #include "vehicle/staged_file.hpp"
@@ -20,6 +21,49 @@ constexpr double deg = std::numbers::pi / 180;
 StagedVehicle bundled(const char* name, const std::string& more = "") {
   const std::string path = std::string(ASCENT_SOURCE_DIR).append("/vehicles/").append(name);
   return parse_staged(test::read_file(path) + more, path);
+}
+
+// Elements back from the state the perifocal formulas build from them:
+// r = p / (1 + e cos nu) (cos nu, sin nu), v = sqrt(mu / p) (-sin nu, e + cos nu),
+// turned by R3(-raan) R1(-i) R3(-argp). Where the node or the perigee is
+// undefined (an equatorial or a circular orbit) the angle is taken as 0
+// and the true anomaly carries the rest.
+TEST(OrbitElements, RecoversTheElementsAStateWasBuiltFrom) {
+  struct Case {
+    double a, e, i, raan, argp, nu;  // m, -, deg
+    double want_raan, want_argp, want_nu;  // deg, as the elements read back
+  } cases[] = {
+      {6778e3, 0.01, 51.6, 120, 40, 200, 120, 40, 200},
+      {24400e3, 0.73, 28.5, 300, 178, 10, 300, 178, 10},
+      {7000e3, 0.2, 98.7, 10, 270, 359, 10, 270, 359},
+      {42164e3, 0.3, 0, 40, 30, 60, 0, 70, 60},   // equatorial: the node at x
+      {7000e3, 0, 45, 80, 50, 130, 80, 0, 180},  // circular: the perigee at the node
+  };
+  const double mu = 3.986004418e14;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.a);
+    const double p = c.a * (1 - c.e * c.e), nu = c.nu * deg, rn = p / (1 + c.e * std::cos(nu));
+    const double x = rn * std::cos(nu), y = rn * std::sin(nu);
+    const double vx = -std::sqrt(mu / p) * std::sin(nu), vy = std::sqrt(mu / p) * (c.e + std::cos(nu));
+    const double cO = std::cos(c.raan * deg), sO = std::sin(c.raan * deg), ci = std::cos(c.i * deg),
+                 si = std::sin(c.i * deg), cw = std::cos(c.argp * deg), sw = std::sin(c.argp * deg);
+    // Columns of the perifocal axes P and Q in the frame.
+    const Vec3 P = {cO * cw - sO * sw * ci, sO * cw + cO * sw * ci, sw * si};
+    const Vec3 Q = {-cO * sw - sO * cw * ci, -sO * sw + cO * cw * ci, cw * si};
+    Vec3 r, v;
+    for (int k = 0; k < 3; ++k) {
+      r[k] = x * P[k] + y * Q[k];
+      v[k] = vx * P[k] + vy * Q[k];
+    }
+    const OrbitElements o = osculating_elements(mu, r, v);
+    EXPECT_NEAR(o.a, c.a, 1e-9 * c.a);
+    EXPECT_NEAR(o.e, c.e, 1e-9);
+    EXPECT_NEAR(o.i / deg, c.i, 1e-9);
+    EXPECT_NEAR(o.raan / deg, c.want_raan, 1e-7);
+    EXPECT_NEAR(o.argp / deg, c.want_argp, 1e-7);
+    EXPECT_NEAR(o.nu / deg, c.want_nu, 1e-7);
+    EXPECT_NEAR(o.rp, c.a * (1 - c.e), 1e-9 * c.a);
+  }
 }
 
 // Along the equator over a sphere that does not turn, with the planar
