@@ -42,7 +42,7 @@ Vec3 comb(double p, const Vec3& a, double q, const Vec3& b) {
 // on the pass going north (or south): the node lies the plane's longitude
 // swept from the node to r behind r's longitude.
 Vec3 plane_through(const Vec3& r, double i, bool north) {
-  if (std::fabs(std::sin(i)) < 1e-12) return {0, 0, std::cos(i)};  // the equator: every node is its node
+  if (std::sin(i) == 0) return {0, 0, std::cos(i)};  // the equator: every node is its node
   const double lat = std::asin(r[2] / std::sqrt(dot(r, r)));
   const double lon = std::atan2(r[1], r[0]);
   const double s = std::clamp(std::sin(lat) / std::sin(i), -1.0, 1.0);
@@ -133,7 +133,7 @@ struct Flight {
         return up;
       case Aim::kicked:
       case Aim::air: {
-        const Vec3 a = speed > 1e-6 ? Vec3{v_air[0] / speed, v_air[1] / speed, v_air[2] / speed} : up;
+        const Vec3 a = speed > 0 ? Vec3{v_air[0] / speed, v_air[1] / speed, v_air[2] / speed} : up;
         if (aim == Aim::air) return a;
         const Vec3 h = comb(std::cos(azimuth), ned[0], std::sin(azimuth), ned[1]);
         const Vec3 across = unit(comb(1, h, -dot(h, a), a));  // the azimuth's horizontal, square to a
