@@ -95,6 +95,7 @@ struct Flight {
   Vec3 normal{0, 0, 1};  // the target plane's
   double sin_yaw = 0;    // of the thrust out of the target plane, toward the normal
   bool yaw_held = false;  // set for the last seconds to the cut-off
+  double across = 0;      // m/s^2, the thrust's acceleration asked across the plane
 
   Flight(const StagedVehicle& veh, const World3d& world, const Step3dObserver& obs)
       : v(veh), w(world), observer(&obs) {}
@@ -378,16 +379,18 @@ Vec3 target_normal(const Flight& f) {
 // A = -(6 z / T^2 + 4 dz / T). With any node the plane is chosen through
 // the vehicle (z = 0 at each solution) and only dz is to null, evenly over
 // T: A = -dz / T. Within the hold time of the cut-off, where 1 / T grows
-// faster than the prediction of T sharpens, the yaw is set once to null the
-// rate alone and held (the offset left is dz T / 2 of the small dz there).
+// faster than the prediction of T sharpens, the acceleration is set once to
+// null the rate alone and held (the offset left is dz T / 2 of the small dz
+// there); the yaw that gives it shrinks as the stage grows lighter.
 void set_yaw(Flight& f) {
   const double T = f.g.tgo - (f.s.t - f.g.t0);
   const bool hold = T < f.v.plan.hold_time;
-  if (hold && f.yaw_held) return;
-  const double z = dot(f.s.r, f.normal), dz = dot(f.s.v, f.normal);
-  const double A = std::isnan(f.w.node) || hold ? -dz / T : -(6 * z / (T * T) + 4 * dz / T);
-  f.sin_yaw = std::clamp(A / f.thrust_acceleration(), -max_sin_yaw, max_sin_yaw);
-  f.yaw_held = hold;
+  if (!hold || !f.yaw_held) {
+    const double z = dot(f.s.r, f.normal), dz = dot(f.s.v, f.normal);
+    f.across = std::isnan(f.w.node) || hold ? -dz / T : -(6 * z / (T * T) + 4 * dz / T);
+    f.yaw_held = hold;
+  }
+  f.sin_yaw = std::clamp(f.across / f.thrust_acceleration(), -max_sin_yaw, max_sin_yaw);
 }
 
 // Solves the pitch in the target plane: the planar guidance from the
