@@ -3,7 +3,7 @@
 // J2, the atmosphere turning with the Earth and blowing as the winds aloft
 // say, the site a geodetic place, the thrust steered in pitch and yaw. The
 // programme is the planar flight's (vertical rise, pitch-over, gravity turn
-// along the velocity against the air) flown in the launch azimuth the target
+// along the velocity over the ground) flown in the launch azimuth the target
 // plane asks for; the guidance is the planar one solved in the target plane
 // for the pitch, with a yaw law that brings the plane's normal to the
 // target's (the inclination, and the node when one is asked for).
