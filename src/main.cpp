@@ -104,14 +104,15 @@ int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, 
 }
 
 // A staged vehicle flown in 3-D, launched at the epoch: its report and JSON
-// as run_staged writes them.
+// as run_staged writes them. ERFA's doubt about the date is said for an
+// epoch given, not for the default one.
 int run_3d(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
-           const ascent::Epoch& epoch) {
+           const ascent::Epoch& epoch, bool epoch_given) {
   if (json_path != nullptr && ascent::same_file(json_path, vehicle_path)) {
     throw ascent::FatalError{ascent::err_access_denied,
                              std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
   }
-  if (std::string w = ascent::epoch_warning(epoch); !w.empty()) ascent::cli::report("ascent", w);
+  if (std::string w = ascent::epoch_warning(epoch); epoch_given && !w.empty()) ascent::cli::report("ascent", w);
   const ascent::Flight3dResult r = ascent::fly_3d(v, ascent::world_at(v, epoch, 0.0));
   if (json_path != nullptr) {
     ascent::Channel file;
@@ -243,7 +244,7 @@ int main(int argc, char** argv) {
         ascent::cli::report("ascent", "--trajectory: not written for a staged vehicle yet");
         return ascent::exit_usage;
       }
-      if (staged.dynamics == "3d") return run_3d(staged, vehicle_path, json_path, epoch);
+      if (staged.dynamics == "3d") return run_3d(staged, vehicle_path, json_path, epoch, epoch_given);
       if (epoch_alone()) return ascent::exit_usage;
       return run_staged(staged, vehicle_path, json_path);
     }

@@ -38,20 +38,23 @@ Vec3 comb(double p, const Vec3& a, double q, const Vec3& b) {
   return {p * a[0] + q * b[0], p * a[1] + q * b[1], p * a[2] + q * b[2]};
 }
 
+// The normal of the plane of inclination i and ascending node `node` (from
+// the frame's x axis).
+Vec3 plane_of(double i, double node) { return {std::sin(i) * std::sin(node), -std::sin(i) * std::cos(node), std::cos(i)}; }
+
 // The normal of the plane of inclination i through the inertial position r,
 // on the pass going north (or south): the node lies the plane's longitude
-// swept from the node to r behind r's longitude.
+// swept from the node to r behind r's longitude. Where r lies beyond the
+// latitudes the plane reaches, the plane is the one whose highest (lowest)
+// point is under r.
 Vec3 plane_through(const Vec3& r, double i, bool north) {
   if (std::sin(i) == 0) return {0, 0, std::cos(i)};  // the equator: every node is its node
   const double lat = std::asin(r[2] / std::sqrt(dot(r, r)));
   const double lon = std::atan2(r[1], r[0]);
   const double s = std::clamp(std::sin(lat) / std::sin(i), -1.0, 1.0);
   const double u = north ? std::asin(s) : pi - std::asin(s);  // argument of latitude
-  const double node = lon - std::atan2(std::cos(i) * std::sin(u), std::cos(u));
-  return {std::sin(i) * std::sin(node), -std::sin(i) * std::cos(node), std::cos(i)};
+  return plane_of(i, lon - std::atan2(std::cos(i) * std::sin(u), std::cos(u)));
 }
-
-Vec3 plane_of(double i, double node) { return {std::sin(i) * std::sin(node), -std::sin(i) * std::cos(node), std::cos(i)}; }
 
 struct Burner {
   double F = 0;     // N, vacuum thrust at throttle 1
