@@ -20,6 +20,7 @@
 #include "report/json_report.hpp"
 #include "report/trajectory_export.hpp"
 #include "session/session.hpp"
+#include "session/session_3d.hpp"
 #include "session/staged_session.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -129,6 +130,27 @@ int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, 
   return print_raw(ascent::staged_report_text(v, f.result));
 }
 
+// A staged vehicle flown in 3-D, launched at the epoch: its report and JSON
+// as run_staged writes them. ERFA's doubt about the date is said for an
+// epoch given, not for the default one.
+int run_3d(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
+           const ascent::Epoch& epoch, bool epoch_given) {
+  if (json_path != nullptr && ascent::same_file(json_path, vehicle_path)) {
+    throw ascent::FatalError{ascent::err_access_denied,
+                             std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
+  }
+  if (std::string w = ascent::epoch_warning(epoch); epoch_given && !w.empty()) ascent::cli::report("ascent", w);
+  const ascent::Flight3dResult r = ascent::fly_3d(v, ascent::world_at(v, epoch, v.dut1));
+  if (json_path != nullptr) {
+    ascent::Channel file;
+    file.open_file_replacing_through_links(json_path);
+    file.put(ascent::report_3d_json(v, r));
+    file.finish();
+    file.commit();
+  }
+  return print_raw(ascent::report_3d_text(v, r));
+}
+
 // A file the session reads or writes whatever the answers, and how a
 // refusal names it.
 struct KeptFile {
@@ -219,13 +241,17 @@ int main(int argc, char** argv) {
       ascent::cli::report("ascent", "--epoch: " + why);
       return ascent::exit_usage;
     }
-    // An epoch places only the exported path and the JSON's impact points:
-    // given without either it would be taken and do nothing.
-    if (epoch_given && trajectory_path == nullptr && json_path == nullptr) {
+    // An epoch places the exported path and the JSON's impact points, and
+    // launches a 3-D flight: given without either output to a vehicle not
+    // flown in 3-D, it would be taken and do nothing.
+    auto epoch_alone = [&] {
+      if (!epoch_given || trajectory_path != nullptr || json_path != nullptr) return false;
       ascent::cli::report("ascent", "--epoch: only the trajectory and the JSON's impact points use it: give "
                                     "--trajectory FILE or --json FILE as well");
-      return ascent::exit_usage;
-    }
+      return true;
+    };
+    const bool may_be_3d = vehicle_path != nullptr && !print_vehicle && !print_keys;
+    if (!may_be_3d && epoch_alone()) return ascent::exit_usage;
     if (trajectory_path != nullptr) {
       std::optional<ascent::TrajectoryFormat> f = ascent::trajectory_format(trajectory_path);
       std::string why;
@@ -243,8 +269,17 @@ int main(int argc, char** argv) {
     if (print_vehicle) return print_raw(ascent::write_description(ascent::builtin_description(), true));
     if (print_keys) return print_raw(ascent::key_reference_markdown());
     if (ascent::StagedVehicle staged; vehicle_path != nullptr && ascent::read_any_description(vehicle_path, staged, desc)) {
+      if (staged.dynamics == "3d") {
+        if (trajectory_path != nullptr) {
+          ascent::cli::report("ascent", "--trajectory: not written for a 3-D flight yet");
+          return ascent::exit_usage;
+        }
+        return run_3d(staged, vehicle_path, json_path, epoch, epoch_given);
+      }
+      if (epoch_alone()) return ascent::exit_usage;
       return run_staged(staged, vehicle_path, json_path, trajectory_path, trajectory_format, epoch);
     }
+    if (epoch_alone()) return ascent::exit_usage;
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
                                                                                  ascent::resolved_profile_path(desc)},
                                          {"const_n.pas", "const_n.pas, which every flight writes"}};

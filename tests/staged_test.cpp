@@ -270,6 +270,9 @@ TEST(StagedFlight, ThrustProfilesSetTheBurnsAsTheirImpulseSays) {
       {"0 934000\n50 934000\n40 934000\n", "", "point 3: the times must increase"},
       {"0 934000\n50 lots\n", "", "leo.dat: line 2"},
       {"0 934000\n100 934000\n", "burn_end = \"time\"\nburn_time = 150\n", "is longer than the thrust profile (100 s)"},
+      // The 3-D flight burns at constant thrust: a profile is refused there, not flown wrongly.
+      {"0 934000\n100 934000\n", "burn_end = \"target\"\n[model]\ndynamics = \"3d\"\n",
+       "model.dynamics: \"3d\" does not follow stage 2's thrust profile"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.points);
@@ -343,6 +346,11 @@ TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
       {"[mission]", "[atmosphere]\nmodel = \"thin\"\n[mission]", "atmosphere.model: must be \"standard\" or \"exponential\""},
       {"[mission]", "[impact]\ncore_beta = 0\n[mission]", "t.toml:43:13: impact.core_beta: must be positive"},
       {"latitude = 28.5", "latitude = 28.5\nlongitude = 200", "mission.longitude: at least -180, at most 180, got 200"},
+      {"[mission]", "[model]\ndynamics = \"6dof\"\n[mission]", "t.toml:43:12: model.dynamics: must be \"planar\" or \"3d\""},
+      {"[mission]", "[wind]\naltitude = [0, 5000, 3000]\neast = [1, 2, 3]\nnorth = [0, 0, 0]\n[mission]",
+       "wind.altitude: must rise from point to point"},
+      {"[mission]", "[wind]\naltitude = [0, 5000]\neast = [1, 2, 3]\nnorth = [0, 0]\n[mission]",
+       "wind.altitude: must rise from point to point, with one east and one north speed at each"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.to);

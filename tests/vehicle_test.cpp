@@ -112,7 +112,7 @@ TEST(DragLaw, AnotherTableInterpolatesJumpsAndHoldsItsEnds) {
 // Numbers written in the phases' code, outside comments and strings, other
 // than the formulas' own small constants and the output's field widths.
 std::vector<std::string> numbers_in_phases() {
-  const std::set<std::string> formula = {"0", "0.0", "0.5", "1", "1.0", "2", "3", "4", "90.0", "180", "1000", "8192"};
+  const std::set<std::string> formula = {"0", "0.0", "0.5", "1", "1.0", "2", "3", "4", "6", "90.0", "180", "1000", "8192"};
   // The numerical method's own settings: search bounds, tolerances, the profile's size.
   const std::set<std::string> method = {"max_search_steps", "max_trim_steps", "tb_tolerance",
                                         "search_refinement", "profile_spacing_slack", "max_points",

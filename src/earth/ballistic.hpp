@@ -60,12 +60,23 @@ struct FallingBody {
   double beta;
 };
 
+// The 1976 standard atmosphere at the geometric altitude z (m) above the
+// ellipsoid: pressure (Pa), density (kg/m^3) and speed of sound (m/s).
+void standard_air(double z, double& p, double& rho, double& a_s);
+
 // Inertial state.
 struct InertialState {
   double t;  // s
   Vec3 r;    // m
   Vec3 v;    // m/s
 };
+
+// The velocity against the air of a body at r moving at v (inertial): the
+// air turns with the Earth (omega x r) and blows as `wind` says at the
+// height h along the local north and east, the rows of `ned` (ned_axes at
+// the place's latitude and inertial longitude).
+Vec3 air_velocity(const Spheroid& e, const WindProfile& wind, double h, const Mat3& ned, const Vec3& r,
+                  const Vec3& v);
 
 // The rates of the inertial state: gravitation plus drag on the velocity of
 // the body against the air, which turns with the Earth and blows as `wind`

@@ -179,6 +179,18 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
     add("stage", "a vehicle needs at least one stage");
     return p;
   }
+  // The 3-D flight burns each engine at its constant vacuum thrust: a
+  // profile it would not follow is refused rather than flown wrongly.
+  if (v.dynamics == "3d") {
+    for (std::size_t i = 0; i < v.stages.size(); ++i) {
+      bool profiled = v.stages[i].profile != nullptr;
+      for (const BoosterGroup& g : v.stages[i].boosters) profiled = profiled || g.profile != nullptr;
+      if (profiled) {
+        add("model.dynamics", "\"3d\" does not follow stage " + std::to_string(i + 1) + "'s thrust profile yet");
+        return p;
+      }
+    }
+  }
   // Names are written in the events, one to a line.
   auto has_control = [](const std::string& s) {
     for (unsigned char c : s) {
