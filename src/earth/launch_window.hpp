@@ -13,8 +13,8 @@
 // referred, and in which the 3-D flight aims at a node (through Greenwich
 // apparent sidereal time). Or EME2000 (the mean equator and equinox of
 // J2000.0, the frame of the OEM export): its equator is tilted from today's
-// by precession and nutation, so the same plane has a node about 0.35 degrees
-// and an inclination up to 0.15 degrees apart in the late 2020s. The site is
+// by precession and nutation, so the same plane has a node and an
+// inclination a few tenths of a degree apart in the two frames. The site is
 // carried into either through ERFA (earth/frames.hpp): UT1 from UTC and
 // DUT1, then Greenwich apparent sidereal time, or the Earth rotation angle,
 // the precession-nutation and the frame bias to EME2000. Polar motion is
