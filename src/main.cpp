@@ -20,6 +20,7 @@
 #include "report/json_report.hpp"
 #include "report/trajectory_export.hpp"
 #include "session/session.hpp"
+#include "session/session_3d.hpp"
 #include "session/staged_session.hpp"
 #include "vehicle/description_file.hpp"
 
@@ -100,6 +101,26 @@ int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, 
     file.commit();
   }
   return print_raw(ascent::staged_report_text(v, r));
+}
+
+// A staged vehicle flown in 3-D, launched at the epoch: its report and JSON
+// as run_staged writes them.
+int run_3d(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
+           const ascent::Epoch& epoch) {
+  if (json_path != nullptr && ascent::same_file(json_path, vehicle_path)) {
+    throw ascent::FatalError{ascent::err_access_denied,
+                             std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
+  }
+  if (std::string w = ascent::epoch_warning(epoch); !w.empty()) ascent::cli::report("ascent", w);
+  const ascent::Flight3dResult r = ascent::fly_3d(v, ascent::world_at(v, epoch, 0.0));
+  if (json_path != nullptr) {
+    ascent::Channel file;
+    file.open_file_replacing_through_links(json_path);
+    file.put(ascent::report_3d_json(v, r));
+    file.finish();
+    file.commit();
+  }
+  return print_raw(ascent::report_3d_text(v, r));
 }
 
 // A file the session reads or writes whatever the answers, and how a
@@ -193,10 +214,14 @@ int main(int argc, char** argv) {
     }
     // An epoch places only the exported path: given alone it would be
     // taken and do nothing.
-    if (epoch_given && trajectory_path == nullptr) {
+    // (A 3-D flight is launched at the epoch: it takes one alone.)
+    auto epoch_alone = [&] {
+      if (!epoch_given || trajectory_path != nullptr) return false;
       ascent::cli::report("ascent", "--epoch: only the trajectory uses it: give --trajectory FILE as well");
-      return ascent::exit_usage;
-    }
+      return true;
+    };
+    const bool may_be_3d = vehicle_path != nullptr && !print_vehicle && !print_keys;
+    if (!may_be_3d && epoch_alone()) return ascent::exit_usage;
     if (trajectory_path != nullptr) {
       std::optional<ascent::TrajectoryFormat> f = ascent::trajectory_format(trajectory_path);
       std::string why;
@@ -218,8 +243,11 @@ int main(int argc, char** argv) {
         ascent::cli::report("ascent", "--trajectory: not written for a staged vehicle yet");
         return ascent::exit_usage;
       }
+      if (staged.dynamics == "3d") return run_3d(staged, vehicle_path, json_path, epoch);
+      if (epoch_alone()) return ascent::exit_usage;
       return run_staged(staged, vehicle_path, json_path);
     }
+    if (epoch_alone()) return ascent::exit_usage;
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
                                                                                  ascent::resolved_profile_path(desc)},
                                          {"const_n.pas", "const_n.pas, which every flight writes"}};

@@ -90,19 +90,23 @@ void WindProfile::at(double alt, double& v_east, double& v_north) const {
   v_north = north[i - 1] + w * (north[i] - north[i - 1]);
 }
 
-namespace {
-
-// Density of the 1976 standard at geometric altitude z. The atmosphere reads
-// altitudes over the planar model's sphere and turns them into geopotential
-// with that sphere's gravity; here z is the standard's own geometric altitude
-// (height above the ellipsoid), so it is passed as the altitude over that
-// sphere with the geopotential the standard gives z.
-double density_at(double z) {
+// The atmosphere reads altitudes over the planar model's sphere and turns
+// them into geopotential with that sphere's gravity; here z is the
+// standard's own geometric altitude (height above the ellipsoid), so it is
+// passed as the altitude over that sphere with the geopotential the
+// standard gives z.
+void standard_air(double z, double& p, double& rho, double& a_s) {
   const double H = Rstd * z / (Rstd + z);  // m, geopotential altitude of the standard
   const double k = (gs / g0) * Re;
   const double h = H * Re / (k - H);
-  double p, rho, a_s;
   atmosphere(h, p, rho, a_s);
+}
+
+namespace {
+
+double density_at(double z) {
+  double p, rho, a_s;
+  standard_air(z, p, rho, a_s);
   return rho;
 }
 

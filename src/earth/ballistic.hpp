@@ -60,6 +60,10 @@ struct FallingBody {
   double beta;
 };
 
+// The 1976 standard atmosphere at the geometric altitude z (m) above the
+// ellipsoid: pressure (Pa), density (kg/m^3) and speed of sound (m/s).
+void standard_air(double z, double& p, double& rho, double& a_s);
+
 // Inertial state.
 struct InertialState {
   double t;  // s

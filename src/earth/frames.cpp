@@ -99,6 +99,8 @@ Mat3 earth_rotation(const TimeScales& t) {
   return from_erfa(r);
 }
 
+double greenwich_sidereal_angle(const TimeScales& t) { return eraGst06a(t.ut11, t.ut12, t.tt1, t.tt2); }
+
 Vec3 wgs84_cartesian(const Geodetic& g) {
   double x[3];
   check(eraGd2gc(ERFA_WGS84, g.lon, g.lat, g.h, x), "gd2gc");

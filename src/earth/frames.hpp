@@ -41,6 +41,11 @@ Mat3 frame_bias();
 Mat3 celestial_to_intermediate(const TimeScales& t);  // Q
 Mat3 earth_rotation(const TimeScales& t);             // R_3(ERA)
 
+// rad, Greenwich apparent sidereal time (IAU 2006/2000A): the angle from the
+// true equinox of date to the Greenwich meridian, which turns a longitude in
+// the Earth-fixed frame into a right ascension.
+double greenwich_sidereal_angle(const TimeScales& t);
+
 // WGS 84: the Earth-fixed cartesian (m) of a geodetic latitude and longitude
 // (rad) and height above the ellipsoid (m), and back.
 struct Geodetic {

@@ -71,6 +71,19 @@ struct StagedMission {
   double perigee_angle = -1;
   Injection injection = Injection::coast;
   double transfer_perigee = 150000;  // m, coast: the transfer orbit's perigee altitude
+  // The 3-D flight's site and plane (the planar flight needs only the
+  // latitude and the inclination).
+  double longitude = -80.6;        // deg east, launch site
+  double site_altitude = 0;        // m, the pad above the ellipsoid
+  double node = -1;                // deg, right ascension of the target's ascending node; < 0: any
+};
+
+// Winds aloft, for the 3-D flight: east and north speeds of the air against
+// altitude, linear between the points; none: still air.
+struct WindTable {
+  std::vector<double> altitude;  // m, increasing
+  std::vector<double> east;      // m/s, toward the east
+  std::vector<double> north;     // m/s, toward the north
 };
 
 // The programme through the dense air, then guidance.
@@ -103,6 +116,9 @@ struct StagedVehicle {
   AirModel atmosphere;
   StagedMission mission;
   StagedPlan plan;
+  // "planar" (the flight in one plane over a sphere) or "3d" (fly_3d).
+  std::string dynamics = "planar";
+  WindTable wind;
 };
 
 // kg, the stack at lift-off: every stage, booster, the fairing, the adaptor and the payload.

@@ -230,7 +230,10 @@ void read_mission(const toml::table& t, StagedMission& m, const std::string& fil
               number("eccentricity", 0, 0.99, false, false, [&](double x) { e = x; }),
               number("perigee_angle", 0, 360, false, false, [&](double x) { m.perigee_angle = x; }),
               text("injection", false, [&](const std::string& s) { injection = s; }),
-              number("transfer_perigee", 0, 1e8, false, false, [&](double x) { m.transfer_perigee = x; })},
+              number("transfer_perigee", 0, 1e8, false, false, [&](double x) { m.transfer_perigee = x; }),
+              number("longitude", -180, 180, false, false, [&](double x) { m.longitude = x; }),
+              number("site_altitude", -500, 1e4, false, false, [&](double x) { m.site_altitude = x; }),
+              number("node", 0, 360, false, false, [&](double x) { m.node = x; })},
              file);
   const bool apsides = t.contains("perigee_altitude") && t.contains("apogee_altitude");
   const bool elements = t.contains("semi_major_axis") && t.contains("eccentricity");
@@ -339,6 +342,25 @@ StagedVehicle parse_staged(std::string_view text, const std::string& file) {
     } else if (name == "mission") {
       read_mission(*t, v.mission, file);
       has_mission = true;
+    } else if (name == "model") {
+      read_table(*t, "model.", {ascent::text("dynamics", false, [&](const std::string& x) { v.dynamics = x; })}, file);
+      if (v.dynamics != "planar" && v.dynamics != "3d") {
+        refuse(file, at_of(t->get("dynamics")->source()), "model.dynamics",
+               "must be \"planar\" or \"3d\", got \"" + v.dynamics + "\"");
+      }
+    } else if (name == "wind") {
+      WindTable& w = v.wind;
+      read_table(*t, "wind.",
+                 {list("altitude", -1e3, 1e6, [&](const std::vector<double>& x) { w.altitude = x; }),
+                  list("east", -300, 300, [&](const std::vector<double>& x) { w.east = x; }),
+                  list("north", -300, 300, [&](const std::vector<double>& x) { w.north = x; })},
+                 file);
+      bool rising = w.altitude.size() == w.east.size() && w.altitude.size() == w.north.size();
+      for (std::size_t i = 1; i < w.altitude.size(); ++i) rising = rising && w.altitude[i] > w.altitude[i - 1];
+      if (!rising) {
+        refuse(file, at_of(t->source()), "wind.altitude",
+               "must rise from point to point, with one east and one north speed at each");
+      }
     } else if (name == "plan") {
       StagedPlan& p = v.plan;
       read_table(*t, "plan.",

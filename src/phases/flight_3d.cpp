@@ -1,0 +1,606 @@
+#include "phases/flight_3d.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "atmosphere/atmosphere.hpp"
+#include "trajectory/drag.hpp"
+#include "trajectory/forces/thrust.hpp"
+#include "trajectory/guidance.hpp"
+#include "trajectory/model_environment.hpp"
+
+namespace ascent {
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double cycle_slack = 1e-9;  // s, an event this close is due
+constexpr int max_bisections = 60;    // halvings of the step that passes a cut-off or the apogee
+constexpr int first_passes = 8;       // the guidance's first solution, from no guess
+constexpr double deg = 180 / pi;
+constexpr double ground_margin = 1;   // m below the ellipsoid a step may end before the flight has struck the ground
+// The largest yaw the plane's steering asks of the thrust: a plane far off
+// is turned into over several cycles, not by thrust across the velocity.
+constexpr double max_sin_yaw = 0.5;
+
+struct Crashed {};
+
+double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec3 cross(const Vec3& a, const Vec3& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+Vec3 unit(const Vec3& a) {
+  const double n = std::sqrt(dot(a, a));
+  return {a[0] / n, a[1] / n, a[2] / n};
+}
+Vec3 comb(double p, const Vec3& a, double q, const Vec3& b) {
+  return {p * a[0] + q * b[0], p * a[1] + q * b[1], p * a[2] + q * b[2]};
+}
+
+// The normal of the plane of inclination i through the inertial position r,
+// on the pass going north (or south): the node lies the plane's longitude
+// swept from the node to r behind r's longitude.
+Vec3 plane_through(const Vec3& r, double i, bool north) {
+  const double lat = std::asin(r[2] / std::sqrt(dot(r, r)));
+  const double lon = std::atan2(r[1], r[0]);
+  const double s = std::clamp(std::sin(lat) / std::sin(i), -1.0, 1.0);
+  const double u = north ? std::asin(s) : pi - std::asin(s);  // argument of latitude
+  const double node = lon - std::atan2(std::cos(i) * std::sin(u), std::cos(u));
+  return {std::sin(i) * std::sin(node), -std::sin(i) * std::cos(node), std::cos(i)};
+}
+
+Vec3 plane_of(double i, double node) { return {std::sin(i) * std::sin(node), -std::sin(i) * std::cos(node), std::cos(i)}; }
+
+struct Burner {
+  double F = 0;     // N, vacuum thrust at throttle 1
+  double c = 0;     // m/s
+  double area = 0;  // m^2, nozzle exit area
+  double left = 0;  // kg, propellant left
+  double throttle = 1;
+  bool lit = false;
+  double flow() const { return F * throttle / c; }
+};
+
+// How the thrust is pointed during a step.
+enum class Aim {
+  up,        // along the local vertical (the rise off the pad)
+  kicked,    // the velocity against the air, turned by `kick` toward the launch azimuth
+  air,       // along the velocity against the air (the gravity turn)
+  guided,    // the guidance's pitch in the target plane, yawed out of it
+  prograde,  // along the inertial velocity
+};
+
+struct Flight {
+  const StagedVehicle& v;
+  const World3d& w;
+  const Step3dObserver* observer;  // none for a trial step
+  Environment env;
+  DragTable drag;
+  Flight3dResult out;
+  InertialState s{0, {0, 0, 0}, {0, 0, 0}};
+  double mass = 0;
+  std::size_t stage = 0;
+  Burner engines;
+  std::vector<Burner> groups;
+  std::vector<bool> group_on;
+  double t_ignition = 0;
+  bool fairing_on = true;
+  // Steering
+  Aim aim = Aim::up;
+  double azimuth = 0;    // rad, over the ground, of the programme's plane
+  double kick = 0, kick_rate = 0;  // rad, rad/s
+  GuidanceSolution g;    // pitch in the target plane
+  Vec3 normal{0, 0, 1};  // the target plane's
+  double sin_yaw = 0;    // of the thrust out of the target plane, toward the normal
+
+  Flight(const StagedVehicle& veh, const World3d& world, const Step3dObserver& obs)
+      : v(veh), w(world), observer(&obs) {}
+
+  Flight trial() const {
+    static const Step3dObserver none;
+    Flight t = *this;
+    t.observer = &none;
+    return t;
+  }
+
+  double altitude() const { return geodetic_of(w.earth, s.r).h; }
+
+  void event(const std::string& what) {
+    out.events.push_back({s.t, what, altitude(), std::sqrt(dot(s.v, s.v)), mass});
+  }
+
+  double reference_area() const {
+    if (v.drag.reference_area > 0) return v.drag.reference_area;
+    double d = 0;
+    for (std::size_t i = stage; i < v.stages.size(); ++i) d = std::max(d, v.stages[i].diameter);
+    double S = circle_area(d);
+    for (std::size_t j = 0; j < groups.size(); ++j) {
+      if (group_on[j]) S += v.stages[0].boosters[j].count * circle_area(v.stages[0].boosters[j].diameter);
+    }
+    return S;
+  }
+
+  // The thrust's direction at time t in the state (r, v), the velocity
+  // against the air v_air and the local axes ned (rows north, east, down).
+  Vec3 direction(double t, const Vec3& r, const Vec3& vel, const Vec3& v_air, const Mat3& ned) const {
+    const Vec3 up = {-ned[2][0], -ned[2][1], -ned[2][2]};
+    const double speed = std::sqrt(dot(v_air, v_air));
+    switch (aim) {
+      case Aim::up:
+        return up;
+      case Aim::kicked:
+      case Aim::air: {
+        const Vec3 a = speed > 1e-6 ? Vec3{v_air[0] / speed, v_air[1] / speed, v_air[2] / speed} : up;
+        if (aim == Aim::air) return a;
+        const Vec3 h = comb(std::cos(azimuth), ned[0], std::sin(azimuth), ned[1]);
+        const Vec3 across = unit(comb(1, h, -dot(h, a), a));  // the azimuth's horizontal, square to a
+        const double k = kick + kick_rate * (t - s.t);
+        return comb(std::cos(k), a, std::sin(k), across);
+      }
+      case Aim::guided: {
+        const Vec3 rh = unit(r);
+        const Vec3 ahead = unit(cross(normal, rh));
+        const double p = guided_pitch(g, t);
+        const double cy = std::sqrt(1 - sin_yaw * sin_yaw);
+        const Vec3 in_plane = comb(std::cos(p), ahead, std::sin(p), rh);
+        return comb(cy, in_plane, sin_yaw, normal);
+      }
+      case Aim::prograde:
+        return unit(vel);
+    }
+    return up;
+  }
+
+  // One RK4 step of dt over position and velocity, the mass falling at the
+  // burners' flow; the burners' propellant follows.
+  void step(double dt) {
+    double Fvac = 0, flow = 0, Ae = 0;
+    auto add = [&](const Burner& b) {
+      if (!b.lit) return;
+      Fvac += b.F * b.throttle;
+      flow += b.flow();
+      Ae += b.area;
+    };
+    add(engines);
+    for (const Burner& b : groups) add(b);
+    const double S = reference_area(), m0 = mass, t0 = s.t;
+    const Spheroid& e = w.earth;
+    auto rates = [&](double tau, const Vec3& r, const Vec3& vel, Vec3& dr, Vec3& dv) {
+      dr = vel;
+      dv = gravitation(e, r);
+      const Geodetic gd = geodetic_of(e, r);  // its longitude inertial: the local axes in the inertial frame
+      double p = 0, rho = 0, a_s = 1;
+      if (gd.h < Z_clamp) {
+        if (env.exponential) {
+          exponential_air(env, gd.h, p, rho, a_s);
+        } else {
+          standard_air(gd.h, p, rho, a_s);
+        }
+      }
+      const Mat3 ned = ned_axes(gd.lat, gd.lon);
+      double ve = 0, vn = 0;
+      w.wind.at(gd.h, ve, vn);
+      const Vec3 turn = cross(Vec3{0, 0, e.omega}, r);
+      Vec3 v_air;
+      for (int k = 0; k < 3; ++k) v_air[k] = vel[k] - turn[k] - (vn * ned[0][k] + ve * ned[1][k]);
+      const double m = m0 - flow * tau;
+      if (Fvac > 0) {
+        const double F = forces::thrust(Fvac, p, Ae);
+        const Vec3 u = direction(t0 + tau, r, vel, v_air, ned);
+        for (int k = 0; k < 3; ++k) dv[k] += F / m * u[k];
+      }
+      if (rho > 0) {
+        const double speed = std::sqrt(dot(v_air, v_air));
+        const double D = 0.5 * rho * speed * drag_coefficient(drag, speed / a_s) * S / m;
+        for (int k = 0; k < 3; ++k) dv[k] -= D * v_air[k];
+      }
+    };
+    Vec3 r1, v1, r2, v2, r3, v3, r4, v4;
+    rates(0, s.r, s.v, r1, v1);
+    rates(dt / 2, comb(1, s.r, dt / 2, r1), comb(1, s.v, dt / 2, v1), r2, v2);
+    rates(dt / 2, comb(1, s.r, dt / 2, r2), comb(1, s.v, dt / 2, v2), r3, v3);
+    rates(dt, comb(1, s.r, dt, r3), comb(1, s.v, dt, v3), r4, v4);
+    for (int k = 0; k < 3; ++k) {
+      s.r[k] += dt * (r1[k] + 2 * (r2[k] + r3[k]) + r4[k]) / 6;
+      s.v[k] += dt * (v1[k] + 2 * (v2[k] + v3[k]) + v4[k]) / 6;
+    }
+    s.t += dt;
+    kick += kick_rate * dt;
+    ++out.steps;
+    auto burn = [dt](Burner& b) {
+      if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
+    };
+    burn(engines);
+    for (Burner& b : groups) burn(b);
+    mass = m0 - flow * dt;
+    if (!(altitude() >= -ground_margin)) throw Crashed{};
+    if (*observer) (*observer)(s, mass);
+  }
+
+  void drop(const std::string& what, double leaves) {
+    const double before = mass;
+    mass -= leaves;
+    out.drops.push_back({what, s.t, before, mass, leaves});
+    event(what);
+  }
+
+  double next_dry() const {
+    double t = inf;
+    if (engines.lit) t = std::min(t, engines.left / engines.flow());
+    for (const Burner& b : groups) {
+      if (b.lit) t = std::min(t, b.left / b.flow());
+    }
+    return t;
+  }
+
+  // m/s^2, the vacuum thrust acceleration now.
+  double thrust_acceleration() const {
+    double F = engines.lit ? engines.F * engines.throttle : 0;
+    for (const Burner& b : groups) F += b.lit ? b.F * b.throttle : 0;
+    return F / mass;
+  }
+};
+
+double stage_throttle(const StagedStage& z, double t_burn) {
+  double level = 1;
+  for (std::size_t k = 0; k < z.throttle_times.size(); ++k) {
+    if (t_burn + cycle_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
+  }
+  return level;
+}
+
+void light_stage(Flight& f) {
+  const StagedStage& z = f.v.stages[f.stage];
+  f.engines = Burner{stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
+  if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
+  f.t_ignition = f.s.t;
+  f.event(z.name + ": ignition");
+}
+
+double next_event(const Flight& f) {
+  const StagedStage& z = f.v.stages[f.stage];
+  const double t = f.s.t, tb = t - f.t_ignition;
+  double next = f.next_dry();
+  if (f.engines.lit) {
+    for (double tk : z.throttle_times) {
+      if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
+    }
+    if (z.burn_end == BurnEnd::time && z.burn_time > tb + cycle_slack) next = std::min(next, z.burn_time - tb);
+  }
+  if (f.stage == 0) {
+    for (std::size_t j = 0; j < f.groups.size(); ++j) {
+      const BoosterGroup& g = z.boosters[j];
+      if (!f.group_on[j]) continue;
+      if (!f.groups[j].lit && g.ignition_time > t + cycle_slack) next = std::min(next, g.ignition_time - t);
+      if (g.jettison_time >= 0 && g.jettison_time > t + cycle_slack) next = std::min(next, g.jettison_time - t);
+    }
+  }
+  if (f.fairing_on && f.v.fairing_jettison_time > t + cycle_slack) next = std::min(next, f.v.fairing_jettison_time - t);
+  return next;
+}
+
+void time_events(Flight& f) {
+  const StagedVehicle& v = f.v;
+  const double t = f.s.t;
+  if (f.stage == 0) {
+    const StagedStage& z = v.stages[0];
+    for (std::size_t j = 0; j < f.groups.size(); ++j) {
+      const BoosterGroup& g = z.boosters[j];
+      Burner& b = f.groups[j];
+      const std::string name = "booster group " + std::to_string(j + 1);
+      if (!f.group_on[j]) continue;
+      if (!b.lit && b.left > 0 && g.ignition_time <= t + cycle_slack) {
+        b.lit = true;
+        f.event(name + ": ignition");
+      }
+      if (b.lit && b.left <= b.flow() * cycle_slack) {
+        b.lit = false;
+        b.left = 0;
+        f.event(name + ": burn-out");
+      }
+      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : !b.lit && b.left == 0;
+      if (jettison) {
+        f.group_on[j] = false;
+        b.lit = false;
+        f.drop(name + ": jettison", g.count * (g.mass - g.propellant_mass) + b.left);
+      }
+    }
+  }
+  if (f.fairing_on && v.fairing_jettison_time <= t + cycle_slack) {
+    f.fairing_on = false;
+    f.drop("fairing: jettison", v.fairing_mass);
+  }
+  f.engines.throttle = stage_throttle(v.stages[f.stage], t - f.t_ignition);
+}
+
+// The cut-off the guidance aims at: the perigee of the target orbit (direct
+// injection) or of the transfer orbit to its apogee (coast), with the
+// altitudes above the equatorial radius.
+CutoffTarget cutoff_target(const Flight& f) {
+  const StagedMission& m = f.v.mission;
+  const double mu = f.w.earth.mu, Re = f.w.earth.a;
+  const TargetApsides target = target_apsides(m, Re);
+  const double ra = Re + target.ha;
+  const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
+  return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
+}
+
+// The stages still to burn as the guidance sees them (as the planar flight
+// sees them: each stage above at full thrust from the mass the separation
+// below leaves it, the fairing shed at its time).
+std::vector<StageBurn> stages_to_burn(const Flight& f) {
+  const StagedVehicle& v = f.v;
+  std::vector<StageBurn> out;
+  double m = f.mass, t = f.s.t;
+  bool fairing = f.fairing_on;
+  for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
+    const StagedStage& z = v.stages[k];
+    const bool burning = k == f.stage && f.engines.lit;
+    const double flow = burning ? f.engines.flow() : stage_thrust(z) / z.exhaust_speed;
+    const double left = burning ? f.engines.left : z.propellant_mass;
+    StageBurn b;
+    b.thrust = ThrustModel{z.exhaust_speed, m / flow, inf};
+    b.burn = left / flow;
+    if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
+    if (fairing && v.fairing_jettison_time > t) {
+      b.thrust.t_drop = v.fairing_jettison_time - t;
+      b.thrust.tau_drop = v.fairing_mass / flow;
+    }
+    if (k + 1 == v.stages.size()) {
+      b.burn = inf;
+      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - left));
+    } else {
+      b.coast = z.separation_delay;
+      const double t_sep = t + b.burn + b.coast;
+      if (fairing && v.fairing_jettison_time <= t_sep) {
+        fairing = false;
+        m -= v.fairing_mass;
+      }
+      m -= z.dry_mass + left;
+      t = t_sep;
+    }
+    out.push_back(b);
+  }
+  return out;
+}
+
+// The target plane at this moment: the asked one, or with any node the
+// plane of the inclination through the vehicle on the pass it flies.
+Vec3 target_normal(const Flight& f) {
+  const double i = f.v.mission.inclination / deg;
+  if (!std::isnan(f.w.node)) return plane_of(i, f.w.node - f.w.theta0);
+  return plane_through(f.s.r, i, f.s.v[2] >= 0 || f.s.t == 0);
+}
+
+// Solves the pitch in the target plane and the yaw that brings the
+// vehicle into it at cut-off. Across the plane the motion is a double
+// integrator: an acceleration A + B tau nulls the offset z and its rate
+// dz at the time to go T with A = -(6 z / T^2 + 4 dz / T). With any node
+// the plane is chosen through the vehicle (z = 0) and only dz is to null,
+// evenly over T: A = -dz / T.
+void solve_steering(Flight& f, const GuidanceSolution* guess, int passes, bool hold_yaw) {
+  f.normal = target_normal(f);
+  const Vec3 rh = unit(f.s.r);
+  const Vec3 ahead = unit(cross(f.normal, rh));
+  const CutoffTarget target = cutoff_target(f);
+  const std::vector<StageBurn> stages = stages_to_burn(f);
+  f.g = solve_guidance(f.s.t, std::sqrt(dot(f.s.r, f.s.r)), dot(f.s.v, ahead), dot(f.s.v, rh), target, stages, guess,
+                       passes);
+  if (hold_yaw) return;
+  const double T = std::max(f.g.tgo, f.v.plan.hold_time);
+  const double z = dot(f.s.r, f.normal), dz = dot(f.s.v, f.normal);
+  const double A = std::isnan(f.w.node) ? -dz / T : -(6 * z / (T * T) + 4 * dz / T);
+  f.sin_yaw = std::clamp(A / f.thrust_acceleration(), -max_sin_yaw, max_sin_yaw);
+}
+
+// The ground azimuth the programme flies: the target plane's direction at
+// the site, less the Earth's turning under it at the speed of the orbit.
+double launch_azimuth(const Flight& f) {
+  const Vec3 n = target_normal(f);
+  const Geodetic gd = geodetic_of(f.w.earth, f.s.r);
+  const Mat3 ned = ned_axes(gd.lat, gd.lon);
+  const Vec3 d = cross(n, unit(f.s.r));
+  const double Ai = std::atan2(dot(d, ned[1]), dot(d, ned[0]));
+  const CutoffTarget c = cutoff_target(f);
+  const double v_turn = f.w.earth.omega * std::hypot(f.s.r[0], f.s.r[1]);
+  return std::atan2(c.v * std::sin(Ai) - v_turn, c.v * std::cos(Ai));
+}
+
+void fly_lower_stage(Flight& f) {
+  const StagedPlan& p = f.v.plan;
+  const StagedStage& z = f.v.stages[f.stage];
+  light_stage(f);
+  time_events(f);
+  enum { rise, over, back, turn, guided } phase = f.stage == 0 ? rise : turn;
+  if (phase == turn && f.aim != Aim::guided) f.aim = Aim::air;
+  double phase_end = inf;
+  double t_solved = -inf;
+  for (;;) {
+    const double tb = f.s.t - f.t_ignition;
+    const bool burnt_out = f.engines.left <= f.engines.flow() * cycle_slack;
+    const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
+    if (burnt_out || timed_out) break;
+    const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
+    if (phase == turn && p.guidance_takeover > 0 && f.s.t + cycle_slack >= p.guidance_takeover && groups_gone) {
+      phase = guided;
+      solve_steering(f, nullptr, first_passes, false);
+      t_solved = f.s.t;
+      f.aim = Aim::guided;
+      f.event("guidance takeover");
+    } else if (phase == guided && f.s.t - t_solved >= p.guidance_cycle - cycle_slack) {
+      const GuidanceSolution prev = f.g;
+      solve_steering(f, &prev, 1, false);
+      t_solved = f.s.t;
+    }
+    if (phase == rise && f.altitude() >= p.pitch_over_altitude + f.w.site.h) {
+      phase = over;
+      f.aim = Aim::kicked;
+      f.kick = 0;
+      f.kick_rate = p.pitch_rate / deg;
+      phase_end = f.s.t + p.pitch_time;
+      f.event("pitch-over");
+    } else if (phase == over && f.s.t + cycle_slack >= phase_end) {
+      phase = back;
+      f.kick_rate = -p.pitch_rate / deg;
+      phase_end = f.s.t + p.pitch_time;
+    } else if (phase == back && f.s.t + cycle_slack >= phase_end) {
+      phase = turn;
+      f.aim = Aim::air;
+      f.kick = f.kick_rate = 0;
+    }
+    double dt = std::min(p.step, next_event(f));
+    if (phase == over || phase == back) dt = std::min(dt, phase_end - f.s.t);
+    f.step(dt);
+    time_events(f);
+  }
+  f.engines.lit = false;
+  f.event(z.name + (z.burn_end == BurnEnd::time ? ": cut-off" : ": burn-out"));
+  double left = z.separation_delay;
+  while (left > cycle_slack) {
+    const double dt = std::min({p.step, left, next_event(f)});
+    f.step(dt);
+    left -= dt;
+    time_events(f);
+  }
+  double leaves = z.dry_mass + f.engines.left;
+  for (std::size_t j = 0; j < f.groups.size(); ++j) {
+    if (!f.group_on[j]) continue;
+    const BoosterGroup& g = z.boosters[j];
+    leaves += g.count * (g.mass - g.propellant_mass) + f.groups[j].left;
+    f.group_on[j] = false;
+    f.groups[j].lit = false;
+  }
+  f.drop(z.name + ": separation", leaves);
+  ++f.stage;
+}
+
+OrbitElements elements_of(const Flight& f) { return osculating_elements(f.w.earth.mu, f.s.r, f.s.v); }
+
+// Steps of dt until `reached` says the state is where the burn or coast
+// ends, located within the step that passes it by halving; false when the
+// propellant (a burn) runs out first.
+template <class Reached>
+bool until(Flight& f, bool burning, Reached&& reached, double dt_max, bool guided) {
+  const StagedPlan& p = f.v.plan;
+  bool holding = false;
+  double t_solved = f.s.t;
+  for (;;) {
+    if (guided) {
+      if (!holding && f.s.t - t_solved >= p.guidance_cycle - cycle_slack) {
+        const GuidanceSolution prev = f.g;
+        solve_steering(f, &prev, 1, false);
+        t_solved = f.s.t;
+      }
+      if (f.g.tgo < p.hold_time) holding = true;
+    }
+    double dt = std::min(dt_max, next_event(f));
+    const double dry = burning ? f.next_dry() : inf;
+    const bool last = dry <= dt;
+    dt = std::min(dt, dry);
+    Flight trial = f.trial();
+    trial.step(dt);
+    if (reached(trial)) {
+      double lo = 0, hi = dt;
+      for (int i = 0; i < max_bisections; ++i) {
+        const double mid = (lo + hi) / 2;
+        Flight t2 = f.trial();
+        t2.step(mid);
+        (reached(t2) ? hi : lo) = mid;
+      }
+      f.step(hi);
+      return true;
+    }
+    f.step(dt);
+    time_events(f);
+    if (last) return false;
+  }
+}
+
+void fly_last_stage(Flight& f) {
+  const StagedMission& m = f.v.mission;
+  const StagedStage& z = f.v.stages[f.stage];
+  light_stage(f);
+  const double Re = f.w.earth.a, mu = f.w.earth.mu;
+  const TargetApsides target = target_apsides(m, Re);
+  const double a_target = Re + (target.hp + target.ha) / 2;
+  solve_steering(f, f.aim == Aim::guided ? &f.g : nullptr, first_passes, false);
+  f.aim = Aim::guided;
+  auto sma = [mu](const Flight& x) { return 1 / (2 / std::sqrt(dot(x.s.r, x.s.r)) - dot(x.s.v, x.s.v) / mu); };
+  bool ok;
+  if (m.injection == Injection::direct) {
+    ok = until(f, true, [&](const Flight& x) { return sma(x) >= a_target; }, f.v.plan.step, true);
+  } else {
+    ok = until(f, true, [&](const Flight& x) { return elements_of(x).ra >= Re + target.ha; }, f.v.plan.step, true);
+  }
+  f.engines.lit = false;
+  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  if (!ok) {
+    f.out.failure = z.name + " ran out of propellant before the target orbit";
+    return;
+  }
+  if (m.injection == Injection::coast) {
+    f.aim = Aim::prograde;
+    until(f, false, [](const Flight& x) { return dot(x.s.r, x.s.v) <= 0; }, f.v.plan.coast_step, false);
+    f.event("apogee");
+    f.engines.lit = true;
+    f.event(z.name + ": ignition at apogee");
+    ok = until(f, true, [&](const Flight& x) { return sma(x) >= a_target; }, f.v.plan.step, false);
+    f.engines.lit = false;
+    f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+    if (!ok) {
+      f.out.failure = z.name + " ran out of propellant before circularising";
+      return;
+    }
+  }
+  f.out.reached = true;
+}
+
+}  // namespace
+
+World3d world_of(const StagedVehicle& v, double theta0) {
+  World3d w;
+  const StagedMission& m = v.mission;
+  w.site = {m.latitude / deg, m.longitude / deg, m.site_altitude};
+  w.theta0 = theta0;
+  if (m.node >= 0) w.node = m.node / deg;
+  w.wind.h = v.wind.altitude;
+  w.wind.east = v.wind.east;
+  w.wind.north = v.wind.north;
+  return w;
+}
+
+Flight3dResult fly_3d(const StagedVehicle& v, const World3d& w, const Step3dObserver& observer) {
+  atmosphere_init();
+  Flight f(v, w, observer);
+  f.env = make_environment(v.earth, v.atmosphere);
+  f.drag = make_drag_table(v.drag);
+  f.s = inertial_of(w.earth, 0.0, w.site, {0, 0, 0});
+  f.mass = liftoff_mass(v);
+  f.out.liftoff_mass = f.mass;
+  f.fairing_on = v.fairing_mass > 0 || v.fairing_jettison_time > 0;
+  for (const BoosterGroup& g : v.stages[0].boosters) {
+    f.groups.push_back(Burner{g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
+    f.group_on.push_back(true);
+  }
+  f.azimuth = launch_azimuth(f);
+  try {
+    while (f.stage + 1 < v.stages.size()) fly_lower_stage(f);
+    fly_last_stage(f);
+  } catch (const Crashed&) {
+    f.event("ground");
+    f.out.reached = false;
+    f.out.failure = "the vehicle struck the ground";
+  }
+  Flight3dResult& out = f.out;
+  out.final = f.s;
+  out.mass = f.mass;
+  out.osculating = elements_of(f);
+  out.osculating.raan = std::fmod(out.osculating.raan + w.theta0, 2 * pi);
+  if (out.osculating.raan < 0) out.osculating.raan += 2 * pi;
+  out.hp = out.osculating.rp - w.earth.a;
+  out.ha = out.osculating.ra - w.earth.a;
+  return out;
+}
+
+}  // namespace ascent

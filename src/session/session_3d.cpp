@@ -1,0 +1,78 @@
+#include "session/session_3d.hpp"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "atmosphere/earth.hpp"
+#include "earth/frames.hpp"
+
+namespace ascent {
+
+namespace {
+
+constexpr double deg = 180 / pi;
+
+std::string format(const char* f, double a, double b = 0, double c = 0, double d = 0) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, f, a, b, c, d);
+  return buf;
+}
+
+}  // namespace
+
+World3d world_at(const StagedVehicle& v, const Epoch& epoch, double dut1) {
+  return world_of(v, greenwich_sidereal_angle(time_scales(epoch.day, epoch.second, dut1)));
+}
+
+std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
+  const StagedMission& m = v.mission;
+  const TargetApsides target = target_apsides(m, wgs84_earth().a);
+  std::string t = v.name + ": " + std::to_string(v.stages.size()) + (v.stages.size() == 1 ? " stage" : " stages") +
+                  format(", lift-off mass %.1f kg, flown in 3-D over WGS 84 with J2\n", r.liftoff_mass);
+  t += format("site %.4f deg N, %.4f deg E, %.1f m; ", m.latitude, m.longitude, m.site_altitude);
+  t += format("target orbit %.3f x %.3f km, inclination %.3f deg", target.hp / 1000, target.ha / 1000, m.inclination);
+  t += m.node >= 0 ? format(", node %.3f deg\n\n", m.node) : std::string(", any node\n\n");
+  t += "      T+ s  altitude km  speed m/s       mass kg  event\n";
+  for (const StagedEvent& e : r.events) {
+    t += format("%10.2f %12.3f %10.1f %13.1f  ", e.t, e.h / 1000, e.v, e.m) + e.name + "\n";
+  }
+  t += "\n";
+  if (!r.reached) t += "target not reached: " + r.failure + "\n";
+  const OrbitElements& o = r.osculating;
+  t += format("final orbit, osculating: perigee %.3f km, apogee %.3f km above the equatorial radius\n", r.hp / 1000,
+              r.ha / 1000);
+  t += format("  a %.3f km, e %.6f, inclination %.4f deg", o.a / 1000, o.e, o.i * deg);
+  t += format(", node %.4f deg, argument of perigee %.4f deg\n", o.raan * deg, o.argp * deg);
+  t += format("mass in orbit: %.1f kg (payload %.1f kg)\n", r.mass, v.payload_mass);
+  return t;
+}
+
+std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r) {
+  nlohmann::ordered_json j;
+  j["vehicle"] = v.name;
+  j["dynamics"] = "3d";
+  j["reached"] = r.reached;
+  if (!r.reached) j["failure"] = r.failure;
+  nlohmann::ordered_json events = nlohmann::ordered_json::array();
+  for (const StagedEvent& e : r.events) {
+    events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
+  }
+  j["events"] = events;
+  const OrbitElements& o = r.osculating;
+  // The mean elements under J2 join these under *_mean_* keys.
+  j["final_orbit"] = {{"semi_major_axis_osculating_m", o.a},
+                      {"eccentricity_osculating", o.e},
+                      {"inclination_osculating_deg", o.i * deg},
+                      {"node_osculating_deg", o.raan * deg},
+                      {"argument_of_perigee_osculating_deg", o.argp * deg},
+                      {"perigee_altitude_osculating_m", r.hp},
+                      {"apogee_altitude_osculating_m", r.ha}};
+  j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
+  nlohmann::ordered_json drops = nlohmann::ordered_json::array();
+  for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
+  j["separations"] = drops;
+  return j.dump(2) + "\n";
+}
+
+}  // namespace ascent
