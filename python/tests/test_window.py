@@ -84,3 +84,44 @@ def test_a_site_beyond_the_inclination_never_passes(tmp_path):
     doc, run = window(tmp_path, "--date", "2026-06-15", "--node", "0", "--inclination", "20")
     assert doc["passes"] == []
     assert b"never passes under" in run.stderr
+
+
+def corvane_3d(folder, payload=None):
+    """Corvane 2 flown in 3-D from 28.5 N 80.6 W to a node of 120 degrees."""
+    text = (SOURCE_DIR / "vehicles" / "corvane_leo.toml").read_text()
+    text = text.replace("latitude = 28.5\n", "latitude = 28.5\nlongitude = -80.6\nnode = 120\n")
+    if payload is not None:
+        text = text.replace("mass = 16500 ", f"mass = {payload} ")
+    path = folder / f"c3_{payload}.toml"
+    path.write_text(text + '\n[model]\ndynamics = "3d"\n')
+    return path
+
+
+def propellant_left(folder, payload, utc):
+    """ascent's own 3-D flight of that payload launched at utc: the last stage's propellant left (kg)."""
+    run = subprocess.run([program("ASCENT_BINARY"), "--vehicle", str(corvane_3d(folder, payload)), "--epoch", utc,
+                          "--json", str(folder / "f.json")], capture_output=True, timeout=120, cwd=folder)
+    assert run.returncode == 0, run.stderr
+    doc = json.loads((folder / "f.json").read_text())
+    if not doc["reached"]:
+        return -math.inf
+    return doc["masses"]["final"] - payload - 150 - 3900  # adaptor and second stage dry
+
+
+def later(utc, seconds):
+    date, time = utc.split("T")
+    h, m, s = time.split(":")
+    t = int(h) * 3600 + int(m) * 60 + float(s) + seconds
+    return f"{date}T{int(t // 3600):02d}:{int(t % 3600 // 60):02d}:{t % 60:09.6f}"
+
+
+def test_flown_payloads_are_what_ascent_carries_from_the_pass(tmp_path):
+    doc, _ = window(tmp_path, "--date", "2027-03-01", vehicle=corvane_3d(tmp_path))
+    assert doc["flown"]
+    p = doc["passes"][0]
+    payload, loss = round(p["payload_kg"], 1), p["payload_loss_kg_per_min"]
+    # The payload uses up the last stage at the pass; a minute later, the payload less the loss does.
+    assert abs(propellant_left(tmp_path, payload, p["utc"])) < 1.0
+    assert abs(propellant_left(tmp_path, round(payload - loss, 1), later(p["utc"], 60))) < 1.0
+    # A late launch must yaw into a plane the site has left: it costs payload.
+    assert loss > 10

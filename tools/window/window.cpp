@@ -17,6 +17,8 @@
 #include "io/line_reader.hpp"
 #include "io/number_format.hpp"
 #include "earth/frames.hpp"
+#include "phases/flight_3d.hpp"
+#include "session/staged_session.hpp"
 #include "report/trajectory_export.hpp"
 #include "study_front.hpp"
 #include "vehicle/description_file.hpp"
@@ -33,11 +35,16 @@ const char* const usage_text =
     "the site) and the descending one, each with the launch azimuth it asks\n"
     "for. Launched then, the vehicle reaches the plane without turning out of\n"
     "its launch azimuth. The site and the inclination are the description's\n"
-    "(target.latitude, target.longitude, target.inclination), on WGS 84.\n"
+    "(target.latitude, target.longitude, target.inclination; a staged\n"
+    "description's mission latitude, longitude, site_altitude, inclination and\n"
+    "node), on WGS 84. A staged description flown in 3-D ([model] dynamics =\n"
+    "\"3d\") is flown from each pass: the payload it carries to its orbit in\n"
+    "the plane, and what a minute's late launch costs of it.\n"
     "\n"
     "Options:\n"
     "  --date DATE       the UTC day, YYYY-MM-DD (years 1900 to 2100)\n"
-    "  --node DEG        right ascension of the plane's ascending node\n"
+    "  --node DEG        right ascension of the plane's ascending node (default\n"
+    "                    a staged description's mission.node)\n"
     "  --inclination DEG the plane's inclination (default the description's)\n"
     "  --eme2000         node and inclination in EME2000 (the OEM's frame);\n"
     "                    default: the true equator and equinox of date, the\n"
@@ -54,11 +61,15 @@ const char* const usage_text =
     "second_of_day_s, azimuth_inertial_deg (the plane's direction over the\n"
     "site against the stars), azimuth_ground_deg (the azimuth over the ground\n"
     "that gives it at the circular speed of the target apogee, the site's\n"
-    "turn with the Earth deducted). A site at a latitude beyond the\n"
+    "turn with the Earth deducted). Flown, also: payload_kg (the payload\n"
+    "mass at which the last stage reaches the orbit with no propellant left)\n"
+    "and payload_loss_kg_per_min (that payload less the one of a launch 60 s\n"
+    "later). A site at a latitude beyond the\n"
     "inclination never passes under the plane: the CSV then has its header\n"
     "only, and a line on standard error says so.\n"
     "\n"
-    "Exit status: 0 done; 64 a bad option or value; 65 a bad vehicle\n"
+    "Exit status: 0 done (a pass whose flight misses the orbit has empty\n"
+    "payload fields and its failure on standard error); 64 a bad option or value; 65 a bad vehicle\n"
     "description; 2, 3, 5 the description not found, a path not found,\n"
     "access denied (5 also: an output named for an input); 101 an output\n"
     "could not be written.\n";
@@ -110,6 +121,65 @@ std::string utc_text(const std::string& date, double second) {
 
 constexpr double deg = 3.14159265358979323846 / 180;
 
+// What a 3-D flight launched at an instant carries into the plane.
+struct Capacity {
+  bool ok = false;
+  double payload = 0;   // kg
+  std::string failure;  // why not
+};
+
+// The payload at which the last stage cuts off on the target orbit with no
+// propellant left: the description's payload flown first, its leftover
+// propellant then traded for payload by the secant method (the leftover
+// falls almost one for one with the payload), to 0.1 kg. A flight that
+// misses with a heavier trial payload halves the step back toward the last
+// one that reached.
+Capacity payload_capacity(StagedVehicle v, const OrbitPlane& plane, long long day, double second, double dut1) {
+  v.mission.inclination = plane.i / deg;
+  v.mission.node = plane.raan / deg;
+  const World3d w = world_of(v, greenwich_sidereal_angle(time_scales(day, second, dut1)));
+  const double fixed = v.adaptor_mass + v.stages.back().dry_mass;  // kg, in orbit beside payload and leftover
+  Capacity c;
+  auto left = [&](double payload, bool& reached) {
+    v.payload_mass = payload;
+    const Flight3dResult r = fly_3d(v, w);
+    reached = r.reached;
+    if (!reached) c.failure = r.failure;
+    return r.mass - payload - fixed;
+  };
+  bool reached = false;
+  double p0 = v.payload_mass, f0 = left(p0, reached);
+  if (!reached) return c;
+  double p1 = p0 + 0.9 * f0;
+  for (int k = 0; k < 12 && std::abs(f0) > 0.1; ++k) {
+    const double f1 = left(p1, reached);
+    if (!reached) {
+      p1 = 0.5 * (p0 + p1);
+      continue;
+    }
+    const double next = f1 == f0 ? p1 + f1 : p1 - f1 * (p1 - p0) / (f1 - f0);
+    p0 = p1, f0 = f1, p1 = next;
+  }
+  c.ok = std::abs(f0) <= 0.1;
+  c.payload = p0;
+  if (!c.ok && c.failure.empty()) c.failure = "the payload search did not settle";
+  return c;
+}
+
+// The same plane in the frame of date at an instant: its normal carried
+// from EME2000 (r_tod = R_3(-GAST) R_3(ERA) Q B^T r_eme).
+OrbitPlane plane_of_date(const OrbitPlane& p, long long day, double second, double dut1) {
+  if (p.frame == PlaneFrame::of_date) return p;
+  const TimeScales t = time_scales(day, second, dut1);
+  const double g = greenwich_sidereal_angle(t), cg = std::cos(g), sg = std::sin(g);
+  const Mat3 tod_of_itrs = {{{cg, -sg, 0.0}, {sg, cg, 0.0}, {0.0, 0.0, 1.0}}};
+  const Mat3 itrs_of_eme = times(times(earth_rotation(t), celestial_to_intermediate(t)), transposed(frame_bias()));
+  const Vec3 n = times(times(tod_of_itrs, itrs_of_eme),
+                       Vec3{std::sin(p.i) * std::sin(p.raan), -std::sin(p.i) * std::cos(p.raan), std::cos(p.i)});
+  const double raan = std::atan2(n[0], -n[1]);
+  return {std::acos(n[2]), raan < 0 ? raan + 2 * std::acos(-1.0) : raan, PlaneFrame::of_date};
+}
+
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-window", usage_text)) return 0;
   const Options o = parse_options(argc, argv);
@@ -122,23 +192,35 @@ int run(int argc, char** argv) {
     return 0;
   }
   if (o.date.empty()) usage("--date: the day is missing (YYYY-MM-DD)");
-  if (o.node.empty()) usage("--node: the plane's node is missing (degrees)");
   Epoch day;
   if (o.date.size() != 10) usage("--date: '" + o.date + "' is not a day YYYY-MM-DD");
   if (std::string why = parse_epoch(o.date + "T00:00:00", day); !why.empty()) {
     usage("--date: '" + o.date + "' is not a day YYYY-MM-DD");
   }
-  const double node = real_number("--node", o.node);
   const double dut1 = real_number("--dut1", o.dut1);
   if (!(std::abs(dut1) < 0.9)) usage("--dut1: " + o.dut1 + " s is not below 0.9 s in size, as UT1 - UTC is kept");
   study::check_files({o.output, o.json}, {o.vehicle});
 
-  const Description desc = o.vehicle.empty() ? builtin_description() : read_description(o.vehicle);
+  // The site and the target: a classic description's target table, or a
+  // staged one's mission (which a 3-D flight then flies).
+  Description desc = builtin_description();
+  StagedVehicle staged;
+  const bool is_staged = !o.vehicle.empty() && read_any_description(o.vehicle, staged, desc);
+  const bool flown = is_staged && staged.dynamics == "3d";
   const Target& target = desc.mission.target;
-  const double inc = o.inclination.empty() ? target.inclination : real_number("--inclination", o.inclination);
+  const double latitude = is_staged ? staged.mission.latitude : target.latitude;
+  const double longitude = is_staged ? staged.mission.longitude : target.longitude;
+  const double inc = o.inclination.empty() ? (is_staged ? staged.mission.inclination : target.inclination)
+                                           : real_number("--inclination", o.inclination);
   if (!(inc >= 0 && inc <= 180)) usage("--inclination: " + shortest_text(inc) + " degrees is not from 0 to 180");
+  if (o.node.empty() && !(is_staged && staged.mission.node >= 0)) {
+    usage("--node: the plane's node is missing (degrees)");
+  }
+  const double node = o.node.empty() ? staged.mission.node : real_number("--node", o.node);
+  const double apogee =
+      is_staged ? target_apsides(staged.mission, wgs84_earth().a).ha : target.apogee_altitude;  // m
 
-  const Geodetic site{target.latitude * deg, target.longitude * deg, 0.0};
+  const Geodetic site{latitude * deg, longitude * deg, is_staged ? staged.mission.site_altitude : 0.0};
   const OrbitPlane plane{inc * deg, node * deg, o.eme2000 ? PlaneFrame::eme2000 : PlaneFrame::of_date};
   const std::vector<PlanePass> passes = plane_passes(site, plane, day.day, dut1);
 
@@ -147,7 +229,7 @@ int run(int argc, char** argv) {
   const Spheroid earth = wgs84_earth();
   const Vec3 r_site = wgs84_cartesian(site);
   const double v_site = earth.omega * std::hypot(r_site[0], r_site[1]);
-  const double v_orbit = std::sqrt(earth.mu / (earth.a + target.apogee_altitude));
+  const double v_orbit = std::sqrt(earth.mu / (earth.a + apogee));
 
   // The crossing times rest on UT1 = UTC + DUT1; TT - UTC only dates the
   // precession and nutation, where a second moves a crossing by microseconds.
@@ -157,23 +239,41 @@ int run(int argc, char** argv) {
                                      "UT1 = UTC + DUT1 as given (--dut1)");
   }
   if (passes.empty()) {
-    cli::report("ascent-window", "the site at latitude " + shortest_text(target.latitude) +
+    cli::report("ascent-window", "the site at latitude " + shortest_text(latitude) +
                                      " degrees never passes under a plane of inclination " + shortest_text(inc) +
                                      " degrees: a launch into it must turn out of its azimuth (a dog-leg)");
   }
 
-  std::string csv = "pass,utc,second_of_day_s,azimuth_inertial_deg,azimuth_ground_deg\n";
+  std::string csv = "pass,utc,second_of_day_s,azimuth_inertial_deg,azimuth_ground_deg";
+  csv += flown ? ",payload_kg,payload_loss_kg_per_min\n" : "\n";
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
   for (const PlanePass& p : passes) {
     const double az_ground = ground_azimuth(p.azimuth, v_orbit, v_site);
     const std::string name = p.ascending ? "ascending" : "descending", when = utc_text(o.date, p.second);
     csv += name + "," + when + "," + real_text(p.second, 0, 6) + "," + real_text(p.azimuth / deg, 0, 6) + "," +
-           real_text(az_ground / deg, 0, 6) + "\n";
+           real_text(az_ground / deg, 0, 6);
     rows.push_back({{"pass", name},
                     {"utc", when},
                     {"second_of_day_s", p.second},
                     {"azimuth_inertial_deg", p.azimuth / deg},
                     {"azimuth_ground_deg", az_ground / deg}});
+    if (flown) {
+      // Launched at the pass, and a minute late: the guidance then yaws
+      // into the plane, which the site has left.
+      const Capacity now = payload_capacity(staged, plane_of_date(plane, day.day, p.second, dut1), day.day, p.second, dut1);
+      const Capacity late =
+          payload_capacity(staged, plane_of_date(plane, day.day, p.second + 60, dut1), day.day, p.second + 60, dut1);
+      for (const Capacity* c : {&now, &late}) {
+        if (!c->ok) cli::report("ascent-window", name + " pass " + when + (c == &late ? " + 60 s" : "") + ": " + c->failure);
+      }
+      const bool both = now.ok && late.ok;
+      csv += "," + (now.ok ? real_text(now.payload, 0, 1) : std::string()) + "," +
+             (both ? real_text(now.payload - late.payload, 0, 1) : std::string());
+      rows.back()["payload_kg"] = now.ok ? nlohmann::ordered_json(now.payload) : nlohmann::ordered_json();
+      rows.back()["payload_loss_kg_per_min"] =
+          both ? nlohmann::ordered_json(now.payload - late.payload) : nlohmann::ordered_json();
+    }
+    csv += "\n";
   }
 
   Channel out;
@@ -189,10 +289,11 @@ int run(int argc, char** argv) {
   if (!o.json.empty()) {
     nlohmann::ordered_json doc = {{"date", o.date},
                                   {"frame", o.eme2000 ? "EME2000" : "true equator and equinox of date"},
-                                  {"site", {{"latitude_deg", target.latitude}, {"longitude_deg", target.longitude}}},
+                                  {"site", {{"latitude_deg", latitude}, {"longitude_deg", longitude}}},
                                   {"inclination_deg", inc},
                                   {"node_deg", node},
                                   {"dut1_s", dut1},
+                                  {"flown", flown},
                                   {"passes", rows}};
     Channel js;
     js.open_file_replacing_through_links(o.json);
