@@ -56,8 +56,8 @@ SiteInSpace site_in_space(const Geodetic& site, PlaneFrame frame, long long day,
 // geocentric direction lies in the plane, in time order, each to a
 // microsecond. None when the site's latitude is beyond the plane's reach
 // (above the inclination of a prograde plane), and none where the site only
-// grazes the plane (its latitude equal to the inclination, within about a
-// minute of crossing time).
+// grazes the plane (its latitude within about 0.002 degrees of the
+// inclination, the two crossings then under five minutes apart).
 std::vector<PlanePass> plane_passes(const Geodetic& site, const OrbitPlane& plane, long long day, double dut1);
 
 // The azimuth over the ground (rad) of a launch that must leave the site at
