@@ -225,6 +225,11 @@ TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
       {"engines = 9", "engines = 2", "stage.1.thrust: the thrust at lift-off"},
       {"[mission]", "[earth]\nmu = -4e14\n[mission]", "t.toml:43:6: earth.mu: must be positive"},
       {"[mission]", "[atmosphere]\nmodel = \"thin\"\n[mission]", "atmosphere.model: must be \"standard\" or \"exponential\""},
+      {"[mission]", "[model]\ndynamics = \"6dof\"\n[mission]", "t.toml:43:12: model.dynamics: must be \"planar\" or \"3d\""},
+      {"[mission]", "[wind]\naltitude = [0, 5000, 3000]\neast = [1, 2, 3]\nnorth = [0, 0, 0]\n[mission]",
+       "wind.altitude: must rise from point to point"},
+      {"[mission]", "[wind]\naltitude = [0, 5000]\neast = [1, 2, 3]\nnorth = [0, 0]\n[mission]",
+       "wind.altitude: must rise from point to point, with one east and one north speed at each"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.to);

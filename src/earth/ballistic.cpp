@@ -121,6 +121,17 @@ Mat3 rotation_to_fixed(const Spheroid& e, double t) {
   return {{{c, s, 0.0}, {-s, c, 0.0}, {0.0, 0.0, 1.0}}};
 }
 
+Vec3 air_velocity(const Spheroid& e, const WindProfile& wind, double h, const Mat3& ned, const Vec3& r,
+                  const Vec3& v) {
+  const Vec3 w = {0.0, 0.0, e.omega};
+  const Vec3 v_turn = cross(w, r);
+  double ve = 0, vn = 0;
+  wind.at(h, ve, vn);
+  Vec3 v_air;
+  for (int i = 0; i < 3; ++i) v_air[i] = v[i] - v_turn[i] - (vn * ned[0][i] + ve * ned[1][i]);
+  return v_air;
+}
+
 void ballistic_rates(const Spheroid& e, const FallingBody& b, const WindProfile& wind, const Vec3& r,
                      const Vec3& v, Vec3& dr, Vec3& dv) {
   dr = v;
@@ -133,13 +144,8 @@ void ballistic_rates(const Spheroid& e, const FallingBody& b, const WindProfile&
   const Geodetic g = geodetic_of(e, r);
   if (g.h > Z_clamp) return;  // above the tabulated atmosphere the air is taken as gone
   const double rho = density_at(g.h);
-  const Vec3 w = {0.0, 0.0, e.omega};
-  const Vec3 v_turn = cross(w, r);
-  double ve = 0, vn = 0;
-  wind.at(g.h, ve, vn);
   const Mat3 ned = ned_axes(g.lat, g.lon);  // north, east, down in the frame of r
-  Vec3 v_air;
-  for (int i = 0; i < 3; ++i) v_air[i] = v[i] - v_turn[i] - (vn * ned[0][i] + ve * ned[1][i]);
+  const Vec3 v_air = air_velocity(e, wind, g.h, ned, r, v);
   const double speed = std::sqrt(v_air[0] * v_air[0] + v_air[1] * v_air[1] + v_air[2] * v_air[2]);
   const double k = -0.5 * rho * speed / b.beta;
   for (int i = 0; i < 3; ++i) dv[i] += k * v_air[i];

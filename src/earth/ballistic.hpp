@@ -71,6 +71,13 @@ struct InertialState {
   Vec3 v;    // m/s
 };
 
+// The velocity against the air of a body at r moving at v (inertial): the
+// air turns with the Earth (omega x r) and blows as `wind` says at the
+// height h along the local north and east, the rows of `ned` (ned_axes at
+// the place's latitude and inertial longitude).
+Vec3 air_velocity(const Spheroid& e, const WindProfile& wind, double h, const Mat3& ned, const Vec3& r,
+                  const Vec3& v);
+
 // The rates of the inertial state: gravitation plus drag on the velocity of
 // the body against the air, which turns with the Earth and blows as `wind`
 // says; the atmosphere is the 1976 standard at the geodetic altitude.

@@ -42,6 +42,7 @@ Vec3 comb(double p, const Vec3& a, double q, const Vec3& b) {
 // on the pass going north (or south): the node lies the plane's longitude
 // swept from the node to r behind r's longitude.
 Vec3 plane_through(const Vec3& r, double i, bool north) {
+  if (std::fabs(std::sin(i)) < 1e-12) return {0, 0, std::cos(i)};  // the equator: every node is its node
   const double lat = std::asin(r[2] / std::sqrt(dot(r, r)));
   const double lon = std::atan2(r[1], r[0]);
   const double s = std::clamp(std::sin(lat) / std::sin(i), -1.0, 1.0);
@@ -93,6 +94,7 @@ struct Flight {
   GuidanceSolution g;    // pitch in the target plane
   Vec3 normal{0, 0, 1};  // the target plane's
   double sin_yaw = 0;    // of the thrust out of the target plane, toward the normal
+  bool yaw_held = false;  // set for the last seconds to the cut-off
 
   Flight(const StagedVehicle& veh, const World3d& world, const Step3dObserver& obs)
       : v(veh), w(world), observer(&obs) {}
@@ -179,11 +181,7 @@ struct Flight {
         }
       }
       const Mat3 ned = ned_axes(gd.lat, gd.lon);
-      double ve = 0, vn = 0;
-      w.wind.at(gd.h, ve, vn);
-      const Vec3 turn = cross(Vec3{0, 0, e.omega}, r);
-      Vec3 v_air;
-      for (int k = 0; k < 3; ++k) v_air[k] = vel[k] - turn[k] - (vn * ned[0][k] + ve * ned[1][k]);
+      const Vec3 v_air = air_velocity(e, w.wind, gd.h, ned, r, vel);
       const double m = m0 - flow * tau;
       if (Fvac > 0) {
         const double F = forces::thrust(Fvac, p, Ae);
@@ -373,13 +371,28 @@ Vec3 target_normal(const Flight& f) {
   return plane_through(f.s.r, i, f.s.v[2] >= 0 || f.s.t == 0);
 }
 
-// Solves the pitch in the target plane and the yaw that brings the
-// vehicle into it at cut-off. Across the plane the motion is a double
-// integrator: an acceleration A + B tau nulls the offset z and its rate
-// dz at the time to go T with A = -(6 z / T^2 + 4 dz / T). With any node
-// the plane is chosen through the vehicle (z = 0) and only dz is to null,
-// evenly over T: A = -dz / T.
-void solve_steering(Flight& f, const GuidanceSolution* guess, int passes, bool hold_yaw) {
+// The yaw that brings the vehicle into the target plane at cut-off, set
+// again before every step from the offset z and its rate dz across the
+// plane. Across the plane the motion is a double integrator: an
+// acceleration A + B tau nulls both at the time to go T with
+// A = -(6 z / T^2 + 4 dz / T). With any node the plane is chosen through
+// the vehicle (z = 0 at each solution) and only dz is to null, evenly over
+// T: A = -dz / T. Within the hold time of the cut-off, where 1 / T grows
+// faster than the prediction of T sharpens, the yaw is set once to null the
+// rate alone and held (the offset left is dz T / 2 of the small dz there).
+void set_yaw(Flight& f) {
+  const double T = f.g.tgo - (f.s.t - f.g.t0);
+  const bool hold = T < f.v.plan.hold_time;
+  if (hold && f.yaw_held) return;
+  const double z = dot(f.s.r, f.normal), dz = dot(f.s.v, f.normal);
+  const double A = std::isnan(f.w.node) || hold ? -dz / T : -(6 * z / (T * T) + 4 * dz / T);
+  f.sin_yaw = std::clamp(A / f.thrust_acceleration(), -max_sin_yaw, max_sin_yaw);
+  f.yaw_held = hold;
+}
+
+// Solves the pitch in the target plane: the planar guidance from the
+// radius and the velocity's components along the plane and up.
+void solve_steering(Flight& f, const GuidanceSolution* guess, int passes) {
   f.normal = target_normal(f);
   const Vec3 rh = unit(f.s.r);
   const Vec3 ahead = unit(cross(f.normal, rh));
@@ -387,11 +400,6 @@ void solve_steering(Flight& f, const GuidanceSolution* guess, int passes, bool h
   const std::vector<StageBurn> stages = stages_to_burn(f);
   f.g = solve_guidance(f.s.t, std::sqrt(dot(f.s.r, f.s.r)), dot(f.s.v, ahead), dot(f.s.v, rh), target, stages, guess,
                        passes);
-  if (hold_yaw) return;
-  const double T = std::max(f.g.tgo, f.v.plan.hold_time);
-  const double z = dot(f.s.r, f.normal), dz = dot(f.s.v, f.normal);
-  const double A = std::isnan(f.w.node) ? -dz / T : -(6 * z / (T * T) + 4 * dz / T);
-  f.sin_yaw = std::clamp(A / f.thrust_acceleration(), -max_sin_yaw, max_sin_yaw);
 }
 
 // The ground azimuth the programme flies: the target plane's direction at
@@ -424,13 +432,13 @@ void fly_lower_stage(Flight& f) {
     const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
     if (phase == turn && p.guidance_takeover > 0 && f.s.t + cycle_slack >= p.guidance_takeover && groups_gone) {
       phase = guided;
-      solve_steering(f, nullptr, first_passes, false);
+      solve_steering(f, nullptr, first_passes);
       t_solved = f.s.t;
       f.aim = Aim::guided;
       f.event("guidance takeover");
     } else if (phase == guided && f.s.t - t_solved >= p.guidance_cycle - cycle_slack) {
       const GuidanceSolution prev = f.g;
-      solve_steering(f, &prev, 1, false);
+      solve_steering(f, &prev, 1);
       t_solved = f.s.t;
     }
     if (phase == rise && f.altitude() >= p.pitch_over_altitude + f.w.site.h) {
@@ -451,6 +459,7 @@ void fly_lower_stage(Flight& f) {
     }
     double dt = std::min(p.step, next_event(f));
     if (phase == over || phase == back) dt = std::min(dt, phase_end - f.s.t);
+    if (phase == guided) set_yaw(f);
     f.step(dt);
     time_events(f);
   }
@@ -477,6 +486,13 @@ void fly_lower_stage(Flight& f) {
 
 OrbitElements elements_of(const Flight& f) { return osculating_elements(f.w.earth.mu, f.s.r, f.s.v); }
 
+// The elements with the node a right ascension.
+OrbitElements right_ascension(const Flight& f, OrbitElements o) {
+  o.raan = std::fmod(o.raan + f.w.theta0, 2 * pi);
+  if (o.raan < 0) o.raan += 2 * pi;
+  return o;
+}
+
 // Steps of dt until `reached` says the state is where the burn or coast
 // ends, located within the step that passes it by halving; false when the
 // propellant (a burn) runs out first.
@@ -489,10 +505,11 @@ bool until(Flight& f, bool burning, Reached&& reached, double dt_max, bool guide
     if (guided) {
       if (!holding && f.s.t - t_solved >= p.guidance_cycle - cycle_slack) {
         const GuidanceSolution prev = f.g;
-        solve_steering(f, &prev, 1, false);
+        solve_steering(f, &prev, 1);
         t_solved = f.s.t;
       }
       if (f.g.tgo < p.hold_time) holding = true;
+      set_yaw(f);
     }
     double dt = std::min(dt_max, next_event(f));
     const double dry = burning ? f.next_dry() : inf;
@@ -524,7 +541,7 @@ void fly_last_stage(Flight& f) {
   const double Re = f.w.earth.a, mu = f.w.earth.mu;
   const TargetApsides target = target_apsides(m, Re);
   const double a_target = Re + (target.hp + target.ha) / 2;
-  solve_steering(f, f.aim == Aim::guided ? &f.g : nullptr, first_passes, false);
+  solve_steering(f, f.aim == Aim::guided ? &f.g : nullptr, first_passes);
   f.aim = Aim::guided;
   auto sma = [mu](const Flight& x) { return 1 / (2 / std::sqrt(dot(x.s.r, x.s.r)) - dot(x.s.v, x.s.v) / mu); };
   bool ok;
@@ -535,6 +552,7 @@ void fly_last_stage(Flight& f) {
   }
   f.engines.lit = false;
   f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  f.out.at_cutoff = right_ascension(f, elements_of(f));
   if (!ok) {
     f.out.failure = z.name + " ran out of propellant before the target orbit";
     return;
@@ -595,9 +613,7 @@ Flight3dResult fly_3d(const StagedVehicle& v, const World3d& w, const Step3dObse
   Flight3dResult& out = f.out;
   out.final = f.s;
   out.mass = f.mass;
-  out.osculating = elements_of(f);
-  out.osculating.raan = std::fmod(out.osculating.raan + w.theta0, 2 * pi);
-  if (out.osculating.raan < 0) out.osculating.raan += 2 * pi;
+  out.osculating = right_ascension(f, elements_of(f));
   out.hp = out.osculating.rp - w.earth.a;
   out.ha = out.osculating.ra - w.earth.a;
   return out;

@@ -53,6 +53,10 @@ struct Flight3dResult {
   double mass = 0;          // kg, final mass in orbit
   double liftoff_mass = 0;  // kg
   OrbitElements osculating{};  // of the final state, raan a right ascension (theta0 added)
+  // Of the state at the guided cut-off, where the guidance puts the plane:
+  // J2 turns the node back from there over a coast (by 0.15 deg over half
+  // a low orbit at 51.6 deg).
+  OrbitElements at_cutoff{};
   double hp = 0, ha = 0;    // m, osculating apsides' altitudes above the equatorial radius
   long steps = 0;
 };
