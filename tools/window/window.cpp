@@ -3,6 +3,7 @@
 // azimuth each asks for; CSV and JSON.
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,8 @@ const char* const usage_text =
     "site against the stars), azimuth_ground_deg (the azimuth over the ground\n"
     "that gives it at the circular speed of the target apogee, the site's\n"
     "turn with the Earth deducted). Flown, also: payload_kg (the payload\n"
-    "mass at which the last stage reaches the orbit with no propellant left)\n"
+    "mass at which the last stage reaches the orbit with no propellant left,\n"
+    "found to 0.1 kg)\n"
     "and payload_loss_kg_per_min (that payload less the one of a launch 60 s\n"
     "later). A site at a latitude beyond the\n"
     "inclination never passes under the plane: the CSV then has its header\n"
@@ -129,18 +131,19 @@ struct Capacity {
 };
 
 // The payload at which the last stage cuts off on the target orbit with no
-// propellant left: the description's payload flown first, its leftover
-// propellant then traded for payload by the secant method (the leftover
-// falls almost one for one with the payload), to 0.1 kg. A flight that
-// misses with a heavier trial payload halves the step back toward the last
-// one that reached.
+// propellant left, to 0.1 kg: the description's payload flown first, then
+// the leftover propellant traded for payload along the line through the last
+// two flights that reached (one for one at first), within the bracket of the
+// heaviest payload that reached and the lightest that did not. A flight
+// whose leftover nears zero runs dry before the orbit, so the answer is
+// approached from below.
 Capacity payload_capacity(StagedVehicle v, const OrbitPlane& plane, long long day, double second, double dut1) {
   v.mission.inclination = plane.i / deg;
   v.mission.node = plane.raan / deg;
   const World3d w = world_of(v, greenwich_sidereal_angle(time_scales(day, second, dut1)));
   const double fixed = v.adaptor_mass + v.stages.back().dry_mass;  // kg, in orbit beside payload and leftover
   Capacity c;
-  auto left = [&](double payload, bool& reached) {
+  auto left = [&](double payload, bool& reached) {  // kg of propellant left, when reached
     v.payload_mass = payload;
     const Flight3dResult r = fly_3d(v, w);
     reached = r.reached;
@@ -148,21 +151,22 @@ Capacity payload_capacity(StagedVehicle v, const OrbitPlane& plane, long long da
     return r.mass - payload - fixed;
   };
   bool reached = false;
-  double p0 = v.payload_mass, f0 = left(p0, reached);
-  if (!reached) return c;
-  double p1 = p0 + 0.9 * f0;
-  for (int k = 0; k < 12 && std::abs(f0) > 0.1; ++k) {
-    const double f1 = left(p1, reached);
-    if (!reached) {
-      p1 = 0.5 * (p0 + p1);
-      continue;
+  double lo = v.payload_mass, f_lo = left(lo, reached);
+  if (!reached || f_lo < 0) return c;
+  double hi = std::numeric_limits<double>::infinity(), slope = -1.0;
+  for (int k = 0; k < 40 && f_lo >= 0.1 && hi - lo >= 0.1; ++k) {
+    double p = lo - f_lo / slope;
+    if (!(p < hi)) p = 0.5 * (lo + hi);
+    const double f = left(p, reached);
+    if (reached && f >= 0) {
+      slope = (f - f_lo) / (p - lo);
+      lo = p, f_lo = f;
+    } else {
+      hi = p;
     }
-    const double next = f1 == f0 ? p1 + f1 : p1 - f1 * (p1 - p0) / (f1 - f0);
-    p0 = p1, f0 = f1, p1 = next;
   }
-  c.ok = std::abs(f0) <= 0.1;
-  c.payload = p0;
-  if (!c.ok && c.failure.empty()) c.failure = "the payload search did not settle";
+  c.ok = true;
+  c.payload = lo;
   return c;
 }
 
