@@ -126,3 +126,16 @@ def test_flown_payloads_are_what_ascent_carries_from_the_pass(tmp_path):
     assert 0 <= propellant_left(tmp_path, math.floor((payload - loss) * 10) / 10, later(p["utc"], 60)) < 1.0
     # A late launch must yaw into a plane the site has left: it costs payload.
     assert loss > 10
+
+
+@pytest.mark.parametrize("options,says", [
+    (["--node", "0"], b"--date"),
+    (["--date", "2026-06-15"], b"--node"),
+    (["--date", "2026-02-30", "--node", "0"], b"--date"),
+    (["--date", "2026-06-15", "--node", "x"], b"--node"),
+    (["--date", "2026-06-15", "--node", "0", "--dut1", "1.2"], b"--dut1"),
+    (["--date", "2026-06-15", "--node", "0", "--node", "1"], b"--node"),
+])
+def test_bad_options_are_refused_with_64(tmp_path, options, says):
+    run = subprocess.run([program("ASCENT_WINDOW_BINARY"), *options], capture_output=True, timeout=60, cwd=tmp_path)
+    assert run.returncode == 64 and says in run.stderr and run.stdout == b"", run.stderr
