@@ -9,7 +9,9 @@
 #include <string>
 
 #include "earth/orbit_elements.hpp"
+#include "earth/mean_elements.hpp"
 #include "phases/flight_3d.hpp"
+#include "session/session_3d.hpp"
 #include "test_support.hpp"
 #include "vehicle/staged_file.hpp"
 
@@ -167,6 +169,32 @@ TEST(Flight3d, ReachesTheTargetPlane) {
       EXPECT_NEAR(r.at_cutoff.raan / deg, node / deg, 0.01);
     }
   }
+}
+
+// The mean semi-major axis the report gives is what the osculating one
+// averages to over a revolution flown on from the final state (vacuum, J2),
+// where the osculating one swings by kilometres; the mean inclination is the
+// target's as the osculating one is.
+TEST(Flight3d, ReportsTheMeanOrbitARevolutionAveragesTo) {
+  const StagedVehicle v = bundled("corvane_leo.toml");
+  const Flight3dResult r = fly_3d(v, world_of(v, 1.0));
+  ASSERT_TRUE(r.reached) << r.failure;
+  const std::optional<ClassicalElements> mean = final_mean_elements(r);
+  ASSERT_TRUE(mean.has_value());
+  const Spheroid earth = wgs84_earth();
+  const double period = 2 * std::numbers::pi * std::sqrt(std::pow(mean->a, 3) / earth.mu);
+  const std::vector<InertialState> arc = fly_ballistic(earth, FallingBody{0}, WindProfile{}, r.final, period, 1.0, false);
+  double sum = 0, lo = 1e300, hi = 0;
+  for (std::size_t k = 1; k < arc.size(); ++k) {
+    const double a0 = classical_elements(earth.mu, arc[k - 1].r, arc[k - 1].v).a;
+    const double a1 = classical_elements(earth.mu, arc[k].r, arc[k].v).a;
+    sum += (a0 + a1) / 2 * (arc[k].t - arc[k - 1].t);
+    lo = std::min(lo, a1);
+    hi = std::max(hi, a1);
+  }
+  EXPECT_GT(hi - lo, 5000.0);
+  EXPECT_NEAR(mean->a, sum / (arc.back().t - arc.front().t), 25.0);
+  EXPECT_NEAR(mean->i / deg, v.mission.inclination, 0.02);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "session/session_3d.hpp"
 
+#include <cmath>
 #include <cstdio>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +27,20 @@ World3d world_at(const StagedVehicle& v, const Epoch& epoch, double dut1) {
   return world_of(v, greenwich_sidereal_angle(time_scales(epoch.day, epoch.second, dut1)));
 }
 
+std::optional<ClassicalElements> final_mean_elements(const Flight3dResult& r) {
+  const Spheroid earth = wgs84_earth();
+  try {
+    const ClassicalElements osc = classical_elements(earth.mu, r.final.r, r.final.v);
+    ClassicalElements m = mean_of_osculating(earth, osc);
+    // The state's frame is the Earth-fixed one at lift-off: the osculating
+    // node was turned to a right ascension, and the mean one turns with it.
+    m.raan = std::fmod(m.raan + (r.osculating.raan - osc.raan) + 4 * pi, 2 * pi);
+    return m;
+  } catch (const std::domain_error&) {
+    return std::nullopt;
+  }
+}
+
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
   const StagedMission& m = v.mission;
   const TargetApsides target = target_apsides(m, wgs84_earth().a);
@@ -44,6 +60,13 @@ std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
               r.ha / 1000);
   t += format("  a %.3f km, e %.6f, inclination %.4f deg", o.a / 1000, o.e, o.i * deg);
   t += format(", node %.4f deg, argument of perigee %.4f deg\n", o.raan * deg, o.argp * deg);
+  if (const std::optional<ClassicalElements> m = final_mean_elements(r)) {
+    const Spheroid earth = wgs84_earth();
+    t += format("final orbit, mean (J2's short-period terms removed): perigee %.3f km, apogee %.3f km\n",
+                perigee_height(earth, *m) / 1000, apogee_height(earth, *m) / 1000);
+    t += format("  a %.3f km, e %.6f, inclination %.4f deg", m->a / 1000, m->e, m->i * deg);
+    t += format(", node %.4f deg, argument of perigee %.4f deg\n", m->raan * deg, m->argp * deg);
+  }
   t += format("mass in orbit: %.1f kg (payload %.1f kg)\n", r.mass, v.payload_mass);
   return t;
 }
@@ -60,7 +83,6 @@ std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r) {
   }
   j["events"] = events;
   const OrbitElements& o = r.osculating;
-  // The mean elements under J2 join these under *_mean_* keys.
   j["final_orbit"] = {{"semi_major_axis_osculating_m", o.a},
                       {"eccentricity_osculating", o.e},
                       {"inclination_osculating_deg", o.i * deg},
@@ -68,6 +90,19 @@ std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r) {
                       {"argument_of_perigee_osculating_deg", o.argp * deg},
                       {"perigee_altitude_osculating_m", r.hp},
                       {"apogee_altitude_osculating_m", r.ha}};
+  // J2 swings the osculating apsides by kilometres around the orbit: the
+  // mean ones are those a mission is specified and tracked in.
+  if (const std::optional<ClassicalElements> m = final_mean_elements(r)) {
+    const Spheroid earth = wgs84_earth();
+    nlohmann::ordered_json& f = j["final_orbit"];
+    f["semi_major_axis_mean_m"] = m->a;
+    f["eccentricity_mean"] = m->e;
+    f["inclination_mean_deg"] = m->i * deg;
+    f["node_mean_deg"] = m->raan * deg;
+    f["argument_of_perigee_mean_deg"] = m->argp * deg;
+    f["perigee_altitude_mean_m"] = perigee_height(earth, *m);
+    f["apogee_altitude_mean_m"] = apogee_height(earth, *m);
+  }
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
   nlohmann::ordered_json drops = nlohmann::ordered_json::array();
   for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
