@@ -39,9 +39,7 @@ struct Element {
 void check_transcribable(const StagedVehicle& v) {
   if (v.mission.injection != Injection::direct)
     refuse(v, "the last stage coasts to apogee and circularises (only a direct injection is transcribed)");
-  if (v.atmosphere.model != "exponential") refuse(v, "the air is the standard atmosphere, not an exponential one");
-  if (v.drag.coefficient <= 0 || v.drag.reference_area <= 0)
-    refuse(v, "the drag is not one coefficient on one reference area");
+  if (v.drag.reference_area <= 0) refuse(v, "the drag's reference area shrinks with the stack");
   for (const StagedStage& z : v.stages)
     if (!z.throttle_times.empty()) refuse(v, z.name + " has a throttle schedule");
   if (v.stages.size() == 1 && !v.stages[0].boosters.empty())
@@ -129,9 +127,11 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
   p.earth.mu = v.earth.mu;
   p.earth.R = v.earth.radius;
   p.earth.vrot = staged_vrot(v.mission, make_environment(v.earth, v.atmosphere));
+  p.earth.standard_air = v.atmosphere.model != "exponential";
   p.earth.rho0 = v.atmosphere.density;
   p.earth.H = v.atmosphere.scale_height;
   p.earth.p0 = P0;  // the exponential air's pressure falls from the standard's sea-level value
+  if (!(v.drag.coefficient > 0)) p.earth.drag = {v.drag.mach, v.drag.cd};
   p.m0 = liftoff_mass(v);
   p.target = target_of(v);
   // The target conditions place the eccentricity vector, so an elliptic

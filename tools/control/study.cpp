@@ -75,6 +75,10 @@ Study vehicle_study(const std::string& path, bool rise) {
                                              "circularises) cannot be transcribed yet"};
   if (const std::vector<StagedProblem> faults = check_staged(v); !faults.empty())
     throw FatalError{err_description, path + ": " + faults.front().key + ": " + faults.front().what};
+  return vehicle_study(v, rise);
+}
+
+Study vehicle_study(const StagedVehicle& v, bool rise) {
   Study s;
   s.problem = problem_of(v, rise);
   PitchRecorder pitch(s.problem.guess);
