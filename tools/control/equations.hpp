@@ -77,6 +77,13 @@ Dual<N> chain(const Dual<N>& a, double value, double slope) {
 template <int N> Dual<N> exp(const Dual<N>& a) { const double e = std::exp(a.v); return chain(a, e, e); }
 template <int N> Dual<N> sin(const Dual<N>& a) { return chain(a, std::sin(a.v), std::cos(a.v)); }
 template <int N> Dual<N> cos(const Dual<N>& a) { return chain(a, std::cos(a.v), -std::sin(a.v)); }
+template <int N>
+Dual<N> atan2(const Dual<N>& y, const Dual<N>& x) {
+  const double r2 = x.v * x.v + y.v * y.v;
+  Dual<N> c(std::atan2(y.v, x.v));
+  for (int i = 0; i < N; ++i) c.d[i] = (x.v * y.d[i] - y.v * x.d[i]) / r2;
+  return c;
+}
 // The square root's slope is taken as zero at zero: the speed through the
 // air is zero at lift-off, where the drag it multiplies is zero to second
 // order and so has no slope either.
@@ -280,6 +287,32 @@ States<T> rates(const Environment& e, const Propulsion& f, const States<T>& x, c
   const T ax = (F * cos(alpha) + Dx) / m - vx * vy / r;
   const T ay = (F * sin(alpha) + Dy) / m + vx * vx / r - gravity(e.mu, r);
   return {vy, vx / r, ax, ay, T(-f.mdot)};
+}
+
+// The vacuum coast from x to the apogee of its orbit, in closed form: the
+// angular momentum h = r vx and the eccentricity vector (e cos nu = h vx /
+// mu - 1, e sin nu = h vy / mu, nu the true anomaly) are kept, so the
+// apogee lies at r_a = h^2 / (mu (1 - e)), pi - nu further downrange, its
+// speed all horizontal, h / r_a. The mass is unchanged.
+template <class T>
+States<T> apogee_of(double mu, const States<T>& x) {
+  using std::atan2, std::sqrt;
+  const T h = x[kR] * x[kVx];
+  const T ec = h * x[kVx] / mu - 1.0, es = h * x[kVy] / mu;
+  const T e = sqrt(ec * ec + es * es);
+  const T ra = h * h / mu / (1.0 - e);
+  return {ra, x[kTheta] + (3.14159265358979323846 - atan2(es, ec)), h / ra, T(0.0), x[kM]};
+}
+
+// s, the time of that coast, from Kepler's equation: the eccentric anomaly
+// E of nu, the mean anomaly E - e sin E, and pi less it over the mean motion.
+inline double coast_time(double mu, const States<double>& x) {
+  const double h = x[kR] * x[kVx];
+  const double ec = h * x[kVx] / mu - 1.0, es = h * x[kVy] / mu, e = std::sqrt(ec * ec + es * es);
+  const double a = 1 / (2 / x[kR] - (x[kVx] * x[kVx] + x[kVy] * x[kVy]) / mu);
+  const double nu = std::atan2(es, ec);
+  const double E = 2 * std::atan(std::sqrt((1 - e) / (1 + e)) * std::tan(nu / 2));
+  return (3.14159265358979323846 - (E - e * std::sin(E))) * std::sqrt(a * a * a / mu);
 }
 
 }  // namespace ascent::control
