@@ -56,7 +56,7 @@ def test_module_flies_a_description_as_the_tool_does(tmp_path):
         assert getattr(got, key) == doc[key], key
     assert doc["guided_gap"] in r.stdout and got.guided < got.optimum
     with pytest.raises(ascent.AscentError) as bad:
-        ascent.optimal_control(vehicle=SOURCE_DIR / "vehicles" / "corvane_leo.toml")
+        ascent.optimal_control(vehicle=SOURCE_DIR / "vehicles" / "corvane_gto.toml")
     assert bad.value.code == 65
 
 

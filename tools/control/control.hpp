@@ -24,6 +24,9 @@ struct Phase {
   double m_min = 0;      // kg, the lightest the vehicle may be in the phase (its propellant spent)
   double dropped = 0;    // kg, let go at the phase's end (spent boosters, a stage's dry mass)
   int intervals = 10;    // collocation intervals of the phase's mesh
+  // The flight coasts from the phase's end to the apogee of its orbit, where
+  // the next phase starts (the last stage lit again to circularise).
+  bool coast_after = false;
 };
 
 // The orbit to reach, in the plane of flight: semi-major axis, eccentricity
@@ -56,6 +59,10 @@ struct Problem {
   double t_vertical = 0;   // s, vertical rise after lift-off (0: none)
   std::vector<Phase> phases;
   Target target;
+  // m, the radius of the perigee of the transfer orbit a coast starts on
+  // (0: free): the mission's own transfer orbit, which also keeps the
+  // optimum off the degenerate coast of a circular orbit.
+  double transfer_rp = 0;
   PathLimits limits;
   double published = 0;    // kg, a published optimum of the same problem (0: none)
   // The steering to start from (the vehicle's guided flight), in time order;

@@ -29,7 +29,27 @@ struct Element {
   double F = 0, mdot = 0, Ae = 0;  // N, kg/s, m^2
   double t_on = 0, t_off = 0, t_drop = 0;
   double mass = 0, propellant = 0;  // kg, at lift-off
-  double burnt(double t) const { return mdot * std::clamp(t - t_on, 0.0, t_off - t_on); }
+  double area = 0;      // m^2, boosters: their cross-sections, added to the stack's
+  double diameter = 0;  // m, a stage's body
+  // The throttle from each time on (s since lift-off); empty: 1 throughout.
+  std::vector<double> level_t, level;
+  double level_at(double t) const {
+    double l = 1;
+    for (std::size_t k = 0; k < level_t.size(); ++k)
+      if (t >= level_t[k]) l = level[k];
+    return l;
+  }
+  // kg burnt by t: the flow at each throttle level over its span.
+  double burnt(double t) const {
+    const double end = std::clamp(t, t_on, t_off);
+    if (level_t.empty()) return mdot * (end - t_on);
+    double m = 0;
+    for (std::size_t k = 0; k < level_t.size(); ++k) {
+      const double a = std::max(t_on, level_t[k]), b = k + 1 < level_t.size() ? std::min(end, level_t[k + 1]) : end;
+      if (b > a) m += mdot * level[k] * (b - a);
+    }
+    return m;
+  }
 };
 
 [[noreturn]] void refuse(const StagedVehicle& v, const std::string& why) {
@@ -37,13 +57,18 @@ struct Element {
 }
 
 void check_transcribable(const StagedVehicle& v) {
-  if (v.mission.injection != Injection::direct)
-    refuse(v, "the last stage coasts to apogee and circularises (only a direct injection is transcribed)");
-  if (v.atmosphere.model != "exponential") refuse(v, "the air is the standard atmosphere, not an exponential one");
-  if (v.drag.coefficient <= 0 || v.drag.reference_area <= 0)
-    refuse(v, "the drag is not one coefficient on one reference area");
-  for (const StagedStage& z : v.stages)
-    if (!z.throttle_times.empty()) refuse(v, z.name + " has a throttle schedule");
+  if (v.mission.injection == Injection::coast) {
+    const TargetApsides t = target_apsides(v.mission, v.earth.radius);
+    if (t.ha != t.hp) refuse(v, "the last stage coasts to the apogee of an elliptic target (only a circular one is transcribed)");
+  }
+  for (const StagedStage& z : v.stages) {
+    if (z.profile) refuse(v, z.name + " has a thrust profile");
+    for (const BoosterGroup& g : z.boosters)
+      if (g.profile) refuse(v, std::to_string(g.count) + " boosters have a thrust profile");
+  }
+  const StagedStage& last = v.stages.back();
+  for (double l : last.throttle_levels)
+    if (l != last.throttle_levels.front()) refuse(v, last.name + ", the last stage, has a throttle schedule");
   if (v.stages.size() == 1 && !v.stages[0].boosters.empty())
     refuse(v, "its boosters are strapped to the stage that injects");
   for (std::size_t i = 0; i + 1 < v.stages.size(); ++i)
@@ -72,6 +97,7 @@ std::vector<Element> time_line(const StagedVehicle& v, double& t_last) {
     b.t_on = g.ignition_time;
     b.t_off = b.t_on + b.propellant / b.mdot;
     b.t_drop = g.jettison_time < 0 ? b.t_off : g.jettison_time;
+    b.area = g.count * circle_area(g.diameter);
     line.push_back(b);
   }
   double t = 0;
@@ -87,6 +113,11 @@ std::vector<Element> time_line(const StagedVehicle& v, double& t_last) {
     s.t_on = t;
     s.t_off = t + (z.burn_end == BurnEnd::time ? z.burn_time : full_burn_time(z));
     s.t_drop = s.t_off + z.separation_delay;
+    s.diameter = z.diameter;
+    for (std::size_t k = 0; k < z.throttle_times.size(); ++k) {
+      s.level_t.push_back(t + z.throttle_times[k]);
+      s.level.push_back(z.throttle_levels[k]);
+    }
     line.push_back(s);
     t = s.t_drop;
   }
@@ -129,29 +160,48 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
   p.earth.mu = v.earth.mu;
   p.earth.R = v.earth.radius;
   p.earth.vrot = staged_vrot(v.mission, make_environment(v.earth, v.atmosphere));
+  p.earth.standard_air = v.atmosphere.model != "exponential";
   p.earth.rho0 = v.atmosphere.density;
   p.earth.H = v.atmosphere.scale_height;
   p.earth.p0 = P0;  // the exponential air's pressure falls from the standard's sea-level value
+  if (!(v.drag.coefficient > 0)) p.earth.drag = {v.drag.mach, v.drag.cd};
   p.m0 = liftoff_mass(v);
   p.target = target_of(v);
   // The target conditions place the eccentricity vector, so an elliptic
   // orbit needs its perigee placed too.
   if (p.target.e > 0 && v.mission.perigee_angle < 0) refuse(v, "the perigee of the elliptic target is left free");
-  const double Cd = v.drag.coefficient, S = v.drag.reference_area;
+  const double Cd = v.drag.coefficient;
+  const StagedStage& top = v.stages.back();
 
   double t_last = 0;
   const std::vector<Element> line = time_line(v, t_last);
   std::vector<double> cuts{0.0};
-  for (const Element& e : line)
+  for (const Element& e : line) {
     for (double t : {e.t_on, e.t_off, e.t_drop})
       if (t > 0 && t < t_last + same_time) cuts.push_back(t);
+    for (double t : e.level_t)
+      if (t > 0 && t < e.t_off) cuts.push_back(t);
+  }
   cuts.push_back(t_last);
   std::sort(cuts.begin(), cuts.end());
   cuts.erase(std::unique(cuts.begin(), cuts.end(), [](double a, double b) { return b - a < same_time; }),
              cuts.end());
 
+  // The drag's area: the description's, or the stack's cross-section at t
+  // (its widest stage still on, and the boosters from ignition to jettison).
+  auto area_at = [&](double t) {
+    if (v.drag.reference_area > 0) return v.drag.reference_area;
+    double d = top.diameter, boosters = 0;
+    for (const Element& e : line) {
+      if (e.t_drop <= t) continue;
+      d = std::max(d, e.diameter);
+      if (e.t_on <= t) boosters += e.area;
+    }
+    return circle_area(d) + boosters;
+  };
   const StagedStage& last = v.stages.back();
-  const double last_mdot = stage_thrust(last) / last.exhaust_speed;
+  const double level = last.throttle_levels.empty() ? 1.0 : last.throttle_levels.front();
+  const double last_mdot = stage_thrust(last) * level / last.exhaust_speed;
   double m = p.m0;
   // The lightest the stack may be in a phase: all it carries less all its propellant.
   auto lightest = [&](double t) {
@@ -168,13 +218,14 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
   };
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
     const double a = cuts[k], b = cuts[k + 1];
-    Propulsion burn{0, 0, 0, S, Cd};
+    Propulsion burn{0, 0, 0, area_at((a + b) / 2), Cd};
     std::string name;
     for (const Element& e : line) {
       if (e.t_on < a + same_time && e.t_off > b - same_time && e.mdot > 0) {
+        const double level = e.level_at((a + b) / 2);
         name += (name.empty() ? "" : " and ") + e.name;
-        burn.Fvac += e.F;
-        burn.mdot += e.mdot;
+        burn.Fvac += e.F * level;
+        burn.mdot += e.mdot * level;
         burn.Ae += e.Ae;
       }
     }
@@ -186,7 +237,8 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
   // The last stage: from its ignition to a cut-off the optimum chooses, split
   // where the fairing leaves during the burn.
   const double t_full = t_last + full_burn_time(last);
-  const Propulsion burn{stage_thrust(last), last_mdot, last.engines * last.exit_area, S, Cd};
+  const Propulsion burn{stage_thrust(last) * level, last_mdot, last.engines * last.exit_area,
+                        area_at(t_last + same_time), Cd};
   double a = t_last;
   if (v.fairing_mass > 0 && v.fairing_jettison_time > t_last + same_time && v.fairing_jettison_time < t_full) {
     const double b = v.fairing_jettison_time;
@@ -196,6 +248,18 @@ Problem problem_of(const StagedVehicle& v, bool rise) {
     a = b;
   }
   p.phases.push_back({last.name, burn, 0, t_full - a, lightest(a), 0, intervals_for(t_full - t_last, 24)});
+  // A transfer orbit: the burn ends on an orbit whose apogee the flight
+  // coasts to (in closed form), where the stage is lit again to circularise
+  // with what it has left.
+  if (v.mission.injection == Injection::coast) {
+    p.transfer_rp = v.earth.radius + v.mission.transfer_perigee;
+    p.phases.back().coast_after = true;
+    Phase at_apogee = p.phases.back();
+    at_apogee.name = last.name + " at apogee";
+    at_apogee.coast_after = false;
+    at_apogee.intervals = 10;
+    p.phases.push_back(at_apogee);
+  }
   // The vertical rise, a phase of its own so that the pitch is held up to
   // its very end and is free from there on.
   p.t_vertical = rise ? rise_time(p, v.plan.pitch_over_altitude) : 0.0;

@@ -71,10 +71,16 @@ Study vehicle_study(const std::string& path, bool rise) {
   StagedVehicle v;
   Description d;
   if (!read_any_description(path, v, d))
-    throw FatalError{err_description, path + ": a classic description (an upper stage that coasts to apogee and "
-                                             "circularises) cannot be transcribed yet"};
+    throw FatalError{err_description, path + ": a classic description cannot be transcribed yet: its booster "
+                                             "thrust profile, the core's throttling to the acceleration limit and "
+                                             "its engines' shutdown, and the spacecraft's sizing from the flight are not in "
+                                             "the transcription"};
   if (const std::vector<StagedProblem> faults = check_staged(v); !faults.empty())
     throw FatalError{err_description, path + ": " + faults.front().key + ": " + faults.front().what};
+  return vehicle_study(v, rise);
+}
+
+Study vehicle_study(const StagedVehicle& v, bool rise) {
   Study s;
   s.problem = problem_of(v, rise);
   PitchRecorder pitch(s.problem.guess);

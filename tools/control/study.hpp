@@ -26,6 +26,8 @@ Study builtin_study(const std::string& name);
 // its guided flight flown (which also gives the solver its first guess);
 // rise false leaves the description's vertical rise out of the problem.
 Study vehicle_study(const std::string& path, bool rise = true);
+// The same for a staged vehicle already read and checked.
+Study vehicle_study(const StagedVehicle& v, bool rise = true);
 
 // Solves the study's problem with every phase's mesh refined mesh times and
 // replays the optimum; no optimum stops with exit_no_orbit.

@@ -46,6 +46,8 @@ struct Layout {
       rows_dynamics += 2 * kStates * ph.intervals;
     }
     rows_links = kStates * int(p.phases.size() - 1);
+    for (const Phase& ph : p.phases)
+      if (ph.coast_after && p.transfer_rp > 0) ++rows_links;
     int points = 0;
     for (const Phase& ph : p.phases) points += 2 * ph.intervals + 1;
     rows_q = p.limits.q_max > 0 ? points : 0;
@@ -144,9 +146,32 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
       }
     }
   }
-  // The events: position and velocity carry on, the mass drops.
+  // The events: position and velocity carry on, the mass drops; after a
+  // coast the next phase starts at the apogee of the orbit the phase ended on.
   for (int ph = 0; ph + 1 < int(p.phases.size()); ++ph) {
     const int end = L.point(p, ph, 2 * p.phases[ph].intervals), next = L.point(p, ph + 1, 0);
+    if (p.phases[ph].coast_after) {
+      using D5 = Dual<kStates>;
+      States<D5> x;
+      for (int i = 0; i < kStates; ++i) x[i] = D5::variable(z[end + i], i);
+      const States<D5> a = apogee_of(1.0, x);  // scaled: mu = 1
+      for (int i = 0; i < kStates; ++i) {
+        const double drop = i == kM ? p.phases[ph].dropped / s.M : 0.0;
+        if (g) g[row] = z[next + i] - a[i].v + drop;
+        put(row, next + i, 1.0);
+        for (int j = 0; j < kStates; ++j) put(row, end + j, -a[i].d[j]);
+        ++row;
+      }
+      if (p.transfer_rp > 0) {
+        // The transfer orbit's perigee, h^2 / (1 + e) (scaled), where the mission puts it.
+        const D5 h = x[kR] * x[kVx], ec = h * x[kVx] - 1.0, es = h * x[kVy];
+        const D5 rp = h * h / (1.0 + sqrt(ec * ec + es * es)) - p.transfer_rp / s.R;
+        if (g) g[row] = rp.v;
+        for (int j = 0; j < kStates; ++j) put(row, end + j, rp.d[j]);
+        ++row;
+      }
+      continue;
+    }
     for (int i = 0; i < kStates; ++i) {
       const double drop = i == kM ? p.phases[ph].dropped / s.M : 0.0;
       if (g) g[row] = z[next + i] - z[end + i] + drop;
@@ -189,6 +214,28 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
   }
 }
 
+// s, how long the phase burns from x at time t under the steering pitch
+// until the apogee of its orbit reaches the target's (at most what its
+// propellant allows), by RK4 in 0.1 s steps.
+template <class Pitch>
+double burn_to_apogee(const Problem& p, const Phase& P, States<double> x, double t, const Pitch& pitch) {
+  const double ra = p.target.a * (1 + p.target.e), dt = 0.1;
+  const double t_max = std::min(P.duration_max, 0.999 * (x[kM] - P.m_min) / P.burn.mdot);
+  auto f = [&](const States<double>& y, double tt) { return rates(p.earth, P.burn, y, pitch(tt)); };
+  auto add = [](States<double> a, const States<double>& b, double w) {
+    for (int i = 0; i < kStates; ++i) a[i] += b[i] * w;
+    return a;
+  };
+  for (double burnt = 0; burnt < t_max; burnt += dt, t += dt) {
+    const Orbit o = orbit_of(p.earth, x);
+    if (o.a > 0 && o.a * (1 + o.e) >= ra) return burnt;
+    const auto k1 = f(x, t), k2 = f(add(x, k1, dt / 2), t + dt / 2), k3 = f(add(x, k2, dt / 2), t + dt / 2),
+               k4 = f(add(x, k3, dt), t + dt);
+    for (int i = 0; i < kStates; ++i) x[i] += dt * (k1[i] + 2 * (k2[i] + k3[i]) + k4[i]) / 6;
+  }
+  return t_max;
+}
+
 // The flight to start from: the guess steering where the problem has one
 // (the vehicle's guided flight, read linearly between its points), else
 // vertical for a few seconds, then a pitch falling linearly to level at
@@ -217,8 +264,17 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
     const Phase& P = p.phases[ph];
     double dur = P.duration_min;
     if (P.duration_max > P.duration_min) {
-      // The guess's own cut-off, or most of the propellant left.
-      const double want = g.empty() ? 0.95 * (x[kM] - P.m_min) / P.burn.mdot : g.back().t - t;
+      // The guess's own cut-off, or most of the propellant left; a burn
+      // that coasts after it to the apogee, until that apogee is the
+      // target's; the burn at apogee, the rocket equation's for the speed
+      // the target orbit has there.
+      double want = g.empty() ? 0.95 * (x[kM] - P.m_min) / P.burn.mdot : g.back().t - t;
+      if (P.coast_after) want = burn_to_apogee(p, P, x, t, pitch);
+      if (ph > 0 && p.phases[ph - 1].coast_after) {
+        const double r = x[kR], v = std::sqrt(p.earth.mu * (2 / r - 1 / p.target.a));
+        const double ve = P.burn.Fvac / P.burn.mdot;
+        want = x[kM] * (1 - std::exp(-std::max(0.0, v - x[kVx]) / ve)) / P.burn.mdot;
+      }
       dur = std::clamp(want, P.duration_min, std::min(P.duration_max, 0.999 * (x[kM] - P.m_min) / P.burn.mdot));
     }
     z[L.duration(p, ph)] = dur / s.T;
@@ -245,6 +301,10 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
       }
     }
     x[kM] -= P.dropped;
+    if (P.coast_after) {
+      t += coast_time(p.earth.mu, x);
+      x = apogee_of(p.earth.mu, x);
+    }
   }
   return z;
 }
@@ -363,6 +423,7 @@ std::vector<Point> points_of(const Problem& p, const Layout& L, const std::vecto
       out.push_back(pt);
     }
     t0 += dur;
+    if (p.phases[ph].coast_after) t0 += coast_time(p.earth.mu, out.back().x);
   }
   return out;
 }
@@ -472,6 +533,20 @@ Replay replay(const Problem& p, const Solution& sol, double dt) {
       rk4_step(s, step, f);
     }
     if (ph + 1 < int(p.phases.size())) s.m0 -= P.dropped;
+    if (P.coast_after) {
+      // The coast integrated, not taken in closed form: engines off, for the
+      // time Kepler's equation gives from the replay's own cut-off.
+      const States<double> x{p.earth.R + s.h0, s.r0 / p.earth.R, s.vx, s.vy, s.m0};
+      const double span = coast_time(p.earth.mu, x);
+      const Propulsion off{0, 0, 0, P.burn.Sref, P.burn.Cd};
+      const int n = std::max(1, int(std::ceil(span / dt)));
+      auto coast = [&](const StateVector& y) {
+        const States<double> c{p.earth.R + y[1], y[3] / p.earth.R, y[0], y[2], y[5]};
+        const States<double> d = rates(p.earth, off, c, 0.0);
+        return StateVector{d[kVx], d[kR], d[kVy], d[kTheta] * p.earth.R, 0, d[kM], 0, 0, 0};
+      };
+      for (int i = 0; i < n; ++i) rk4_step(s, span / n, coast);
+    }
     first += 2 * N + 1;
   }
   Replay out;
