@@ -146,6 +146,35 @@ TEST(StagedStudy, DispersedRunFliesAsTheSingleFlightOfItsDrawnValues) {
   expect_same_flight(run3, 3, ascent_json(s, text));
 }
 
+// Shards flown apart (one thread each) and merged are the whole study flown
+// at once on two threads: the runs file, the summary and its JSON, byte for
+// byte, whatever order the shards are named in.
+TEST(StagedStudy, MergedShardsAreTheWholeStudy) {
+  e2e::Scratch s;
+  s.write("v.toml", vehicle_text("corvane_leo.toml"));
+  s.write("d.toml", "[[dispersion]]\nkey = \"stage.2.thrust\"\ndistribution = \"normal\"\nthree_sigma = 0.03\n"
+                    "relative = true\n");
+  const std::vector<std::string> study = {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "5"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> a = study;
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  };
+  const e2e::RunResult whole = tool(s, ASCENT_MC_BINARY, with({"-j", "2", "-o", "all.csv", "--json", "all.json"}));
+  ASSERT_EQ(whole.exit_code, 0) << whole.err;
+  for (const char* k : {"1/2", "2/2"}) {
+    const e2e::RunResult r = tool(s, ASCENT_MC_BINARY, with({"-j", "1", "--shard", k, "-o", std::string("s") + k[0] + ".csv"}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_EQ(rows(s.read("s2.csv")).size(), 2u);  // runs 2 and 4
+  const e2e::RunResult merged =
+      tool(s, ASCENT_MC_BINARY, {"--merge", "s2.csv", "s1.csv", "-o", "m.csv", "--json", "m.json"});
+  ASSERT_EQ(merged.exit_code, 0) << merged.err;
+  EXPECT_EQ(s.read("m.csv"), s.read("all.csv"));
+  EXPECT_EQ(s.read("m.json"), s.read("all.json"));
+  EXPECT_EQ(merged.out, whole.out);
+}
+
 // With nothing dispersed every run is the nominal vehicle: the promised
 // payload is the heaviest that ascent itself flies to the target orbit.
 TEST(StagedStudy, PromisedPayloadReachesAndAKilogramMoreDoesNot) {

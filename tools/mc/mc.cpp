@@ -100,9 +100,10 @@ const char* const usage_text =
     "it; columns: run, the keys, hp_final_km, ha_final_km, perigee_angle_deg,\n"
     "final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,\n"
     "status. --promise P finds the largest payload (payload.mass) that reaches\n"
-    "the target orbit in a share P of the runs. Not with --tt, --alpha,\n"
-    "--profile, --no-transfer, --iterate, --shard, --sensitivity, --impacts,\n"
-    "--promise-check, --promise-tolerance (docs/studies.md).\n"
+    "the target orbit in a share P of the runs. --shard and --merge work as for\n"
+    "a classic vehicle. Not with --tt, --alpha, --profile, --no-transfer,\n"
+    "--iterate, --sensitivity, --impacts, --promise-check, --promise-tolerance\n"
+    "(docs/studies.md).\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
     "profile.thrust_scale (every booster thrust point times the factor),\n"
@@ -373,6 +374,9 @@ int run_merge(const Options& o) {
   std::unique_ptr<Output> json = open_output(o.json);
   std::unique_ptr<Output> impacts = open_output(o.impacts);
   SummaryBuilder sb;
+  // A staged vehicle's runs have their own columns, which the header tells.
+  StagedSummaryBuilder staged_sb;
+  bool staged = false;
   bool first = true;
   double target = std::numeric_limits<double>::quiet_NaN();
   std::string study;
@@ -387,7 +391,8 @@ int run_merge(const Options& o) {
         return;
       }
       std::string bare = line.substr(0, line.size() - 2);
-      std::string why = first ? sb.header(bare) : sb.add(bare);
+      if (first) staged = staged_sb.header(bare).empty();
+      std::string why = staged ? (first ? std::string() : staged_sb.add(bare)) : first ? sb.header(bare) : sb.add(bare);
       if (!why.empty()) throw FatalError{err_description, o.merge.front() + ": not a runs file: " + why};
       first = false;
     });
@@ -399,6 +404,15 @@ int run_merge(const Options& o) {
   out.close();
   if (impacts) impacts->close();
   study::remove_stale_partial("ascent-mc", o.shared.output, "study");
+  if (staged) {
+    const StagedSummary summary = staged_sb.finish();
+    if (json) {
+      json->write(staged_summary_json(summary, study));
+      json->close();
+    }
+    write_stdout(staged_summary_text(summary));
+    return 0;
+  }
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
   summary.study_line = study;
@@ -423,7 +437,6 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
                     : !o.shared.profile.empty() ? "--profile"
                     : !o.transfer               ? "--no-transfer"
                     : o.iterate                 ? "--iterate"
-                    : o.shard_given             ? "--shard"
                     : !o.sensitivity.empty()    ? "--sensitivity"
                     : !o.impacts.empty()        ? "--impacts"
                     : o.promise_check           ? "--promise-check"
@@ -434,6 +447,8 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   p.desc = &staged;
   p.draws.seed = o.seed;
   p.draws.runs = o.runs;
+  p.draws.shard = o.shard;
+  p.draws.shards = o.shards;
   std::vector<std::string> inputs = {o.shared.vehicle};
   if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
   check_outputs(o, inputs);
@@ -455,15 +470,16 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   const std::string line = staged_study_line(p, staged.text_with({}, {}));
   if (csv) csv->write(line + staged_csv_header(p));
   StagedSummaryBuilder sb;
+  sb.header(staged_csv_header(p).substr(0, staged_csv_header(p).size() - 2));
   std::vector<char> reached;  // each run's outcome, for the promise
-  ProgressBar bar(p.draws.runs);
+  ProgressBar bar(shard_runs(p.draws));
   try {
     staged_monte_carlo(
         p, jobs,
         [&](const StagedRun& r) {
           if (r.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
-          sb.add(r);
+          sb.add(r.csv.substr(0, r.csv.size() - 2));
           reached.push_back(r.refused.empty() && r.flight.reached ? 1 : 0);
         },
         [&](std::size_t done) {
@@ -480,7 +496,7 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
       csv->close();
       kept = ": their rows are in " + o.shared.output;
     }
-    return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(p.draws.runs) + " runs",
+    return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(shard_runs(p.draws)) + " runs",
                    kept);
   }
   bar.finish();

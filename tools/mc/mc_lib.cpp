@@ -851,8 +851,9 @@ std::string study_line(const McProblem& p) {
 
 namespace {
 
-// A study line's keys and values.
-std::map<std::string, std::string> study_keys(const std::string& line) {
+// A study line's keys and values; `order`, when given, gets the keys in
+// the line's order.
+std::map<std::string, std::string> study_keys(const std::string& line, std::vector<std::string>* order = nullptr) {
   std::map<std::string, std::string> keys;
   std::size_t i = study_prefix.size();
   while (i < line.size()) {
@@ -860,6 +861,7 @@ std::map<std::string, std::string> study_keys(const std::string& line) {
     if (end == std::string::npos) end = line.size();
     std::string kv = line.substr(i, end - i);
     std::size_t eq = kv.find('=');
+    if (eq != std::string::npos && keys.count(kv.substr(0, eq)) == 0 && order != nullptr) order->push_back(kv.substr(0, eq));
     if (eq != std::string::npos) keys[kv.substr(0, eq)] = kv.substr(eq + 1);
     i = end + 1;
   }
@@ -931,6 +933,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   std::vector<std::unique_ptr<Shard>> shards;
   std::string header;
   std::map<std::string, std::string> study;  // the first shard's study, less its shard
+  std::vector<std::string> order;            // its keys in the order its line writes them
   std::vector<unsigned> shard_of;            // each file's K
   unsigned shards_in_study = 0;
   std::uint64_t runs = 0;
@@ -954,6 +957,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
     keys.erase("shard");
     if (study.empty()) {
       study = keys;
+      study_keys(h, &order);
       shards_in_study = n;
       runs = std::strtoull(keys["runs"].c_str(), nullptr, 10);
     } else {
@@ -997,15 +1001,12 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
                                           " is missing: the study is not whole"};
     }
   }
-  // The merged study: one shard of one.
+  // The merged study: one shard of one, its keys in the shards' order (a
+  // classic and a staged study write different keys; an impacts file's
+  // line ends with the epoch of its points).
   std::string merged = study_prefix;
   study["shard"] = "1/1";
-  for (const char* key : {"version", "seed", "runs", "shard", "tt", "alpha", "transfer", "iterate", "vehicle",
-                          "profile", "dispersions", "target_apogee_altitude_m"}) {
-    merged += std::string(" ") + key + "=" + study[key];
-  }
-  // The impact points' epoch, which only an impacts file's line names.
-  if (study.count("epoch")) merged += " epoch=" + study["epoch"];
+  for (const std::string& key : order) merged += " " + key + "=" + study[key];
   row(merged + "\r\n");
   row(header);
   // Every run of the study, 1 to runs, each once, from the shard that flies

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include <nlohmann/json.hpp>
 
@@ -67,9 +68,11 @@ StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload) {
 
 void staged_monte_carlo(const StagedMc& p, unsigned jobs, const std::function<void(const StagedRun&)>& row,
                         const std::function<void(std::size_t)>& progress) {
+  // Shard K of N flies runs K, K + N, ..., as a classic study's shard does.
+  const McProblem& d = p.draws;
   run_in_order<StagedRun>(
-      p.draws.runs, jobs, 64 * std::max(1u, jobs),
-      [&](std::size_t i) { return fly_staged_run(p, static_cast<std::uint64_t>(i) + 1); },
+      shard_runs(d), jobs, 64 * std::max(1u, jobs),
+      [&](std::size_t i) { return fly_staged_run(p, static_cast<std::uint64_t>(i) * d.shards + d.shard); },
       [&](std::size_t, StagedRun& r) { row(r); }, progress);
 }
 
@@ -79,6 +82,7 @@ std::string staged_study_line(const StagedMc& p, const std::string& vehicle_text
   add("version", cli::version());
   add("seed", std::to_string(p.draws.seed));
   add("runs", std::to_string(p.draws.runs));
+  add("shard", std::to_string(p.draws.shard) + "/" + std::to_string(p.draws.shards));
   add("vehicle", digest(vehicle_text));
   add("dispersions", p.draws.dispersions_digest);
   return l + "\r\n";
@@ -91,16 +95,39 @@ std::string staged_csv_header(const StagedMc& p) {
   return h + "\r\n";
 }
 
-void StagedSummaryBuilder::add(const StagedRun& r) {
-  ++s_.runs;
-  if (!r.refused.empty()) return;
-  ++s_.flown;
-  hp_.push_back(r.flight.hp / 1000);
-  ha_.push_back(r.flight.ha / 1000);
-  if (r.flight.reached) {
-    ++s_.reached;
-    mass_.push_back(r.flight.mass);
+std::string StagedSummaryBuilder::header(const std::string& line) {
+  names_ = sweep::csv_fields(line);
+  const std::vector<std::string> tail = study::staged_columns();
+  if (names_.empty() || names_[0] != "run") return "the first column must be run";
+  if (names_.size() < tail.size() + 1) return "too few columns for a staged study's runs file";
+  first_ = names_.size() - tail.size();
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    if (names_[first_ + i] != tail[i]) return "column " + std::to_string(first_ + i + 1) + " must be " + tail[i];
   }
+  return {};
+}
+
+std::string StagedSummaryBuilder::add(const std::string& line) {
+  const std::vector<std::string> f = sweep::csv_fields(line);
+  if (f.size() != names_.size()) {
+    return std::to_string(f.size()) + " fields where the header has " + std::to_string(names_.size());
+  }
+  // Columns from first_: hp_final_km, ha_final_km, perigee_angle_deg,
+  // final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,
+  // status. A vehicle the reader refused was not flown: its status is the
+  // refusal ("error 65: ...").
+  ++s_.runs;
+  const std::string& status = f[first_ + 8];
+  if (status.rfind("error ", 0) == 0) return {};
+  auto num = [](const std::string& t) { return std::strtod(t.c_str(), nullptr); };
+  ++s_.flown;
+  hp_.push_back(num(f[first_]));
+  ha_.push_back(num(f[first_ + 1]));
+  if (f[first_ + 7] == "yes") {
+    ++s_.reached;
+    mass_.push_back(num(f[first_ + 3]));
+  }
+  return {};
 }
 
 namespace {

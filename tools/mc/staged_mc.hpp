@@ -40,7 +40,8 @@ struct StagedRun {
 // promise's trials), whatever the draw gave it.
 StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload = -1);
 
-// Runs 1 to p.draws.runs on `jobs` threads, handed to `row` in run order.
+// The runs of this shard (p.draws.shard of p.draws.shards; all of them in
+// a study of one shard) on `jobs` threads, handed to `row` in run order.
 void staged_monte_carlo(const StagedMc& p, unsigned jobs, const std::function<void(const StagedRun&)>& row,
                         const std::function<void(std::size_t)>& progress = {});
 
@@ -68,12 +69,21 @@ struct StagedSummary {
   std::size_t trials = 0, flights = 0;
 };
 
+// Built from the runs' CSV rows, whether flown here or read from shards
+// being merged: a whole study and its merged shards summarise the same
+// bytes, so they give the same numbers.
 class StagedSummaryBuilder {
  public:
-  void add(const StagedRun& r);
+  // Takes the header row (without its CR LF); returns what is wrong with
+  // it (not a staged study's runs file), or empty.
+  std::string header(const std::string& line);
+  // Takes one data row (without its CR LF); returns what is wrong, or empty.
+  std::string add(const std::string& line);
   StagedSummary finish();
 
  private:
+  std::vector<std::string> names_;
+  std::size_t first_ = 0;  // the column of hp_final_km
   StagedSummary s_;
   std::vector<double> mass_, hp_, ha_;
 };
