@@ -46,9 +46,11 @@ e2e::RunResult tool(const e2e::Scratch& s, const char* program, const std::vecto
 }
 
 // ascent's own flight of a description: its --json document.
-nlohmann::json ascent_json(const e2e::Scratch& s, const std::string& text) {
+nlohmann::json ascent_json(const e2e::Scratch& s, const std::string& text, const std::vector<std::string>& more = {}) {
   s.write("edited.toml", text);
-  const e2e::RunResult r = tool(s, ASCENT_BINARY, {"--vehicle", "edited.toml", "--json", "edited.json"});
+  std::vector<std::string> args = {"--vehicle", "edited.toml", "--json", "edited.json"};
+  args.insert(args.end(), more.begin(), more.end());
+  const e2e::RunResult r = tool(s, ASCENT_BINARY, args);
   if (r.exit_code != 0) throw std::runtime_error("ascent: " + r.err);
   return nlohmann::json::parse(s.read("edited.json"));
 }
@@ -129,12 +131,14 @@ TEST(StagedStudy, DispersedRunFliesAsTheSingleFlightOfItsDrawnValues) {
           "[[dispersion]]\nkey = \"stage.1.thrust\"\ndistribution = \"normal\"\nthree_sigma = 0.02\nrelative = true\n"
           "[[dispersion]]\nkey = \"stage.2.dry_mass\"\ndistribution = \"uniform\"\nhalf_width = 150\n"
           "relative = false\n");
-  std::vector<std::string> args = {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "3", "-j"};
-  const e2e::RunResult one = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"1", "-o", "a.csv"}); return a; }());
-  const e2e::RunResult two = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"2", "-o", "b.csv"}); return a; }());
+  const std::string epoch = "2027-03-01T06:00:00";
+  std::vector<std::string> args = {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "3", "--epoch", epoch, "-j"};
+  const e2e::RunResult one = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"1", "-o", "a.csv", "--impacts", "ia.csv"}); return a; }());
+  const e2e::RunResult two = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"2", "-o", "b.csv", "--impacts", "ib.csv"}); return a; }());
   ASSERT_EQ(one.exit_code, 0) << one.err;
   ASSERT_EQ(two.exit_code, 0) << two.err;
   EXPECT_EQ(s.read("a.csv"), s.read("b.csv"));
+  EXPECT_EQ(s.read("ia.csv"), s.read("ib.csv"));
   EXPECT_EQ(one.out, two.out);
   const auto got = rows(s.read("a.csv"));
   ASSERT_EQ(got.size(), 3u);
@@ -143,12 +147,32 @@ TEST(StagedStudy, DispersedRunFliesAsTheSingleFlightOfItsDrawnValues) {
   // The stage's thrust and dry mass drawn for run 3, written into the file by hand.
   std::string text = edited(vehicle_text("corvane_leo.toml"), "[[stage]]", 1, "thrust", std::stod(run3[1]));
   text = edited(text, "[[stage]]", 2, "dry_mass", std::stod(run3[2]));
-  expect_same_flight(run3, 3, ascent_json(s, text));
+  const nlohmann::json flown = ascent_json(s, text, {"--epoch", epoch});
+  expect_same_flight(run3, 3, flown);
+  // Run 3's dropped parts, where ascent places them at the same epoch:
+  // release time and height, impact point and fall, every digit.
+  std::vector<std::vector<std::string>> falls;
+  for (const auto& row : rows(s.read("ia.csv"))) {
+    if (row[0] == "3") falls.push_back(row);
+  }
+  const nlohmann::json& parts = flown.at("impact_points");
+  ASSERT_EQ(falls.size(), parts.size());
+  ASSERT_EQ(falls.size(), 2u);  // the first stage and the fairing
+  for (std::size_t i = 0; i < falls.size(); ++i) {
+    const nlohmann::json& p = parts[i];
+    EXPECT_EQ(falls[i][1], p.at("part").get<std::string>());
+    EXPECT_EQ(std::stod(falls[i][2]), p.at("t").get<double>());
+    EXPECT_EQ(std::stod(falls[i][3]), p.at("release").at("alt_m").get<double>());
+    EXPECT_EQ(std::stod(falls[i][4]), p.at("impact_lat_deg").get<double>());
+    EXPECT_EQ(std::stod(falls[i][5]), p.at("impact_lon_deg").get<double>());
+    EXPECT_EQ(std::stod(falls[i][6]), p.at("fall_s").get<double>());
+  }
 }
 
 // Shards flown apart (one thread each) and merged are the whole study flown
-// at once on two threads: the runs file, the summary and its JSON, byte for
-// byte, whatever order the shards are named in.
+// at once on two threads: the runs file, the impact points, the summary and
+// its JSON with the footprints, byte for byte, whatever order the shards
+// are named in.
 TEST(StagedStudy, MergedShardsAreTheWholeStudy) {
   e2e::Scratch s;
   s.write("v.toml", vehicle_text("corvane_leo.toml"));
@@ -160,17 +184,21 @@ TEST(StagedStudy, MergedShardsAreTheWholeStudy) {
     a.insert(a.end(), more.begin(), more.end());
     return a;
   };
-  const e2e::RunResult whole = tool(s, ASCENT_MC_BINARY, with({"-j", "2", "-o", "all.csv", "--json", "all.json"}));
+  const e2e::RunResult whole =
+      tool(s, ASCENT_MC_BINARY, with({"-j", "2", "-o", "all.csv", "--json", "all.json", "--impacts", "all_i.csv"}));
   ASSERT_EQ(whole.exit_code, 0) << whole.err;
-  for (const char* k : {"1/2", "2/2"}) {
-    const e2e::RunResult r = tool(s, ASCENT_MC_BINARY, with({"-j", "1", "--shard", k, "-o", std::string("s") + k[0] + ".csv"}));
+  for (const std::string k : {"1", "2"}) {
+    const e2e::RunResult r =
+        tool(s, ASCENT_MC_BINARY, with({"-j", "1", "--shard", k + "/2", "-o", "s" + k + ".csv", "--impacts", "i" + k + ".csv"}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
   }
   EXPECT_EQ(rows(s.read("s2.csv")).size(), 2u);  // runs 2 and 4
-  const e2e::RunResult merged =
-      tool(s, ASCENT_MC_BINARY, {"--merge", "s2.csv", "s1.csv", "-o", "m.csv", "--json", "m.json"});
+  const e2e::RunResult merged = tool(s, ASCENT_MC_BINARY, {"--merge", "s2.csv", "s1.csv", "-o", "m.csv", "--json", "m.json",
+                                                           "--merge-impacts", "i1.csv", "i2.csv", "--impacts", "m_i.csv"});
   ASSERT_EQ(merged.exit_code, 0) << merged.err;
   EXPECT_EQ(s.read("m.csv"), s.read("all.csv"));
+  EXPECT_EQ(s.read("m_i.csv"), s.read("all_i.csv"));
+  EXPECT_NE(s.read("m.json").find("impact_footprints"), std::string::npos);
   EXPECT_EQ(s.read("m.json"), s.read("all.json"));
   EXPECT_EQ(merged.out, whole.out);
 }

@@ -101,9 +101,10 @@ const char* const usage_text =
     "final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,\n"
     "status. --promise P finds the largest payload (payload.mass) that reaches\n"
     "the target orbit in a share P of the runs. --shard and --merge work as for\n"
-    "a classic vehicle. Not with --tt, --alpha, --profile, --no-transfer,\n"
-    "--iterate, --sensitivity, --impacts, --promise-check, --promise-tolerance\n"
-    "(docs/studies.md).\n"
+    "a classic vehicle, and so do --impacts and --epoch: its parts are each\n"
+    "stage separated, each booster group and the fairing jettisoned. Not with\n"
+    "--tt, --alpha, --profile, --no-transfer, --iterate, --sensitivity,\n"
+    "--promise-check, --promise-tolerance (docs/studies.md).\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
     "profile.thrust_scale (every booster thrust point times the factor),\n"
@@ -405,7 +406,8 @@ int run_merge(const Options& o) {
   if (impacts) impacts->close();
   study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   if (staged) {
-    const StagedSummary summary = staged_sb.finish();
+    StagedSummary summary = staged_sb.finish();
+    summary.footprints = summary_footprints;
     if (json) {
       json->write(staged_summary_json(summary, study));
       json->close();
@@ -438,7 +440,6 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
                     : !o.transfer               ? "--no-transfer"
                     : o.iterate                 ? "--iterate"
                     : !o.sensitivity.empty()    ? "--sensitivity"
-                    : !o.impacts.empty()        ? "--impacts"
                     : o.promise_check           ? "--promise-check"
                     : o.promise_tolerance_given ? "--promise-tolerance"
                                                 : nullptr;
@@ -467,8 +468,15 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   const unsigned jobs = study::jobs_or_cores(o.shared.jobs);
   std::unique_ptr<Output> csv = open_output(o.shared.output);
   std::unique_ptr<Output> json = open_output(o.json);
+  std::unique_ptr<Output> impacts = open_output(o.impacts);
+  FootprintBuilder footprints;
+  if (impacts) {
+    p.impacts_at = &o.impacts_at;
+    if (std::string w = epoch_given_warning(o); !w.empty()) cli::report("ascent-mc", w);
+  }
   const std::string line = staged_study_line(p, staged.text_with({}, {}));
   if (csv) csv->write(line + staged_csv_header(p));
+  if (impacts) impacts->write(impacts_study_line(line, o.impacts_at) + impacts_header());
   StagedSummaryBuilder sb;
   sb.header(staged_csv_header(p).substr(0, staged_csv_header(p).size() - 2));
   std::vector<char> reached;  // each run's outcome, for the promise
@@ -479,6 +487,10 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
         [&](const StagedRun& r) {
           if (r.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
+          if (impacts) {
+            impacts->write(impacts_rows(r.run, r.impacts));
+            footprints.add(r.impacts);
+          }
           sb.add(r.csv.substr(0, r.csv.size() - 2));
           reached.push_back(r.refused.empty() && r.flight.reached ? 1 : 0);
         },
@@ -496,13 +508,16 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
       csv->close();
       kept = ": their rows are in " + o.shared.output;
     }
+    if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
     return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(shard_runs(p.draws)) + " runs",
                    kept);
   }
   bar.finish();
   if (csv) csv->close();
+  if (impacts) impacts->close();
   if (csv) study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   StagedSummary summary = sb.finish();
+  if (impacts) summary.footprints = footprints.finish();
   if (o.promise) {
     std::unique_ptr<ProgressBar> trial_bar;
     std::size_t shown = 0;

@@ -10,6 +10,7 @@
 #include "io/interrupt.hpp"
 #include "io/number_format.hpp"
 #include "ordered_parallel.hpp"
+#include "session/staged_session.hpp"
 #include "sweep_lib.hpp"
 
 namespace ascent::mc {
@@ -61,7 +62,13 @@ StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload) {
     return r;
   }
   r.payload = v.payload_mass;
-  r.flight = fly_staged(v);
+  if (p.impacts_at != nullptr && payload < 0) {
+    const StagedFlown f = fly_staged_recorded(v);
+    r.flight = f.result;
+    r.impacts = part_impact_points(f.path, placement_of(v), f.releases, *p.impacts_at);
+  } else {
+    r.flight = fly_staged(v);
+  }
   r.csv = row + ',' + study::staged_fields(v, r.flight) + "\r\n";
   return r;
 }
@@ -224,6 +231,7 @@ std::string staged_summary_text(const StagedSummary& s) {
   if (s.mass_reached.n > 0) line("final mass on the target orbit kg", s.mass_reached, 1);
   if (s.hp_km.n > 0) line("final perigee km", s.hp_km, 3);
   if (s.ha_km.n > 0) line("final apogee km", s.ha_km, 3);
+  if (s.footprints) t += footprints_text(*s.footprints);
   if (s.promised) {
     t += "promise: a payload of " + real_text(s.payload, 1, 0) + " kg reaches the target orbit in " +
          std::to_string(s.carrying) + " of " + std::to_string(s.runs) + " runs (" + real_text(100 * s.share, 1, 3) +
@@ -257,6 +265,7 @@ std::string staged_summary_json(const StagedSummary& s, const std::string& study
   j["final_mass_reached_kg"] = spread(s.mass_reached);
   j["hp_final_km"] = spread(s.hp_km);
   j["ha_final_km"] = spread(s.ha_km);
+  if (s.footprints) j["impact_footprints"] = nlohmann::ordered_json::parse(footprints_json(*s.footprints));
   if (s.promised) {
     j["promise"] = {{"probability", s.probability}, {"needed", s.needed},       {"payload_nominal_kg", s.payload_nominal},
                     {"payload_kg", s.payload},      {"carrying", s.carrying},   {"share", s.share},

@@ -7,9 +7,11 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "footprint.hpp"
 #include "mc_lib.hpp"
 #include "staged_study.hpp"
 
@@ -24,6 +26,10 @@ struct StagedMc {
   const study::StagedDescription* desc = nullptr;
   McProblem draws;  // the seed, the runs and the dispersions (its vehicle is unused)
   std::vector<std::string> keys;  // the dispersed keys, in the file's order
+  // With impact points asked for: the epoch that places them. Each run is
+  // then flown recorded, as `ascent --vehicle --json` flies it, and its
+  // dropped parts fall from the releases its flight recorded.
+  const Epoch* impacts_at = nullptr;
 };
 
 struct StagedRun {
@@ -33,6 +39,7 @@ struct StagedRun {
   StagedResult flight;
   double payload = 0;          // kg, the payload it flew
   std::string csv;             // its CSV row, CR LF ended
+  std::vector<ImpactPoint> impacts;  // with StagedMc::impacts_at: where its dropped parts came down
   bool interrupted = false;    // a signal came first: not flown
 };
 
@@ -57,6 +64,8 @@ struct StagedSummary {
   std::size_t runs = 0, flown = 0, reached = 0;
   double p_reached = 0, p_low = 0, p_high = 1;
   Spread mass_reached, hp_km, ha_km;
+  // With impact points asked for: each dropped part's footprint.
+  std::optional<std::vector<Footprint>> footprints;
   // With --promise: the payload (kg) a share `probability` of the runs
   // carries to the target orbit (search_mass over it, each run deciding a
   // mass by flying with that payload).
