@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,42 @@ TEST(StagedStudy, MergedShardsAreTheWholeStudy) {
   EXPECT_NE(s.read("m.json").find("impact_footprints"), std::string::npos);
   EXPECT_EQ(s.read("m.json"), s.read("all.json"));
   EXPECT_EQ(merged.out, whole.out);
+}
+
+// Each key alone at its ends: the ends are the nominal's 3-sigma or the
+// uniform bounds, by hand, and each end flies as ascent flies the file
+// edited to that value.
+TEST(StagedStudy, SensitivityEndsFlyAsAscentFliesThem) {
+  e2e::Scratch s;
+  s.write("v.toml", vehicle_text("corvane_leo.toml"));
+  s.write("d.toml",
+          "[[dispersion]]\nkey = \"stage.1.thrust\"\ndistribution = \"normal\"\nthree_sigma = 0.02\nrelative = true\n"
+          "[[dispersion]]\nkey = \"stage.2.dry_mass\"\ndistribution = \"uniform\"\nhalf_width = 150\n"
+          "relative = false\n");
+  const e2e::RunResult r = tool(s, ASCENT_MC_BINARY,
+                                {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "0", "--sensitivity", "s.csv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::map<std::string, std::vector<std::string>> by_key;
+  for (const auto& row : rows(s.read("s.csv"))) by_key[row[0]] = row;
+  ASSERT_EQ(by_key.size(), 3u);
+  const std::vector<std::string>& thrust = by_key["stage.1.thrust"];
+  const std::vector<std::string>& dry = by_key["stage.2.dry_mass"];
+  EXPECT_NEAR(std::stod(thrust[1]), 845000 * 0.98, 1e-6);  // one engine, as the file writes it
+  EXPECT_NEAR(std::stod(thrust[2]), 845000 * 1.02, 1e-6);
+  EXPECT_EQ(std::stod(dry[1]), 3900 - 150.0);
+  EXPECT_EQ(std::stod(dry[2]), 3900 + 150.0);
+  // key, low, high, then mass low/high, hp low/high, ha low/high, reached low/high.
+  auto expect_end = [&](const std::vector<std::string>& row, bool high, const nlohmann::json& j) {
+    const int e = high ? 1 : 0;
+    EXPECT_EQ(std::stod(row[3 + e]), j.at("masses").at("final").get<double>());
+    EXPECT_EQ(std::stod(row[5 + e]), j.at("final_orbit").at("perigee_altitude").get<double>() / 1000);
+    EXPECT_EQ(std::stod(row[7 + e]), j.at("final_orbit").at("apogee_altitude").get<double>() / 1000);
+    EXPECT_EQ(row[9 + e], j.at("reached").get<bool>() ? "yes" : "no");
+  };
+  const std::string text = vehicle_text("corvane_leo.toml");
+  expect_end(by_key["nominal"], false, ascent_json(s, text));
+  expect_end(thrust, true, ascent_json(s, edited(text, "[[stage]]", 1, "thrust", std::stod(thrust[2]))));
+  expect_end(dry, false, ascent_json(s, edited(text, "[[stage]]", 2, "dry_mass", std::stod(dry[1]))));
 }
 
 // With nothing dispersed every run is the nominal vehicle: the promised

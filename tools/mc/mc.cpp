@@ -101,10 +101,11 @@ const char* const usage_text =
     "final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,\n"
     "status. --promise P finds the largest payload (payload.mass) that reaches\n"
     "the target orbit in a share P of the runs. --shard and --merge work as for\n"
-    "a classic vehicle, and so do --impacts and --epoch: its parts are each\n"
-    "stage separated, each booster group and the fairing jettisoned. Not with\n"
-    "--tt, --alpha, --profile, --no-transfer, --iterate, --sensitivity,\n"
-    "--promise-check, --promise-tolerance (docs/studies.md).\n"
+    "a classic vehicle, and so do --impacts and --epoch (its parts are each\n"
+    "stage separated, each booster group and the fairing jettisoned) and\n"
+    "--sensitivity (ranked by the final mass). Not with --tt, --alpha,\n"
+    "--profile, --no-transfer, --iterate, --promise-check, --promise-tolerance\n"
+    "(docs/studies.md).\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
     "profile.thrust_scale (every booster thrust point times the factor),\n"
@@ -439,7 +440,6 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
                     : !o.shared.profile.empty() ? "--profile"
                     : !o.transfer               ? "--no-transfer"
                     : o.iterate                 ? "--iterate"
-                    : !o.sensitivity.empty()    ? "--sensitivity"
                     : o.promise_check           ? "--promise-check"
                     : o.promise_tolerance_given ? "--promise-tolerance"
                                                 : nullptr;
@@ -466,9 +466,26 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   }
   for (const Dispersion& d : p.draws.dispersions) p.keys.push_back(d.name);
   const unsigned jobs = study::jobs_or_cores(o.shared.jobs);
-  std::unique_ptr<Output> csv = open_output(o.shared.output);
-  std::unique_ptr<Output> json = open_output(o.json);
-  std::unique_ptr<Output> impacts = open_output(o.impacts);
+  // Every output is opened before the first flight.
+  std::unique_ptr<Output> sens = open_output(o.sensitivity);
+  std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.shared.output);
+  std::unique_ptr<Output> json = o.runs == 0 ? nullptr : open_output(o.json);
+  std::unique_ptr<Output> impacts = o.runs == 0 ? nullptr : open_output(o.impacts);
+  if (sens) {
+    StagedSensitivityStudy s;
+    try {
+      s = staged_sensitivity(p, jobs);
+    } catch (const Interrupted& e) {
+      return stopped(e.signal, "while flying the sensitivities", "");
+    }
+    sens->write(staged_sensitivity_csv(s));
+    write_stdout(staged_tornado_text(s) + "\n");
+    // Replaced with the study's other outputs once it is whole.
+    if (o.runs == 0) {
+      sens->close();
+      return 0;
+    }
+  }
   FootprintBuilder footprints;
   if (impacts) {
     p.impacts_at = &o.impacts_at;
@@ -508,6 +525,7 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
       csv->close();
       kept = ": their rows are in " + o.shared.output;
     }
+    if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
     if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
     return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(shard_runs(p.draws)) + " runs",
                    kept);
@@ -515,6 +533,7 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   bar.finish();
   if (csv) csv->close();
   if (impacts) impacts->close();
+  if (sens) sens->close();
   if (csv) study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   StagedSummary summary = sb.finish();
   if (impacts) summary.footprints = footprints.finish();

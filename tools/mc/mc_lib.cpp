@@ -1063,21 +1063,30 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
 
 // ---------------------------------------------------------------- sensitivity
 
+std::vector<double> sensitivity_values(const std::vector<Dispersion>& dispersions, std::size_t i) {
+  std::vector<double> v;
+  for (const Dispersion& d : dispersions) v.push_back(dispersed_value(d, 0.0));
+  if (i > 0) {
+    const Dispersion& d = dispersions[(i - 1) / 2];
+    double x = (i % 2 == 1) ? -1.0 : 1.0;
+    v[(i - 1) / 2] = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
+  }
+  return v;
+}
+
+std::vector<std::size_t> by_swing(const std::vector<Swing>& swings) {
+  std::vector<std::size_t> order(swings.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (swings[a].mass != swings[b].mass) return swings[a].mass > swings[b].mass;
+    return swings[a].orbit > swings[b].orbit;
+  });
+  return order;
+}
+
 SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
   const std::size_t nd = p.dispersions.size();
-  // Flight 0 is the nominal; 2k + 1 and 2k + 2 quantity k at its low and
-  // high end, every other quantity nominal.
-  std::vector<double> nominal_values;
-  for (const Dispersion& d : p.dispersions) nominal_values.push_back(dispersed_value(d, 0.0));
-  auto values_of = [&](std::size_t i) {
-    std::vector<double> v = nominal_values;
-    if (i > 0) {
-      const Dispersion& d = p.dispersions[(i - 1) / 2];
-      double x = (i % 2 == 1) ? -1.0 : 1.0;
-      v[(i - 1) / 2] = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
-    }
-    return v;
-  };
+  auto values_of = [&](std::size_t i) { return sensitivity_values(p.dispersions, i); };
   SensitivityStudy s;
   s.items.resize(nd);
   run_in_order<Flight>(
@@ -1110,11 +1119,11 @@ SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
   };
   auto sc = [](const FlightRecord& r) { return r.Msc; };
   auto orbit = [](const FlightRecord& r) { return r.hp_final + r.ha_final; };
-  std::stable_sort(s.items.begin(), s.items.end(), [&](const Sensitivity& a, const Sensitivity& b) {
-    double sa = swing(a, sc), sb = swing(b, sc);
-    if (sa != sb) return sa > sb;
-    return swing(a, orbit) > swing(b, orbit);
-  });
+  std::vector<Swing> swings;
+  for (const Sensitivity& it : s.items) swings.push_back({swing(it, sc), swing(it, orbit)});
+  std::vector<Sensitivity> ranked;
+  for (std::size_t k : by_swing(swings)) ranked.push_back(std::move(s.items[k]));
+  s.items = std::move(ranked);
   return s;
 }
 

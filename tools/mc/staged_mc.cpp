@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include <nlohmann/json.hpp>
 
@@ -35,13 +37,19 @@ QuantityRules staged_rules(const study::StagedDescription& d) {
 }
 
 StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload) {
-  StagedRun r;
-  r.run = run;
   if (interrupt_signal != 0) {
+    StagedRun r;
+    r.run = run;
     r.interrupted = true;
     return r;
   }
-  r.values = draw_values(p.draws, run);
+  return fly_staged_values(p, run, draw_values(p.draws, run), payload);
+}
+
+StagedRun fly_staged_values(const StagedMc& p, std::uint64_t run, const std::vector<double>& drawn, double payload) {
+  StagedRun r;
+  r.run = run;
+  r.values = drawn;
   std::vector<std::string> keys = p.keys;
   std::vector<double> values = r.values;
   if (payload >= 0) {
@@ -217,6 +225,102 @@ void staged_promise(const StagedMc& p, StagedSummary& s, double probability, uns
   s.trials = m.trials;
   s.share = runs > 0 ? static_cast<double>(m.carrying) / static_cast<double>(runs) : 0;
   wilson(m.carrying, runs, s.low, s.high);
+}
+
+StagedSensitivityStudy staged_sensitivity(const StagedMc& p, unsigned jobs) {
+  const std::vector<Dispersion>& ds = p.draws.dispersions;
+  StagedSensitivityStudy s;
+  s.items.resize(ds.size());
+  run_in_order<StagedRun>(
+      1 + 2 * ds.size(), jobs, 64,
+      [&](std::size_t i) {
+        StagedRun r;
+        r.interrupted = interrupt_signal != 0;
+        return r.interrupted ? r : fly_staged_values(p, 0, sensitivity_values(ds, i));
+      },
+      [&](std::size_t i, StagedRun& r) {
+        if (r.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
+        if (i == 0) {
+          s.nominal = std::move(r);
+          return;
+        }
+        StagedSensitivity& it = s.items[(i - 1) / 2];
+        it.name = p.keys[(i - 1) / 2];
+        (i % 2 == 1 ? it.low : it.high) = r.values[(i - 1) / 2];
+        (i % 2 == 1 ? it.f_low : it.f_high) = std::move(r);
+      });
+  // An end the reader refused, or whose orbit is no number, swings most.
+  auto swing = [](const StagedSensitivity& it, double (*get)(const StagedResult&)) {
+    const double d = get(it.f_high.flight) - get(it.f_low.flight);
+    if (!it.f_low.refused.empty() || !it.f_high.refused.empty() || !std::isfinite(d)) {
+      return std::numeric_limits<double>::infinity();
+    }
+    return std::fabs(d);
+  };
+  auto mass = [](const StagedResult& f) { return f.mass; };
+  auto orbit = [](const StagedResult& f) { return f.hp + f.ha; };
+  std::vector<Swing> swings;
+  for (const StagedSensitivity& it : s.items) swings.push_back({swing(it, mass), swing(it, orbit)});
+  std::vector<StagedSensitivity> ranked;
+  for (std::size_t k : by_swing(swings)) ranked.push_back(std::move(s.items[k]));
+  s.items = std::move(ranked);
+  return s;
+}
+
+namespace {
+
+std::string end_fields(const StagedRun& lo, const StagedRun& hi) {
+  using sweep::exact;
+  auto flown = [](const StagedRun& r, double x) { return r.refused.empty() ? exact(x) : std::string(); };
+  return flown(lo, lo.flight.mass) + ',' + flown(hi, hi.flight.mass) + ',' + flown(lo, lo.flight.hp / 1000) + ',' +
+         flown(hi, hi.flight.hp / 1000) + ',' + flown(lo, lo.flight.ha / 1000) + ',' + flown(hi, hi.flight.ha / 1000);
+}
+
+std::string yes(const StagedRun& r) { return r.refused.empty() && r.flight.reached ? "yes" : "no"; }
+
+}  // namespace
+
+std::string staged_sensitivity_csv(const StagedSensitivityStudy& s) {
+  std::string t =
+      "key,low,high,final_mass_kg_low,final_mass_kg_high,hp_final_km_low,hp_final_km_high,ha_final_km_low,"
+      "ha_final_km_high,reached_low,reached_high\r\n";
+  t += "nominal,,," + end_fields(s.nominal, s.nominal) + ',' + yes(s.nominal) + ',' + yes(s.nominal) + "\r\n";
+  for (const StagedSensitivity& it : s.items) {
+    t += it.name + ',' + sweep::exact(it.low) + ',' + sweep::exact(it.high) + ',' + end_fields(it.f_low, it.f_high) +
+         ',' + yes(it.f_low) + ',' + yes(it.f_high) + "\r\n";
+  }
+  return t;
+}
+
+std::string staged_tornado_text(const StagedSensitivityStudy& s) {
+  if (!s.nominal.refused.empty()) return "the nominal vehicle was refused: " + s.nominal.refused + "\n";
+  char buf[320];
+  const double m0 = s.nominal.flight.mass;
+  auto mass = [m0](const StagedRun& r) {
+    char b[32];
+    if (!r.refused.empty()) return std::string("refused");
+    std::snprintf(b, sizeof b, "%+.1f", r.flight.mass - m0);
+    return std::string(b) + (r.flight.reached ? "" : " (missed)");
+  };
+  auto orbit = [](const StagedRun& r) {
+    char b[48];
+    if (!r.refused.empty()) return std::string("-");
+    std::snprintf(b, sizeof b, "%.1f x %.1f", r.flight.hp / 1000, r.flight.ha / 1000);
+    return std::string(b);
+  };
+  std::snprintf(buf, sizeof buf,
+                "Sensitivity at -3 sigma / +3 sigma (uniform: its bounds); nominal final mass %.1f kg, orbit %s km\n", m0,
+                orbit(s.nominal).c_str());
+  std::string t = buf;
+  std::snprintf(buf, sizeof buf, "%-32s %18s %18s  %-22s %-22s\n", "quantity", "d final mass low", "d final mass high",
+                "orbit low (km)", "orbit high (km)");
+  t += buf;
+  for (const StagedSensitivity& it : s.items) {
+    std::snprintf(buf, sizeof buf, "%-32s %18s %18s  %-22s %-22s\n", it.name.c_str(), mass(it.f_low).c_str(),
+                  mass(it.f_high).c_str(), orbit(it.f_low).c_str(), orbit(it.f_high).c_str());
+    t += buf;
+  }
+  return t;
 }
 
 std::string staged_summary_text(const StagedSummary& s) {

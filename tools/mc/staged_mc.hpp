@@ -47,6 +47,30 @@ struct StagedRun {
 // promise's trials), whatever the draw gave it.
 StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload = -1);
 
+// A run of the given values (the study's draws, or a sensitivity's ends):
+// `run` only labels its row.
+StagedRun fly_staged_values(const StagedMc& p, std::uint64_t run, const std::vector<double>& values,
+                            double payload = -1);
+
+// Each dispersed key alone at its ends, -3 and +3 sigma (uniform: its
+// bounds), as the classic study's tornado: ranked by the swing of the final
+// mass, then of the final orbit. A signal stops it with Interrupted.
+struct StagedSensitivity {
+  std::string name;
+  double low = 0, high = 0;
+  StagedRun f_low, f_high;
+};
+struct StagedSensitivityStudy {
+  StagedRun nominal;
+  std::vector<StagedSensitivity> items;
+};
+StagedSensitivityStudy staged_sensitivity(const StagedMc& p, unsigned jobs);
+// The nominal row, then a row per key in the ranking's order: key, low,
+// high, final_mass_kg, hp_final_km and ha_final_km at each end (empty for an
+// end the reader refused), reached_low, reached_high.
+std::string staged_sensitivity_csv(const StagedSensitivityStudy& s);
+std::string staged_tornado_text(const StagedSensitivityStudy& s);
+
 // The runs of this shard (p.draws.shard of p.draws.shards; all of them in
 // a study of one shard) on `jobs` threads, handed to `row` in run order.
 void staged_monte_carlo(const StagedMc& p, unsigned jobs, const std::function<void(const StagedRun&)>& row,
