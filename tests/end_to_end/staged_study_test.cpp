@@ -5,6 +5,8 @@
 // threads change no byte; a key that names nothing is refused in one line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -245,14 +247,35 @@ TEST(StagedStudy, SensitivityEndsFlyAsAscentFliesThem) {
 TEST(StagedStudy, PromisedPayloadReachesAndAKilogramMoreDoesNot) {
   e2e::Scratch s;
   s.write("v.toml", vehicle_text("corvane_leo.toml"));
-  const e2e::RunResult r =
-      tool(s, ASCENT_MC_BINARY, {"--vehicle", "v.toml", "--runs", "2", "--promise", "0.5", "--json", "p.json"});
+  const e2e::RunResult r = tool(s, ASCENT_MC_BINARY,
+                                {"--vehicle", "v.toml", "--runs", "2", "--promise", "0.5", "--promise-check", "--json", "p.json"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  const double M = nlohmann::json::parse(s.read("p.json")).at("promise").at("payload_kg").get<double>();
+  const nlohmann::json promise = nlohmann::json::parse(s.read("p.json")).at("promise");
+  const double M = promise.at("payload_kg").get<double>();
   EXPECT_GT(M, 16500);  // the bundled payload reaches with propellant to spare
   const std::string text = vehicle_text("corvane_leo.toml");
-  EXPECT_TRUE(ascent_json(s, edited(text, "[payload]", 1, "mass", M)).at("reached").get<bool>());
+  const nlohmann::json at_M = ascent_json(s, edited(text, "[payload]", 1, "mass", M));
+  EXPECT_TRUE(at_M.at("reached").get<bool>());
   EXPECT_FALSE(ascent_json(s, edited(text, "[payload]", 1, "mass", M + 1)).at("reached").get<bool>());
+  // The check flew both runs at M and M + 1 kg: all carry M, none M + 1.
+  const nlohmann::json& check = promise.at("check");
+  EXPECT_EQ(check.at("carrying").get<int>(), 2);
+  EXPECT_EQ(check.at("carrying_plus_1_kg").get<int>(), 0);
+  EXPECT_EQ(check.at("contradicted").get<int>(), 0);
+  // A band around the 400 km circle: ascent's own flight at M ends this far
+  // from it, so a band wider than that promises M again and a narrower one
+  // carries nothing at any payload (the guided cut-off's offset barely moves).
+  const double off_km = std::max(std::fabs(at_M.at("final_orbit").at("perigee_altitude").get<double>() - 400e3),
+                                 std::fabs(at_M.at("final_orbit").at("apogee_altitude").get<double>() - 400e3)) / 1000;
+  ASSERT_GT(off_km, 0.02);
+  for (const double band : {off_km * 2, off_km / 2}) {
+    SCOPED_TRACE(band);
+    const e2e::RunResult b = tool(s, ASCENT_MC_BINARY, {"--vehicle", "v.toml", "--runs", "2", "--promise", "0.5",
+                                                       "--promise-tolerance", std::to_string(band), "--json", "b.json"});
+    ASSERT_EQ(b.exit_code, 0) << b.err;
+    const double got = nlohmann::json::parse(s.read("b.json")).at("promise").at("payload_kg").get<double>();
+    EXPECT_EQ(got, band > off_km ? M : 0.0);
+  }
 }
 
 TEST(StagedStudy, OptimisedVehicleFliesAsReported) {

@@ -100,12 +100,13 @@ const char* const usage_text =
     "it; columns: run, the keys, hp_final_km, ha_final_km, perigee_angle_deg,\n"
     "final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,\n"
     "status. --promise P finds the largest payload (payload.mass) that reaches\n"
-    "the target orbit in a share P of the runs. --shard and --merge work as for\n"
-    "a classic vehicle, and so do --impacts and --epoch (its parts are each\n"
-    "stage separated, each booster group and the fairing jettisoned) and\n"
-    "--sensitivity (ranked by the final mass). Not with --tt, --alpha,\n"
-    "--profile, --no-transfer, --iterate, --promise-check, --promise-tolerance\n"
-    "(docs/studies.md).\n"
+    "the target orbit in a share P of the runs (with --promise-tolerance KM,\n"
+    "both final apsides within KM of the target's too; --promise-check as for a\n"
+    "classic vehicle). --shard and --merge work as for a classic vehicle, and\n"
+    "so do --impacts and --epoch (its parts are each stage separated, each\n"
+    "booster group and the fairing jettisoned) and --sensitivity (ranked by\n"
+    "the final mass). Not with --tt, --alpha, --profile, --no-transfer,\n"
+    "--iterate (docs/studies.md).\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
     "profile.thrust_scale (every booster thrust point times the factor),\n"
@@ -440,8 +441,6 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
                     : !o.shared.profile.empty() ? "--profile"
                     : !o.transfer               ? "--no-transfer"
                     : o.iterate                 ? "--iterate"
-                    : o.promise_check           ? "--promise-check"
-                    : o.promise_tolerance_given ? "--promise-tolerance"
                                                 : nullptr;
   if (why != nullptr) usage(std::string(why) + ": not for a staged vehicle (its runs are flown as ascent --vehicle flies it)");
   StagedMc p;
@@ -541,7 +540,8 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
     std::unique_ptr<ProgressBar> trial_bar;
     std::size_t shown = 0;
     try {
-      staged_promise(p, summary, *o.promise, jobs, reached, [&](std::size_t trial, double M, std::size_t done) {
+      staged_promise(p, summary, *o.promise, o.promise_tolerance_given ? o.promise_tolerance_km : 0, o.promise_check, jobs,
+                     reached, [&](std::size_t trial, double M, std::size_t done) {
         if (trial != shown) {
           if (trial_bar) trial_bar->finish();
           trial_bar = std::make_unique<ProgressBar>(p.draws.runs);

@@ -705,8 +705,6 @@ std::string summary_json(const Summary& s) {
   return j.dump(2) + "\n";
 }
 
-namespace {
-
 std::string check_text(const PromiseCheck& c) {
   std::string t;
   char buf[320];
@@ -727,6 +725,8 @@ std::string check_text(const PromiseCheck& c) {
                 c.contradicted, runs.c_str(), c.contradicted > c.examples.size() ? ", ..." : "", c.M, c.flights);
   return t + buf;
 }
+
+namespace {
 
 std::string promise_text(const Promise& p) {
   std::string t;

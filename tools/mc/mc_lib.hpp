@@ -273,6 +273,9 @@ struct PromiseCheck {
   double searched_M = 0;
 };
 
+// The check's lines for the summary printed at the end.
+std::string check_text(const PromiseCheck& c);
+
 struct Promise {
   double probability = 0, tolerance_km = 0;
   double target_km = std::numeric_limits<double>::quiet_NaN();  // what the tolerance is measured from

@@ -176,14 +176,32 @@ StagedSummary StagedSummaryBuilder::finish() {
   return s;
 }
 
-void staged_promise(const StagedMc& p, StagedSummary& s, double probability, unsigned jobs,
-                    const std::vector<char>& study_reached,
+namespace {
+
+// Whether a run carries its payload to the study's target orbit: its guided
+// cut-off on it (the last stage not run dry), and, with a tolerance, both
+// final apsides within it of the nominal description's target.
+bool carries(const StagedMc& p, const StagedRun& r, double tolerance_km) {
+  if (!r.refused.empty() || !r.flight.reached) return false;
+  if (tolerance_km <= 0) return true;
+  const StagedVehicle& v = p.desc->vehicle();
+  const TargetApsides target = target_apsides(v.mission, v.earth.radius);
+  const double band = tolerance_km * 1000;
+  return std::fabs(r.flight.hp - target.hp) <= band && std::fabs(r.flight.ha - target.ha) <= band;
+}
+
+}  // namespace
+
+void staged_promise(const StagedMc& p, StagedSummary& s, double probability, double tolerance_km, bool check,
+                    unsigned jobs, const std::vector<char>& study_reached,
                     const std::function<void(std::size_t, double, std::size_t)>& progress) {
   const std::size_t runs = p.draws.runs;
   RunBrackets known(runs);
   s.payload_nominal = p.desc->vehicle().payload_mass;
   const bool payload_drawn = std::find(p.keys.begin(), p.keys.end(), "payload.mass") != p.keys.end();
-  if (!payload_drawn && study_reached.size() == runs) {
+  // The study's outcomes are its flights' reached: with a band of its own
+  // the promise flies its nominal trial too.
+  if (!payload_drawn && study_reached.size() == runs && tolerance_km <= 0) {
     const std::uint16_t m = known.mass(s.payload_nominal);
     for (std::size_t i = 0; i < runs; ++i) known.flown(i + 1, m, study_reached[i] != 0);
   }
@@ -191,25 +209,29 @@ void staged_promise(const StagedMc& p, StagedSummary& s, double probability, uns
     bool carried = false, flown = false, interrupted = false;
   };
   std::size_t trial = 0;
-  auto count = [&](double M) {
+  // The runs that carry M: with `decide`, those the masses already flown
+  // decide are not flown again; each run's outcome goes to `outcome`.
+  auto count_at = [&](double M, bool decide, std::size_t& flights, std::vector<char>* outcome) {
     ++trial;
     const std::uint16_t m = known.mass(M);
     std::size_t n = 0;
+    if (outcome) outcome->assign(runs, 0);
     run_in_order<Outcome>(
         runs, jobs, 64 * std::max(1u, jobs),
         [&](std::size_t i) {
-          const RunBrackets::Known k = known.at(i + 1, M);
+          const RunBrackets::Known k = decide ? known.at(i + 1, M) : RunBrackets::Known::unknown;
           if (k != RunBrackets::Known::unknown) return Outcome{k == RunBrackets::Known::carries, false, false};
           const StagedRun r = fly_staged_run(p, i + 1, M);
-          return Outcome{r.refused.empty() && r.flight.reached, true, r.interrupted};
+          return Outcome{carries(p, r, tolerance_km), true, r.interrupted};
         },
         [&](std::size_t i, Outcome& o) {
           if (o.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (o.flown) {
-            known.flown(i + 1, m, o.carried);
-            ++s.flights;
+            if (decide) known.flown(i + 1, m, o.carried);
+            ++flights;
           }
           n += o.carried ? 1 : 0;
+          if (outcome) (*outcome)[i] = o.carried ? 1 : 0;
         },
         [&](std::size_t done) {
           if (progress) progress(trial, M, done);
@@ -217,8 +239,35 @@ void staged_promise(const StagedMc& p, StagedSummary& s, double probability, uns
     return n;
   };
   s.probability = probability;
+  s.tolerance_km = tolerance_km;
   s.needed = runs_needed(probability, runs);
-  const MassSearch m = search_mass(count, s.needed, s.payload_nominal);
+  MassSearch m = search_mass([&](double M) { return count_at(M, true, s.flights, nullptr); }, s.needed,
+                             s.payload_nominal);
+  if (check) {
+    // Every run flown at the answer (and a kilogram more when it was
+    // promised) against the outcome the order of the masses gave it.
+    PromiseCheck c;
+    c.M = c.searched_M = m.M;
+    c.next = m.carrying >= s.needed;
+    for (double M : c.next ? std::vector<double>{m.M, m.M + 1} : std::vector<double>{m.M}) {
+      std::vector<char> flown;
+      (M == m.M ? c.carrying : c.carrying_next) = count_at(M, false, c.flights, &flown);
+      for (std::size_t i = 0; i < runs; ++i) {
+        const RunBrackets::Known k = known.at(i + 1, M);
+        const bool said = k == RunBrackets::Known::unknown ? flown[i] != 0 : k == RunBrackets::Known::carries;
+        if (said == (flown[i] != 0)) continue;
+        ++c.contradicted;
+        if (c.examples.size() < 5 && std::find(c.examples.begin(), c.examples.end(), i + 1) == c.examples.end()) {
+          c.examples.push_back(i + 1);
+        }
+      }
+    }
+    if (c.contradicted > 0) {
+      m = search_mass([&](double M) { return count_at(M, false, c.flights, nullptr); }, s.needed, s.payload_nominal);
+      c.M = m.M;
+    }
+    s.check = c;
+  }
   s.promised = true;
   s.payload = m.M;
   s.carrying = m.carrying;
@@ -342,7 +391,10 @@ std::string staged_summary_text(const StagedSummary& s) {
          " %, 95 % interval " + real_text(100 * s.low, 1, 3) + " to " + real_text(100 * s.high, 1, 3) +
          " %); asked: " + shortest_text(100 * s.probability) + " %, " + std::to_string(s.needed) +
          " runs; nominal payload " + real_text(s.payload_nominal, 1, 0) + " kg; " + std::to_string(s.trials) +
-         " masses tried, " + std::to_string(s.flights) + " flights\n";
+         " masses tried, " + std::to_string(s.flights) + " flights";
+    if (s.tolerance_km > 0) t += "; both final apsides within " + shortest_text(s.tolerance_km) + " km of the target's";
+    t += "\n";
+    if (s.check) t += check_text(*s.check);
   }
   return t;
 }
@@ -374,6 +426,17 @@ std::string staged_summary_json(const StagedSummary& s, const std::string& study
     j["promise"] = {{"probability", s.probability}, {"needed", s.needed},       {"payload_nominal_kg", s.payload_nominal},
                     {"payload_kg", s.payload},      {"carrying", s.carrying},   {"share", s.share},
                     {"interval", {s.low, s.high}},  {"trials", s.trials},       {"flights", s.flights}};
+    if (s.tolerance_km > 0) j["promise"]["tolerance_km"] = s.tolerance_km;
+    if (s.check) {
+      nlohmann::ordered_json c;
+      c["searched_kg"] = s.check->searched_M;
+      c["carrying"] = s.check->carrying;
+      if (s.check->next) c["carrying_plus_1_kg"] = s.check->carrying_next;
+      c["contradicted"] = s.check->contradicted;
+      c["contradicted_runs"] = s.check->examples;
+      c["flights"] = s.check->flights;
+      j["promise"]["check"] = c;
+    }
   }
   return j.dump(2) + "\n";
 }

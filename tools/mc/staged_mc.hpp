@@ -100,6 +100,10 @@ struct StagedSummary {
   std::size_t carrying = 0;
   double share = 0, low = 0, high = 1;
   std::size_t trials = 0, flights = 0;
+  // km: with --promise-tolerance, a run carries the payload only with both
+  // final apsides within it of the target's; 0: the flight's own reached.
+  double tolerance_km = 0;
+  std::optional<PromiseCheck> check;  // with --promise-check
 };
 
 // Built from the runs' CSV rows, whether flown here or read from shards
@@ -125,7 +129,11 @@ class StagedSummaryBuilder {
 // payload when the payload is not dispersed. A run that carries M carries
 // every lighter payload (its guided last stage cuts off with more
 // propellant left), so a mass the runs' known outcomes decide is not flown.
-void staged_promise(const StagedMc& p, StagedSummary& s, double probability, unsigned jobs,
+// With `check`, every run is flown again at the answer and a kilogram more
+// and held to what the search gave it there; where the order of the masses
+// failed, the search is flown again, every run at every mass.
+void staged_promise(const StagedMc& p, StagedSummary& s, double probability, double tolerance_km, bool check,
+                    unsigned jobs,
                     const std::vector<char>& study_reached,
                     const std::function<void(std::size_t trial, double M, std::size_t done)>& progress = {});
 
