@@ -608,7 +608,12 @@ Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const
 }
 
 std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
-  return impacts_on(rec, releases_of(rec, d.mission.impact), place(placement_of(d), epoch, end_of(rec)), false).parts;
+  return part_impact_points(rec, placement_of(d), releases_of(rec, d.mission.impact), epoch);
+}
+
+std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Placement& where,
+                                            const std::vector<Release>& parts, const Epoch& epoch) {
+  return impacts_on(rec, parts, place(where, epoch, end_of(rec)), false).parts;
 }
 
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Placement& where,

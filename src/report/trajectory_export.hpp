@@ -141,6 +141,8 @@ Impacts impact_points(const TrajectoryRecorder& rec, const Placement& where, con
 // The dropped parts alone, as impact_points gives them, without the cost of
 // the instantaneous points (the dispersion study's footprints).
 std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch);
+std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Placement& where,
+                                            const std::vector<Release>& parts, const Epoch& epoch);
 
 // The file's text: the recorded flight of the vehicle `d` placed on the globe
 // with its first line at `epoch`.

@@ -5,8 +5,11 @@
 // threads change no byte; a key that names nothing is refused in one line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,9 +49,11 @@ e2e::RunResult tool(const e2e::Scratch& s, const char* program, const std::vecto
 }
 
 // ascent's own flight of a description: its --json document.
-nlohmann::json ascent_json(const e2e::Scratch& s, const std::string& text) {
+nlohmann::json ascent_json(const e2e::Scratch& s, const std::string& text, const std::vector<std::string>& more = {}) {
   s.write("edited.toml", text);
-  const e2e::RunResult r = tool(s, ASCENT_BINARY, {"--vehicle", "edited.toml", "--json", "edited.json"});
+  std::vector<std::string> args = {"--vehicle", "edited.toml", "--json", "edited.json"};
+  args.insert(args.end(), more.begin(), more.end());
+  const e2e::RunResult r = tool(s, ASCENT_BINARY, args);
   if (r.exit_code != 0) throw std::runtime_error("ascent: " + r.err);
   return nlohmann::json::parse(s.read("edited.json"));
 }
@@ -129,12 +134,14 @@ TEST(StagedStudy, DispersedRunFliesAsTheSingleFlightOfItsDrawnValues) {
           "[[dispersion]]\nkey = \"stage.1.thrust\"\ndistribution = \"normal\"\nthree_sigma = 0.02\nrelative = true\n"
           "[[dispersion]]\nkey = \"stage.2.dry_mass\"\ndistribution = \"uniform\"\nhalf_width = 150\n"
           "relative = false\n");
-  std::vector<std::string> args = {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "3", "-j"};
-  const e2e::RunResult one = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"1", "-o", "a.csv"}); return a; }());
-  const e2e::RunResult two = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"2", "-o", "b.csv"}); return a; }());
+  const std::string epoch = "2027-03-01T06:00:00";
+  std::vector<std::string> args = {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "3", "--epoch", epoch, "-j"};
+  const e2e::RunResult one = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"1", "-o", "a.csv", "--impacts", "ia.csv"}); return a; }());
+  const e2e::RunResult two = tool(s, ASCENT_MC_BINARY, [&] { auto a = args; a.insert(a.end(), {"2", "-o", "b.csv", "--impacts", "ib.csv"}); return a; }());
   ASSERT_EQ(one.exit_code, 0) << one.err;
   ASSERT_EQ(two.exit_code, 0) << two.err;
   EXPECT_EQ(s.read("a.csv"), s.read("b.csv"));
+  EXPECT_EQ(s.read("ia.csv"), s.read("ib.csv"));
   EXPECT_EQ(one.out, two.out);
   const auto got = rows(s.read("a.csv"));
   ASSERT_EQ(got.size(), 3u);
@@ -143,7 +150,96 @@ TEST(StagedStudy, DispersedRunFliesAsTheSingleFlightOfItsDrawnValues) {
   // The stage's thrust and dry mass drawn for run 3, written into the file by hand.
   std::string text = edited(vehicle_text("corvane_leo.toml"), "[[stage]]", 1, "thrust", std::stod(run3[1]));
   text = edited(text, "[[stage]]", 2, "dry_mass", std::stod(run3[2]));
-  expect_same_flight(run3, 3, ascent_json(s, text));
+  const nlohmann::json flown = ascent_json(s, text, {"--epoch", epoch});
+  expect_same_flight(run3, 3, flown);
+  // Run 3's dropped parts, where ascent places them at the same epoch:
+  // release time and height, impact point and fall, every digit.
+  std::vector<std::vector<std::string>> falls;
+  for (const auto& row : rows(s.read("ia.csv"))) {
+    if (row[0] == "3") falls.push_back(row);
+  }
+  const nlohmann::json& parts = flown.at("impact_points");
+  ASSERT_EQ(falls.size(), parts.size());
+  ASSERT_EQ(falls.size(), 2u);  // the first stage and the fairing
+  for (std::size_t i = 0; i < falls.size(); ++i) {
+    const nlohmann::json& p = parts[i];
+    EXPECT_EQ(falls[i][1], p.at("part").get<std::string>());
+    EXPECT_EQ(std::stod(falls[i][2]), p.at("t").get<double>());
+    EXPECT_EQ(std::stod(falls[i][3]), p.at("release").at("alt_m").get<double>());
+    EXPECT_EQ(std::stod(falls[i][4]), p.at("impact_lat_deg").get<double>());
+    EXPECT_EQ(std::stod(falls[i][5]), p.at("impact_lon_deg").get<double>());
+    EXPECT_EQ(std::stod(falls[i][6]), p.at("fall_s").get<double>());
+  }
+}
+
+// Shards flown apart (one thread each) and merged are the whole study flown
+// at once on two threads: the runs file, the impact points, the summary and
+// its JSON with the footprints, byte for byte, whatever order the shards
+// are named in.
+TEST(StagedStudy, MergedShardsAreTheWholeStudy) {
+  e2e::Scratch s;
+  s.write("v.toml", vehicle_text("corvane_leo.toml"));
+  s.write("d.toml", "[[dispersion]]\nkey = \"stage.2.thrust\"\ndistribution = \"normal\"\nthree_sigma = 0.03\n"
+                    "relative = true\n");
+  const std::vector<std::string> study = {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "5"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> a = study;
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  };
+  const e2e::RunResult whole =
+      tool(s, ASCENT_MC_BINARY, with({"-j", "2", "-o", "all.csv", "--json", "all.json", "--impacts", "all_i.csv"}));
+  ASSERT_EQ(whole.exit_code, 0) << whole.err;
+  for (const std::string k : {"1", "2"}) {
+    const e2e::RunResult r =
+        tool(s, ASCENT_MC_BINARY, with({"-j", "1", "--shard", k + "/2", "-o", "s" + k + ".csv", "--impacts", "i" + k + ".csv"}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_EQ(rows(s.read("s2.csv")).size(), 2u);  // runs 2 and 4
+  const e2e::RunResult merged = tool(s, ASCENT_MC_BINARY, {"--merge", "s2.csv", "s1.csv", "-o", "m.csv", "--json", "m.json",
+                                                           "--merge-impacts", "i1.csv", "i2.csv", "--impacts", "m_i.csv"});
+  ASSERT_EQ(merged.exit_code, 0) << merged.err;
+  EXPECT_EQ(s.read("m.csv"), s.read("all.csv"));
+  EXPECT_EQ(s.read("m_i.csv"), s.read("all_i.csv"));
+  EXPECT_NE(s.read("m.json").find("impact_footprints"), std::string::npos);
+  EXPECT_EQ(s.read("m.json"), s.read("all.json"));
+  EXPECT_EQ(merged.out, whole.out);
+}
+
+// Each key alone at its ends: the ends are the nominal's 3-sigma or the
+// uniform bounds, by hand, and each end flies as ascent flies the file
+// edited to that value.
+TEST(StagedStudy, SensitivityEndsFlyAsAscentFliesThem) {
+  e2e::Scratch s;
+  s.write("v.toml", vehicle_text("corvane_leo.toml"));
+  s.write("d.toml",
+          "[[dispersion]]\nkey = \"stage.1.thrust\"\ndistribution = \"normal\"\nthree_sigma = 0.02\nrelative = true\n"
+          "[[dispersion]]\nkey = \"stage.2.dry_mass\"\ndistribution = \"uniform\"\nhalf_width = 150\n"
+          "relative = false\n");
+  const e2e::RunResult r = tool(s, ASCENT_MC_BINARY,
+                                {"--vehicle", "v.toml", "--dispersions", "d.toml", "--runs", "0", "--sensitivity", "s.csv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::map<std::string, std::vector<std::string>> by_key;
+  for (const auto& row : rows(s.read("s.csv"))) by_key[row[0]] = row;
+  ASSERT_EQ(by_key.size(), 3u);
+  const std::vector<std::string>& thrust = by_key["stage.1.thrust"];
+  const std::vector<std::string>& dry = by_key["stage.2.dry_mass"];
+  EXPECT_NEAR(std::stod(thrust[1]), 845000 * 0.98, 1e-6);  // one engine, as the file writes it
+  EXPECT_NEAR(std::stod(thrust[2]), 845000 * 1.02, 1e-6);
+  EXPECT_EQ(std::stod(dry[1]), 3900 - 150.0);
+  EXPECT_EQ(std::stod(dry[2]), 3900 + 150.0);
+  // key, low, high, then mass low/high, hp low/high, ha low/high, reached low/high.
+  auto expect_end = [&](const std::vector<std::string>& row, bool high, const nlohmann::json& j) {
+    const int e = high ? 1 : 0;
+    EXPECT_EQ(std::stod(row[3 + e]), j.at("masses").at("final").get<double>());
+    EXPECT_EQ(std::stod(row[5 + e]), j.at("final_orbit").at("perigee_altitude").get<double>() / 1000);
+    EXPECT_EQ(std::stod(row[7 + e]), j.at("final_orbit").at("apogee_altitude").get<double>() / 1000);
+    EXPECT_EQ(row[9 + e], j.at("reached").get<bool>() ? "yes" : "no");
+  };
+  const std::string text = vehicle_text("corvane_leo.toml");
+  expect_end(by_key["nominal"], false, ascent_json(s, text));
+  expect_end(thrust, true, ascent_json(s, edited(text, "[[stage]]", 1, "thrust", std::stod(thrust[2]))));
+  expect_end(dry, false, ascent_json(s, edited(text, "[[stage]]", 2, "dry_mass", std::stod(dry[1]))));
 }
 
 // With nothing dispersed every run is the nominal vehicle: the promised
@@ -151,14 +247,35 @@ TEST(StagedStudy, DispersedRunFliesAsTheSingleFlightOfItsDrawnValues) {
 TEST(StagedStudy, PromisedPayloadReachesAndAKilogramMoreDoesNot) {
   e2e::Scratch s;
   s.write("v.toml", vehicle_text("corvane_leo.toml"));
-  const e2e::RunResult r =
-      tool(s, ASCENT_MC_BINARY, {"--vehicle", "v.toml", "--runs", "2", "--promise", "0.5", "--json", "p.json"});
+  const e2e::RunResult r = tool(s, ASCENT_MC_BINARY,
+                                {"--vehicle", "v.toml", "--runs", "2", "--promise", "0.5", "--promise-check", "--json", "p.json"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  const double M = nlohmann::json::parse(s.read("p.json")).at("promise").at("payload_kg").get<double>();
+  const nlohmann::json promise = nlohmann::json::parse(s.read("p.json")).at("promise");
+  const double M = promise.at("payload_kg").get<double>();
   EXPECT_GT(M, 16500);  // the bundled payload reaches with propellant to spare
   const std::string text = vehicle_text("corvane_leo.toml");
-  EXPECT_TRUE(ascent_json(s, edited(text, "[payload]", 1, "mass", M)).at("reached").get<bool>());
+  const nlohmann::json at_M = ascent_json(s, edited(text, "[payload]", 1, "mass", M));
+  EXPECT_TRUE(at_M.at("reached").get<bool>());
   EXPECT_FALSE(ascent_json(s, edited(text, "[payload]", 1, "mass", M + 1)).at("reached").get<bool>());
+  // The check flew both runs at M and M + 1 kg: all carry M, none M + 1.
+  const nlohmann::json& check = promise.at("check");
+  EXPECT_EQ(check.at("carrying").get<int>(), 2);
+  EXPECT_EQ(check.at("carrying_plus_1_kg").get<int>(), 0);
+  EXPECT_EQ(check.at("contradicted").get<int>(), 0);
+  // A band around the 400 km circle: ascent's own flight at M ends this far
+  // from it, so a band wider than that promises M again and a narrower one
+  // carries nothing at any payload (the guided cut-off's offset barely moves).
+  const double off_km = std::max(std::fabs(at_M.at("final_orbit").at("perigee_altitude").get<double>() - 400e3),
+                                 std::fabs(at_M.at("final_orbit").at("apogee_altitude").get<double>() - 400e3)) / 1000;
+  ASSERT_GT(off_km, 0.02);
+  for (const double band : {off_km * 2, off_km / 2}) {
+    SCOPED_TRACE(band);
+    const e2e::RunResult b = tool(s, ASCENT_MC_BINARY, {"--vehicle", "v.toml", "--runs", "2", "--promise", "0.5",
+                                                       "--promise-tolerance", std::to_string(band), "--json", "b.json"});
+    ASSERT_EQ(b.exit_code, 0) << b.err;
+    const double got = nlohmann::json::parse(s.read("b.json")).at("promise").at("payload_kg").get<double>();
+    EXPECT_EQ(got, band > off_km ? M : 0.0);
+  }
 }
 
 TEST(StagedStudy, OptimisedVehicleFliesAsReported) {

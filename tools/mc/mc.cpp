@@ -100,9 +100,13 @@ const char* const usage_text =
     "it; columns: run, the keys, hp_final_km, ha_final_km, perigee_angle_deg,\n"
     "final_mass_kg, propellant_left_kg, liftoff_mass_kg, t_final_s, reached,\n"
     "status. --promise P finds the largest payload (payload.mass) that reaches\n"
-    "the target orbit in a share P of the runs. Not with --tt, --alpha,\n"
-    "--profile, --no-transfer, --iterate, --shard, --sensitivity, --impacts,\n"
-    "--promise-check, --promise-tolerance (docs/studies.md).\n"
+    "the target orbit in a share P of the runs (with --promise-tolerance KM,\n"
+    "both final apsides within KM of the target's too; --promise-check as for a\n"
+    "classic vehicle). --shard and --merge work as for a classic vehicle, and\n"
+    "so do --impacts and --epoch (its parts are each stage separated, each\n"
+    "booster group and the fairing jettisoned) and --sensitivity (ranked by\n"
+    "the final mass). Not with --tt, --alpha, --profile, --no-transfer,\n"
+    "--iterate (docs/studies.md).\n"
     "\n"
     "Dispersed quantities: any number key of the vehicle description, and\n"
     "profile.thrust_scale (every booster thrust point times the factor),\n"
@@ -373,6 +377,9 @@ int run_merge(const Options& o) {
   std::unique_ptr<Output> json = open_output(o.json);
   std::unique_ptr<Output> impacts = open_output(o.impacts);
   SummaryBuilder sb;
+  // A staged vehicle's runs have their own columns, which the header tells.
+  StagedSummaryBuilder staged_sb;
+  bool staged = false;
   bool first = true;
   double target = std::numeric_limits<double>::quiet_NaN();
   std::string study;
@@ -387,7 +394,8 @@ int run_merge(const Options& o) {
         return;
       }
       std::string bare = line.substr(0, line.size() - 2);
-      std::string why = first ? sb.header(bare) : sb.add(bare);
+      if (first) staged = staged_sb.header(bare).empty();
+      std::string why = staged ? (first ? std::string() : staged_sb.add(bare)) : first ? sb.header(bare) : sb.add(bare);
       if (!why.empty()) throw FatalError{err_description, o.merge.front() + ": not a runs file: " + why};
       first = false;
     });
@@ -399,6 +407,16 @@ int run_merge(const Options& o) {
   out.close();
   if (impacts) impacts->close();
   study::remove_stale_partial("ascent-mc", o.shared.output, "study");
+  if (staged) {
+    StagedSummary summary = staged_sb.finish();
+    summary.footprints = summary_footprints;
+    if (json) {
+      json->write(staged_summary_json(summary, study));
+      json->close();
+    }
+    write_stdout(staged_summary_text(summary));
+    return 0;
+  }
   Summary summary = sb.finish();
   summary.target_apogee_altitude_m = target;
   summary.study_line = study;
@@ -423,17 +441,14 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
                     : !o.shared.profile.empty() ? "--profile"
                     : !o.transfer               ? "--no-transfer"
                     : o.iterate                 ? "--iterate"
-                    : o.shard_given             ? "--shard"
-                    : !o.sensitivity.empty()    ? "--sensitivity"
-                    : !o.impacts.empty()        ? "--impacts"
-                    : o.promise_check           ? "--promise-check"
-                    : o.promise_tolerance_given ? "--promise-tolerance"
                                                 : nullptr;
   if (why != nullptr) usage(std::string(why) + ": not for a staged vehicle (its runs are flown as ascent --vehicle flies it)");
   StagedMc p;
   p.desc = &staged;
   p.draws.seed = o.seed;
   p.draws.runs = o.runs;
+  p.draws.shard = o.shard;
+  p.draws.shards = o.shards;
   std::vector<std::string> inputs = {o.shared.vehicle};
   if (!o.dispersions.empty()) inputs.push_back(o.dispersions);
   check_outputs(o, inputs);
@@ -450,20 +465,49 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
   }
   for (const Dispersion& d : p.draws.dispersions) p.keys.push_back(d.name);
   const unsigned jobs = study::jobs_or_cores(o.shared.jobs);
-  std::unique_ptr<Output> csv = open_output(o.shared.output);
-  std::unique_ptr<Output> json = open_output(o.json);
+  // Every output is opened before the first flight.
+  std::unique_ptr<Output> sens = open_output(o.sensitivity);
+  std::unique_ptr<Output> csv = o.runs == 0 ? nullptr : open_output(o.shared.output);
+  std::unique_ptr<Output> json = o.runs == 0 ? nullptr : open_output(o.json);
+  std::unique_ptr<Output> impacts = o.runs == 0 ? nullptr : open_output(o.impacts);
+  if (sens) {
+    StagedSensitivityStudy s;
+    try {
+      s = staged_sensitivity(p, jobs);
+    } catch (const Interrupted& e) {
+      return stopped(e.signal, "while flying the sensitivities", "");
+    }
+    sens->write(staged_sensitivity_csv(s));
+    write_stdout(staged_tornado_text(s) + "\n");
+    // Replaced with the study's other outputs once it is whole.
+    if (o.runs == 0) {
+      sens->close();
+      return 0;
+    }
+  }
+  FootprintBuilder footprints;
+  if (impacts) {
+    p.impacts_at = &o.impacts_at;
+    if (std::string w = epoch_given_warning(o); !w.empty()) cli::report("ascent-mc", w);
+  }
   const std::string line = staged_study_line(p, staged.text_with({}, {}));
   if (csv) csv->write(line + staged_csv_header(p));
+  if (impacts) impacts->write(impacts_study_line(line, o.impacts_at) + impacts_header());
   StagedSummaryBuilder sb;
+  sb.header(staged_csv_header(p).substr(0, staged_csv_header(p).size() - 2));
   std::vector<char> reached;  // each run's outcome, for the promise
-  ProgressBar bar(p.draws.runs);
+  ProgressBar bar(shard_runs(p.draws));
   try {
     staged_monte_carlo(
         p, jobs,
         [&](const StagedRun& r) {
           if (r.interrupted) throw Interrupted{static_cast<int>(interrupt_signal)};
           if (csv) csv->write(r.csv);
-          sb.add(r);
+          if (impacts) {
+            impacts->write(impacts_rows(r.run, r.impacts));
+            footprints.add(r.impacts);
+          }
+          sb.add(r.csv.substr(0, r.csv.size() - 2));
           reached.push_back(r.refused.empty() && r.flight.reached ? 1 : 0);
         },
         [&](std::size_t done) {
@@ -480,18 +524,24 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
       csv->close();
       kept = ": their rows are in " + o.shared.output;
     }
-    return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(p.draws.runs) + " runs",
+    if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
+    if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
+    return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(shard_runs(p.draws)) + " runs",
                    kept);
   }
   bar.finish();
   if (csv) csv->close();
+  if (impacts) impacts->close();
+  if (sens) sens->close();
   if (csv) study::remove_stale_partial("ascent-mc", o.shared.output, "study");
   StagedSummary summary = sb.finish();
+  if (impacts) summary.footprints = footprints.finish();
   if (o.promise) {
     std::unique_ptr<ProgressBar> trial_bar;
     std::size_t shown = 0;
     try {
-      staged_promise(p, summary, *o.promise, jobs, reached, [&](std::size_t trial, double M, std::size_t done) {
+      staged_promise(p, summary, *o.promise, o.promise_tolerance_given ? o.promise_tolerance_km : 0, o.promise_check, jobs,
+                     reached, [&](std::size_t trial, double M, std::size_t done) {
         if (trial != shown) {
           if (trial_bar) trial_bar->finish();
           trial_bar = std::make_unique<ProgressBar>(p.draws.runs);

@@ -705,8 +705,6 @@ std::string summary_json(const Summary& s) {
   return j.dump(2) + "\n";
 }
 
-namespace {
-
 std::string check_text(const PromiseCheck& c) {
   std::string t;
   char buf[320];
@@ -727,6 +725,8 @@ std::string check_text(const PromiseCheck& c) {
                 c.contradicted, runs.c_str(), c.contradicted > c.examples.size() ? ", ..." : "", c.M, c.flights);
   return t + buf;
 }
+
+namespace {
 
 std::string promise_text(const Promise& p) {
   std::string t;
@@ -851,8 +851,9 @@ std::string study_line(const McProblem& p) {
 
 namespace {
 
-// A study line's keys and values.
-std::map<std::string, std::string> study_keys(const std::string& line) {
+// A study line's keys and values; `order`, when given, gets the keys in
+// the line's order.
+std::map<std::string, std::string> study_keys(const std::string& line, std::vector<std::string>* order = nullptr) {
   std::map<std::string, std::string> keys;
   std::size_t i = study_prefix.size();
   while (i < line.size()) {
@@ -860,6 +861,7 @@ std::map<std::string, std::string> study_keys(const std::string& line) {
     if (end == std::string::npos) end = line.size();
     std::string kv = line.substr(i, end - i);
     std::size_t eq = kv.find('=');
+    if (eq != std::string::npos && keys.count(kv.substr(0, eq)) == 0 && order != nullptr) order->push_back(kv.substr(0, eq));
     if (eq != std::string::npos) keys[kv.substr(0, eq)] = kv.substr(eq + 1);
     i = end + 1;
   }
@@ -931,6 +933,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
   std::vector<std::unique_ptr<Shard>> shards;
   std::string header;
   std::map<std::string, std::string> study;  // the first shard's study, less its shard
+  std::vector<std::string> order;            // its keys in the order its line writes them
   std::vector<unsigned> shard_of;            // each file's K
   unsigned shards_in_study = 0;
   std::uint64_t runs = 0;
@@ -954,6 +957,7 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
     keys.erase("shard");
     if (study.empty()) {
       study = keys;
+      study_keys(h, &order);
       shards_in_study = n;
       runs = std::strtoull(keys["runs"].c_str(), nullptr, 10);
     } else {
@@ -997,15 +1001,12 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
                                           " is missing: the study is not whole"};
     }
   }
-  // The merged study: one shard of one.
+  // The merged study: one shard of one, its keys in the shards' order (a
+  // classic and a staged study write different keys; an impacts file's
+  // line ends with the epoch of its points).
   std::string merged = study_prefix;
   study["shard"] = "1/1";
-  for (const char* key : {"version", "seed", "runs", "shard", "tt", "alpha", "transfer", "iterate", "vehicle",
-                          "profile", "dispersions", "target_apogee_altitude_m"}) {
-    merged += std::string(" ") + key + "=" + study[key];
-  }
-  // The impact points' epoch, which only an impacts file's line names.
-  if (study.count("epoch")) merged += " epoch=" + study["epoch"];
+  for (const std::string& key : order) merged += " " + key + "=" + study[key];
   row(merged + "\r\n");
   row(header);
   // Every run of the study, 1 to runs, each once, from the shard that flies
@@ -1062,21 +1063,30 @@ void merge(const std::vector<std::string>& files, const std::function<void(const
 
 // ---------------------------------------------------------------- sensitivity
 
+std::vector<double> sensitivity_values(const std::vector<Dispersion>& dispersions, std::size_t i) {
+  std::vector<double> v;
+  for (const Dispersion& d : dispersions) v.push_back(dispersed_value(d, 0.0));
+  if (i > 0) {
+    const Dispersion& d = dispersions[(i - 1) / 2];
+    double x = (i % 2 == 1) ? -1.0 : 1.0;
+    v[(i - 1) / 2] = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
+  }
+  return v;
+}
+
+std::vector<std::size_t> by_swing(const std::vector<Swing>& swings) {
+  std::vector<std::size_t> order(swings.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (swings[a].mass != swings[b].mass) return swings[a].mass > swings[b].mass;
+    return swings[a].orbit > swings[b].orbit;
+  });
+  return order;
+}
+
 SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
   const std::size_t nd = p.dispersions.size();
-  // Flight 0 is the nominal; 2k + 1 and 2k + 2 quantity k at its low and
-  // high end, every other quantity nominal.
-  std::vector<double> nominal_values;
-  for (const Dispersion& d : p.dispersions) nominal_values.push_back(dispersed_value(d, 0.0));
-  auto values_of = [&](std::size_t i) {
-    std::vector<double> v = nominal_values;
-    if (i > 0) {
-      const Dispersion& d = p.dispersions[(i - 1) / 2];
-      double x = (i % 2 == 1) ? -1.0 : 1.0;
-      v[(i - 1) / 2] = dispersed_value(d, d.distribution == Distribution::normal ? 3.0 * x : x);
-    }
-    return v;
-  };
+  auto values_of = [&](std::size_t i) { return sensitivity_values(p.dispersions, i); };
   SensitivityStudy s;
   s.items.resize(nd);
   run_in_order<Flight>(
@@ -1109,11 +1119,11 @@ SensitivityStudy sensitivity(const McProblem& p, unsigned jobs) {
   };
   auto sc = [](const FlightRecord& r) { return r.Msc; };
   auto orbit = [](const FlightRecord& r) { return r.hp_final + r.ha_final; };
-  std::stable_sort(s.items.begin(), s.items.end(), [&](const Sensitivity& a, const Sensitivity& b) {
-    double sa = swing(a, sc), sb = swing(b, sc);
-    if (sa != sb) return sa > sb;
-    return swing(a, orbit) > swing(b, orbit);
-  });
+  std::vector<Swing> swings;
+  for (const Sensitivity& it : s.items) swings.push_back({swing(it, sc), swing(it, orbit)});
+  std::vector<Sensitivity> ranked;
+  for (std::size_t k : by_swing(swings)) ranked.push_back(std::move(s.items[k]));
+  s.items = std::move(ranked);
   return s;
 }
 

@@ -273,6 +273,9 @@ struct PromiseCheck {
   double searched_M = 0;
 };
 
+// The check's lines for the summary printed at the end.
+std::string check_text(const PromiseCheck& c);
+
 struct Promise {
   double probability = 0, tolerance_km = 0;
   double target_km = std::numeric_limits<double>::quiet_NaN();  // what the tolerance is measured from
@@ -479,6 +482,17 @@ struct SensitivityStudy {
 };
 // A flight a signal cut short stops it with Interrupted.
 SensitivityStudy sensitivity(const McProblem& p, unsigned jobs);
+
+// The values of a sensitivity study's flight i: 0 the nominal; 2k + 1 and
+// 2k + 2 quantity k at its low and high end, every other quantity nominal.
+std::vector<double> sensitivity_values(const std::vector<Dispersion>& dispersions, std::size_t i);
+// The quantities in the tornado's order, from each one's swing between its
+// ends: of the mass carried first, then of the final orbit (infinite where
+// an end did not fly), largest first; equal swings keep the table's order.
+struct Swing {
+  double mass = 0, orbit = 0;
+};
+std::vector<std::size_t> by_swing(const std::vector<Swing>& swings);
 
 // The nominal row, then one row per quantity in the table's order; the last
 // two columns, reached_low and reached_high (yes or no), tell a flight that

@@ -7,9 +7,11 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "footprint.hpp"
 #include "mc_lib.hpp"
 #include "staged_study.hpp"
 
@@ -24,6 +26,10 @@ struct StagedMc {
   const study::StagedDescription* desc = nullptr;
   McProblem draws;  // the seed, the runs and the dispersions (its vehicle is unused)
   std::vector<std::string> keys;  // the dispersed keys, in the file's order
+  // With impact points asked for: the epoch that places them. Each run is
+  // then flown recorded, as `ascent --vehicle --json` flies it, and its
+  // dropped parts fall from the releases its flight recorded.
+  const Epoch* impacts_at = nullptr;
 };
 
 struct StagedRun {
@@ -33,6 +39,7 @@ struct StagedRun {
   StagedResult flight;
   double payload = 0;          // kg, the payload it flew
   std::string csv;             // its CSV row, CR LF ended
+  std::vector<ImpactPoint> impacts;  // with StagedMc::impacts_at: where its dropped parts came down
   bool interrupted = false;    // a signal came first: not flown
 };
 
@@ -40,7 +47,32 @@ struct StagedRun {
 // promise's trials), whatever the draw gave it.
 StagedRun fly_staged_run(const StagedMc& p, std::uint64_t run, double payload = -1);
 
-// Runs 1 to p.draws.runs on `jobs` threads, handed to `row` in run order.
+// A run of the given values (the study's draws, or a sensitivity's ends):
+// `run` only labels its row.
+StagedRun fly_staged_values(const StagedMc& p, std::uint64_t run, const std::vector<double>& values,
+                            double payload = -1);
+
+// Each dispersed key alone at its ends, -3 and +3 sigma (uniform: its
+// bounds), as the classic study's tornado: ranked by the swing of the final
+// mass, then of the final orbit. A signal stops it with Interrupted.
+struct StagedSensitivity {
+  std::string name;
+  double low = 0, high = 0;
+  StagedRun f_low, f_high;
+};
+struct StagedSensitivityStudy {
+  StagedRun nominal;
+  std::vector<StagedSensitivity> items;
+};
+StagedSensitivityStudy staged_sensitivity(const StagedMc& p, unsigned jobs);
+// The nominal row, then a row per key in the ranking's order: key, low,
+// high, final_mass_kg, hp_final_km and ha_final_km at each end (empty for an
+// end the reader refused), reached_low, reached_high.
+std::string staged_sensitivity_csv(const StagedSensitivityStudy& s);
+std::string staged_tornado_text(const StagedSensitivityStudy& s);
+
+// The runs of this shard (p.draws.shard of p.draws.shards; all of them in
+// a study of one shard) on `jobs` threads, handed to `row` in run order.
 void staged_monte_carlo(const StagedMc& p, unsigned jobs, const std::function<void(const StagedRun&)>& row,
                         const std::function<void(std::size_t)>& progress = {});
 
@@ -56,6 +88,8 @@ struct StagedSummary {
   std::size_t runs = 0, flown = 0, reached = 0;
   double p_reached = 0, p_low = 0, p_high = 1;
   Spread mass_reached, hp_km, ha_km;
+  // With impact points asked for: each dropped part's footprint.
+  std::optional<std::vector<Footprint>> footprints;
   // With --promise: the payload (kg) a share `probability` of the runs
   // carries to the target orbit (search_mass over it, each run deciding a
   // mass by flying with that payload).
@@ -66,14 +100,27 @@ struct StagedSummary {
   std::size_t carrying = 0;
   double share = 0, low = 0, high = 1;
   std::size_t trials = 0, flights = 0;
+  // km: with --promise-tolerance, a run carries the payload only with both
+  // final apsides within it of the target's; 0: the flight's own reached.
+  double tolerance_km = 0;
+  std::optional<PromiseCheck> check;  // with --promise-check
 };
 
+// Built from the runs' CSV rows, whether flown here or read from shards
+// being merged: a whole study and its merged shards summarise the same
+// bytes, so they give the same numbers.
 class StagedSummaryBuilder {
  public:
-  void add(const StagedRun& r);
+  // Takes the header row (without its CR LF); returns what is wrong with
+  // it (not a staged study's runs file), or empty.
+  std::string header(const std::string& line);
+  // Takes one data row (without its CR LF); returns what is wrong, or empty.
+  std::string add(const std::string& line);
   StagedSummary finish();
 
  private:
+  std::vector<std::string> names_;
+  std::size_t first_ = 0;  // the column of hp_final_km
   StagedSummary s_;
   std::vector<double> mass_, hp_, ha_;
 };
@@ -82,7 +129,11 @@ class StagedSummaryBuilder {
 // payload when the payload is not dispersed. A run that carries M carries
 // every lighter payload (its guided last stage cuts off with more
 // propellant left), so a mass the runs' known outcomes decide is not flown.
-void staged_promise(const StagedMc& p, StagedSummary& s, double probability, unsigned jobs,
+// With `check`, every run is flown again at the answer and a kilogram more
+// and held to what the search gave it there; where the order of the masses
+// failed, the search is flown again, every run at every mass.
+void staged_promise(const StagedMc& p, StagedSummary& s, double probability, double tolerance_km, bool check,
+                    unsigned jobs,
                     const std::vector<char>& study_reached,
                     const std::function<void(std::size_t trial, double M, std::size_t done)>& progress = {});
 
