@@ -367,6 +367,24 @@ std::vector<Footprint> merge_impacts(const std::vector<std::string>& files, cons
   return fb.finish();
 }
 
+// What a study a signal stopped keeps, in words: the runs flown are in
+// FILE.partial with FILE untouched (or, written through to a device or a
+// pipe, in FILE itself); the sensitivities and impact points are not
+// written at all.
+std::string kept_after_stop(const Options& o, Output* csv, bool sens, bool impacts) {
+  std::string kept;
+  if (csv && Channel::replaceable(o.shared.output)) {
+    csv->close_as(o.shared.output + ".partial");
+    kept = ": their rows are in " + o.shared.output + ".partial; " + o.shared.output + " is untouched";
+  } else if (csv) {  // a device or a pipe, written through
+    csv->close();
+    kept = ": their rows are in " + o.shared.output;
+  }
+  if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
+  if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
+  return kept;
+}
+
 int run_merge(const Options& o) {
   if (o.shared.output.empty()) usage("--merge: name the merged CSV with -o");
   if (!o.sensitivity.empty()) usage("--merge: --sensitivity needs a study, not shards");
@@ -516,16 +534,7 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
         });
   } catch (const Interrupted& e) {
     bar.finish();
-    std::string kept;
-    if (csv && Channel::replaceable(o.shared.output)) {
-      csv->close_as(o.shared.output + ".partial");
-      kept = ": their rows are in " + o.shared.output + ".partial; " + o.shared.output + " is untouched";
-    } else if (csv) {  // a device or a pipe, written through
-      csv->close();
-      kept = ": their rows are in " + o.shared.output;
-    }
-    if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
-    if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
+    const std::string kept = kept_after_stop(o, csv.get(), sens != nullptr, impacts != nullptr);
     return stopped(e.signal, "after " + std::to_string(reached.size()) + " of " + std::to_string(shard_runs(p.draws)) + " runs",
                    kept);
   }
@@ -700,16 +709,7 @@ int run(int argc, char** argv) {
         });
   } catch (const Interrupted& e) {
     bar.finish();
-    std::string kept;
-    if (csv && Channel::replaceable(o.shared.output)) {
-      csv->close_as(o.shared.output + ".partial");
-      kept = ": their rows are in " + o.shared.output + ".partial; " + o.shared.output + " is untouched";
-    } else if (csv) {  // a device or a pipe, written through
-      csv->close();
-      kept = ": their rows are in " + o.shared.output;
-    }
-    if (sens) kept += std::string(kept.empty() ? ": " : "; ") + o.sensitivity + " is untouched";
-    if (impacts) kept += std::string(kept.empty() ? ": " : "; ") + o.impacts + " is untouched";
+    const std::string kept = kept_after_stop(o, csv.get(), sens != nullptr, impacts != nullptr);
     return stopped(e.signal, "after " + std::to_string(delivered) + " of " + std::to_string(shard_runs(p)) + " runs",
                    kept);
   }
