@@ -140,11 +140,13 @@ int run_3d(const ascent::StagedVehicle& v, const std::string& vehicle_path, cons
                              std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
   }
   if (std::string w = ascent::epoch_warning(epoch); epoch_given && !w.empty()) ascent::cli::report("ascent", w);
+  const std::optional<double> change = ascent::node_plane_change(v, epoch, v.dut1);
+  if (std::string w = ascent::node_warning(v, epoch, v.dut1, change); !w.empty()) ascent::cli::report("ascent", w);
   const ascent::Flight3dResult r = ascent::fly_3d(v, ascent::world_at(v, epoch, v.dut1));
   if (json_path != nullptr) {
     ascent::Channel file;
     file.open_file_replacing_through_links(json_path);
-    file.put(ascent::report_3d_json(v, r));
+    file.put(ascent::report_3d_json(v, r, change));
     file.finish();
     file.commit();
   }

@@ -11,6 +11,7 @@ here equals ascent's own for the same answers. Faults the program would stop
 on raise AscentError with the program's message and exit code.
 """
 
+import json
 import math
 import operator
 import os
@@ -26,6 +27,7 @@ __all__ = [
     "Profile",
     "Flight",
     "StagedFlight",
+    "Flight3d",
     "Event",
     "fly",
     "sweep",
@@ -314,6 +316,40 @@ class StagedFlight:
                 f"orbit={o['perigee_altitude'] / 1000:.1f}x{o['apogee_altitude'] / 1000:.1f} km>")
 
 
+class Flight3d:
+    """The flight of a staged description with [model] dynamics = "3d", launched at its epoch as
+    `ascent --vehicle FILE --epoch TIME` launches it: what that run's --json file holds."""
+
+    __slots__ = ("vehicle", "reached", "failure", "plane_change_to_node_deg", "events", "final_orbit", "mass",
+                 "liftoff_mass", "payload_mass", "separations", "json")
+
+    def __init__(self, doc):
+        #: the whole document, as `ascent --json` writes it
+        self.json = doc
+        self.vehicle = doc["vehicle"]
+        #: cut off on the target orbit (and circularised, for a coast to apogee)
+        self.reached = doc["reached"]
+        #: why not, when not reached ("" when reached)
+        self.failure = doc.get("failure", "")
+        #: deg, the plane change the target node asked at lift-off; None for any node
+        self.plane_change_to_node_deg = doc.get("plane_change_to_node_deg")
+        #: [(t s, event, altitude m, inertial speed m/s, mass kg after it)], as StagedFlight's
+        self.events = [(e["t"], e["event"], e["altitude"], e["speed"], e["mass"]) for e in doc["events"]]
+        #: the elements osculating (*_osculating_*) and mean (*_mean_*: J2's short-period terms removed)
+        self.final_orbit = doc["final_orbit"]
+        #: kg, the final mass in orbit, at lift-off, and of the payload
+        self.mass = doc["masses"]["final"]
+        self.liftoff_mass = doc["masses"]["liftoff"]
+        self.payload_mass = doc["masses"]["payload"]
+        #: [{"t", "what", "mass"}]: each part dropped
+        self.separations = doc["separations"]
+
+    def __repr__(self):
+        o = self.final_orbit
+        return (f"<Flight3d {self.vehicle!r} reached={self.reached} mass={self.mass:.1f} kg "
+                f"inclination={o['inclination_osculating_deg']:.3f} deg>")
+
+
 def _staged_text(vehicle):
     """(text, name) when `vehicle` is a staged description, given by its file name or as its text; else None."""
     if isinstance(vehicle, (bytes, bytearray)):
@@ -331,12 +367,15 @@ def _staged_text(vehicle):
 
 
 def fly(tt=None, alpha=None, transfer=True, vehicle=None, profile=None, iterate=False, output=False,
-        events=False):
+        events=False, epoch=None):
     """Flies one session as `ascent` would with these answers and returns its Flight.
 
     A staged description ([[stage]] tables) as vehicle, its file name or its text, flies at once
     as `ascent --vehicle FILE` does (its programme and guidance are in it: no answers) and
-    returns a StagedFlight.
+    returns a StagedFlight; one with [model] dynamics = "3d" flies in 3-D, launched at `epoch`
+    (UTC, YYYY-MM-DDThh:mm:ss[.ffffff], as `ascent --epoch`; default ascent's), and returns a
+    Flight3d. What `ascent` warns of before such a flight (an epoch ERFA does not vouch for, a
+    target node far from the site's plane) warns here (UserWarning).
 
     tt: turn time, s (iterate mode: the first of the series); alpha: angle limit, degrees;
     transfer: fly the third stage; vehicle: a Vehicle (default the built-in one), a TOML file
@@ -353,7 +392,14 @@ def fly(tt=None, alpha=None, transfer=True, vehicle=None, profile=None, iterate=
         if given:
             raise ValueError(f"{', '.join(given)}: not for a staged vehicle, whose programme and guidance "
                              "are in its description")
-        return StagedFlight(_ascent.fly_staged(*staged))
+        raw = _ascent.fly_staged(*staged, epoch=None if epoch is None else str(epoch))
+        if raw.get("dynamics") != "3d":
+            return StagedFlight(raw)
+        for w in raw["warnings"]:
+            warnings.warn(w, stacklevel=2)
+        return Flight3d(json.loads(raw["json"]))
+    if epoch is not None:
+        raise ValueError("epoch: a classic flight is not launched at a time: export() and impact_points() take one")
     if tt is None or alpha is None:
         raise TypeError("fly() needs the turn time tt and the angle limit alpha")
     tt = _number("tt", tt)

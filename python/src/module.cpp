@@ -38,6 +38,7 @@
 #include "report/text_report.hpp"
 #include "vehicle/description_file.hpp"
 #include "vehicle/keys.hpp"
+#include "session/session_3d.hpp"
 #include "session/staged_session.hpp"
 #include "vehicle/staged_file.hpp"
 #include "vehicle/vehicle.hpp"
@@ -354,12 +355,46 @@ py::list table_arrays(const std::vector<double>& rows) {
   return columns;
 }
 
+// The UTC text of an epoch read as `--epoch` reads it; a bad one raises
+// the program's usage error.
+Epoch epoch_arg(const std::string& text) {
+  Epoch epoch;
+  if (std::string why = parse_epoch(text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
+  return epoch;
+}
+
+// A staged description flown in 3-D, launched at the epoch (none: the
+// default one, of which ERFA's doubt goes unsaid) as `ascent --vehicle FILE
+// --epoch TIME` launches it: the text of its `--json` file, and the warnings
+// the program would print before it flies.
+py::dict fly_3d_of(const StagedVehicle& v, const std::optional<std::string>& epoch_text) {
+  const Epoch epoch = epoch_arg(epoch_text.value_or(default_epoch));
+  py::list warnings;
+  if (std::string w = epoch_warning(epoch); epoch_text && !w.empty()) warnings.append(w);
+  const std::optional<double> change = node_plane_change(v, epoch, v.dut1);
+  if (std::string w = node_warning(v, epoch, v.dut1, change); !w.empty()) warnings.append(w);
+  Flight3dResult r;
+  {
+    py::gil_scoped_release unlocked;
+    r = fly_3d(v, world_at(v, epoch, v.dut1));
+  }
+  py::dict out;
+  out["dynamics"] = "3d";
+  out["json"] = report_3d_json(v, r, change);
+  out["warnings"] = warnings;
+  return out;
+}
+
 // A staged description's flight (`ascent --vehicle FILE` with [[stage]]
 // tables): its events by stage, final orbit, masses and burns, and the step
 // table's ten columns as for a classic flight. `text` is the description,
 // `name` what its refusals call it.
-py::dict fly_staged_text(const std::string& text, const std::string& name) {
+py::dict fly_staged_text(const std::string& text, const std::string& name, const std::optional<std::string>& epoch) {
   const StagedVehicle v = parse_staged(text, name);
+  if (v.dynamics == "3d") return fly_3d_of(v, epoch);
+  if (epoch) {
+    throw py::value_error("epoch: a planar flight is not launched at a time: only a 3-D one ([model] dynamics = \"3d\")");
+  }
   std::vector<double> rows;
   TableRecorder table(rows);
   StagedResult r;
@@ -465,6 +500,19 @@ py::dict fly_one(double tt, double alpha, bool transfer, bool iterate, const PyV
   return out;
 }
 
+// A flight flown again (the same answers give the same flight) with a
+// trajectory recorder, for its path or its impact points at the epoch it
+// returns.
+Epoch fly_recorded(TrajectoryRecorder& recorder, const std::string& epoch_text, double tt, double alpha, bool transfer,
+                   bool iterate, const PyVehicle& vehicle, const PyProfile& profile) {
+  const Epoch epoch = epoch_arg(epoch_text);
+  FlightOptions options;
+  options.step_observers.push_back(&recorder);
+  options.event_observers.push_back(&recorder);
+  fly_unlocked(tt, alpha, transfer, iterate, vehicle, profile, options);
+  return epoch;
+}
+
 // Writes a flight's path as `ascent --trajectory` does: the flight is flown
 // again (the same answers give the same flight) with a trajectory recorder.
 // Returns the warning `ascent` would print about the epoch, or nothing.
@@ -472,13 +520,8 @@ std::string export_flight(const std::string& path, const std::string& epoch_text
                    bool iterate, const PyVehicle& vehicle, const PyProfile& profile) {
   const std::optional<TrajectoryFormat> format = trajectory_format(file_name(path));
   if (!format) throw FatalError{exit_usage, path + ": the name must end in .oem, .czml or .kml"};
-  Epoch epoch;
-  if (std::string why = parse_epoch(epoch_text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
   TrajectoryRecorder recorder;
-  FlightOptions options;
-  options.step_observers.push_back(&recorder);
-  options.event_observers.push_back(&recorder);
-  fly_unlocked(tt, alpha, transfer, iterate, vehicle, profile, options);
+  const Epoch epoch = fly_recorded(recorder, epoch_text, tt, alpha, transfer, iterate, vehicle, profile);
   Channel file;
   file.open_file_replacing(path);
   file.put(trajectory_text(*format, recorder, *vehicle.d, epoch));
@@ -491,13 +534,8 @@ std::string export_flight(const std::string& path, const std::string& epoch_text
 // flight flown again with a trajectory recorder and placed at the epoch.
 py::dict impact_points_of(const std::string& epoch_text, double tt, double alpha, bool transfer, bool iterate,
                           const PyVehicle& vehicle, const PyProfile& profile) {
-  Epoch epoch;
-  if (std::string why = parse_epoch(epoch_text, epoch); !why.empty()) throw FatalError{exit_usage, "epoch: " + why};
   TrajectoryRecorder recorder;
-  FlightOptions options;
-  options.step_observers.push_back(&recorder);
-  options.event_observers.push_back(&recorder);
-  fly_unlocked(tt, alpha, transfer, iterate, vehicle, profile, options);
+  const Epoch epoch = fly_recorded(recorder, epoch_text, tt, alpha, transfer, iterate, vehicle, profile);
   const Impacts impacts = impact_points(recorder, *vehicle.d, epoch);
   auto number = [](double x) { return std::isfinite(x) ? py::object(py::float_(x)) : py::object(py::none()); };
   auto of = [&](const std::vector<ImpactPoint>& points) {
@@ -942,7 +980,7 @@ PYBIND11_MODULE(_ascent, m) {
         py::arg("vehicle"), py::arg("profile"), py::arg("output"), py::arg("events"));
   m.def("impact_points", &impact_points_of, py::arg("epoch"), py::arg("tt"), py::arg("alpha"), py::arg("transfer"),
         py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));
-  m.def("fly_staged", &fly_staged_text, py::arg("text"), py::arg("name"));
+  m.def("fly_staged", &fly_staged_text, py::arg("text"), py::arg("name"), py::arg("epoch") = std::nullopt);
   m.def("is_staged_text", [](const std::string& text) { return is_staged_text(text); });
   m.def("export_flight", &export_flight, py::arg("path"), py::arg("epoch"), py::arg("tt"), py::arg("alpha"),
         py::arg("transfer"), py::arg("iterate"), py::arg("vehicle"), py::arg("profile"));

@@ -2,6 +2,7 @@
 flights, and hand-made files whose flights, events and best points are known independently."""
 
 import csv
+import math
 import os
 import re
 import resource
@@ -296,8 +297,32 @@ def test_a_flight_flown_anew_has_the_track_its_saved_flight_has(studies):
     assert flown.stdout.startswith(saved.stdout)
 
 
+def test_an_epoch_places_a_flown_track_as_ascent_places_it(studies, monkeypatch):
+    # The tool's session at another epoch against the same answers flown by ascent-plot at it: the
+    # same track point for point, to the bit; at the default epoch the points differ (the Earth
+    # has turned under the frames), and the track starts by the site (28.45 N, 80.6 W).
+    from ascent.plot import data as D
+    epoch = "2026-06-01T03:00:00"
+    r = run_ascent(studies, "e.txt\n36\n18\ny\n-1\n", "--json", "e.json", "--epoch", epoch)
+    assert r.returncode == 0, r.stderr
+    monkeypatch.chdir(studies)
+    saved, flown = D.load_track(["e.json"], None, ["36:18"], epoch).tracks
+    default = D.load_track((), None, ["36:18"]).tracks[0]
+    for key in ("lat", "lon", "iip_lat", "iip_lon"):
+        assert getattr(saved, key).tolist() == getattr(flown, key).tolist()
+        assert getattr(default, key).tolist() != getattr(flown, key).tolist()
+    assert [(p.part, p.release, p.impact) for p in saved.parts] == [(p.part, p.release, p.impact) for p in flown.parts]
+    north_km, east_km = (flown.lat[0] - 28.45) * 111.2, (flown.lon[0] + 80.6) * 111.2 * math.cos(math.radians(28.45))
+    assert math.hypot(north_km, east_km) < 5  # its first point 10.9 s after lift-off, 0.3 km up
+    listed = plot("--fly", "36:18", "--impacts", "impacts.csv", "--epoch", epoch, "--list", cwd=studies)
+    assert listed.returncode == 0, listed.stderr
+
+
 @pytest.mark.parametrize("args,code,message", [
     (["--bogus"], 64, "unknown option: --bogus"),
+    (["--track", "out.json", "--epoch", "2027-01-01T00:00:00"], 64, "--epoch launches the flights of --fly"),
+    (["--fly", "36:18", "--impacts", "impacts.csv", "--epoch", "2027-13-01T00:00:00"], 64,
+     "--epoch: epoch '2027-13-01T00:00:00'"),
     (["--svg", "-o", "x.png"], 64, "--svg conflicts"),
     (["-o", "x.gif"], 64, "must end in .png, .svg or .pdf"),
     (["--size", "20x20"], 64, "out of range"),

@@ -2,8 +2,10 @@
 
 #include <erfa.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "atmosphere/earth.hpp"
 #include "earth/ballistic.hpp"
 
 namespace ascent {
@@ -71,6 +73,27 @@ std::vector<PlanePass> plane_passes(const Geodetic& site, const OrbitPlane& plan
     s0 = s1, g0 = g1;
   }
   return passes;
+}
+
+double plane_change(const Geodetic& site, const OrbitPlane& plane, long long day, double second, double dut1) {
+  const Vec3 r = site_in_space(site, plane.frame, day, second, dut1).r;
+  const double rho = std::hypot(r[0], r[1]), alpha = std::atan2(r[1], r[0]);
+  const double sin_i = std::sin(plane.i), cos_i = std::cos(plane.i);
+  // A plane of inclination i and node W holds the site when
+  // sin(W - alpha) = -cot(i) tan(phi): two nodes, one for each pass; past
+  // the plane's reach, the one nearest to holding it.
+  const double x = -cos_i * r[2] / std::max(sin_i * rho, 1e-300);
+  const double w = std::asin(std::clamp(x, -1.0, 1.0));
+  const Vec3 n = {sin_i * std::sin(plane.raan), -sin_i * std::cos(plane.raan), cos_i};
+  double best = pi;
+  for (const double node : {alpha + w, alpha + pi - w}) {
+    const Vec3 m = {sin_i * std::sin(node), -sin_i * std::cos(node), cos_i};
+    // The angle between the normals, from its sine and cosine: true to the
+    // last bits near a pass too.
+    const Vec3 c = {n[1] * m[2] - n[2] * m[1], n[2] * m[0] - n[0] * m[2], n[0] * m[1] - n[1] * m[0]};
+    best = std::min(best, std::atan2(std::sqrt(dot(c, c)), dot(n, m)));
+  }
+  return best;
 }
 
 double ground_azimuth(double inertial, double v, double v_site) {

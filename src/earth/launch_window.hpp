@@ -60,6 +60,15 @@ SiteInSpace site_in_space(const Geodetic& site, PlaneFrame frame, long long day,
 // inclination, the two crossings then under five minutes apart).
 std::vector<PlanePass> plane_passes(const Geodetic& site, const OrbitPlane& plane, long long day, double dut1);
 
+// The plane change (rad) the plane asks of a launch from the site at
+// `second` seconds into day `day`: the angle between the plane and the
+// nearer of the two planes of its inclination through the site then (the
+// ascending and the descending pass), the turn a vehicle launched at that
+// instant must make out of the plane it can fly into unaided. Zero at a
+// pass; for a site above the inclination's latitude, measured from the
+// plane whose highest point is the site, the nearest it can fly.
+double plane_change(const Geodetic& site, const OrbitPlane& plane, long long day, double second, double dut1);
+
 // The azimuth over the ground (rad) of a launch that must leave the site at
 // `inertial` azimuth with speed v (m/s, the orbit's speed at injection),
 // the site moving east at v_site (m/s, the Earth's rotation there): the

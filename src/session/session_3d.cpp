@@ -41,6 +41,33 @@ std::optional<ClassicalElements> final_mean_elements(const Flight3dResult& r) {
   }
 }
 
+std::optional<double> node_plane_change(const StagedVehicle& v, const Epoch& epoch, double dut1) {
+  if (v.mission.node < 0) return std::nullopt;
+  const OrbitPlane plane{v.mission.inclination / deg, v.mission.node / deg, PlaneFrame::of_date};
+  return plane_change(world_of(v, 0).site, plane, epoch.day, epoch.second, dut1);
+}
+
+std::string node_warning(const StagedVehicle& v, const Epoch& epoch, double dut1, std::optional<double> change) {
+  if (!change || *change * deg <= plane_change_warning_deg) return {};
+  const OrbitPlane plane{v.mission.inclination / deg, v.mission.node / deg, PlaneFrame::of_date};
+  // The passes of the day before, the day and the day after: of each
+  // direction, the one nearest the epoch.
+  const auto off = [&](const Epoch& e) { return std::fabs((e.day - epoch.day) * 86400.0 + e.second - epoch.second); };
+  std::optional<Epoch> ascending, descending;
+  for (long long day = epoch.day - 1; day <= epoch.day + 1; ++day) {
+    for (const PlanePass& p : plane_passes(world_of(v, 0).site, plane, day, dut1)) {
+      std::optional<Epoch>& n = p.ascending ? ascending : descending;
+      if (!n || off(Epoch{day, p.second}) < off(*n)) n = Epoch{day, p.second};
+    }
+  }
+  std::string w = format("warning: the target node %.3f deg asks a plane change of %.2f deg at lift-off", v.mission.node,
+                         *change * deg) +
+                  format(" (above %g deg: the vehicle may not reach its orbit); ", plane_change_warning_deg);
+  if (!ascending || !descending) return w + "the site does not pass under the target plane";
+  return w + "the site passes under it at " + epoch_text(*ascending) + " (ascending) and " + epoch_text(*descending) +
+         " (descending)";
+}
+
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
   const StagedMission& m = v.mission;
   const TargetApsides target = target_apsides(m, wgs84_earth().a);
@@ -71,12 +98,13 @@ std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
   return t;
 }
 
-std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r) {
+std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, std::optional<double> plane_change) {
   nlohmann::ordered_json j;
   j["vehicle"] = v.name;
   j["dynamics"] = "3d";
   j["reached"] = r.reached;
   if (!r.reached) j["failure"] = r.failure;
+  if (plane_change) j["plane_change_to_node_deg"] = *plane_change * deg;
   nlohmann::ordered_json events = nlohmann::ordered_json::array();
   for (const StagedEvent& e : r.events) {
     events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "earth/mean_elements.hpp"
+#include "earth/launch_window.hpp"
 
 #include "phases/flight_3d.hpp"
 #include "report/trajectory_export.hpp"
@@ -21,7 +22,28 @@ World3d world_at(const StagedVehicle& v, const Epoch& epoch, double dut1);
 // for a state that is not on a closed orbit.
 std::optional<ClassicalElements> final_mean_elements(const Flight3dResult& r);
 
+// The plane change (rad) the target node asks of a launch at the epoch:
+// the angle from the target plane to the nearer plane of its inclination
+// through the site at lift-off (earth/launch_window.hpp). None when the
+// description leaves the node free.
+std::optional<double> node_plane_change(const StagedVehicle& v, const Epoch& epoch, double dut1);
+
+// The largest plane change (deg) a node may ask at lift-off without a
+// warning. The guidance turns the plane on the way up by yawing the
+// thrust, at a cost that grows about as the square of the angle: Corvane 2
+// on its 400 km circle spends 1.4 t of its 3.9 t of spare propellant on
+// 3 degrees, and comes down in its second stage above 5.4.
+constexpr double plane_change_warning_deg = 3;
+
+// A line for standard error when the plane change is above
+// plane_change_warning_deg, naming it and the launch times nearest the epoch
+// at which the site lies in the target plane; otherwise empty.
+std::string node_warning(const StagedVehicle& v, const Epoch& epoch, double dut1, std::optional<double> change);
+
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r);
-std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r);
+// With the plane change to the target node under plane_change_to_node_deg,
+// when one is given.
+std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r,
+                           std::optional<double> plane_change = std::nullopt);
 
 }  // namespace ascent

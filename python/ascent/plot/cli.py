@@ -23,6 +23,7 @@ Usage: ascent-plot [-d DIR] [-j SESSION.json] [-o OUT] [options]
        ascent-plot --mc RUNS.csv [--sensitivity SENS.csv] [--list] [options]
        ascent-plot --control STEERING.csv|OPTIMUM.json [--fly V:TT:ALPHA]... [options]
        ascent-plot [--track FLIGHT.json]... [--fly V:TT:ALPHA]... [--impacts IMPACTS.csv]
+                   [--epoch UTC]
 
 Draws one picture of flights: inertial speed (km/s), altitude (km), thrust
 acceleration (m/s²) and dynamic pressure (kPa) against time, each flight in
@@ -99,6 +100,11 @@ Options:
       --impacts FILE  draw the impact points of ascent-mc --impacts FILE and
                       each part's 3-sigma footprint ellipse (with --track or
                       alone)
+      --epoch UTC     with --track or --impacts: launch the flights of --fly
+                      at this time, YYYY-MM-DDThh:mm:ss[.ffffff], their track
+                      and impact points placed as `ascent --json --epoch`
+                      places them (default: ascent's own epoch; a saved
+                      flight's JSON holds the places of its own)
       --control FILE  draw the optimal ascent of ascent-control: the thrust
                       pitch and the altitude against time from its steering
                       CSV (-o), or the pitch alone from its --json file,
@@ -136,7 +142,7 @@ _WITH_ARG = {
     "-o": "output", "--output": "output", "--size": "size", "-t": "title", "--title": "title",
     "--sweep": "sweep", "--opt": "opt", "--mc": "mc", "--sensitivity": "sens", "--target": "target",
     "--tolerance": "tolerance", "--fly": "fly", "--control": "control", "--vehicle": "vehicle", "--html": "html",
-    "--track": "track", "--impacts": "impacts",
+    "--track": "track", "--impacts": "impacts", "--epoch": "epoch",
 }
 _REPEATED = {"json", "fly", "track"}
 _NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?")
@@ -145,7 +151,7 @@ _NUMBER = re.compile(r"[-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?")
 def parse(argv):
     o = {"dir": None, "main": None, "json": [], "output": None, "size": None, "title": None, "sweep": None,
          "opt": None, "mc": None, "sens": None, "target": None, "tolerance": "10", "fly": [], "vehicle": None,
-         "html": None, "control": None, "track": [], "impacts": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
+         "html": None, "control": None, "track": [], "impacts": None, "epoch": None, "svg": False, "list": False, "compress": True, "help": False, "version": False}
     i = 0
     while i < len(argv):
         a = argv[i]
@@ -191,7 +197,7 @@ def _check(o):
     """The combinations and values a run needs; returns the mode."""
     if o["main"] is not None:
         raise Usage(MAIN_REFUSED)
-    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html", "control", "impacts"):
+    for key in ("dir", "output", "sweep", "opt", "mc", "sens", "vehicle", "html", "control", "impacts", "epoch"):
         v = o[key]
         if v is not None and ("\n" in v or "\r" in v):
             raise Usage(f"the {key} argument holds a line break (CR or LF): refused")
@@ -229,6 +235,8 @@ def _check(o):
             raise Usage("--json and --fly go with flights, not with a CSV")
     if o["vehicle"] and mode != "flight":
         raise Usage("--vehicle goes with flights")
+    if o["epoch"] is not None and not (mode == "track" and o["fly"]):
+        raise Usage("--epoch launches the flights of --fly on the map of --track or --impacts: it goes with them")
     if o["target"] is not None and not _NUMBER.fullmatch(o["target"]):
         raise Usage(f"bad --target '{o['target']}' (want an altitude in km, e.g. 398.6)")
     if not _NUMBER.fullmatch(o["tolerance"]):
@@ -444,7 +452,7 @@ def run(argv):
         title = o["title"]
         done = f"the optimum and {len(payload.flights)} guided flight{'s' if len(payload.flights) != 1 else ''}"
     elif mode == "track":
-        payload = D.load_track(o["track"], o["impacts"], o["fly"])
+        payload = D.load_track(o["track"], o["impacts"], o["fly"], o["epoch"])
         if o["list"]:
             _say(payload.listing)
             return 0

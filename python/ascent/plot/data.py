@@ -1348,14 +1348,21 @@ def load_track_json(path):
     return tracks
 
 
-def track_of_fly(option, profile=None):
+def track_of_fly(option, profile=None, epoch=None):
     """The ground track of a new flight, "VEHICLE.toml:TT:ALPHA", flown through the module; its
-    points placed at the epoch ascent places them at without --epoch."""
+    points placed as `ascent --json --epoch EPOCH` places them (None: ascent's own epoch)."""
     path, tt, alpha = parse_fly_option(option)
     v = _vehicle_of(path)
     f = _fly(v, profile, tt, alpha, where=f"--fly {option}: ")
     name = _vehicle_name(v) or (os.path.basename(path) if path else "built-in vehicle")
-    return _track_of(f.impact_points(), flight_name(1, tt, alpha, name))
+    ascent = _module()
+    try:
+        points = f.impact_points() if epoch is None else f.impact_points(epoch)
+    except ascent.AscentError as e:
+        # A bad epoch is the module's "epoch: ..." of the option given.
+        raise (PlotError(f"--{e.message}", EXIT_USAGE) if e.code == EXIT_USAGE
+               else PlotError(f"--fly {option}: {e.message}")) from None
+    return _track_of(points, flight_name(1, tt, alpha, name))
 
 
 IMPACT_COLUMNS = ("run", "part", "impact_lat_deg", "impact_lon_deg", "status")
@@ -1382,8 +1389,8 @@ def load_footprints(path):
     return [footprint(part, rel, np.frombuffer(la), np.frombuffer(lo)) for part, (rel, la, lo) in points.items()]
 
 
-def load_track(json_paths=(), impacts=None, fly=()):
-    tracks = [t for p in json_paths for t in load_track_json(p)] + [track_of_fly(o) for o in fly]
+def load_track(json_paths=(), impacts=None, fly=(), epoch=None):
+    tracks = [t for p in json_paths for t in load_track_json(p)] + [track_of_fly(o, epoch=epoch) for o in fly]
     footprints = load_footprints(impacts) if impacts else []
     lines = []
     for t in tracks:
