@@ -13,11 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "atmosphere/atmosphere.hpp"
+#include "bench_profile.hpp"
 #include "session/flight.hpp"
 #include "session/session.hpp"
 #include "trajectory/trajectory_step.hpp"
@@ -34,18 +33,6 @@ using namespace ascent;
 constexpr const char* flight_answers = "36\n18\ny\n-1\n";
 // Iterate mode from a start that keeps the series going for its full 49 passes.
 constexpr const char* series_answers = "i\n5\n25\ny\n-1\n";
-
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-const std::string& default_profile() {
-  static const std::string text = read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat");
-  return text;
-}
 
 // A state in the middle of each kind of flight: climbing through the
 // atmosphere under thrust (modes 0 and 1) or burning in vacuum (mode 2).
@@ -205,7 +192,7 @@ void run_in_process(benchmark::State& state, const std::string& answers) {
     S.input.open_memory(answers, "answers");
     S.report.stdout_ch.open_discard();
     S.report.file_sink = FileSink::discard;
-    S.flight.profile_text = &default_profile();
+    S.flight.profile_text = &source_profile_text();
     run_session(S);
     steps = S.guard.steps;
     passes = S.flight.record.passes;

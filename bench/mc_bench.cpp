@@ -10,10 +10,9 @@
 // thread) is the figure to compare between the two.
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "bench_profile.hpp"
 #include "mc_lib.hpp"
 
 namespace {
@@ -21,16 +20,9 @@ namespace {
 using namespace ascent;
 using namespace ascent::mc;
 
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 void BM_DispersionStudy(benchmark::State& state) {
   static const BoosterProfile profile =
-      parse_profile(read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"), "s1.dat");
+      parse_profile(source_profile_text(), "s1.dat");
   Description d = builtin_description();
   if (state.range(0) == 1) d.mission.numerics.integrator = "adaptive";
   McProblem p;

@@ -25,26 +25,18 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "bench_profile.hpp"
 #include "sweep_lib.hpp"
 
 namespace {
 
 using namespace ascent::sweep;
 
-std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 const ascent::BoosterProfile& bundled_profile() {
   static const ascent::BoosterProfile profile =
-      ascent::parse_profile(read_file(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"), "s1.dat");
+      ascent::parse_profile(source_profile_text(), "s1.dat");
   return profile;
 }
 

@@ -63,6 +63,29 @@ TEST(CommandLine, EveryToolAnswersHelpAndVersionAndRefusesABadOptionWith64) {
   EXPECT_EQ(r.exit_code, 64);
 }
 
+// The study tools read --help and --version among their other options too:
+// the same answer as either alone, the usage text when both are given.
+TEST(CommandLine, StudyToolsAnswerHelpAndVersionAmongOtherOptions) {
+  const std::pair<const char*, std::string> tools[] = {{ASCENT_SWEEP_BINARY, "ascent-sweep"},
+                                                       {ASCENT_OPTIMIZE_BINARY, "ascent-optimize"},
+                                                       {ASCENT_MC_BINARY, "ascent-mc"}};
+  for (const auto& [program, name] : tools) {
+    SCOPED_TRACE(name);
+    Dir d;
+    const std::string usage = d.tool(program, {"--help"}).out;
+    ASSERT_EQ(usage.rfind("Usage: " + name, 0), 0u) << usage;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--jobs", "2", "--help"}, usage},
+        {{"--jobs", "2", "--version"}, name + " " + project_version() + "\r\n"},
+        {{"--version", "--jobs", "2", "--help"}, usage}};
+    for (const auto& [args, out] : cases) {
+      const e2e::RunResult r = d.tool(program, args);
+      EXPECT_EQ(r.exit_code, 0) << args.back();
+      EXPECT_EQ(r.out, out) << args.back();
+    }
+  }
+}
+
 TEST(CommandLine, MakeProfileParsesItsArguments) {
   if (std::system("python3 -c 1 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
   Dir d;

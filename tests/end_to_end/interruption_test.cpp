@@ -169,6 +169,27 @@ TEST(SweepInterruption, KeepsTheRowsFlownInThePartialFileAndThePreviousCsv) {
   EXPECT_FALSE(d.exists("grid.csv.partial"));
 }
 
+// A staged key grid stopped keeps its first points alike: whole rows in grid
+// order, the bytes of a complete sweep of just those points.
+TEST(SweepInterruption, AStoppedKeyGridKeepsItsFirstPointsWhole) {
+  Dir d;
+  d.write("v.toml", read_file(std::string(ASCENT_SOURCE_DIR) + "/vehicles/corvane_leo.toml"));
+  const std::vector<std::string> args = {"--vehicle", "v.toml", "--vary", "payload.mass=1000:30000:1",
+                                         "-j", "2", "-o", "grid.csv"};
+  e2e::Child c = e2e::start_program(ASCENT_SWEEP_BINARY, args, d.dir(), d.io_base(), "");
+  ASSERT_TRUE(e2e::wait_for_text(d.dir() / ("grid.csv.tmp" + std::to_string(c.pid) + "-0"), ",ok\r\n", 5, 60));
+  kill(c.pid, SIGTERM);
+  EXPECT_EQ(e2e::wait_program(c, 60).exit_code, 128 + SIGTERM);
+  const std::vector<std::string> kept = rows_of(d.read("grid.csv.partial"));
+  ASSERT_GE(kept.size(), 6u);
+  ASSERT_LT(kept.size(), 29002u);
+  // The header, then payloads of 1000 kg, 1001 kg and so on.
+  const std::string last = std::to_string(1000 + kept.size() - 2);
+  e2e::RunResult r = sweep(d, {"--vehicle", "v.toml", "--vary", "payload.mass=1000:" + last + ":1", "-o", "ref.csv"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(rows_of(d.read("ref.csv")), kept);
+}
+
 // Two sweeps writing one name at once: each writes a file of its own, and
 // the CSV left is one whole sweep, the same bytes as a sweep flown alone.
 TEST(SweepInterruption, TwoSweepsWritingOneNameNeverMixTheirRows) {

@@ -57,6 +57,15 @@ bool take_shared(cli::Args& a, SharedOptions& o) {
 
 unsigned jobs_or_cores(unsigned jobs) { return jobs != 0 ? jobs : std::max(1u, std::thread::hardware_concurrency()); }
 
+bool answer_help_or_version(bool help, bool version, const char* tool, const char* usage) {
+  if (help) {
+    cli::print_text(usage);
+  } else if (version) {
+    cli::print_text(std::string(tool) + " " + cli::version() + "\n");
+  }
+  return help || version;
+}
+
 std::string turn_time_refusal(double tt) {
   if (tt >= min_turn_time) return {};
   return "--tt: ascent refuses turn times below " + shortest_text(min_turn_time) + " s, got " + shortest_text(tt);

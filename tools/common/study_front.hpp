@@ -31,6 +31,11 @@ std::vector<cli::Option> option_table(std::vector<cli::Option> own);
 // tool's own).
 bool take_shared(cli::Args& a, SharedOptions& o);
 
+// --help or --version among other options (cli::answer_help_or_version
+// answers them alone): prints the usage text, else the version line, and
+// is true when it did, the tool having nothing more to do.
+bool answer_help_or_version(bool help, bool version, const char* tool, const char* usage);
+
 // The threads a study flies on: --jobs, else one per core.
 unsigned jobs_or_cores(unsigned jobs);
 

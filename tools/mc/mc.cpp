@@ -588,14 +588,7 @@ int run_staged(const Options& o, const study::StagedDescription& staged) {
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-mc", usage_text)) return 0;
   Options o = parse_options(argc, argv);
-  if (o.shared.help) {
-    write_stdout(usage_text);
-    return 0;
-  }
-  if (o.shared.version) {
-    write_stdout(std::string("ascent-mc ") + cli::version() + "\n");
-    return 0;
-  }
+  if (study::answer_help_or_version(o.shared.help, o.shared.version, "ascent-mc", usage_text)) return 0;
   if (o.merging) return run_merge(o);
 
   McProblem p;

@@ -658,6 +658,17 @@ nlohmann::ordered_json study_json(const std::string& line) {
 
 }  // namespace
 
+nlohmann::ordered_json check_json(const PromiseCheck& c) {
+  nlohmann::ordered_json j;
+  j["searched_kg"] = c.searched_M;
+  j["carrying"] = c.carrying;
+  if (c.next) j["carrying_plus_1_kg"] = c.carrying_next;
+  j["contradicted"] = c.contradicted;
+  j["contradicted_runs"] = c.examples;
+  j["flights"] = c.flights;
+  return j;
+}
+
 std::string summary_json(const Summary& s) {
   nlohmann::ordered_json j;
   if (!s.study_line.empty()) j["study"] = study_json(s.study_line);
@@ -679,16 +690,7 @@ std::string summary_json(const Summary& s) {
     j["reached_share_high"] = p.high;
     j["promise_SC_M_nominal_kg"] = p.SC_M_nominal;
     j["promise_trials"] = p.trials;
-    if (p.check) {
-      nlohmann::ordered_json c;
-      c["searched_kg"] = p.check->searched_M;
-      c["carrying"] = p.check->carrying;
-      if (p.check->next) c["carrying_plus_1_kg"] = p.check->carrying_next;
-      c["contradicted"] = p.check->contradicted;
-      c["contradicted_runs"] = p.check->examples;
-      c["flights"] = p.check->flights;
-      j["promise_check"] = c;
-    }
+    if (p.check) j["promise_check"] = check_json(*p.check);
   } else {
     j["SC_M_promised_kg"] = number_or_null(s.SC_M_promised);
     if (!s.promise_stopped.empty()) j["promise_stopped_by"] = s.promise_stopped;

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "footprint.hpp"
 #include "io/exit_codes.hpp"
 #include "report/flight_summary.hpp"
@@ -275,6 +277,8 @@ struct PromiseCheck {
 
 // The check's lines for the summary printed at the end.
 std::string check_text(const PromiseCheck& c);
+// The check in the study's JSON summary, the classic's and the staged's alike.
+nlohmann::ordered_json check_json(const PromiseCheck& c);
 
 struct Promise {
   double probability = 0, tolerance_km = 0;

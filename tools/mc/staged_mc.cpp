@@ -427,16 +427,7 @@ std::string staged_summary_json(const StagedSummary& s, const std::string& study
                     {"payload_kg", s.payload},      {"carrying", s.carrying},   {"share", s.share},
                     {"interval", {s.low, s.high}},  {"trials", s.trials},       {"flights", s.flights}};
     if (s.tolerance_km > 0) j["promise"]["tolerance_km"] = s.tolerance_km;
-    if (s.check) {
-      nlohmann::ordered_json c;
-      c["searched_kg"] = s.check->searched_M;
-      c["carrying"] = s.check->carrying;
-      if (s.check->next) c["carrying_plus_1_kg"] = s.check->carrying_next;
-      c["contradicted"] = s.check->contradicted;
-      c["contradicted_runs"] = s.check->examples;
-      c["flights"] = s.check->flights;
-      j["promise"]["check"] = c;
-    }
+    if (s.check) j["promise"]["check"] = check_json(*s.check);
   }
   return j.dump(2) + "\n";
 }

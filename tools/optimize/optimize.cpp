@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,6 +192,37 @@ struct Output {
 
 std::string km(double m) { return real_text(m / 1000, 1, 1); }
 
+// The search, its best mass so far on the progress bar. Empty when a signal
+// stopped it before any flight ended: there is nothing to write, and the
+// signal has been reported.
+std::optional<OptimizeResult> search(const OptimizeProblem& p, unsigned jobs) {
+  ProgressBar bar(p.max_flights);
+  OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
+    bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
+  });
+  bar.finish();
+  if (r.evaluations.empty()) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
+    return std::nullopt;
+  }
+  return r;
+}
+
+// Once the outputs are written: a search a signal stopped, or one in which no
+// flight reached the target, is said on standard error and in the exit code.
+int exit_status(const OptimizeProblem& p, const OptimizeResult& r, bool reached) {
+  if (r.interrupted) {
+    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
+                                       std::to_string(r.flights()) + " flights: the outputs hold them");
+    return exit_signal(interrupt_signal);
+  }
+  if (!reached) {
+    cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");
+    return exit_no_orbit;
+  }
+  return 0;
+}
+
 // A staged vehicle: the free keys of any stage, the final mass on the
 // target orbit maximised; the best vehicle's description ends standard
 // output (fly it: ascent --vehicle FILE).
@@ -219,16 +251,9 @@ int run_staged(Options& opts, const study::StagedDescription& staged) {
   study::check_files({o.output, opts.json}, {o.vehicle});
   if (std::string bad = check_problem(p); !bad.empty()) fail(exit_usage, bad);
   Output csv(o.output), json(opts.json);
-  const unsigned jobs = study::jobs_or_cores(o.jobs);
-  ProgressBar bar(p.max_flights);
-  OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
-    bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
-  });
-  bar.finish();
-  if (r.evaluations.empty()) {
-    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
-    return exit_signal(interrupt_signal);
-  }
+  const std::optional<OptimizeResult> found = search(p, study::jobs_or_cores(o.jobs));
+  if (!found) return exit_signal(interrupt_signal);
+  const OptimizeResult& r = *found;
   const bool reached = r.best >= 0;
   const Evaluation& e = r.evaluations.at(reached ? static_cast<std::size_t>(r.best) : 0);
   std::string table = csv_header(p);
@@ -264,30 +289,14 @@ int run_staged(Options& opts, const study::StagedDescription& staged) {
                      : "  search  = ran out of flights (--max-flights " + std::to_string(p.max_flights) + ")\n";
   if (e.flight.ok) out += "\nThe vehicle flown:\n" + staged.text_with(keys, e.free_values);
   cli::print_text(out);
-  if (r.interrupted) {
-    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
-                                       std::to_string(r.flights()) + " flights: the outputs hold them");
-    return exit_signal(interrupt_signal);
-  }
-  if (!reached) {
-    cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");
-    return exit_no_orbit;
-  }
-  return 0;
+  return exit_status(p, r, reached);
 }
 
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-optimize", usage_text)) return 0;
   Options opts = parse_options(argc, argv);
   const study::SharedOptions& o = opts.shared;
-  if (o.help) {
-    cli::print_text(usage_text);
-    return 0;
-  }
-  if (o.version) {
-    cli::print_text(std::string("ascent-optimize ") + cli::version() + "\n");
-    return 0;
-  }
+  if (study::answer_help_or_version(o.help, o.version, "ascent-optimize", usage_text)) return 0;
   OptimizeProblem& p = opts.problem;
   Description desc;
   const std::unique_ptr<study::StagedDescription> staged = study::read_vehicle(o.vehicle, desc);
@@ -318,16 +327,9 @@ int run(int argc, char** argv) {
 
   Output csv(o.output), json(opts.json), answers(answers_out), vehicle(vehicle_out);
 
-  const unsigned jobs = study::jobs_or_cores(o.jobs);
-  ProgressBar bar(p.max_flights);
-  OptimizeResult r = optimize::optimize(p, jobs, [&bar](std::size_t done, std::size_t, double best) {
-    bar.update(done, best > 0 ? "best " + real_text(best, 1, 0) + " kg" : std::string("none reached yet"));
-  });
-  bar.finish();
-  if (r.evaluations.empty()) {
-    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " before any flight ended");
-    return exit_signal(interrupt_signal);
-  }
+  const std::optional<OptimizeResult> found = search(p, study::jobs_or_cores(o.jobs));
+  if (!found) return exit_signal(interrupt_signal);
+  const OptimizeResult& r = *found;
 
   // The flight reported: the best, or when none reached the target the one
   // that missed least (the first evaluation of the best merit).
@@ -416,16 +418,7 @@ int run(int argc, char** argv) {
                      : "  search  = ran out of flights (--max-flights " + std::to_string(p.max_flights) + ")\n";
   if (!described.empty()) out += "\nThe vehicle flown:\n" + described;
   cli::print_text(out);
-  if (r.interrupted) {
-    cli::report("ascent-optimize", std::string("stopped by ") + signal_name(interrupt_signal) + " after " +
-                                       std::to_string(r.flights()) + " flights: the outputs hold them");
-    return exit_signal(interrupt_signal);
-  }
-  if (!reached) {
-    cli::report("ascent-optimize", "no flight reached the target within " + shortest_text(p.tolerance / 1000) + " km");
-    return exit_no_orbit;
-  }
-  return 0;
+  return exit_status(p, r, reached);
 }
 
 }  // namespace

@@ -175,14 +175,7 @@ int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-sweep", usage_text)) return 0;
   Options opts = parse_options(argc, argv);
   study::SharedOptions& o = opts.shared;
-  if (o.help) {
-    cli::print_text(usage_text);
-    return 0;
-  }
-  if (o.version) {
-    cli::print_text(std::string("ascent-sweep ") + cli::version() + "\n");
-    return 0;
-  }
+  if (study::answer_help_or_version(o.help, o.version, "ascent-sweep", usage_text)) return 0;
   Plan plan;
   plan.tt = grid("--tt", o.tt);
   plan.alpha = grid("--alpha", o.alpha);

@@ -199,6 +199,42 @@ std::vector<FlightResult> fly_unit(const Plan& plan, const Units& u, std::size_t
   return out;
 }
 
+// Flies units 0 .. count - 1 on `jobs` threads and hands their points to
+// `sink` in order: a unit is one point, or a row of them in order. The
+// reorder buffer lets a worker run at most four units a thread ahead of the
+// first unit not yet delivered. A signal ends the flights in hand at their
+// next step: the first point it ended ends the delivery, every point before
+// it delivered.
+template <class Unit, class Fly, class Sink>
+StreamOutcome stream_in_order(std::size_t count, unsigned jobs, Fly fly, const Sink& sink,
+                              const std::function<void(std::size_t)>& progress) {
+  const std::size_t window = 4 * std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(count, 1));
+  struct Stopped {};
+  StreamOutcome outcome;
+  auto deliver = [&](auto& point) {
+    if (point.interrupted) throw Stopped{};
+    sink(point);
+    ++outcome.delivered;
+  };
+  try {
+    run_in_order<Unit>(
+        count, jobs, window, fly,
+        [&](std::size_t, Unit& unit) {
+          if constexpr (requires { unit.begin(); }) {
+            for (auto& point : unit) deliver(point);
+          } else {
+            deliver(unit);
+          }
+        },
+        [&](std::size_t) {
+          if (progress) progress(outcome.delivered);
+        });
+  } catch (const Stopped&) {
+    outcome.signal = static_cast<int>(interrupt_signal);
+  }
+  return outcome;
+}
+
 }  // namespace
 
 std::vector<FlightResult> run_sweep(const Plan& plan, unsigned jobs,
@@ -223,31 +259,8 @@ StreamOutcome stream_sweep(const Plan& plan, unsigned jobs,
                            const std::function<void(const FlightResult&)>& sink,
                            const std::function<void(std::size_t)>& progress) {
   const Units u = units_of(plan, jobs);
-  const std::size_t threads_wanted = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(u.count, 1));
-  // The reorder buffer: a worker may run at most this far ahead of the
-  // first unit not yet delivered.
-  const std::size_t window = 4 * threads_wanted;
-  // A signal ends the flights in hand at their next step: the first of them
-  // in grid order ends the delivery, every flight before it delivered.
-  struct Stopped {};
-  StreamOutcome outcome;
-  try {
-    run_in_order<std::vector<FlightResult>>(
-        u.count, jobs, window, [&](std::size_t i) { return fly_unit(plan, u, i); },
-        [&](std::size_t, std::vector<FlightResult>& fs) {
-          for (FlightResult& r : fs) {
-            if (r.interrupted) throw Stopped{};
-            sink(r);
-            ++outcome.delivered;
-          }
-        },
-        [&](std::size_t) {
-          if (progress) progress(outcome.delivered);
-        });
-  } catch (const Stopped&) {
-    outcome.signal = static_cast<int>(interrupt_signal);
-  }
-  return outcome;
+  return stream_in_order<std::vector<FlightResult>>(
+      u.count, jobs, [&](std::size_t i) { return fly_unit(plan, u, i); }, sink, progress);
 }
 
 std::string study_profile(const std::string& given, const Description& d, const char* tool) {
@@ -330,25 +343,7 @@ std::string key_grid_header(const KeyGrid& g) {
 
 StreamOutcome stream_key_grid(const KeyGrid& g, unsigned jobs, const std::function<void(const KeyPoint&)>& sink,
                               const std::function<void(std::size_t)>& progress) {
-  const std::size_t n = g.size();
-  const std::size_t window = 4 * std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(n, 1));
-  struct Stopped {};
-  StreamOutcome outcome;
-  try {
-    run_in_order<KeyPoint>(
-        n, jobs, window, [&](std::size_t i) { return fly_point(g, i); },
-        [&](std::size_t, KeyPoint& p) {
-          if (p.interrupted) throw Stopped{};
-          sink(p);
-          ++outcome.delivered;
-        },
-        [&](std::size_t) {
-          if (progress) progress(outcome.delivered);
-        });
-  } catch (const Stopped&) {
-    outcome.signal = static_cast<int>(interrupt_signal);
-  }
-  return outcome;
+  return stream_in_order<KeyPoint>(g.size(), jobs, [&](std::size_t i) { return fly_point(g, i); }, sink, progress);
 }
 
 }  // namespace ascent::sweep

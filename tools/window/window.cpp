@@ -187,14 +187,7 @@ OrbitPlane plane_of_date(const OrbitPlane& p, long long day, double second, doub
 int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-window", usage_text)) return 0;
   const Options o = parse_options(argc, argv);
-  if (o.help) {
-    cli::print_text(usage_text);
-    return 0;
-  }
-  if (o.version) {
-    cli::print_text(std::string("ascent-window ") + cli::version() + "\n");
-    return 0;
-  }
+  if (study::answer_help_or_version(o.help, o.version, "ascent-window", usage_text)) return 0;
   if (o.date.empty()) usage("--date: the day is missing (YYYY-MM-DD)");
   Epoch day;
   if (o.date.size() != 10) usage("--date: '" + o.date + "' is not a day YYYY-MM-DD");
