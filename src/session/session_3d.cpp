@@ -8,6 +8,7 @@
 
 #include "atmosphere/earth.hpp"
 #include "earth/frames.hpp"
+#include "session/staged_session.hpp"
 
 namespace ascent {
 
@@ -25,6 +26,29 @@ std::string format(const char* f, double a, double b = 0, double c = 0, double d
 
 World3d world_at(const StagedVehicle& v, const Epoch& epoch, double dut1) {
   return world_of(v, greenwich_sidereal_angle(time_scales(epoch.day, epoch.second, dut1)));
+}
+
+Flown3d fly_3d_recorded(const StagedVehicle& v, const Epoch& epoch) {
+  Flown3d f;
+  f.path.name = v.name;
+  f.path.world = world_at(v, epoch, v.dut1);
+  f.path.dut1 = v.dut1;
+  // The vehicle on the pad, as the flight starts it: the path starts where
+  // the events at lift-off are marked.
+  f.path.on_step(inertial_of(f.path.world.earth, 0.0, f.path.world.site, {0, 0, 0}));
+  double next = 0;  // s, the next whole second for the lines
+  Line3d last{};
+  f.result = fly_3d(v, f.path.world, [&](const InertialState& s, double mass) {
+    f.path.on_step(s);
+    last = {s.t, geodetic_of(f.path.world.earth, s.r).h, std::sqrt(s.v[0] * s.v[0] + s.v[1] * s.v[1] + s.v[2] * s.v[2]), mass};
+    if (s.t < next) return;
+    f.lines.push_back(last);
+    next = std::floor(s.t) + 1;
+  });
+  if (!f.lines.empty() && f.lines.back().t < last.t) f.lines.push_back(last);
+  for (const StagedEvent& e : f.result.events) f.path.marks.push_back({e.t, e.name});
+  f.releases = staged_releases(v, f.result.drops);
+  return f;
 }
 
 std::optional<ClassicalElements> final_mean_elements(const Flight3dResult& r) {
@@ -71,17 +95,14 @@ std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
   return t;
 }
 
-std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r) {
+std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, const Impacts* impacts,
+                           const std::vector<Line3d>* lines) {
   nlohmann::ordered_json j;
   j["vehicle"] = v.name;
   j["dynamics"] = "3d";
   j["reached"] = r.reached;
   if (!r.reached) j["failure"] = r.failure;
-  nlohmann::ordered_json events = nlohmann::ordered_json::array();
-  for (const StagedEvent& e : r.events) {
-    events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
-  }
-  j["events"] = events;
+  j["events"] = staged_events_json(r.events);
   const OrbitElements& o = r.osculating;
   j["final_orbit"] = {{"semi_major_axis_osculating_m", o.a},
                       {"eccentricity_osculating", o.e},
@@ -104,9 +125,18 @@ std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r) {
     f["apogee_altitude_mean_m"] = apogee_height(earth, *m);
   }
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
-  nlohmann::ordered_json drops = nlohmann::ordered_json::array();
-  for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
-  j["separations"] = drops;
+  j["separations"] = staged_drops_json(r.drops);
+  if (impacts != nullptr) put_impacts_json(j, *impacts);
+  if (lines != nullptr) {
+    nlohmann::ordered_json t = nlohmann::ordered_json::array(), h = t, speed = t, m = t;
+    for (const Line3d& x : *lines) {
+      t.push_back(x.t);
+      h.push_back(x.altitude);
+      speed.push_back(x.speed);
+      m.push_back(x.mass);
+    }
+    j["path"] = {{"t", t}, {"altitude", h}, {"speed", speed}, {"mass", m}};
+  }
   return j.dump(2) + "\n";
 }
 
