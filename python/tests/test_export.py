@@ -160,11 +160,11 @@ def test_oem_is_erfas_reduction_of_the_earth_fixed_track(workdir, vehicle, epoch
     assert math.degrees(math.acos(n[2] / np.linalg.norm(n))) == pytest.approx(site["target.inclination"], abs=1e-6)
 
 
-def corvane_3d(folder, site, dut1):
-    """Corvane 2 flown in 3-D from `site` (lines of [mission]), UT1 - UTC = dut1."""
+def corvane(folder, site, dut1, dynamics):
+    """Corvane 2 flown from `site` (lines of [mission]), UT1 - UTC = dut1, in "3d" or "planar"."""
     text = (SOURCE_DIR / "vehicles" / "corvane_leo.toml").read_text().replace("latitude = 28.5\n", site)
-    path = folder / "c3.toml"
-    path.write_text(text + f'\n[model]\ndynamics = "3d"\ndut1 = {dut1}\n')
+    path = folder / f"c_{dynamics}.toml"
+    path.write_text(text + f'\n[model]\ndynamics = "{dynamics}"\ndut1 = {dut1}\n')
     return path
 
 
@@ -178,11 +178,13 @@ def test_3d_oem_is_erfas_reduction_of_the_flights_earth(workdir, site, epoch, du
     # through the CIO-based one (Earth rotation angle and the CIP's X, Y), each instant's own. The
     # flight's Earth turns at WGS 84's rate about the axis of the epoch: the real one turns faster
     # by 1.5e-12 rad/s and its axis moves by under 1e-11 rad/s, centimetres in the flight's hour.
-    vehicle = corvane_3d(workdir, site, dut1)
+    vehicle = corvane(workdir, site, dut1, "3d")
     for name in ("f.oem", "f.czml", "f.kml"):
         done = run_ascent(workdir, "", "--vehicle", str(vehicle), "--trajectory", name, "--epoch", epoch,
                           "--json", "f.json")
         assert done.returncode == 0, done.stderr
+    done = run_ascent(workdir, "", "--vehicle", str(corvane(workdir, site, dut1, "planar")), "--json", "p.json")
+    assert done.returncode == 0, done.stderr
     flight = json.loads((workdir / "f.json").read_text())
     assert flight["reached"]
     times, states = read_oem(workdir / "f.oem")
@@ -222,3 +224,7 @@ def test_3d_oem_is_erfas_reduction_of_the_flights_earth(workdir, site, epoch, du
     dropped = [(s["t"], s["what"].split(": ")[0]) for s in flight["separations"]]
     assert [(p["t"], p["part"]) for p in flight["impact_points"]] == dropped
     assert [part for _, part in dropped] == ["first stage", "fairing"]
+    # Its lines in the air: the largest dynamic pressure is the planar flight's (a sphere without
+    # J2, the Earth's turn credited along the plane) within 2 %.
+    q3, qp = (max(json.loads((workdir / f).read_text())["path"]["dynamic_pressure"]) for f in ("f.json", "p.json"))
+    assert q3 == pytest.approx(qp, rel=0.02)

@@ -27,7 +27,7 @@ std::optional<ClassicalElements> final_mean_elements(const Flight3dResult& r);
 // coefficients of [impact]) and, for the pictures, its lines at the first
 // step at or after each whole second of flight and the last.
 struct Line3d {
-  double t, altitude, speed, mass;  // s, m (geodetic), m/s (inertial), kg
+  double t, altitude, speed, q, mass;  // s, m (geodetic), m/s (inertial), Pa, kg
 };
 struct Flown3d {
   Flight3dResult result;
@@ -39,8 +39,8 @@ Flown3d fly_3d_recorded(const StagedVehicle& v, const Epoch& epoch);
 
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r);
 // With `impacts` and `lines`, the planar staged flight's "impact_points",
-// "instantaneous_impact_points" and "path" (without the thrust acceleration
-// and dynamic pressure, which the 3-D flight does not hand out by step).
+// "instantaneous_impact_points" and "path" (without the thrust acceleration,
+// which the 3-D flight does not hand out by step).
 std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, const Impacts* impacts = nullptr,
                            const std::vector<Line3d>* lines = nullptr);
 
