@@ -151,6 +151,9 @@ int run_3d(const ascent::StagedVehicle& v, const std::string& vehicle_path, cons
   if (std::string w = ascent::epoch_warning(epoch); (epoch_given || trajectory_path != nullptr) && !w.empty()) {
     ascent::cli::report("ascent", w);
   }
+  if (json_path == nullptr && trajectory_path == nullptr) {  // the report alone: no path to keep
+    return print_raw(ascent::report_3d_text(v, ascent::fly_3d(v, ascent::world_at(v, epoch, v.dut1))));
+  }
   const ascent::Flown3d f = ascent::fly_3d_recorded(v, epoch);
   ascent::Impacts impacts;
   if (json_path != nullptr || (trajectory_path != nullptr && format != ascent::TrajectoryFormat::oem)) {
