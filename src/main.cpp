@@ -87,17 +87,30 @@ int print_raw(const std::string& text) {
   return 0;
 }
 
-// A staged vehicle flies at once: its report to standard output, and with
-// --json FILE the same as JSON, with --trajectory FILE its path; each
-// written whole or not at all, and none unless all are.
-int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
-               const char* trajectory_path, ascent::TrajectoryFormat format, const ascent::Epoch& epoch) {
+// A staged vehicle's outputs never replace its description.
+void refuse_overwriting(const std::string& vehicle_path, const char* json_path, const char* trajectory_path) {
   for (const char* out : {json_path, trajectory_path}) {
     if (out != nullptr && ascent::same_file(out, vehicle_path)) {
       throw ascent::FatalError{ascent::err_access_denied, std::string(out == json_path ? "--json " : "--trajectory ") +
                                                               out + ": refused: it would overwrite the vehicle description"};
     }
   }
+}
+
+void report_cut_path(const char* trajectory_path, bool cut_short, double cut_at) {
+  if (!cut_short) return;
+  char at[32];
+  std::snprintf(at, sizeof at, "%.2f", cut_at);
+  ascent::cli::report("ascent", std::string("--trajectory ") + trajectory_path +
+                                    ": the flight's state is no place after T+" + at + " s: the path written ends there");
+}
+
+// A staged vehicle flies at once: its report to standard output, and with
+// --json FILE the same as JSON, with --trajectory FILE its path; each
+// written whole or not at all, and none unless all are.
+int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
+               const char* trajectory_path, ascent::TrajectoryFormat format, const ascent::Epoch& epoch) {
+  refuse_overwriting(vehicle_path, json_path, trajectory_path);
   ascent::Channel json_file, trajectory_file;
   if (json_path != nullptr) json_file.open_file_replacing_through_links(json_path);
   if (trajectory_path != nullptr) {
@@ -118,39 +131,48 @@ int run_staged(const ascent::StagedVehicle& v, const std::string& vehicle_path, 
   if (trajectory_path != nullptr) {
     trajectory_file.put(ascent::trajectory_text(format, f.path, where, impacts, epoch));
     trajectory_file.finish();
-    if (f.path.cut_short()) {
-      char at[32];
-      std::snprintf(at, sizeof at, "%.2f", f.path.cut_at());
-      ascent::cli::report("ascent", std::string("--trajectory ") + trajectory_path +
-                                        ": the flight's state is no place after T+" + at + " s: the path written ends there");
-    }
+    report_cut_path(trajectory_path, f.path.cut_short(), f.path.cut_at());
   }
   json_file.commit();
   trajectory_file.commit();
   return print_raw(ascent::staged_report_text(v, f.result));
 }
 
-// A staged vehicle flown in 3-D, launched at the epoch: its report and JSON
-// as run_staged writes them. ERFA's doubt about the date is said for an
-// epoch given, not for the default one.
+// A staged vehicle flown in 3-D, launched at the epoch: its report, JSON
+// and path as run_staged writes them. ERFA's doubt about the date is said
+// for an epoch given or a path written, not for the default epoch alone.
 int run_3d(const ascent::StagedVehicle& v, const std::string& vehicle_path, const char* json_path,
-           const ascent::Epoch& epoch, bool epoch_given) {
-  if (json_path != nullptr && ascent::same_file(json_path, vehicle_path)) {
-    throw ascent::FatalError{ascent::err_access_denied,
-                             std::string("--json ") + json_path + ": refused: it would overwrite the vehicle description"};
+           const char* trajectory_path, ascent::TrajectoryFormat format, const ascent::Epoch& epoch,
+           bool epoch_given) {
+  refuse_overwriting(vehicle_path, json_path, trajectory_path);
+  ascent::Channel json_file, trajectory_file;
+  if (json_path != nullptr) json_file.open_file_replacing_through_links(json_path);
+  if (trajectory_path != nullptr) trajectory_file.open_file_replacing_through_links(trajectory_path);
+  if (std::string w = ascent::epoch_warning(epoch); (epoch_given || trajectory_path != nullptr) && !w.empty()) {
+    ascent::cli::report("ascent", w);
   }
-  if (std::string w = ascent::epoch_warning(epoch); epoch_given && !w.empty()) ascent::cli::report("ascent", w);
   const std::optional<double> change = ascent::node_plane_change(v, epoch, v.dut1);
   if (std::string w = ascent::node_warning(v, epoch, v.dut1, change); !w.empty()) ascent::cli::report("ascent", w);
-  const ascent::Flight3dResult r = ascent::fly_3d(v, ascent::world_at(v, epoch, v.dut1));
-  if (json_path != nullptr) {
-    ascent::Channel file;
-    file.open_file_replacing_through_links(json_path);
-    file.put(ascent::report_3d_json(v, r, change));
-    file.finish();
-    file.commit();
+  if (json_path == nullptr && trajectory_path == nullptr) {  // the report alone: no path to keep
+    return print_raw(ascent::report_3d_text(v, ascent::fly_3d(v, ascent::world_at(v, epoch, v.dut1))));
   }
-  return print_raw(ascent::report_3d_text(v, r));
+  const ascent::Flown3d f = ascent::fly_3d_recorded(v, epoch);
+  ascent::Impacts impacts;
+  if (json_path != nullptr || (trajectory_path != nullptr && format != ascent::TrajectoryFormat::oem)) {
+    impacts = ascent::impact_points(f.path, f.releases, epoch);
+  }
+  if (json_path != nullptr) {
+    json_file.put(ascent::report_3d_json(v, f.result, change, &impacts, &f.lines));
+    json_file.finish();
+  }
+  if (trajectory_path != nullptr) {
+    trajectory_file.put(ascent::trajectory_text(format, f.path, impacts, epoch));
+    trajectory_file.finish();
+    report_cut_path(trajectory_path, f.path.cut_short, f.path.cut_at);
+  }
+  json_file.commit();
+  trajectory_file.commit();
+  return print_raw(ascent::report_3d_text(v, f.result));
 }
 
 // A file the session reads or writes whatever the answers, and how a
@@ -272,11 +294,7 @@ int main(int argc, char** argv) {
     if (print_keys) return print_raw(ascent::key_reference_markdown());
     if (ascent::StagedVehicle staged; vehicle_path != nullptr && ascent::read_any_description(vehicle_path, staged, desc)) {
       if (staged.dynamics == "3d") {
-        if (trajectory_path != nullptr) {
-          ascent::cli::report("ascent", "--trajectory: not written for a 3-D flight yet");
-          return ascent::exit_usage;
-        }
-        return run_3d(staged, vehicle_path, json_path, epoch, epoch_given);
+        return run_3d(staged, vehicle_path, json_path, trajectory_path, trajectory_format, epoch, epoch_given);
       }
       if (epoch_alone()) return ascent::exit_usage;
       return run_staged(staged, vehicle_path, json_path, trajectory_path, trajectory_format, epoch);

@@ -373,14 +373,16 @@ py::dict fly_3d_of(const StagedVehicle& v, const std::optional<std::string>& epo
   if (std::string w = epoch_warning(epoch); epoch_text && !w.empty()) warnings.append(w);
   const std::optional<double> change = node_plane_change(v, epoch, v.dut1);
   if (std::string w = node_warning(v, epoch, v.dut1, change); !w.empty()) warnings.append(w);
-  Flight3dResult r;
+  Flown3d f;
+  Impacts impacts;
   {
     py::gil_scoped_release unlocked;
-    r = fly_3d(v, world_at(v, epoch, v.dut1));
+    f = fly_3d_recorded(v, epoch);
+    impacts = impact_points(f.path, f.releases, epoch);
   }
   py::dict out;
   out["dynamics"] = "3d";
-  out["json"] = report_3d_json(v, r, change);
+  out["json"] = report_3d_json(v, f.result, change, &impacts, &f.lines);
   out["warnings"] = warnings;
   return out;
 }

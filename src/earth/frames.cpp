@@ -92,6 +92,12 @@ Mat3 celestial_to_intermediate(const TimeScales& t) {
   return from_erfa(rc2i);
 }
 
+Mat3 true_of_date(const TimeScales& t) {
+  double rbpn[3][3];
+  eraPnm06a(t.tt1, t.tt2, rbpn);
+  return from_erfa(rbpn);
+}
+
 Mat3 earth_rotation(const TimeScales& t) {
   double r[3][3];
   eraIr(r);

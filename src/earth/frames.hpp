@@ -41,6 +41,11 @@ Mat3 frame_bias();
 Mat3 celestial_to_intermediate(const TimeScales& t);  // Q
 Mat3 earth_rotation(const TimeScales& t);             // R_3(ERA)
 
+// GCRS to the true equator and equinox of date (IAU 2006/2000A, the bias
+// included): the equinox-based chain's bias-precession-nutation matrix, the
+// frame in which the Greenwich apparent sidereal angle is reckoned.
+Mat3 true_of_date(const TimeScales& t);
+
 // rad, Greenwich apparent sidereal time (IAU 2006/2000A): the angle from the
 // true equinox of date to the Greenwich meridian, which turns a longitude in
 // the Earth-fixed frame into a right ascension.

@@ -180,19 +180,53 @@ struct Geo {
   double lon, lat, alt;
 };
 
-Geo geographic(const Globe& g, const TrajectoryRecorder::Point& p) {
-  const Geodetic q = wgs84_geodetic(times(eme2000_to_earth(g, p.t), vec3(inertial(g, p).r)));
+Geo in_degrees(const Geodetic& q) {
   return {q.lon * 180 / pi, q.lat * 180 / pi, std::nearbyint(q.h * 1000) / 1000 + 0.0};  // mm; no -0.0 on the pad
+}
+
+Geo geographic_at(const Globe& g, const TrajectoryRecorder::Point& p) {
+  return in_degrees(wgs84_geodetic(times(eme2000_to_earth(g, p.t), vec3(inertial(g, p).r))));
 }
 
 // Earth-fixed cartesian of a place on the WGS 84 ellipsoid, the frame
 // Cesium draws in.
 Vec wgs84(const Geo& q) { return vec(wgs84_cartesian({q.lat * pi / 180, q.lon * pi / 180, q.alt})); }
 
-// The recorded line at or before time t (events come after their step).
-const TrajectoryRecorder::Point* point_at(const std::vector<TrajectoryRecorder::Point>& pts, double t) {
-  auto it = std::upper_bound(pts.begin(), pts.end(), t, [](double x, const auto& p) { return x < p.t; });
-  return it == pts.begin() ? nullptr : &*(it - 1);
+// What the writers ask of a flight, whatever model flew it: each exported
+// line's time, its state in EME2000 and its geodetic place, the flight's
+// events and how it fell from each of its lines.
+class Track {
+ public:
+  virtual ~Track() = default;
+  virtual std::size_t size() const = 0;
+  virtual double time(std::size_t i) const = 0;                 // s
+  virtual double altitude(std::size_t i) const = 0;             // m, as the flight reckons it
+  virtual State eme2000(std::size_t i) const = 0;
+  virtual Geo geographic(std::size_t i) const = 0;
+  virtual ImpactPoint fall(std::size_t i, const std::string& part, double beta) const = 0;
+  virtual const std::vector<TrajectoryRecorder::Mark>& marks() const = 0;
+  virtual bool cut_short() const = 0;
+  virtual double cut_at() const = 0;  // s
+  virtual double dut1() const = 0;    // s
+  // The OEM's first comment lines: how the flight was flown and placed.
+  virtual const char* flown() const = 0;
+};
+
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+// The recorded line at or before time t (events come after their step), or
+// none.
+std::size_t line_at(const Track& k, double t) {
+  std::size_t lo = 0, hi = k.size();  // the first line after t lies in [lo, hi]
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (t < k.time(mid)) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo == 0 ? none : lo - 1;
 }
 
 // A name on one line of printable characters (a KVN value, an XML text).
@@ -232,12 +266,12 @@ double millimetres(double x) { return std::nearbyint(x * 1000) / 1000; }
 // its axis alone (precession and nutation move it by centimetres).
 constexpr double iip_every = 10;  // s, flight time between instantaneous impact points
 
-ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const std::string& part, double beta) {
-  const Spheroid e = wgs84_earth();
-  const State s = inertial(g, p);
-  const Mat3 m = eme2000_to_earth(g, p.t);
-  const InertialState x{0.0, times(m, vec3(s.r)), times(m, vec3(s.v))};
-  ImpactPoint out{part, p.t, 0, 0, 0, 0, 0, 0, {0, 0, 0}, beta};
+// The fall of a part released at flight time t in the state x of a frame
+// of ballistic.hpp (x.t the Earth's turn since that frame was Earth-fixed),
+// through `wind`.
+ImpactPoint fall_of(const Spheroid& e, const WindProfile& wind, const InertialState& x, double t,
+                    const std::string& part, double beta) {
+  ImpactPoint out{part, t, 0, 0, 0, 0, 0, 0, {0, 0, 0}, beta};
   Geodetic q;
   Vec3 v_ned;
   ground_of(e, x, q, v_ned);
@@ -262,7 +296,7 @@ ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const 
   }
   const double orbits = beta > 0 ? 3 : 1;
   const double period = 2 * pi * std::sqrt(a * a * a / e.mu);  // s
-  const Impact i = impact_point(e, FallingBody{beta}, WindProfile{}, x, beta > 0 ? 0.5 : 1.0, orbits * period);
+  const Impact i = impact_point(e, FallingBody{beta}, wind, x, beta > 0 ? 0.5 : 1.0, orbits * period);
   if (!i.reached) {
     out.fall = std::nan("");  // on the ground already, or still aloft after an orbit
     return out;
@@ -273,41 +307,52 @@ ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const 
   return out;
 }
 
-Impacts impacts_on(const TrajectoryRecorder& rec, const std::vector<Release>& parts, const Globe& g,
-                   bool instantaneous = true) {
+// The planar flight's line placed on the globe: its release state's
+// Earth-fixed position and its inertial velocity in the Earth-fixed axes of
+// the instant start a fall whose inertial frame is that instant's
+// Earth-fixed one, in still air (the planar flight knows no wind).
+ImpactPoint fall_from(const Globe& g, const TrajectoryRecorder::Point& p, const std::string& part, double beta) {
+  const State s = inertial(g, p);
+  const Mat3 m = eme2000_to_earth(g, p.t);
+  const InertialState x{0.0, times(m, vec3(s.r)), times(m, vec3(s.v))};
+  return fall_of(wgs84_earth(), WindProfile{}, x, p.t, part, beta);
+}
+
+Impacts impacts_on(const Track& k, const std::vector<Release>& parts, bool instantaneous = true) {
   Impacts out;
-  const auto& pts = rec.points();
   for (const Release& r : parts) {
-    const TrajectoryRecorder::Point* p = point_at(pts, r.t);
-    if (p != nullptr) out.parts.push_back(fall_from(g, *p, r.part, r.beta));
+    const std::size_t i = line_at(k, r.t);
+    if (i != none) out.parts.push_back(k.fall(i, r.part, r.beta));
   }
   if (!instantaneous) return out;
   // The first recorded state at or after each multiple of iip_every, until
   // the flight would no longer come down.
   double next = 0;
-  for (const auto& p : pts) {
-    if (p.t < next) continue;
-    next = (std::floor(p.t / iip_every) + 1) * iip_every;
-    ImpactPoint i = fall_from(g, p, "", 0.0);
+  for (std::size_t n = 0; n < k.size(); ++n) {
+    const double t = k.time(n);
+    if (t < next) continue;
+    next = (std::floor(t / iip_every) + 1) * iip_every;
+    ImpactPoint i = k.fall(n, "", 0.0);
     if (std::isinf(i.fall)) break;
     if (!std::isnan(i.fall)) out.instantaneous.push_back(i);
   }
   return out;
 }
 
-std::string oem_text(const TrajectoryRecorder& rec, const Placement& d, const Globe& g, const Epoch& e) {
-  const auto& pts = rec.points();
-  const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, false);
-  const std::string stop = instant_text(e, pts.empty() ? 0 : pts.back().t, false);
+// The times of the first and last lines (the epoch for none).
+double first_time(const Track& k) { return k.size() == 0 ? 0 : k.time(0); }
+double last_time(const Track& k) { return k.size() == 0 ? 0 : k.time(k.size() - 1); }
+
+std::string oem_text(const Track& k, const Placement& d, const Epoch& e) {
+  const std::string start = instant_text(e, first_time(k), false);
+  const std::string stop = instant_text(e, last_time(k), false);
   std::string id;
   for (char c : one_line(d.name)) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '-';
-  std::string out = "CCSDS_OEM_VERS = 2.0\n"
-                    "COMMENT Launch trajectory flown by ascent in the plane of the target orbit,\n"
-                    "COMMENT placed through the launch site (WGS 84) at the epoch.\n"
+  std::string out = std::string("CCSDS_OEM_VERS = 2.0\n") + k.flown() +
                     "COMMENT EME2000 from the GCRS by the IAU 2006 frame bias; IAU 2006/2000A\n"
-                    "COMMENT precession-nutation; UT1 = UTC + DUT1, DUT1 = " + fixed_text("%.6f", g.dut1) + " s;\n"
+                    "COMMENT precession-nutation; UT1 = UTC + DUT1, DUT1 = " + fixed_text("%.6f", k.dut1()) + " s;\n"
                     "COMMENT no polar motion.\n" +
-                    (rec.cut_short() ? "COMMENT The flight's state is no place after T+" + fixed_text("%.2f", rec.cut_at()) +
+                    (k.cut_short() ? "COMMENT The flight's state is no place after T+" + fixed_text("%.2f", k.cut_at()) +
                                            " s: the states end there.\n"
                                      : std::string()) +
                     "CREATION_DATE = " + instant_text(e, 0, false) + "\n" +
@@ -326,9 +371,9 @@ std::string oem_text(const TrajectoryRecorder& rec, const Placement& d, const Gl
                     "INTERPOLATION = HERMITE\n"
                     "INTERPOLATION_DEGREE = 3\n"
                     "META_STOP\n\n";
-  for (const auto& p : pts) {
-    const State s = inertial(g, p);
-    out += instant_text(e, p.t, false);
+  for (std::size_t i = 0; i < k.size(); ++i) {
+    const State s = k.eme2000(i);
+    out += instant_text(e, k.time(i), false);
     for (double x : {s.r.x, s.r.y, s.r.z}) out += fixed_text(" %.6f", x / 1000);
     for (double x : {s.v.x, s.v.y, s.v.z}) out += fixed_text(" %.9f", x / 1000);
     out += "\n";
@@ -336,12 +381,10 @@ std::string oem_text(const TrajectoryRecorder& rec, const Placement& d, const Gl
   return out;
 }
 
-std::string czml_text(const TrajectoryRecorder& rec, const Placement& d, const Globe& g, const Epoch& e,
-                      const Impacts& impacts) {
+std::string czml_text(const Track& k, const Placement& d, const Epoch& e, const Impacts& impacts) {
   using json = nlohmann::ordered_json;
-  const auto& pts = rec.points();
-  const std::string start = instant_text(e, pts.empty() ? 0 : pts.front().t, true);
-  const std::string stop = instant_text(e, pts.empty() ? 0 : pts.back().t, true);
+  const std::string start = instant_text(e, first_time(k), true);
+  const std::string stop = instant_text(e, last_time(k), true);
   const std::string name = one_line(d.name);
   json doc = json::array();
   doc.push_back({{"id", "document"},
@@ -354,9 +397,9 @@ std::string czml_text(const TrajectoryRecorder& rec, const Placement& d, const G
                    {"range", "LOOP_STOP"},
                    {"step", "SYSTEM_CLOCK_MULTIPLIER"}}}});
   json samples = json::array();
-  for (const auto& p : pts) {
-    const Vec x = wgs84(geographic(g, p));
-    samples.insert(samples.end(), {std::nearbyint(p.t * 1e6) / 1e6, millimetres(x.x), millimetres(x.y), millimetres(x.z)});
+  for (std::size_t i = 0; i < k.size(); ++i) {
+    const Vec x = wgs84(k.geographic(i));
+    samples.insert(samples.end(), {std::nearbyint(k.time(i) * 1e6) / 1e6, millimetres(x.x), millimetres(x.y), millimetres(x.z)});
   }
   const json yellow = {{"rgba", {255, 220, 0, 255}}};
   doc.push_back({{"id", "flight"},
@@ -376,16 +419,16 @@ std::string czml_text(const TrajectoryRecorder& rec, const Placement& d, const G
                  {"point", {{"pixelSize", 8}, {"color", yellow}}},
                  {"label", {{"text", name}, {"pixelOffset", {{"cartesian2", {12, 0}}}}, {"horizontalOrigin", "LEFT"}}}});
   int n = 0;
-  for (const auto& m : rec.marks()) {
-    const TrajectoryRecorder::Point* p = point_at(pts, m.t);
-    if (p == nullptr) continue;
-    const Vec x = wgs84(geographic(g, *p));
+  for (const auto& m : k.marks()) {
+    const std::size_t i = line_at(k, m.t);
+    if (i == none) continue;
+    const Vec x = wgs84(k.geographic(i));
     doc.push_back({{"id", "event-" + std::to_string(++n)},
                    {"name", m.label},
                    // HTML: an engine's name is text, never markup.
                    {"description", xml_escaped(m.label) + " at T+" + fixed_text("%.2f", m.t) + " s, altitude " +
-                                       fixed_text("%.1f", p->h0 / 1000) + " km"},
-                   {"availability", instant_text(e, p->t, true) + "/" + stop},
+                                       fixed_text("%.1f", k.altitude(i) / 1000) + " km"},
+                   {"availability", instant_text(e, k.time(i), true) + "/" + stop},
                    {"position", {{"cartesian", {millimetres(x.x), millimetres(x.y), millimetres(x.z)}}}},
                    {"point", {{"pixelSize", 6}, {"color", {{"rgba", {255, 255, 255, 255}}}}}},
                    {"label",
@@ -427,9 +470,7 @@ std::string czml_text(const TrajectoryRecorder& rec, const Placement& d, const G
   return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::string kml_text(const TrajectoryRecorder& rec, const Placement& d, const Globe& g, const Epoch& e,
-                     const Impacts& impacts) {
-  const auto& pts = rec.points();
+std::string kml_text(const Track& k, const Placement& d, const Epoch& e, const Impacts& impacts) {
   const std::string name = xml_escaped(d.name);
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -442,18 +483,18 @@ std::string kml_text(const TrajectoryRecorder& rec, const Placement& d, const Gl
       "<styleUrl>#track</styleUrl>\n"
       "<gx:Track>\n"
       "<altitudeMode>absolute</altitudeMode>\n";
-  for (const auto& p : pts) out += "<when>" + instant_text(e, p.t, true) + "</when>\n";
-  for (const auto& p : pts) {
-    const Geo q = geographic(g, p);
+  for (std::size_t i = 0; i < k.size(); ++i) out += "<when>" + instant_text(e, k.time(i), true) + "</when>\n";
+  for (std::size_t i = 0; i < k.size(); ++i) {
+    const Geo q = k.geographic(i);
     out += "<gx:coord>" + fixed_text("%.7f", q.lon) + fixed_text(" %.7f", q.lat) + fixed_text(" %.1f", q.alt) +
            "</gx:coord>\n";
   }
   out += "</gx:Track>\n</Placemark>\n<Folder>\n<name>Events</name>\n";
-  for (const auto& m : rec.marks()) {
-    const TrajectoryRecorder::Point* p = point_at(pts, m.t);
-    if (p == nullptr) continue;
-    const Geo q = geographic(g, *p);
-    out += "<Placemark><name>" + xml_escaped(m.label) + "</name><TimeStamp><when>" + instant_text(e, p->t, true) +
+  for (const auto& m : k.marks()) {
+    const std::size_t i = line_at(k, m.t);
+    if (i == none) continue;
+    const Geo q = k.geographic(i);
+    out += "<Placemark><name>" + xml_escaped(m.label) + "</name><TimeStamp><when>" + instant_text(e, k.time(i), true) +
            "</when></TimeStamp><Point><altitudeMode>absolute</altitudeMode><coordinates>" +
            fixed_text("%.7f", q.lon) + fixed_text(",%.7f", q.lat) + fixed_text(",%.1f", q.alt) +
            "</coordinates></Point></Placemark>\n";
@@ -474,6 +515,77 @@ std::string kml_text(const TrajectoryRecorder& rec, const Placement& d, const Gl
   }
   return out + "</Folder>\n</Document>\n</kml>\n";
 }
+
+// The planar flight's recorded lines, its plane placed on the globe.
+class PlanarTrack final : public Track {
+ public:
+  PlanarTrack(const TrajectoryRecorder& rec, const Placement& where, const Epoch& e)
+      : rec_(rec), g_(place(where, e, end_of(rec))) {}
+  std::size_t size() const override { return rec_.points().size(); }
+  double time(std::size_t i) const override { return rec_.points()[i].t; }
+  double altitude(std::size_t i) const override { return rec_.points()[i].h0; }
+  State eme2000(std::size_t i) const override { return inertial(g_, rec_.points()[i]); }
+  Geo geographic(std::size_t i) const override { return geographic_at(g_, rec_.points()[i]); }
+  ImpactPoint fall(std::size_t i, const std::string& part, double beta) const override {
+    return fall_from(g_, rec_.points()[i], part, beta);
+  }
+  const std::vector<TrajectoryRecorder::Mark>& marks() const override { return rec_.marks(); }
+  bool cut_short() const override { return rec_.cut_short(); }
+  double cut_at() const override { return rec_.cut_at(); }
+  double dut1() const override { return g_.dut1; }
+  const char* flown() const override {
+    return "COMMENT Launch trajectory flown by ascent in the plane of the target orbit,\n"
+           "COMMENT placed through the launch site (WGS 84) at the epoch.\n";
+  }
+
+ private:
+  const TrajectoryRecorder& rec_;
+  Globe g_;
+};
+
+// The 3-D flight's states. Its inertial frame is the Earth-fixed one at
+// lift-off, which the Greenwich apparent sidereal angle theta0 turns into the
+// true equator and equinox of the epoch; the IAU 2006/2000A
+// bias-precession-nutation of the epoch turns that back into the GCRS, and
+// the frame bias on to EME2000: one matrix for the whole flight, the frame
+// being inertial. Its Earth-fixed places are the flight's own, the frame
+// turned at the model's rotation rate: the ground it flew over, the pad at
+// lift-off, where its parts fell. The real Earth turns faster by 1.5e-12
+// rad/s and its axis moves by about 1e-11 rad/s: the two part by centimetres
+// over the hour of a transfer-orbit ascent.
+class Track3d final : public Track {
+ public:
+  Track3d(const Path3d& p, const Epoch& e) : p_(p) {
+    const double c = std::cos(p.world.theta0), s = std::sin(p.world.theta0);
+    const Mat3 to_true_of_date = {{{c, -s, 0.0}, {s, c, 0.0}, {0.0, 0.0, 1.0}}};
+    const Mat3 to_gcrs = transposed(true_of_date(time_scales(e.day, e.second, p.dut1)));
+    to_eme2000_ = times(frame_bias(), times(to_gcrs, to_true_of_date));
+  }
+  std::size_t size() const override { return p_.states.size(); }
+  double time(std::size_t i) const override { return p_.states[i].t; }
+  double altitude(std::size_t i) const override { return wgs84_geodetic(fixed(i)).h; }
+  State eme2000(std::size_t i) const override {
+    return {vec(times(to_eme2000_, p_.states[i].r)), vec(times(to_eme2000_, p_.states[i].v))};
+  }
+  Geo geographic(std::size_t i) const override { return in_degrees(wgs84_geodetic(fixed(i))); }
+  ImpactPoint fall(std::size_t i, const std::string& part, double beta) const override {
+    const InertialState& x = p_.states[i];
+    return fall_of(p_.world.earth, p_.world.wind, x, x.t, part, beta);
+  }
+  const std::vector<TrajectoryRecorder::Mark>& marks() const override { return p_.marks; }
+  bool cut_short() const override { return p_.cut_short; }
+  double cut_at() const override { return p_.cut_at; }
+  double dut1() const override { return p_.dut1; }
+  const char* flown() const override {
+    return "COMMENT Launch trajectory flown by ascent in 3-D over WGS 84 with J2 from the\n"
+           "COMMENT launch site, in the true equator and equinox of the epoch.\n";
+  }
+
+ private:
+  Vec3 fixed(std::size_t i) const { return times(rotation_to_fixed(p_.world.earth, p_.states[i].t), p_.states[i].r); }
+  const Path3d& p_;
+  Mat3 to_eme2000_;
+};
 
 }  // namespace
 
@@ -600,7 +712,7 @@ std::vector<Release> releases_of(const TrajectoryRecorder& rec, const ImpactMode
 
 Impacts impact_points(const TrajectoryRecorder& rec, const Placement& where, const std::vector<Release>& parts,
                       const Epoch& epoch) {
-  return impacts_on(rec, parts, place(where, epoch, end_of(rec)));
+  return impacts_on(PlanarTrack(rec, where, epoch), parts);
 }
 
 Impacts impact_points(const TrajectoryRecorder& rec, const Description& d, const Epoch& epoch) {
@@ -613,30 +725,60 @@ std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const
 
 std::vector<ImpactPoint> part_impact_points(const TrajectoryRecorder& rec, const Placement& where,
                                             const std::vector<Release>& parts, const Epoch& epoch) {
-  return impacts_on(rec, parts, place(where, epoch, end_of(rec)), false).parts;
+  return impacts_on(PlanarTrack(rec, where, epoch), parts, false).parts;
 }
+
+namespace {
+
+std::string text_of(TrajectoryFormat f, const Track& k, const Placement& where, const Impacts& impacts,
+                    const Epoch& epoch) {
+  switch (f) {
+    case TrajectoryFormat::oem: return oem_text(k, where, epoch);
+    case TrajectoryFormat::czml: return czml_text(k, where, epoch, impacts);
+    case TrajectoryFormat::kml: return kml_text(k, where, epoch, impacts);
+  }
+  return {};
+}
+
+}  // namespace
 
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Placement& where,
                             const Impacts& impacts, const Epoch& epoch) {
-  const Globe g = place(where, epoch, end_of(rec));
-  switch (f) {
-    case TrajectoryFormat::oem: return oem_text(rec, where, g, epoch);
-    case TrajectoryFormat::czml: return czml_text(rec, where, g, epoch, impacts);
-    case TrajectoryFormat::kml: return kml_text(rec, where, g, epoch, impacts);
-  }
-  return {};
+  return text_of(f, PlanarTrack(rec, where, epoch), where, impacts, epoch);
 }
 
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Description& d,
                             const Epoch& epoch) {
   const Placement where = placement_of(d);
-  const Globe g = place(where, epoch, end_of(rec));
-  switch (f) {
-    case TrajectoryFormat::oem: return oem_text(rec, where, g, epoch);
-    case TrajectoryFormat::czml: return czml_text(rec, where, g, epoch, impacts_on(rec, releases_of(rec, d.mission.impact), g));
-    case TrajectoryFormat::kml: return kml_text(rec, where, g, epoch, impacts_on(rec, releases_of(rec, d.mission.impact), g));
+  const PlanarTrack k(rec, where, epoch);
+  // The OEM holds no impact points: their falls are not flown for it.
+  const Impacts impacts = f == TrajectoryFormat::oem ? Impacts{} : impacts_on(k, releases_of(rec, d.mission.impact));
+  return text_of(f, k, where, impacts, epoch);
+}
+
+void Path3d::on_step(const InertialState& s) {
+  // As TrajectoryRecorder::on_step: the path ends at the last state that is
+  // a place and an instant.
+  const bool place = std::isfinite(s.r[0]) && std::isfinite(s.r[1]) && std::isfinite(s.r[2]);
+  if (!(std::isfinite(s.t) && std::fabs(s.t) < TrajectoryRecorder::max_time && place &&
+        std::hypot(s.v[0], s.v[1], s.v[2]) < TrajectoryRecorder::speed_of_light)) {
+    if (!cut_short) cut_at = states.empty() ? 0 : states.back().t;
+    cut_short = true;
+    return;
   }
-  return {};
+  if (cut_short) return;
+  while (!states.empty() && states.back().t >= s.t) states.pop_back();
+  states.push_back(s);
+}
+
+Impacts impact_points(const Path3d& p, const std::vector<Release>& parts, const Epoch& epoch) {
+  return impacts_on(Track3d(p, epoch), parts);
+}
+
+std::string trajectory_text(TrajectoryFormat f, const Path3d& p, const Impacts& impacts, const Epoch& epoch) {
+  Placement where;
+  where.name = p.name;
+  return text_of(f, Track3d(p, epoch), where, impacts, epoch);
 }
 
 }  // namespace ascent

@@ -1,17 +1,19 @@
 // The flight's path for other tools: `ascent --trajectory FILE` and Python's
 // Flight.export write the last flight of the session as a CCSDS orbit
 // ephemeris (.oem, KVN, EME2000), a Cesium document (.czml, Earth-fixed) or a
-// Google Earth track (.kml, geodetic). The flight is computed in a plane; here
-// that plane is placed on the globe: through the launch site (target.latitude,
-// target.longitude, on WGS 84) at the epoch, at the azimuth of the target
-// inclination, through ERFA's time scales and Earth orientation
-// (earth/frames.hpp). docs/model.md gives the frames and what they leave out.
+// Google Earth track (.kml, geodetic). The planar flight is computed in a
+// plane; here that plane is placed on the globe: through the launch site
+// (target.latitude, target.longitude, on WGS 84) at the epoch, at the azimuth
+// of the target inclination, through ERFA's time scales and Earth orientation
+// (earth/frames.hpp). A 3-D flight is on the globe already (Path3d below).
+// docs/model.md gives the frames and what they leave out.
 #pragma once
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "phases/flight_3d.hpp"
 #include "phases/flight_events.hpp"
 #include "trajectory/step_record.hpp"
 #include "vehicle/staged.hpp"
@@ -151,5 +153,27 @@ std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, c
 // The same for any flight placed by `where`, the parts' falls given.
 std::string trajectory_text(TrajectoryFormat f, const TrajectoryRecorder& rec, const Placement& where,
                             const Impacts& impacts, const Epoch& epoch);
+
+// A flight flown in three dimensions ([model] dynamics = "3d"), as the
+// exports take it: its states step by step in its inertial frame (the
+// Earth-fixed one at lift-off, flight_3d.hpp), its events by name, and the
+// world it flew over (its Earth, winds and theta0). Its OEM is that frame
+// turned to EME2000 through the true equator and equinox of the epoch; its
+// Earth-fixed places and its parts' falls are the flight's own.
+struct Path3d {
+  std::string name;
+  World3d world;
+  double dut1 = 0;  // s, UT1 - UTC at the launch
+  std::vector<InertialState> states;
+  std::vector<TrajectoryRecorder::Mark> marks;
+  bool cut_short = false;  // as TrajectoryRecorder's
+  double cut_at = 0;       // s
+  // A step's state (a Step3dObserver's); a step back replaces the states it
+  // goes back over.
+  void on_step(const InertialState& s);
+};
+// `epoch` is the one the flight was launched at (its world's theta0).
+Impacts impact_points(const Path3d& p, const std::vector<Release>& parts, const Epoch& epoch);
+std::string trajectory_text(TrajectoryFormat f, const Path3d& p, const Impacts& impacts, const Epoch& epoch);
 
 }  // namespace ascent

@@ -6,8 +6,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "atmosphere/atmosphere.hpp"
 #include "atmosphere/earth.hpp"
 #include "earth/frames.hpp"
+#include "trajectory/model_environment.hpp"
+#include "session/staged_session.hpp"
 
 namespace ascent {
 
@@ -21,10 +24,57 @@ std::string format(const char* f, double a, double b = 0, double c = 0, double d
   return buf;
 }
 
+// Pa, the dynamic pressure at a state, in the air the flight flies through:
+// the standard atmosphere or the description's exponential one at the
+// geodetic height, turning with the Earth and blowing as [wind] says.
+double dynamic_pressure(const World3d& w, const Environment& env, const InertialState& s) {
+  const Geodetic gd = geodetic_of(w.earth, s.r);
+  if (!(gd.h < Z_clamp)) return 0;
+  double p = 0, rho = 0, a_s = 1;
+  if (env.exponential) {
+    exponential_air(env, gd.h, p, rho, a_s);
+  } else {
+    standard_air(gd.h, p, rho, a_s);
+  }
+  const Vec3 u = air_velocity(w.earth, w.wind, gd.h, ned_axes(gd.lat, gd.lon), s.r, s.v);
+  return 0.5 * rho * (u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+}
+
 }  // namespace
 
 World3d world_at(const StagedVehicle& v, const Epoch& epoch, double dut1) {
   return world_of(v, greenwich_sidereal_angle(time_scales(epoch.day, epoch.second, dut1)));
+}
+
+Flown3d fly_3d_recorded(const StagedVehicle& v, const Epoch& epoch) {
+  Flown3d f;
+  f.path.name = v.name;
+  f.path.world = world_at(v, epoch, v.dut1);
+  f.path.dut1 = v.dut1;
+  // The vehicle on the pad, as the flight starts it: the path starts where
+  // the events at lift-off are marked.
+  f.path.on_step(inertial_of(f.path.world.earth, 0.0, f.path.world.site, {0, 0, 0}));
+  const World3d& w = f.path.world;
+  const Environment env = make_environment(v.earth, v.atmosphere);
+  auto line = [&](const InertialState& s, double mass) {
+    const double speed = std::sqrt(s.v[0] * s.v[0] + s.v[1] * s.v[1] + s.v[2] * s.v[2]);
+    return Line3d{s.t, geodetic_of(w.earth, s.r).h, speed, dynamic_pressure(w, env, s), mass};
+  };
+  double next = 0;  // s, the next whole second for the lines
+  InertialState last{0, {0, 0, 0}, {0, 0, 0}};
+  double last_mass = 0;  // kg
+  f.result = fly_3d(v, w, [&](const InertialState& s, double mass) {
+    f.path.on_step(s);
+    last = s;
+    last_mass = mass;
+    if (s.t < next) return;
+    f.lines.push_back(line(s, mass));
+    next = std::floor(s.t) + 1;
+  });
+  if (!f.lines.empty() && f.lines.back().t < last.t) f.lines.push_back(line(last, last_mass));
+  for (const StagedEvent& e : f.result.events) f.path.marks.push_back({e.t, e.name});
+  f.releases = staged_releases(v, f.result.drops);
+  return f;
 }
 
 std::optional<ClassicalElements> final_mean_elements(const Flight3dResult& r) {
@@ -98,18 +148,15 @@ std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
   return t;
 }
 
-std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, std::optional<double> plane_change) {
+std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, std::optional<double> plane_change,
+                           const Impacts* impacts, const std::vector<Line3d>* lines) {
   nlohmann::ordered_json j;
   j["vehicle"] = v.name;
   j["dynamics"] = "3d";
   j["reached"] = r.reached;
   if (!r.reached) j["failure"] = r.failure;
   if (plane_change) j["plane_change_to_node_deg"] = *plane_change * deg;
-  nlohmann::ordered_json events = nlohmann::ordered_json::array();
-  for (const StagedEvent& e : r.events) {
-    events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
-  }
-  j["events"] = events;
+  j["events"] = staged_events_json(r.events);
   const OrbitElements& o = r.osculating;
   j["final_orbit"] = {{"semi_major_axis_osculating_m", o.a},
                       {"eccentricity_osculating", o.e},
@@ -132,9 +179,19 @@ std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, std:
     f["apogee_altitude_mean_m"] = apogee_height(earth, *m);
   }
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
-  nlohmann::ordered_json drops = nlohmann::ordered_json::array();
-  for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
-  j["separations"] = drops;
+  j["separations"] = staged_drops_json(r.drops);
+  if (impacts != nullptr) put_impacts_json(j, *impacts);
+  if (lines != nullptr) {
+    nlohmann::ordered_json t = nlohmann::ordered_json::array(), h = t, speed = t, q = t, m = t;
+    for (const Line3d& x : *lines) {
+      t.push_back(x.t);
+      h.push_back(x.altitude);
+      speed.push_back(x.speed);
+      q.push_back(x.q);
+      m.push_back(x.mass);
+    }
+    j["path"] = {{"t", t}, {"altitude", h}, {"speed", speed}, {"dynamic_pressure", q}, {"mass", m}};
+  }
   return j.dump(2) + "\n";
 }
 

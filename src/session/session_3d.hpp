@@ -4,6 +4,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "earth/mean_elements.hpp"
 #include "earth/launch_window.hpp"
@@ -40,10 +41,28 @@ constexpr double plane_change_warning_deg = 3;
 // at which the site lies in the target plane; otherwise empty.
 std::string node_warning(const StagedVehicle& v, const Epoch& epoch, double dut1, std::optional<double> change);
 
+// A 3-D flight as the exports need it: its result, its path step by step
+// with its events by name, the parts it dropped (with the ballistic
+// coefficients of [impact]) and, for the pictures, its lines at the first
+// step at or after each whole second of flight and the last.
+struct Line3d {
+  double t, altitude, speed, q, mass;  // s, m (geodetic), m/s (inertial), Pa, kg
+};
+struct Flown3d {
+  Flight3dResult result;
+  Path3d path;
+  std::vector<Release> releases;
+  std::vector<Line3d> lines;
+};
+Flown3d fly_3d_recorded(const StagedVehicle& v, const Epoch& epoch);
+
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r);
 // With the plane change to the target node under plane_change_to_node_deg,
-// when one is given.
+// when one is given; with `impacts` and `lines`, the planar staged flight's
+// "impact_points", "instantaneous_impact_points" and "path" (without the
+// thrust acceleration, which the 3-D flight does not hand out by step).
 std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r,
-                           std::optional<double> plane_change = std::nullopt);
+                           std::optional<double> plane_change = std::nullopt, const Impacts* impacts = nullptr,
+                           const std::vector<Line3d>* lines = nullptr);
 
 }  // namespace ascent

@@ -67,18 +67,46 @@ StagedFlown fly_staged_recorded(const StagedVehicle& v) {
   f.path.on_step(pad);
   f.result = fly_staged(v, {&f.path, &f.samples});
   for (const StagedEvent& e : f.result.events) f.path.add_mark(e.t, e.name);
+  f.releases = staged_releases(v, f.result.drops);
+  return f;
+}
+
+std::vector<Release> staged_releases(const StagedVehicle& v, const std::vector<StagedDrop>& drops) {
+  std::vector<Release> out;
   // A booster group jettisoned, a stage separated (with any group still on
   // it) or the fairing shed: "booster group 1: jettison", "first stage:
   // separation", "fairing: jettison".
-  for (const StagedDrop& d : f.result.drops) {
+  for (const StagedDrop& d : drops) {
     const std::size_t colon = d.what.rfind(": ");
     const std::string part = d.what.substr(0, colon), how = d.what.substr(colon + 2);
     const double beta = how == "separation"  ? v.impact.core_beta
                         : part == "fairing" ? v.impact.fairing_beta
                                             : v.impact.booster_beta;
-    f.releases.push_back({d.t, part, beta});
+    out.push_back({d.t, part, beta});
   }
-  return f;
+  return out;
+}
+
+nlohmann::ordered_json staged_events_json(const std::vector<StagedEvent>& events) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::array();
+  for (const StagedEvent& e : events) {
+    out.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
+  }
+  return out;
+}
+
+nlohmann::ordered_json staged_drops_json(const std::vector<StagedDrop>& drops) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::array();
+  for (const StagedDrop& d : drops) out.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
+  return out;
+}
+
+void put_impacts_json(nlohmann::ordered_json& j, const Impacts& impacts) {
+  nlohmann::ordered_json parts = nlohmann::ordered_json::array(), iip = nlohmann::ordered_json::array();
+  for (const ImpactPoint& p : impacts.parts) parts.push_back(impact_json(p));
+  for (const ImpactPoint& p : impacts.instantaneous) iip.push_back(impact_json(p));
+  j["impact_points"] = parts;
+  j["instantaneous_impact_points"] = iip;
 }
 
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r) {
@@ -122,27 +150,15 @@ std::string staged_report_json(const StagedVehicle& v, const StagedResult& r, co
   j["vehicle"] = v.name;
   j["reached"] = r.reached;
   if (!r.reached) j["failure"] = r.failure;
-  nlohmann::ordered_json events = nlohmann::ordered_json::array();
-  for (const StagedEvent& e : r.events) {
-    events.push_back({{"t", e.t}, {"event", e.name}, {"altitude", e.h}, {"speed", e.v}, {"mass", e.m}});
-  }
-  j["events"] = events;
+  j["events"] = staged_events_json(r.events);
   const double a = (r.hp + r.ha) / 2 + v.earth.radius;
   j["final_orbit"] = {{"perigee_altitude", r.hp}, {"apogee_altitude", r.ha}, {"semi_major_axis", a},
                       {"eccentricity", (r.ha - r.hp) / (2 * a)}, {"perigee_angle", r.perigee_angle}};
   const TargetApsides target = target_apsides(v.mission, v.earth.radius);
   j["target"] = {{"perigee_altitude", target.hp}, {"apogee_altitude", target.ha}};
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
-  nlohmann::ordered_json drops = nlohmann::ordered_json::array();
-  for (const StagedDrop& d : r.drops) drops.push_back({{"t", d.t}, {"what", d.what}, {"mass", d.before - d.after}});
-  j["separations"] = drops;
-  if (impacts != nullptr) {
-    nlohmann::ordered_json parts = nlohmann::ordered_json::array(), iip = nlohmann::ordered_json::array();
-    for (const ImpactPoint& p : impacts->parts) parts.push_back(impact_json(p));
-    for (const ImpactPoint& p : impacts->instantaneous) iip.push_back(impact_json(p));
-    j["impact_points"] = parts;
-    j["instantaneous_impact_points"] = iip;
-  }
+  j["separations"] = staged_drops_json(r.drops);
+  if (impacts != nullptr) put_impacts_json(j, *impacts);
   if (path != nullptr) {
     nlohmann::ordered_json t = nlohmann::ordered_json::array(), h = t, speed = t, a = t, q = t, m = t;
     for (const StepRecord& x : *path) {

@@ -4,6 +4,9 @@
 // by stage, its final orbit and its masses; with --json the same as JSON.
 #pragma once
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "phases/staged_flight.hpp"
 #include "report/trajectory_export.hpp"
@@ -40,6 +43,11 @@ struct StagedFlown {
 };
 StagedFlown fly_staged_recorded(const StagedVehicle& v);
 
+// The parts a staged flight dropped, each with the ballistic coefficient of
+// its kind: a booster group, a stage separated (with any group still on it),
+// the fairing.
+std::vector<Release> staged_releases(const StagedVehicle& v, const std::vector<StagedDrop>& drops);
+
 // The text ascent writes for a staged flight.
 std::string staged_report_text(const StagedVehicle& v, const StagedResult& r);
 
@@ -49,5 +57,11 @@ std::string staged_report_text(const StagedVehicle& v, const StagedResult& r);
 // speed, thrust acceleration, dynamic pressure, mass), for the pictures.
 std::string staged_report_json(const StagedVehicle& v, const StagedResult& r, const Impacts* impacts = nullptr,
                                const std::vector<StepRecord>* path = nullptr);
+
+// What the planar and the 3-D staged flight's JSON say alike: the events,
+// the separations, and where parts come down.
+nlohmann::ordered_json staged_events_json(const std::vector<StagedEvent>& events);
+nlohmann::ordered_json staged_drops_json(const std::vector<StagedDrop>& drops);
+void put_impacts_json(nlohmann::ordered_json& j, const Impacts& impacts);
 
 }  // namespace ascent
