@@ -227,7 +227,12 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
       add(stage_key(i, "burn_time"), std::string(profile_ends ? "is longer than the thrust profile" : "is longer than the propellant allows") +
                                          " (" + number_text(t_out) + " s), got " + number_text(z.burn_time));
     }
-    if (z.burn_end == BurnEnd::target && i + 1 != n) {
+    const bool cut_to_transfer = v.mission.injection == Injection::transfer && i + 2 == n;
+    if (cut_to_transfer && z.burn_end != BurnEnd::target) {
+      add(stage_key(i, "burn_end"), "mission.injection is \"transfer\": the stage below the last is cut off on the "
+                                    "transfer orbit, its burn must end at \"target\"");
+    }
+    if (z.burn_end == BurnEnd::target && i + 1 != n && !cut_to_transfer) {
       add(stage_key(i, "burn_end"), "only the last stage's burn ends at the target; stage " + std::to_string(i + 2) +
                                         " comes after it");
     }
@@ -279,7 +284,10 @@ std::vector<StagedProblem> check_staged(const StagedVehicle& v) {
     add("mission.inclination", "must be at least the launch site's latitude (" + number_text(std::fabs(m.latitude)) +
                                    " degrees), got " + number_text(m.inclination));
   }
-  if (m.semi_major_axis == 0 && m.injection == Injection::coast && !(m.transfer_perigee < m.apogee_altitude)) {
+  if (m.injection == Injection::transfer && n < 2) {
+    add("mission.injection", "\"transfer\" needs a stage below the last to carry it to the transfer orbit");
+  }
+  if (m.semi_major_axis == 0 && m.injection != Injection::direct && !(m.transfer_perigee < m.apogee_altitude)) {
     add("mission.transfer_perigee", "must be below mission.apogee_altitude (" + number_text(m.apogee_altitude) +
                                         "), got " + number_text(m.transfer_perigee));
   }

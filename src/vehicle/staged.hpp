@@ -78,6 +78,10 @@ struct StagedStage {
 enum class Injection {
   coast,   // burns to a transfer orbit whose apogee is the target's, coasts and circularises there
   direct,  // burns once, from its ignition to cut-off on the target orbit
+  // The stage below the last burns to the transfer orbit and is cut off on
+  // it; the last stage, carried there, burns only at the apogee to
+  // circularise (a core with a small upper stage).
+  transfer,
 };
 
 struct StagedMission {
@@ -149,6 +153,12 @@ struct StagedVehicle {
   std::string dynamics = "planar";
   WindTable wind;
 };
+
+// The stage the target cuts off on its way to orbit: the last one, or the
+// one below it when that stage carries the last to the transfer orbit.
+inline std::size_t guided_stage(const StagedVehicle& v) {
+  return v.mission.injection == Injection::transfer && v.stages.size() > 1 ? v.stages.size() - 2 : v.stages.size() - 1;
+}
 
 // kg, the stack at lift-off: every stage, booster, the fairing, the adaptor and the payload.
 double liftoff_mass(const StagedVehicle& v);
