@@ -346,7 +346,13 @@ CutoffTarget cutoff_target(const Flight& f) {
   const double mu = f.w.earth.mu, Re = f.w.earth.a;
   const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
-  const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
+  // The last stage carried to the transfer orbit is guided onto the target
+  // orbit itself, from the burn about its apogee.
+  const bool onto_target = m.injection == Injection::direct || f.stage > guided_stage(f.v);
+  const double rp = Re + (onto_target ? target.hp : m.transfer_perigee);
+  if (m.injection == Injection::transfer && !onto_target && m.transfer_cutoff > m.transfer_perigee) {
+    return transfer_cutoff_point(rp, ra, Re + m.transfer_cutoff, mu);
+  }
   return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
 }
 
@@ -358,7 +364,7 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   std::vector<StageBurn> out;
   double m = f.mass, t = f.s.t;
   bool fairing = f.fairing_on;
-  const std::size_t last = guided_stage(v);
+  const std::size_t last = std::max(guided_stage(v), f.stage);
   for (std::size_t k = f.stage; k <= last; ++k) {
     const StagedStage& z = v.stages[k];
     const bool burning = k == f.stage && f.engines.lit;
@@ -473,11 +479,36 @@ double located_within(const Flight& f, double dt, Reached&& reached) {
   return hi;
 }
 
+// The stack held on the pad until its rising thrust lifts it: the burners
+// burn in place, the pad turns with the Earth.
+void hold_on_pad(Flight& f) {
+  std::vector<Burner*> lit;
+  if (f.engines.lit) lit.push_back(&f.engines);
+  for (Burner& b : f.groups) {
+    if (b.lit) lit.push_back(&b);
+  }
+  const std::vector<const Burner*> seen(lit.begin(), lit.end());
+  const Vec3 g = gravitation(f.w.earth, f.s.r);
+  double p = 0, rho = 0, a_s = 1;
+  if (f.env.exponential) {
+    exponential_air(f.env, f.w.site.h, p, rho, a_s);
+  } else {
+    standard_air(f.w.site.h, p, rho, a_s);
+  }
+  const double t_lo = staging::lift_off_time(seen, f.mass, std::sqrt(dot(g, g)),
+                                             [p](double F, double Ae) { return forces::thrust(F, p, Ae); });
+  if (t_lo == 0) return;
+  f.mass -= staging::burn_in_place(lit, t_lo);
+  f.s = inertial_of(f.w.earth, t_lo, f.w.site, {0, 0, 0});
+  f.event("lift-off");
+}
+
 void fly_lower_stage(Flight& f) {
   const StagedPlan& p = f.v.plan;
   const StagedStage& z = f.v.stages[f.stage];
   light_stage(f);
   time_events(f);
+  if (f.stage == 0) hold_on_pad(f);
   enum { rise, over, back, turn, guided } phase = f.stage == 0 ? rise : turn;
   if (phase == turn && f.aim != Aim::guided) f.aim = Aim::ground;
   double phase_end = inf;
@@ -618,6 +649,46 @@ void circularise(Flight& f, double a, Sma&& sma) {
   f.out.reached = true;
 }
 
+// The last stage carried to the transfer orbit: it coasts along the
+// velocity, lights half its burn before the apogee (a long burn of a small
+// stage spans a good part of the orbit, and a burn along the velocity
+// from the apogee on would leave it eccentric) and is guided onto the
+// target orbit, cut off on its energy (semi-major axis a).
+template <class Sma>
+void apogee_burn(Flight& f, double a, Sma&& sma) {
+  const StagedStage& z = f.v.stages[f.stage];
+  light_stage(f, false);
+  const double mu = f.w.earth.mu;
+  const double r = std::sqrt(dot(f.s.r, f.s.r)), v2 = dot(f.s.v, f.s.v);
+  const double a_transfer = 1 / (2 / r - v2 / mu);
+  const double h = std::sqrt(dot(cross(f.s.r, f.s.v), cross(f.s.r, f.s.v)));
+  const double ra = a_transfer * (1 + std::sqrt(std::max(0.0, 1 - h * h / (mu * a_transfer))));
+  const double dv = std::sqrt(mu * (2 / ra - 1 / a)) - h / ra;  // to the target's energy at the apogee
+  const double T = staging::burn_time_for(dv, f.mass, f.engines.mean_flow(f.s.t), z.exhaust_speed);
+  const double t_coast = f.s.t;
+  f.aim = Aim::prograde;
+  until(
+      f, false,
+      [&](const Flight& x) {
+        return staging::time_to_apogee(mu, std::sqrt(dot(x.s.r, x.s.r)), dot(x.s.v, x.s.v), dot(x.s.r, x.s.v)) <= T / 2;
+      },
+      f.v.plan.coast_step, false);
+  if (f.engines.profile) f.engines.t_on += f.s.t - t_coast;
+  f.t_ignition = f.s.t;
+  f.engines.lit = true;
+  f.event(z.name + ": ignition before apogee");
+  solve_steering(f, nullptr, first_passes);
+  f.aim = Aim::guided;
+  const bool ok = until(f, true, [&](const Flight& x) { return sma(x) >= a; }, f.v.plan.step, true);
+  f.engines.lit = false;
+  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  if (!ok) {
+    f.out.failure = z.name + " ran out of propellant before the target orbit";
+    return;
+  }
+  f.out.reached = true;
+}
+
 void fly_last_stage(Flight& f) {
   const StagedMission& m = f.v.mission;
   const StagedStage& z = f.v.stages[f.stage];
@@ -626,9 +697,7 @@ void fly_last_stage(Flight& f) {
   const double a_target = Re + (target.hp + target.ha) / 2;
   auto sma = [mu](const Flight& x) { return 1 / (2 / std::sqrt(dot(x.s.r, x.s.r)) - dot(x.s.v, x.s.v) / mu); };
   if (m.injection == Injection::transfer) {
-    // Carried to the transfer orbit: it burns only at the apogee.
-    light_stage(f, false);
-    circularise(f, a_target, sma);
+    apogee_burn(f, a_target, sma);
     return;
   }
   light_stage(f);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "vehicle/staged.hpp"
 
@@ -88,6 +89,66 @@ inline double stage_throttle(const StagedStage& z, double t_burn) {
     if (t_burn + burn_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
   }
   return level;
+}
+
+// s after the ignition (at 0) at which the stack of mass m0 on the pad
+// lifts off, held down until the pad thrust pad(Fvac, Ae) (N, after the
+// back-pressure on the nozzles of area Ae) exceeds its weight m g as its
+// lit burners burn in place: a thrust profile rising from nothing at the
+// ignition lifts it within its first interval. 0: it lifts at once, or has
+// no profile rising, or is still too heavy at the interval's end (it then
+// flies from the ignition and comes down on the pad).
+template <class PadThrust>
+double lift_off_time(const std::vector<const Burner*>& lit, double m0, double g, PadThrust&& pad) {
+  double t1 = inf;
+  for (const Burner* b : lit) t1 = std::min(t1, b->next_point(0));
+  if (!(t1 < inf)) return 0;
+  auto margin = [&](double t) {  // N, pad thrust less weight at t
+    double F = 0, Ae = 0, m = m0;
+    for (const Burner* b : lit) {
+      F += b->thrust(t);
+      Ae += b->area;
+      m -= b->profile ? (b->thrust(0) + b->thrust(t)) / 2 / b->c * t : b->flow() * t;
+    }
+    return pad(F, Ae) - m * g;
+  };
+  if (margin(0) > 0 || !(margin(t1) > 0)) return 0;
+  double lo = 0, hi = t1;
+  for (int i = 0; i < 60; ++i) {
+    const double mid = (lo + hi) / 2;
+    (margin(mid) > 0 ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+// What the lit burners burn in place from the ignition (at 0) to t (kg).
+inline double burn_in_place(const std::vector<Burner*>& lit, double t) {
+  double burnt = 0;
+  for (Burner* b : lit) {
+    const double x = b->profile ? (b->thrust(0) + b->thrust(t)) / 2 / b->c * t : b->flow() * t;
+    b->left = std::max(0.0, b->left - x);
+    burnt += x;
+  }
+  return burnt;
+}
+
+// s from a state at radius r (m) with speed squared v2 (m^2/s^2) and r.v
+// rv (m^2/s) to the apogee of its orbit about mu (m^3/s^2), Kepler's
+// equation between the two; 0 past the apogee (descending) or off a
+// closed orbit.
+inline double time_to_apogee(double mu, double r, double v2, double rv) {
+  const double a = 1 / (2 / r - v2 / mu);
+  if (!(a > 0) || rv < 0) return 0;
+  const double es = rv / std::sqrt(mu * a), ec = 1 - r / a;  // e sin E, e cos E
+  const double E = std::atan2(es, ec), e = std::hypot(es, ec);
+  const double pi = std::acos(-1.0);
+  return (pi - (E - e * std::sin(E))) * std::sqrt(a * a * a / mu);
+}
+
+// s, a burn at exhaust speed c and flow mdot (kg/s) from mass m (kg) that
+// gives the velocity dv (m/s): the rocket equation.
+inline double burn_time_for(double dv, double m, double mdot, double c) {
+  return m / mdot * (1 - std::exp(-dv / c));
 }
 
 }  // namespace ascent::staging

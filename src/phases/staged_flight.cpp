@@ -9,6 +9,8 @@
 #include "trajectory/guidance.hpp"
 #include "trajectory/model_environment.hpp"
 #include "trajectory/trajectory_step.hpp"
+#include "trajectory/forces/thrust.hpp"
+#include "earth/ballistic.hpp"
 #include "phases/stage_burner.hpp"
 
 namespace ascent {
@@ -150,7 +152,9 @@ struct Flight {
   }
 };
 
-void light_stage(Flight& f) {
+// The stage's engines, lit now (or only made ready: a last stage carried to
+// the transfer orbit lights at the apogee).
+void light_stage(Flight& f, bool lit = true) {
   const StagedStage& z = f.v.stages[f.stage];
   f.engines = Burner{z.name, stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
   if (z.profile) {
@@ -161,7 +165,8 @@ void light_stage(Flight& f) {
   }
   if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
   f.t_ignition = f.s.t;
-  f.event(z.name + ": ignition");
+  f.engines.lit = lit;
+  if (lit) f.event(z.name + ": ignition");
 }
 
 // The next time-tabled event of the first stages' flight, from now.
@@ -253,8 +258,14 @@ CutoffTarget last_stage_target(const Flight& f) {
   const double mu = f.env.mu, Re = f.env.Re;
   const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
-  const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
-  if (f.nu_cut != 0 && m.injection == Injection::direct) {
+  // The last stage carried to the transfer orbit is guided onto the target
+  // orbit itself, from the burn about its apogee.
+  const bool onto_target = m.injection == Injection::direct || f.stage > guided_stage(f.v);
+  const double rp = Re + (onto_target ? target.hp : m.transfer_perigee);
+  if (m.injection == Injection::transfer && !onto_target && m.transfer_cutoff > m.transfer_perigee) {
+    return transfer_cutoff_point(rp, ra, Re + m.transfer_cutoff, mu);
+  }
+  if (f.nu_cut != 0 && onto_target) {
     const double a = (rp + ra) / 2, e = (ra - rp) / (ra + rp), nu = f.nu_cut;
     const double r = a * (1 - e * e) / (1 + e * std::cos(nu));
     return CutoffTarget{r, std::sqrt(mu * (2 / r - 1 / a)), std::atan2(e * std::sin(nu), 1 + e * std::cos(nu)), mu};
@@ -363,7 +374,8 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   std::vector<StageBurn> out;
   double m = f.mass, t = f.s.t;
   bool fairing = f.fairing_on;
-  for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
+  const std::size_t last = std::max(guided_stage(v), f.stage);
+  for (std::size_t k = f.stage; k <= last; ++k) {
     const StagedStage& z = v.stages[k];
     const bool burning = k == f.stage;
     // A thrust profile as its mean flow over what is left of its burn.
@@ -378,7 +390,7 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
     b.burn = usable / flow;
     if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
     const bool boosted = std::find(f.group_on.begin(), f.group_on.end(), true) != f.group_on.end();
-    if (burning && boosted && k + 1 != v.stages.size()) {
+    if (burning && boosted && k != last) {
       add_boosted_arcs(f, flow, b.burn, m, t, fairing, out);
       continue;
     }
@@ -386,7 +398,7 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
       b.thrust.t_drop = v.fairing_jettison_time - t;
       b.thrust.tau_drop = v.fairing_mass / flow;
     }
-    if (k + 1 == v.stages.size()) {
+    if (k == last) {
       b.burn = inf;
       b.thrust.L_max = z.exhaust_speed * std::log(m / (m - usable));
     } else {
@@ -404,6 +416,48 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   return out;
 }
 
+// s, where within the step of dt from f, which reaches the point `reached`
+// marks (a cut-off, the apogee), that point lies: the step halved on copies
+// of the flight until the interval is far below a nanosecond. `prepare`
+// sets a copy's controls for a step of the given length.
+template <class Reached, class Prepare>
+double located_within(const Flight& f, double dt, Reached&& reached, Prepare&& prepare) {
+  double lo = 0, hi = dt;
+  for (int i = 0; i < max_bisections; ++i) {
+    const double mid = (lo + hi) / 2;
+    Flight t2 = f.trial();
+    prepare(t2, mid);
+    t2.step(mid);
+    (reached(t2.s) ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+void no_preparation(Flight&, double) {}
+
+// The stack held on the pad until its rising thrust lifts it: the burners
+// burn in place.
+void hold_on_pad(Flight& f) {
+  std::vector<Burner*> lit;
+  if (f.engines.lit) lit.push_back(&f.engines);
+  for (Burner& b : f.groups) {
+    if (b.lit) lit.push_back(&b);
+  }
+  const std::vector<const Burner*> seen(lit.begin(), lit.end());
+  double p = 0, rho = 0, a_s = 1;
+  if (f.env.exponential) {
+    exponential_air(f.env, 0, p, rho, a_s);
+  } else {
+    standard_air(0, p, rho, a_s);
+  }
+  const double t_lo = staging::lift_off_time(seen, f.mass, f.env.gs,
+                                             [p](double F, double Ae) { return forces::thrust(F, p, Ae); });
+  if (t_lo == 0) return;
+  f.mass -= staging::burn_in_place(lit, t_lo);
+  f.s.t = t_lo;
+  f.event("lift-off");
+}
+
 // A stage below the last: the pitch programme through its burn; from the
 // plan's takeover on, the guidance over the stages still to burn (and the
 // booster groups still on this one) steers it instead of the gravity turn.
@@ -415,6 +469,7 @@ void fly_lower_stage(Flight& f) {
   StagedBurn burn;
   begin_burn(f, burn);
   time_events(f);
+  if (f.stage == 0) hold_on_pad(f);
   enum { rise, over, back, turn, guided } phase = f.stage == 0 ? rise : turn;
   double phase_end = inf;
   GuidanceSolution g;
@@ -423,6 +478,12 @@ void fly_lower_stage(Flight& f) {
     const std::vector<StageBurn> stages = stages_to_burn(f);
     return solve_guidance(s.t, f.env.Re + s.h0, s.vx, s.vy, target, stages, guess, passes);
   };
+  // The stage that carries the last to the transfer orbit is cut off there,
+  // where its apogee reaches the target's; its steering is held for the
+  // last seconds as the last stage's is.
+  const bool cut_by_target = f.stage == guided_stage(f.v);
+  auto on_transfer = [h = target_apsides(f.v.mission, f.env.Re).ha](const FlightState& x) { return x.ha >= h; };
+  bool holding = false, cut = false;
   for (;;) {
     const double tb = s.t - f.t_ignition;
     const bool burnt_out = f.engines.spent(s.t);
@@ -435,10 +496,11 @@ void fly_lower_stage(Flight& f) {
       s.follow_air = true;
       f.event("guidance takeover");
       f.out.foreseen_cutoff = s.t + g.tgo;
-    } else if (phase == guided && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
+    } else if (phase == guided && !holding && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
       const GuidanceSolution prev = g;
       g = solve(&prev, 1);
     }
+    if (cut_by_target && phase == guided && g.tgo < p.hold_time) holding = true;
     if (phase == rise && s.h0 >= p.pitch_over_altitude) {
       phase = over;
       s.kick_rate = -p.pitch_rate / deg;
@@ -460,6 +522,20 @@ void fly_lower_stage(Flight& f) {
       s.kick = 0;
       s.kick_rate = (guided_pitch(g, s.t + dt) - s.pitch) / dt;
     }
+    if (cut_by_target && phase >= turn) {
+      Flight trial = f.trial();
+      trial.step(dt);
+      if (on_transfer(trial.s)) {
+        const bool steered = phase == guided;
+        const double hi = located_within(f, dt, on_transfer, [&](Flight& t2, double mid) {
+          if (steered) t2.s.kick_rate = (guided_pitch(g, s.t + mid) - s.pitch) / mid;
+        });
+        if (steered) s.kick_rate = (guided_pitch(g, s.t + hi) - s.pitch) / hi;
+        f.step(hi);
+        cut = true;
+        break;
+      }
+    }
     f.step(dt);
     if (f.groups.size() != 0) {
       for (std::size_t j = 0; j < f.groups.size(); ++j) burn.alone = burn.alone && !f.groups[j].lit;
@@ -471,7 +547,7 @@ void fly_lower_stage(Flight& f) {
   }
   f.engines.lit = false;
   end_burn(f, burn);
-  f.event(z.name + (z.burn_end == BurnEnd::time ? ": cut-off" : ": burn-out"));
+  f.event(z.name + (z.burn_end == BurnEnd::time || cut ? ": cut-off" : ": burn-out"));
   // Coast to separation, still in the programme (no thrust).
   if (phase == guided) s.kick_rate = 0;
   double left = z.separation_delay;
@@ -501,24 +577,6 @@ double sma_of(const FlightState& s) {
   return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / s.env->mu);
 }
 
-// s, where within the step of dt from f, which reaches the point `reached`
-// marks (a cut-off, the apogee), that point lies: the step halved on copies
-// of the flight until the interval is far below a nanosecond. `prepare`
-// sets a copy's controls for a step of the given length.
-template <class Reached, class Prepare>
-double located_within(const Flight& f, double dt, Reached&& reached, Prepare&& prepare) {
-  double lo = 0, hi = dt;
-  for (int i = 0; i < max_bisections; ++i) {
-    const double mid = (lo + hi) / 2;
-    Flight t2 = f.trial();
-    prepare(t2, mid);
-    t2.step(mid);
-    (reached(t2.s) ? hi : lo) = mid;
-  }
-  return hi;
-}
-
-void no_preparation(Flight&, double) {}
 
 // The last stage's burn to the cut-off point `target`, cut off when
 // `reached` says the state is on its orbit: the guidance steers, the
@@ -568,7 +626,10 @@ bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
   }
 }
 
-void coast_to_apogee(Flight& f) {
+// Coasts along the velocity until `reached` says the state is where the
+// coast ends, located within the step that passes it.
+template <class Reached>
+void coast_until(Flight& f, Reached&& reached) {
   FlightState& s = f.s;
   s.mode = Steering::vacuum;
   s.kick = 0;
@@ -576,14 +637,17 @@ void coast_to_apogee(Flight& f) {
   for (;;) {
     Flight trial = f.trial();
     trial.step(f.v.plan.coast_step);
-    if (trial.s.vy <= 0) {
-      const double hi = located_within(f, f.v.plan.coast_step, [](const FlightState& x) { return x.vy <= 0; },
-                                       no_preparation);
+    if (reached(trial.s)) {
+      const double hi = located_within(f, f.v.plan.coast_step, reached, no_preparation);
       f.step(hi);
       return;
     }
     f.step(f.v.plan.coast_step);
   }
+}
+
+void coast_to_apogee(Flight& f) {
+  coast_until(f, [](const FlightState& x) { return x.vy <= 0; });
 }
 
 // Along the velocity, from the apogee, until the orbit has the target's
@@ -610,23 +674,31 @@ bool circularise(Flight& f, double a) {
   }
 }
 
-void fly_last_stage(Flight& f) {
-  const StagedMission& m = f.v.mission;
+// The last stage carried to the transfer orbit: it coasts, lights half its
+// burn before the apogee (a long burn of a small stage spans a good part
+// of the orbit, and a burn along the velocity from the apogee on would
+// leave it eccentric) and is guided onto the target orbit, cut off on its
+// energy (semi-major axis a).
+void apogee_burn(Flight& f, double a) {
+  FlightState& s = f.s;
   const StagedStage& z = f.v.stages[f.stage];
-  light_stage(f);
+  const double mu = f.env.mu, r = f.env.Re + s.h0;
+  const double v2 = s.vx * s.vx + s.vy * s.vy, a_transfer = 1 / (2 / r - v2 / mu), h = r * s.vx;
+  const double ra = a_transfer * (1 + std::sqrt(std::max(0.0, 1 - h * h / (mu * a_transfer))));
+  const double dv = std::sqrt(mu * (2 / ra - 1 / a)) - h / ra;  // to the target's energy at the apogee
+  const double T = staging::burn_time_for(dv, f.mass, f.engines.mean_flow(s.t), z.exhaust_speed);
+  const double t_coast = s.t;
+  coast_until(f, [&](const FlightState& x) {
+    const double rx = f.env.Re + x.h0;
+    return staging::time_to_apogee(mu, rx, x.vx * x.vx + x.vy * x.vy, rx * x.vy) <= T / 2;
+  });
+  if (f.engines.profile) f.engines.t_on += s.t - t_coast;
+  f.t_ignition = s.t;
+  f.engines.lit = true;
   StagedBurn burn;
   begin_burn(f, burn);
-  const double Re = f.env.Re;
-  const TargetApsides target = target_apsides(m, Re);
-  const double ra = Re + target.ha;
-  bool ok;
-  const CutoffTarget cut = last_stage_target(f);
-  if (m.injection == Injection::direct) {
-    const double rp = Re + target.hp, a = (rp + ra) / 2;
-    ok = guided_burn(f, cut, [a](const FlightState& x) { return sma_of(x) >= a; });
-  } else {
-    ok = guided_burn(f, cut, [h = target.ha](const FlightState& x) { return x.ha >= h; });
-  }
+  f.event(z.name + ": ignition before apogee");
+  const bool ok = guided_burn(f, last_stage_target(f), [a](const FlightState& x) { return sma_of(x) >= a; });
   f.engines.lit = false;
   end_burn(f, burn);
   f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
@@ -634,7 +706,42 @@ void fly_last_stage(Flight& f) {
     f.out.failure = z.name + " ran out of propellant before the target orbit";
     return;
   }
-  if (m.injection == Injection::coast) {
+  f.out.reached = true;
+}
+
+void fly_last_stage(Flight& f) {
+  const StagedMission& m = f.v.mission;
+  const StagedStage& z = f.v.stages[f.stage];
+  // Carried to the transfer orbit, it burns only at the apogee.
+  const bool carried = m.injection == Injection::transfer;
+  light_stage(f, !carried);
+  const double Re = f.env.Re;
+  const TargetApsides target = target_apsides(m, Re);
+  const double ra = Re + target.ha;
+  bool ok = true;
+  if (!carried) {
+    StagedBurn burn;
+    begin_burn(f, burn);
+    const CutoffTarget cut = last_stage_target(f);
+    if (m.injection == Injection::direct) {
+      const double rp = Re + target.hp, a = (rp + ra) / 2;
+      ok = guided_burn(f, cut, [a](const FlightState& x) { return sma_of(x) >= a; });
+    } else {
+      ok = guided_burn(f, cut, [h = target.ha](const FlightState& x) { return x.ha >= h; });
+    }
+    f.engines.lit = false;
+    end_burn(f, burn);
+    f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+    if (!ok) {
+      f.out.failure = z.name + " ran out of propellant before the target orbit";
+      return;
+    }
+  }
+  if (carried) {
+    apogee_burn(f, Re + (target.hp + target.ha) / 2);
+    return;
+  }
+  if (m.injection != Injection::direct) {
     const double t_cut = f.s.t;
     coast_to_apogee(f);
     f.event("apogee");
@@ -662,6 +769,14 @@ TargetApsides target_apsides(const StagedMission& m, double Re) {
     return {m.semi_major_axis * (1 - m.eccentricity) - Re, m.semi_major_axis * (1 + m.eccentricity) - Re};
   }
   return {m.perigee_altitude, m.apogee_altitude};
+}
+
+CutoffTarget transfer_cutoff_point(double rp, double ra, double r, double mu) {
+  const double a = (rp + ra) / 2, e = (ra - rp) / (ra + rp);
+  // r = a (1 - e^2) / (1 + e cos nu), nu in (0, pi): climbing.
+  const double cos_nu = std::clamp((a * (1 - e * e) / r - 1) / e, -1.0, 1.0);
+  const double sin_nu = std::sqrt(1 - cos_nu * cos_nu);
+  return CutoffTarget{r, std::sqrt(mu * (2 / r - 1 / a)), std::atan2(e * sin_nu, 1 + e * cos_nu), mu};
 }
 
 double staged_vrot(const StagedMission& m, const Environment& env) {

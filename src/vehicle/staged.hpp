@@ -100,6 +100,9 @@ struct StagedMission {
   double perigee_angle = -1;
   Injection injection = Injection::coast;
   double transfer_perigee = 150000;  // m, coast: the transfer orbit's perigee altitude
+  // m, transfer: the altitude of the cut-off on the transfer orbit, climbing
+  // from its perigee toward its apogee; at most the perigee's: at the perigee.
+  double transfer_cutoff = 0;
   // The 3-D flight's site and plane (the planar flight needs only the
   // latitude and the inclination, and the exports the longitude above).
   double site_altitude = 0;        // m, the pad above the ellipsoid
@@ -179,11 +182,17 @@ double full_burn_propellant(const StagedStage& z);
 double group_burn_time(const BoosterGroup& g);
 
 // The classic description in the staged form: the boosters as one group lit
-// on the pad and jettisoned at their separation time, the core burning out,
-// the upper stage coasting to apogee and circularising. The booster profile
-// is represented by its mean thrust (what leaves is the propellant it
-// burns); the classic phases keep flying the classic description itself.
-StagedVehicle staged_from(const Description& d);
+// on the pad and jettisoned at their separation time, following the booster
+// profile given (none: its mean thrust, the propellant it burns over the
+// time to separation); the core guided from the boosters' separation and
+// cut off on the transfer orbit (injection "transfer"), its thrust against
+// time `core` where given (the throttle-down to the acceleration limit and
+// the engines' shut-downs; none: throttle_entry throughout); the upper stage
+// coasting to apogee and circularising; the classic Earth, air and site.
+// The classic phases keep flying the classic description itself.
+struct BoosterProfile;
+StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters = nullptr,
+                          std::shared_ptr<const ThrustProfile> core = nullptr);
 
 // What cannot fly: each fault with the key it is at ("stage.2.burn_time")
 // and why; empty when the vehicle can be flown.
