@@ -360,9 +360,10 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the four numerics keys, the five guidance keys, model.dut1, the
-  // eight keys of the model's environment and the three impact keys may be left out
-  EXPECT_EQ(keys + 23, description_keys().size());
+  // profile, target.longitude, the 3-D flight's target.site_altitude and target.node, the four
+  // numerics keys, the five guidance keys, model.dut1 and model.dynamics, the eight keys of the
+  // model's environment and the three impact keys may be left out
+  EXPECT_EQ(keys + 26, description_keys().size());
   EXPECT_EQ(b.find("[model]"), std::string::npos);
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the

@@ -402,10 +402,14 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
 }
 
 // The target plane at this moment: the asked one, or with any node the
-// plane of the inclination through the vehicle on the pass it flies.
+// plane of the inclination through the vehicle on the pass it flies. A last
+// stage carried to the transfer orbit keeps the plane the stage below
+// left it in: J2 has turned its node over the coast (0.17 deg over half a
+// low orbit at 51.6 deg), and turning it back is no task for a stage that
+// only circularises.
 Vec3 target_normal(const Flight& f) {
   const double i = f.v.mission.inclination / deg;
-  if (!std::isnan(f.w.node)) return plane_of(i, f.w.node - f.w.theta0);
+  if (!std::isnan(f.w.node) && f.stage <= guided_stage(f.v)) return plane_of(i, f.w.node - f.w.theta0);
   return plane_through(f.s.r, i, f.s.v[2] >= 0 || f.s.t == 0);
 }
 

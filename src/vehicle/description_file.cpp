@@ -453,6 +453,7 @@ const char* left_out_choice(std::string_view name) {
   if (name == "numerics.integrator") return "fixed";
   if (name == "numerics.events") return "steps";
   if (name == "atmosphere.model") return "standard";
+  if (name == "model.dynamics") return "planar";
   return "";
 }
 

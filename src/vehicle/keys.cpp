@@ -158,6 +158,13 @@ std::vector<Key> make_keys() {
       Key{"target.longitude", KeyKind::real, "deg", "launch site longitude, east; places the exported trajectory",
           -180, 180, false, true, field<double>([](auto& d) -> auto& { return d.mission.target.longitude; }), {},
           {}, {}},
+      // May be left out, both: only the 3-D flight reads them.
+      unwritten_left_out(optional_from("target.site_altitude", "m", "model.dynamics \"3d\": the pad's height above the ellipsoid",
+                    -500, 1e4, field<double>([](auto& d) -> auto& { return d.mission.target.site_altitude; }))),
+      unwritten_left_out(optional_from("target.node", "deg",
+                    "model.dynamics \"3d\": right ascension of the target plane's ascending node (true equator and "
+                    "equinox of date, at --epoch); below 0: any node, the plane through the site",
+                    -1, 360, field<double>([](auto& d) -> auto& { return d.mission.target.node; }))),
       real("target.inclination", "deg", "target orbit inclination, above the latitude", 0, 90, true,
            field<double>([](auto& d) -> auto& { return d.mission.target.inclination; })),
       real("target.apogee_altitude", "m", "target orbit's apogee, where the upper stage circularises", 100000,
@@ -243,6 +250,10 @@ std::vector<Key> make_keys() {
       Key{"model.dut1", KeyKind::real, "s",
           "UT1 - UTC (the IERS's DUT1) at the epoch; turns the Earth under the exported trajectory", -0.9, 0.9, false,
           true, field<double>([](auto& d) -> auto& { return d.mission.model.dut1; }), {}, {}, {}},
+      unwritten_left_out(text("model.dynamics",
+           "\"planar\" (the flight in one plane) or \"3d\" (the vehicle's staged form flown in three dimensions over "
+           "WGS 84 with J2, launched at --epoch)",
+           true, field<std::string>([](auto& d) -> auto& { return d.mission.model.dynamics; }))),
 
       // May be left out, all of them: the program's own Earth and the 1976
       // standard atmosphere.
@@ -431,6 +442,10 @@ std::vector<Problem> check_description(const Description& d) {
     add("numerics.events", "must be \"steps\" or \"located\"");
   }
   if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
+  const std::string& dynamics = m.model.dynamics;
+  if (!dynamics.empty() && dynamics != "planar" && dynamics != "3d") {
+    add("model.dynamics", "must be \"planar\" or \"3d\", got " + quoted(dynamics));
+  }
   if (m.guidance.mode != "open-loop" && m.guidance.mode != "closed-loop") {
     add("guidance.mode", "must be \"open-loop\" or \"closed-loop\", got " + quoted(m.guidance.mode));
   }

@@ -6,6 +6,7 @@
 
 #include "io/number_format.hpp"
 #include "vehicle/booster_profile.hpp"
+#include "vehicle/core_schedule.hpp"
 #include "vehicle/keys.hpp"
 
 namespace ascent {
@@ -111,7 +112,7 @@ double liftoff_mass(const StagedVehicle& v) {
 
 double full_burn_time(const StagedStage& z) { return burn_out_under_schedule(z); }
 
-StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters, std::shared_ptr<const ThrustProfile> core_F) {
+StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters) {
   const Vehicle& c = d.vehicle;
   StagedVehicle v;
   v.name = c.name;
@@ -127,12 +128,14 @@ StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters, 
   core.diameter = c.core.diameter;
   core.separation_delay = c.core.separation_delay;
   core.burn_end = BurnEnd::target;
-  if (core_F) {
-    core.profile = std::move(core_F);
-  } else {
-    core.throttle_times = {0};
-    core.throttle_levels = {c.core.throttle_entry};
+  // The classic programme, known before the flight: each engine's share.
+  auto schedule = std::make_shared<ThrustProfile>();
+  schedule->path = "the core's throttle programme";
+  for (const ThrustKnot& k : core_thrust_schedule(d)) {
+    schedule->t.push_back(k.t);
+    schedule->F.push_back(k.F / c.core.engines);
   }
+  core.profile = std::move(schedule);
   BoosterGroup b;
   b.count = c.boosters.count;
   b.mass = c.boosters.mass;
@@ -182,6 +185,9 @@ StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters, 
   const Target& t = d.mission.target;
   v.mission.latitude = t.latitude;
   v.mission.longitude = t.longitude;
+  v.mission.site_altitude = t.site_altitude;
+  v.mission.node = t.node;
+  v.dynamics = d.mission.model.dynamics == "3d" ? "3d" : "planar";
   v.mission.inclination = t.inclination;
   v.mission.perigee_altitude = t.apogee_altitude;
   v.mission.apogee_altitude = t.apogee_altitude;

@@ -184,15 +184,14 @@ double group_burn_time(const BoosterGroup& g);
 // The classic description in the staged form: the boosters as one group lit
 // on the pad and jettisoned at their separation time, following the booster
 // profile given (none: its mean thrust, the propellant it burns over the
-// time to separation); the core guided from the boosters' separation and
-// cut off on the transfer orbit (injection "transfer"), its thrust against
-// time `core` where given (the throttle-down to the acceleration limit and
-// the engines' shut-downs; none: throttle_entry throughout); the upper stage
-// coasting to apogee and circularising; the classic Earth, air and site.
-// The classic phases keep flying the classic description itself.
+// time to separation); the core's thrust against time its classic
+// programme (core_thrust_schedule: the throttle-down to the acceleration
+// limit and the engines' shut-downs), guided from the boosters' separation
+// and cut off on the transfer orbit (injection "transfer"); the upper stage
+// lit before the apogee and guided onto the circle; the classic Earth, air
+// and site. The classic phases keep flying the classic description itself.
 struct BoosterProfile;
-StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters = nullptr,
-                          std::shared_ptr<const ThrustProfile> core = nullptr);
+StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters = nullptr);
 
 // What cannot fly: each fault with the key it is at ("stage.2.burn_time")
 // and why; empty when the vehicle can be flown.

@@ -82,6 +82,9 @@ struct Vehicle {
 struct Target {
   double latitude = 28.45;                 // degrees, launch site
   double longitude = -80.6;                // degrees east, launch site: places the flight on the globe only
+  // The 3-D flight's site and plane (model.dynamics "3d").
+  double site_altitude = 0;                // m, the pad above the ellipsoid
+  double node = -1;                        // degrees, right ascension of the ascending node; < 0: any
   double inclination = 51.6;               // degrees, target orbit
   double apogee_altitude = 398600.0;       // m, target orbit's apogee; the upper stage circularises there
   double perigee_climbing = 37000.0;       // m, perigee aimed at core separation while climbing
@@ -147,6 +150,9 @@ struct Guidance {
 // (the IERS's DUT1) turns the Earth to its true angle at the epoch.
 struct Model {
   double dut1 = 0;  // s, UT1 - UTC, below 0.9 s in size
+  // "" or "planar": the classic flight in one plane; "3d": the description's
+  // staged form flown in three dimensions over WGS 84 with J2 (fly_3d).
+  std::string dynamics;
 };
 
 // The Earth of the flight: a sphere with inverse-square gravity turning at a
