@@ -213,6 +213,12 @@ TEST(Flight3d, ClassicThreeStageVehiclesReachTheirPlaneAtTheWindow) {
     EXPECT_NEAR(r.ha, v.mission.apogee_altitude, 100);
     if (c.node >= 0) {
       EXPECT_NEAR(r.at_cutoff.raan / deg, c.node, 0.01);
+    } else {
+      // The same staged form in the plane reaches the same circle.
+      const StagedResult p = fly_staged(v);
+      ASSERT_TRUE(p.reached) << p.failure;
+      EXPECT_NEAR(p.hp, v.mission.perigee_altitude, 100);
+      EXPECT_NEAR(p.ha, v.mission.apogee_altitude, 100);
     }
   }
 }

@@ -341,6 +341,7 @@ TEST(StagedDescription, RefusesWhatCannotFlyAtItsLineAndColumn) {
       {"thrust = 934000", "thrust_profile = \"/no-such-folder/x.dat\"", "t.toml:26:18: stage.2.thrust_profile: cannot be read"},
       {"dry_mass = 3900", "dry_mas = 3900", "stage.2.dry_mas: unknown key"},
       {"injection = \"coast\"", "injection = \"ballistic\"", "mission.injection: must be \"coast\", \"direct\" or \"transfer\""},
+      {"injection = \"coast\"", "injection = \"transfer\"", "stage.1.burn_end: mission.injection is \"transfer\""},
       {"inclination = 51.6", "inclination = 20", "mission.inclination: must be at least the launch site's latitude"},
       {"engines = 9", "engines = 2", "stage.1.thrust: the thrust at lift-off"},
       {"[mission]", "[earth]\nmu = -4e14\n[mission]", "t.toml:43:6: earth.mu: must be positive"},

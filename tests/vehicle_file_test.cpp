@@ -379,7 +379,13 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.events = "located";
   fine.mission.model.dut1 = -0.25;
   fine.mission.impact.fairing_beta = 35;
+  fine.mission.model.dynamics = "3d";
+  fine.mission.target.node = 120;
+  fine.mission.target.site_altitude = 25;
   const Description back = parse_description(write_description(fine), "v.toml");
+  EXPECT_EQ(back.mission.model.dynamics, "3d");
+  EXPECT_EQ(back.mission.target.node, 120);
+  EXPECT_EQ(back.mission.target.site_altitude, 25);
   EXPECT_EQ(back.mission.model.dut1, -0.25);
   EXPECT_EQ(back.mission.impact.fairing_beta, 35);
   EXPECT_EQ(back.mission.numerics.substeps, 4);
@@ -395,6 +401,9 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.integrator = "adaptive";
   fine.mission.numerics.events = "exact";
   EXPECT_NE(refusal(write_description(fine)).message.find("numerics.events"), std::string::npos);
+  fine.mission.numerics.events = "located";
+  fine.mission.model.dynamics = "6dof";
+  EXPECT_NE(refusal(write_description(fine)).message.find("model.dynamics"), std::string::npos);
   Description d = builtin_description();
   d.profile = "boosters.dat";
   EXPECT_NE(write_description(d).find("\nprofile = \"boosters.dat\"\n"), std::string::npos);

@@ -75,7 +75,14 @@ struct Flight {
   const Step3dObserver* observer;  // none for a trial step
   Environment env;
   DragTable drag;
-  Flight3dResult out;
+  // What a flight records. A trial step's copy starts with no events or
+  // drops (none is read from it): copying them at every step cost a fifth
+  // of a three-stage flight.
+  struct Record : Flight3dResult {
+    Record() = default;
+    Record(const Record&) : Flight3dResult() {}
+    Record& operator=(const Record&) = delete;
+  } out;
   InertialState s{0, {0, 0, 0}, {0, 0, 0}};
   double mass = 0;
   std::size_t stage = 0;
@@ -110,8 +117,22 @@ struct Flight {
     out.events.push_back({s.t, what, altitude(), std::sqrt(dot(s.v, s.v)), mass});
   }
 
+  // The last cross-section and the stage and groups it is of: the decimal
+  // rounding of circle_area is dear, and the stack changes only at a drop.
+  mutable double S_kept = -1;
+  mutable std::size_t S_stage = 0;
+  mutable std::vector<bool> S_groups;
+
   double reference_area() const {
     if (v.drag.reference_area > 0) return v.drag.reference_area;
+    if (S_kept >= 0 && S_stage == stage && S_groups == group_on) return S_kept;
+    S_stage = stage;
+    S_groups = group_on;
+    S_kept = cross_section();
+    return S_kept;
+  }
+
+  double cross_section() const {
     double d = 0;
     for (std::size_t i = stage; i < v.stages.size(); ++i) d = std::max(d, v.stages[i].diameter);
     double S = circle_area(d);
