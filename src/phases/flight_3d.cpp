@@ -251,6 +251,19 @@ struct Flight {
     if (*observer) (*observer)(s, mass);
   }
 
+  // The step a trial copy of this flight took from its state, as step()
+  // would take it again: the same state, burners and mass, seen by the
+  // observer.
+  void take_step_of(const Flight& t) {
+    s = t.s;
+    kick = t.kick;
+    engines = t.engines;
+    groups = t.groups;
+    mass = t.mass;
+    ++out.steps;
+    if (*observer) (*observer)(s, mass);
+  }
+
   void drop(const std::string& what, double leaves) {
     const double before = mass;
     mass -= leaves;
@@ -590,8 +603,10 @@ void fly_lower_stage(Flight& f) {
         cut = true;
         break;
       }
+      f.take_step_of(trial);
+    } else {
+      f.step(dt);
     }
-    f.step(dt);
     time_events(f);
   }
   f.engines.lit = false;
@@ -645,7 +660,7 @@ bool until(Flight& f, bool burning, Reached&& reached, double dt_max, bool guide
       f.step(located_within(f, dt, reached));
       return true;
     }
-    f.step(dt);
+    f.take_step_of(trial);
     time_events(f);
     if (last) return false;
   }
