@@ -185,12 +185,16 @@ TEST(Flight3d, ClassicThreeStageVehiclesReachTheirPlaneAtTheWindow) {
   struct Case {
     const char* file;
     double node;  // deg; < 0: any node
+    const char* more = "";  // appended to the description
   };
+  // The sheared westerly of ReachesTheTargetPlane, through the classic keys.
+  const char* wind = "\n[wind]\naltitude = [0, 10000, 20000]\neast = [5, 40, 10]\nnorth = [0, -8, 2]\n";
   for (const Case& c : {Case{"orvalon5_guided.toml", -1}, Case{"tarvos3_guided.toml", -1},
-                        Case{"orvalon5_guided.toml", 120}, Case{"tarvos3_guided.toml", 300}}) {
-    SCOPED_TRACE(std::string(c.file) + " node " + std::to_string(c.node));
+                        Case{"orvalon5_guided.toml", 120}, Case{"tarvos3_guided.toml", 300},
+                        Case{"orvalon5_guided.toml", 120, wind}}) {
+    SCOPED_TRACE(std::string(c.file) + " node " + std::to_string(c.node) + c.more);
     const std::string path = std::string(ASCENT_SOURCE_DIR).append("/vehicles/").append(c.file);
-    Description d = parse_description(test::read_file(path), path);
+    Description d = parse_description(test::read_file(path) + c.more, path);
     d.mission.target.node = c.node;
     d.origin = path;  // where its profile is found
     const BoosterProfile boosters =

@@ -15,8 +15,10 @@
 namespace ascent::staging {
 
 // s, an event this close is due: the steps' times carry rounding.
-inline constexpr double burn_slack = 1e-9;
+inline constexpr double cycle_slack = 1e-9;
 inline constexpr double inf = std::numeric_limits<double>::infinity();
+// Halvings of the interval that holds the lift-off: far below a nanosecond.
+inline constexpr int max_bisections = 60;
 
 // Something that burns: a stage's engines or a booster group.
 struct Burner {
@@ -40,8 +42,8 @@ struct Burner {
   double flow(double t) const { return profile ? thrust(t) / c : flow(); }
   // Burnt out by time t: no propellant left, or past the profile's end.
   bool spent(double t) const {
-    if (!profile) return left <= flow() * burn_slack;
-    return left <= 0 || t - t_on + burn_slack >= profile->end();
+    if (!profile) return left <= flow() * cycle_slack;
+    return left <= 0 || t - t_on + cycle_slack >= profile->end();
   }
   // s from t to where it runs dry within the profile's present interval
   // (its end, at the last point); infinite beyond it: the steps stop at
@@ -50,7 +52,7 @@ struct Burner {
     if (!profile) return left / flow();
     const ThrustProfile& p = *profile;
     const double tb = t - t_on;
-    const double tn = *std::upper_bound(p.t.begin(), p.t.end() - 1, tb + burn_slack);
+    const double tn = *std::upper_bound(p.t.begin(), p.t.end() - 1, tb + cycle_slack);
     const double I = left * c / units;  // N s, each engine's impulse left
     const double F0 = p.thrust(tb), slope = (p.thrust(tn) - F0) / (tn - tb);
     const double root = std::sqrt(std::max(0.0, F0 * F0 + 2 * slope * I));
@@ -62,7 +64,7 @@ struct Burner {
   double next_point(double t) const {
     if (!profile || !lit) return inf;
     const double tb = t - t_on;
-    const auto it = std::upper_bound(profile->t.begin(), profile->t.end(), tb + burn_slack);
+    const auto it = std::upper_bound(profile->t.begin(), profile->t.end(), tb + cycle_slack);
     return it == profile->t.end() ? inf : *it - tb;
   }
   // s from t to its burn-out, over the whole of what is left.
@@ -86,7 +88,7 @@ struct Burner {
 inline double stage_throttle(const StagedStage& z, double t_burn) {
   double level = 1;
   for (std::size_t k = 0; k < z.throttle_times.size(); ++k) {
-    if (t_burn + burn_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
+    if (t_burn + cycle_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
   }
   return level;
 }
@@ -114,7 +116,7 @@ double lift_off_time(const std::vector<const Burner*>& lit, double m0, double g,
   };
   if (margin(0) > 0 || !(margin(t1) > 0)) return 0;
   double lo = 0, hi = t1;
-  for (int i = 0; i < 60; ++i) {
+  for (int i = 0; i < max_bisections; ++i) {
     const double mid = (lo + hi) / 2;
     (margin(mid) > 0 ? hi : lo) = mid;
   }

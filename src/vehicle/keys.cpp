@@ -63,6 +63,10 @@ Key text(const char* name, const char* meaning, bool optional, TextRef ref) {
 Key list(const char* name, const char* unit, const char* meaning, double min, double max, ListRef ref) {
   return Key{name, KeyKind::list, unit, meaning, min, max, false, false, {}, {}, {}, ref};
 }
+// A list that may be left out (empty).
+Key optional_list(const char* name, const char* unit, const char* meaning, double min, double max, ListRef ref) {
+  return Key{name, KeyKind::list, unit, meaning, min, max, false, true, {}, {}, {}, ref};
+}
 
 std::vector<Key> make_keys() {
   return {
@@ -278,6 +282,13 @@ std::vector<Key> make_keys() {
                     1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.core_beta; }))),
       unwritten_left_out(optional_real("impact.fairing_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of a fairing half falling back",
                     1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.fairing_beta; }))),
+      // May be left out, all of them: still air.
+      unwritten_left_out(optional_list("wind.altitude", "m", "model.dynamics \"3d\": altitudes of the winds' points, rising",
+                    -1e3, 1e6, field<std::vector<double>>([](auto& d) -> auto& { return d.mission.wind.altitude; }))),
+      unwritten_left_out(optional_list("wind.east", "m/s", "model.dynamics \"3d\": the air's speed toward the east at each point",
+                    -300, 300, field<std::vector<double>>([](auto& d) -> auto& { return d.mission.wind.east; }))),
+      unwritten_left_out(optional_list("wind.north", "m/s", "model.dynamics \"3d\": the air's speed toward the north at each point",
+                    -300, 300, field<std::vector<double>>([](auto& d) -> auto& { return d.mission.wind.north; }))),
   };
 }
 
@@ -442,6 +453,10 @@ std::vector<Problem> check_description(const Description& d) {
     add("numerics.events", "must be \"steps\" or \"located\"");
   }
   if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
+  const Wind& w = m.wind;
+  bool rising = w.altitude.size() == w.east.size() && w.altitude.size() == w.north.size();
+  for (std::size_t i = 1; i < w.altitude.size(); ++i) rising = rising && w.altitude[i] > w.altitude[i - 1];
+  if (!rising) add("wind.altitude", "must rise from point to point, with one east and one north speed at each");
   const std::string& dynamics = m.model.dynamics;
   if (!dynamics.empty() && dynamics != "planar" && dynamics != "3d") {
     add("model.dynamics", "must be \"planar\" or \"3d\", got " + quoted(dynamics));

@@ -188,6 +188,9 @@ StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters) 
   v.mission.site_altitude = t.site_altitude;
   v.mission.node = t.node;
   v.dynamics = d.mission.model.dynamics == "3d" ? "3d" : "planar";
+  v.wind.altitude = d.mission.wind.altitude;
+  v.wind.east = d.mission.wind.east;
+  v.wind.north = d.mission.wind.north;
   v.mission.inclination = t.inclination;
   v.mission.perigee_altitude = t.apogee_altitude;
   v.mission.apogee_altitude = t.apogee_altitude;

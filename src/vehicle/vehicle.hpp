@@ -183,6 +183,14 @@ struct ImpactModel {
   double fairing_beta = 50.0;    // kg/m^2, one half of the fairing
 };
 
+// Winds aloft for the 3-D flight: east and north speeds of the air against
+// altitude, straight lines between the points; none: still air.
+struct Wind {
+  std::vector<double> altitude;  // m, rising
+  std::vector<double> east;      // m/s, toward the east
+  std::vector<double> north;     // m/s, toward the north
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
@@ -193,6 +201,7 @@ struct Mission {
   EarthModel earth;
   AirModel atmosphere;
   ImpactModel impact;
+  Wind wind;
 };
 
 // The description asks for closed-loop guidance.
