@@ -360,9 +360,10 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
       EXPECT_NE(c.find(std::string("(") + k.unit + ")"), std::string::npos) << c;
     }
   }
-  // profile, target.longitude, the four numerics keys, the five guidance keys, model.dut1, the
-  // eight keys of the model's environment and the three impact keys may be left out
-  EXPECT_EQ(keys + 23, description_keys().size());
+  // profile, target.longitude, the 3-D flight's target.site_altitude and target.node, the four
+  // numerics keys, the five guidance keys, model.dut1 and model.dynamics, the eight keys of the
+  // model's environment, the three impact keys and the three wind keys may be left out
+  EXPECT_EQ(keys + 29, description_keys().size());
   EXPECT_EQ(b.find("[model]"), std::string::npos);
   EXPECT_EQ(b.find("[guidance]"), std::string::npos);  // an open-loop description is written as it always was
   // The sub-steps are written only when they are not the single step, the
@@ -378,7 +379,17 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.events = "located";
   fine.mission.model.dut1 = -0.25;
   fine.mission.impact.fairing_beta = 35;
+  fine.mission.model.dynamics = "3d";
+  fine.mission.target.node = 120;
+  fine.mission.target.site_altitude = 25;
+  fine.mission.wind = {{0, 9000}, {3, 25}, {0, -4}};
   const Description back = parse_description(write_description(fine), "v.toml");
+  EXPECT_EQ(back.mission.wind.altitude, fine.mission.wind.altitude);
+  EXPECT_EQ(back.mission.wind.east, fine.mission.wind.east);
+  EXPECT_EQ(back.mission.wind.north, fine.mission.wind.north);
+  EXPECT_EQ(back.mission.model.dynamics, "3d");
+  EXPECT_EQ(back.mission.target.node, 120);
+  EXPECT_EQ(back.mission.target.site_altitude, 25);
   EXPECT_EQ(back.mission.model.dut1, -0.25);
   EXPECT_EQ(back.mission.impact.fairing_beta, 35);
   EXPECT_EQ(back.mission.numerics.substeps, 4);
@@ -394,6 +405,12 @@ TEST(DescriptionWriter, CommentsEveryKeyAndLeavesOutAnEmptyProfile) {
   fine.mission.numerics.integrator = "adaptive";
   fine.mission.numerics.events = "exact";
   EXPECT_NE(refusal(write_description(fine)).message.find("numerics.events"), std::string::npos);
+  fine.mission.numerics.events = "located";
+  fine.mission.model.dynamics = "6dof";
+  EXPECT_NE(refusal(write_description(fine)).message.find("model.dynamics"), std::string::npos);
+  fine.mission.model.dynamics = "3d";
+  fine.mission.wind.north = {0};
+  EXPECT_NE(refusal(write_description(fine)).message.find("wind.altitude: must rise"), std::string::npos);
   Description d = builtin_description();
   d.profile = "boosters.dat";
   EXPECT_NE(write_description(d).find("\nprofile = \"boosters.dat\"\n"), std::string::npos);

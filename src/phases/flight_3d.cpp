@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "atmosphere/atmosphere.hpp"
+#include "phases/stage_burner.hpp"
 #include "trajectory/drag.hpp"
 #include "trajectory/forces/thrust.hpp"
 #include "trajectory/guidance.hpp"
@@ -56,15 +57,8 @@ Vec3 plane_through(const Vec3& r, double i, bool north) {
   return plane_of(i, lon - std::atan2(std::cos(i) * std::sin(u), std::cos(u)));
 }
 
-struct Burner {
-  double F = 0;     // N, vacuum thrust at throttle 1
-  double c = 0;     // m/s
-  double area = 0;  // m^2, nozzle exit area
-  double left = 0;  // kg, propellant left
-  double throttle = 1;
-  bool lit = false;
-  double flow() const { return F * throttle / c; }
-};
+using staging::Burner;
+using staging::stage_throttle;
 
 // How the thrust is pointed during a step.
 enum class Aim {
@@ -81,7 +75,14 @@ struct Flight {
   const Step3dObserver* observer;  // none for a trial step
   Environment env;
   DragTable drag;
-  Flight3dResult out;
+  // What a flight records. A trial step's copy starts with no events or
+  // drops (none is read from it): copying them at every step cost a fifth
+  // of a three-stage flight.
+  struct Record : Flight3dResult {
+    Record() = default;
+    Record(const Record&) : Flight3dResult() {}
+    Record& operator=(const Record&) = delete;
+  } out;
   InertialState s{0, {0, 0, 0}, {0, 0, 0}};
   double mass = 0;
   std::size_t stage = 0;
@@ -116,8 +117,22 @@ struct Flight {
     out.events.push_back({s.t, what, altitude(), std::sqrt(dot(s.v, s.v)), mass});
   }
 
+  // The last cross-section and the stage and groups it is of: the decimal
+  // rounding of circle_area is dear, and the stack changes only at a drop.
+  mutable double S_kept = -1;
+  mutable std::size_t S_stage = 0;
+  mutable std::vector<bool> S_groups;
+
   double reference_area() const {
     if (v.drag.reference_area > 0) return v.drag.reference_area;
+    if (S_kept >= 0 && S_stage == stage && S_groups == group_on) return S_kept;
+    S_stage = stage;
+    S_groups = group_on;
+    S_kept = cross_section();
+    return S_kept;
+  }
+
+  double cross_section() const {
     double d = 0;
     for (std::size_t i = stage; i < v.stages.size(); ++i) d = std::max(d, v.stages[i].diameter);
     double S = circle_area(d);
@@ -166,16 +181,24 @@ struct Flight {
   // One RK4 step of dt over position and velocity, the mass falling at the
   // burners' flow; the burners' propellant follows.
   void step(double dt) {
-    double Fvac = 0, flow = 0, Ae = 0;
+    const double t0 = s.t;
+    // A thrust profile is a straight line through the step (the steps end
+    // at its points): its thrust and flow rise at Fdot and fdot.
+    double Fvac = 0, flow = 0, Ae = 0, Fdot = 0, fdot = 0;
     auto add = [&](const Burner& b) {
       if (!b.lit) return;
-      Fvac += b.F * b.throttle;
-      flow += b.flow();
+      Fvac += b.thrust(t0);
+      flow += b.flow(t0);
       Ae += b.area;
+      if (b.profile) {
+        const double rate = (b.thrust(t0 + dt) - b.thrust(t0)) / dt;
+        Fdot += rate;
+        fdot += rate / b.c;
+      }
     };
     add(engines);
     for (const Burner& b : groups) add(b);
-    const double S = reference_area(), m0 = mass, t0 = s.t;
+    const double S = reference_area(), m0 = mass;
     const Spheroid& e = w.earth;
     auto rates = [&](double tau, const Vec3& r, const Vec3& vel, Vec3& dr, Vec3& dv) {
       dr = vel;
@@ -191,9 +214,10 @@ struct Flight {
       }
       const Mat3 ned = ned_axes(gd.lat, gd.lon);
       const Vec3 v_air = air_velocity(e, w.wind, gd.h, ned, r, vel);
-      const double m = m0 - flow * tau;
-      if (Fvac > 0) {
-        const double F = forces::thrust(Fvac, p, Ae);
+      const double m = fdot == 0 ? m0 - flow * tau : m0 - (flow + fdot * tau / 2) * tau;
+      const double F_tau = Fdot == 0 ? Fvac : Fvac + Fdot * tau;
+      if (F_tau > 0) {
+        const double F = forces::thrust(F_tau, p, Ae);
         const Vec3 u = direction(t0 + tau, r, vel, ned);
         for (int k = 0; k < 3; ++k) dv[k] += F / m * u[k];
       }
@@ -215,13 +239,28 @@ struct Flight {
     s.t += dt;
     kick += kick_rate * dt;
     ++out.steps;
-    auto burn = [dt](Burner& b) {
-      if (b.lit) b.left = std::max(0.0, b.left - b.flow() * dt);
+    auto burn = [dt, t0](Burner& b) {
+      if (!b.lit) return;
+      const double burnt = b.profile ? (b.thrust(t0) + b.thrust(t0 + dt)) / 2 / b.c * dt : b.flow() * dt;
+      b.left = std::max(0.0, b.left - burnt);
     };
     burn(engines);
     for (Burner& b : groups) burn(b);
-    mass = m0 - flow * dt;
+    mass = fdot == 0 ? m0 - flow * dt : m0 - (flow + fdot * dt / 2) * dt;
     if (!(altitude() >= -ground_margin)) throw Crashed{};
+    if (*observer) (*observer)(s, mass);
+  }
+
+  // The step a trial copy of this flight took from its state, as step()
+  // would take it again: the same state, burners and mass, seen by the
+  // observer.
+  void take_step_of(const Flight& t) {
+    s = t.s;
+    kick = t.kick;
+    engines = t.engines;
+    groups = t.groups;
+    mass = t.mass;
+    ++out.steps;
     if (*observer) (*observer)(s, mass);
   }
 
@@ -234,41 +273,49 @@ struct Flight {
 
   double next_dry() const {
     double t = inf;
-    if (engines.lit) t = std::min(t, engines.left / engines.flow());
+    if (engines.lit) t = std::min(t, engines.dry_in(s.t));
     for (const Burner& b : groups) {
-      if (b.lit) t = std::min(t, b.left / b.flow());
+      if (b.lit) t = std::min(t, b.dry_in(s.t));
     }
+    return t;
+  }
+
+  // s, the next point of a thrust profile burning, from now.
+  double next_point() const {
+    double t = engines.next_point(s.t);
+    for (const Burner& b : groups) t = std::min(t, b.next_point(s.t));
     return t;
   }
 
   // m/s^2, the vacuum thrust acceleration now.
   double thrust_acceleration() const {
-    double F = engines.lit ? engines.F * engines.throttle : 0;
-    for (const Burner& b : groups) F += b.lit ? b.F * b.throttle : 0;
+    double F = engines.lit ? engines.thrust(s.t) : 0;
+    for (const Burner& b : groups) F += b.lit ? b.thrust(s.t) : 0;
     return F / mass;
   }
 };
 
-double stage_throttle(const StagedStage& z, double t_burn) {
-  double level = 1;
-  for (std::size_t k = 0; k < z.throttle_times.size(); ++k) {
-    if (t_burn + cycle_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
-  }
-  return level;
-}
-
-void light_stage(Flight& f) {
+// The stage's engines, lit now (or only made ready: a last stage carried to
+// the transfer orbit lights at the apogee).
+void light_stage(Flight& f, bool lit = true) {
   const StagedStage& z = f.v.stages[f.stage];
-  f.engines = Burner{stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
+  f.engines = Burner{z.name, stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
+  if (z.profile) {
+    f.engines.F = full_burn_propellant(z) * z.exhaust_speed / full_burn_time(z);
+    f.engines.profile = z.profile.get();
+    f.engines.units = z.engines;
+    f.engines.t_on = f.s.t;
+  }
   if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
   f.t_ignition = f.s.t;
-  f.event(z.name + ": ignition");
+  f.engines.lit = lit;
+  if (lit) f.event(z.name + ": ignition");
 }
 
 double next_event(const Flight& f) {
   const StagedStage& z = f.v.stages[f.stage];
   const double t = f.s.t, tb = t - f.t_ignition;
-  double next = f.next_dry();
+  double next = std::min(f.next_dry(), f.next_point());
   if (f.engines.lit) {
     for (double tk : z.throttle_times) {
       if (tk > tb + cycle_slack) next = std::min(next, tk - tb);
@@ -297,16 +344,20 @@ void time_events(Flight& f) {
       Burner& b = f.groups[j];
       const std::string name = "booster group " + std::to_string(j + 1);
       if (!f.group_on[j]) continue;
-      if (!b.lit && b.left > 0 && g.ignition_time <= t + cycle_slack) {
+      if (!b.lit && !b.out && b.left > 0 && g.ignition_time <= t + cycle_slack) {
         b.lit = true;
+        b.t_on = g.ignition_time;
         f.event(name + ": ignition");
       }
-      if (b.lit && b.left <= b.flow() * cycle_slack) {
+      if (b.lit && b.spent(t)) {
         b.lit = false;
-        b.left = 0;
+        b.out = true;
+        // A thrust profile may end with propellant left: it leaves at the jettison.
+        if (!b.profile) b.left = 0;
         f.event(name + ": burn-out");
       }
-      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : !b.lit && b.left == 0;
+      const bool dry = b.out || (!b.lit && b.left == 0);
+      const bool jettison = g.jettison_time >= 0 ? g.jettison_time <= t + cycle_slack : dry;
       if (jettison) {
         f.group_on[j] = false;
         b.lit = false;
@@ -329,7 +380,13 @@ CutoffTarget cutoff_target(const Flight& f) {
   const double mu = f.w.earth.mu, Re = f.w.earth.a;
   const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
-  const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
+  // The last stage carried to the transfer orbit is guided onto the target
+  // orbit itself, from the burn about its apogee.
+  const bool onto_target = m.injection == Injection::direct || f.stage > guided_stage(f.v);
+  const double rp = Re + (onto_target ? target.hp : m.transfer_perigee);
+  if (m.injection == Injection::transfer && !onto_target && m.transfer_cutoff > m.transfer_perigee) {
+    return transfer_cutoff_point(rp, ra, Re + m.transfer_cutoff, mu);
+  }
   return CutoffTarget{rp, std::sqrt(mu * (2 / rp - 2 / (rp + ra))), 0.0, mu};
 }
 
@@ -341,22 +398,28 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   std::vector<StageBurn> out;
   double m = f.mass, t = f.s.t;
   bool fairing = f.fairing_on;
-  for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
+  const std::size_t last = std::max(guided_stage(v), f.stage);
+  for (std::size_t k = f.stage; k <= last; ++k) {
     const StagedStage& z = v.stages[k];
     const bool burning = k == f.stage && f.engines.lit;
-    const double flow = burning ? f.engines.flow() : stage_thrust(z) / z.exhaust_speed;
+    // A thrust profile as its mean flow over what is left of its burn.
+    const double flow = burning ? f.engines.mean_flow(t)
+                        : z.profile ? full_burn_propellant(z) / full_burn_time(z)
+                                    : stage_thrust(z) / z.exhaust_speed;
     const double left = burning ? f.engines.left : z.propellant_mass;
+    // kg, what the burn can burn: a profile may end with propellant left.
+    const double usable = !z.profile ? left : burning ? std::min(left, flow * f.engines.dry_left(t)) : full_burn_propellant(z);
     StageBurn b;
     b.thrust = ThrustModel{z.exhaust_speed, m / flow, inf};
-    b.burn = left / flow;
+    b.burn = usable / flow;
     if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
     if (fairing && v.fairing_jettison_time > t) {
       b.thrust.t_drop = v.fairing_jettison_time - t;
       b.thrust.tau_drop = v.fairing_mass / flow;
     }
-    if (k + 1 == v.stages.size()) {
+    if (k == last) {
       b.burn = inf;
-      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - left));
+      b.thrust.L_max = z.exhaust_speed * std::log(m / (m - usable));
     } else {
       b.coast = z.separation_delay;
       const double t_sep = t + b.burn + b.coast;
@@ -373,10 +436,14 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
 }
 
 // The target plane at this moment: the asked one, or with any node the
-// plane of the inclination through the vehicle on the pass it flies.
+// plane of the inclination through the vehicle on the pass it flies. A last
+// stage carried to the transfer orbit keeps the plane the stage below
+// left it in: J2 has turned its node over the coast (0.17 deg over half a
+// low orbit at 51.6 deg), and turning it back is no task for a stage that
+// only circularises.
 Vec3 target_normal(const Flight& f) {
   const double i = f.v.mission.inclination / deg;
-  if (!std::isnan(f.w.node)) return plane_of(i, f.w.node - f.w.theta0);
+  if (!std::isnan(f.w.node) && f.stage <= guided_stage(f.v)) return plane_of(i, f.w.node - f.w.theta0);
   return plane_through(f.s.r, i, f.s.v[2] >= 0 || f.s.t == 0);
 }
 
@@ -426,18 +493,74 @@ double launch_azimuth(const Flight& f) {
   return std::atan2(c.v * std::sin(Ai) - v_turn, c.v * std::cos(Ai));
 }
 
+OrbitElements elements_of(const Flight& f) { return osculating_elements(f.w.earth.mu, f.s.r, f.s.v); }
+
+// The elements with the node a right ascension.
+OrbitElements right_ascension(const Flight& f, OrbitElements o) {
+  o.raan = std::fmod(o.raan + f.w.theta0, 2 * pi);
+  if (o.raan < 0) o.raan += 2 * pi;
+  return o;
+}
+
+// s, where within the step of dt from f that reaches the point `reached`
+// marks (a cut-off, the apogee) that point lies: the step halved on copies
+// of the flight until the interval is far below a nanosecond.
+template <class Reached>
+double located_within(const Flight& f, double dt, Reached&& reached) {
+  double lo = 0, hi = dt;
+  for (int i = 0; i < max_bisections; ++i) {
+    const double mid = (lo + hi) / 2;
+    Flight t2 = f.trial();
+    t2.step(mid);
+    (reached(t2) ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+// The stack held on the pad until its rising thrust lifts it: the burners
+// burn in place, the pad turns with the Earth.
+void hold_on_pad(Flight& f) {
+  std::vector<Burner*> lit;
+  if (f.engines.lit) lit.push_back(&f.engines);
+  for (Burner& b : f.groups) {
+    if (b.lit) lit.push_back(&b);
+  }
+  const std::vector<const Burner*> seen(lit.begin(), lit.end());
+  const Vec3 g = gravitation(f.w.earth, f.s.r);
+  double p = 0, rho = 0, a_s = 1;
+  if (f.env.exponential) {
+    exponential_air(f.env, f.w.site.h, p, rho, a_s);
+  } else {
+    standard_air(f.w.site.h, p, rho, a_s);
+  }
+  const double t_lo = staging::lift_off_time(seen, f.mass, std::sqrt(dot(g, g)),
+                                             [p](double F, double Ae) { return forces::thrust(F, p, Ae); });
+  if (t_lo == 0) return;
+  f.mass -= staging::burn_in_place(lit, t_lo);
+  f.s = inertial_of(f.w.earth, t_lo, f.w.site, {0, 0, 0});
+  f.event("lift-off");
+}
+
 void fly_lower_stage(Flight& f) {
   const StagedPlan& p = f.v.plan;
   const StagedStage& z = f.v.stages[f.stage];
   light_stage(f);
   time_events(f);
+  if (f.stage == 0) hold_on_pad(f);
   enum { rise, over, back, turn, guided } phase = f.stage == 0 ? rise : turn;
   if (phase == turn && f.aim != Aim::guided) f.aim = Aim::ground;
   double phase_end = inf;
   double t_solved = -inf;
+  // The stage that carries the last to the transfer orbit is cut off there,
+  // where its apogee reaches the target's; its steering is held for the
+  // last seconds as the last stage's is.
+  const bool cut_by_target = f.stage == guided_stage(f.v);
+  const double ra_cut = f.w.earth.a + target_apsides(f.v.mission, f.w.earth.a).ha;
+  auto on_transfer = [&](const Flight& x) { return elements_of(x).ra >= ra_cut; };
+  bool holding = false, cut = false;
   for (;;) {
     const double tb = f.s.t - f.t_ignition;
-    const bool burnt_out = f.engines.left <= f.engines.flow() * cycle_slack;
+    const bool burnt_out = f.engines.spent(f.s.t);
     const bool timed_out = z.burn_end == BurnEnd::time && tb + cycle_slack >= z.burn_time;
     if (burnt_out || timed_out) break;
     const bool groups_gone = std::none_of(f.group_on.begin(), f.group_on.end(), [](bool on) { return on; });
@@ -447,11 +570,12 @@ void fly_lower_stage(Flight& f) {
       t_solved = f.s.t;
       f.aim = Aim::guided;
       f.event("guidance takeover");
-    } else if (phase == guided && f.s.t - t_solved >= p.guidance_cycle - cycle_slack) {
+    } else if (phase == guided && !holding && f.s.t - t_solved >= p.guidance_cycle - cycle_slack) {
       const GuidanceSolution prev = f.g;
       solve_steering(f, &prev, 1);
       t_solved = f.s.t;
     }
+    if (cut_by_target && phase == guided && f.g.tgo < p.hold_time) holding = true;
     if (phase == rise && f.altitude() >= p.pitch_over_altitude + f.w.site.h) {
       phase = over;
       f.aim = Aim::kicked;
@@ -471,11 +595,23 @@ void fly_lower_stage(Flight& f) {
     double dt = std::min(p.step, next_event(f));
     if (phase == over || phase == back) dt = std::min(dt, phase_end - f.s.t);
     if (phase == guided) set_yaw(f);
-    f.step(dt);
+    if (cut_by_target && phase >= turn) {
+      Flight trial = f.trial();
+      trial.step(dt);
+      if (on_transfer(trial)) {
+        f.step(located_within(f, dt, on_transfer));
+        cut = true;
+        break;
+      }
+      f.take_step_of(trial);
+    } else {
+      f.step(dt);
+    }
     time_events(f);
   }
   f.engines.lit = false;
-  f.event(z.name + (z.burn_end == BurnEnd::time ? ": cut-off" : ": burn-out"));
+  f.event(z.name + (z.burn_end == BurnEnd::time || cut ? ": cut-off" : ": burn-out"));
+  if (cut_by_target) f.out.at_cutoff = right_ascension(f, elements_of(f));
   double left = z.separation_delay;
   while (left > cycle_slack) {
     const double dt = std::min({p.step, left, next_event(f)});
@@ -495,14 +631,6 @@ void fly_lower_stage(Flight& f) {
   ++f.stage;
 }
 
-OrbitElements elements_of(const Flight& f) { return osculating_elements(f.w.earth.mu, f.s.r, f.s.v); }
-
-// The elements with the node a right ascension.
-OrbitElements right_ascension(const Flight& f, OrbitElements o) {
-  o.raan = std::fmod(o.raan + f.w.theta0, 2 * pi);
-  if (o.raan < 0) o.raan += 2 * pi;
-  return o;
-}
 
 // Steps of dt until `reached` says the state is where the burn or coast
 // ends, located within the step that passes it by halving; false when the
@@ -529,32 +657,92 @@ bool until(Flight& f, bool burning, Reached&& reached, double dt_max, bool guide
     Flight trial = f.trial();
     trial.step(dt);
     if (reached(trial)) {
-      double lo = 0, hi = dt;
-      for (int i = 0; i < max_bisections; ++i) {
-        const double mid = (lo + hi) / 2;
-        Flight t2 = f.trial();
-        t2.step(mid);
-        (reached(t2) ? hi : lo) = mid;
-      }
-      f.step(hi);
+      f.step(located_within(f, dt, reached));
       return true;
     }
-    f.step(dt);
+    f.take_step_of(trial);
     time_events(f);
     if (last) return false;
   }
 }
 
+// The last stage's coast to the apogee along the velocity, and its burn
+// there until the orbit has the target's energy (semi-major axis a).
+template <class Sma>
+void circularise(Flight& f, double a, Sma&& sma) {
+  const StagedStage& z = f.v.stages[f.stage];
+  const double t_cut = f.s.t;
+  f.aim = Aim::prograde;
+  until(f, false, [](const Flight& x) { return dot(x.s.r, x.s.v) <= 0; }, f.v.plan.coast_step, false);
+  f.event("apogee");
+  // A thrust profile takes up again where the cut-off left it.
+  if (f.engines.profile) f.engines.t_on += f.s.t - t_cut;
+  f.engines.lit = true;
+  f.event(z.name + ": ignition at apogee");
+  const bool ok = until(f, true, [&](const Flight& x) { return sma(x) >= a; }, f.v.plan.step, false);
+  f.engines.lit = false;
+  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  if (!ok) {
+    f.out.failure = z.name + " ran out of propellant before circularising";
+    return;
+  }
+  f.out.reached = true;
+}
+
+// The last stage carried to the transfer orbit: it coasts along the
+// velocity, lights half its burn before the apogee (a long burn of a small
+// stage spans a good part of the orbit, and a burn along the velocity
+// from the apogee on would leave it eccentric) and is guided onto the
+// target orbit, cut off on its energy (semi-major axis a).
+template <class Sma>
+void apogee_burn(Flight& f, double a, Sma&& sma) {
+  const StagedStage& z = f.v.stages[f.stage];
+  light_stage(f, false);
+  const double mu = f.w.earth.mu;
+  const double r = std::sqrt(dot(f.s.r, f.s.r)), v2 = dot(f.s.v, f.s.v);
+  const double a_transfer = 1 / (2 / r - v2 / mu);
+  const double h = std::sqrt(dot(cross(f.s.r, f.s.v), cross(f.s.r, f.s.v)));
+  const double ra = a_transfer * (1 + std::sqrt(std::max(0.0, 1 - h * h / (mu * a_transfer))));
+  const double dv = std::sqrt(mu * (2 / ra - 1 / a)) - h / ra;  // to the target's energy at the apogee
+  const double T = staging::burn_time_for(dv, f.mass, f.engines.mean_flow(f.s.t), z.exhaust_speed);
+  const double t_coast = f.s.t;
+  f.aim = Aim::prograde;
+  until(
+      f, false,
+      [&](const Flight& x) {
+        return staging::time_to_apogee(mu, std::sqrt(dot(x.s.r, x.s.r)), dot(x.s.v, x.s.v), dot(x.s.r, x.s.v)) <= T / 2;
+      },
+      f.v.plan.coast_step, false);
+  if (f.engines.profile) f.engines.t_on += f.s.t - t_coast;
+  f.t_ignition = f.s.t;
+  f.engines.lit = true;
+  f.event(z.name + ": ignition before apogee");
+  solve_steering(f, nullptr, first_passes);
+  f.aim = Aim::guided;
+  const bool ok = until(f, true, [&](const Flight& x) { return sma(x) >= a; }, f.v.plan.step, true);
+  f.engines.lit = false;
+  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  if (!ok) {
+    f.out.failure = z.name + " ran out of propellant before the target orbit";
+    return;
+  }
+  f.out.reached = true;
+}
+
 void fly_last_stage(Flight& f) {
   const StagedMission& m = f.v.mission;
   const StagedStage& z = f.v.stages[f.stage];
-  light_stage(f);
   const double Re = f.w.earth.a, mu = f.w.earth.mu;
   const TargetApsides target = target_apsides(m, Re);
   const double a_target = Re + (target.hp + target.ha) / 2;
+  auto sma = [mu](const Flight& x) { return 1 / (2 / std::sqrt(dot(x.s.r, x.s.r)) - dot(x.s.v, x.s.v) / mu); };
+  if (m.injection == Injection::transfer) {
+    apogee_burn(f, a_target, sma);
+    return;
+  }
+  light_stage(f);
   solve_steering(f, f.aim == Aim::guided ? &f.g : nullptr, first_passes);
   f.aim = Aim::guided;
-  auto sma = [mu](const Flight& x) { return 1 / (2 / std::sqrt(dot(x.s.r, x.s.r)) - dot(x.s.v, x.s.v) / mu); };
   bool ok;
   if (m.injection == Injection::direct) {
     ok = until(f, true, [&](const Flight& x) { return sma(x) >= a_target; }, f.v.plan.step, true);
@@ -569,18 +757,8 @@ void fly_last_stage(Flight& f) {
     return;
   }
   if (m.injection == Injection::coast) {
-    f.aim = Aim::prograde;
-    until(f, false, [](const Flight& x) { return dot(x.s.r, x.s.v) <= 0; }, f.v.plan.coast_step, false);
-    f.event("apogee");
-    f.engines.lit = true;
-    f.event(z.name + ": ignition at apogee");
-    ok = until(f, true, [&](const Flight& x) { return sma(x) >= a_target; }, f.v.plan.step, false);
-    f.engines.lit = false;
-    f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
-    if (!ok) {
-      f.out.failure = z.name + " ran out of propellant before circularising";
-      return;
-    }
+    circularise(f, a_target, sma);
+    return;
   }
   f.out.reached = true;
 }
@@ -609,7 +787,15 @@ Flight3dResult fly_3d(const StagedVehicle& v, const World3d& w, const Step3dObse
   f.out.liftoff_mass = f.mass;
   f.fairing_on = v.fairing_mass > 0 || v.fairing_jettison_time > 0;
   for (const BoosterGroup& g : v.stages[0].boosters) {
-    f.groups.push_back(Burner{g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
+    f.groups.push_back(
+        Burner{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
+    if (g.profile) {
+      Burner& b = f.groups.back();
+      b.profile = g.profile.get();
+      b.units = g.count;
+      // Its mean thrust over the burn.
+      b.F = g.count * g.profile->impulse(group_burn_time(g)) / group_burn_time(g);
+    }
     f.group_on.push_back(true);
   }
   f.azimuth = launch_azimuth(f);

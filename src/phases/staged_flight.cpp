@@ -9,6 +9,9 @@
 #include "trajectory/guidance.hpp"
 #include "trajectory/model_environment.hpp"
 #include "trajectory/trajectory_step.hpp"
+#include "trajectory/forces/thrust.hpp"
+#include "earth/ballistic.hpp"
+#include "phases/stage_burner.hpp"
 
 namespace ascent {
 
@@ -30,69 +33,8 @@ constexpr double ground_margin = 1;
 
 struct Crashed {};
 
-// Something that burns: a stage's engines or a booster group.
-struct Burner {
-  std::string name;
-  double F = 0;          // N, vacuum thrust at throttle 1 (a thrust profile's: its mean over the burn)
-  double c = 0;          // m/s
-  double area = 0;       // m^2, nozzle exit area of all its nozzles
-  double left = 0;       // kg, propellant left
-  double throttle = 1;
-  bool lit = false;
-  // The thrust against time of each of its `units` engines, from the
-  // ignition at t_on (null: F throughout).
-  const ThrustProfile* profile = nullptr;
-  int units = 1;
-  double t_on = 0;       // s after lift-off
-  bool out = false;      // burnt out
-
-  double flow() const { return F * throttle / c; }
-  // N and kg/s at flight time t.
-  double thrust(double t) const { return profile ? units * profile->thrust(t - t_on) : F * throttle; }
-  double flow(double t) const { return profile ? thrust(t) / c : flow(); }
-  // Burnt out by time t: no propellant left, or past the profile's end.
-  bool spent(double t) const {
-    if (!profile) return left <= flow() * cycle_slack;
-    return left <= 0 || t - t_on + cycle_slack >= profile->end();
-  }
-  // s from t to where it runs dry within the profile's present interval
-  // (its end, at the last point); infinite beyond it: the steps stop at
-  // every point, so the next interval answers there.
-  double dry_in(double t) const {
-    if (!profile) return left / flow();
-    const ThrustProfile& p = *profile;
-    const double tb = t - t_on;
-    const double tn = *std::upper_bound(p.t.begin(), p.t.end() - 1, tb + cycle_slack);
-    const double I = left * c / units;  // N s, each engine's impulse left
-    const double F0 = p.thrust(tb), slope = (p.thrust(tn) - F0) / (tn - tb);
-    const double root = std::sqrt(std::max(0.0, F0 * F0 + 2 * slope * I));
-    const double x = F0 + root > 0 ? 2 * I / (F0 + root) : inf;
-    if (x <= tn - tb && (F0 * F0 + 2 * slope * I) >= 0) return x;
-    return tn == p.end() ? tn - tb : inf;
-  }
-  // s from t to the next point of its profile (infinite: none).
-  double next_point(double t) const {
-    if (!profile || !lit) return inf;
-    const double tb = t - t_on;
-    const auto it = std::upper_bound(profile->t.begin(), profile->t.end(), tb + cycle_slack);
-    return it == profile->t.end() ? inf : *it - tb;
-  }
-  // s from t to its burn-out, over the whole of what is left.
-  double dry_left(double t) const {
-    if (!profile) return left / flow();
-    const double tb = t - t_on;
-    return profile->time_of_impulse(left * c / units + profile->impulse(tb)) - tb;
-  }
-  // kg/s, the mean flow over what is left of the burn: the guidance's
-  // constant-thrust model of a profile.
-  double mean_flow(double t) const {
-    if (!profile) return flow();
-    const double tb = t - t_on;
-    const double t_out = tb + dry_left(t);
-    const double burnt = (profile->impulse(t_out) - profile->impulse(tb)) * units / c;
-    return t_out > tb ? burnt / (t_out - tb) : flow(t);
-  }
-};
+using staging::Burner;
+using staging::stage_throttle;
 
 struct Flight {
   const StagedVehicle& v;
@@ -210,7 +152,9 @@ struct Flight {
   }
 };
 
-void light_stage(Flight& f) {
+// The stage's engines, lit now (or only made ready: a last stage carried to
+// the transfer orbit lights at the apogee).
+void light_stage(Flight& f, bool lit = true) {
   const StagedStage& z = f.v.stages[f.stage];
   f.engines = Burner{z.name, stage_thrust(z), z.exhaust_speed, z.engines * z.exit_area, z.propellant_mass, 1, true};
   if (z.profile) {
@@ -221,15 +165,8 @@ void light_stage(Flight& f) {
   }
   if (!z.throttle_levels.empty()) f.engines.throttle = z.throttle_levels.front();
   f.t_ignition = f.s.t;
-  f.event(z.name + ": ignition");
-}
-
-double stage_throttle(const StagedStage& z, double t_burn) {
-  double level = 1;
-  for (std::size_t k = 0; k < z.throttle_times.size(); ++k) {
-    if (t_burn + cycle_slack >= z.throttle_times[k]) level = z.throttle_levels[k];
-  }
-  return level;
+  f.engines.lit = lit;
+  if (lit) f.event(z.name + ": ignition");
 }
 
 // The next time-tabled event of the first stages' flight, from now.
@@ -321,8 +258,14 @@ CutoffTarget last_stage_target(const Flight& f) {
   const double mu = f.env.mu, Re = f.env.Re;
   const TargetApsides target = target_apsides(m, Re);
   const double ra = Re + target.ha;
-  const double rp = Re + (m.injection == Injection::direct ? target.hp : m.transfer_perigee);
-  if (f.nu_cut != 0 && m.injection == Injection::direct) {
+  // The last stage carried to the transfer orbit is guided onto the target
+  // orbit itself, from the burn about its apogee.
+  const bool onto_target = m.injection == Injection::direct || f.stage > guided_stage(f.v);
+  const double rp = Re + (onto_target ? target.hp : m.transfer_perigee);
+  if (m.injection == Injection::transfer && !onto_target && m.transfer_cutoff > m.transfer_perigee) {
+    return transfer_cutoff_point(rp, ra, Re + m.transfer_cutoff, mu);
+  }
+  if (f.nu_cut != 0 && onto_target) {
     const double a = (rp + ra) / 2, e = (ra - rp) / (ra + rp), nu = f.nu_cut;
     const double r = a * (1 - e * e) / (1 + e * std::cos(nu));
     return CutoffTarget{r, std::sqrt(mu * (2 / r - 1 / a)), std::atan2(e * std::sin(nu), 1 + e * std::cos(nu)), mu};
@@ -431,7 +374,8 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   std::vector<StageBurn> out;
   double m = f.mass, t = f.s.t;
   bool fairing = f.fairing_on;
-  for (std::size_t k = f.stage; k < v.stages.size(); ++k) {
+  const std::size_t last = std::max(guided_stage(v), f.stage);
+  for (std::size_t k = f.stage; k <= last; ++k) {
     const StagedStage& z = v.stages[k];
     const bool burning = k == f.stage;
     // A thrust profile as its mean flow over what is left of its burn.
@@ -446,7 +390,7 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
     b.burn = usable / flow;
     if (burning && z.burn_end == BurnEnd::time) b.burn = std::min(b.burn, z.burn_time - (t - f.t_ignition));
     const bool boosted = std::find(f.group_on.begin(), f.group_on.end(), true) != f.group_on.end();
-    if (burning && boosted && k + 1 != v.stages.size()) {
+    if (burning && boosted && k != last) {
       add_boosted_arcs(f, flow, b.burn, m, t, fairing, out);
       continue;
     }
@@ -454,7 +398,7 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
       b.thrust.t_drop = v.fairing_jettison_time - t;
       b.thrust.tau_drop = v.fairing_mass / flow;
     }
-    if (k + 1 == v.stages.size()) {
+    if (k == last) {
       b.burn = inf;
       b.thrust.L_max = z.exhaust_speed * std::log(m / (m - usable));
     } else {
@@ -472,6 +416,48 @@ std::vector<StageBurn> stages_to_burn(const Flight& f) {
   return out;
 }
 
+// s, where within the step of dt from f, which reaches the point `reached`
+// marks (a cut-off, the apogee), that point lies: the step halved on copies
+// of the flight until the interval is far below a nanosecond. `prepare`
+// sets a copy's controls for a step of the given length.
+template <class Reached, class Prepare>
+double located_within(const Flight& f, double dt, Reached&& reached, Prepare&& prepare) {
+  double lo = 0, hi = dt;
+  for (int i = 0; i < max_bisections; ++i) {
+    const double mid = (lo + hi) / 2;
+    Flight t2 = f.trial();
+    prepare(t2, mid);
+    t2.step(mid);
+    (reached(t2.s) ? hi : lo) = mid;
+  }
+  return hi;
+}
+
+void no_preparation(Flight&, double) {}
+
+// The stack held on the pad until its rising thrust lifts it: the burners
+// burn in place.
+void hold_on_pad(Flight& f) {
+  std::vector<Burner*> lit;
+  if (f.engines.lit) lit.push_back(&f.engines);
+  for (Burner& b : f.groups) {
+    if (b.lit) lit.push_back(&b);
+  }
+  const std::vector<const Burner*> seen(lit.begin(), lit.end());
+  double p = 0, rho = 0, a_s = 1;
+  if (f.env.exponential) {
+    exponential_air(f.env, 0, p, rho, a_s);
+  } else {
+    standard_air(0, p, rho, a_s);
+  }
+  const double t_lo = staging::lift_off_time(seen, f.mass, f.env.gs,
+                                             [p](double F, double Ae) { return forces::thrust(F, p, Ae); });
+  if (t_lo == 0) return;
+  f.mass -= staging::burn_in_place(lit, t_lo);
+  f.s.t = t_lo;
+  f.event("lift-off");
+}
+
 // A stage below the last: the pitch programme through its burn; from the
 // plan's takeover on, the guidance over the stages still to burn (and the
 // booster groups still on this one) steers it instead of the gravity turn.
@@ -483,6 +469,7 @@ void fly_lower_stage(Flight& f) {
   StagedBurn burn;
   begin_burn(f, burn);
   time_events(f);
+  if (f.stage == 0) hold_on_pad(f);
   enum { rise, over, back, turn, guided } phase = f.stage == 0 ? rise : turn;
   double phase_end = inf;
   GuidanceSolution g;
@@ -491,6 +478,12 @@ void fly_lower_stage(Flight& f) {
     const std::vector<StageBurn> stages = stages_to_burn(f);
     return solve_guidance(s.t, f.env.Re + s.h0, s.vx, s.vy, target, stages, guess, passes);
   };
+  // The stage that carries the last to the transfer orbit is cut off there,
+  // where its apogee reaches the target's; its steering is held for the
+  // last seconds as the last stage's is.
+  const bool cut_by_target = f.stage == guided_stage(f.v);
+  auto on_transfer = [h = target_apsides(f.v.mission, f.env.Re).ha](const FlightState& x) { return x.ha >= h; };
+  bool holding = false, cut = false;
   for (;;) {
     const double tb = s.t - f.t_ignition;
     const bool burnt_out = f.engines.spent(s.t);
@@ -503,10 +496,11 @@ void fly_lower_stage(Flight& f) {
       s.follow_air = true;
       f.event("guidance takeover");
       f.out.foreseen_cutoff = s.t + g.tgo;
-    } else if (phase == guided && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
+    } else if (phase == guided && !holding && s.t - g.t0 >= p.guidance_cycle - cycle_slack) {
       const GuidanceSolution prev = g;
       g = solve(&prev, 1);
     }
+    if (cut_by_target && phase == guided && g.tgo < p.hold_time) holding = true;
     if (phase == rise && s.h0 >= p.pitch_over_altitude) {
       phase = over;
       s.kick_rate = -p.pitch_rate / deg;
@@ -528,6 +522,20 @@ void fly_lower_stage(Flight& f) {
       s.kick = 0;
       s.kick_rate = (guided_pitch(g, s.t + dt) - s.pitch) / dt;
     }
+    if (cut_by_target && phase >= turn) {
+      Flight trial = f.trial();
+      trial.step(dt);
+      if (on_transfer(trial.s)) {
+        const bool steered = phase == guided;
+        const double hi = located_within(f, dt, on_transfer, [&](Flight& t2, double mid) {
+          if (steered) t2.s.kick_rate = (guided_pitch(g, s.t + mid) - s.pitch) / mid;
+        });
+        if (steered) s.kick_rate = (guided_pitch(g, s.t + hi) - s.pitch) / hi;
+        f.step(hi);
+        cut = true;
+        break;
+      }
+    }
     f.step(dt);
     if (f.groups.size() != 0) {
       for (std::size_t j = 0; j < f.groups.size(); ++j) burn.alone = burn.alone && !f.groups[j].lit;
@@ -539,7 +547,7 @@ void fly_lower_stage(Flight& f) {
   }
   f.engines.lit = false;
   end_burn(f, burn);
-  f.event(z.name + (z.burn_end == BurnEnd::time ? ": cut-off" : ": burn-out"));
+  f.event(z.name + (z.burn_end == BurnEnd::time || cut ? ": cut-off" : ": burn-out"));
   // Coast to separation, still in the programme (no thrust).
   if (phase == guided) s.kick_rate = 0;
   double left = z.separation_delay;
@@ -569,24 +577,6 @@ double sma_of(const FlightState& s) {
   return 1 / (2 / r - (s.vx * s.vx + s.vy * s.vy) / s.env->mu);
 }
 
-// s, where within the step of dt from f, which reaches the point `reached`
-// marks (a cut-off, the apogee), that point lies: the step halved on copies
-// of the flight until the interval is far below a nanosecond. `prepare`
-// sets a copy's controls for a step of the given length.
-template <class Reached, class Prepare>
-double located_within(const Flight& f, double dt, Reached&& reached, Prepare&& prepare) {
-  double lo = 0, hi = dt;
-  for (int i = 0; i < max_bisections; ++i) {
-    const double mid = (lo + hi) / 2;
-    Flight t2 = f.trial();
-    prepare(t2, mid);
-    t2.step(mid);
-    (reached(t2.s) ? hi : lo) = mid;
-  }
-  return hi;
-}
-
-void no_preparation(Flight&, double) {}
 
 // The last stage's burn to the cut-off point `target`, cut off when
 // `reached` says the state is on its orbit: the guidance steers, the
@@ -636,7 +626,10 @@ bool guided_burn(Flight& f, const CutoffTarget& target, Reached&& reached) {
   }
 }
 
-void coast_to_apogee(Flight& f) {
+// Coasts along the velocity until `reached` says the state is where the
+// coast ends, located within the step that passes it.
+template <class Reached>
+void coast_until(Flight& f, Reached&& reached) {
   FlightState& s = f.s;
   s.mode = Steering::vacuum;
   s.kick = 0;
@@ -644,14 +637,17 @@ void coast_to_apogee(Flight& f) {
   for (;;) {
     Flight trial = f.trial();
     trial.step(f.v.plan.coast_step);
-    if (trial.s.vy <= 0) {
-      const double hi = located_within(f, f.v.plan.coast_step, [](const FlightState& x) { return x.vy <= 0; },
-                                       no_preparation);
+    if (reached(trial.s)) {
+      const double hi = located_within(f, f.v.plan.coast_step, reached, no_preparation);
       f.step(hi);
       return;
     }
     f.step(f.v.plan.coast_step);
   }
+}
+
+void coast_to_apogee(Flight& f) {
+  coast_until(f, [](const FlightState& x) { return x.vy <= 0; });
 }
 
 // Along the velocity, from the apogee, until the orbit has the target's
@@ -678,23 +674,31 @@ bool circularise(Flight& f, double a) {
   }
 }
 
-void fly_last_stage(Flight& f) {
-  const StagedMission& m = f.v.mission;
+// The last stage carried to the transfer orbit: it coasts, lights half its
+// burn before the apogee (a long burn of a small stage spans a good part
+// of the orbit, and a burn along the velocity from the apogee on would
+// leave it eccentric) and is guided onto the target orbit, cut off on its
+// energy (semi-major axis a).
+void apogee_burn(Flight& f, double a) {
+  FlightState& s = f.s;
   const StagedStage& z = f.v.stages[f.stage];
-  light_stage(f);
+  const double mu = f.env.mu, r = f.env.Re + s.h0;
+  const double v2 = s.vx * s.vx + s.vy * s.vy, a_transfer = 1 / (2 / r - v2 / mu), h = r * s.vx;
+  const double ra = a_transfer * (1 + std::sqrt(std::max(0.0, 1 - h * h / (mu * a_transfer))));
+  const double dv = std::sqrt(mu * (2 / ra - 1 / a)) - h / ra;  // to the target's energy at the apogee
+  const double T = staging::burn_time_for(dv, f.mass, f.engines.mean_flow(s.t), z.exhaust_speed);
+  const double t_coast = s.t;
+  coast_until(f, [&](const FlightState& x) {
+    const double rx = f.env.Re + x.h0;
+    return staging::time_to_apogee(mu, rx, x.vx * x.vx + x.vy * x.vy, rx * x.vy) <= T / 2;
+  });
+  if (f.engines.profile) f.engines.t_on += s.t - t_coast;
+  f.t_ignition = s.t;
+  f.engines.lit = true;
   StagedBurn burn;
   begin_burn(f, burn);
-  const double Re = f.env.Re;
-  const TargetApsides target = target_apsides(m, Re);
-  const double ra = Re + target.ha;
-  bool ok;
-  const CutoffTarget cut = last_stage_target(f);
-  if (m.injection == Injection::direct) {
-    const double rp = Re + target.hp, a = (rp + ra) / 2;
-    ok = guided_burn(f, cut, [a](const FlightState& x) { return sma_of(x) >= a; });
-  } else {
-    ok = guided_burn(f, cut, [h = target.ha](const FlightState& x) { return x.ha >= h; });
-  }
+  f.event(z.name + ": ignition before apogee");
+  const bool ok = guided_burn(f, last_stage_target(f), [a](const FlightState& x) { return sma_of(x) >= a; });
   f.engines.lit = false;
   end_burn(f, burn);
   f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
@@ -702,7 +706,42 @@ void fly_last_stage(Flight& f) {
     f.out.failure = z.name + " ran out of propellant before the target orbit";
     return;
   }
-  if (m.injection == Injection::coast) {
+  f.out.reached = true;
+}
+
+void fly_last_stage(Flight& f) {
+  const StagedMission& m = f.v.mission;
+  const StagedStage& z = f.v.stages[f.stage];
+  // Carried to the transfer orbit, it burns only at the apogee.
+  const bool carried = m.injection == Injection::transfer;
+  light_stage(f, !carried);
+  const double Re = f.env.Re;
+  const TargetApsides target = target_apsides(m, Re);
+  const double ra = Re + target.ha;
+  bool ok = true;
+  if (!carried) {
+    StagedBurn burn;
+    begin_burn(f, burn);
+    const CutoffTarget cut = last_stage_target(f);
+    if (m.injection == Injection::direct) {
+      const double rp = Re + target.hp, a = (rp + ra) / 2;
+      ok = guided_burn(f, cut, [a](const FlightState& x) { return sma_of(x) >= a; });
+    } else {
+      ok = guided_burn(f, cut, [h = target.ha](const FlightState& x) { return x.ha >= h; });
+    }
+    f.engines.lit = false;
+    end_burn(f, burn);
+    f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+    if (!ok) {
+      f.out.failure = z.name + " ran out of propellant before the target orbit";
+      return;
+    }
+  }
+  if (carried) {
+    apogee_burn(f, Re + (target.hp + target.ha) / 2);
+    return;
+  }
+  if (m.injection != Injection::direct) {
     const double t_cut = f.s.t;
     coast_to_apogee(f);
     f.event("apogee");
@@ -730,6 +769,14 @@ TargetApsides target_apsides(const StagedMission& m, double Re) {
     return {m.semi_major_axis * (1 - m.eccentricity) - Re, m.semi_major_axis * (1 + m.eccentricity) - Re};
   }
   return {m.perigee_altitude, m.apogee_altitude};
+}
+
+CutoffTarget transfer_cutoff_point(double rp, double ra, double r, double mu) {
+  const double a = (rp + ra) / 2, e = (ra - rp) / (ra + rp);
+  // r = a (1 - e^2) / (1 + e cos nu), nu in (0, pi): climbing.
+  const double cos_nu = std::clamp((a * (1 - e * e) / r - 1) / e, -1.0, 1.0);
+  const double sin_nu = std::sqrt(1 - cos_nu * cos_nu);
+  return CutoffTarget{r, std::sqrt(mu * (2 / r - 1 / a)), std::atan2(e * sin_nu, 1 + e * cos_nu), mu};
 }
 
 double staged_vrot(const StagedMission& m, const Environment& env) {

@@ -73,6 +73,12 @@ struct TargetApsides {
 };
 TargetApsides target_apsides(const StagedMission& m, double Re);
 
+// The point at radius r (m) of the orbit of perigee and apogee radii rp and
+// ra, climbing from the perigee: its radius, vis-viva's speed and its
+// flight-path angle, as the guidance's cut-off target (r at most ra).
+struct CutoffTarget;
+CutoffTarget transfer_cutoff_point(double rp, double ra, double r, double mu);
+
 // The launch site's rotation credited to the flight along the launch
 // azimuth (m/s): the eastward surface speed times the sine of the azimuth
 // whose plane has the target's inclination (a due-east launch when the

@@ -24,6 +24,7 @@ std::string format(const char* f, double a, double b = 0, double c = 0, double d
 }
 
 const char* injection_words(Injection i) {
+  if (i == Injection::transfer) return "the stage below the last to the transfer orbit, coast to apogee and circularise";
   return i == Injection::direct ? "direct injection" : "coast to apogee and circularise";
 }
 

@@ -381,6 +381,7 @@ constexpr TableIntro table_intros[] = {
     {"earth", "The Earth the vehicle flies over: a turning sphere with inverse-square gravity; may be left out."},
     {"atmosphere", "The air the vehicle flies through; may be left out (the 1976 standard)."},
     {"impact", "How the dropped parts fall back, for their impact points; may be left out."},
+    {"wind", "Winds aloft for the 3-D flight, straight lines between the points; may be left out (still air)."},
 };
 
 // Equal as the file would write them: the same bits (-0.0 is not 0).
@@ -398,7 +399,8 @@ std::string range_text(const Key& k) {
     case KeyKind::list: {
       std::string s = k.kind == KeyKind::list ? "numbers, each " : "";
       s += (k.min_excluded ? "above " : "at least ") + number_text(k.min) + ", at most " + number_text(k.max);
-      if (k.optional) s += "; may be left out (" + number_text(k.real(builtin_description())) + ")";
+      if (k.optional && k.kind == KeyKind::list) s += "; may be left out (none)";
+      if (k.optional && k.kind == KeyKind::real) s += "; may be left out (" + number_text(k.real(builtin_description())) + ")";
       return s;
     }
   }
@@ -453,6 +455,7 @@ const char* left_out_choice(std::string_view name) {
   if (name == "numerics.integrator") return "fixed";
   if (name == "numerics.events") return "steps";
   if (name == "atmosphere.model") return "standard";
+  if (name == "model.dynamics") return "planar";
   return "";
 }
 
@@ -487,6 +490,7 @@ std::string write_description(const Description& d, bool every_key) {
         same_bits(k.real(d), k.real(builtin_description()))) {
       return true;
     }
+    if (k.kind == KeyKind::list && k.optional && k.list(d).empty()) return true;
     if (k.kind == KeyKind::text && k.optional && k.text(d).empty() && std::string_view(k.name) != "profile") {
       return true;
     }

@@ -63,6 +63,10 @@ Key text(const char* name, const char* meaning, bool optional, TextRef ref) {
 Key list(const char* name, const char* unit, const char* meaning, double min, double max, ListRef ref) {
   return Key{name, KeyKind::list, unit, meaning, min, max, false, false, {}, {}, {}, ref};
 }
+// A list that may be left out (empty).
+Key optional_list(const char* name, const char* unit, const char* meaning, double min, double max, ListRef ref) {
+  return Key{name, KeyKind::list, unit, meaning, min, max, false, true, {}, {}, {}, ref};
+}
 
 std::vector<Key> make_keys() {
   return {
@@ -158,6 +162,13 @@ std::vector<Key> make_keys() {
       Key{"target.longitude", KeyKind::real, "deg", "launch site longitude, east; places the exported trajectory",
           -180, 180, false, true, field<double>([](auto& d) -> auto& { return d.mission.target.longitude; }), {},
           {}, {}},
+      // May be left out, both: only the 3-D flight reads them.
+      unwritten_left_out(optional_from("target.site_altitude", "m", "model.dynamics \"3d\": the pad's height above the ellipsoid",
+                    -500, 1e4, field<double>([](auto& d) -> auto& { return d.mission.target.site_altitude; }))),
+      unwritten_left_out(optional_from("target.node", "deg",
+                    "model.dynamics \"3d\": right ascension of the target plane's ascending node (true equator and "
+                    "equinox of date, at --epoch); below 0: any node, the plane through the site",
+                    -1, 360, field<double>([](auto& d) -> auto& { return d.mission.target.node; }))),
       real("target.inclination", "deg", "target orbit inclination, above the latitude", 0, 90, true,
            field<double>([](auto& d) -> auto& { return d.mission.target.inclination; })),
       real("target.apogee_altitude", "m", "target orbit's apogee, where the upper stage circularises", 100000,
@@ -243,6 +254,10 @@ std::vector<Key> make_keys() {
       Key{"model.dut1", KeyKind::real, "s",
           "UT1 - UTC (the IERS's DUT1) at the epoch; turns the Earth under the exported trajectory", -0.9, 0.9, false,
           true, field<double>([](auto& d) -> auto& { return d.mission.model.dut1; }), {}, {}, {}},
+      unwritten_left_out(text("model.dynamics",
+           "\"planar\" (the flight in one plane) or \"3d\" (the vehicle's staged form flown in three dimensions over "
+           "WGS 84 with J2, launched at --epoch)",
+           true, field<std::string>([](auto& d) -> auto& { return d.mission.model.dynamics; }))),
 
       // May be left out, all of them: the program's own Earth and the 1976
       // standard atmosphere.
@@ -267,6 +282,13 @@ std::vector<Key> make_keys() {
                     1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.core_beta; }))),
       unwritten_left_out(optional_real("impact.fairing_beta", "kg/m^2", "ballistic coefficient m/(C_D S) of a fairing half falling back",
                     1e6, field<double>([](auto& d) -> auto& { return d.mission.impact.fairing_beta; }))),
+      // May be left out, all of them: still air.
+      unwritten_left_out(optional_list("wind.altitude", "m", "model.dynamics \"3d\": altitudes of the winds' points, rising",
+                    -1e3, 1e6, field<std::vector<double>>([](auto& d) -> auto& { return d.mission.wind.altitude; }))),
+      unwritten_left_out(optional_list("wind.east", "m/s", "model.dynamics \"3d\": the air's speed toward the east at each point",
+                    -300, 300, field<std::vector<double>>([](auto& d) -> auto& { return d.mission.wind.east; }))),
+      unwritten_left_out(optional_list("wind.north", "m/s", "model.dynamics \"3d\": the air's speed toward the north at each point",
+                    -300, 300, field<std::vector<double>>([](auto& d) -> auto& { return d.mission.wind.north; }))),
   };
 }
 
@@ -431,6 +453,14 @@ std::vector<Problem> check_description(const Description& d) {
     add("numerics.events", "must be \"steps\" or \"located\"");
   }
   if (has_control(v.upper.engine)) add("upper.engine", "must not contain control characters (line ends, tabs)");
+  const Wind& w = m.wind;
+  bool rising = w.altitude.size() == w.east.size() && w.altitude.size() == w.north.size();
+  for (std::size_t i = 1; i < w.altitude.size(); ++i) rising = rising && w.altitude[i] > w.altitude[i - 1];
+  if (!rising) add("wind.altitude", "must rise from point to point, with one east and one north speed at each");
+  const std::string& dynamics = m.model.dynamics;
+  if (!dynamics.empty() && dynamics != "planar" && dynamics != "3d") {
+    add("model.dynamics", "must be \"planar\" or \"3d\", got " + quoted(dynamics));
+  }
   if (m.guidance.mode != "open-loop" && m.guidance.mode != "closed-loop") {
     add("guidance.mode", "must be \"open-loop\" or \"closed-loop\", got " + quoted(m.guidance.mode));
   }

@@ -78,6 +78,10 @@ struct StagedStage {
 enum class Injection {
   coast,   // burns to a transfer orbit whose apogee is the target's, coasts and circularises there
   direct,  // burns once, from its ignition to cut-off on the target orbit
+  // The stage below the last burns to the transfer orbit and is cut off on
+  // it; the last stage, carried there, burns only at the apogee to
+  // circularise (a core with a small upper stage).
+  transfer,
 };
 
 struct StagedMission {
@@ -96,6 +100,9 @@ struct StagedMission {
   double perigee_angle = -1;
   Injection injection = Injection::coast;
   double transfer_perigee = 150000;  // m, coast: the transfer orbit's perigee altitude
+  // m, transfer: the altitude of the cut-off on the transfer orbit, climbing
+  // from its perigee toward its apogee; at most the perigee's: at the perigee.
+  double transfer_cutoff = 0;
   // The 3-D flight's site and plane (the planar flight needs only the
   // latitude and the inclination, and the exports the longitude above).
   double site_altitude = 0;        // m, the pad above the ellipsoid
@@ -150,6 +157,12 @@ struct StagedVehicle {
   WindTable wind;
 };
 
+// The stage the target cuts off on its way to orbit: the last one, or the
+// one below it when that stage carries the last to the transfer orbit.
+inline std::size_t guided_stage(const StagedVehicle& v) {
+  return v.mission.injection == Injection::transfer && v.stages.size() > 1 ? v.stages.size() - 2 : v.stages.size() - 1;
+}
+
 // kg, the stack at lift-off: every stage, booster, the fairing, the adaptor and the payload.
 double liftoff_mass(const StagedVehicle& v);
 
@@ -169,11 +182,16 @@ double full_burn_propellant(const StagedStage& z);
 double group_burn_time(const BoosterGroup& g);
 
 // The classic description in the staged form: the boosters as one group lit
-// on the pad and jettisoned at their separation time, the core burning out,
-// the upper stage coasting to apogee and circularising. The booster profile
-// is represented by its mean thrust (what leaves is the propellant it
-// burns); the classic phases keep flying the classic description itself.
-StagedVehicle staged_from(const Description& d);
+// on the pad and jettisoned at their separation time, following the booster
+// profile given (none: its mean thrust, the propellant it burns over the
+// time to separation); the core's thrust against time its classic
+// programme (core_thrust_schedule: the throttle-down to the acceleration
+// limit and the engines' shut-downs), guided from the boosters' separation
+// and cut off on the transfer orbit (injection "transfer"); the upper stage
+// lit before the apogee and guided onto the circle; the classic Earth, air
+// and site. The classic phases keep flying the classic description itself.
+struct BoosterProfile;
+StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters = nullptr);
 
 // What cannot fly: each fault with the key it is at ("stage.2.burn_time")
 // and why; empty when the vehicle can be flown.

@@ -300,9 +300,11 @@ void read_mission(const toml::table& t, StagedMission& m, const std::string& fil
     m.injection = Injection::coast;
   } else if (injection == "direct") {
     m.injection = Injection::direct;
+  } else if (injection == "transfer") {
+    m.injection = Injection::transfer;
   } else {
     refuse(file, position_of(t.get("injection")->source()), "mission.injection",
-           "must be \"coast\" or \"direct\", got \"" + injection + "\"");
+           "must be \"coast\", \"direct\" or \"transfer\", got \"" + injection + "\"");
   }
 }
 

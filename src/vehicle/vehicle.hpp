@@ -82,6 +82,9 @@ struct Vehicle {
 struct Target {
   double latitude = 28.45;                 // degrees, launch site
   double longitude = -80.6;                // degrees east, launch site: places the flight on the globe only
+  // The 3-D flight's site and plane (model.dynamics "3d").
+  double site_altitude = 0;                // m, the pad above the ellipsoid
+  double node = -1;                        // degrees, right ascension of the ascending node; < 0: any
   double inclination = 51.6;               // degrees, target orbit
   double apogee_altitude = 398600.0;       // m, target orbit's apogee; the upper stage circularises there
   double perigee_climbing = 37000.0;       // m, perigee aimed at core separation while climbing
@@ -147,6 +150,9 @@ struct Guidance {
 // (the IERS's DUT1) turns the Earth to its true angle at the epoch.
 struct Model {
   double dut1 = 0;  // s, UT1 - UTC, below 0.9 s in size
+  // "" or "planar": the classic flight in one plane; "3d": the description's
+  // staged form flown in three dimensions over WGS 84 with J2 (fly_3d).
+  std::string dynamics;
 };
 
 // The Earth of the flight: a sphere with inverse-square gravity turning at a
@@ -177,6 +183,14 @@ struct ImpactModel {
   double fairing_beta = 50.0;    // kg/m^2, one half of the fairing
 };
 
+// Winds aloft for the 3-D flight: east and north speeds of the air against
+// altitude, straight lines between the points; none: still air.
+struct Wind {
+  std::vector<double> altitude;  // m, rising
+  std::vector<double> east;      // m/s, toward the east
+  std::vector<double> north;     // m/s, toward the north
+};
+
 struct Mission {
   Target target;
   FlightPlan plan;
@@ -187,6 +201,7 @@ struct Mission {
   EarthModel earth;
   AirModel atmosphere;
   ImpactModel impact;
+  Wind wind;
 };
 
 // The description asks for closed-loop guidance.
