@@ -302,12 +302,9 @@ int main(int argc, char** argv) {
     }
     // A classic description flown in 3-D flies its staged form.
     if (desc.mission.model.dynamics == "3d") {
-      if (trajectory_path != nullptr) {
-        ascent::cli::report("ascent", "--trajectory: not written for a 3-D flight yet");
-        return ascent::exit_usage;
-      }
       const ascent::BoosterProfile boosters = ascent::read_profile(ascent::resolved_profile_path(desc));
-      return run_3d(ascent::staged_from(desc, &boosters), vehicle_path, json_path, epoch, epoch_given);
+      return run_3d(ascent::staged_from(desc, &boosters), vehicle_path, json_path, trajectory_path, trajectory_format,
+                    epoch, epoch_given);
     }
     if (epoch_alone()) return ascent::exit_usage;
     std::vector<KeptFile> named, kept = {{ascent::resolved_profile_path(desc), "the booster profile " +
