@@ -477,7 +477,6 @@ class Nlp : public Ipopt::TNLP {
   }
   bool eval_f(Ipopt::Index, const double* x, bool, double& f) override {
     f = p_.sizing.active ? -sized(x).v : -x[L_.last(p_) + kM];
-    if (getenv("OCP_DEBUG")) std::fprintf(stderr, "f %g mcut %g mend %g F %g\n", f, x[cut_mass()] * p_.m0, x[L_.last(p_) + kM] * p_.m0, x[L_.top]);
     return true;
   }
   bool eval_grad_f(Ipopt::Index n, const double* x, bool, double* grad) override {
@@ -487,7 +486,6 @@ class Nlp : public Ipopt::TNLP {
       return true;
     }
     const Dual<3> m = sized(x);
-    if (getenv("OCP_DEBUG")) std::fprintf(stderr, "grad %g %g %g %g mcut %g mend %g F %g\n", m.v, m.d[0], m.d[1], m.d[2], x[cut_mass()] * p_.m0, x[L_.last(p_) + kM] * p_.m0, x[L_.top]);
     grad[cut_mass()] -= m.d[0];
     grad[L_.last(p_) + kM] -= m.d[1];
     grad[L_.top] -= m.d[2];
@@ -507,9 +505,8 @@ class Nlp : public Ipopt::TNLP {
     const int ph = p_.sizing.cut_phase;
     return L_.point(p_, ph, 2 * p_.phases[ph].intervals) + kM;
   }
-  bool eval_g(Ipopt::Index, const double* x, bool, Ipopt::Index mm, double* g) override {
+  bool eval_g(Ipopt::Index, const double* x, bool, Ipopt::Index, double* g) override {
     assemble(p_, L_, x, g, nullptr);
-    if (getenv("OCP_DEBUG")) for (int i = 0; i < mm; ++i) if (!std::isfinite(g[i])) { std::fprintf(stderr, "eval_g nan %d\n", i); break; }
     return true;
   }
   bool eval_jac_g(Ipopt::Index, const double* x, bool, Ipopt::Index, Ipopt::Index, Ipopt::Index* iRow,
@@ -581,34 +578,21 @@ Orbit orbit_of(const Environment& e, const States<double>& x) {
 
 Solution solve(const Problem& p, const Options& o) {
   Solution out;
-  if (getenv("OCP_DEBUG")) {
-    const Layout L(p);
-    std::fprintf(stderr, "n %d m %d phases %zu top %d\n", L.n, L.m, p.phases.size(), L.top);
-    const std::vector<double> z = first_guess(p, L);
-    for (int i = 0; i < L.n; ++i) if (!std::isfinite(z[i])) { std::fprintf(stderr, "z nan %d\n", i); break; }
-    for (std::size_t ph = 0; ph < p.phases.size(); ++ph) {
-      const Phase& P = p.phases[ph];
-      std::fprintf(stderr, "%zu %s dur %g..%g N %d F %g Fdot %g mdot %g mddot %g Ae %g S %g drop %g top %g cut %g %g %g z0 m %g h %g vx %g tau %g\n", ph, P.name.c_str(), P.duration_min, P.duration_max, P.intervals, P.burn.Fvac, P.burn.Fdot, P.burn.mdot, P.burn.mddot, P.burn.Ae, P.burn.Sref, P.dropped, P.top_mass, P.cut_r, P.cut_rp, P.cut_ra, z[L.point(p, int(ph), 0) + kM] * p.m0, (z[L.point(p, int(ph), 0)] - 1) * p.earth.R, z[L.point(p, int(ph), 0) + kVx], z[L.duration(p, int(ph))]);
-    }
-    std::vector<double> g(L.m);
-    std::vector<Triplet> t;
-    assemble(p, L, z.data(), g.data(), &t);
-    for (int i = 0; i < L.m; ++i) if (!std::isfinite(g[i])) { std::fprintf(stderr, "g nan %d\n", i); break; }
-    for (const Triplet& e : t) if (!std::isfinite(e.v)) { std::fprintf(stderr, "jac nan %d %d\n", e.row, e.col); break; }
-  }
+
   Ipopt::SmartPtr<Nlp> nlp = new Nlp(p, out);
   Ipopt::SmartPtr<Ipopt::IpoptApplication> app = IpoptApplicationFactory();
-  app->Options()->SetIntegerValue("print_level", getenv("OCP_DEBUG") ? 5 : o.print_level);
+  app->Options()->SetIntegerValue("print_level", o.print_level);
   app->Options()->SetStringValue("sb", "yes");
   app->Options()->SetStringValue("hessian_approximation", "limited-memory");
   app->Options()->SetNumericValue("tol", o.tol);
-  app->Options()->SetIntegerValue("max_iter", getenv("OCP_MAXITER") ? atoi(getenv("OCP_MAXITER")) : o.max_iter);
+  app->Options()->SetIntegerValue("max_iter", o.max_iter);
   app->Options()->SetStringValue("mu_strategy", "adaptive");
   // The solver's own choice of the sparse factorisation's ordering takes a
   // randomised one for the larger problems (a classic flight's hundreds of
   // phases), and the optimum's last digits then differ from run to run:
-  // those take the approximate minimum degree, which is repeatable.
-  if (p.sizing.active) app->Options()->SetIntegerValue("mumps_pivot_order", getenv("OCP_ORDER") ? atoi(getenv("OCP_ORDER")) : 0);
+  // those take the approximate minimum degree, which is repeatable (and, of the
+  // fixed orderings tried, the one that led IPOPT to the optimum of both vehicles).
+  if (p.sizing.active) app->Options()->SetIntegerValue("mumps_pivot_order", 0);
   if (app->Initialize() != Ipopt::Solve_Succeeded) throw std::runtime_error("IPOPT would not start");
   const std::clock_t c0 = std::clock();
   const Ipopt::ApplicationReturnStatus st = app->OptimizeTNLP(nlp);
