@@ -708,14 +708,16 @@ class OptimalAscent:
         return f"<OptimalAscent {self.problem}: {self.optimum:.3f} kg ({beside}), {self.status}>"
 
 
-def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, q_alpha_max=0):
+def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, q_alpha_max=0, turn_time=36,
+                    alpha_max=18):
     """The steering that puts the most mass on the problem's target orbit, as ascent-control finds it.
 
     Hermite-Simpson collocation solved by IPOPT, the optimum flown back through the fixed-step
     RK4 integrator. problem: the built-in "delta3"; vehicle: in its place, the path of a staged
-    description (ascent-control's --vehicle), whose guided flight is flown for the gap; rise:
+    or classic description (ascent-control's --vehicle), whose own flight is flown for the gap; rise:
     False leaves out the description's vertical rise (--no-rise); q_max (Pa) and q_alpha_max
-    (Pa deg): path limits, 0 none (--q-max, --q-alpha-max); mesh:
+    (Pa deg): path limits, 0 none (--q-max, --q-alpha-max); turn_time (s) and alpha_max (deg): a
+    classic description's own flight, beside the optimum (--turn-time, --alpha-max); mesh:
     collocation intervals times mesh, 1 to 16 (ascent-control's --mesh). Returns an
     OptimalAscent; a solve that finds no optimum raises AscentError (exit code 4), a bad problem
     or mesh AscentError (64), a description that cannot be transcribed AscentError (65).
@@ -733,4 +735,5 @@ def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, 
     except TypeError:
         raise TypeError(f"mesh: a whole number is needed, not {mesh!r}") from None
     return OptimalAscent(_control.optimal_control(str(problem), "" if vehicle is None else os.fspath(vehicle), mesh,
-                                                 bool(rise), float(q_max), float(q_alpha_max)))
+                                                 bool(rise), float(q_max), float(q_alpha_max), float(turn_time),
+                                                 float(alpha_max)))

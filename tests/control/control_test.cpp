@@ -9,7 +9,9 @@
 #include "atmosphere/atmosphere.hpp"
 #include "atmosphere/earth.hpp"
 #include "control.hpp"
+#include "phases/mission_summary.hpp"
 #include "session/staged_session.hpp"
+#include "vehicle/vehicle.hpp"
 #include "study.hpp"
 #include "vehicle/staged.hpp"
 #include "trajectory/forces/drag.hpp"
@@ -49,10 +51,26 @@ TEST(ControlForces, AreTheCoresOnDoubles) {
 // and q alpha limits (every kind of row: collocation, events, target, path),
 // in the exponential air with one drag coefficient and in the standard
 // atmosphere with a Mach table (its jump and corners rounded) and a coast
-// in closed form to the apogee where the last stage is lit again.
+// in closed form to the apogee where the last stage is lit again; and with
+// the pieces of a classic flight: thrust and flow on a schedule (in a phase
+// of free duration too), a cut-off on a given orbit at a given radius, the
+// next stage lit at its own mass, and the force on the core's top held
+// under its largest value, a variable of its own.
 TEST(ControlDerivatives, MatchFiniteDifferences) {
-  for (bool standard : {false, true}) {
+  for (int kind : {0, 1, 2}) {
+    const bool standard = kind == 1;
     Problem p = delta3();
+    if (kind == 2) {
+      for (int k : {0, 3}) {
+        p.phases[k].burn.Fdot = -2.5e4;
+        p.phases[k].burn.mddot = -6;
+      }
+      Phase& cut = p.phases[1];
+      cut.cut_r = p.earth.R + 60000, cut.cut_rp = p.earth.R + 50000, cut.cut_ra = p.earth.R + 300000;
+      p.phases[2].mass_after = 0.9 * p.m0;
+      for (int k : {0, 1}) p.phases[k].top_mass = 5000, p.phases[k].top_area = 4;
+      p.sizing.active = true;
+    }
     if (standard) {
       p.transfer_rp = p.earth.R + 200000;
       p.phases.back().coast_after = true;
@@ -60,8 +78,9 @@ TEST(ControlDerivatives, MatchFiniteDifferences) {
       p.phases.back().coast_after = false;
     }
     for (Phase& ph : p.phases) ph.intervals = 2;
-    p.limits.q_max = 40000;
-    p.limits.qalpha_max = 800;  // Pa rad
+    // (The path limits' rows are the first two cases'.)
+    p.limits.q_max = kind < 2 ? 40000 : 0;
+    p.limits.qalpha_max = kind < 2 ? 800 : 0;  // Pa rad
     if (standard) {
       p.earth.standard_air = true;
       p.earth.drag = {{0.8, 1, 1, 1.4, 3}, {0.3, 0.45, 0.8, 0.8, 0.55}};
@@ -84,8 +103,48 @@ TEST(ControlDerivatives, MatchFiniteDifferences) {
         worst = std::max(worst, std::abs(fd - exact) / std::max(1.0, std::abs(exact)));
       }
     }
-    EXPECT_LT(worst, 1e-6) << standard;
+    EXPECT_LT(worst, 1e-6) << kind;
   }
+}
+
+// The spacecraft's mass from the flight, unrounded, against the program's
+// own sizing (which rounds each of its six masses to the kilogram) at the
+// guided Orvalon 5's flight (4,808 kg of core propellant left, the upper
+// stage from 95,912 down to 93,219.7 kg, 3,969,611 N on the core's top:
+// 96,804 kg) and two flights either side; its slopes, which the solver's
+// gradient is, against central differences.
+TEST(ControlSizing, SpacecraftMassIsTheProgramsUnrounded) {
+  const ascent::Description d;
+  const ascent::Sizing& rules = d.mission.sizing;
+  Sizing z;
+  z.top = d.vehicle.upper.stack_mass - d.vehicle.fairing.mass;
+  z.core_rest = d.vehicle.core.dry_mass + z.top;
+  z.upper_loaded = z.top - d.vehicle.upper.adaptor_mass;
+  z.ve_upper = d.vehicle.upper.exhaust_speed;
+  z.adaptor_per_newton = rules.adaptor_per_newton, z.rcs_per_kg = rules.rcs_per_kg;
+  z.reserve_dv = rules.reserve_dv, z.unusable = rules.unusable;
+  z.dry_constant = rules.dry_constant, z.dry_coefficient = rules.dry_coefficient, z.dry_exponent = rules.dry_exponent;
+  struct Case {
+    double left, m_end, F;
+  } cases[] = {{4808, 93219.7, 3969611}, {2000, 92500, 4.4e6}, {9000, 93900, 3.5e6}};
+  for (const Case& c : cases) {
+    const double m_cut = z.core_rest + c.left;
+    const double dV3 = z.ve_upper * std::log(z.upper_loaded / c.m_end);
+    const ascent::SummaryMasses M = ascent::size_masses(c.F, c.left, z.top, d.vehicle.upper.propellant_mass -
+                                                        (z.upper_loaded - c.m_end), dV3, rules, d.vehicle.upper);
+    EXPECT_NEAR(spacecraft_mass(z, m_cut, c.m_end, c.F), M.Msc, 3.0) << c.left;
+    using D3 = Dual<3>;
+    const D3 m = spacecraft_mass(z, D3::variable(m_cut, 0), D3::variable(c.m_end, 1), D3::variable(c.F, 2));
+    const double x[3] = {m_cut, c.m_end, c.F}, h[3] = {1e-3, 1e-3, 1.0};
+    for (int i = 0; i < 3; ++i) {
+      double up[3] = {x[0], x[1], x[2]}, down[3] = {x[0], x[1], x[2]};
+      up[i] += h[i], down[i] -= h[i];
+      const double fd = (spacecraft_mass(z, up[0], up[1], up[2]) - spacecraft_mass(z, down[0], down[1], down[2])) /
+                        (2 * h[i]);
+      EXPECT_NEAR(m.d[i], fd, 1e-6 * std::max(1.0, std::abs(fd))) << i;
+    }
+  }
+  EXPECT_NEAR(spacecraft_mass(z, z.core_rest + 4808, 93219.7, 3969611.0), 96804, 3.0);
 }
 
 // The standard atmosphere's slopes against central differences of the
@@ -341,6 +400,48 @@ TEST(ControlLimits, HeldAlongTheOptimumAtACost) {
     EXPECT_LT(s.solution.final.m, 7529.5 - 10);
     EXPECT_NEAR(conic(E, s.replay.x).a, s.problem.target.a, 1000);
   }
+}
+
+// Orvalon 5 guided, the classic flight, at the guided optimum's turn time
+// and angle limit: the boosters leave with the residual the flight reports
+// (680 kg each), the thrust is held up through the rise, the core is cut
+// off on the 100 x 398.6 km transfer orbit at 103 km, the optimal
+// spacecraft carries at least the guided flight's 96,804 kg, and the replay
+// (the coast integrated, the upper stage's burn flown) meets the circle and
+// the transcription's spacecraft mass.
+TEST(ControlClassic, Orvalon5GuidedAboveItsGuidedFlight) {
+  ascent::StagedVehicle v;
+  ascent::Description d;
+  ASSERT_FALSE(ascent::read_any_description(std::string(ASCENT_SOURCE_DIR) + "/vehicles/orvalon5_guided.toml", v, d));
+  Study s = classic_study(d, ascent::read_profile(std::string(ASCENT_SOURCE_DIR) + "/data/s1.dat"), {31.828, 7.502});
+  ASSERT_TRUE(s.guided.has_value()) << s.guided_note;
+  EXPECT_EQ(*s.guided, 96804);
+  const ascent::Boosters& b = d.vehicle.boosters;
+  double dropped = 0;
+  for (const Phase& ph : s.problem.phases)
+    if (ph.name == "boosters and core") dropped += ph.dropped;
+  EXPECT_NEAR(dropped, b.count * (b.mass - b.propellant_mass + 680), b.count * 0.5);
+  solve_study(s, 1);
+  const Problem& p = s.problem;
+  EXPECT_GE(s.solution.objective, *s.guided);
+  for (const Point& q : s.solution.points) {
+    if (q.t - p.t0 < p.t_vertical) {
+      EXPECT_EQ(q.alpha, ascent::pi / 2) << q.t;
+    }
+  }
+  const Point* cut = nullptr;
+  for (const Point& q : s.solution.points)
+    if (q.phase == p.sizing.cut_phase) cut = &q;
+  ASSERT_TRUE(cut);
+  const Orbit o = conic(p.earth, cut->x);
+  const double R = p.earth.R;
+  EXPECT_NEAR(cut->x[kR] - R, 103000, 1.0);
+  EXPECT_NEAR(o.a * (1 - o.e) - R, 100000, 1.0);
+  EXPECT_NEAR(o.a * (1 + o.e) - R, 398600, 1.0);
+  const Orbit f = conic(p.earth, s.replay.x);
+  EXPECT_NEAR(f.a, p.target.a, 1000);
+  EXPECT_LT(f.e, 1e-4);
+  EXPECT_NEAR(s.replay.objective, s.solution.objective, 10);
 }
 
 TEST(ControlGap, InWords) {

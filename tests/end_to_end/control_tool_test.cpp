@@ -24,7 +24,9 @@ TEST(ControlTool, WritesTheOptimumAndRefusesBadUse) {
       {{"--problem", "delta3", "--q-alpha-max", "0"}, "not a limit above 0"},
       {{"--problem", "delta3", "-o", "a.csv", "--json", "a.csv"}, "named for two outputs"},
       {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/corvane_gto.toml"), "-o", "a.csv"}, "perigee of the elliptic target", 65},
-      {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/orvalon5.toml"), "-o", "a.csv"}, "classic description", 65},
+      {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/orvalon5.toml"), "-o", "a.csv"}, "open-loop classic description", 65},
+      {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/delta3_gto.toml"), "--turn-time", "30", "-o", "a.csv"},
+       "only a classic description"},
   };
   for (const Bad& b : bad) {
     Scratch s;

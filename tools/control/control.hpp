@@ -12,6 +12,8 @@
 
 namespace ascent {
 struct StagedVehicle;
+struct Description;
+struct BoosterProfile;
 }
 
 namespace ascent::control {
@@ -27,6 +29,17 @@ struct Phase {
   // The flight coasts from the phase's end to the apogee of its orbit, where
   // the next phase starts (the last stage lit again to circularise).
   bool coast_after = false;
+  // kg, the mass the next phase starts with, whatever this one ends with
+  // (0: this one's less what is dropped): an upper stage flown at its own
+  // loaded mass once the core below it has gone.
+  double mass_after = 0;
+  // The orbit the phase cuts off on: the radius of the cut-off (m) and the
+  // orbit's perigee and apogee radii (m); 0: free.
+  double cut_r = 0, cut_rp = 0, cut_ra = 0;
+  // The mass above the core's top (kg) and the area its drag acts on (m^2)
+  // while the phase loads it; 0: the phase does not (see Sizing).
+  double top_mass = 0, top_area = 0;
+  double m_max = 0;  // kg, the heaviest the vehicle may be in the phase (0: its lift-off mass)
 };
 
 // The orbit to reach, in the plane of flight: semi-major axis, eccentricity
@@ -52,6 +65,43 @@ struct GuessPoint {
   double pitch;  // rad above the local horizontal
 };
 
+// The spacecraft's mass as the vehicle sizes it from its flight, the
+// objective where the vehicle has one: the core's propellant left at its
+// cut-off and the stack above it make the upper stage and spacecraft, less
+// the adaptor (sized from the largest axial force on the core's top), the
+// propellant of the upper stage's burn, its reserve for one more share of
+// that burn's delta-V, its reaction-control propellant, what cannot be
+// burnt and its dry mass (a power law of all the propellant it carries).
+struct Sizing {
+  bool active = false;
+  int cut_phase = 0;        // the phase whose end is the core's cut-off
+  double t_cut = 0;         // s, the cut-off of the flight the solver starts from
+  double core_rest = 0;     // kg, what is not core propellant at the cut-off (core dry mass and the stack above)
+  double top = 0;           // kg, the stack above the core after the fairing has gone
+  double upper_loaded = 0;  // kg, the upper stage as it is lit
+  double ve_upper = 0;      // m/s, its exhaust speed
+  double adaptor_per_newton = 0, rcs_per_kg = 0, reserve_dv = 0, unusable = 0;
+  double dry_constant = 0, dry_coefficient = 0, dry_exponent = 0;
+  double Fscale = 1e6;      // N, the unit of the largest force in the programme
+};
+
+// kg, the spacecraft's mass from the mass at the core's cut-off, the upper
+// stage's at its burn's end and the largest force on the core's top (N).
+template <class T>
+T spacecraft_mass(const Sizing& z, const T& m_cut, const T& m_end, const T& F_top) {
+  using std::exp, std::log;
+  const T Mad = F_top * z.adaptor_per_newton;
+  const T Mstack = m_cut - z.core_rest + z.top - Mad;
+  const T Mrcs = Mstack * z.rcs_per_kg;
+  const T Mused = z.upper_loaded - m_end;
+  // The reserve: (1 - exp(-k dV / ve)) of the mass left, dV = ve ln(m0 / m1).
+  const T Mres = (Mstack - Mused - Mrcs) * (1.0 - exp(-z.reserve_dv * log(z.upper_loaded / m_end)));
+  const T Mtot = Mres + Mused + Mrcs + z.unusable;
+  const T Mdry = z.dry_constant + z.dry_coefficient * exp(z.dry_exponent * log(Mtot));
+  const T Mcut = Mres + Mdry + Mrcs + z.unusable;
+  return Mstack - Mcut - Mused;
+}
+
 struct Problem {
   std::string name;
   Environment earth;
@@ -65,6 +115,8 @@ struct Problem {
   double transfer_rp = 0;
   PathLimits limits;
   double published = 0;    // kg, a published optimum of the same problem (0: none)
+  double t0 = 0;           // s, lift-off on the vehicle's clock (its engines lit on the pad before)
+  Sizing sizing;           // the objective: the spacecraft's mass where active, else the final mass
   // The steering to start from (the vehicle's guided flight), in time order;
   // empty: a pitch falling linearly to level through the air phases.
   std::vector<GuessPoint> guess;
@@ -82,6 +134,13 @@ Problem delta3();
 // is left out (rise false: the thrust free from lift-off on).
 Problem problem_of(const StagedVehicle& v, bool rise = true);
 
+// The problem of a classic description (boosters on their profile, the core
+// on its thrust schedule, an upper stage coasting to apogee and
+// circularising), the spacecraft's mass its objective; profile: the
+// boosters' thrust against time.
+// The cut-off lies in the piece of the schedule holding t_cut (s).
+Problem problem_of(const Description& d, const BoosterProfile& profile, double t_cut);
+
 // One point of the optimal flight.
 struct Point {
   double t;      // s since lift-off
@@ -98,6 +157,10 @@ Orbit orbit_of(const Environment& e, const States<double>& x);
 
 struct Solution {
   bool converged = false;
+  double objective = 0;    // kg, the spacecraft's mass where the problem sizes it, else the final mass
+  double top_force = 0;    // N, the largest force on the core's top (sized problems)
+  double cut_mass = 0;     // kg, the mass at the core's cut-off (sized problems)
+  double cut_time = 0;     // s, its time
   std::string status;      // IPOPT's word on the finish
   int iterations = 0;
   double cpu_seconds = 0;  // of the solve
@@ -123,6 +186,9 @@ Solution solve(const Problem& p, const Options& o = {});
 struct Replay {
   States<double> x;
   Orbit final;
+  // Sized problems: the spacecraft's mass from the replay's own cut-off
+  // mass, final mass and largest force on the core's top.
+  double objective = 0;
 };
 Replay replay(const Problem& p, const Solution& s, double dt = 0.05);
 

@@ -75,6 +75,7 @@ Dual<N> chain(const Dual<N>& a, double value, double slope) {
   return c;
 }
 template <int N> Dual<N> exp(const Dual<N>& a) { const double e = std::exp(a.v); return chain(a, e, e); }
+template <int N> Dual<N> log(const Dual<N>& a) { return chain(a, std::log(a.v), 1 / a.v); }
 template <int N> Dual<N> sin(const Dual<N>& a) { return chain(a, std::sin(a.v), std::cos(a.v)); }
 template <int N> Dual<N> cos(const Dual<N>& a) { return chain(a, std::cos(a.v), -std::sin(a.v)); }
 template <int N>
@@ -153,19 +154,25 @@ struct Environment {
 };
 
 // What drives one phase of powered flight: the engines burning in it.
+// A phase whose engines follow a schedule (boosters on their profile, a
+// core throttled down or shutting its engines down) has its thrust and flow
+// changing at a constant rate between two of the schedule's points.
 struct Propulsion {
-  double Fvac = 0;  // N, vacuum thrust
+  double Fvac = 0;  // N, vacuum thrust (at the phase's start)
   double mdot = 0;  // kg/s, mass flow (positive)
   double Ae = 0;    // m^2, nozzle exit area
   double Sref = 0;  // m^2, reference area of the drag coefficient
   double Cd = 0;    // drag coefficient (constant)
+  double Fdot = 0;   // N/s, the vacuum thrust's rate through the phase
+  double mddot = 0;  // kg/s^2, the mass flow's
+  bool scheduled() const { return Fdot != 0 || mddot != 0; }
 };
 
 // The core's forces (trajectory/forces) on the scalar T.
 template <class T>
 T gravity(double mu, const T& r) { return mu / (r * r); }
-template <class T>
-T thrust(double Fvac, const T& p, double Ae) {
+template <class T, class F0>
+T thrust(const F0& Fvac, const T& p, double Ae) {
   const T F = Fvac - p * Ae;
   return value(F) < 0 ? T(0.0) : F;
 }
@@ -268,17 +275,19 @@ T q_sin_alpha(const Environment& e, const T& r, const T& vx, const T& vy, const 
 }
 
 // The rates of the state x with the thrust pitched alpha (rad) above the
-// local horizontal; the terms in the core's order: (thrust + drag) / m, then
-// the turning of the local horizontal, the centrifugal term and gravity.
+// local horizontal, s seconds into the phase; the terms in the core's
+// order: (thrust + drag) / m, then the turning of the local horizontal, the
+// centrifugal term and gravity.
 template <class T>
-States<T> rates(const Environment& e, const Propulsion& f, const States<T>& x, const T& alpha) {
+States<T> rates(const Environment& e, const Propulsion& f, const States<T>& x, const T& alpha,
+                const T& s = T(0.0)) {
   using std::cos, std::sin;
   const T& r = x[kR];
   const T& vx = x[kVx];
   const T& vy = x[kVy];
   const T& m = x[kM];
   const AirAt<T> w = air_at(e, r, vx, vy);
-  const T F = thrust(f.Fvac, w.p, f.Ae);
+  const T F = f.scheduled() ? thrust(f.Fvac + f.Fdot * s, w.p, f.Ae) : thrust(f.Fvac, w.p, f.Ae);
   const T D = e.drag.empty() ? drag(f.Cd, f.Sref, w.q) : drag(mach_drag(e.drag, w.vr / w.a), f.Sref, w.q);
   // At rest in the air (lift-off) the drag has no direction and is zero.
   const bool moving = value(w.vr) > 0;
@@ -286,7 +295,7 @@ States<T> rates(const Environment& e, const Propulsion& f, const States<T>& x, c
   const T Dy = moving ? drag_along(D, vy, w.vr) : T(0.0);
   const T ax = (F * cos(alpha) + Dx) / m - vx * vy / r;
   const T ay = (F * sin(alpha) + Dy) / m + vx * vx / r - gravity(e.mu, r);
-  return {vy, vx / r, ax, ay, T(-f.mdot)};
+  return {vy, vx / r, ax, ay, f.scheduled() ? -(f.mdot + f.mddot * s) : T(-f.mdot)};
 }
 
 // The vacuum coast from x to the apogee of its orbit, in closed form: the

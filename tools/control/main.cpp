@@ -31,9 +31,14 @@ const char* const usage_text =
     "Options:\n"
     "  --problem NAME   a built-in problem: delta3 (the Delta III transfer-orbit\n"
     "                   ascent, published optimum 7,529.712 kg)\n"
-    "  --vehicle FILE   the problem of a staged description flying straight onto\n"
-    "                   its target (direct injection) through an exponential air\n"
-    "                   with one drag coefficient (vehicles/delta3_gto.toml)\n"
+    "  --vehicle FILE   the problem of a description: a staged one (its stages,\n"
+    "                   boosters and fairing; vehicles/delta3_gto.toml), or a\n"
+    "                   classic one (vehicles/orvalon5_guided.toml), whose\n"
+    "                   objective is the spacecraft's mass SC_M as it is sized\n"
+    "                   from the flight\n"
+    "  --turn-time S    a classic description's own flight, flown beside the\n"
+    "  --alpha-max DEG  optimum: its turn time (s, default 36) and angle-of-attack\n"
+    "                   limit (degrees, default 18)\n"
     "  --no-rise        leave out the description's vertical rise off the pad\n"
     "                   (the published Delta III problem has none)\n"
     "  --q-max PA       limit the dynamic pressure along the path (Pa)\n"
@@ -58,6 +63,8 @@ struct Options {
   int mesh = 2;
   bool time = false, rise = true;
   double q_max = 0, qalpha_max = 0;  // Pa, Pa deg; 0: none
+  ClassicAnswers answers;
+  bool answered = false;
 };
 
 double limit(const std::string& option, const std::string& text) {
@@ -72,7 +79,7 @@ Options parse_options(int argc, char** argv) {
   cli::Args a(argc, argv,
               {{"--problem"}, {"--vehicle"}, {"--mesh"}, {"-o"}, {"--json"}, {"--time", nullptr, cli::Option::flag},
                {"--no-rise", nullptr, cli::Option::flag}, {"--q-max"},
-               {"--q-alpha-max"}});
+               {"--q-alpha-max"}, {"--turn-time"}, {"--alpha-max"}});
   while (a.next()) {
     const std::string& arg = a.name();
     if (arg == "--problem") o.problem = a.value();
@@ -84,6 +91,8 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--no-rise") a.no_value(), o.rise = false;
     else if (arg == "--q-max") o.q_max = limit(arg, a.value());
     else if (arg == "--q-alpha-max") o.qalpha_max = limit(arg, a.value());
+    else if (arg == "--turn-time") o.answers.tt = limit(arg, a.value()), o.answered = true;
+    else if (arg == "--alpha-max") o.answers.alpha = limit(arg, a.value()), o.answered = true;
   }
   if (o.problem.empty() == o.vehicle.empty())
     fail(exit_usage, "give one of --problem (built in: delta3) and --vehicle FILE");
@@ -95,7 +104,9 @@ int run(int argc, char** argv) {
   if (cli::answer_help_or_version(argc, argv, "ascent-control", usage_text)) return 0;
   const Options o = parse_options(argc, argv);
   study::check_files({o.output, o.json}, o.vehicle.empty() ? std::vector<std::string>{} : std::vector{o.vehicle});
-  Study s = o.vehicle.empty() ? builtin_study(o.problem) : vehicle_study(o.vehicle, o.rise);
+  Study s = o.vehicle.empty() ? builtin_study(o.problem) : vehicle_study(o.vehicle, o.rise, o.answers);
+  if (o.answered && !s.classic)
+    fail(exit_usage, "--turn-time, --alpha-max: only a classic description is flown at a turn time");
   set_limits(s, o.q_max, o.qalpha_max);
   Channel csv, json;
   if (!o.output.empty()) csv.open_file_replacing(o.output);

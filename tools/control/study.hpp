@@ -8,11 +8,25 @@
 #include <string>
 
 #include "control.hpp"
+#include "vehicle/booster_profile.hpp"
+#include "vehicle/vehicle.hpp"
 
 namespace ascent::control {
 
+// The turn time and angle-of-attack limit a classic description's own
+// flight is flown at, beside the optimum.
+struct ClassicAnswers {
+  double tt = 36;     // s
+  double alpha = 18;  // deg
+};
+
 struct Study {
   Problem problem;
+  // A classic description and its boosters' profile: its problem is built
+  // again wherever the optimum puts the core's cut-off.
+  std::optional<Description> classic;
+  BoosterProfile profile;
+  std::string objective = "final mass";
   std::optional<double> guided;     // kg, the guided flight's final mass, where it reached the target
   std::optional<double> open_loop;  // kg, the open-loop optimum's, where the vehicle has one
   std::string guided_note;          // why there is no guided value, where there is none
@@ -25,7 +39,10 @@ Study builtin_study(const std::string& name);
 // The study of the vehicle described in the file at path: its problem, and
 // its guided flight flown (which also gives the solver its first guess);
 // rise false leaves the description's vertical rise out of the problem.
-Study vehicle_study(const std::string& path, bool rise = true);
+Study vehicle_study(const std::string& path, bool rise = true, const ClassicAnswers& answers = {});
+// The study of a classic description: its own flight (guided or open-loop,
+// as it says) flown at the answers, and the problem of its spacecraft's mass.
+Study classic_study(const Description& d, const BoosterProfile& profile, const ClassicAnswers& answers);
 // The same for a staged vehicle already read and checked.
 Study vehicle_study(const StagedVehicle& v, bool rise = true);
 

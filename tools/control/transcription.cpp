@@ -38,7 +38,8 @@ struct Scales {
 struct Layout {
   std::vector<int> offset;  // first variable of each phase
   int n = 0, m = 0;         // variables, constraints
-  int rows_dynamics = 0, rows_links = 0, rows_q = 0, rows_qalpha = 0;
+  int rows_dynamics = 0, rows_links = 0, rows_q = 0, rows_qalpha = 0, rows_top = 0;
+  int top = -1;  // the largest force on the core's top, where the problem sizes the spacecraft
   explicit Layout(const Problem& p) {
     for (const Phase& ph : p.phases) {
       offset.push_back(n);
@@ -46,13 +47,20 @@ struct Layout {
       rows_dynamics += 2 * kStates * ph.intervals;
     }
     rows_links = kStates * int(p.phases.size() - 1);
-    for (const Phase& ph : p.phases)
+    for (const Phase& ph : p.phases) {
       if (ph.coast_after && p.transfer_rp > 0) ++rows_links;
+      rows_links += (ph.cut_r > 0) + (ph.cut_rp > 0) + (ph.cut_ra > 0);
+    }
     int points = 0;
     for (const Phase& ph : p.phases) points += 2 * ph.intervals + 1;
     rows_q = p.limits.q_max > 0 ? points : 0;
     rows_qalpha = p.limits.qalpha_max > 0 ? points : 0;
-    m = rows_dynamics + rows_links + 3 + rows_q + rows_qalpha;
+    if (p.sizing.active) {
+      top = n++;
+      for (const Phase& ph : p.phases)
+        if (ph.top_mass > 0) rows_top += 2 * ph.intervals + 1;
+    }
+    m = rows_dynamics + rows_links + 3 + rows_q + rows_qalpha + rows_top;
   }
   int point(const Problem& p, int ph, int j) const {
     (void)p;
@@ -66,24 +74,42 @@ struct Layout {
 };
 
 using D6 = Dual<kPoint>;
+// A point's variables and the time into its phase (s), the last direction.
+using D7 = Dual<kPoint + 1>;
 
-// The scaled rates at one point and their Jacobian (row-major, kStates x kPoint).
+// The scaled rates at one point and their Jacobian (row-major, kStates x
+// kPoint); ftau: their slope along the phase's scaled duration, where the
+// engines follow a schedule (the point's time into the phase, u of it, moves with it).
 struct PointRates {
   std::array<double, kStates> f;
   std::array<double, kStates * kPoint> J;
+  std::array<double, kStates> ftau{};
 };
-PointRates point_rates(const Problem& p, const Scales& s, const Propulsion& burn, const double* z) {
-  States<D6> x;
-  for (int i = 0; i < kStates; ++i) x[i] = D6::variable(z[i], i) * s.of(i);
-  const D6 alpha = D6::variable(z[kStates], kStates);
-  const States<D6> dx = rates(p.earth, burn, x, alpha);
+PointRates point_rates(const Problem& p, const Scales& s, const Propulsion& burn, const double* z, double tau,
+                       double u) {
+  States<D7> x;
+  for (int i = 0; i < kStates; ++i) x[i] = D7::variable(z[i], i) * s.of(i);
+  const D7 alpha = D7::variable(z[kStates], kStates);
+  const D7 t = D7::variable(tau * s.T * u, kPoint);
+  const States<D7> dx = rates(p.earth, burn, x, alpha, t);
   PointRates out;
   for (int i = 0; i < kStates; ++i) {
     const double k = s.T / s.of(i);
     out.f[i] = dx[i].v * k;
     for (int j = 0; j < kPoint; ++j) out.J[i * kPoint + j] = dx[i].d[j] * k;
+    out.ftau[i] = dx[i].d[kPoint] * k * s.T * u;
   }
   return out;
+}
+
+// N, the axial force on the core's top: the drag on the area of the stack
+// above it and that stack's mass under the thrust acceleration.
+template <class T>
+T top_force(const Environment& e, const Propulsion& f, const States<T>& x, const T& s, double mass, double area) {
+  const AirAt<T> w = air_at(e, x[kR], x[kVx], x[kVy]);
+  const T F = f.scheduled() ? thrust(f.Fvac + f.Fdot * s, w.p, f.Ae) : thrust(f.Fvac, w.p, f.Ae);
+  const T CdQ = e.drag.empty() ? f.Cd * w.q : mach_drag(e.drag, w.vr / w.a) * w.q;
+  return CdQ * area + F / x[kM] * mass;
 }
 
 // The three conditions on the final state for the target orbit, in units of
@@ -106,6 +132,29 @@ struct Triplet {
   double v;
 };
 
+// The orbit a phase cuts off on, at its last point xe (variables from
+// column c): the radius, and the perigee and apogee radii h^2 / (1 +- e)
+// (scaled: mu = 1), each where the phase gives it.
+template <class Put>
+void cut_rows(const Problem& p, const Phase& P, const Scales& s, const double* xe, int c, double* g, int& row,
+              const Put& put) {
+  using D5 = Dual<kStates>;
+  States<D5> x;
+  for (int i = 0; i < kStates; ++i) x[i] = D5::variable(xe[i], i);
+  const D5 h = x[kR] * x[kVx], ec = h * x[kVx] - 1.0, es = h * x[kVy];
+  const D5 e = sqrt(ec * ec + es * es);
+  const std::array<std::pair<double, D5>, 3> rows{
+      {{P.cut_r, x[kR]}, {P.cut_rp, h * h / (1.0 + e)}, {P.cut_ra, h * h / (1.0 - e)}}};
+  (void)p;
+  for (const auto& [want, have] : rows) {
+    if (!(want > 0)) continue;
+    const D5 d = have - want / s.R;
+    if (g) g[row] = d.v;
+    for (int j = 0; j < kStates; ++j) put(row, c + j, d.d[j]);
+    ++row;
+  }
+}
+
 // The constraints and their Jacobian at z, in one fixed order (the order
 // of the rows and of the entries is the sparsity pattern IPOPT is given).
 void assemble(const Problem& p, const Layout& L, const double* z, double* g, std::vector<Triplet>* jac) {
@@ -120,7 +169,7 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
     const double tau = z[L.duration(p, ph)];
     const double h = tau / N;
     std::vector<PointRates> pr;
-    for (int j = 0; j <= 2 * N; ++j) pr.push_back(point_rates(p, s, P.burn, z + L.point(p, ph, j)));
+    for (int j = 0; j <= 2 * N; ++j) pr.push_back(point_rates(p, s, P.burn, z + L.point(p, ph, j), tau, j / (2.0 * N)));
     for (int k = 0; k < N; ++k) {
       const int c0 = L.point(p, ph, 2 * k), cm = c0 + kPoint, c1 = cm + kPoint, cd = L.duration(p, ph);
       const PointRates &f0 = pr[2 * k], &fm = pr[2 * k + 1], &f1 = pr[2 * k + 2];
@@ -132,7 +181,8 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
           put(row, cm + j, j == i ? 1.0 : 0.0);
           put(row, c1 + j, (j == i ? -0.5 : 0.0) + h / 8 * f1.J[i * kPoint + j]);
         }
-        put(row, cd, -(f0.f[i] - f1.f[i]) / (8 * N));
+        put(row, cd, P.burn.scheduled() ? -(f0.f[i] - f1.f[i]) / (8 * N) - h / 8 * (f0.ftau[i] - f1.ftau[i])
+                                         : -(f0.f[i] - f1.f[i]) / (8 * N));
         ++row;
         // Simpson: x_1 - x_0 - h/6 (f_0 + 4 f_m + f_1).
         if (g) g[row] = z[c1 + i] - z[c0 + i] - h / 6 * (f0.f[i] + 4 * fm.f[i] + f1.f[i]);
@@ -141,7 +191,9 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
           put(row, cm + j, -4 * h / 6 * fm.J[i * kPoint + j]);
           put(row, c1 + j, (j == i ? 1.0 : 0.0) - h / 6 * f1.J[i * kPoint + j]);
         }
-        put(row, cd, -(f0.f[i] + 4 * fm.f[i] + f1.f[i]) / (6 * N));
+        put(row, cd, P.burn.scheduled()
+                         ? -(f0.f[i] + 4 * fm.f[i] + f1.f[i]) / (6 * N) - h / 6 * (f0.ftau[i] + 4 * fm.ftau[i] + f1.ftau[i])
+                         : -(f0.f[i] + 4 * fm.f[i] + f1.f[i]) / (6 * N));
         ++row;
       }
     }
@@ -150,6 +202,7 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
   // coast the next phase starts at the apogee of the orbit the phase ended on.
   for (int ph = 0; ph + 1 < int(p.phases.size()); ++ph) {
     const int end = L.point(p, ph, 2 * p.phases[ph].intervals), next = L.point(p, ph + 1, 0);
+    cut_rows(p, p.phases[ph], s, z + end, end, g, row, put);
     if (p.phases[ph].coast_after) {
       using D5 = Dual<kStates>;
       States<D5> x;
@@ -157,6 +210,12 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
       const States<D5> a = apogee_of(1.0, x);  // scaled: mu = 1
       for (int i = 0; i < kStates; ++i) {
         const double drop = i == kM ? p.phases[ph].dropped / s.M : 0.0;
+        if (i == kM && p.phases[ph].mass_after > 0) {
+          if (g) g[row] = z[next + i] - p.phases[ph].mass_after / s.M;
+          put(row, next + i, 1.0);
+          ++row;
+          continue;
+        }
         if (g) g[row] = z[next + i] - a[i].v + drop;
         put(row, next + i, 1.0);
         for (int j = 0; j < kStates; ++j) put(row, end + j, -a[i].d[j]);
@@ -174,11 +233,17 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
     }
     for (int i = 0; i < kStates; ++i) {
       const double drop = i == kM ? p.phases[ph].dropped / s.M : 0.0;
-      if (g) g[row] = z[next + i] - z[end + i] + drop;
+      const bool reset = i == kM && p.phases[ph].mass_after > 0;
+      if (g) g[row] = reset ? z[next + i] - p.phases[ph].mass_after / s.M : z[next + i] - z[end + i] + drop;
       put(row, next + i, 1.0);
-      put(row, end + i, -1.0);
+      if (!reset) put(row, end + i, -1.0);
       ++row;
     }
+  }
+  {
+    const Phase& P = p.phases.back();
+    const int end = L.point(p, int(p.phases.size()) - 1, 2 * P.intervals);
+    cut_rows(p, P, s, z + end, end, g, row, put);
   }
   // The target orbit.
   {
@@ -212,6 +277,29 @@ void assemble(const Problem& p, const Layout& L, const double* z, double* g, std
       }
     }
   }
+  // The largest force on the core's top bounds the force at every point
+  // that loads it: F(point) / Fscale - F_top <= 0.
+  if (L.top >= 0) {
+    const double Fs = p.sizing.Fscale;
+    for (int ph = 0; ph < int(p.phases.size()); ++ph) {
+      const Phase& P = p.phases[ph];
+      if (!(P.top_mass > 0)) continue;
+      const int N = P.intervals;
+      const double tau = z[L.duration(p, ph)];
+      for (int j = 0; j <= 2 * N; ++j) {
+        const int c = L.point(p, ph, j);
+        const double u = j / (2.0 * N);
+        States<D7> x;
+        for (int i = 0; i < kStates; ++i) x[i] = D7::variable(z[c + i], i) * s.of(i);
+        const D7 F = top_force(p.earth, P.burn, x, D7::variable(tau * s.T * u, kPoint), P.top_mass, P.top_area) / Fs;
+        if (g) g[row] = F.v - z[L.top];
+        for (int i = 0; i < kStates; ++i) put(row, c + i, F.d[i]);
+        if (P.burn.scheduled()) put(row, L.duration(p, ph), F.d[kPoint] * s.T * u);
+        put(row, L.top, -1.0);
+        ++row;
+      }
+    }
+  }
 }
 
 // s, how long the phase burns from x at time t under the steering pitch
@@ -236,6 +324,23 @@ double burn_to_apogee(const Problem& p, const Phase& P, States<double> x, double
   return t_max;
 }
 
+// The largest force on the core's top over the flight z (scaled).
+double guess_top_force(const Problem& p, const Layout& L, const std::vector<double>& z) {
+  const Scales s(p);
+  double F = 0;
+  for (int ph = 0; ph < int(p.phases.size()); ++ph) {
+    const Phase& P = p.phases[ph];
+    if (!(P.top_mass > 0)) continue;
+    for (int j = 0; j <= 2 * P.intervals; ++j) {
+      States<double> x;
+      for (int i = 0; i < kStates; ++i) x[i] = z[L.point(p, ph, j) + i] * s.of(i);
+      const double t = z[L.duration(p, ph)] * s.T * j / (2.0 * P.intervals);
+      F = std::max(F, top_force(p.earth, P.burn, x, t, P.top_mass, P.top_area) / p.sizing.Fscale);
+    }
+  }
+  return F;
+}
+
 // The flight to start from: the guess steering where the problem has one
 // (the vehicle's guided flight, read linearly between its points), else
 // vertical for a few seconds, then a pitch falling linearly to level at
@@ -245,7 +350,7 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
   const Scales s(p);
   std::vector<double> z(L.n, 0.0);
   States<double> x{p.earth.R, 0.0, p.earth.vrot, 0.0, p.m0};
-  double t = 0, t_air = 0;
+  double t = p.t0, t_air = 0;
   for (std::size_t ph = 0; ph + 1 < p.phases.size(); ++ph) t_air += p.phases[ph].duration_max;
   const double t_rise = std::max(p.t_vertical, 8.0);
   const std::vector<GuessPoint>& g = p.guess;
@@ -270,6 +375,7 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
       // the target orbit has there.
       double want = g.empty() ? 0.95 * (x[kM] - P.m_min) / P.burn.mdot : g.back().t - t;
       if (P.coast_after) want = burn_to_apogee(p, P, x, t, pitch);
+      if (p.sizing.active && ph == p.sizing.cut_phase) want = p.sizing.t_cut - t;
       if (ph > 0 && p.phases[ph - 1].coast_after) {
         const double r = x[kR], v = std::sqrt(p.earth.mu * (2 / r - 1 / p.target.a));
         const double ve = P.burn.Fvac / P.burn.mdot;
@@ -279,7 +385,7 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
     }
     z[L.duration(p, ph)] = dur / s.T;
     const int N = P.intervals;
-    const double dt = dur / (2 * N);
+    const double dt = dur / (2 * N), t_start = t;
     for (int j = 0; j <= 2 * N; ++j) {
       double* zp = &z[L.point(p, ph, j)];
       for (int i = 0; i < kStates; ++i) zp[i] = x[i] / s.of(i);
@@ -288,7 +394,7 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
       const int sub = 10;
       for (int q = 0; q < sub; ++q) {
         const double h = dt / sub;
-        auto f = [&](const States<double>& y, double tt) { return rates(p.earth, P.burn, y, pitch(tt)); };
+        auto f = [&](const States<double>& y, double tt) { return rates(p.earth, P.burn, y, pitch(tt), tt - t_start); };
         auto add = [](States<double> a, const States<double>& b, double w) {
           for (int i = 0; i < kStates; ++i) a[i] += b[i] * w;
           return a;
@@ -305,7 +411,9 @@ std::vector<double> first_guess(const Problem& p, const Layout& L) {
       t += coast_time(p.earth.mu, x);
       x = apogee_of(p.earth.mu, x);
     }
+    if (P.mass_after > 0) x[kM] = P.mass_after;
   }
+  if (L.top >= 0) z[L.top] = guess_top_force(p, L, z);
   return z;
 }
 
@@ -333,7 +441,7 @@ class Nlp : public Ipopt::TNLP {
       for (int j = 0; j <= 2 * P.intervals; ++j) {
         const int c = L_.point(p_, ph, j);
         xl[c + kR] = 1.0, xu[c + kR] = 10.0;
-        xl[c + kM] = P.m_min / s.M, xu[c + kM] = p_.m0 / s.M;
+        xl[c + kM] = P.m_min / s.M, xu[c + kM] = (P.m_max > 0 ? P.m_max : p_.m0) / s.M;
         xl[c + kStates] = -half_pi, xu[c + kStates] = half_pi;
         // The vertical rise: the pitch held straight up to its end (the
         // phase's times are fixed while it lasts). A phase starting there
@@ -352,8 +460,11 @@ class Nlp : public Ipopt::TNLP {
     const double x0[kStates] = {1.0, 0.0, p_.earth.vrot / s.V, 0.0, 1.0};
     for (int i = 0; i < kStates; ++i) xl[c + i] = xu[c + i] = x0[i];
     for (int i = 0; i < m; ++i) gl[i] = gu[i] = 0;
-    for (int i = m - L_.rows_q - L_.rows_qalpha; i < m - L_.rows_qalpha; ++i) gl[i] = -1e19, gu[i] = 1;
-    for (int i = m - L_.rows_qalpha; i < m; ++i) gl[i] = -1, gu[i] = 1;
+    const int q_end = m - L_.rows_top;
+    for (int i = q_end - L_.rows_q - L_.rows_qalpha; i < q_end - L_.rows_qalpha; ++i) gl[i] = -1e19, gu[i] = 1;
+    for (int i = q_end - L_.rows_qalpha; i < q_end; ++i) gl[i] = -1, gu[i] = 1;
+    for (int i = q_end; i < m; ++i) gl[i] = -1e19, gu[i] = 0;
+    if (L_.top >= 0) xl[L_.top] = 0, xu[L_.top] = 1e19;
     return true;
   }
   bool get_starting_point(Ipopt::Index n, bool init_x, double* x, bool, double*, double*, Ipopt::Index, bool,
@@ -365,13 +476,34 @@ class Nlp : public Ipopt::TNLP {
     return true;
   }
   bool eval_f(Ipopt::Index, const double* x, bool, double& f) override {
-    f = -x[L_.last(p_) + kM];
+    f = p_.sizing.active ? -sized(x).v : -x[L_.last(p_) + kM];
     return true;
   }
-  bool eval_grad_f(Ipopt::Index n, const double*, bool, double* grad) override {
+  bool eval_grad_f(Ipopt::Index n, const double* x, bool, double* grad) override {
     std::fill(grad, grad + n, 0.0);
-    grad[L_.last(p_) + kM] = -1;
+    if (!p_.sizing.active) {
+      grad[L_.last(p_) + kM] = -1;
+      return true;
+    }
+    const Dual<3> m = sized(x);
+    grad[cut_mass()] -= m.d[0];
+    grad[L_.last(p_) + kM] -= m.d[1];
+    grad[L_.top] -= m.d[2];
     return true;
+  }
+  // The spacecraft's mass over the lift-off mass, along the cut-off mass,
+  // the final mass and the largest force (all scaled).
+  Dual<3> sized(const double* x) const {
+    const Scales s(p_);
+    using D3 = Dual<3>;
+    const D3 m = spacecraft_mass(p_.sizing, D3::variable(x[cut_mass()], 0) * s.M,
+                                 D3::variable(x[L_.last(p_) + kM], 1) * s.M,
+                                 D3::variable(x[L_.top], 2) * p_.sizing.Fscale);
+    return m / s.M;
+  }
+  int cut_mass() const {
+    const int ph = p_.sizing.cut_phase;
+    return L_.point(p_, ph, 2 * p_.phases[ph].intervals) + kM;
   }
   bool eval_g(Ipopt::Index, const double* x, bool, Ipopt::Index, double* g) override {
     assemble(p_, L_, x, g, nullptr);
@@ -395,6 +527,10 @@ class Nlp : public Ipopt::TNLP {
                          Ipopt::IpoptCalculatedQuantities*) override {
     out_.converged = status == Ipopt::SUCCESS || status == Ipopt::STOP_AT_ACCEPTABLE_POINT;
     z_.assign(x, x + n);
+    if (p_.sizing.active) {
+      out_.objective = sized(x).v * Scales(p_).M;
+      out_.top_force = x[L_.top] * p_.sizing.Fscale;
+    }
     out_.defect_max = 0;
     for (int i = 0; i < L_.rows_dynamics && i < m; ++i) out_.defect_max = std::max(out_.defect_max, std::abs(g[i]));
   }
@@ -412,7 +548,7 @@ class Nlp : public Ipopt::TNLP {
 std::vector<Point> points_of(const Problem& p, const Layout& L, const std::vector<double>& z) {
   const Scales s(p);
   std::vector<Point> out;
-  double t0 = 0;
+  double t0 = p.t0;
   for (int ph = 0; ph < int(p.phases.size()); ++ph) {
     const int N = p.phases[ph].intervals;
     const double dur = z[L.duration(p, ph)] * s.T;
@@ -442,6 +578,7 @@ Orbit orbit_of(const Environment& e, const States<double>& x) {
 
 Solution solve(const Problem& p, const Options& o) {
   Solution out;
+
   Ipopt::SmartPtr<Nlp> nlp = new Nlp(p, out);
   Ipopt::SmartPtr<Ipopt::IpoptApplication> app = IpoptApplicationFactory();
   app->Options()->SetIntegerValue("print_level", o.print_level);
@@ -450,6 +587,12 @@ Solution solve(const Problem& p, const Options& o) {
   app->Options()->SetNumericValue("tol", o.tol);
   app->Options()->SetIntegerValue("max_iter", o.max_iter);
   app->Options()->SetStringValue("mu_strategy", "adaptive");
+  // The solver's own choice of the sparse factorisation's ordering takes a
+  // randomised one for the larger problems (a classic flight's hundreds of
+  // phases), and the optimum's last digits then differ from run to run:
+  // those take the approximate minimum degree, which is repeatable (and, of the
+  // fixed orderings tried, the one that led IPOPT to the optimum of both vehicles).
+  if (p.sizing.active) app->Options()->SetIntegerValue("mumps_pivot_order", 0);
   if (app->Initialize() != Ipopt::Solve_Succeeded) throw std::runtime_error("IPOPT would not start");
   const std::clock_t c0 = std::clock();
   const Ipopt::ApplicationReturnStatus st = app->OptimizeTNLP(nlp);
@@ -464,6 +607,13 @@ Solution solve(const Problem& p, const Options& o) {
   const Layout L(p);
   out.points = points_of(p, L, nlp->z());
   out.final = orbit_of(p.earth, out.points.back().x);
+  if (!p.sizing.active) out.objective = out.final.m;
+  if (p.sizing.active) {
+    std::size_t k = 0;
+    for (int i = 0; i <= p.sizing.cut_phase; ++i) k += 2 * p.phases[i].intervals + 1;
+    out.cut_mass = out.points[k - 1].x[kM];
+    out.cut_time = out.points[k - 1].t;
+  }
   return out;
 }
 
@@ -500,6 +650,7 @@ Replay replay(const Problem& p, const Solution& sol, double dt) {
   s.vx = p.earth.vrot;
   s.m0 = p.m0;
   std::size_t first = 0;  // the phase's first point in sol.points
+  double F_top = 0, m_cut = 0;
   for (int ph = 0; ph < int(p.phases.size()); ++ph) {
     const Phase& P = p.phases[ph];
     const int N = P.intervals;
@@ -523,7 +674,7 @@ Replay replay(const Problem& p, const Solution& sol, double dt) {
       const double t = t_step + at[stage] * step;
       stage = (stage + 1) % 4;
       const States<double> x{p.earth.R + y[1], y[3] / p.earth.R, y[0], y[2], y[5]};
-      const States<double> d = rates(p.earth, P.burn, x, pitch(t));
+      const States<double> d = rates(p.earth, P.burn, x, pitch(t), t - t0);
       // The ground-range slot carries the inertial downrange arc R theta.
       return StateVector{d[kVx], d[kR], d[kVy], d[kTheta] * p.earth.R, 0, d[kM], 0, 0, 0};
     };
@@ -531,7 +682,12 @@ Replay replay(const Problem& p, const Solution& sol, double dt) {
     for (int i = 0; i < steps; ++i) {
       t_step = t0 + i * step;
       rk4_step(s, step, f);
+      if (P.top_mass > 0) {
+        const States<double> x{p.earth.R + s.h0, s.r0 / p.earth.R, s.vx, s.vy, s.m0};
+        F_top = std::max(F_top, top_force(p.earth, P.burn, x, (i + 1) * step, P.top_mass, P.top_area));
+      }
     }
+    if (p.sizing.active && ph == p.sizing.cut_phase) m_cut = s.m0;
     if (ph + 1 < int(p.phases.size())) s.m0 -= P.dropped;
     if (P.coast_after) {
       // The coast integrated, not taken in closed form: engines off, for the
@@ -547,11 +703,13 @@ Replay replay(const Problem& p, const Solution& sol, double dt) {
       };
       for (int i = 0; i < n; ++i) rk4_step(s, span / n, coast);
     }
+    if (P.mass_after > 0) s.m0 = P.mass_after;
     first += 2 * N + 1;
   }
   Replay out;
   out.x = {p.earth.R + s.h0, s.r0 / p.earth.R, s.vx, s.vy, s.m0};
   out.final = orbit_of(p.earth, out.x);
+  if (p.sizing.active) out.objective = spacecraft_mass(p.sizing, m_cut, s.m0, F_top);
   return out;
 }
 
