@@ -172,6 +172,15 @@ TEST(Flight3d, ReachesTheTargetPlane) {
       EXPECT_NEAR(r.at_cutoff.raan / deg, node / deg, 0.01);
     }
   }
+  // A node 15 deg round from the pad's plane: the yaw turns the plane part
+  // of the way, and an orbit of the right size in a plane 18 deg off the
+  // target's inclination is no arrival.
+  const StagedVehicle v = bundled("corvane_leo.toml", "");
+  World3d w = world_of(v, 1.0);
+  w.node = fly_3d(v, w).at_cutoff.raan + 15 * deg;
+  const Flight3dResult r = fly_3d(v, w);
+  EXPECT_FALSE(r.reached);
+  EXPECT_NE(r.failure.find("inclination"), std::string::npos) << r.failure;
 }
 
 // The classic three-stage vehicles, guided, in their staged form: the core

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "atmosphere/atmosphere.hpp"
+#include "io/number_format.hpp"
 #include "phases/stage_burner.hpp"
 #include "trajectory/drag.hpp"
 #include "trajectory/forces/thrust.hpp"
@@ -813,6 +814,15 @@ Flight3dResult fly_3d(const StagedVehicle& v, const World3d& w, const Step3dObse
   out.osculating = right_ascension(f, elements_of(f));
   out.hp = out.osculating.rp - w.earth.a;
   out.ha = out.osculating.ra - w.earth.a;
+  // The cut-offs judge the orbit by its size alone; a plane the yaw could
+  // not turn far enough is no arrival. J2 swings the osculating inclination
+  // of a low orbit by under 0.05 deg, the guidance leaves it within 0.01.
+  const double i_miss = std::fabs(out.osculating.i * deg - v.mission.inclination);
+  if (out.reached && i_miss > inclination_tolerance_deg) {
+    out.reached = false;
+    out.failure = "the orbit's inclination (" + real_text(out.osculating.i * deg, 1, 3) + " deg) is " +
+                  real_text(i_miss, 1, 3) + " deg from the target's";
+  }
   return out;
 }
 

@@ -64,6 +64,10 @@ struct Flight3dResult {
 // Each step's state, with the mass (kg) after it; for a trajectory.
 using Step3dObserver = std::function<void(const InertialState&, double mass)>;
 
+// deg, the largest miss of the target's inclination a flight that ends on
+// the orbit's size may have and still have reached it.
+inline constexpr double inclination_tolerance_deg = 0.1;
+
 // Flies the vehicle over the world.
 Flight3dResult fly_3d(const StagedVehicle& v, const World3d& w, const Step3dObserver& observer = {});
 
