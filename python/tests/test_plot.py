@@ -507,3 +507,21 @@ def test_a_staged_flight_is_drawn_from_its_json_with_its_events_by_name(tmp_path
     assert paged.returncode == 0, paged.stderr
     page = (tmp_path / "s.html").read_text()
     assert "mass (t)" in page and "second stage: ignition at apogee" in page
+
+
+@pytest.mark.parametrize("dynamics", ["planar", "3d"])
+def test_a_staged_flights_ground_track_is_its_json(tmp_path, dynamics):
+    """A staged vehicle's `ascent --json`, planar or 3-D, on the track map: each part it dropped
+    listed as released and come down where the file says, none added or left out."""
+    import json
+    text = (SOURCE_DIR / "vehicles" / "corvane_leo.toml").read_text()
+    (tmp_path / "v.toml").write_text(text + ('\n[model]\ndynamics = "3d"\n' if dynamics == "3d" else ""))
+    r = run_ascent(tmp_path, "", "--vehicle", "v.toml", "--json", "s.json")
+    assert r.returncode == 0, r.stderr
+    parts = json.loads((tmp_path / "s.json").read_text())["impact_points"]
+    listed = plot("--track", tmp_path / "s.json", "--list")
+    assert listed.returncode == 0, listed.stderr
+    lines = [line.strip() for line in listed.stdout.splitlines() if line.startswith("  ")]
+    assert lines == ["%s: released at T+%.2f s, down at %.4f, %.4f deg after %.1f s"
+                     % (p["part"], p["t"], p["impact_lat_deg"], p["impact_lon_deg"], p["fall_s"]) for p in parts]
+    assert len(parts) >= 2

@@ -1336,9 +1336,11 @@ def load_track_json(path):
     and impact."""
     doc = _json_doc(path)
     label = doc.get("vehicle") or os.path.basename(path)
-    jf = doc["flights"]
     tracks = []
     try:
+        if "flights" not in doc:  # a staged vehicle's flight, planar or 3-D: one, at the top
+            return [_track_of(doc, str(label) + (" (3-D)" if doc.get("dynamics") == "3d" else ""))]
+        jf = doc["flights"]
         for i, f in enumerate(jf, start=1):
             a = f["answers"]
             prefix = f"{label}" + (f" flight {i}" if len(jf) > 1 else "")
