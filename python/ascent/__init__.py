@@ -709,7 +709,7 @@ class OptimalAscent:
 
 
 def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, q_alpha_max=0, turn_time=36,
-                    alpha_max=18):
+                    alpha_max=18, open_loop=None):
     """The steering that puts the most mass on the problem's target orbit, as ascent-control finds it.
 
     Hermite-Simpson collocation solved by IPOPT, the optimum flown back through the fixed-step
@@ -717,7 +717,8 @@ def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, 
     or classic description (ascent-control's --vehicle), whose own flight is flown for the gap; rise:
     False leaves out the description's vertical rise (--no-rise); q_max (Pa) and q_alpha_max
     (Pa deg): path limits, 0 none (--q-max, --q-alpha-max); turn_time (s) and alpha_max (deg): a
-    classic description's own flight, beside the optimum (--turn-time, --alpha-max); mesh:
+    classic description's own flight, beside the optimum (--turn-time, --alpha-max); open_loop:
+    (turn time, angle limit) of its open-loop programme, flown for the open-loop gap (--open-loop); mesh:
     collocation intervals times mesh, 1 to 16 (ascent-control's --mesh). Returns an
     OptimalAscent; a solve that finds no optimum raises AscentError (exit code 4), a bad problem
     or mesh AscentError (64), a description that cannot be transcribed AscentError (65).
@@ -734,6 +735,7 @@ def optimal_control(problem="delta3", mesh=2, vehicle=None, rise=True, q_max=0, 
         mesh = operator.index(mesh)  # an int or a NumPy integer, never a float rounded
     except TypeError:
         raise TypeError(f"mesh: a whole number is needed, not {mesh!r}") from None
+    open_tt, open_alpha = (0.0, 0.0) if open_loop is None else (float(x) for x in open_loop)
     return OptimalAscent(_control.optimal_control(str(problem), "" if vehicle is None else os.fspath(vehicle), mesh,
                                                  bool(rise), float(q_max), float(q_alpha_max), float(turn_time),
-                                                 float(alpha_max)))
+                                                 float(alpha_max), open_tt, open_alpha))

@@ -50,14 +50,14 @@ py::dict steering_columns(const Solution& s, const Problem& p) {
 // are the shortest round trip, as nlohmann writes them), with the steering
 // as the CSV's columns in NumPy arrays and the solver's CPU time beside it.
 py::dict optimal_control(const std::string& problem, const std::string& vehicle, int mesh, bool rise, double q_max,
-                         double qalpha_max, double turn_time, double alpha_max) {
+                         double qalpha_max, double turn_time, double alpha_max, double open_tt, double open_alpha) {
   if (mesh < 1 || mesh > 16) throw FatalError{exit_usage, "mesh: " + std::to_string(mesh) + " is not in 1 to 16"};
   Study s;
   {
     // Flying the guided flight and the solve take a fraction of a second to
     // seconds on fine meshes and touch nothing of Python's.
     py::gil_scoped_release free;
-    s = vehicle.empty() ? builtin_study(problem) : vehicle_study(vehicle, rise, {turn_time, alpha_max});
+    s = vehicle.empty() ? builtin_study(problem) : vehicle_study(vehicle, rise, {turn_time, alpha_max, open_tt, open_alpha});
     set_limits(s, q_max, qalpha_max);
     solve_study(s, mesh);
   }
@@ -83,5 +83,6 @@ PYBIND11_MODULE(_control, m) {
     }
   });
   m.def("optimal_control", &optimal_control, py::arg("problem"), py::arg("vehicle"), py::arg("mesh"), py::arg("rise"),
-        py::arg("q_max"), py::arg("q_alpha_max"), py::arg("turn_time"), py::arg("alpha_max"));
+        py::arg("q_max"), py::arg("q_alpha_max"), py::arg("turn_time"), py::arg("alpha_max"), py::arg("open_turn_time"),
+        py::arg("open_alpha_max"));
 }

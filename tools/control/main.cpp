@@ -39,6 +39,10 @@ const char* const usage_text =
     "  --turn-time S    a classic description's own flight, flown beside the\n"
     "  --alpha-max DEG  optimum: its turn time (s, default 36) and angle-of-attack\n"
     "                   limit (degrees, default 18)\n"
+    "  --open-loop TT:ALPHA\n"
+    "                   a classic guided description flown on its open-loop\n"
+    "                   programme too, at the turn time (s) and angle limit\n"
+    "                   (degrees) ascent-optimize found best: the open-loop gap\n"
     "  --no-rise        leave out the description's vertical rise off the pad\n"
     "                   (the published Delta III problem has none)\n"
     "  --q-max PA       limit the dynamic pressure along the path (Pa)\n"
@@ -74,12 +78,20 @@ double limit(const std::string& option, const std::string& text) {
   return x;
 }
 
+// --open-loop TT:ALPHA, the open-loop programme's turn time and angle limit.
+void open_loop_turn(const std::string& text, ClassicAnswers& a) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos) fail(exit_usage, "--open-loop: '" + text + "' is not TT:ALPHA (s:deg)");
+  a.open_tt = limit("--open-loop", text.substr(0, colon));
+  a.open_alpha = limit("--open-loop", text.substr(colon + 1));
+}
+
 Options parse_options(int argc, char** argv) {
   Options o;
   cli::Args a(argc, argv,
               {{"--problem"}, {"--vehicle"}, {"--mesh"}, {"-o"}, {"--json"}, {"--time", nullptr, cli::Option::flag},
                {"--no-rise", nullptr, cli::Option::flag}, {"--q-max"},
-               {"--q-alpha-max"}, {"--turn-time"}, {"--alpha-max"}});
+               {"--q-alpha-max"}, {"--turn-time"}, {"--alpha-max"}, {"--open-loop"}});
   while (a.next()) {
     const std::string& arg = a.name();
     if (arg == "--problem") o.problem = a.value();
@@ -93,6 +105,7 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--q-alpha-max") o.qalpha_max = limit(arg, a.value());
     else if (arg == "--turn-time") o.answers.tt = limit(arg, a.value()), o.answered = true;
     else if (arg == "--alpha-max") o.answers.alpha = limit(arg, a.value()), o.answered = true;
+    else if (arg == "--open-loop") open_loop_turn(a.value(), o.answers), o.answered = true;
   }
   if (o.problem.empty() == o.vehicle.empty())
     fail(exit_usage, "give one of --problem (built in: delta3) and --vehicle FILE");
@@ -106,7 +119,7 @@ int run(int argc, char** argv) {
   study::check_files({o.output, o.json}, o.vehicle.empty() ? std::vector<std::string>{} : std::vector{o.vehicle});
   Study s = o.vehicle.empty() ? builtin_study(o.problem) : vehicle_study(o.vehicle, o.rise, o.answers);
   if (o.answered && !s.classic)
-    fail(exit_usage, "--turn-time, --alpha-max: only a classic description is flown at a turn time");
+    fail(exit_usage, "--turn-time, --alpha-max, --open-loop: only a classic description is flown at a turn time");
   set_limits(s, o.q_max, o.qalpha_max);
   Channel csv, json;
   if (!o.output.empty()) csv.open_file_replacing(o.output);

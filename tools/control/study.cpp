@@ -53,6 +53,15 @@ void refuse_open_loop(const Description& d) {
                                                        "(its guided form can: guidance.mode = \"closed-loop\")"};
 }
 
+// A classic flight ended on its target circle, within 10 km of each apsis.
+bool reached_circle(const Flight& f, double ha) {
+  return std::abs(f.record.hp_final - ha) < 10000 && std::abs(f.record.ha_final - ha) < 10000;
+}
+
+std::string missed(double tt, double alpha) {
+  return "the flight at " + shortest_text(tt) + " s / " + shortest_text(alpha) + " deg missed the target by more than 10 km";
+}
+
 // The time of the core's cut-off.
 class CutoffRecorder : public EventObserver {
  public:
@@ -129,14 +138,19 @@ Study classic_study(const Description& d, const BoosterProfile& profile, const C
   const Flight f = fly(d, profile, FlightAnswers{answers.tt, answers.alpha, true, false, ""}, o);
   if (!f.ok) throw FatalError{f.exit_code, f.error};
   // Its spacecraft, as the program sizes it, where it reached the target circle.
-  const double ha = d.mission.target.apogee_altitude;
-  if (std::abs(f.record.hp_final - ha) < 10000 && std::abs(f.record.ha_final - ha) < 10000)
-    s.guided = f.record.Msc;
-  else
-    s.guided_note = "the flight at " + shortest_text(answers.tt) + " s / " + shortest_text(answers.alpha) +
-                    " deg missed the target by more than 10 km";
+  if (reached_circle(f, d.mission.target.apogee_altitude)) s.guided = f.record.Msc;
+  else s.guided_note = missed(answers.tt, answers.alpha);
   s.problem = problem_of(d, profile, t_cut);
   s.problem.guess = guess;
+  if (answers.open_tt > 0) {
+    // The same vehicle on its open-loop programme, its spacecraft sized alike.
+    Description open = d;
+    open.mission.guidance.mode = "open-loop";
+    const Flight g = fly(open, profile, FlightAnswers{answers.open_tt, answers.open_alpha, true, false, ""});
+    if (!g.ok) throw FatalError{g.exit_code, g.error};
+    if (reached_circle(g, d.mission.target.apogee_altitude)) s.open_loop = g.record.Msc;
+    else s.open_loop_note = missed(answers.open_tt, answers.open_alpha);
+  }
   return s;
 }
 
@@ -284,6 +298,8 @@ std::string study_text(const Study& s, bool with_time) {
   if (s.open_loop)
     out += "  open loop  = " + real_text(*s.open_loop, 1, 3) + " kg: " +
            gap_words("open-loop optimum", *s.open_loop, o.objective) + "\n";
+  else if (!s.open_loop_note.empty())
+    out += "  open loop  = none: " + s.open_loop_note + "\n";
   if (p.limits.q_max > 0 || p.limits.qalpha_max > 0) {
     const auto [q, qa] = path_extremes(s);
     out += "  path       = largest q " + real_text(q, 1, 1) + " Pa";

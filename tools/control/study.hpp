@@ -18,6 +18,10 @@ namespace ascent::control {
 struct ClassicAnswers {
   double tt = 36;     // s
   double alpha = 18;  // deg
+  // The open-loop programme's best turn (ascent-optimize's), flown with the
+  // guidance off for the open-loop gap; 0: not flown.
+  double open_tt = 0;     // s
+  double open_alpha = 0;  // deg
 };
 
 struct Study {
@@ -30,6 +34,7 @@ struct Study {
   std::optional<double> guided;     // kg, the guided flight's final mass, where it reached the target
   std::optional<double> open_loop;  // kg, the open-loop optimum's, where the vehicle has one
   std::string guided_note;          // why there is no guided value, where there is none
+  std::string open_loop_note;       // why there is no open-loop value, where one was asked for
   Solution solution;
   Replay replay;
 };
