@@ -22,6 +22,8 @@ TEST(ControlTool, WritesTheOptimumAndRefusesBadUse) {
       {{"--problem", "delta3", "--mesh", "0"}, "--mesh"},
       {{"--problem", "delta3", "--no-rise"}, "only a --vehicle"},
       {{"--problem", "delta3", "--q-alpha-max", "0"}, "not a limit above 0"},
+      {{"--problem", "delta3", "--open-loop", "33.7"}, "is not TT:ALPHA"},
+      {{"--problem", "delta3", "--open-loop", "33.7:-1"}, "not a limit above 0"},
       {{"--problem", "delta3", "-o", "a.csv", "--json", "a.csv"}, "named for two outputs"},
       {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/corvane_gto.toml"), "-o", "a.csv"}, "perigee of the elliptic target", 65},
       {{"--vehicle", std::string(ASCENT_SOURCE_DIR).append("/vehicles/orvalon5.toml"), "-o", "a.csv"}, "open-loop classic description", 65},
