@@ -788,15 +788,7 @@ Flight3dResult fly_3d(const StagedVehicle& v, const World3d& w, const Step3dObse
   f.out.liftoff_mass = f.mass;
   f.fairing_on = v.fairing_mass > 0 || v.fairing_jettison_time > 0;
   for (const BoosterGroup& g : v.stages[0].boosters) {
-    f.groups.push_back(
-        Burner{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false});
-    if (g.profile) {
-      Burner& b = f.groups.back();
-      b.profile = g.profile.get();
-      b.units = g.count;
-      // Its mean thrust over the burn.
-      b.F = g.count * g.profile->impulse(group_burn_time(g)) / group_burn_time(g);
-    }
+    f.groups.push_back(staging::booster_burner(g));
     f.group_on.push_back(true);
   }
   f.azimuth = launch_azimuth(f);

@@ -84,6 +84,18 @@ struct Burner {
   }
 };
 
+// A booster group as one burner, all its boosters alike, not yet lit; on a
+// profile its thrust is the profile's mean over the burn.
+inline Burner booster_burner(const BoosterGroup& g) {
+  Burner b{"booster group", g.count * g.thrust, g.exhaust_speed, g.count * g.exit_area, g.count * g.propellant_mass, 1, false};
+  if (g.profile) {
+    b.profile = g.profile.get();
+    b.units = g.count;
+    b.F = g.count * g.profile->impulse(group_burn_time(g)) / group_burn_time(g);
+  }
+  return b;
+}
+
 // The throttle of a stage's schedule at t_burn after its ignition.
 inline double stage_throttle(const StagedStage& z, double t_burn) {
   double level = 1;
