@@ -372,6 +372,16 @@ TEST(ControlStaged, PhasesOfAHandWorkedTimeLine) {
   EXPECT_EQ(p.phases.back().duration_min, 0);
   EXPECT_NEAR(p.target.a, p.earth.R + 200000, 1e-6);
   EXPECT_EQ(p.target.e, 0);
+  // The first stage cut off on a transfer orbit, the second burning only at
+  // its apogee, is not transcribed: refused, not solved as something else.
+  v.mission.injection = ascent::Injection::transfer;
+  try {
+    problem_of(v, false);
+    ADD_FAILURE() << "a transfer cut by a lower stage was transcribed";
+  } catch (const ascent::FatalError& e) {
+    EXPECT_EQ(e.code, ascent::err_description);
+    EXPECT_NE(e.message.find("transfer orbit"), std::string::npos) << e.message;
+  }
 }
 
 // Delta III under a dynamic-pressure limit and under a q alpha limit, each

@@ -57,6 +57,8 @@ struct Element {
 }
 
 void check_transcribable(const StagedVehicle& v) {
+  if (v.mission.injection == Injection::transfer)
+    refuse(v, "a lower stage cut off on the transfer orbit (only a classic description's is transcribed)");
   if (v.mission.injection == Injection::coast) {
     const TargetApsides t = target_apsides(v.mission, v.earth.radius);
     if (t.ha != t.hp) refuse(v, "the last stage coasts to the apogee of an elliptic target (only a circular one is transcribed)");
