@@ -121,7 +121,7 @@ std::vector<std::string> numbers_in_phases() {
                                         "converged_cutoff_time", "cycle_slack", "event_time_resolution",
                                         "reuse_moved", "reuse_cycles", "reuse_share",
                                         "max_bisections", "extension_window", "max_extension_iterations",
-                                        "steer_passes", "steer_tolerance"};
+                                        "steer_passes", "steer_tolerance", "inclination_tolerance_deg"};
   const std::regex comment("//[^\n]*"), text("\"(\\\\.|[^\"\\\\])*\"");
   const std::regex widths(",\\s*\\d+,\\s*\\d+\\s*[,)]|indent\\(\\d+");
   const std::regex number("(^|[^A-Za-z_0-9.])(\\d+\\.?\\d*([eE][-+]?\\d+)?|\\.\\d+([eE][-+]?\\d+)?)");
