@@ -249,7 +249,23 @@ struct Flight {
     for (Burner& b : groups) burn(b);
     mass = fdot == 0 ? m0 - flow * dt : m0 - (flow + fdot * dt / 2) * dt;
     if (!(altitude() >= -ground_margin)) throw Crashed{};
+    note_top_load();
     if (*observer) (*observer)(s, mass);
+  }
+
+  // The load on the first stage's top: what sizes the adaptor there.
+  void note_top_load() {
+    if (stage != 0 || !engines.lit) return;
+    double above = v.adaptor_mass + v.payload_mass + (fairing_on ? v.fairing_mass : 0);
+    for (std::size_t k = 1; k < v.stages.size(); ++k) {
+      above += v.stages[k].dry_mass + v.stages[k].propellant_mass;
+      for (const BoosterGroup& g : v.stages[k].boosters) above += g.count * g.mass;
+    }
+    const double a = thrust_acceleration();
+    if (a * above > out.top_load) {
+      out.top_load = a * above;
+      out.top_load_acceleration = a;
+    }
   }
 
   // The step a trial copy of this flight took from its state, as step()
@@ -262,6 +278,7 @@ struct Flight {
     groups = t.groups;
     mass = t.mass;
     ++out.steps;
+    note_top_load();
     if (*observer) (*observer)(s, mass);
   }
 
