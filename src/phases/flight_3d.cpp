@@ -109,6 +109,7 @@ struct Flight {
     static const Step3dObserver none;
     Flight t = *this;
     t.observer = &none;
+    t.trial_copy = true;
     return t;
   }
 
@@ -253,11 +254,14 @@ struct Flight {
     if (*observer) (*observer)(s, mass);
   }
 
+  double top_area = -1;  // m^2, the first stage's top; worked out once (circle_area is dear)
+  bool trial_copy = false;  // records nothing: the flight notes the step if it takes it over
+
   // The axial load on the first stage's top, what sizes the adaptor there:
   // the drag on the top's cross-section and the thrust acceleration of the
   // mass above (the stages above, the fairing while carried).
   void note_top_load() {
-    if (stage != 0 || !engines.lit || v.stages.size() < 2) return;
+    if (trial_copy || stage != 0 || !engines.lit || v.stages.size() < 2) return;
     double above = v.adaptor_mass + v.payload_mass + (fairing_on ? v.fairing_mass : 0);
     for (std::size_t k = 1; k < v.stages.size(); ++k) {
       above += v.stages[k].dry_mass + v.stages[k].propellant_mass;
@@ -283,8 +287,8 @@ struct Flight {
     if (rho > 0) {
       const Vec3 u = air_velocity(w.earth, w.wind, gd.h, ned_axes(gd.lat, gd.lon), s.r, s.v);
       const double speed = std::sqrt(dot(u, u));
-      const double d = v.stages[1].diameter > 0 ? v.stages[1].diameter : v.stages[0].diameter;
-      drag = 0.5 * rho * speed * speed * drag_coefficient(this->drag, speed / a_s) * circle_area(d);
+      if (top_area < 0) top_area = circle_area(v.stages[1].diameter > 0 ? v.stages[1].diameter : v.stages[0].diameter);
+      drag = 0.5 * rho * speed * speed * drag_coefficient(this->drag, speed / a_s) * top_area;
     }
     if (drag + a * above > out.top_load) {
       out.top_load = drag + a * above;
