@@ -109,6 +109,7 @@ struct Flight {
     static const Step3dObserver none;
     Flight t = *this;
     t.observer = &none;
+    t.trial_copy = true;
     return t;
   }
 
@@ -249,7 +250,50 @@ struct Flight {
     for (Burner& b : groups) burn(b);
     mass = fdot == 0 ? m0 - flow * dt : m0 - (flow + fdot * dt / 2) * dt;
     if (!(altitude() >= -ground_margin)) throw Crashed{};
+    note_top_load();
     if (*observer) (*observer)(s, mass);
+  }
+
+  double top_area = -1;  // m^2, the first stage's top; worked out once (circle_area is dear)
+  bool trial_copy = false;  // records nothing: the flight notes the step if it takes it over
+
+  // The axial load on the first stage's top, what sizes the adaptor there:
+  // the drag on the top's cross-section and the thrust acceleration of the
+  // mass above (the stages above, the fairing while carried).
+  void note_top_load() {
+    if (trial_copy || stage != 0 || !engines.lit || v.stages.size() < 2) return;
+    double above = v.adaptor_mass + v.payload_mass + (fairing_on ? v.fairing_mass : 0);
+    for (std::size_t k = 1; k < v.stages.size(); ++k) {
+      above += v.stages[k].dry_mass + v.stages[k].propellant_mass;
+      for (const BoosterGroup& g : v.stages[k].boosters) above += g.count * g.mass;
+    }
+    const Geodetic gd = geodetic_of(w.earth, s.r);
+    double p = 0, rho = 0, a_s = 1;
+    if (gd.h < Z_clamp) {
+      if (env.exponential) {
+        exponential_air(env, gd.h, p, rho, a_s);
+      } else {
+        standard_air(gd.h, p, rho, a_s);
+      }
+    }
+    double Fvac = engines.thrust(s.t), Ae = engines.area;
+    for (const Burner& b : groups) {
+      if (!b.lit) continue;
+      Fvac += b.thrust(s.t);
+      Ae += b.area;
+    }
+    const double a = forces::thrust(Fvac, p, Ae) / mass;
+    double drag = 0;
+    if (rho > 0) {
+      const Vec3 u = air_velocity(w.earth, w.wind, gd.h, ned_axes(gd.lat, gd.lon), s.r, s.v);
+      const double speed = std::sqrt(dot(u, u));
+      if (top_area < 0) top_area = circle_area(v.stages[1].diameter > 0 ? v.stages[1].diameter : v.stages[0].diameter);
+      drag = 0.5 * rho * speed * speed * drag_coefficient(this->drag, speed / a_s) * top_area;
+    }
+    if (drag + a * above > out.top_load) {
+      out.top_load = drag + a * above;
+      out.top_load_acceleration = a;
+    }
   }
 
   // The step a trial copy of this flight took from its state, as step()
@@ -262,6 +306,7 @@ struct Flight {
     groups = t.groups;
     mass = t.mass;
     ++out.steps;
+    note_top_load();
     if (*observer) (*observer)(s, mass);
   }
 

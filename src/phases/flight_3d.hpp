@@ -59,6 +59,12 @@ struct Flight3dResult {
   OrbitElements at_cutoff{};
   double hp = 0, ha = 0;    // m, osculating apsides' altitudes above the equatorial radius
   long steps = 0;
+  // The largest axial load on the first stage's top over its burn (the
+  // drag on the top's cross-section and the thrust acceleration of the
+  // mass above, fairing included while carried), and the thrust
+  // acceleration it came at.
+  double top_load = 0;               // N
+  double top_load_acceleration = 0;  // m/s^2
 };
 
 // Each step's state, with the mass (kg) after it; for a trajectory.

@@ -9,6 +9,7 @@
 #include "atmosphere/atmosphere.hpp"
 #include "atmosphere/earth.hpp"
 #include "earth/frames.hpp"
+#include "phases/mission_summary.hpp"
 #include "trajectory/model_environment.hpp"
 #include "session/staged_session.hpp"
 
@@ -118,6 +119,26 @@ std::string node_warning(const StagedVehicle& v, const Epoch& epoch, double dut1
          " (descending)";
 }
 
+std::optional<SummaryMasses> classic_spacecraft(const StagedVehicle& v, const Flight3dResult& r) {
+  if (!v.classic || !r.reached || v.stages.size() != 2) return std::nullopt;
+  const ClassicSizing& c = *v.classic;
+  const std::string core_off = v.stages[0].name + ": separation";
+  for (const StagedDrop& d : r.drops) {
+    if (d.what != core_off) continue;
+    // What the core took away beyond its structure (the adaptor is on it)
+    // is its propellant left; the upper stage burnt what the stack lost
+    // from the separation to the orbit, alone in vacuum at one exhaust
+    // speed, so the rocket equation gives its delta-V.
+    const double m0_core = d.expected - v.stages[0].dry_mass;
+    const double burnt = d.after - r.mass;
+    const double dV3 = c.upper.exhaust_speed * std::log(d.after / r.mass);
+    const double Fst_max3 = r.top_load + c.upper.adaptor_mass * r.top_load_acceleration;
+    const double Mst3 = c.upper.stack_mass - c.fairing_mass;
+    return size_masses(Fst_max3, m0_core, Mst3, c.upper.propellant_mass - burnt, dV3, c.rules, c.upper);
+  }
+  return std::nullopt;
+}
+
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
   const StagedMission& m = v.mission;
   const TargetApsides target = target_apsides(m, wgs84_earth().a);
@@ -145,6 +166,11 @@ std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r) {
     t += format(", node %.4f deg, argument of perigee %.4f deg\n", m->raan * deg, m->argp * deg);
   }
   t += format("mass in orbit: %.1f kg (payload %.1f kg)\n", r.mass, v.payload_mass);
+  if (const std::optional<SummaryMasses> M = classic_spacecraft(v, r)) {
+    t += format("spacecraft sized from the flight: SC_M %.0f kg (upper stage burnt %.0f kg, adaptor %.0f kg", M->Msc,
+                M->Mused, M->Mad);
+    t += format(" for %.0f N on the core's top)\n", r.top_load + v.classic->upper.adaptor_mass * r.top_load_acceleration);
+  }
   return t;
 }
 
@@ -179,6 +205,12 @@ std::string report_3d_json(const StagedVehicle& v, const Flight3dResult& r, std:
     f["apogee_altitude_mean_m"] = apogee_height(earth, *m);
   }
   j["masses"] = {{"liftoff", r.liftoff_mass}, {"final", r.mass}, {"payload", v.payload_mass}};
+  if (const std::optional<SummaryMasses> M = classic_spacecraft(v, r)) {
+    j["masses"]["spacecraft_sized"] = {{"SC_M", M->Msc},       {"upper_propellant_burnt", M->Mused},
+                                       {"reserve", M->Mres},   {"rcs", M->Mrcs},
+                                       {"upper_dry", M->Mdry}, {"adaptor", M->Mad},
+                                       {"stack", M->Mstack}};
+  }
   j["separations"] = staged_drops_json(r.drops);
   if (impacts != nullptr) put_impacts_json(j, *impacts);
   if (lines != nullptr) {

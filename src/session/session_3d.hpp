@@ -10,6 +10,7 @@
 #include "earth/launch_window.hpp"
 
 #include "phases/flight_3d.hpp"
+#include "phases/flight_events.hpp"
 #include "report/trajectory_export.hpp"
 
 namespace ascent {
@@ -55,6 +56,12 @@ struct Flown3d {
   std::vector<Line3d> lines;
 };
 Flown3d fly_3d_recorded(const StagedVehicle& v, const Epoch& epoch);
+
+// A classic description's spacecraft as its sizing rule makes it from the
+// flight (what the upper stage burnt, the core's propellant left, the
+// largest load on the core's top); none for other vehicles or a flight that
+// did not reach its orbit.
+std::optional<SummaryMasses> classic_spacecraft(const StagedVehicle& v, const Flight3dResult& r);
 
 std::string report_3d_text(const StagedVehicle& v, const Flight3dResult& r);
 // With the plane change to the target node under plane_change_to_node_deg,

@@ -168,10 +168,17 @@ StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters) 
   upper.thrust = c.upper.thrust;
   upper.exhaust_speed = c.upper.exhaust_speed;
   upper.exit_area = circle_area(c.upper.nozzle_exit_diameter);
-  upper.propellant_mass = c.upper.propellant_mass;
   // The classic flight sizes the spacecraft from the flight: here the whole
   // stack above the core, less what is written apart, is the upper stage.
-  upper.dry_mass = c.upper.stack_mass - c.fairing.mass - c.upper.adaptor_mass - c.upper.propellant_mass;
+  // Its load is what the circle asks, not the description's nominal one:
+  // the classic upper stage burns beyond that load (the spacecraft sized
+  // afterwards comes out lighter by what it burnt), so it may burn all of
+  // the stack but what the sizing rule keeps in any case (the unusable
+  // propellant and the dry-mass law's constant term).
+  const double stage = c.upper.stack_mass - c.fairing.mass - c.upper.adaptor_mass;
+  const Sizing& rules = d.mission.sizing;
+  upper.propellant_mass = std::max(c.upper.propellant_mass, stage - rules.unusable - rules.dry_constant);
+  upper.dry_mass = stage - upper.propellant_mass;
   upper.diameter = c.core.diameter;
   upper.burn_end = BurnEnd::target;
   v.stages.push_back(upper);
@@ -220,6 +227,7 @@ StagedVehicle staged_from(const Description& d, const BoosterProfile* boosters) 
   // The classic guidance takes over after the boosters' separation (once
   // the dynamic pressure is low): here at the separation itself.
   v.plan.guidance_takeover = c.boosters.separation_time;
+  v.classic = std::make_shared<const ClassicSizing>(ClassicSizing{rules, c.upper, c.fairing.mass});
   return v;
 }
 

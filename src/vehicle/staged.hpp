@@ -132,6 +132,15 @@ struct StagedPlan {
   double coast_step = 5;             // s, integration step of the coast to apogee
 };
 
+// What a classic description sizes its spacecraft by after the flight:
+// the rules, its upper stage as written (the nominal load, the stack above
+// the core, the adaptor) and the fairing carried on that stack.
+struct ClassicSizing {
+  Sizing rules;
+  UpperStage upper;
+  double fairing_mass = 0;  // kg
+};
+
 struct StagedVehicle {
   std::string name;
   std::vector<StagedStage> stages;  // bottom first
@@ -155,6 +164,8 @@ struct StagedVehicle {
   // "planar" (the flight in one plane over a sphere) or "3d" (fly_3d).
   std::string dynamics = "planar";
   WindTable wind;
+  // Set by staged_from: the spacecraft is sized from what the flight burnt.
+  std::shared_ptr<const ClassicSizing> classic;
 };
 
 // The stage the target cuts off on its way to orbit: the last one, or the
