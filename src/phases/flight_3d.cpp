@@ -566,11 +566,7 @@ double located_within(const Flight& f, double dt, Reached&& reached) {
 // The stack held on the pad until its rising thrust lifts it: the burners
 // burn in place, the pad turns with the Earth.
 void hold_on_pad(Flight& f) {
-  std::vector<Burner*> lit;
-  if (f.engines.lit) lit.push_back(&f.engines);
-  for (Burner& b : f.groups) {
-    if (b.lit) lit.push_back(&b);
-  }
+  const std::vector<Burner*> lit = staging::lit_burners(f.engines, f.groups);
   const std::vector<const Burner*> seen(lit.begin(), lit.end());
   const Vec3 g = gravitation(f.w.earth, f.s.r);
   double p = 0, rho = 0, a_s = 1;
@@ -712,6 +708,15 @@ bool until(Flight& f, bool burning, Reached&& reached, double dt_max, bool guide
   }
 }
 
+// Ends the last stage's burn, on its target (ok) or with its propellant
+// gone before `what`: false and the failure said in the latter case.
+bool end_burn(Flight& f, const StagedStage& z, bool ok, const char* what) {
+  f.engines.lit = false;
+  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  if (!ok) f.out.failure = z.name + " ran out of propellant before " + what;
+  return ok;
+}
+
 // The last stage's coast to the apogee along the velocity, and its burn
 // there until the orbit has the target's energy (semi-major axis a).
 template <class Sma>
@@ -726,13 +731,7 @@ void circularise(Flight& f, double a, Sma&& sma) {
   f.engines.lit = true;
   f.event(z.name + ": ignition at apogee");
   const bool ok = until(f, true, [&](const Flight& x) { return sma(x) >= a; }, f.v.plan.step, false);
-  f.engines.lit = false;
-  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
-  if (!ok) {
-    f.out.failure = z.name + " ran out of propellant before circularising";
-    return;
-  }
-  f.out.reached = true;
+  f.out.reached = end_burn(f, z, ok, "circularising");
 }
 
 // The last stage carried to the transfer orbit: it coasts along the
@@ -766,13 +765,7 @@ void apogee_burn(Flight& f, double a, Sma&& sma) {
   solve_steering(f, nullptr, first_passes);
   f.aim = Aim::guided;
   const bool ok = until(f, true, [&](const Flight& x) { return sma(x) >= a; }, f.v.plan.step, true);
-  f.engines.lit = false;
-  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
-  if (!ok) {
-    f.out.failure = z.name + " ran out of propellant before the target orbit";
-    return;
-  }
-  f.out.reached = true;
+  f.out.reached = end_burn(f, z, ok, "the target orbit");
 }
 
 void fly_last_stage(Flight& f) {
@@ -795,13 +788,9 @@ void fly_last_stage(Flight& f) {
   } else {
     ok = until(f, true, [&](const Flight& x) { return elements_of(x).ra >= Re + target.ha; }, f.v.plan.step, true);
   }
-  f.engines.lit = false;
-  f.event(z.name + (ok ? ": cut-off" : ": burn-out before the target"));
+  const bool cut = end_burn(f, z, ok, "the target orbit");
   f.out.at_cutoff = right_ascension(f, elements_of(f));
-  if (!ok) {
-    f.out.failure = z.name + " ran out of propellant before the target orbit";
-    return;
-  }
+  if (!cut) return;
   if (m.injection == Injection::coast) {
     circularise(f, a_target, sma);
     return;

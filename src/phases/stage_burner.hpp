@@ -84,6 +84,16 @@ struct Burner {
   }
 };
 
+// The burners burning: the stage's engines and the booster groups lit.
+inline std::vector<Burner*> lit_burners(Burner& engines, std::vector<Burner>& groups) {
+  std::vector<Burner*> lit;
+  if (engines.lit) lit.push_back(&engines);
+  for (Burner& b : groups) {
+    if (b.lit) lit.push_back(&b);
+  }
+  return lit;
+}
+
 // A booster group as one burner, all its boosters alike, not yet lit; on a
 // profile its thrust is the profile's mean over the burn.
 inline Burner booster_burner(const BoosterGroup& g) {

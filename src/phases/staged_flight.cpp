@@ -438,11 +438,7 @@ void no_preparation(Flight&, double) {}
 // The stack held on the pad until its rising thrust lifts it: the burners
 // burn in place.
 void hold_on_pad(Flight& f) {
-  std::vector<Burner*> lit;
-  if (f.engines.lit) lit.push_back(&f.engines);
-  for (Burner& b : f.groups) {
-    if (b.lit) lit.push_back(&b);
-  }
+  const std::vector<Burner*> lit = staging::lit_burners(f.engines, f.groups);
   const std::vector<const Burner*> seen(lit.begin(), lit.end());
   double p = 0, rho = 0, a_s = 1;
   if (f.env.exponential) {
