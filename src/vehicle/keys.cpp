@@ -334,8 +334,9 @@ const Key* find_key(std::string_view name) {
 const Key* first_difference(const Description& a, const Description& b) {
   const Description& x = a;
   const Description& y = b;
+  // An empty list's data may be null, which memcmp may not be handed.
   auto same_bits = [](const double* p, const double* q, std::size_t n) {
-    return std::memcmp(p, q, n * sizeof(double)) == 0;
+    return n == 0 || std::memcmp(p, q, n * sizeof(double)) == 0;
   };
   for (const Key& k : description_keys()) {
     bool same = true;
